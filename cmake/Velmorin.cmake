@@ -1,0 +1,46 @@
+# Build helpers shared by every folder.
+
+# Warnings every target of ours compiles with.
+add_library(velmorin_warnings INTERFACE)
+target_compile_options(velmorin_warnings INTERFACE -Wall -Wextra -Wshadow)
+if(VELMORIN_WERROR)
+  target_compile_options(velmorin_warnings INTERFACE -Werror)
+endif()
+
+if(VELMORIN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# velmorin_library(<name> [DEPS <libs...>])
+# One static library from the .cpp files of the calling folder (not its tests/).
+function(velmorin_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    # A folder whose code has not arrived yet still takes its place in the chain.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE velmorin_warnings)
+endfunction()
+
+# velmorin_tests(<name> [DEPS <libs...>])
+# One GoogleTest binary from tests/*.cpp of the calling folder; ctest lists every case.
+function(velmorin_tests name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock velmorin_warnings)
+  target_compile_definitions(${name} PRIVATE
+    VELMORIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
+    VELMORIN_SOURCE_ROOT="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
