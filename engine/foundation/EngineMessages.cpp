@@ -1,0 +1,3 @@
+#include "engine/foundation/EngineMessages.h"
+
+constinit const CEngineMessages g_msg{};
