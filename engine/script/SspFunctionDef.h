@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One `function name(p1, p2) ... endfunction` of a loaded file. Positions point into the
+// file's text and live as long as the file stays loaded.
+struct CSspFunctionDef {
+    const char* m_pKeyword = nullptr;    // start of "function": identifies the definition
+    const char* m_pBodyStart = nullptr;  // just after the ")" of the parameter list
+    const char* m_pBodyEnd = nullptr;    // start of "endfunction"
+    const char* m_pAfterEnd = nullptr;   // just after "endfunction"
+    std::string m_strName;               // as written
+    std::vector<std::string> m_params;   // parameter names in order
+};

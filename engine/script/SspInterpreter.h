@@ -1,0 +1,199 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/script/SspCall.h"
+#include "engine/script/SspSourceStore.h"
+#include "engine/script/SspStatement.h"
+
+class CDataSource;
+class CSessionRecord;
+class CSspObject;
+class CSspRequestObject;
+class CSspResponseObject;
+class CSspValue;
+
+// Result codes of a run and of ExecuteStatement.
+enum : int {
+    kSspDone = 0,        // the text (or the block) ended normally
+    kSspError = 1,       // an error; m_strError holds the text
+    kSspRedirected = 2,  // a Response.Redirect statement ran
+    kSspStopped = 3,     // stopped from outside (debugger, shutdown)
+    kSspReturned = 4,    // a return statement ran
+};
+
+// Kinds of declared objects, each kept in declaration order.
+enum class CSspDeclKind { Sql, File, Tokenizer, EmailIn, EmailOut, DateTime, Array, Ldap };
+
+// One object made by a declaration statement (`array a;`, `datetime d(...)`, ...).
+struct CSspDeclared {
+    CSspDeclKind m_kind;
+    std::string m_strName;
+    const char* m_pKeyword;  // identifies the declaration when the statement runs again
+    std::unique_ptr<CSspObject> m_pObject;
+};
+
+struct CSspIfRecord {
+    CSspIfRecord* m_pParent = nullptr;
+    const char* m_pKeyword = nullptr;
+    int m_bTaken = 0;
+};
+
+struct CSspWhileRecord {
+    CSspWhileRecord* m_pParent = nullptr;
+    const char* m_pKeyword = nullptr;
+    const char* m_pAfterEnd = nullptr;  // known once the loop has ended or a break found it
+    int m_nCodeKind = 0;
+    CSspIfRecord* m_pIf = nullptr;
+};
+
+// One running page, script or called function. A run is RunPage() once, then the caller
+// reads m_strError and destroys the interpreter. Function calls run in child interpreters
+// that share the root (its source store and stop flag). Everything runs on one thread; only
+// RequestStop() may be called from another.
+class CSspInterpreter {
+public:
+    // A top-level interpreter when `root` is null, else a child of `root`'s chain.
+    explicit CSspInterpreter(CSspInterpreter* root = nullptr);
+    virtual ~CSspInterpreter();
+    CSspInterpreter(const CSspInterpreter&) = delete;
+    CSspInterpreter& operator=(const CSspInterpreter&) = delete;
+
+    // Runs the file at `path` (or only its function `function`) and returns a result code.
+    // `args` are the arguments of a function run; `result` and `resultArray`, when given,
+    // receive what `return` gives. Never throws; on kSspError, m_strError holds the text.
+    int RunPage(const std::string& path, const std::string& url, CSspRequestObject* request,
+                CSspResponseObject* response, const std::string& function = std::string(),
+                const CSspValueList* args = nullptr, CSspValue* result = nullptr,
+                CSspValueList* resultArray = nullptr);
+
+    // Asks the whole chain to stop before its next statement (any thread).
+    void RequestStop();
+    bool StopRequested() const;
+
+    // Hands `call` to the object it names and fills `result`.
+    void CallObjectMethod(CSspCall& call, CSspValue& result);
+    // Runs the function `call.m_strMember` of this file in a child interpreter.
+    void CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray);
+
+    // Local variables, by lower-cased name.
+    CSspValue* FindLocalVar(std::string_view name);
+    void SetLocalVar(std::string_view name, const CSspValue& value);
+
+    // The declared object of `kind` named `name` (ASCII case-insensitive), or nullptr.
+    CSspObject* FindDeclared(CSspDeclKind kind, std::string_view name) const;
+
+    // The data source of the run, acquired through the server link on first need.
+    // Throws CSspException at `pos` when there is none.
+    CDataSource* AcquireDataSource(const char* pos);
+
+    // Deepest chain of function calls; one more raises a script error.
+    static constexpr int kMaxCallDepth = 200;
+
+    CSspInterpreter* m_pRoot;
+    std::string m_strFilePath;
+    std::string m_strUrl;
+    std::string m_strUrlFolder = "/";
+    std::string m_strError;
+    std::string m_strErrorUrl;   // set by Local.setErrorFile
+    std::string m_strErrorPath;  // set by Local.setErrorFile
+    int m_nErrorOffset = -1;
+    CSspSourceStore m_sourceStore;
+    CSspInterpreter* m_pChild = nullptr;
+    CSspSourceFile* m_pSourceFile = nullptr;
+    const CSspFunctionDef* m_pFunction = nullptr;
+    const CSspValueList* m_pArgs = nullptr;
+    CSspValue* m_pResult = nullptr;
+    CSspValueList* m_pResultArray = nullptr;
+    const char* m_pBegin = nullptr;
+    const char* m_pEnd = nullptr;
+    const char* m_pPos = nullptr;
+    int m_nCodeKind = 0;
+    int m_nDepth = 0;  // 0 for the root, +1 per function call
+    CSessionRecord* m_pSession = nullptr;
+    CSspRequestObject* m_pRequest = nullptr;
+    CSspResponseObject* m_pResponse = nullptr;
+    CDataSource* m_pDataSource = nullptr;
+    CSspIfRecord* m_pCurrentIf = nullptr;
+    CSspWhileRecord* m_pCurrentWhile = nullptr;
+    std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
+    std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
+    std::vector<CSspDeclared> m_declared;
+    std::map<std::string, std::unique_ptr<CSspValue>> m_localVars;
+
+private:
+    void Clear();
+    bool LoadSource(const std::string& path, const std::string& url, const std::string& function);
+    void SetError(const std::string& message, const char* pos);
+    void ReleaseObjects();
+    void Reset();
+
+    // Scanner: every operation reads from m_pPos up to m_pEnd and moves m_pPos.
+    int FindCodeStart(std::string& literal);
+    const char* NextToken(std::string& token);
+    std::string PeekToken();
+    void SkipToLineEnd();
+    void EndCodeBlock();
+    std::string ReadParenText(const char* start);
+    void ReadParenthesized(CSspStatement& stmt);
+    void ReadStatementTokens(CSspStatement& stmt);
+    void ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start);
+    void CompleteDateLiteral(std::string& token, const char* start);
+    void SkipToEndIf();
+    void SkipToEndWhile();
+    void SkipToNextBranch();
+    void SkipBlock(bool isWhile, bool stopAtBranch);
+    void SkipToFunction();
+    static bool IsBlockKeyword(std::string_view token);
+    static bool IsNumberToken(std::string_view token);
+
+    // Evaluator.
+    void Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result);
+    void EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result);
+    void EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result);
+    void BuildCall(CSspStatement& stmt, int index, CSspCall& call);
+    void EvaluateArguments(CSspStatement& stmt, CSspCall& call);
+    int EvaluateCondition();
+    int EvaluateAndOr(CSspStatement& stmt, int from, int to);
+    int EvaluateComparison(CSspStatement& stmt, int from, int to);
+    static bool IsRawArgumentMember(const CSspCall& call);
+    void ApplyAt(CSspStatement& stmt, int from, int to, int op);
+
+    // Executor.
+    int ExecuteStatement();
+    void ExecIf(const char* keyword);
+    void ExecElseIf();
+    void ExecElse();
+    void ExecEndIf();
+    void ExecWhile(const char* keyword);
+    void ExecEndWhile(const char* keyword);
+    void ExecBreak();
+    void ExecContinue();
+    void ExecAssignment(const std::string& target, const char* targetStart, bool isSet);
+    void ExecExpression(const char* start, CSspValue& value);
+    void ExecReturn();
+    void ExecFunctionDef(const char* keyword);
+    const CSspFunctionDef* DefineFunction(const char* keyword);
+    const CSspFunctionDef* CollectFunctions(const std::string& name);
+    void ExecArrayDecl(const char* keyword);
+    void ExecDateTimeDecl(const char* keyword);
+    CSspDeclared* FindDeclaredAt(CSspDeclKind kind, const char* keyword);
+    bool IsNameDeclared(std::string_view name) const;
+    void CheckNameFree(const std::string& name, const char* pos) const;
+
+    // Built-in objects of the interpreter itself.
+    void CallArg(CSspCall& call, CSspValue& result);
+    void CallLocal(CSspCall& call, CSspValue& result);
+    void CallServer(CSspCall& call, CSspValue& result);
+    void GetUniqueId(CSspCall& call, CSspValue& result);
+    void UseDataSource(CSspCall& call, CSspValue& result);
+    void SetErrorFile(CSspCall& call);
+
+    std::atomic<bool> m_bStop{false};
+};

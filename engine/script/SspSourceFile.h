@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/script/SspFunctionDef.h"
+
+class CSspTokenCache;
+
+// The text of one page or script, read whole into memory (a mapping would die with SIGBUS
+// when another program truncates the file), with its line index and the functions defined
+// in it. Text positions throughout the interpreter are pointers into m_text; the text is
+// not NUL-terminated for readers: every reader stops at m_pEnd.
+class CSspSourceFile {
+public:
+    explicit CSspSourceFile(std::string path);
+    ~CSspSourceFile();
+    CSspSourceFile(const CSspSourceFile&) = delete;
+    CSspSourceFile& operator=(const CSspSourceFile&) = delete;
+
+    // Reads the file unless it is loaded already. Returns false and sets `error` to
+    // "Failed to open file:  [path]. <system text>" when it cannot be read, or to
+    // "Failed to create file mapping object. [path]. ..." when it is empty.
+    bool Load(std::string& error);
+    // Drops the text and the function definitions; the line index stays.
+    void Unload();
+    bool IsLoaded() const { return m_bLoaded; }
+
+    // Line 1.. holding `pos` (a line's "\n" belongs to it); 0 for text after the last "\n".
+    int GetLineOfPosition(const char* pos) const;
+    // First byte of the line holding `pos`; m_pBegin for line 0.
+    const char* GetLineStart(const char* pos) const;
+    // True for a ".zrp" extension (any case); everything else runs as a script.
+    bool IsPageFile() const;
+    // The first definition named `name` (ASCII case-insensitive), or nullptr.
+    const CSspFunctionDef* FindFunction(std::string_view name) const;
+    // Adds a definition; the file owns it.
+    const CSspFunctionDef* AddFunction(std::unique_ptr<CSspFunctionDef> def);
+    // The definition whose "function" keyword starts at `keyword`, or nullptr.
+    const CSspFunctionDef* FindFunctionAt(const char* keyword) const;
+    // Copies the whole text into `out`.
+    void CopyTextTo(std::vector<unsigned char>& out) const;
+    // Statement tokens cached by source position, valid while the text is loaded.
+    CSspTokenCache& TokenCache();
+
+    std::string m_strPath;
+    uint32_t m_nSize = 0;
+    const char* m_pBegin = nullptr;
+    const char* m_pEnd = nullptr;
+    std::vector<std::unique_ptr<CSspFunctionDef>> m_functions;
+    std::vector<uint32_t> m_lineStarts;
+    std::vector<uint32_t> m_lineEnds;
+
+private:
+    // Returns the start of the text after the last "\n".
+    const char* BuildLineIndex();
+
+    std::string m_text;
+    bool m_bLoaded = false;
+    std::unique_ptr<CSspTokenCache> m_pTokenCache;
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class CSspCall;
+class CSspValue;
+
+// The members of the To object that the conversion members leave to another handler (the
+// cipher functions and attachment URLs). Until one is installed those names raise the To
+// object's unknown-function text.
+class ISspToCipherMembers {
+public:
+    virtual ~ISspToCipherMembers() = default;
+    // Handles `member` when it is one of its own and returns true; false leaves it unknown.
+    virtual bool CallMethod(std::string_view member, CSspCall& call, CSspValue& result) = 0;
+};
+
+// The script's To object: conversions between texts, numbers, dates and spans. One
+// process-wide instance; the conversion members keep no state and run on any thread.
+class CSspTo {
+public:
+    // Runs the member `member` (any case) with the call's arguments and fills `result`.
+    // Every member needs at least one argument ("Missing parameter."); TimeSpan needs three
+    // and fileUrl five. An unknown member raises the To object's unknown-function text
+    // followed by the member name. Errors carry the call's position.
+    void CallMethod(std::string_view member, CSspCall& call, CSspValue& result) const;
+
+    // True when `member` names a conversion member (any case).
+    static bool HasMember(std::string_view member);
+
+    // Installs the handler of the cipher members and fileUrl (nullptr removes it). It must
+    // outlive its installation; install before pages run.
+    void SetCipherMembers(ISspToCipherMembers* handler) { m_pCipher = handler; }
+
+    // URL form: CR, LF and the punctuation !"#$%&'()+,/:;<=>?[\]^`{|}~ become "%xx" (lower-case
+    // hex), then each blank becomes "+". Everything else, bytes from 0x80 up included, stays.
+    static std::string UrlEncode(std::string_view text);
+
+    // HTML form: & < > and the double quote become entities. With `lineBreaks`, CR is dropped
+    // and LF becomes "<br>" CR LF; a text that needs no entity or line break is returned as is.
+    static std::string HtmlEscape(std::string_view text, bool lineBreaks);
+
+    // Every "'" doubled (SQL), or preceded by a backslash (JavaScript).
+    static std::string DoubleQuotes(std::string_view text);
+    static std::string EscapeForJs(std::string_view text);
+
+    // ASCII case mapping; other bytes are left alone.
+    static std::string Upper(std::string_view text);
+    static std::string Lower(std::string_view text);
+
+    // The reversible scrambling of a text: a random letter 'a'..'t' in front, adjacent
+    // characters swapped, Base64 (CR LF every 76 characters), pairs swapped again. An empty
+    // text stays empty. Decrypted(Encrypted(t)) == t for every text without a NUL.
+    static std::string Encrypted(std::string_view text);
+    static std::string Decrypted(std::string_view text);
+
+    // Two lower-case hex digits per byte, no separators.
+    static std::string Hex(std::string_view bytes);
+
+    // Hex pairs read at positions 0-1, 3-4, 6-7, ... (one separator between pairs), as long
+    // as a whole pair remains. Digits give 0-9; any other character, upper-cased, its code
+    // minus 55, so "A".."F" give 10..15 and nothing is an error.
+    static std::string Dec(std::string_view text);
+
+    // days * 86400 + hours * 3600 + minutes * 60 + seconds, in 64 bits.
+    static int64_t SpanSeconds(int days, int hours, int minutes, int seconds);
+
+private:
+    ISspToCipherMembers* m_pCipher = nullptr;
+};
+
+// The process-wide To object.
+extern CSspTo g_sspTo;
