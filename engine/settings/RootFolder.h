@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+// The installation root: the parent of the folder that holds the running program
+// (/proc/self/exe), without a trailing '/'. Empty text when the program lies in "/" itself or
+// its path cannot be read.
+std::string GetRootFolder();
+
+// The parent of the folder of `programPath` ("/opt/v/bin/Tallgrove" gives "/opt/v"); empty
+// text when there is none.
+std::string RootFolderOf(const std::string& programPath);
+
+// The root folder of the process, computed once at start-up.
+extern const std::string g_rootDir;
