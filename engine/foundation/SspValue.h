@@ -58,6 +58,13 @@ inline constexpr double kNullDouble = std::bit_cast<double>(kNullDoubleBits);  /
 // the value NULL.
 class CLongBinary {
 public:
+    CLongBinary() = default;
+    CLongBinary(const CLongBinary&) = default;
+    CLongBinary& operator=(const CLongBinary&) = default;
+    // A moved-from binary has neither block nor length.
+    CLongBinary(CLongBinary&& other) noexcept;
+    CLongBinary& operator=(CLongBinary&& other) noexcept;
+
     bool HasBlock() const { return !m_block.empty(); }
     std::uint32_t Length() const { return m_length; }
     std::size_t Capacity() const { return m_block.size(); }
