@@ -1,0 +1,675 @@
+#include "engine/foundation/SocketConn.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SystemError.h"
+
+namespace {
+
+// A peer that vanished must not kill the process through SIGPIPE (sendfile has no
+// MSG_NOSIGNAL).
+void IgnoreSigpipeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+bool SetNonBlocking(int fd, bool on) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0) {
+        return false;
+    }
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+bool IsDottedText(const std::string& host) {
+    return std::all_of(host.begin(), host.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+}
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+// Counts a running call so that Close from another thread leaves the descriptor open
+// until the call is over.
+class CSocketConn::CCallScope {
+public:
+    explicit CCallScope(CSocketConn& conn) : m_conn(conn) {
+        std::lock_guard<std::mutex> guard(m_conn.m_lock);
+        ++m_conn.m_calls;
+        m_fd = m_conn.m_fd;
+    }
+    ~CCallScope() {
+        std::lock_guard<std::mutex> guard(m_conn.m_lock);
+        --m_conn.m_calls;
+    }
+    int Fd() const { return m_fd; }
+
+private:
+    CSocketConn& m_conn;
+    int m_fd;
+};
+
+CSocketConn::CSocketConn()
+    : m_fd(-1),
+      m_peer{},
+      m_timeout(0),
+      m_sslOn(false),
+      m_handshakeDone(false),
+      m_handshakeFailed(false),
+      m_logging(true),
+      m_calls(0),
+      m_shutDown(false),
+      m_readPos(0),
+      m_readEnd(0) {
+    IgnoreSigpipeOnce();
+}
+
+CSocketConn::~CSocketConn() {
+    Close();
+}
+
+void CSocketConn::Log(const char* format, ...) {
+    if (!m_logging) {
+        return;
+    }
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    g_log.Log("%s", text);
+}
+
+void CSocketConn::Attach(int fd) {
+    Close();
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_fd = fd;
+    m_timeout = 0;
+    m_shutDown = false;
+    m_handshakeDone = false;
+    m_handshakeFailed = false;
+    m_readPos = m_readEnd = 0;
+    // Waits are done by poll, so the descriptor is always non-blocking underneath.
+    if (fd >= 0) {
+        SetNonBlocking(fd, true);
+    }
+}
+
+int CSocketConn::Detach() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    int fd = m_fd;
+    if (fd >= 0) {
+        SetNonBlocking(fd, false);
+    }
+    m_fd = -1;
+    m_timeout = 0;
+    m_readPos = m_readEnd = 0;
+    m_transport.reset();
+    return fd;
+}
+
+bool CSocketConn::Listen(const std::string& address, int port) {
+    Close();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        Log("Failed to create server socket.");
+        return false;
+    }
+    Attach(fd);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = address.empty() ? htonl(INADDR_ANY) : inet_addr(address.c_str());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        Log("Failed to bind to %s:%d. This address and port may be used by another software "
+            "such as IIS, or this computer's network connection is broken. ",
+            address.c_str(), port);
+        return false;
+    }
+    if (listen(fd, SOMAXCONN) != 0) {
+        Log("Server socket failed to listen.");
+        return false;
+    }
+    return true;
+}
+
+bool CSocketConn::Accept(CSocketConn& other) {
+    CCallScope scope(*this);
+    if (scope.Fd() < 0) {
+        return false;
+    }
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        int fd = accept4(scope.Fd(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            other.Attach(fd);
+            other.m_peer = peer;
+            return true;
+        }
+        if (errno == EINTR || errno == ECONNABORTED) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return false;
+        }
+        pollfd p{scope.Fd(), POLLIN, 0};
+        int r = poll(&p, 1, -1);
+        if (r < 0 && errno != EINTR) {
+            return false;
+        }
+        // A listener shut down by another thread reports an error or hang-up here.
+        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            return false;
+        }
+    }
+}
+
+bool CSocketConn::Connect(const std::string& host, int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (host.empty() || IsDottedText(host)) {
+        in_addr_t a = inet_addr(host.c_str());
+        if (a == INADDR_NONE) {
+            Log("[%s] is an invalid IP address", host.c_str());
+            return false;
+        }
+        addr.sin_addr.s_addr = a;
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+            Log("[%s] not found", host.c_str());
+            return false;
+        }
+        addr.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+    int timeout = m_timeout;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        Log("Failed to create socket");
+        return false;
+    }
+    Attach(fd);
+    m_timeout = timeout;
+    m_peer = addr;
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int r;
+        do {
+            r = poll(&p, 1, m_timeout > 0 ? m_timeout * 1000 : -1);
+        } while (r < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t len = sizeof error;
+        connected = r == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    }
+    if (!connected) {
+        Log("Failed to connect to %s:%d", host.c_str(), port);
+        Close();
+        m_timeout = timeout;
+        return false;
+    }
+    return true;
+}
+
+bool CSocketConn::SetTimeout(int seconds) {
+    m_timeout = seconds;
+    if (m_fd >= 0 && !SetNonBlocking(m_fd, true)) {
+        Log("Failed to set non-blocking mode");
+        return false;
+    }
+    return true;
+}
+
+int CSocketConn::WaitFor(int fd, bool forWrite) {
+    for (;;) {
+        int ms = m_timeout > 0 ? m_timeout * 1000 : -1;
+        if (m_deadline) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*m_deadline - Clock::now());
+            long long leftMs = std::max<long long>(0, left.count());
+            if (ms < 0 || leftMs < ms) {
+                ms = static_cast<int>(std::min<long long>(leftMs, INT_MAX));
+            }
+        }
+        pollfd p{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+        int r = poll(&p, 1, ms);
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        return r < 0 ? -1 : (r == 0 ? 0 : 1);
+    }
+}
+
+long CSocketConn::RecvPlain(char* buffer, size_t size) {
+    CCallScope scope(*this);
+    int fd = scope.Fd();
+    if (fd < 0) {
+        return -1;
+    }
+    for (;;) {
+        ssize_t n = recv(fd, buffer, size, 0);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            Log("Socket error [%d] when receiving.", errno);
+            return -1;
+        }
+        int r = WaitFor(fd, false);
+        if (r == 0) {
+            Log("Timeout receiving on socket");
+            return -1;
+        }
+        if (r < 0) {
+            Log("Failed to select on socket");
+            return -1;
+        }
+    }
+}
+
+long CSocketConn::SendPlain(const char* data, size_t length, int flags) {
+    CCallScope scope(*this);
+    int fd = scope.Fd();
+    if (fd < 0) {
+        return -1;
+    }
+    for (;;) {
+        ssize_t n = send(fd, data, length, flags | MSG_NOSIGNAL);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            Log("Socket error [%d] when sending.", errno);
+            return -1;
+        }
+        int r = WaitFor(fd, true);
+        if (r == 0) {
+            Log("Timeout sending on socket");
+            return -1;
+        }
+        if (r < 0) {
+            Log("Failed to select on socket");
+            return -1;
+        }
+    }
+}
+
+bool CSocketConn::SendAllPlain(const char* data, size_t length, int flags) {
+    while (length > 0) {
+        long n = SendPlain(data, length, flags);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CSocketConn::EnsureHandshake() {
+    if (!m_transport || m_handshakeDone) {
+        return true;
+    }
+    if (m_handshakeFailed) {
+        return false;
+    }
+    m_handshakeDone = m_transport->Handshake(*this);
+    m_handshakeFailed = !m_handshakeDone;
+    return m_handshakeDone;
+}
+
+long CSocketConn::ReceiveRaw(char* buffer, size_t size) {
+    if (!m_transport) {
+        return RecvPlain(buffer, size);
+    }
+    if (!EnsureHandshake()) {
+        return -1;
+    }
+    return m_transport->Read(*this, buffer, size);
+}
+
+long CSocketConn::Refill() {
+    m_readPos = m_readEnd = 0;
+    long n = ReceiveRaw(m_readAhead.data(), m_readAhead.size());
+    if (n > 0) {
+        m_readEnd = static_cast<size_t>(n);
+    }
+    return n;
+}
+
+long CSocketConn::Receive(char* buffer, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    if (m_readPos < m_readEnd) {
+        size_t n = std::min(size, m_readEnd - m_readPos);
+        memcpy(buffer, m_readAhead.data() + m_readPos, n);
+        m_readPos += n;
+        return static_cast<long>(n);
+    }
+    // Large reads go straight to the caller's buffer.
+    if (size >= m_readAhead.size()) {
+        return ReceiveRaw(buffer, size);
+    }
+    long n = Refill();
+    if (n <= 0) {
+        return n;
+    }
+    size_t take = std::min(size, m_readEnd);
+    memcpy(buffer, m_readAhead.data(), take);
+    m_readPos = take;
+    return static_cast<long>(take);
+}
+
+bool CSocketConn::ReceiveExact(char* buffer, size_t count) {
+    while (count > 0) {
+        long n = Receive(buffer, count);
+        if (n <= 0) {
+            return false;
+        }
+        buffer += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int CSocketConn::ReadLine(char* buffer, int size, int* outLength) {
+    int stored = 0;
+    bool afterCr = false;
+    auto finish = [&](int code) {
+        if (size > 0) {
+            buffer[stored] = '\0';
+        }
+        if (outLength != nullptr) {
+            *outLength = stored;
+        }
+        return code;
+    };
+    if (size < 1) {
+        return finish(LINE_TOO_LONG);
+    }
+    for (;;) {
+        if (m_readPos >= m_readEnd) {
+            long n = Refill();
+            if (n < 0) {
+                return finish(LINE_RECV_ERROR);
+            }
+            if (n == 0) {
+                return finish(LINE_CLOSED);
+            }
+        }
+        char c = m_readAhead[m_readPos];
+        if (stored >= size - 1 && !afterCr && c != '\r') {
+            // Full: the rest of the line stays for the next call.
+            return finish(LINE_TOO_LONG);
+        }
+        ++m_readPos;
+        if (afterCr) {
+            afterCr = false;
+            if (c == '\n') {
+                return finish(stored);
+            }
+            continue;  // CR and the byte after it are dropped
+        }
+        if (c == '\r') {
+            afterCr = true;
+            continue;
+        }
+        buffer[stored++] = c;
+    }
+}
+
+void CSocketConn::DrainInput() {
+    m_readPos = m_readEnd = 0;
+    if (m_transport) {
+        return;  // raw bytes of a record cannot be dropped without breaking the stream
+    }
+    CCallScope scope(*this);
+    int fd = scope.Fd();
+    if (fd < 0) {
+        return;
+    }
+    for (;;) {
+        int pending = 0;
+        if (ioctl(fd, FIONREAD, &pending) != 0 || pending <= 0) {
+            return;
+        }
+        ssize_t n = recv(fd, m_readAhead.data(), m_readAhead.size(), MSG_DONTWAIT);
+        if (n <= 0) {
+            return;
+        }
+    }
+}
+
+bool CSocketConn::Send(const char* data, long length) {
+    if (data == nullptr) {
+        return length <= 0;
+    }
+    size_t len = length < 0 ? strlen(data) : static_cast<size_t>(length);
+    if (!m_transport) {
+        return SendAllPlain(data, len);
+    }
+    return EnsureHandshake() && m_transport->Write(*this, data, len);
+}
+
+bool CSocketConn::SendFile(std::string_view head, int fd, uint64_t offset, uint64_t count) {
+    if (m_transport) {
+        if (!EnsureHandshake()) {
+            return false;
+        }
+        // Head and the first part of the file go out in one record.
+        std::array<char, 65536> chunk;
+        size_t used = std::min(head.size(), chunk.size());
+        memcpy(chunk.data(), head.data(), used);
+        if (used < head.size()) {
+            if (!m_transport->Write(*this, head.data(), head.size())) {
+                return false;
+            }
+            used = 0;
+        }
+        while (count > 0 || used > 0) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(count, chunk.size() - used));
+            if (want > 0) {
+                ssize_t n = pread(fd, chunk.data() + used, want, static_cast<off_t>(offset));
+                if (n <= 0) {
+                    return false;
+                }
+                used += static_cast<size_t>(n);
+                offset += static_cast<uint64_t>(n);
+                count -= static_cast<uint64_t>(n);
+            }
+            if (!m_transport->Write(*this, chunk.data(), used)) {
+                return false;
+            }
+            used = 0;
+        }
+        return true;
+    }
+    // MSG_MORE lets the kernel put the head and the start of the file in one segment.
+    if (!head.empty() && !SendAllPlain(head.data(), head.size(), count > 0 ? MSG_MORE : 0)) {
+        return false;
+    }
+    return SendFileLoop(fd, offset, count);
+}
+
+bool CSocketConn::SendFileLoop(int fd, uint64_t offset, uint64_t count) {
+    CCallScope scope(*this);
+    int sock = scope.Fd();
+    if (sock < 0) {
+        return false;
+    }
+    off_t pos = static_cast<off_t>(offset);
+    while (count > 0) {
+        size_t piece = static_cast<size_t>(std::min<uint64_t>(count, 1u << 30));
+        ssize_t n = sendfile(sock, fd, &pos, piece);
+        if (n > 0) {
+            count -= static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            return false;  // the file ended early (truncated while being sent)
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            Log("Socket error [%d] when sending.", errno);
+            return false;
+        }
+        int r = WaitFor(sock, true);
+        if (r == 0) {
+            Log("Timeout sending on socket");
+            return false;
+        }
+        if (r < 0) {
+            Log("Failed to select on socket");
+            return false;
+        }
+    }
+    return true;
+}
+
+void CSocketConn::SetTransport(std::unique_ptr<CConnTransport> transport) {
+    m_transport = std::move(transport);
+    m_handshakeDone = false;
+    m_handshakeFailed = false;
+}
+
+void CSocketConn::ResetTransport() {
+    m_transport.reset();
+    m_handshakeDone = false;
+    m_handshakeFailed = false;
+}
+
+void CSocketConn::Shutdown() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+        m_shutDown = true;
+    }
+}
+
+void CSocketConn::CloseLocked() {
+    if (m_fd < 0) {
+        return;
+    }
+    if (!m_shutDown && ::shutdown(m_fd, SHUT_RDWR) != 0 && errno != ENOTCONN &&
+        errno != EINPROGRESS) {
+        Log("%s Failed to shutdown socket [%d]", FormatSystemError(errno).c_str(), m_fd);
+    }
+    if (::close(m_fd) != 0) {
+        Log("%s Failed to closesocket [%d]", FormatSystemError(errno).c_str(), m_fd);
+    }
+    m_fd = -1;
+    m_shutDown = false;
+    m_readPos = m_readEnd = 0;
+}
+
+void CSocketConn::Close() {
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (m_fd < 0) {
+        return;
+    }
+    if (m_calls > 0) {
+        // Another thread is inside a call on this descriptor: wake it, leave the close
+        // to the next Close once the call is over.
+        ::shutdown(m_fd, SHUT_RDWR);
+        m_shutDown = true;
+        return;
+    }
+    if (m_transport && m_handshakeDone) {
+        guard.unlock();
+        m_transport->Shutdown(*this);
+        guard.lock();
+        m_handshakeDone = false;
+        if (m_fd < 0 || m_calls > 0) {
+            return;
+        }
+    }
+    CloseLocked();
+}
+
+void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
+    if (m_fd < 0) {
+        return;
+    }
+    if (m_transport && m_handshakeDone) {
+        m_transport->Shutdown(*this);
+        m_handshakeDone = false;
+    }
+    {
+        CCallScope scope(*this);
+        int fd = scope.Fd();
+        if (fd >= 0 && ::shutdown(fd, SHUT_WR) == 0) {
+            auto end = Clock::now() + linger;
+            for (;;) {
+                auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+                if (left.count() <= 0) {
+                    break;
+                }
+                pollfd p{fd, POLLIN, 0};
+                int r = poll(&p, 1, static_cast<int>(left.count()));
+                if (r < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (r <= 0) {
+                    break;
+                }
+                ssize_t n = recv(fd, m_readAhead.data(), m_readAhead.size(), MSG_DONTWAIT);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                    break;
+                }
+            }
+        }
+    }
+    Close();
+}
+
+std::string CSocketConn::GetPeerAddressText() const {
+    if (m_peer.sin_family != AF_INET) {
+        return std::string();
+    }
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &m_peer.sin_addr, text, sizeof text);
+    return text;
+}
+
+int CSocketConn::GetLocalPort() const {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (m_fd < 0 || getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        return 0;
+    }
+    return ntohs(addr.sin_port);
+}

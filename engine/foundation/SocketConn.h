@@ -1,0 +1,166 @@
+// One TCP endpoint: a listener's socket, a server thread's accepted connection,
+// or an outgoing client connection (mail, console).
+//
+// Time-outs: with SetTimeout(n > 0) every wait for the peer lasts at most n
+// seconds; 0 waits for ever. SetDeadline bounds a whole exchange (e.g. a
+// request header) on top of that. Failures are logged in fixed words unless
+// logging is switched off (the console's client), and never throw.
+//
+// A read-ahead buffer serves ReadLine, Receive and DrainInput alike, so line
+// reading costs one system call per buffer, not per byte.
+//
+// Threads: one thread uses a connection at a time, except Close and Shutdown,
+// which another thread may call to break a blocked call. While another thread
+// is inside a call, Close only shuts the socket down; the descriptor itself is
+// closed by the next Close (or the destructor) once no call is running.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/foundation/ConnTransport.h"
+
+class CSocketConn {
+public:
+    // Results of ReadLine besides the count of stored characters.
+    enum { LINE_TOO_LONG = -1, LINE_RECV_ERROR = -2, LINE_CLOSED = -3 };
+
+    static constexpr size_t kReadAheadSize = 16384;
+
+    CSocketConn();
+    ~CSocketConn();  // Close
+    CSocketConn(const CSocketConn&) = delete;
+    CSocketConn& operator=(const CSocketConn&) = delete;
+
+    // Takes ownership of an open socket; the time-out becomes 0.
+    void Attach(int fd);
+    // Gives the socket up (blocking again) and forgets it; the time-out becomes 0.
+    int Detach();
+
+    // Binds a TCP socket to the dotted address (empty: every address) and port
+    // and listens. On failure the socket stays in the object; Close it.
+    bool Listen(const std::string& address, int port);
+
+    // Accepts one connection into other (its socket and peer address). Returns
+    // false when accept fails (for instance after Close from another thread),
+    // without a log line.
+    bool Accept(CSocketConn& other);
+
+    // Connects to host:port. A host of digits and dots (or empty) must be a
+    // valid IPv4 address; any other name is resolved. The wait is bounded by
+    // the time-out set before the call. A failed connect leaves no socket.
+    bool Connect(const std::string& host, int port);
+
+    // Seconds to wait for the peer in every later call; 0 waits for ever.
+    bool SetTimeout(int seconds);
+    int GetTimeout() const { return m_timeout; }
+
+    // Bounds every wait until the point in time; passing it is a time-out.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
+    void ClearDeadline() { m_deadline.reset(); }
+
+    // Sends everything (through the transport when one is installed). A length
+    // of -1 means up to the terminating NUL. False when not all was sent.
+    bool Send(const char* data, long length = -1);
+    bool Send(std::string_view data) { return Send(data.data(), static_cast<long>(data.size())); }
+
+    // Sends head, then count bytes of the open file fd from offset: with
+    // sendfile on a plain socket, through a read loop under a transport.
+    // False on any failure, a file that ends early included.
+    bool SendFile(std::string_view head, int fd, uint64_t offset, uint64_t count);
+
+    // Up to size bytes: the count, 0 at the end of the connection, -1 on error.
+    long Receive(char* buffer, size_t size);
+    // Exactly count bytes; false on error or the end of the connection.
+    bool ReceiveExact(char* buffer, size_t count);
+
+    // Reads one line into buffer (size > 1), NUL-terminated, and stores the
+    // count in *outLength when given. CR LF ends a line; CR followed by any
+    // other byte drops both; a lone LF is stored. Returns the count, or
+    // LINE_TOO_LONG when size - 1 characters came without a line end (the rest
+    // of the line stays for the next call; a CR LF that follows exactly is
+    // taken as the line end), LINE_RECV_ERROR, or LINE_CLOSED.
+    int ReadLine(char* buffer, int size, int* outLength = nullptr);
+
+    // One recv/send with the time-out wait, below any transport: the count
+    // (0 = peer closed for recv) or -1 after logging.
+    long RecvPlain(char* buffer, size_t size);
+    long SendPlain(const char* data, size_t length, int flags = 0);
+    bool SendAllPlain(const char* data, size_t length, int flags = 0);
+
+    // Drops whatever input is already buffered or pending, without waiting.
+    void DrainInput();
+
+    // Ends the connection (see the threading note above). A second Close on a
+    // closed connection does nothing.
+    void Close();
+    // Breaks the connection without closing the descriptor: blocked calls on
+    // other threads return.
+    void Shutdown();
+    // The end of a server's answer: close notify, shutdown of the sending side,
+    // then reads and drops what the peer still sends until it closes or the
+    // linger time passed, so the peer reads the answer instead of a reset.
+    // Then Close.
+    void CloseGracefully(std::chrono::milliseconds linger = std::chrono::milliseconds(2000));
+
+    bool IsOpen() const { return m_fd >= 0; }
+    int GetHandle() const { return m_fd; }
+
+    // The peer filled in by Accept (or Connect).
+    const sockaddr_in& GetPeerAddress() const { return m_peer; }
+    void SetPeerAddress(const sockaddr_in& peer) { m_peer = peer; }
+    std::string GetPeerAddressText() const;  // dotted; empty without a peer
+    // The local port of the socket (a listener bound to port 0 learns its port).
+    int GetLocalPort() const;
+
+    // Marks a connection of the HTTPS listener; the layer itself comes with
+    // SetTransport.
+    void SetSslOn(bool on) { m_sslOn = on; }
+    bool IsSslOn() const { return m_sslOn; }
+    // Installs the layer that Send, Receive and Close go through from now on.
+    void SetTransport(std::unique_ptr<CConnTransport> transport);
+    void ResetTransport();
+
+    // The console's client logs nothing.
+    void SetLogging(bool on) { m_logging = on; }
+
+private:
+    class CCallScope;
+
+    // Waits until fd is readable (or writable). 1 ready, 0 time-out, -1 error.
+    int WaitFor(int fd, bool forWrite);
+    // Fills the read-ahead buffer; the count, 0 at the end, -1 on error.
+    long Refill();
+    long ReceiveRaw(char* buffer, size_t size);
+    bool EnsureHandshake();
+    bool SendFileLoop(int fd, uint64_t offset, uint64_t count);
+    void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void CloseLocked();
+
+    int m_fd;
+    sockaddr_in m_peer;
+    int m_timeout;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_sslOn;
+    bool m_handshakeDone;
+    bool m_handshakeFailed;
+    bool m_logging;
+    std::unique_ptr<CConnTransport> m_transport;
+    std::mutex m_lock;         // guards m_fd against Close from another thread
+    std::atomic<int> m_calls;  // calls running on the descriptor
+    bool m_shutDown;           // shut down by Close while a call ran
+    std::array<char, kReadAheadSize> m_readAhead;
+    size_t m_readPos;
+    size_t m_readEnd;
+};
