@@ -1,24 +1,25 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
-class CSspCall;
-class CSspValue;
+#include "engine/script/SspObject.h"
 
 // The script's String object: text searching and cutting. One process-wide instance without
 // state, shared by every thread. Positions seen by scripts are 1-based; every operation stays
 // inside the text whatever start or count a page passes.
-class CSspString {
+class CSspString : public CSspObject {
 public:
-    // Runs the member `member` (matched without regard to case) with the call's arguments and
-    // fills `result`. Too few arguments raise "Missing parameter."; an unknown member raises
-    // the String object's unknown-function text followed by the member name. Errors carry the
-    // call's position.
-    void CallMethod(std::string_view member, CSspCall& call, CSspValue& result) const;
+    // Runs call.m_strMember (any case) with the call's arguments and fills `result`. Too few
+    // arguments raise "Missing parameter."; an unknown member raises the String object's
+    // unknown-function text followed by the member name. Errors carry the call's position.
+    void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
-    // True when `member` names a String member (any case).
-    static bool HasMember(std::string_view member);
+    // The member table; m_id is what RunMember takes.
+    static std::span<const CSspMember> Members();
+    // Runs the member of table id `id`. REQUIRES: the call has the row's minimum arguments.
+    static void RunMember(int id, CSspCall& call, CSspValue& result);
 
     // The text without leading and trailing white space (blank, TAB, CR, LF, VT, FF).
     static std::string Trim(std::string_view text);
@@ -45,4 +46,4 @@ public:
 };
 
 // The process-wide String object.
-extern const CSspString g_sspString;
+extern CSspString g_sspString;

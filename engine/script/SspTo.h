@@ -1,38 +1,42 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
-class CSspCall;
-class CSspValue;
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspObject.h"
 
 // The members of the To object that the conversion members leave to another handler (the
 // cipher functions and attachment URLs). Until one is installed those names raise the To
 // object's unknown-function text.
-class ISspToCipherMembers {
+class CSspToCipherMembers {
 public:
-    virtual ~ISspToCipherMembers() = default;
-    // Handles `member` when it is one of its own and returns true; false leaves it unknown.
-    virtual bool CallMethod(std::string_view member, CSspCall& call, CSspValue& result) = 0;
+    virtual ~CSspToCipherMembers() = default;
+    // Handles call.m_strMember when it is one of its own and returns true; false leaves it
+    // unknown.
+    virtual bool CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) = 0;
 };
 
 // The script's To object: conversions between texts, numbers, dates and spans. One
 // process-wide instance; the conversion members keep no state and run on any thread.
-class CSspTo {
+class CSspTo : public CSspObject {
 public:
-    // Runs the member `member` (any case) with the call's arguments and fills `result`.
-    // Every member needs at least one argument ("Missing parameter."); TimeSpan needs three
-    // and fileUrl five. An unknown member raises the To object's unknown-function text
+    // Runs call.m_strMember (any case) with the call's arguments and fills `result`. Every
+    // conversion member needs at least one argument ("Missing parameter."); TimeSpan needs
+    // three and fileUrl five. An unknown member raises the To object's unknown-function text
     // followed by the member name. Errors carry the call's position.
-    void CallMethod(std::string_view member, CSspCall& call, CSspValue& result) const;
+    void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
-    // True when `member` names a conversion member (any case).
-    static bool HasMember(std::string_view member);
+    // The conversion member table; m_id is what RunMember takes.
+    static std::span<const CSspMember> Members();
+    // Runs the conversion member of table id `id`. REQUIRES: the row's minimum arguments.
+    static void RunMember(int id, CSspCall& call, CSspValue& result);
 
     // Installs the handler of the cipher members and fileUrl (nullptr removes it). It must
     // outlive its installation; install before pages run.
-    void SetCipherMembers(ISspToCipherMembers* handler) { m_pCipher = handler; }
+    void SetCipherMembers(CSspToCipherMembers* handler) { m_pCipher = handler; }
 
     // URL form: CR, LF and the punctuation !"#$%&'()+,/:;<=>?[\]^`{|}~ become "%xx" (lower-case
     // hex), then each blank becomes "+". Everything else, bytes from 0x80 up included, stays.
@@ -64,11 +68,18 @@ public:
     // minus 55, so "A".."F" give 10..15 and nothing is an error.
     static std::string Dec(std::string_view text);
 
+    // To.Hours: a number is kept; a span gives its whole minutes / 60, otherwise the text is
+    // read, as SetNumber with `decimals` ("" when absent: an integer of whole hours).
+    static CSspValue Hours(const CSspValue& value, std::string_view decimals);
+    // To.Minutes: a number's integer, a span's whole minutes, else the integer of the text
+    // (the integer NULL for an empty text).
+    static CSspValue Minutes(const CSspValue& value);
+
     // days * 86400 + hours * 3600 + minutes * 60 + seconds, in 64 bits.
     static int64_t SpanSeconds(int days, int hours, int minutes, int seconds);
 
 private:
-    ISspToCipherMembers* m_pCipher = nullptr;
+    CSspToCipherMembers* m_pCipher = nullptr;
 };
 
 // The process-wide To object.

@@ -1,0 +1,417 @@
+#include "engine/script/SspTo.h"
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <utility>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspDateTime.h"
+#include "engine/foundation/SspException.h"
+#include "engine/script/SspCall.h"
+
+CSspTo g_sspTo;
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+enum Member : int {
+    kCgi,
+    kHtml,
+    kHtml2,
+    kQuote,
+    kJs,
+    kUpper,
+    kLower,
+    kInteger,
+    kNumber,
+    kOdbcDate,
+    kOdbcDateTime,
+    kHours,
+    kMinutes,
+    kTimeSpan,
+    kEncrypted,
+    kDecrypted,
+    kHex,
+    kDec,
+    kFileUrl,
+};
+
+constexpr CSspMember kMembers[] = {
+    {"cgi", 1, kCgi},
+    {"html", 1, kHtml},
+    {"html2", 1, kHtml2},
+    {"2QuoteStr", 1, kQuote},
+    {"sql", 1, kQuote},
+    {"js", 1, kJs},
+    {"upper", 1, kUpper},
+    {"lower", 1, kLower},
+    {"Integer", 1, kInteger},
+    {"Number", 1, kNumber},
+    {"OdbcDateStr", 1, kOdbcDate},
+    {"OdbcDateTimeStr", 1, kOdbcDateTime},
+    {"Hours", 1, kHours},
+    {"Minutes", 1, kMinutes},
+    {"TimeSpan", 3, kTimeSpan},
+    {"Encrypted", 1, kEncrypted},
+    {"Decrypted", 1, kDecrypted},
+    {"hex", 1, kHex},
+    {"dec", 1, kDec},
+    {"fileUrl", 5, kFileUrl},
+};
+
+int IntArg(const CSspCall& call, size_t index) {
+    return CSspValue::TextToInt(call.GetParamStr(index));
+}
+
+// An integer read from text; an empty text is the integer NULL.
+CSspValue IntegerOfText(std::string_view text) {
+    return CSspValue::FromInteger(text.empty() ? kNullInteger : CSspValue::TextToInt(text));
+}
+
+// Base64 with CR LF after every 76 characters, no break after the last line.
+std::string Base64Encode(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 57 * 78 + 78);
+    size_t lineLength = 0;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        if (lineLength == 76) {
+            out += "\r\n";
+            lineLength = 0;
+        }
+        size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t group = 0;
+        for (size_t k = 0; k < 3; ++k) {
+            group <<= 8;
+            if (k < n) {
+                group |= static_cast<unsigned char>(bytes[i + k]);
+            }
+        }
+        for (size_t k = 0; k < 4; ++k) {
+            out += k <= n ? kBase64Alphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        }
+        lineLength += 4;
+    }
+    return out;
+}
+
+// Base64 decoding that skips every character outside the alphabet and keeps the whole bytes
+// of a last partial group.
+std::string Base64Decode(std::string_view text) {
+    std::string out;
+    uint32_t accumulator = 0;
+    int bits = 0;
+    for (char ch : text) {
+        const char* hit = ch == '\0' ? nullptr : std::strchr(kBase64Alphabet, ch);
+        if (hit == nullptr) {
+            continue;
+        }
+        accumulator = (accumulator << 6) | static_cast<uint32_t>(hit - kBase64Alphabet);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((accumulator >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+bool NeedsUrlEscape(unsigned char c) {
+    return c == '\r' || c == '\n' || (c >= 0x21 && c <= 0x29) || c == 0x2B || c == 0x2C ||
+           c == 0x2F || (c >= 0x3A && c <= 0x3F) || (c >= 0x5B && c <= 0x5E) || c == 0x60 ||
+           (c >= 0x7B && c <= 0x7E);
+}
+
+void SwapPairs(std::string& text) {
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        std::swap(text[i], text[i + 1]);
+    }
+}
+
+}  // namespace
+
+std::span<const CSspMember> CSspTo::Members() {
+    return kMembers;
+}
+
+void CSspTo::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
+    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
+    if (member == nullptr || member->m_id == kFileUrl) {
+        if (member != nullptr && static_cast<int>(call.ArgCount()) < member->m_minArgs) {
+            throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+        }
+        if (m_pCipher != nullptr && m_pCipher->CallMethod(interp, call, result)) {
+            return;
+        }
+        throw CSspException(std::string(g_msg.m_unknownToFunction) + call.m_strMember, call.m_pPos);
+    }
+    DispatchSspMember(kMembers, call, g_msg.m_unknownToFunction);
+    RunMember(member->m_id, call, result);
+}
+
+void CSspTo::RunMember(int id, CSspCall& call, CSspValue& result) {
+    switch (id) {
+        case kCgi:
+            result = CSspValue::FromText(UrlEncode(call.GetParamStr(0)));
+            break;
+        case kHtml: {
+            std::string text = call.GetParamStr(0);
+            result = CSspValue::FromText(text.empty() ? "None" : HtmlEscape(text, true));
+            break;
+        }
+        case kHtml2:
+            result = CSspValue::FromText(HtmlEscape(call.GetParamStr(0), false));
+            break;
+        case kQuote:
+            result = CSspValue::FromText(DoubleQuotes(call.GetParamStr(0)));
+            break;
+        case kJs:
+            result = CSspValue::FromText(EscapeForJs(call.GetParamStr(0)));
+            break;
+        case kUpper:
+            result = CSspValue::FromText(Upper(call.GetParamStr(0)));
+            break;
+        case kLower:
+            result = CSspValue::FromText(Lower(call.GetParamStr(0)));
+            break;
+        case kInteger:
+            result = IntegerOfText(call.GetParamStr(0));
+            break;
+        case kNumber: {
+            CSspValue number;
+            if (call.ArgCount() > 1) {
+                number.SetNumber(call.GetParamStr(0), call.GetParamStr(1));
+            } else {
+                number.SetNumber(call.GetParamStr(0));
+            }
+            result = std::move(number);
+            break;
+        }
+        case kOdbcDate:
+            result = CSspValue::FromText(CSspDateTime(call.GetParamStr(0)).GetOdbcDateStr());
+            break;
+        case kOdbcDateTime:
+            result = CSspValue::FromText(CSspDateTime(call.GetParamStr(0)).GetOdbcDateTimeStr());
+            break;
+        case kHours:
+            result = Hours(call.Arg(0), call.ArgCount() > 1 ? call.GetParamStr(1) : "");
+            break;
+        case kMinutes:
+            result = Minutes(call.Arg(0));
+            break;
+        case kTimeSpan:
+            result = CSspValue::FromTimeSpan(
+                SpanSeconds(IntArg(call, 0), IntArg(call, 1), IntArg(call, 2),
+                            call.ArgCount() > 3 ? IntArg(call, 3) : 0));
+            break;
+        case kEncrypted:
+            result = CSspValue::FromText(Encrypted(call.GetParamStr(0)));
+            break;
+        case kDecrypted:
+            result = CSspValue::FromText(Decrypted(call.GetParamStr(0)));
+            break;
+        case kHex: {
+            const CSspValue& value = call.Arg(0);
+            result = CSspValue::FromText(value.IsBinary() ? Hex(value.m_blob.View())
+                                                          : Hex(call.GetParamStr(0)));
+            break;
+        }
+        case kDec:
+            result = CSspValue::FromText(Dec(call.GetParamStr(0)));
+            break;
+    }
+}
+
+CSspValue CSspTo::Hours(const CSspValue& value, std::string_view decimals) {
+    if (value.IsNumber()) {
+        return value;
+    }
+    CSspValue hours;
+    if (value.IsTimeSpan()) {
+        int64_t minutes = value.m_timeSpan / 60;
+        char text[64];
+        std::snprintf(text, sizeof text, "%f", static_cast<double>(minutes) * 0.016666666666666666);
+        hours.SetNumber(text, decimals);
+    } else {
+        hours.SetNumber(value.GetText(), decimals);
+    }
+    return hours;
+}
+
+CSspValue CSspTo::Minutes(const CSspValue& value) {
+    if (value.IsNumber()) {
+        return CSspValue::FromInteger(value.GetInteger());
+    }
+    if (value.IsTimeSpan()) {
+        return CSspValue::FromInteger(static_cast<int32_t>(value.m_timeSpan / 60));
+    }
+    return IntegerOfText(value.GetText());
+}
+
+std::string CSspTo::Encrypted(std::string_view text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    // One generator per thread, seeded once: a clock seed would repeat within a second.
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<int> draw(0, 19);
+    std::string plain(1, static_cast<char>('a' + draw(generator)));
+    plain += text;
+    SwapPairs(plain);
+    std::string coded = Base64Encode(plain);
+    SwapPairs(coded);
+    return coded;
+}
+
+std::string CSspTo::Decrypted(std::string_view text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    std::string coded(text);
+    SwapPairs(coded);
+    std::string plain = Base64Decode(coded);
+    plain.resize(std::min(plain.size(), plain.find('\0')));
+    SwapPairs(plain);
+    return plain.size() < 2 ? std::string() : plain.substr(1);
+}
+
+std::string CSspTo::UrlEncode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        if (NeedsUrlEscape(c)) {
+            out += '%';
+            out += kHexDigits[c >> 4];
+            out += kHexDigits[c & 0x0F];
+        } else if (c == ' ') {
+            out += '+';
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string CSspTo::HtmlEscape(std::string_view text, bool lineBreaks) {
+    bool change = false;
+    for (char c : text) {
+        if (c == '&' || c == '<' || c == '>' || c == '"' || (lineBreaks && c == '\n')) {
+            change = true;
+            break;
+        }
+    }
+    // A text whose only special bytes are CRs is left with them: CRs go only in a rewrite.
+    if (!change) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\r':
+                if (!lineBreaks) {
+                    out += c;
+                }
+                break;
+            case '\n':
+                if (lineBreaks) {
+                    out += "<br>\r\n";
+                } else {
+                    out += c;
+                }
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string CSspTo::DoubleQuotes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '\'') {
+            out += '\'';
+        }
+    }
+    return out;
+}
+
+std::string CSspTo::EscapeForJs(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\'') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+std::string CSspTo::Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
+std::string CSspTo::Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+std::string CSspTo::Hex(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char ch : bytes) {
+        auto c = static_cast<unsigned char>(ch);
+        out += kHexDigits[c >> 4];
+        out += kHexDigits[c & 0x0F];
+    }
+    return out;
+}
+
+std::string CSspTo::Dec(std::string_view text) {
+    auto digit = [](char ch) {
+        if (ch >= 'a' && ch <= 'z') {
+            ch = static_cast<char>(ch - 'a' + 'A');
+        }
+        return ch >= '0' && ch <= '9' ? ch - '0' : static_cast<unsigned char>(ch) - 55;
+    };
+    std::string out;
+    for (size_t i = 0; i + 1 < text.size(); i += 3) {
+        out += static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1]));
+    }
+    return out;
+}
+
+int64_t CSspTo::SpanSeconds(int days, int hours, int minutes, int seconds) {
+    return int64_t{days} * 86400 + int64_t{hours} * 3600 + int64_t{minutes} * 60 + seconds;
+}
