@@ -1,0 +1,421 @@
+#include "engine/foundation/SettingsStore.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string TrimBlanks(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+std::string Escape(const std::string& text, bool name) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const bool atEdge = (i == 0 || i + 1 == text.size());
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t' && !atEdge) {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f || (atEdge && IsBlank(static_cast<char>(c))) ||
+                   (name && (c == '=' || c == '#'))) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    c = FoldAscii(c);
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+std::string ErrnoText(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+// Closes a descriptor on every path out of a scope.
+class CFd {
+public:
+    explicit CFd(int fd) : m_fd(fd) {}
+    ~CFd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    CFd(const CFd&) = delete;
+    CFd& operator=(const CFd&) = delete;
+    int Get() const { return m_fd; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Reads a whole file; std::nullopt with `error` set on failure, empty text when it is missing.
+std::optional<std::string> ReadFile(const std::string& path, std::string& error,
+                                    mode_t* mode = nullptr) {
+    CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return std::string();
+        }
+        error = ErrnoText("cannot open", path);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) == 0 && mode != nullptr) {
+        *mode = st.st_mode & 07777;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = ErrnoText("cannot read", path);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates the folder and its missing parents.
+bool MakeFolders(const std::string& folder, std::string& error) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            return true;
+        }
+        errno = ENOTDIR;
+        error = ErrnoText("cannot create folder", folder);
+        return false;
+    }
+    const std::string parent = FolderOf(folder);
+    if (parent != folder && !MakeFolders(parent, error)) {
+        return false;
+    }
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = ErrnoText("cannot create folder", folder);
+        return false;
+    }
+    return true;
+}
+
+// One line of a store file: its raw text and, for a setting, its decoded name.
+struct Line {
+    std::string m_raw;
+    std::optional<std::string> m_name;
+    std::string m_value;
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        Line line;
+        line.m_raw = text.substr(start, end - start);
+        std::string content = line.m_raw;
+        if (!content.empty() && content.back() == '\r') {
+            content.pop_back();
+        }
+        const std::string trimmed = TrimBlanks(content);
+        const size_t equals = content.find('=');
+        if (!trimmed.empty() && trimmed[0] != '#' && equals != std::string::npos) {
+            std::string name = CSettingsStore::Unescape(TrimBlanks(content.substr(0, equals)));
+            if (!name.empty()) {
+                line.m_name = std::move(name);
+                line.m_value = CSettingsStore::Unescape(TrimBlanks(content.substr(equals + 1)));
+            }
+        }
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string EntryLine(const std::string& name, const std::string& value) {
+    return CSettingsStore::EscapeName(name) + "=" + CSettingsStore::EscapeValue(value);
+}
+
+const char kHeader[] =
+    "# Velmorin Server settings: one Name=Value per line, names in any case.\n"
+    "# Escapes: \\\\ backslash, \\n LF, \\r CR, \\t TAB, \\xHH any byte.\n";
+
+}  // namespace
+
+const std::string* CSettingsValues::Find(const std::string& name) const {
+    for (const Entry& entry : m_entries) {
+        if (EqualNoCase(entry.first, name)) {
+            return &entry.second;
+        }
+    }
+    return nullptr;
+}
+
+void CSettingsValues::Set(const std::string& name, const std::string& value) {
+    for (Entry& entry : m_entries) {
+        if (EqualNoCase(entry.first, name)) {
+            entry.second = value;
+            return;
+        }
+    }
+    m_entries.emplace_back(name, value);
+}
+
+CSettingsStore::CSettingsStore(std::string filePath) : m_path(std::move(filePath)) {}
+
+std::string CSettingsStore::PathUnderRoot(const std::string& rootFolder) {
+    return rootFolder + "/etc/velmorin.conf";
+}
+
+std::string CSettingsStore::EscapeName(const std::string& name) {
+    return Escape(name, true);
+}
+
+std::string CSettingsStore::EscapeValue(const std::string& value) {
+    return Escape(value, false);
+}
+
+std::string CSettingsStore::Unescape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\\' || i + 1 >= text.size()) {
+            out += c;
+            continue;
+        }
+        const char next = text[i + 1];
+        if (next == '\\') {
+            out += '\\';
+            ++i;
+        } else if (next == 'n') {
+            out += '\n';
+            ++i;
+        } else if (next == 'r') {
+            out += '\r';
+            ++i;
+        } else if (next == 't') {
+            out += '\t';
+            ++i;
+        } else if (next == 'x' && i + 3 < text.size() && HexDigit(text[i + 2]) >= 0 &&
+                   HexDigit(text[i + 3]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+            i += 3;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+CSettingsValues CSettingsStore::Parse(const std::string& text) {
+    CSettingsValues values;
+    for (const Line& line : SplitLines(text)) {
+        if (line.m_name && values.Find(*line.m_name) == nullptr) {
+            values.Set(*line.m_name, line.m_value);
+        }
+    }
+    return values;
+}
+
+bool CSettingsStore::Read(CSettingsValues& values, std::string& error) const {
+    std::optional<std::string> text = ReadFile(m_path, error);
+    if (!text) {
+        return false;
+    }
+    values = Parse(*text);
+    return true;
+}
+
+bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, std::string& error,
+                           CSettingsValues* merged) {
+    for (const CSettingsValues::Entry& change : changes) {
+        if (TrimBlanks(change.first).empty()) {
+            error = "empty setting name";
+            return false;
+        }
+    }
+    const std::string folder = FolderOf(m_path);
+    if (!MakeFolders(folder, error)) {
+        return false;
+    }
+
+    const std::string lockPath = m_path + ".lock";
+    CFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (lock.Get() < 0) {
+        error = ErrnoText("cannot open", lockPath);
+        return false;
+    }
+    while (::flock(lock.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = ErrnoText("cannot lock", lockPath);
+            return false;
+        }
+    }
+
+    // Under the lock: the file as another writer may just have left it.
+    mode_t mode = 0644;
+    std::optional<std::string> current = ReadFile(m_path, error, &mode);
+    if (!current) {
+        return false;
+    }
+    std::vector<Line> lines = SplitLines(*current);
+
+    for (const CSettingsValues::Entry& change : changes) {
+        bool found = false;
+        for (auto it = lines.begin(); it != lines.end();) {
+            if (it->m_name && EqualNoCase(*it->m_name, change.first)) {
+                if (found) {
+                    it = lines.erase(it);  // a later duplicate would disagree with the new value
+                    continue;
+                }
+                found = true;
+                it->m_raw = EntryLine(*it->m_name, change.second);
+                it->m_value = change.second;
+            }
+            ++it;
+        }
+        if (!found) {
+            Line line;
+            line.m_raw = EntryLine(change.first, change.second);
+            line.m_name = change.first;
+            line.m_value = change.second;
+            lines.push_back(std::move(line));
+        }
+    }
+
+    std::string text = current->empty() ? std::string(kHeader) : std::string();
+    CSettingsValues result;
+    for (const Line& line : lines) {
+        text += line.m_raw;
+        text += '\n';
+        if (line.m_name && result.Find(*line.m_name) == nullptr) {
+            result.Set(*line.m_name, line.m_value);
+        }
+    }
+
+    if (text != *current) {
+        std::string tempPath = m_path + ".XXXXXX";
+        CFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
+        if (temp.Get() < 0) {
+            error = ErrnoText("cannot create", tempPath);
+            return false;
+        }
+        const bool written = ::fchmod(temp.Get(), mode) == 0 && WriteAll(temp.Get(), text) &&
+                             ::fsync(temp.Get()) == 0;
+        if (!written) {
+            error = ErrnoText("cannot write", tempPath);
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        if (::close(temp.Release()) != 0) {
+            error = ErrnoText("cannot write", tempPath);
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        if (::rename(tempPath.c_str(), m_path.c_str()) != 0) {
+            error = ErrnoText("cannot replace", m_path);
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        // The rename itself must survive a crash too.
+        CFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.Get() >= 0) {
+            ::fsync(dir.Get());
+        }
+    }
+    if (merged != nullptr) {
+        *merged = std::move(result);
+    }
+    return true;
+}
