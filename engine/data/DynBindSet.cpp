@@ -1,0 +1,774 @@
+#include "engine/data/DynBindSet.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+
+#include "engine/data/ColumnSet.h"
+#include "engine/data/DbException.h"
+#include "engine/data/OdbcConnection.h"
+#include "engine/foundation/SspDateTime.h"
+#include "engine/foundation/SspException.h"
+
+namespace {
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::string AfterDot(const std::string& name) {
+    size_t dot = name.find('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+std::string ToLower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::vector<SQLCHAR> SqlText(const std::string& s) {
+    std::vector<SQLCHAR> v(s.begin(), s.end());
+    v.push_back(0);
+    return v;
+}
+
+// "[-][d ]h:m[:s[.fraction]]" into seconds; false when it is no time.
+bool ParseSpan(const std::string& text, int64_t* seconds) {
+    const char* p = text.c_str();
+    while (*p == ' ')
+        ++p;
+    bool negative = *p == '-';
+    if (negative)
+        ++p;
+    long long parts[4] = {0, 0, 0, 0};
+    int count = 0;
+    long long days = 0;
+    while (*p && count < 3) {
+        char* end = nullptr;
+        long long v = std::strtoll(p, &end, 10);
+        if (end == p)
+            return false;
+        p = end;
+        if (*p == ' ' && count == 0 && days == 0) {
+            days = v;
+            ++p;
+            continue;
+        }
+        parts[count++] = v;
+        if (*p != ':')
+            break;
+        ++p;
+    }
+    if (count < 2)
+        return false;
+    int64_t total = days * 86400 + parts[0] * 3600 + parts[1] * 60 + parts[2];
+    *seconds = negative ? -total : total;
+    return true;
+}
+
+bool Aggregate(const std::string& name) {
+    static const char* const kPrefixes[] = {"COUNT(", "MAX(", "MIN(", "SUM(", "AVG("};
+    for (const char* p : kPrefixes)
+        if (strncasecmp(name.c_str(), p, std::strlen(p)) == 0)
+            return true;
+    return false;
+}
+
+// Whether a column can identify its row in a searched UPDATE: exact values
+// only, no long data and nothing that may lose precision on the way.
+bool Identifying(const CBoundColumn& c) {
+    const CSspValue& v = c.m_original;
+    return !Aggregate(c.m_strName) && (v.IsInteger() || v.IsText() || v.IsDecimal());
+}
+
+// One bound parameter; kept at a stable address until the statement ran.
+struct CParam {
+    SQLLEN ind = 0;
+    std::string bytes;
+    SQLINTEGER integer = 0;
+    double dbl = 0;
+    float real = 0;
+    SQL_TIMESTAMP_STRUCT ts{};
+    SQL_DATE_STRUCT date{};
+};
+
+void BindParameter(SQLHSTMT stmt, SQLUSMALLINT number, const CSspValue& v, CParam& p) {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLSMALLINT sqlType = SQL_VARCHAR;
+    SQLULEN size = 1;
+    SQLSMALLINT digits = 0;
+    SQLPOINTER data = nullptr;
+    SQLLEN bufLen = 0;
+    if (v.IsInteger()) {
+        sqlType = SQL_INTEGER;
+    } else if (v.IsReal()) {
+        sqlType = SQL_REAL;
+    } else if (v.IsDouble()) {
+        sqlType = SQL_DOUBLE;
+    } else if (v.IsDateTime()) {
+        sqlType = v.m_type == SQL_DATE ? SQL_DATE : SQL_TIMESTAMP;
+    } else if (v.IsTimeSpan()) {
+        sqlType = SQL_TIME;
+    } else if (v.IsBinary()) {
+        sqlType = static_cast<SQLSMALLINT>(v.m_type);
+    } else if (v.IsLongText()) {
+        sqlType = SQL_LONGVARCHAR;
+    } else if (v.IsDecimal()) {
+        sqlType = static_cast<SQLSMALLINT>(v.m_type);
+    }
+    if (v.IsNull() && !v.IsTimeSpan()) {
+        p.ind = SQL_NULL_DATA;
+        if (sqlType == SQL_DATE || sqlType == SQL_TIMESTAMP)
+            size = sqlType == SQL_DATE ? 10 : 19;
+    } else if (v.IsInteger()) {
+        cType = SQL_C_SLONG;
+        p.integer = v.m_integer;
+        data = &p.integer;
+        size = 10;
+    } else if (v.IsReal()) {
+        cType = SQL_C_FLOAT;
+        p.real = v.m_real;
+        data = &p.real;
+        size = 7;
+    } else if (v.IsDouble()) {
+        cType = SQL_C_DOUBLE;
+        p.dbl = v.m_double;
+        data = &p.dbl;
+        size = 15;
+    } else if (v.IsDateTime()) {
+        time_t t = static_cast<time_t>(v.m_dateTime);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        if (sqlType == SQL_DATE) {
+            cType = SQL_C_DATE;
+            p.date = {static_cast<SQLSMALLINT>(tm.tm_year + 1900),
+                      static_cast<SQLUSMALLINT>(tm.tm_mon + 1),
+                      static_cast<SQLUSMALLINT>(tm.tm_mday)};
+            data = &p.date;
+            size = 10;
+        } else {
+            cType = SQL_C_TIMESTAMP;
+            p.ts = {static_cast<SQLSMALLINT>(tm.tm_year + 1900),
+                    static_cast<SQLUSMALLINT>(tm.tm_mon + 1),
+                    static_cast<SQLUSMALLINT>(tm.tm_mday),
+                    static_cast<SQLUSMALLINT>(tm.tm_hour),
+                    static_cast<SQLUSMALLINT>(tm.tm_min),
+                    static_cast<SQLUSMALLINT>(tm.tm_sec),
+                    0};
+            data = &p.ts;
+            size = 19;
+        }
+    } else {
+        if (v.IsTimeSpan()) {
+            int64_t s = v.m_timeSpan < 0 ? -v.m_timeSpan : v.m_timeSpan;
+            char buf[48];
+            std::snprintf(buf, sizeof(buf), "%s%02lld:%02d:%02d", v.m_timeSpan < 0 ? "-" : "",
+                          static_cast<long long>(s / 3600), static_cast<int>(s / 60 % 60),
+                          static_cast<int>(s % 60));
+            p.bytes = buf;
+        } else if (v.IsBinary() || v.IsLongText()) {
+            p.bytes.assign(v.m_blob.View());
+            if (v.IsBinary())
+                cType = SQL_C_BINARY;
+        } else {
+            p.bytes = v.m_text;
+            if (v.IsDecimal())
+                digits = static_cast<SQLSMALLINT>(std::max(0, v.m_decimals));
+        }
+        p.ind = static_cast<SQLLEN>(p.bytes.size());
+        data = p.bytes.data();
+        bufLen = p.ind;
+        size = std::max<SQLULEN>(1, p.bytes.size());
+    }
+    SQLRETURN rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, cType, sqlType, size, digits,
+                                    data, bufLen, &p.ind);
+    OdbcCheck(rc, SQL_HANDLE_STMT, stmt);
+}
+
+}  // namespace
+
+CDynBindSet::CDynBindSet(COdbcConnection* db) : m_pDb(db) {}
+
+CDynBindSet::~CDynBindSet() {
+    Reset();
+}
+
+void CDynBindSet::AddTable(const std::string& name) {
+    m_tables.push_back(name);
+}
+
+bool CDynBindSet::AddColumn(const std::string& name) {
+    size_t dot = name.find('.');
+    std::string stored = dot == std::string::npos ? name : name.substr(dot + 1);
+    if (stored.empty() || FindColumn(stored))
+        return false;
+    auto column = std::make_unique<CBoundColumn>();
+    column->m_strName = stored;
+    m_columns.push_back(std::move(column));
+    return true;
+}
+
+CBoundColumn* CDynBindSet::FindColumn(const std::string& name) {
+    for (auto& c : m_columns)
+        if (EqualNoCase(c->m_strName, name))
+            return c.get();
+    std::string tail = AfterDot(name);
+    bool qualified = name.find('.') != std::string::npos;
+    for (auto& c : m_columns) {
+        if (qualified) {
+            if (EqualNoCase(c->m_strName, tail))
+                return c.get();
+        } else if (c->m_strName.find('.') != std::string::npos &&
+                   EqualNoCase(AfterDot(c->m_strName), name)) {
+            return c.get();
+        }
+    }
+    return nullptr;
+}
+
+int CDynBindSet::FindColumnIndex(const std::string& name) const {
+    for (size_t i = 0; i < m_columns.size(); ++i)
+        if (EqualNoCase(m_columns[i]->m_strName, name))
+            return static_cast<int>(i);
+    return -1;
+}
+
+CSspValue* CDynBindSet::GetColumnValue(int index) {
+    if (index < 0 || index >= static_cast<int>(m_columns.size()))
+        return nullptr;
+    return &m_columns[index]->m_value;
+}
+
+CSspValue* CDynBindSet::GetColumnValue(const std::string& name) {
+    CBoundColumn* c = FindColumn(name);
+    return c ? &c->m_value : nullptr;
+}
+
+std::string CDynBindSet::GetColumnName(int index) const {
+    if (index < 0 || index >= static_cast<int>(m_columns.size()))
+        return std::string();
+    return m_columns[index]->m_strName;
+}
+
+bool CDynBindSet::SetColumnValue(int index, const CSspValue& value) {
+    if (index < 0 || index >= static_cast<int>(m_columns.size()))
+        return false;
+    CBoundColumn& c = *m_columns[index];
+    CSspValue& dst = c.m_value;
+    if ((dst.IsBinary() && value.IsBinary()) || (dst.IsLongText() && value.IsLongText())) {
+        CSspValue::CopyBlob(dst.m_blob, value.m_blob);
+    } else if (dst.m_type == value.m_type) {
+        int size = dst.m_columnSize;
+        dst = value;
+        dst.m_columnSize = size;
+    } else if (dst.IsDateTime() && value.IsDateTime()) {
+        dst.m_dateTime = value.m_dateTime;
+    } else {
+        dst.SetFromText(value.GetText());
+    }
+    c.m_bChanged = true;
+    return true;
+}
+
+bool CDynBindSet::CountColumns() {
+    m_nFields = static_cast<int>(m_columns.size());
+    return m_nFields > 0;
+}
+
+std::string CDynBindSet::GetDefaultSQL() const {
+    std::string out;
+    for (size_t i = 0; i < m_tables.size(); ++i) {
+        if (i)
+            out += ",";
+        out += m_tables[i];
+    }
+    return out;
+}
+
+std::string CDynBindSet::SelectList() const {
+    std::string out;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (i)
+            out += ",";
+        out += m_columns[i]->m_strName;
+    }
+    return out;
+}
+
+bool CDynBindSet::Open(const std::string& sql, unsigned /*options*/) {
+    if (sql.empty() && m_columns.empty())
+        return false;
+    Close();
+    if (!m_pDb || !m_pDb->IsOpen())
+        throw CDbException(SQL_INVALID_HANDLE, "", "State:08003,Native:0,Origin:\n");
+    m_bLayoutOnly = false;
+    m_nFields = static_cast<int>(m_columns.size());
+    if (sql.empty()) {
+        m_strSQL = "SELECT " + SelectList() + " FROM " + GetDefaultSQL();
+        if (!m_strFilter.empty())
+            m_strSQL += " WHERE " + m_strFilter;
+        if (!m_strSort.empty())
+            m_strSQL += " ORDER BY " + m_strSort;
+    } else {
+        m_strSQL = sql;
+    }
+    try {
+        m_stmt = COdbcHandle(SQL_HANDLE_STMT, m_pDb->Handle());
+        OnSetOptions(m_stmt.Get());
+        Execute();
+        DescribeResult();
+        BindColumns();
+        m_bOpen = true;
+        FetchRow();
+        m_bBOF = m_bEOF;
+    } catch (...) {
+        Close();
+        throw;
+    }
+    return m_bOpen;
+}
+
+bool CDynBindSet::OpenDefault() {
+    if (!CountColumns())
+        return false;
+    return Open(std::string(), kExecuteDirect) && IsOpen();
+}
+
+void CDynBindSet::OnSetOptions(SQLHSTMT stmt) {
+    if (m_nQueryTimeout == 15)
+        return;
+    SQLRETURN rc = SQLSetStmtAttr(
+        stmt, SQL_ATTR_QUERY_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(0, m_nQueryTimeout))), 0);
+    if (!SQL_SUCCEEDED(rc)) {
+        CDbException e = CDbException::FromHandle(SQL_HANDLE_STMT, stmt, rc);
+        e.m_strError += " for SetQueryTimeout";
+        throw e;
+    }
+}
+
+void CDynBindSet::Execute() {
+    std::vector<SQLCHAR> text = SqlText(m_strSQL);
+    SQLRETURN rc;
+    do {
+        rc = SQLExecDirect(m_stmt.Get(), text.data(), SQL_NTS);
+    } while (rc == SQL_STILL_EXECUTING);
+    OdbcCheck(rc, SQL_HANDLE_STMT, m_stmt.Get());
+}
+
+void CDynBindSet::DescribeResult() {
+    m_descs.clear();
+    SQLSMALLINT count = 0;
+    OdbcCheck(SQLNumResultCols(m_stmt.Get(), &count), SQL_HANDLE_STMT, m_stmt.Get());
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
+        SQLCHAR name[256] = {0};
+        SQLSMALLINT nameLen = 0;
+        COdbcColumnDesc d;
+        SQLRETURN rc =
+            SQLDescribeCol(m_stmt.Get(), static_cast<SQLUSMALLINT>(i), name, sizeof(name), &nameLen,
+                           &d.m_nSqlType, &d.m_nPrecision, &d.m_nScale, &d.m_nNullable);
+        OdbcCheck(rc, SQL_HANDLE_STMT, m_stmt.Get());
+        d.m_strName = reinterpret_cast<char*>(name);
+        d.m_nSqlType = OdbcEngineType(d.m_nSqlType);
+        m_descs.push_back(std::move(d));
+    }
+}
+
+void CDynBindSet::BindColumns() {
+    auto typeOf = [this](CBoundColumn& c, const COdbcColumnDesc& d) {
+        c.m_value = CSspValue();
+        c.m_value.m_type = d.m_nSqlType;
+        c.m_value.SetNull();
+        SQLULEN size = std::min<SQLULEN>(d.m_nPrecision, static_cast<SQLULEN>(m_nMaxColumnSize));
+        c.m_value.m_columnSize = size == 0 ? 50 : static_cast<int>(size);
+        c.m_value.m_decimals = d.m_nScale;
+        c.m_bChanged = false;
+    };
+    if (m_nFields != 0) {
+        for (size_t i = 0; i < m_columns.size() && i < m_descs.size(); ++i)
+            typeOf(*m_columns[i], m_descs[i]);
+        return;
+    }
+    m_columns.clear();
+    for (const auto& d : m_descs) {
+        auto column = std::make_unique<CBoundColumn>();
+        column->m_strName = d.m_strName;
+        typeOf(*column, d);
+        m_columns.push_back(std::move(column));
+    }
+    m_nFields = static_cast<int>(m_columns.size());
+}
+
+void CDynBindSet::FetchRow() {
+    if (m_bLayoutOnly || !m_stmt) {
+        m_bEOF = true;
+        return;
+    }
+    if (m_descs.empty()) {
+        m_bEOF = true;
+        return;
+    }
+    SQLRETURN rc;
+    do {
+        rc = SQLFetch(m_stmt.Get());
+    } while (rc == SQL_STILL_EXECUTING);
+    OdbcCheck(rc, SQL_HANDLE_STMT, m_stmt.Get());
+    if (rc == SQL_NO_DATA) {
+        m_bEOF = true;
+        return;
+    }
+    m_bEOF = false;
+    size_t n = std::min(m_columns.size(), m_descs.size());
+    for (size_t i = 0; i < n; ++i)
+        ReadColumn(static_cast<SQLUSMALLINT>(i + 1), *m_columns[i]);
+}
+
+bool CDynBindSet::ReadPieces(SQLUSMALLINT number, SQLSMALLINT cType, size_t cap, std::string& out) {
+    out.clear();
+    const size_t term = cType == SQL_C_CHAR ? 1 : 0;
+    size_t piece = std::min<size_t>(cap, 8192);
+    bool first = true;
+    while (true) {
+        std::vector<char> buf(piece + term);
+        SQLLEN ind = 0;
+        SQLRETURN rc;
+        do {
+            rc = SQLGetData(m_stmt.Get(), number, cType, buf.data(),
+                            static_cast<SQLLEN>(buf.size()), &ind);
+        } while (rc == SQL_STILL_EXECUTING);
+        if (rc == SQL_NO_DATA)
+            return !first;
+        OdbcCheck(rc, SQL_HANDLE_STMT, m_stmt.Get());
+        first = false;
+        if (ind == SQL_NULL_DATA)
+            return false;
+        size_t room = buf.size() - term;
+        bool truncated =
+            rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > room);
+        size_t got = truncated ? room : std::min(static_cast<size_t>(ind), room);
+        // Each piece of character data ends in the driver's terminator; it is
+        // not part of the value.
+        out.append(buf.data(), got);
+        if (out.size() >= cap) {
+            out.resize(cap);
+            return true;
+        }
+        if (!truncated)
+            return true;
+        size_t left = ind == SQL_NO_TOTAL ? piece * 2 : static_cast<size_t>(ind) - got;
+        piece = std::min(std::max<size_t>(left, 1), cap - out.size());
+    }
+}
+
+void CDynBindSet::ReadColumn(SQLUSMALLINT number, CBoundColumn& column) {
+    CSspValue& v = column.m_value;
+    SQLHSTMT stmt = m_stmt.Get();
+    SQLLEN ind = 0;
+    if (v.IsInteger()) {
+        SQLBIGINT n = 0;
+        OdbcCheck(SQLGetData(stmt, number, SQL_C_SBIGINT, &n, sizeof(n), &ind), SQL_HANDLE_STMT,
+                  stmt);
+        if (ind == SQL_NULL_DATA)
+            v.SetNull();
+        else
+            v.m_integer = static_cast<std::int32_t>(static_cast<uint32_t>(n));
+        return;
+    }
+    if (v.IsReal()) {
+        float f = 0;
+        OdbcCheck(SQLGetData(stmt, number, SQL_C_FLOAT, &f, sizeof(f), &ind), SQL_HANDLE_STMT,
+                  stmt);
+        if (ind == SQL_NULL_DATA)
+            v.SetNull();
+        else
+            v.m_real = f;
+        return;
+    }
+    if (v.IsDouble()) {
+        double d = 0;
+        OdbcCheck(SQLGetData(stmt, number, SQL_C_DOUBLE, &d, sizeof(d), &ind), SQL_HANDLE_STMT,
+                  stmt);
+        if (ind == SQL_NULL_DATA)
+            v.SetNull();
+        else
+            v.m_double = d;
+        return;
+    }
+    if (v.IsDateTime()) {
+        SQL_TIMESTAMP_STRUCT ts{};
+        OdbcCheck(SQLGetData(stmt, number, SQL_C_TIMESTAMP, &ts, sizeof(ts), &ind), SQL_HANDLE_STMT,
+                  stmt);
+        if (ind == SQL_NULL_DATA) {
+            v.SetNull();
+        } else {
+            int64_t t = CSspDateTime::MakeLocalTime(ts.year, ts.month, ts.day, ts.hour, ts.minute,
+                                                    ts.second);
+            v.m_dateTime = t < 0 ? 0 : t;
+        }
+        return;
+    }
+    std::string data;
+    if (v.IsBinary() || v.IsLongText()) {
+        bool present = ReadPieces(number, v.IsBinary() ? SQL_C_BINARY : SQL_C_CHAR,
+                                  static_cast<size_t>(0x7FFFFFFF), data);
+        v.m_blob.SetLength(0);
+        if (present)
+            v.m_blob.Assign(data.data(), data.size());
+        return;
+    }
+    bool present =
+        ReadPieces(number, SQL_C_CHAR, static_cast<size_t>(std::max(1, m_nMaxColumnSize)), data);
+    if (v.IsTimeSpan()) {
+        int64_t span = 0;
+        v.m_timeSpan = present && ParseSpan(data, &span) ? span : 0;
+        v.m_text = present ? data : std::string();
+        return;
+    }
+    if (!present) {
+        int size = v.m_columnSize;
+        int decimals = v.m_decimals;
+        v.SetNull();
+        v.m_columnSize = size;
+        v.m_decimals = decimals;
+        return;
+    }
+    v.SetFromText(data);
+}
+
+void CDynBindSet::MoveNext() {
+    if (!m_bOpen || m_bEOF)
+        return;
+    FetchRow();
+    m_bBOF = false;
+}
+
+void CDynBindSet::MoveFirst() {
+    if (!m_bOpen || m_bLayoutOnly)
+        return;
+    // Forward-only cursors everywhere: the first row comes back by running
+    // the statement again.
+    SQLFreeStmt(m_stmt.Get(), SQL_CLOSE);
+    Execute();
+    FetchRow();
+    m_bBOF = m_bEOF;
+}
+
+void CDynBindSet::Close() {
+    m_stmt.Free();
+    m_bOpen = false;
+    m_bEOF = m_bBOF = true;
+    m_mode = Mode::kNone;
+}
+
+void CDynBindSet::Reset() {
+    Close();
+    m_tables.clear();
+    m_columns.clear();
+    m_descs.clear();
+    m_strFilter.clear();
+    m_strSort.clear();
+    m_nFields = 0;
+}
+
+bool CDynBindSet::OpenForInsert(const std::string& dbmsName) {
+    if (!CountColumns())
+        return false;
+    std::string lower = ToLower(dbmsName);
+    if (lower.find("sql server") != std::string::npos ||
+        lower.find("access") != std::string::npos) {
+        m_strFilter = "1 = 2";
+        Open(std::string(), kExecuteDirect | kAppendOnly);
+        return IsOpen();
+    }
+    Close();
+    if (!m_pDb || !m_pDb->IsOpen())
+        throw CDbException(SQL_INVALID_HANDLE, "", "State:08003,Native:0,Origin:\n");
+    m_strSQL = "SELECT " + SelectList() + " FROM " + GetDefaultSQL();
+    DescribeColumnsFromCatalogue();
+    BindColumns();
+    m_bLayoutOnly = true;
+    m_bOpen = true;
+    m_bEOF = m_bBOF = true;
+    m_mode = Mode::kNone;
+    return true;
+}
+
+void CDynBindSet::DescribeColumnsFromCatalogue() {
+    if (m_tables.empty())
+        throw CSspException("Table name not found in SQL INSERT.");
+    const std::string& table = m_tables.front();
+    m_descs.assign(m_columns.size(), COdbcColumnDesc());
+    size_t described = 0;
+    // Catalogues hold names as the database folded them; try the name as
+    // written first.
+    std::string owner, name = table;
+    if (size_t dot = table.find('.'); dot != std::string::npos) {
+        owner = table.substr(0, dot);
+        name = table.substr(dot + 1);
+    }
+    const std::string tries[] = {name, ToLower(name)};
+    for (const std::string& tableName : tries) {
+        CColumnSet cat(*m_pDb);
+        cat.m_strOwnerParam = owner;
+        cat.m_strTableNameParam = tableName;
+        bool any = false;
+        try {
+            cat.Open();
+        } catch (const CDbException&) {
+            throw CSspException("Failed to get column information.");
+        }
+        while (!cat.IsEOF() && described < m_columns.size()) {
+            any = true;
+            int index = FindColumnIndex(cat.m_strColumnName);
+            if (index >= 0 && m_descs[index].m_strName.empty()) {
+                COdbcColumnDesc& d = m_descs[index];
+                d.m_strName = cat.m_strColumnName;
+                d.m_nSqlType = cat.m_nDataType;
+                d.m_nPrecision = static_cast<SQLULEN>(std::max(0L, cat.m_nPrecision));
+                d.m_nScale = cat.m_nScale;
+                d.m_nNullable = cat.m_nNullable;
+                ++described;
+            }
+            cat.MoveNext();
+        }
+        cat.Close();
+        if (any)
+            break;
+    }
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (m_descs[i].m_strName.empty()) {
+            char buf[600];
+            std::snprintf(buf, sizeof(buf), "Column %s does not exist in table %s",
+                          m_columns[i]->m_strName.c_str(), table.c_str());
+            throw CSspException(buf);
+        }
+    }
+}
+
+void CDynBindSet::AddNewRow() {
+    if (!m_bOpen)
+        throw CDbException(CDbException::kReadOnly, "Recordset is read-only", "");
+    for (auto& c : m_columns) {
+        int size = c->m_value.m_columnSize;
+        int decimals = c->m_value.m_decimals;
+        c->m_value.SetNull();
+        c->m_value.m_columnSize = size;
+        c->m_value.m_decimals = decimals;
+        c->m_bChanged = false;
+    }
+    m_mode = Mode::kAdd;
+}
+
+void CDynBindSet::Edit() {
+    if (!m_bOpen || m_bEOF)
+        throw CDbException(CDbException::kIllegalMode, "No current record.", "");
+    for (auto& c : m_columns) {
+        c->m_original = c->m_value;
+        c->m_bChanged = false;
+    }
+    m_mode = Mode::kEdit;
+}
+
+bool CDynBindSet::UpdateNewRow() {
+    if (m_mode != Mode::kAdd)
+        throw CDbException(CDbException::kIllegalMode,
+                           "Update or Delete operation attempted in an illegal mode.", "");
+    std::string cols, marks;
+    std::vector<const CSspValue*> values;
+    for (auto& c : m_columns) {
+        if (!c->m_bChanged)
+            continue;
+        if (!values.empty()) {
+            cols += ",";
+            marks += ",";
+        }
+        cols += c->m_strName;
+        marks += "?";
+        values.push_back(&c->m_value);
+    }
+    if (values.empty())
+        return false;
+    RunWithParameters("INSERT INTO " + m_tables.front() + " (" + cols + ") VALUES (" + marks + ")",
+                      values, false);
+    m_mode = Mode::kNone;
+    for (auto& c : m_columns)
+        c->m_bChanged = false;
+    return true;
+}
+
+bool CDynBindSet::Update() {
+    if (m_mode == Mode::kAdd)
+        return UpdateNewRow();
+    if (m_mode != Mode::kEdit)
+        throw CDbException(CDbException::kIllegalMode,
+                           "Update or Delete operation attempted in an illegal mode.", "");
+    std::string set, where;
+    std::vector<const CSspValue*> values;
+    for (auto& c : m_columns) {
+        if (!c->m_bChanged)
+            continue;
+        set += (values.empty() ? "" : ",") + c->m_strName + "=?";
+        values.push_back(&c->m_value);
+    }
+    if (values.empty()) {
+        m_mode = Mode::kNone;
+        return false;
+    }
+    for (auto& c : m_columns) {
+        if (!Identifying(*c))
+            continue;
+        if (!where.empty())
+            where += " AND ";
+        if (c->m_original.IsNull()) {
+            where += c->m_strName + " IS NULL";
+        } else {
+            where += c->m_strName + "=?";
+            values.push_back(&c->m_original);
+        }
+    }
+    std::string sql = "UPDATE " + m_tables.front() + " SET " + set;
+    if (!where.empty())
+        sql += " WHERE " + where;
+    RunWithParameters(sql, values, true);
+    m_mode = Mode::kNone;
+    for (auto& c : m_columns)
+        c->m_bChanged = false;
+    return true;
+}
+
+void CDynBindSet::RunWithParameters(const std::string& sql,
+                                    const std::vector<const CSspValue*>& values,
+                                    bool mustAffectRow) {
+    if (m_tables.empty())
+        throw CSspException("Table name not found in SQL INSERT.");
+    COdbcHandle stmt(SQL_HANDLE_STMT, m_pDb->Handle());
+    OnSetOptions(stmt.Get());
+    std::deque<CParam> params(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        BindParameter(stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), *values[i], params[i]);
+    std::vector<SQLCHAR> text = SqlText(sql);
+    SQLRETURN rc;
+    do {
+        rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
+    } while (rc == SQL_STILL_EXECUTING);
+    if (rc == SQL_NO_DATA) {
+        if (mustAffectRow)
+            throw CDbException(CDbException::kNoRowsAffected,
+                               "No rows were affected by the update or delete operation.", "");
+        return;
+    }
+    OdbcCheck(rc, SQL_HANDLE_STMT, stmt.Get());
+    if (mustAffectRow) {
+        SQLLEN rows = 0;
+        SQLRowCount(stmt.Get(), &rows);
+        if (rows == 0)
+            throw CDbException(CDbException::kNoRowsAffected,
+                               "No rows were affected by the update or delete operation.", "");
+    }
+}

@@ -1,0 +1,80 @@
+#include "engine/data/tests/OdbcTestEnv.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+namespace {
+
+const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+const char* kPostgresDriver = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbca.so";
+
+std::mutex g_lock;
+std::map<std::string, std::map<std::string, std::string>> g_dsns;
+
+struct Folder {
+    std::string path;
+    Folder() {
+        char tmpl[] = "/tmp/velmorin-odbc-XXXXXX";
+        path = mkdtemp(tmpl);
+        std::ofstream drivers(path + "/odbcinst.ini");
+        drivers << "[SQLite3]\nDriver=" << kSqliteDriver
+                << "\n\n[PostgreSQL]\nDriver=" << kPostgresDriver << "\n";
+        std::ofstream(path + "/odbc.ini").flush();
+        setenv("ODBCSYSINI", path.c_str(), 1);
+        setenv("ODBCINI", (path + "/odbc.ini").c_str(), 1);
+    }
+    ~Folder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+Folder& TheFolder() {
+    static Folder folder;
+    return folder;
+}
+
+void WriteDsns() {
+    std::string tmp = TheFolder().path + "/odbc.ini.tmp";
+    {
+        std::ofstream out(tmp);
+        for (const auto& [name, keys] : g_dsns) {
+            out << "[" << name << "]\n";
+            for (const auto& [k, v] : keys)
+                out << k << "=" << v << "\n";
+            out << "\n";
+        }
+    }
+    std::filesystem::rename(tmp, TheFolder().path + "/odbc.ini");
+}
+
+}  // namespace
+
+const std::string& COdbcTestEnv::Dir() {
+    return TheFolder().path;
+}
+
+void COdbcTestEnv::AddDsn(const std::string& name, const std::map<std::string, std::string>& keys) {
+    std::lock_guard lock(g_lock);
+    TheFolder();
+    g_dsns[name] = keys;
+    WriteDsns();
+}
+
+std::string COdbcTestEnv::AddSqliteDsn(const std::string& name) {
+    std::string file = Dir() + "/" + name + ".db";
+    std::filesystem::remove(file);
+    AddDsn(name, {{"Driver", "SQLite3"}, {"Database", file}, {"Timeout", "10000"}});
+    return "DSN=" + name;
+}
+
+bool COdbcTestEnv::HaveSqliteDriver() {
+    return std::filesystem::exists(kSqliteDriver);
+}
+bool COdbcTestEnv::HavePostgresDriver() {
+    return std::filesystem::exists(kPostgresDriver);
+}

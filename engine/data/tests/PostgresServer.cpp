@@ -1,0 +1,146 @@
+#include "engine/data/tests/PostgresServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+int FreeLoopbackPort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof(addr);
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+}  // namespace
+
+std::string CPostgresServer::BinDir() {
+    namespace fs = std::filesystem;
+    if (fs::exists("/usr/lib/postgresql/15/bin/initdb"))
+        return "/usr/lib/postgresql/15/bin";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
+        if (fs::exists(entry.path() / "bin" / "initdb") && fs::exists(entry.path() / "bin/pg_ctl"))
+            return (entry.path() / "bin").string();
+    }
+    return std::string();
+}
+
+bool CPostgresServer::Run(const std::vector<std::string>& args, const std::string& what) {
+    std::vector<std::string> full;
+    if (geteuid() == 0) {
+        full = {"/usr/sbin/runuser", "-u", "postgres", "--"};
+    }
+    full.insert(full.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : full)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string log = m_strDir + "/tool.log";
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        m_strError = what + ": cannot start " + full[0];
+        return false;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::ifstream in(log);
+        std::stringstream text;
+        text << in.rdbuf();
+        m_strError = what + " failed: " + text.str();
+        return false;
+    }
+    return true;
+}
+
+bool CPostgresServer::Start() {
+    m_strBin = BinDir();
+    if (m_strBin.empty()) {
+        m_bMissing = true;
+        m_strError = "PostgreSQL server binaries not found under /usr/lib/postgresql";
+        return false;
+    }
+    char tmpl[] = "/tmp/velmorin-pg-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        m_strError = "cannot create a temporary directory";
+        return false;
+    }
+    m_strDir = tmpl;
+    if (geteuid() == 0) {
+        passwd* pw = getpwnam("postgres");
+        if (!pw) {
+            m_strError = "no postgres user to run the server as";
+            return false;
+        }
+        if (chown(m_strDir.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
+            m_strError = "cannot hand the data directory to postgres";
+            return false;
+        }
+    }
+    std::string data = m_strDir + "/data";
+    if (!Run({m_strBin + "/initdb", "-D", data, "-A", "trust", "-U", "postgres", "-E", "SQL_ASCII",
+              "--locale=C", "--no-sync"},
+             "initdb"))
+        return false;
+    // The port can be taken between probing and binding; try a few.
+    for (int attempt = 0; attempt < 5 && !m_bRunning; ++attempt) {
+        m_nPort = FreeLoopbackPort();
+        std::string options = "-p " + std::to_string(m_nPort) + " -k " + m_strDir +
+                              " -c listen_addresses=127.0.0.1 -c fsync=off";
+        m_bRunning = Run({m_strBin + "/pg_ctl", "-D", data, "-o", options, "-l",
+                          m_strDir + "/server.log", "-w", "-t", "60", "start"},
+                         "pg_ctl start");
+    }
+    return m_bRunning;
+}
+
+void CPostgresServer::Stop() {
+    if (m_bRunning) {
+        Run({m_strBin + "/pg_ctl", "-D", m_strDir + "/data", "-m", "immediate", "-w", "stop"},
+            "pg_ctl stop");
+        m_bRunning = false;
+    }
+    if (!m_strDir.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(m_strDir, ec);
+        m_strDir.clear();
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> CPostgresServer::OdbcKeys() const {
+    return {{"Driver", "PostgreSQL"},          {"Servername", "127.0.0.1"},
+            {"Port", std::to_string(m_nPort)}, {"Database", "postgres"},
+            {"Username", "postgres"},          {"ByteaAsLongVarBinary", "1"},
+            {"TextAsLongVarchar", "1"},        {"UseServerSidePrepare", "1"}};
+}
