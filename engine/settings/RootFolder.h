@@ -4,7 +4,7 @@
 
 // The installation root: the parent of the folder that holds the running program
 // (/proc/self/exe), without a trailing '/'. Empty text when the program lies in "/" itself or
-// its path cannot be read.
+// its path cannot be read; used as a prefix ("" + "/etc") it then stands for "/".
 std::string GetRootFolder();
 
 // The parent of the folder of `programPath` ("/opt/v/bin/Tallgrove" gives "/opt/v"); empty

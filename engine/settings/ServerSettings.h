@@ -69,7 +69,7 @@ public:
     // Reads the task rows (at most kMaxTasks, each with its next run computed). Fewer than six
     // rows reset the table to the default rows and write them back (a stored "TaskCount" also
     // logs "Default scripts missing. List of scripts has been reset."). Clears m_tasksChanged.
-    // False only when the store cannot be read.
+    // An unreadable store gives the default rows. True.
     bool LoadTasks();
 
     // True when `other` has its tasks- or MIME-changed flag set, or when any saved setting
