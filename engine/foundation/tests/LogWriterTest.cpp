@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -231,4 +232,23 @@ TEST_F(LogWriterTest, ConcurrentWritersNeverInterleaveInsideALine) {
         ++count;
     }
     EXPECT_EQ(count, 4 * kLines);
+}
+
+TEST_F(LogWriterTest, ModesOtherThanDayFileLeaveTheFolderAlone) {
+    struct Case {
+        const char* what;
+        std::function<void()> select;
+        CLogWriter::Mode mode;
+    };
+    const Case cases[] = {
+        {"system log", [&] { m_log.SetEventLog(); }, CLogWriter::kEventLog},
+        {"window without a pane", [&] { m_log.SetWindow(nullptr); }, CLogWriter::kWindow},
+    };
+    for (const Case& c : cases) {
+        c.select();
+        EXPECT_EQ(m_log.GetMode(), c.mode) << c.what;
+        m_log.Log("entry for %s", c.what);
+        EXPECT_FALSE(fs::exists(m_root / "log")) << c.what;
+        EXPECT_EQ(m_log.GetFolder(), m_root.string()) << c.what;
+    }
 }
