@@ -15,16 +15,16 @@ std::vector<std::string> Split(const char* text, const char* delimiters, Step st
     CTokenizer tok(text, delimiters, false);
     std::vector<std::string> out;
     for (int guard = 0; guard < 100; ++guard) {
-        std::string piece = step == Step::Token ? tok.NextToken() : tok.NextPart();
-        out.push_back(piece);
-        if (piece.empty()) {
+        std::string run = step == Step::Token ? tok.NextToken() : tok.NextPart();
+        out.push_back(run);
+        if (run.empty()) {
             break;
         }
     }
     return out;
 }
 
-using Pieces = std::vector<std::string>;
+using Runs = std::vector<std::string>;
 
 }  // namespace
 
@@ -33,7 +33,7 @@ TEST(Tokenizer, SplitsIntoRuns) {
         const char* text;
         const char* delimiters;
         Step step;
-        Pieces expected;
+        Runs expected;
     };
     const Case cases[] = {
         {"a,,b", ",", Step::Token, {"a", ",,", "b", ""}},
