@@ -56,7 +56,8 @@ def main():
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == (args.user or "").encode("latin-1")
               and auth_data.password == (args.password or "").encode("latin-1"))
-        return AuthResult(success=ok, auth_data=auth_data)
+        # handled=False: the server itself answers a refusal with 535.
+        return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
     store = Store(args.folder)
     loop = asyncio.new_event_loop()
