@@ -20,20 +20,20 @@ CSspErrorLocation LocateSspError(const char* begin, const char* end, const char*
 }
 
 std::string FormatSspError(const std::string& path, const char* begin, const char* end,
-                           const char* pos, const std::string& message) {
+                           const char* pos, const std::string& message, bool escaped) {
     if (pos == nullptr || begin == nullptr || pos < begin || pos > end) {
         return message;
     }
     CSspErrorLocation loc = LocateSspError(begin, end, pos);
     // The text is shown through printf-style paths later, so a "%" must survive them.
-    std::string escaped;
-    escaped.reserve(message.size());
+    std::string doubled;
+    doubled.reserve(message.size());
     for (char c : message) {
-        escaped += c;
-        if (c == '%') {
-            escaped += '%';
+        doubled += c;
+        if (c == '%' && !escaped) {
+            doubled += '%';
         }
     }
     return path + " (" + std::to_string(loc.m_line) + "," + std::to_string(loc.m_column) +
-           "): \r\n" + loc.m_lineText + "\r\n\r\n" + escaped;
+           "): \r\n" + loc.m_lineText + "\r\n\r\n" + doubled;
 }

@@ -14,6 +14,7 @@ struct CSspErrorLocation {
 CSspErrorLocation LocateSspError(const char* begin, const char* end, const char* pos);
 
 // The error text of a run: "<path> (<line>,<column>): \r\n<line text>\r\n\r\n<message>", the
-// message with every "%" doubled; without a position inside [begin, end] the message as it is.
+// message with every "%" doubled unless `escaped` says it is an error text made here already
+// (a called function's); without a position inside [begin, end] the message as it is.
 std::string FormatSspError(const std::string& path, const char* begin, const char* end,
-                           const char* pos, const std::string& message);
+                           const char* pos, const std::string& message, bool escaped = false);

@@ -50,6 +50,7 @@ struct CSspWhileRecord {
     const char* m_pKeyword = nullptr;
     const char* m_pAfterEnd = nullptr;  // known once the loop has ended or a break found it
     int m_nCodeKind = 0;
+    int m_nEndCodeKind = 0;  // the in-code kind just after "endwhile"
     CSspIfRecord* m_pIf = nullptr;
 };
 
@@ -93,6 +94,10 @@ public:
     // Throws CSspException at `pos` when there is none.
     CDataSource* AcquireDataSource(const char* pos);
 
+    // Local.UseDataSource: registers the page's connection (one "ODBC;..." argument, or data
+    // source name, user and password) and gives the text "1".
+    void UseDataSource(CSspCall& call, CSspValue& result);
+
     // Deepest chain of function calls; one more raises a script error.
     static constexpr int kMaxCallDepth = 200;
 
@@ -130,13 +135,15 @@ public:
 private:
     void Clear();
     bool LoadSource(const std::string& path, const std::string& url, const std::string& function);
-    void SetError(const std::string& message, const char* pos);
+    void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
     void Reset();
 
     // Scanner: every operation reads from m_pPos up to m_pEnd and moves m_pPos.
     int FindCodeStart(std::string& literal);
     const char* NextToken(std::string& token);
+    const char* ScanToken(std::string& token);
+    void ScanStringLiteral(std::string& token, const char* quote);
     std::string PeekToken();
     void SkipToLineEnd();
     void EndCodeBlock();
@@ -149,7 +156,8 @@ private:
     void SkipToEndWhile();
     void SkipToNextBranch();
     void SkipBlock(bool isWhile, bool stopAtBranch);
-    void SkipToFunction();
+    // Just after the next "function" keyword of code; returns its start, or nullptr.
+    const char* SkipToFunction();
     static bool IsBlockKeyword(std::string_view token);
     static bool IsNumberToken(std::string_view token);
 
@@ -183,6 +191,7 @@ private:
     const CSspFunctionDef* CollectFunctions(const std::string& name);
     void ExecArrayDecl(const char* keyword);
     void ExecDateTimeDecl(const char* keyword);
+    void ReturnArray(CSspObject& array);
     CSspDeclared* FindDeclaredAt(CSspDeclKind kind, const char* keyword);
     bool IsNameDeclared(std::string_view name) const;
     void CheckNameFree(const std::string& name, const char* pos) const;
@@ -190,10 +199,8 @@ private:
     // Built-in objects of the interpreter itself.
     void CallArg(CSspCall& call, CSspValue& result);
     void CallLocal(CSspCall& call, CSspValue& result);
-    void CallServer(CSspCall& call, CSspValue& result);
-    void GetUniqueId(CSspCall& call, CSspValue& result);
-    void UseDataSource(CSspCall& call, CSspValue& result);
     void SetErrorFile(CSspCall& call);
 
     std::atomic<bool> m_bStop{false};
+    bool m_bScanHitEnd = false;  // a scan looked at the end of the range: not cacheable
 };

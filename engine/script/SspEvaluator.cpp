@@ -1,0 +1,372 @@
+// Expressions: operators applied slot by slot in the statement's own arrays, innermost
+// parentheses first, and conditions split at and/or and at one comparison.
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspDateTime.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/script/SspObject.h"
+
+namespace {
+
+bool IsLiveOperand(uint8_t cls) {
+    return cls == kSspOperand || cls == kSspCall || cls == kSspComputed;
+}
+
+// The characters of a literal in its source form ('...'), escapes decoded.
+std::string DecodeLiteral(const std::string& token) {
+    std::string out;
+    out.reserve(token.size());
+    for (std::size_t i = 1; i < token.size(); ++i) {
+        char c = token[i];
+        char next = i + 1 < token.size() ? token[i + 1] : '\0';
+        if (c == '\'') {
+            if (next == '\'') {
+                out += "''";
+                ++i;
+                continue;
+            }
+            break;
+        }
+        if (c == '\\') {
+            switch (next) {
+                case '\\':
+                    out += '\\';
+                    ++i;
+                    continue;
+                case 'r':
+                    out += '\r';
+                    ++i;
+                    continue;
+                case 'n':
+                    out += '\n';
+                    ++i;
+                    continue;
+                case 't':
+                    out += '\t';
+                    ++i;
+                    continue;
+                case '\'':
+                    out += '\'';
+                    ++i;
+                    continue;
+                default:
+                    break;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    if (to < from) {
+        result = CSspValue::FromText(std::string());
+        return;
+    }
+    for (;;) {
+        int maxDepth = -1;
+        int runFrom = from;
+        int runTo = from;
+        bool broken = false;
+        for (int i = from; i <= to; ++i) {
+            int depth = stmt.m_depths[i];
+            if (depth > maxDepth) {
+                maxDepth = depth;
+                runFrom = runTo = i;
+                broken = false;
+            } else if (depth == maxDepth) {
+                if (!broken) {
+                    runTo = i;
+                }
+            } else {
+                broken = true;
+            }
+        }
+        EvaluateFlat(stmt, runFrom, runTo, result);
+        if (runFrom == from && runTo == to) {
+            return;
+        }
+        if (runFrom == runTo && stmt.m_classes[runFrom] != kSspComputed) {
+            // Keep the value of a parenthesised operand, so a call in it runs once.
+            stmt.m_values[runFrom] = std::make_unique<CSspValue>(result);
+            stmt.m_classes[runFrom] = kSspComputed;
+        }
+        for (int i = runFrom; i <= runTo; ++i) {
+            if (stmt.m_depths[i] > 0) {
+                --stmt.m_depths[i];
+            }
+        }
+    }
+}
+
+void CSspInterpreter::EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    if (from == to) {
+        if (stmt.m_classes[from] == kSspComputed) {
+            result = *stmt.m_values[from];
+        } else {
+            EvaluateOperand(stmt, from, result);
+        }
+        return;
+    }
+    int lastApplied = -1;
+    for (;;) {
+        int op = -1;
+        for (int i = from; i <= to && op < 0; ++i) {
+            if (stmt.m_classes[i] == kSspMulOp) {
+                op = i;
+            }
+        }
+        for (int i = from; i <= to && op < 0; ++i) {
+            if (stmt.m_classes[i] == kSspAddOp) {
+                op = i;
+            }
+        }
+        if (op < 0) {
+            for (int i = from; i <= to; ++i) {
+                if (stmt.m_classes[i] == kSspOperand || stmt.m_classes[i] == kSspCall) {
+                    throw CSspException(g_msg.m_missingOperator, stmt.m_ends[from]);
+                }
+            }
+            if (lastApplied < 0) {
+                // Only computed slots: the range's value is its last one.
+                for (int i = to; i >= from; --i) {
+                    if (stmt.m_classes[i] == kSspComputed) {
+                        lastApplied = i;
+                        break;
+                    }
+                }
+            }
+            if (lastApplied >= 0) {
+                result = *stmt.m_values[lastApplied];
+            } else {
+                result = CSspValue::FromText(std::string());
+            }
+            return;
+        }
+        ApplyAt(stmt, from, to, op);
+        lastApplied = op;
+    }
+}
+
+void CSspInterpreter::ApplyAt(CSspStatement& stmt, int from, int to, int op) {
+    int left = -1;
+    for (int i = op - 1; i >= from; --i) {
+        if (IsLiveOperand(stmt.m_classes[i])) {
+            left = i;
+            break;
+        }
+    }
+    int right = -1;
+    for (int i = op + 1; i <= to; ++i) {
+        if (IsLiveOperand(stmt.m_classes[i])) {
+            right = i;
+            break;
+        }
+    }
+    const std::string& opText = stmt.m_tokens[op];
+    const char* opPos = stmt.m_starts[op];
+    CSspValue leftValue;
+    std::string_view applied = opText;
+    if (left < 0) {
+        if (opText != "-") {
+            throw CSspException(g_msg.m_missingLeftOperand, opPos);
+        }
+        leftValue = CSspValue::FromInteger(-1);
+        applied = "*";
+    }
+    if (right < 0) {
+        throw CSspException(g_msg.m_missingRightOperand, opPos);
+    }
+    auto valueOf = [&](int index, CSspValue& out) {
+        if (stmt.m_classes[index] == kSspComputed) {
+            out = *stmt.m_values[index];
+        } else {
+            EvaluateOperand(stmt, index, out);
+        }
+    };
+    if (left >= 0) {
+        valueOf(left, leftValue);
+    }
+    CSspValue rightValue;
+    valueOf(right, rightValue);
+    auto value = std::make_unique<CSspValue>();
+    int code = value->ApplyOperator(leftValue, applied, rightValue);
+    if (code < 0) {
+        const char* text = SspOperatorErrorText(code);
+        throw CSspException(text != nullptr ? text : g_msg.m_operationNotAllowed, opPos);
+    }
+    stmt.m_values[op] = std::move(value);
+    stmt.m_classes[op] = kSspComputed;
+    if (left >= 0) {
+        stmt.m_classes[left] = kSspConsumed;
+        stmt.m_values[left].reset();
+    }
+    stmt.m_classes[right] = kSspConsumed;
+    stmt.m_values[right].reset();
+}
+
+void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result) {
+    const std::string& token = stmt.m_tokens[index];
+    if (!token.empty() && token[0] == '\'') {
+        result = CSspValue::FromText(DecodeLiteral(token));
+        return;
+    }
+    if (HasPrefixNoCase(token, "{ts") || HasPrefixNoCase(token, "{d")) {
+        bool stamp = HasPrefixNoCase(token, "{ts");
+        // The scanner joins the literal's parts without blanks; the parser wants the ODBC form.
+        std::string text = stamp ? "{ts " + token.substr(3) : "{d " + token.substr(2);
+        CSspDateTime parsed;
+        parsed.SetText(text);
+        result = CSspValue::FromDateTime(parsed.GetTime(), stamp ? kSqlTimestamp : kSqlDate);
+        return;
+    }
+    if (SspNameEquals(token, "null")) {
+        result = CSspValue::FromText(std::string());
+        return;
+    }
+    if (IsNumberToken(token)) {
+        result = CSspValue();
+        result.SetNumber(token);
+        return;
+    }
+    CSspCall call;
+    BuildCall(stmt, index, call);
+    CallObjectMethod(call, result);
+}
+
+void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) {
+    const std::string& token = stmt.m_tokens[index];
+    std::size_t nameEnd = stmt.m_classes[index] == kSspCall ? token.find('(') : token.size();
+    std::string_view name(token.data(), nameEnd == std::string::npos ? token.size() : nameEnd);
+    std::size_t dot = name.find('.');
+    if (dot == std::string_view::npos) {
+        call.m_strObject.assign(name);
+        call.m_strMember.clear();
+    } else {
+        call.m_strObject.assign(name.substr(0, dot));
+        call.m_strMember.assign(name.substr(dot + 1));
+    }
+    call.m_pPos = stmt.m_starts[index];
+    call.m_pEnd = stmt.m_ends[index];
+    if (stmt.m_classes[index] != kSspCall) {
+        return;
+    }
+    // The argument list is read again from the text, so it is evaluated on every use.
+    const char* saved = m_pPos;
+    CSspStatement args;
+    try {
+        m_pPos = stmt.m_starts[index];
+        std::string nameToken;
+        NextToken(nameToken);
+        ReadParenthesized(args);
+    } catch (...) {
+        m_pPos = saved;
+        throw;
+    }
+    m_pPos = saved;
+    call.m_bHasArgs = true;
+    EvaluateArguments(args, call);
+}
+
+void CSspInterpreter::EvaluateArguments(CSspStatement& stmt, CSspCall& call) {
+    const bool raw = IsRawArgumentMember(call);
+    const int count = static_cast<int>(stmt.Size());
+    int itemStart = 0;
+    for (int i = 0; i <= count; ++i) {
+        bool atComma = i < count && stmt.m_tokens[i] == ",";
+        if (!atComma && i < count) {
+            continue;
+        }
+        if (i == itemStart) {
+            if (atComma) {
+                throw CSspException(g_msg.m_missingParamBeforeComma, call.m_pPos);
+            }
+            break;  // nothing after the last comma, or an empty list
+        }
+        auto value = std::make_unique<CSspValue>();
+        if (raw) {
+            *value = CSspValue::FromText(stmt.m_tokens[itemStart]);
+        } else {
+            Evaluate(stmt, itemStart, i - 1, *value);
+        }
+        call.m_args.push_back(std::move(value));
+        itemStart = i + 1;
+    }
+}
+
+bool CSspInterpreter::IsRawArgumentMember(const CSspCall& call) {
+    return (SspNameEquals(call.m_strObject, "Request") &&
+            (SspNameEquals(call.m_strMember, "exist") ||
+             SspNameEquals(call.m_strMember, "size"))) ||
+           (SspNameEquals(call.m_strObject, "Session") &&
+            SspNameEquals(call.m_strMember, "exist")) ||
+           (SspNameEquals(call.m_strObject, "Server") &&
+            SspNameEquals(call.m_strMember, "GetUniqueID"));
+}
+
+int CSspInterpreter::EvaluateCondition() {
+    CSspStatement stmt;
+    ReadParenthesized(stmt);
+    if (stmt.Empty()) {
+        return 0;
+    }
+    return EvaluateAndOr(stmt, 0, static_cast<int>(stmt.Size()) - 1);
+}
+
+int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
+    int op = -1;
+    for (int i = from; i <= to; ++i) {
+        if (stmt.m_classes[i] == kSspAndOr && (op < 0 || stmt.m_depths[i] < stmt.m_depths[op])) {
+            op = i;
+        }
+    }
+    if (op < 0) {
+        return EvaluateComparison(stmt, from, to);
+    }
+    if (op == from) {
+        throw CSspException(g_msg.m_missingBeforeAndOr, stmt.m_starts[op]);
+    }
+    if (op == to) {
+        throw CSspException(g_msg.m_missingAfterAndOr, stmt.m_starts[op]);
+    }
+    bool left = EvaluateAndOr(stmt, from, op - 1) != 0;
+    if (SspNameEquals(stmt.m_tokens[op], "and")) {
+        return left ? EvaluateAndOr(stmt, op + 1, to) : 0;
+    }
+    return left ? 1 : EvaluateAndOr(stmt, op + 1, to);
+}
+
+int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
+    int op = -1;
+    for (int i = from; i <= to; ++i) {
+        if (stmt.m_classes[i] == kSspCompareOp) {
+            if (op >= 0) {
+                throw CSspException(g_msg.m_twoComparisons, stmt.m_starts[i]);
+            }
+            op = i;
+        }
+    }
+    if (op < 0) {
+        CSspValue value;
+        Evaluate(stmt, from, to, value);
+        return value.GetInteger() == 1 ? 1 : 0;
+    }
+    if (op == from) {
+        throw CSspException(g_msg.m_missingBeforeComparison, stmt.m_starts[op]);
+    }
+    if (op == to) {
+        throw CSspException(g_msg.m_missingAfterComparison, stmt.m_starts[op]);
+    }
+    CSspValue left;
+    Evaluate(stmt, from, op - 1, left);
+    CSspValue right;
+    Evaluate(stmt, op + 1, to, right);
+    return left.Compare(stmt.m_tokens[op], right) ? 1 : 0;
+}

@@ -1,0 +1,367 @@
+// Statements: control flow moves the position through the text, declarations make objects,
+// function definitions are recorded with the file.
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/script/SspObject.h"
+#include "engine/script/SspResponseObject.h"
+
+namespace {
+
+const char kFunctionMustEnd[] = "Function must end with \"endfunction\" statement.";
+const char kFunctionSyntax[] = "Syntax: function name(paramter 1, parameter 2, ...)";
+
+bool IsAlnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A target of the form a.b: at least one character before the first ".".
+bool HasObjectDot(const std::string& target) {
+    std::size_t dot = target.find('.');
+    return dot != std::string::npos && dot > 0;
+}
+
+}  // namespace
+
+int CSspInterpreter::ExecuteStatement() {
+    for (;;) {
+        if (StopRequested()) {
+            return kSspStopped;
+        }
+        std::string token;
+        const char* start = NextToken(token);
+        if (token == "}--") {
+            EndCodeBlock();
+            return kSspDone;
+        }
+        if (token.empty()) {
+            return kSspDone;
+        }
+        if (token == ";") {
+            continue;
+        }
+        auto is = [&](const char* keyword) { return SspNameEquals(token, keyword); };
+        if (is("if")) {
+            ExecIf(start);
+        } else if (is("elseif")) {
+            ExecElseIf();
+        } else if (is("else")) {
+            ExecElse();
+        } else if (is("endif")) {
+            ExecEndIf();
+        } else if (is("while")) {
+            ExecWhile(start);
+        } else if (is("endwhile")) {
+            ExecEndWhile(start);
+        } else if (is("break")) {
+            ExecBreak();
+        } else if (is("continue")) {
+            ExecContinue();
+        } else if (is("set")) {
+            std::string target;
+            const char* targetStart = NextToken(target);
+            ExecAssignment(target, targetStart, true);
+        } else if (is("error")) {
+            CSspValue value;
+            ExecExpression(m_pPos, value);
+            m_strError = value.GetText();
+            return kSspError;
+        } else if (is("return")) {
+            ExecReturn();
+            return kSspReturned;
+        } else if (is("write")) {
+            CSspValue value;
+            ExecExpression(m_pPos, value);
+            if (m_pResponse != nullptr) {
+                m_pResponse->WriteValue(value);
+            }
+        } else if (is("log")) {
+            CSspValue value;
+            ExecExpression(m_pPos, value);
+            g_log.LogText(value.GetText());
+        } else if (is("function")) {
+            ExecFunctionDef(start);
+        } else if (is("array")) {
+            ExecArrayDecl(start);
+        } else if (is("datetime")) {
+            ExecDateTimeDecl(start);
+        } else if (is("LDAP") || is("sql") || is("FileUpload") || is("file") || is("tokenizer") ||
+                   is("email_in") || is("email_out")) {
+            // These objects come with their own libraries; until then the name is unknown.
+            throw CSspException(std::string(g_msg.m_unknownObject) + token, start);
+        } else if (PeekToken() == "=") {
+            ExecAssignment(token, start, false);
+        } else {
+            CSspValue value;
+            ExecExpression(start, value);
+            if (m_nCodeKind == 2 && m_pResponse != nullptr) {
+                m_pResponse->WriteValue(value);
+            }
+            if (SspNameEquals(token, "Response.Redirect")) {
+                return kSspRedirected;
+            }
+        }
+    }
+}
+
+void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
+    m_pPos = start;
+    CSspStatement stmt;
+    ReadStatementTokens(stmt);
+    Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+}
+
+void CSspInterpreter::ExecIf(const char* keyword) {
+    CSspIfRecord* record = nullptr;
+    for (auto& candidate : m_ifs) {
+        if (candidate->m_pKeyword == keyword) {
+            record = candidate.get();
+            break;
+        }
+    }
+    if (record == nullptr) {
+        auto created = std::make_unique<CSspIfRecord>();
+        created->m_pParent = m_pCurrentIf;
+        created->m_pKeyword = keyword;
+        record = created.get();
+        m_ifs.push_back(std::move(created));
+    }
+    m_pCurrentIf = record;
+    record->m_bTaken = EvaluateCondition();
+    if (!record->m_bTaken) {
+        SkipToNextBranch();
+    }
+}
+
+void CSspInterpreter::ExecElseIf() {
+    if (m_pCurrentIf == nullptr) {
+        throw CSspException(g_msg.m_ifMismatch, m_pPos);
+    }
+    if (m_pCurrentIf->m_bTaken) {
+        SkipToEndIf();
+        m_pCurrentIf = m_pCurrentIf->m_pParent;
+        return;
+    }
+    m_pCurrentIf->m_bTaken = EvaluateCondition();
+    if (!m_pCurrentIf->m_bTaken) {
+        SkipToNextBranch();
+    }
+}
+
+void CSspInterpreter::ExecElse() {
+    if (m_pCurrentIf == nullptr) {
+        throw CSspException(g_msg.m_ifMismatch, m_pPos);
+    }
+    if (m_pCurrentIf->m_bTaken) {
+        SkipToEndIf();
+        m_pCurrentIf = m_pCurrentIf->m_pParent;
+    }
+}
+
+void CSspInterpreter::ExecEndIf() {
+    if (m_pCurrentIf == nullptr) {
+        throw CSspException(g_msg.m_ifMismatch, m_pPos);
+    }
+    m_pCurrentIf = m_pCurrentIf->m_pParent;
+}
+
+void CSspInterpreter::ExecWhile(const char* keyword) {
+    CSspWhileRecord* record = nullptr;
+    for (auto& candidate : m_whiles) {
+        if (candidate->m_pKeyword == keyword) {
+            record = candidate.get();
+            break;
+        }
+    }
+    if (record == nullptr) {
+        auto created = std::make_unique<CSspWhileRecord>();
+        created->m_pParent = m_pCurrentWhile;
+        created->m_pKeyword = keyword;
+        created->m_nCodeKind = m_nCodeKind;
+        created->m_pIf = m_pCurrentIf;
+        record = created.get();
+        m_whiles.push_back(std::move(created));
+    }
+    m_pCurrentWhile = record;
+    if (!EvaluateCondition()) {
+        ExecBreak();
+    }
+}
+
+void CSspInterpreter::ExecEndWhile(const char* keyword) {
+    (void)keyword;
+    CSspWhileRecord* record = m_pCurrentWhile;
+    if (record == nullptr) {
+        throw CSspException(g_msg.m_missingMatchingWhile, m_pPos);
+    }
+    if (m_pCurrentIf != record->m_pIf) {
+        throw CSspException(g_msg.m_missingEndif,
+                            record->m_pIf != nullptr ? record->m_pIf->m_pKeyword : m_pPos);
+    }
+    record->m_pAfterEnd = m_pPos;
+    record->m_nEndCodeKind = m_nCodeKind;
+    ExecContinue();
+}
+
+void CSspInterpreter::ExecContinue() {
+    CSspWhileRecord* record = m_pCurrentWhile;
+    if (record == nullptr) {
+        throw CSspException(g_msg.m_continueOutsideWhile, m_pPos);
+    }
+    m_pPos = record->m_pKeyword;
+    m_pCurrentIf = record->m_pIf;
+    m_nCodeKind = record->m_nCodeKind;
+}
+
+void CSspInterpreter::ExecBreak() {
+    CSspWhileRecord* record = m_pCurrentWhile;
+    if (record == nullptr) {
+        throw CSspException(g_msg.m_breakOutsideWhile, m_pPos);
+    }
+    if (record->m_pAfterEnd != nullptr) {
+        m_pPos = record->m_pAfterEnd;
+        // The end may lie in another code block than the break.
+        m_nCodeKind = record->m_nEndCodeKind;
+    } else {
+        SkipToEndWhile();
+        record->m_pAfterEnd = m_pPos;
+        record->m_nEndCodeKind = m_nCodeKind;
+    }
+    m_pCurrentIf = record->m_pIf;
+    m_pCurrentWhile = record->m_pParent;
+}
+
+void CSspInterpreter::ExecAssignment(const std::string& target, const char* targetStart,
+                                     bool isSet) {
+    if (!HasObjectDot(target)) {
+        throw CSspException(g_msg.m_setMissingDot, m_pPos);
+    }
+    std::string equals;
+    NextToken(equals);
+    if (equals != "=") {
+        if (isSet) {
+            throw CSspException(g_msg.m_setMissingEquals, targetStart);
+        }
+    }
+    CSspValue value;
+    ExecExpression(m_pPos, value);
+    std::size_t dot = target.find('.');
+    CSspCall call;
+    call.m_strObject = target.substr(0, dot);
+    call.m_strMember = "SetVar";
+    call.m_pPos = targetStart;
+    call.m_pEnd = targetStart + target.size();
+    call.m_bHasArgs = true;
+    call.AddArg(CSspValue::FromText(target.substr(dot + 1)));
+    call.m_args.push_back(std::make_unique<CSspValue>(std::move(value)));
+    CSspValue ignored;
+    CallObjectMethod(call, ignored);
+}
+
+const CSspFunctionDef* CSspInterpreter::DefineFunction(const char* keyword) {
+    std::string name;
+    const char* nameStart = NextToken(name);
+    if (const CSspFunctionDef* known = m_pSourceFile->FindFunctionAt(keyword)) {
+        m_pPos = known->m_pAfterEnd;
+        return known;
+    }
+    if (m_pSourceFile->FindFunction(name) != nullptr) {
+        throw CSspException(std::string(g_msg.m_nameInUse) + name, nameStart);
+    }
+    auto def = std::make_unique<CSspFunctionDef>();
+    def->m_pKeyword = keyword;
+    def->m_strName = name;
+    std::string token;
+    NextToken(token);
+    if (token != "(") {
+        throw CSspException(kFunctionSyntax, keyword);
+    }
+    NextToken(token);
+    if (token != ")") {
+        for (;;) {
+            if (token.empty() || token == ";" || token == "}--" || !IsAlnum(token[0])) {
+                throw CSspException(kFunctionSyntax, keyword);
+            }
+            def->m_params.push_back(token);
+            NextToken(token);
+            if (token == ")") {
+                break;
+            }
+            if (token != ",") {
+                throw CSspException(kFunctionSyntax, keyword);
+            }
+            NextToken(token);
+        }
+    }
+    def->m_pBodyStart = m_pPos;
+    for (;;) {
+        const char* tokenStart = NextToken(token);
+        if (token.empty() || token == "}--") {
+            throw CSspException(kFunctionMustEnd, keyword);
+        }
+        if (SspNameEquals(token, "endfunction")) {
+            def->m_pBodyEnd = tokenStart;
+            def->m_pAfterEnd = m_pPos;
+            break;
+        }
+    }
+    return m_pSourceFile->AddFunction(std::move(def));
+}
+
+void CSspInterpreter::ExecFunctionDef(const char* keyword) {
+    DefineFunction(keyword);
+}
+
+const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name) {
+    const char* savedPos = m_pPos;
+    const char* savedEnd = m_pEnd;
+    int savedKind = m_nCodeKind;
+    struct Restore {
+        CSspInterpreter* self;
+        const char* pos;
+        const char* end;
+        int kind;
+        ~Restore() {
+            self->m_pPos = pos;
+            self->m_pEnd = end;
+            self->m_nCodeKind = kind;
+        }
+    } restore{this, savedPos, savedEnd, savedKind};
+
+    m_pPos = m_pSourceFile->m_pBegin;
+    m_pEnd = m_pSourceFile->m_pEnd;
+    m_nCodeKind = m_pSourceFile->IsPageFile() ? 0 : 1;
+    for (;;) {
+        const char* keyword = SkipToFunction();
+        if (keyword == nullptr) {
+            return nullptr;
+        }
+        if (SspNameEquals(PeekToken(), name)) {
+            return DefineFunction(keyword);
+        }
+    }
+}
+
+void CSspInterpreter::ExecReturn() {
+    CSspStatement stmt;
+    ReadStatementTokens(stmt);
+    if (stmt.Size() == 1 && stmt.m_classes[0] == kSspOperand) {
+        if (CSspObject* array = FindDeclared(CSspDeclKind::Array, stmt.m_tokens[0])) {
+            ReturnArray(*array);
+            return;
+        }
+    }
+    if (stmt.Empty()) {
+        return;
+    }
+    CSspValue value;
+    Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+    if (m_pResult != nullptr) {
+        *m_pResult = value;
+    }
+    if (m_pResultArray != nullptr) {
+        m_pResultArray->push_back(std::make_unique<CSspValue>(value));
+    }
+}

@@ -1,0 +1,428 @@
+// The lexical half of the interpreter: literal text and code blocks, tokens, and the token
+// lists of statements and parenthesised conditions.
+#include <cstring>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspException.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/script/SspObject.h"
+#include "engine/script/SspTokenCache.h"
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsOneCharOperator(char c) {
+    return std::strchr("%()*+,-/;<=>", c) != nullptr && c != 0;
+}
+
+bool IsTwoCharOperator(char a, char b) {
+    return (a == '<' && (b == '=' || b == '>')) || (a == '>' && b == '=') ||
+           (a == '=' && b == '=') || (a == '!' && b == '=') || (a == '|' && b == '|');
+}
+
+bool StartsWith(const char* p, const char* end, const char* what) {
+    std::size_t n = std::strlen(what);
+    return static_cast<std::size_t>(end - p) >= n && std::memcmp(p, what, n) == 0;
+}
+
+}  // namespace
+
+int CSspInterpreter::FindCodeStart(std::string& literal) {
+    const char* from = m_pPos;
+    for (const char* p = m_pPos; p < m_pEnd; ++p) {
+        if (*p != '<' && *p != '-') {
+            continue;
+        }
+        if (StartsWith(p, m_pEnd, "<!--{")) {
+            literal.assign(from, p);
+            m_pPos = p + 5;
+            return 1;
+        }
+        if (StartsWith(p, m_pEnd, "--{")) {
+            literal.assign(from, p);
+            m_pPos = p + 3;
+            return 2;
+        }
+    }
+    literal.assign(from, m_pEnd);
+    m_pPos = m_pEnd;
+    return 0;
+}
+
+const char* CSspInterpreter::NextToken(std::string& token) {
+    CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
+    if (cache != nullptr) {
+        if (const CSspTokenCache::CToken* hit = cache->FindToken(m_pPos)) {
+            token = hit->m_text;
+            m_pPos = hit->m_pAfter;
+            return hit->m_pStart;
+        }
+    }
+    const char* from = m_pPos;
+    bool hitBefore = m_bScanHitEnd;
+    m_bScanHitEnd = false;
+    const char* start = ScanToken(token);
+    if (cache != nullptr && !m_bScanHitEnd) {
+        cache->StoreToken(from, CSspTokenCache::CToken{token, start, m_pPos});
+    }
+    m_bScanHitEnd = m_bScanHitEnd || hitBefore;
+    return start;
+}
+
+const char* CSspInterpreter::ScanToken(std::string& token) {
+    token.clear();
+    const char* start = m_pPos;
+    while (m_pPos < m_pEnd) {
+        char c = *m_pPos;
+        char next = m_pPos + 1 < m_pEnd ? m_pPos[1] : '\0';
+        if (c == '/' && next == '/') {
+            // A comment ends the token before it, so "a//x" is the name a.
+            if (!token.empty()) {
+                return start;
+            }
+            SkipToLineEnd();
+            continue;
+        }
+        if (IsBlank(c)) {
+            if (!token.empty()) {
+                return start;
+            }
+            ++m_pPos;
+            continue;
+        }
+        if (c == '\'') {
+            if (!token.empty()) {
+                return start;
+            }
+            start = m_pPos;
+            ScanStringLiteral(token, m_pPos);
+            return start;
+        }
+        std::size_t opLength = 0;
+        if (IsTwoCharOperator(c, next)) {
+            opLength = 2;
+        } else if (IsOneCharOperator(c)) {
+            opLength = 1;
+        } else if (c == '}' && StartsWith(m_pPos, m_pEnd, "}--")) {
+            opLength = 3;
+        }
+        if (opLength != 0) {
+            if (!token.empty()) {
+                return start;
+            }
+            start = m_pPos;
+            token.assign(m_pPos, opLength);
+            m_pPos += opLength;
+            return start;
+        }
+        if (token.empty()) {
+            start = m_pPos;
+        }
+        token += c;
+        ++m_pPos;
+    }
+    m_bScanHitEnd = true;
+    return token.empty() ? m_pPos : start;
+}
+
+void CSspInterpreter::ScanStringLiteral(std::string& token, const char* quote) {
+    token = "'";
+    m_pPos = quote + 1;
+    for (;;) {
+        if (m_pPos >= m_pEnd || *m_pPos == '\n') {
+            throw CSspException(g_msg.m_missingQuote, quote);
+        }
+        char c = *m_pPos;
+        char next = m_pPos + 1 < m_pEnd ? m_pPos[1] : '\0';
+        // Pairs the evaluator reads as one character never end the literal; "\\" is one of
+        // them, so 'C:\\' closes.
+        if ((c == '\'' && next == '\'') || (c == '\\' && (next == '\'' || next == '\\'))) {
+            token += c;
+            token += next;
+            m_pPos += 2;
+            continue;
+        }
+        if (c != '\'') {
+            token += c;
+            ++m_pPos;
+            continue;
+        }
+        // Closing quote: a literal that follows after blanks and comments continues this one.
+        ++m_pPos;
+        const char* p = m_pPos;
+        for (;;) {
+            if (p >= m_pEnd) {
+                m_bScanHitEnd = true;
+                break;
+            }
+            if (IsBlank(*p)) {
+                ++p;
+            } else if (*p == '/' && p + 1 < m_pEnd && p[1] == '/') {
+                const char* lf = static_cast<const char*>(std::memchr(p, '\n', m_pEnd - p));
+                p = lf ? lf + 1 : m_pEnd;
+            } else {
+                break;
+            }
+        }
+        if (p < m_pEnd && *p == '\'') {
+            quote = p;
+            m_pPos = p + 1;
+            continue;
+        }
+        token += '\'';
+        return;
+    }
+}
+
+std::string CSspInterpreter::PeekToken() {
+    const char* saved = m_pPos;
+    std::string token;
+    NextToken(token);
+    m_pPos = saved;
+    return token;
+}
+
+void CSspInterpreter::SkipToLineEnd() {
+    const char* lf = static_cast<const char*>(std::memchr(m_pPos, '\n', m_pEnd - m_pPos));
+    if (lf == nullptr) {
+        m_bScanHitEnd = true;
+        m_pPos = m_pEnd;
+    } else {
+        m_pPos = lf + 1;
+    }
+}
+
+void CSspInterpreter::EndCodeBlock() {
+    if (m_nCodeKind == 1) {
+        const char* at = m_pPos;
+        std::string token;
+        NextToken(token);
+        if (token != ">") {
+            throw CSspException(g_msg.m_shouldBeCloseTag, at);
+        }
+    }
+    m_nCodeKind = 0;
+}
+
+std::string CSspInterpreter::ReadParenText(const char* start) {
+    std::string text = "(";
+    int depth = 1;
+    for (;;) {
+        std::string token;
+        NextToken(token);
+        if (token.empty() || token == ";" || token == "}--") {
+            throw CSspException(g_msg.m_missingCloseParen, start);
+        }
+        text += token;
+        if (token == "(") {
+            ++depth;
+        } else if (token == ")" && --depth == 0) {
+            return text;
+        }
+    }
+}
+
+void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start) {
+    for (;;) {
+        std::string part;
+        NextToken(part);
+        if (part.empty()) {
+            throw CSspException(g_msg.m_missingCloseBrace, start);
+        }
+        token += part;
+        if (part == "}") {
+            return;
+        }
+    }
+}
+
+void CSspInterpreter::ReadParenthesized(CSspStatement& stmt) {
+    const char* start = m_pPos;
+    std::string token;
+    const char* open = NextToken(token);
+    if (token != "(") {
+        throw CSspException(g_msg.m_missingOpenParen, start);
+    }
+    ScanStatement(stmt, true, open);
+}
+
+void CSspInterpreter::ReadStatementTokens(CSspStatement& stmt) {
+    ScanStatement(stmt, false, m_pPos);
+}
+
+void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start) {
+    using Mode = CSspTokenCache::Mode;
+    const Mode mode = parenthesized ? Mode::Parenthesized : Mode::ToSemicolon;
+    CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
+    const char* from = m_pPos;
+    if (cache != nullptr) {
+        if (const CSspTokenCache::CStatement* hit = cache->FindStatement(from, mode)) {
+            stmt = hit->m_stmt;
+            m_pPos = hit->m_pAfter;
+            return;
+        }
+    }
+    bool hitBefore = m_bScanHitEnd;
+    m_bScanHitEnd = false;
+
+    enum class Stop { End, Semicolon, BlockEnd, Keyword, CloseParen } stop = Stop::End;
+    stmt.Clear();
+    int depth = 0;
+    for (;;) {
+        std::string token;
+        const char* tokenStart = NextToken(token);
+        if (token.empty()) {
+            break;
+        }
+        if (SspNameEquals(token, "{d") || SspNameEquals(token, "{ts")) {
+            CompleteDateLiteral(token, tokenStart);
+        } else if (token == "(") {
+            if (stmt.Empty() || stmt.m_classes.back() != kSspOperand) {
+                ++depth;
+            } else {
+                stmt.m_tokens.back() += ReadParenText(stmt.m_starts.back());
+                stmt.m_classes.back() = kSspCall;
+                stmt.m_ends.back() = m_pPos;
+            }
+            continue;
+        } else if (token == ")") {
+            if (parenthesized && depth == 0) {
+                stop = Stop::CloseParen;
+                break;
+            }
+            if (--depth < 0) {
+                throw CSspException(g_msg.m_missingOpenParen,
+                                    tokenStart > m_pBegin ? tokenStart - 1 : tokenStart);
+            }
+            continue;
+        } else if (token == ";") {
+            stop = Stop::Semicolon;
+            break;
+        } else if (token == "}--") {
+            stop = Stop::BlockEnd;
+            m_pPos = tokenStart;
+            break;
+        } else if (IsBlockKeyword(token)) {
+            stop = Stop::Keyword;
+            break;
+        }
+        stmt.AddToken(std::move(token), tokenStart, m_pPos, static_cast<uint8_t>(depth));
+    }
+    if (parenthesized) {
+        if (stop != Stop::CloseParen) {
+            throw CSspException(g_msg.m_missingCloseParen, start);
+        }
+    } else {
+        if (depth > 0) {
+            throw CSspException(g_msg.m_missingCloseParen, start);
+        }
+        if (stop != Stop::Semicolon && stop != Stop::BlockEnd) {
+            throw CSspException(g_msg.m_missingSemicolon, start);
+        }
+    }
+    if (cache != nullptr && !m_bScanHitEnd) {
+        cache->StoreStatement(from, mode, CSspTokenCache::CStatement{stmt, m_pPos});
+    }
+    m_bScanHitEnd = m_bScanHitEnd || hitBefore;
+}
+
+void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
+    const char* skipStart = m_pPos;
+    const char* open = isWhile ? "while" : "if";
+    const char* close = isWhile ? "endwhile" : "endif";
+    const char* missing = isWhile ? g_msg.m_missingEndwhile : g_msg.m_missingEndif;
+    int nested = 0;
+    for (;;) {
+        if (m_nCodeKind == 0) {
+            std::string literal;
+            m_nCodeKind = FindCodeStart(literal);
+            if (m_nCodeKind == 0) {
+                throw CSspException(missing, skipStart);
+            }
+            continue;
+        }
+        std::string token;
+        const char* tokenStart = NextToken(token);
+        if (token.empty()) {
+            throw CSspException(missing, skipStart);
+        }
+        if (token == "}--") {
+            EndCodeBlock();
+        } else if (SspNameEquals(token, open)) {
+            ++nested;
+        } else if (SspNameEquals(token, close)) {
+            if (nested == 0) {
+                if (stopAtBranch) {
+                    m_pPos = tokenStart;
+                }
+                return;
+            }
+            --nested;
+        } else if (stopAtBranch && nested == 0 &&
+                   (SspNameEquals(token, "elseif") || SspNameEquals(token, "else"))) {
+            m_pPos = tokenStart;
+            return;
+        }
+    }
+}
+
+void CSspInterpreter::SkipToEndIf() {
+    SkipBlock(false, false);
+}
+
+void CSspInterpreter::SkipToEndWhile() {
+    SkipBlock(true, false);
+}
+
+void CSspInterpreter::SkipToNextBranch() {
+    SkipBlock(false, true);
+}
+
+const char* CSspInterpreter::SkipToFunction() {
+    // Only code is searched: "function" in literal HTML or JavaScript is text.
+    for (;;) {
+        if (m_nCodeKind == 0) {
+            std::string literal;
+            m_nCodeKind = FindCodeStart(literal);
+            if (m_nCodeKind == 0) {
+                return nullptr;
+            }
+            continue;
+        }
+        std::string token;
+        const char* start = NextToken(token);
+        if (token.empty()) {
+            return nullptr;
+        }
+        if (token == "}--") {
+            // A malformed block end is reported when the statement runs, not while searching.
+            if (m_nCodeKind == 1 && PeekToken() == ">") {
+                NextToken(token);
+            }
+            m_nCodeKind = 0;
+        } else if (SspNameEquals(token, "function")) {
+            return start;
+        }
+    }
+}
+
+bool CSspInterpreter::IsBlockKeyword(std::string_view token) {
+    return SspNameEquals(token, "if") || SspNameEquals(token, "elseif") ||
+           SspNameEquals(token, "else") || SspNameEquals(token, "endif") ||
+           SspNameEquals(token, "while") || SspNameEquals(token, "endwhile");
+}
+
+bool CSspInterpreter::IsNumberToken(std::string_view token) {
+    if (token.empty()) {
+        return false;
+    }
+    for (char c : token) {
+        if (!((c >= '0' && c <= '9') || c == '.' || c == ',')) {
+            return false;
+        }
+    }
+    return true;
+}
