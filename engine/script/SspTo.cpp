@@ -1,11 +1,14 @@
 #include "engine/script/SspTo.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 #include <random>
 #include <utility>
+#include <vector>
 
+#include "engine/foundation/Base64.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/script/SspCall.h"
@@ -15,8 +18,6 @@ CSspTo g_sspTo;
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 enum Member : int {
     kCgi,
@@ -72,63 +73,10 @@ CSspValue IntegerOfText(std::string_view text) {
     return CSspValue::FromInteger(text.empty() ? kNullInteger : CSspValue::TextToInt(text));
 }
 
-// Base64 with CR LF after every 76 characters, no break after the last line.
-std::string Base64Encode(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() / 57 * 78 + 78);
-    size_t lineLength = 0;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        if (lineLength == 76) {
-            out += "\r\n";
-            lineLength = 0;
-        }
-        size_t n = std::min<size_t>(3, bytes.size() - i);
-        uint32_t group = 0;
-        for (size_t k = 0; k < 3; ++k) {
-            group <<= 8;
-            if (k < n) {
-                group |= static_cast<unsigned char>(bytes[i + k]);
-            }
-        }
-        for (size_t k = 0; k < 4; ++k) {
-            out += k <= n ? kBase64Alphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-        lineLength += 4;
-    }
-    return out;
-}
-
-// Base64 decoding that skips every character outside the alphabet and keeps the whole bytes
-// of a last partial group.
-std::string Base64Decode(std::string_view text) {
-    std::string out;
-    uint32_t accumulator = 0;
-    int bits = 0;
-    for (char ch : text) {
-        const char* hit = ch == '\0' ? nullptr : std::strchr(kBase64Alphabet, ch);
-        if (hit == nullptr) {
-            continue;
-        }
-        accumulator = (accumulator << 6) | static_cast<uint32_t>(hit - kBase64Alphabet);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((accumulator >> bits) & 0xFF);
-        }
-    }
-    return out;
-}
-
 bool NeedsUrlEscape(unsigned char c) {
     return c == '\r' || c == '\n' || (c >= 0x21 && c <= 0x29) || c == 0x2B || c == 0x2C ||
            c == 0x2F || (c >= 0x3A && c <= 0x3F) || (c >= 0x5B && c <= 0x5E) || c == 0x60 ||
            (c >= 0x7B && c <= 0x7E);
-}
-
-void SwapPairs(std::string& text) {
-    for (size_t i = 0; i + 1 < text.size(); i += 2) {
-        std::swap(text[i], text[i + 1]);
-    }
 }
 
 }  // namespace
@@ -260,9 +208,10 @@ std::string CSspTo::Encrypted(std::string_view text) {
     std::uniform_int_distribution<int> draw(0, 19);
     std::string plain(1, static_cast<char>('a' + draw(generator)));
     plain += text;
-    SwapPairs(plain);
-    std::string coded = Base64Encode(plain);
-    SwapPairs(coded);
+    SwapCharPairs(plain);
+    std::string coded;
+    Base64Encode(plain.data(), plain.size(), coded);
+    SwapCharPairs(coded);
     return coded;
 }
 
@@ -271,10 +220,13 @@ std::string CSspTo::Decrypted(std::string_view text) {
         return std::string();
     }
     std::string coded(text);
-    SwapPairs(coded);
-    std::string plain = Base64Decode(coded);
-    plain.resize(std::min(plain.size(), plain.find('\0')));
-    SwapPairs(plain);
+    SwapCharPairs(coded);
+    std::vector<char> buffer(coded.size() + 1);
+    long count = 0;
+    Base64Decode(coded.c_str(), buffer.data(), static_cast<long>(buffer.size()), count, true);
+    buffer.back() = '\0';
+    std::string plain(buffer.data());
+    SwapCharPairs(plain);
     return plain.size() < 2 ? std::string() : plain.substr(1);
 }
 
@@ -297,49 +249,8 @@ std::string CSspTo::UrlEncode(std::string_view text) {
 }
 
 std::string CSspTo::HtmlEscape(std::string_view text, bool lineBreaks) {
-    bool change = false;
-    for (char c : text) {
-        if (c == '&' || c == '<' || c == '>' || c == '"' || (lineBreaks && c == '\n')) {
-            change = true;
-            break;
-        }
-    }
-    // A text whose only special bytes are CRs is left with them: CRs go only in a rewrite.
-    if (!change) {
-        return std::string(text);
-    }
-    std::string out;
-    out.reserve(text.size() + text.size() / 4);
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\r':
-                if (!lineBreaks) {
-                    out += c;
-                }
-                break;
-            case '\n':
-                if (lineBreaks) {
-                    out += "<br>\r\n";
-                } else {
-                    out += c;
-                }
-                break;
-            default:
-                out += c;
-        }
-    }
+    std::string out(text);
+    ::HtmlEscape(out, lineBreaks);
     return out;
 }
 
