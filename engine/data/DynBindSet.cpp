@@ -662,6 +662,9 @@ void CDynBindSet::AddNewRow() {
         c->m_value.m_decimals = decimals;
         c->m_bChanged = false;
     }
+    if (m_stmt && !m_bLayoutOnly)
+        SQLFreeStmt(m_stmt.Get(), SQL_CLOSE);
+    m_bEOF = true;
     m_mode = Mode::kAdd;
 }
 
@@ -672,6 +675,11 @@ void CDynBindSet::Edit() {
         c->m_original = c->m_value;
         c->m_bChanged = false;
     }
+    // The update is a searched one and needs no cursor; an open cursor would
+    // keep a read lock that blocks other writers (SQLite) while we wait on theirs.
+    if (m_stmt)
+        SQLFreeStmt(m_stmt.Get(), SQL_CLOSE);
+    m_bEOF = true;
     m_mode = Mode::kEdit;
 }
 

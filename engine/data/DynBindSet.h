@@ -86,11 +86,12 @@ public:
     // Close, forget tables, columns, filter and sort.
     void Reset();
 
-    // Add mode: every column NULL and unchanged.
+    // Add mode: every column NULL and unchanged; the cursor is released.
     void AddNewRow();
     // Inserts the changed columns; false when none changed.
     bool UpdateNewRow();
-    // Edit mode on the current row.
+    // Edit mode on the current row, whose values stay readable; the cursor is
+    // released (the set is at its end until MoveFirst).
     void Edit();
     // Writes the changed columns of the row being edited; false when none changed.
     bool Update();

@@ -42,7 +42,10 @@ bool IsIdentifier(const std::string& name) {
 
 bool IsUniqueViolation(const CDbException& e) {
     const std::string& s = e.m_strStateNativeOrigin;
-    return s.find("State:23000") != std::string::npos || s.find("State:23505") != std::string::npos;
+    // The SQLite driver reports constraint failures under a general state.
+    return s.find("State:23000") != std::string::npos ||
+           s.find("State:23505") != std::string::npos ||
+           e.m_strError.find("UNIQUE constraint failed") != std::string::npos;
 }
 
 std::string Failure(const std::string& table) {

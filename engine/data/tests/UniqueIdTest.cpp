@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -134,16 +135,21 @@ TEST_P(UniqueIdTest, SeparateConnectionsRacingGetDistinctIds) {
     CDataSource other(m_connect);
     other.DoCommand("Open");
     std::vector<int> a, b;
-    std::thread t1([&] {
-        for (int i = 0; i < 25; ++i)
-            a.push_back(m_ds->DoCommand("GetUid", "orders", "id", "zr2_registry"));
-    });
-    std::thread t2([&] {
-        for (int i = 0; i < 25; ++i)
-            b.push_back(other.DoCommand("GetUid", "orders", "id", "zr2_registry"));
-    });
+    std::string errors;
+    std::mutex lock;
+    auto draw = [&](CDataSource* ds, std::vector<int>* out) {
+        try {
+            for (int i = 0; i < 25; ++i)
+                out->push_back(ds->DoCommand("GetUid", "orders", "id", "zr2_registry"));
+        } catch (const CSspException& e) {
+            std::lock_guard g(lock);
+            errors += e.Message() + "\n";
+        }
+    };
+    std::thread t1(draw, m_ds.get(), &a), t2(draw, &other, &b);
     t1.join();
     t2.join();
+    EXPECT_EQ(errors, "");
     std::set<int> all(a.begin(), a.end());
     all.insert(b.begin(), b.end());
     EXPECT_EQ(all.count(-1), 0u);
