@@ -1,0 +1,120 @@
+// One HTTP request read from an accepted connection: the request line, the headers the
+// server uses, the cookies, the browser, and the form and query variables. In pages it is
+// the script object `Request`.
+//
+// The header block is bounded: kMaxHeaderBytes in all, and the whole of it must arrive
+// within the connection's time-out (a deadline, not a time-out per line).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/script/SspRequestObject.h"
+#include "engine/web/FormData.h"
+
+class CSocketConn;
+
+class CHttpRequest : public CSspRequestObject {
+public:
+    // Results of ReadRequest.
+    enum EReadResult {
+        READ_OK = 0,
+        READ_NO_MEMORY = -1,         // the body could not be stored
+        READ_NO_LENGTH = -2,         // a POST without a usable Content-Length
+        READ_FAILED = -3,            // the peer closed, an error or a time-out: answer nothing
+        READ_HEADER_TOO_LARGE = -4,  // the header block passed kMaxHeaderBytes
+        READ_TOO_LARGE = -5,         // the declared body is above the upload limit
+        READ_NO_CONNECTION = -6,
+        READ_INVALID_ADDRESS = -7,  // a control byte in the request line
+    };
+
+    static constexpr int kLineSize = 4096;  // a header line holds at most kLineSize - 1 bytes
+    static constexpr size_t kMaxHeaderBytes = 65536;
+
+    // Over a connection, or none (a scheduled script's run, which reads nothing).
+    explicit CHttpRequest(CSocketConn* conn = nullptr);
+    ~CHttpRequest() override;
+    CHttpRequest(const CHttpRequest&) = delete;
+    CHttpRequest& operator=(const CHttpRequest&) = delete;
+
+    // Reads the request line, the headers and a POST body (up to the upload limit of the
+    // settings). Returns an EReadResult. The form data is parsed later by the caller
+    // (GetForm().Parse()).
+    int ReadRequest();
+
+    // The text the browser is shown for a failed read; empty for READ_OK and READ_FAILED,
+    // which get no answer.
+    static std::string ReadErrorText(int result);
+
+    // Steps of the reader, usable on their own.
+    void ParseRequestLine(std::string_view line);
+    void ParseHeaderLine(std::string_view line);
+    void DetectBrowser(std::string_view userAgent);
+    void ParseCookies(std::string_view value);
+
+    // The local file that the path names under <root>/webroot.
+    std::string MapPathToFile(const std::string& path) const;
+    // The path up to and including its last '/', or "/" when it holds none.
+    std::string GetUrlDir() const;
+
+    // Whether the form variable exists; its value goes to *value when given.
+    bool GetField(std::string_view name, std::string* value = nullptr) const;
+    // The value of a cookie the request sent (name as sent, case counts), empty when absent.
+    std::string GetCookie(const std::string& name) const;
+
+    // The `Request` members (names without regard to case).
+    void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
+
+    // The root folder that local paths are made under; g_rootDir by default.
+    void SetRootFolder(std::string root) { m_rootFolder = std::move(root); }
+
+    const std::string& GetMethod() const { return m_method; }
+    const std::string& GetAllHeaders() const { return m_allHeaders; }
+    const std::string& GetUrlFull() const { return m_urlFull; }
+    const std::string& GetUrl() const { return m_url; }
+    const std::string& GetLocalPath() const { return m_localPath; }
+    const std::string& GetExtension() const { return m_extension; }
+    bool IsFileInDb() const { return m_fileInDb; }
+    bool IsInvalidAddress() const { return m_invalidAddress; }
+    const std::string& GetHost() const { return m_host; }
+    const std::string& GetReferer() const { return m_referer; }
+    const std::string& GetVia() const { return m_via; }
+    const std::string& GetBrowserType() const { return m_browserType; }
+    int GetBrowserMajor() const { return m_browserMajor; }
+    int GetBrowserMinor() const { return m_browserMinor; }
+    bool HasContentLength() const { return m_hasContentLength; }
+    int64_t GetContentLength() const { return m_contentLength; }
+    const std::map<std::string, std::string>& GetCookies() const { return m_cookies; }
+    CFormData& GetForm() { return m_form; }
+    const CFormData& GetForm() const { return m_form; }
+    CSocketConn* GetConnection() const { return m_conn; }
+
+private:
+    int ReadHeader();
+    int ReadBody();
+    bool IsPost() const;
+
+    std::string m_method;
+    std::string m_allHeaders;
+    std::string m_urlFull;
+    std::string m_url;
+    std::string m_localPath;
+    std::string m_extension;
+    bool m_fileInDb = false;
+    bool m_invalidAddress = false;
+    std::string m_host;
+    int m_browserMajor = 0;
+    int m_browserMinor = 0;
+    std::string m_browserType;
+    std::string m_referer;
+    std::string m_via;
+    bool m_hasContentLength = false;
+    int64_t m_contentLength = 0;
+    CFormData m_form;
+    CSocketConn* m_conn;
+    std::map<std::string, std::string> m_cookies;
+    std::string m_rootFolder;
+};

@@ -1,0 +1,441 @@
+#include "engine/web/HttpResponse.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/HtmlCodec.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SocketConn.h"
+#include "engine/foundation/SspDateTime.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/foundation/SystemError.h"
+#include "engine/script/SspCall.h"
+#include "engine/script/SspObject.h"
+#include "engine/settings/ServerSettings.h"
+#include "engine/web/UrlCodec.h"
+
+namespace {
+
+std::string WithoutLineBreaks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char a = text[i];
+        char b = prefix[i];
+        if (a >= 'A' && a <= 'Z') {
+            a = static_cast<char>(a - 'A' + 'a');
+        }
+        if (b >= 'A' && b <= 'Z') {
+            b = static_cast<char>(b - 'A' + 'a');
+        }
+        if (a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+bool WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+CHttpResponse::CHttpResponse(CSocketConn* conn) : m_conn(conn) {}
+
+CHttpResponse::~CHttpResponse() {
+    CloseOutput();
+    if (m_created) {
+        unlink(m_outputPath.c_str());
+    }
+}
+
+bool CHttpResponse::OpenOutput() {
+    if (m_created) {
+        return !m_closed;
+    }
+    m_fd = open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_fd < 0) {
+        g_log.Log("%s [%s]. %s", "Failed to create output file.", m_outputPath.c_str(),
+                  strerror(errno));
+        return false;
+    }
+    m_created = true;
+    m_closed = false;
+    return true;
+}
+
+void CHttpResponse::WriteText(std::string_view text) {
+    WriteBinary(text.data(), text.size());
+}
+
+void CHttpResponse::WriteBinary(const void* data, size_t length) {
+    if (!OpenOutput()) {
+        return;
+    }
+    if (!WriteAll(m_fd, static_cast<const char*>(data), length)) {
+        g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
+                  strerror(errno));
+    }
+}
+
+void CHttpResponse::WriteValue(const CSspValue& value) {
+    if (!value.IsDateTime() || value.IsNull()) {
+        WriteText(value.GetText());
+        return;
+    }
+    CSspDateTime time(value.GetDateTime());
+    std::string text;
+    if (m_dateMode == "0") {
+        text = time.GetDateTimeStr();
+    } else if (m_dateMode == "1") {
+        text = time.GetDateTimeStr2();
+    } else if (m_dateMode == "2") {
+        text = time.GetDateStr();
+    } else if (m_dateMode == "3") {
+        text = time.GetDateStr2();
+    } else if (m_dateMode == "4") {
+        text = time.GetTimeStr();
+    } else {
+        text = time.Format(m_dateMode);
+        if (text.size() > 127) {
+            text.clear();
+        }
+    }
+    WriteText(text);
+}
+
+void CHttpResponse::CloseOutput() {
+    if (m_created && !m_closed) {
+        close(m_fd);
+        m_fd = -1;
+        m_closed = true;
+    }
+}
+
+std::string CHttpResponse::ReadOutput() {
+    if (!m_created || m_closed) {
+        return std::string();
+    }
+    struct stat st {};
+    if (fstat(m_fd, &st) != 0 || st.st_size <= 0) {
+        return std::string();
+    }
+    std::string out(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    while (got < out.size()) {
+        ssize_t n = pread(m_fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    out.resize(got);
+    return out;
+}
+
+void CHttpResponse::ClearOutput() {
+    if (m_created && !m_closed) {
+        if (ftruncate(m_fd, 0) != 0 || lseek(m_fd, 0, SEEK_SET) < 0) {
+            g_log.Log("%s [%s]. %s", "Failed to clear output file.", m_outputPath.c_str(),
+                      strerror(errno));
+        }
+    }
+}
+
+void CHttpResponse::AddCookie(const std::string& name, const std::string& value,
+                              const std::string& path, const std::string& expires) {
+    m_cookies.push_back({name, value, expires, path});
+}
+
+std::string CHttpResponse::GetCookie(std::string_view name) const {
+    for (const CCookie& cookie : m_cookies) {
+        if (EqualsNoCase(cookie.m_name, name)) {
+            return cookie.m_value;
+        }
+    }
+    return std::string();
+}
+
+void CHttpResponse::AddHeader(std::string_view text) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        if (end > pos) {
+            m_extraHeaders.emplace_back(text.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+}
+
+void CHttpResponse::SetContentType(std::string_view type) {
+    m_contentType = WithoutLineBreaks(type);
+}
+
+void CHttpResponse::SetCharset(std::string_view charset) {
+    m_charset = WithoutLineBreaks(charset);
+}
+
+std::string CHttpResponse::GetContentType(const std::string& filePath) {
+    size_t dot = filePath.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : filePath.substr(dot + 1);
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return g_settings.m_mimeMap.ContentTypeFor(extension);
+}
+
+std::string CHttpResponse::BuildDateHeaders() const {
+    int64_t now = CSspDateTime::Now();
+    std::string date = CSspDateTime(now).GetHttpDateTimeStr();
+    std::string out = "Date: " + date + "\r\n";
+    if (m_expires == 0 || m_expires == -1) {
+        out += "Expires: " + date + "\r\n";
+    } else if (m_expires > 0) {
+        int64_t later = now + static_cast<int64_t>(m_expires) * 60;
+        out += "Expires: " + CSspDateTime(later).GetHttpDateTimeStr() + "\r\n";
+    }
+    return out;
+}
+
+std::string CHttpResponse::BuildCookieHeaders() const {
+    std::string out;
+    for (const CCookie& cookie : m_cookies) {
+        out += "Set-Cookie: " + WithoutLineBreaks(cookie.m_name) + "=" + UrlEncode(cookie.m_value);
+        std::string path = WithoutLineBreaks(cookie.m_path);
+        if (path.find_first_not_of(' ') != std::string::npos) {
+            out += "; path=" + path;
+        }
+        std::string expires = WithoutLineBreaks(cookie.m_expires);
+        if (!expires.empty()) {
+            out += "; expires=" + expires;
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string CHttpResponse::BuildExtraHeaders() const {
+    std::string out;
+    for (const std::string& line : m_extraHeaders) {
+        out += line + "\r\n";
+    }
+    return out;
+}
+
+int CHttpResponse::Send(const std::string& filePath) {
+    if (m_conn == nullptr) {
+        return 0;
+    }
+    m_conn->DrainInput();
+    // Non-blocking, so that a FIFO cannot hold the thread before fstat refuses it.
+    int fd = open(filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int error = errno;
+    struct stat st {};
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+        error = ENOENT;
+    }
+    if (fd < 0) {
+        // The path comes from the URL: it is shown, never interpreted as HTML.
+        std::string text = filePath + " : " + FormatSystemError(error);
+        HtmlEscape(text, false);
+        SendErrorBody(text);
+        return 0;
+    }
+    std::string type = m_contentType.empty() ? GetContentType(filePath) : m_contentType;
+    std::string head = "HTTP/1.0 200 OK\r\n" + BuildDateHeaders() + BuildCookieHeaders() +
+                       BuildExtraHeaders() + "Content-Type: " + type;
+    if (!m_charset.empty()) {
+        head += "; charset=" + m_charset;
+    } else if (!g_settings.MimeTextEncoding.empty() && StartsWithNoCase(type, "text/")) {
+        head += "; charset=" + WithoutLineBreaks(g_settings.MimeTextEncoding);
+    }
+    head += "\r\nContent-Length: " + std::to_string(static_cast<uint64_t>(st.st_size)) + "\r\n\r\n";
+    m_conn->SendFile(head, fd, 0, static_cast<uint64_t>(st.st_size));
+    close(fd);
+    return 1;
+}
+
+void CHttpResponse::Finish() {
+    if (!m_created) {
+        return;
+    }
+    CloseOutput();
+    Send(m_outputPath);
+}
+
+void CHttpResponse::Redirect(const std::string& location, bool permanent) {
+    if (m_conn == nullptr) {
+        return;
+    }
+    std::string target;
+    for (char c : location) {
+        if (c == '\r' || c == '\n') {
+            target += '%' + ByteToHex(static_cast<unsigned char>(c));
+        } else {
+            target += c;
+        }
+    }
+    std::string text = std::string("HTTP/1.0 ") + (permanent ? "301" : "302 Moved Temporarily") +
+                       "\r\nLocation: " + target + "\r\n" + BuildCookieHeaders() +
+                       "Content-Length: 0\r\n\r\n";
+    m_conn->Send(text);
+}
+
+void CHttpResponse::SendErrorBody(const std::string& body) {
+    if (m_conn == nullptr) {
+        return;
+    }
+    std::string page =
+        "<HTML>\r\n<HEAD><TITLE>Error</TITLE></HEAD>\r\n<BODY>" + body + "</BODY>\r\n</HTML>\r\n";
+    std::string text = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                       std::to_string(page.size()) + "\r\n\r\n" + page;
+    m_conn->Send(text);
+}
+
+void CHttpResponse::SendHtmlError(const std::string& text) {
+    SendErrorBody(
+        "<center>\r\n<table width=\"80%\">\r\n  <tr><th bgcolor=\"#FF0000\"><font "
+        "color=black>\r\n    Error\r\n  </font></th></tr>\r\n  <tr><td bgcolor=white><font "
+        "color=black>\r\n    " +
+        text +
+        "\r\n  </font></td></tr>\r\n  <tr bgcolor=\"#6699cc\"><td align=center>\r\n    Please "
+        "click browser's back button to go back.\r\n  </td></tr>\r\n</table>\r\n</center>");
+}
+
+namespace {
+
+enum EResponseMember {
+    kRedirect,
+    kWrite,
+    kExpires,
+    kContentType,
+    kCharset,
+    kDateTimeOutputFormat,
+    kAddHeader,
+    kSetCookie,
+    kError,
+    kContent,
+    kClear,
+};
+
+// AddHeader checks its own argument: it has its own text for a missing one.
+constexpr CSspMember kResponseMembers[] = {
+    {"redirect", 1, kRedirect},   {"write", 1, kWrite},
+    {"Expires", 1, kExpires},     {"ContentType", 1, kContentType},
+    {"Charset", 1, kCharset},     {"DateTimeOutputFormat", 1, kDateTimeOutputFormat},
+    {"AddHeader", 0, kAddHeader}, {"setCookie", 2, kSetCookie},
+    {"error", 0, kError},         {"content", 0, kContent},
+    {"clear", 0, kClear},
+};
+
+int LeadingInt(const std::string& text) {
+    long long value = 0;
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) {
+        return 0;
+    }
+    bool negative = false;
+    if (text[i] == '-' || text[i] == '+') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = std::min<long long>(value * 10 + (text[i] - '0'), INT32_MAX);
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+}  // namespace
+
+void CHttpResponse::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
+    const CSspMember& member =
+        DispatchSspMember(kResponseMembers, call, g_msg.m_unknownResponseField);
+    result = CSspValue::FromInteger(1);
+    switch (member.m_id) {
+        case kRedirect:
+            Redirect(call.GetParamStr(0), false);
+            break;
+        case kWrite:
+            WriteValue(call.Arg(0));
+            break;
+        case kExpires:
+            m_expires = LeadingInt(call.GetParamStr(0));
+            break;
+        case kContentType:
+            SetContentType(call.GetParamStr(0));
+            break;
+        case kCharset:
+            SetCharset(call.GetParamStr(0));
+            break;
+        case kDateTimeOutputFormat:
+            result = CSspValue::FromText(m_dateMode);
+            m_dateMode = call.GetParamStr(0);
+            break;
+        case kAddHeader:
+            if (call.ArgCount() < 1) {
+                throw CSspException(g_msg.m_addHeaderMissingParam, call.m_pPos);
+            }
+            AddHeader(call.GetParamStr(0));
+            break;
+        case kSetCookie:
+            AddCookie(call.GetParamStr(0), call.GetParamStr(1),
+                      call.ArgCount() > 2 ? call.GetParamStr(2) : std::string(),
+                      call.ArgCount() > 3 ? call.GetParamStr(3) : std::string());
+            break;
+        case kError:
+            result = CSspValue::FromText(m_errorText);
+            break;
+        case kContent:
+            result = CSspValue::FromText(ReadOutput());
+            break;
+        case kClear:
+            ClearOutput();
+            break;
+    }
+}

@@ -1,0 +1,110 @@
+// The answer to one request. A page's output is collected in an output file and sent,
+// when the page is done, as one HTTP/1.0 response with its headers; a redirect and the
+// small HTML error page go out directly. In pages it is the script object `Response`.
+//
+// No header line is ever sent with a CR or LF taken from a page: Location is
+// percent-encoded, added header text is split into lines, and content type, charset and
+// cookie fields lose them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/script/SspResponseObject.h"
+
+class CSocketConn;
+
+struct CCookie {
+    std::string m_name;
+    std::string m_value;
+    std::string m_expires;
+    std::string m_path;
+};
+
+class CHttpResponse : public CSspResponseObject {
+public:
+    // On a connection, or none (a scheduled script: nothing is ever sent).
+    explicit CHttpResponse(CSocketConn* conn = nullptr);
+    // Closes the output file and deletes it when it was created.
+    ~CHttpResponse() override;
+    CHttpResponse(const CHttpResponse&) = delete;
+    CHttpResponse& operator=(const CHttpResponse&) = delete;
+
+    // The file the output is collected in (created by the first write).
+    void SetOutputFile(const std::string& path) { m_outputPath = path; }
+    const std::string& GetOutputFile() const { return m_outputPath; }
+
+    // Creates the output file on first use. False (after logging) when it cannot be made.
+    bool OpenOutput();
+    // Append to the output file; nothing once it is closed.
+    void WriteText(std::string_view text) override;
+    void WriteBinary(const void* data, size_t length);
+    // A value as its text; a date-time by the date output mode.
+    void WriteValue(const CSspValue& value) override;
+    void CloseOutput() override;
+    // Everything written so far; empty when the file was never made or is closed.
+    std::string ReadOutput();
+    // Empties the output.
+    void ClearOutput();
+
+    void AddCookie(const std::string& name, const std::string& value,
+                   const std::string& path = std::string(),
+                   const std::string& expires = std::string());
+    // The value of the first cookie of this response named so (any case), or empty.
+    std::string GetCookie(std::string_view name) const;
+    // Appends header lines; CR and LF split the text, empty lines are dropped.
+    void AddHeader(std::string_view text);
+
+    // The content type that a file is sent with, by the MIME map of the settings.
+    static std::string GetContentType(const std::string& filePath);
+
+    // Sends the file as the response: 1 when it was sent, 0 otherwise (an error page went
+    // out instead, or there is no connection). Only regular files are sent.
+    int Send(const std::string& filePath);
+    // Closes the output and sends it, when anything was written.
+    void Finish();
+    // "301" when permanent, else "302 Moved Temporarily".
+    void Redirect(const std::string& location, bool permanent);
+    // The error page with the text inside the error box.
+    void SendHtmlError(const std::string& text);
+
+    // The `Response` members (names without regard to case).
+    void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
+
+    // The header lines that come before Content-Type: Date, Expires, cookies, added lines.
+    std::string BuildDateHeaders() const;
+    std::string BuildCookieHeaders() const;
+    std::string BuildExtraHeaders() const;
+
+    void SetErrorText(const std::string& text) { m_errorText = text; }
+    const std::string& GetErrorText() const { return m_errorText; }
+    void SetExpires(int minutes) { m_expires = minutes; }
+    int GetExpires() const { return m_expires; }
+    void SetContentType(std::string_view type);
+    const std::string& GetContentTypeSet() const { return m_contentType; }
+    void SetCharset(std::string_view charset);
+    const std::string& GetCharset() const { return m_charset; }
+    void SetDateOutputMode(const std::string& mode) { m_dateMode = mode; }
+    const std::string& GetDateOutputMode() const { return m_dateMode; }
+    const std::vector<CCookie>& GetCookies() const { return m_cookies; }
+    CSocketConn* GetConnection() const { return m_conn; }
+
+private:
+    // The bare error page (Send's own failures).
+    void SendErrorBody(const std::string& body);
+
+    std::string m_errorText;
+    CSocketConn* m_conn;
+    std::string m_outputPath;
+    int m_fd = -1;
+    bool m_created = false;
+    bool m_closed = true;
+    std::vector<CCookie> m_cookies;
+    int m_expires = -100;
+    std::string m_contentType;
+    std::string m_charset;
+    std::string m_dateMode = "0";
+    std::vector<std::string> m_extraHeaders;
+};
