@@ -133,6 +133,8 @@ public:
     std::map<std::string, std::unique_ptr<CSspValue>> m_localVars;
 
 private:
+    friend class CSspScannerTestPeer;  // the scanner's own tests
+
     void Clear();
     bool LoadSource(const std::string& path, const std::string& url, const std::string& function);
     void SetError(const std::string& message, const char* pos, bool escaped = false);
