@@ -372,6 +372,9 @@ bool CServerSettings::SaveTaskScripts() {
 bool CServerSettings::LoadTasks() {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     ClearTasks();
+    if (!m_key->InUpdate()) {
+        m_key->Close();  // read the rows as the store holds them now
+    }
     // An unreadable store reads as an empty one: the defaults below still apply.
     std::string countText;
     const bool present = Read("TaskCount", countText) && !countText.empty();
