@@ -184,10 +184,8 @@ bool CFormData::IsFile(std::string_view name) const {
 }
 
 std::string CFormData::UploadFileName(std::string_view sentName) {
-    size_t cut = sentName.find_last_of('\\');
-    if (cut == std::string_view::npos) {
-        cut = sentName.find_last_of('/');
-    }
+    // Either separator ends a folder, so that no part of a path survives.
+    size_t cut = sentName.find_last_of("\\/");
     if (cut == std::string_view::npos) {
         cut = sentName.find_last_of(':');
     }

@@ -59,7 +59,7 @@ public:
     bool IsFile(std::string_view name) const;
 
     // Copies the upload `name` into data and its name into fileName: the sent name after
-    // its last '\', else its last '/', else its last ':', blanks turned into '_'; a name
+    // its last '\' or '/', else its last ':', blanks turned into '_'; a name
     // that is then "", "." or ".." becomes "_". Returns a COPY_ code.
     int CopyFilePart(std::string_view name, std::string& fileName, CLongBinary& data) const;
 
