@@ -283,7 +283,9 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
         }
     }
     head += "\r\n";
-    if (!SendRaw(head) || !SendRaw(WireBody(body) + "\r\n.\r\n")) {
+    // One send for the whole message: a second small write would wait for the
+    // server's delayed acknowledgement.
+    if (!SendRaw(head + WireBody(body) + "\r\n.\r\n")) {
         m_log.Log("Failed to send data");
         return kConnectionLost;
     }

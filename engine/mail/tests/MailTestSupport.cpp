@@ -204,7 +204,21 @@ ScriptedSmtp::~ScriptedSmtp() {
     close(m_listenFd);
 }
 
+void ScriptedSmtp::Finish() {
+    for (int i = 0; i < 1500 && !m_bDone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_bStop = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
 void ScriptedSmtp::Serve() {
+    struct DoneMark {
+        std::atomic<bool>& m_done;
+        ~DoneMark() { m_done = true; }
+    } done{m_bDone};
     int fd = -1;
     while (!m_bStop && fd < 0) {
         pollfd p{m_listenFd, POLLIN, 0};
@@ -277,25 +291,19 @@ void ScriptedSmtp::Serve() {
 }
 
 std::vector<std::string> ScriptedSmtp::Lines() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
+    Finish();
     std::lock_guard lock(m_mutex);
     return m_lines;
 }
 
 std::vector<std::string> ScriptedSmtp::Data() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
+    Finish();
     std::lock_guard lock(m_mutex);
     return m_data;
 }
 
 std::vector<std::string> ScriptedSmtp::Unexpected() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
+    Finish();
     std::lock_guard lock(m_mutex);
     return m_unexpected;
 }

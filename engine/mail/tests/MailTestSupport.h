@@ -73,7 +73,8 @@ public:
     explicit ScriptedSmtp(std::vector<SmtpStep> steps, bool silent = false);
     ~ScriptedSmtp();
     int Port() const { return m_port; }
-    // Waits until the connection ended, then gives every command line (no CR LF).
+    // Waits until the connection ended (at most 15 s: a client that never
+    // connects must not hang the test), then gives every command line (no CR LF).
     std::vector<std::string> Lines();
     // The raw data of each DATA exchange, up to and including CR LF "." CR LF.
     std::vector<std::string> Data();
@@ -82,11 +83,14 @@ public:
 
 private:
     void Serve();
+    // Waits (boundedly) for the connection to end, then stops the peer.
+    void Finish();
     std::vector<SmtpStep> m_steps;
     bool m_bSilent;
     int m_listenFd = -1;
     int m_port = 0;
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bDone{false};
     std::mutex m_mutex;
     std::vector<std::string> m_lines;
     std::vector<std::string> m_data;
