@@ -35,8 +35,6 @@ std::string Base64Of(const std::string& bytes) {
 }  // namespace
 
 void CSspEmailOut::Reset() {
-    m_strDeclaredName.clear();
-    m_pDeclaredAt = nullptr;
     for (std::string* field :
          {&m_strTo, &m_strCc, &m_strBcc, &m_strFrom, &m_strSubject, &m_strContent,
           &m_strContentType, &m_strContentTransferEncoding, &m_strDoNotSendTo}) {

@@ -66,10 +66,6 @@ public:
     // Script members: Send, AddHeader, attach, SetVar and the nine texts.
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
-    // The script name and declaring position, kept for the declaration statement.
-    std::string m_strDeclaredName;
-    const char* m_pDeclaredAt = nullptr;
-
 private:
     std::string* FieldByName(const std::string& name);
     std::string ComposeBodyPart(const CMailSettings& settings) const;

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/mail/EmailOut.h"
+#include "engine/script/SspCall.h"
+#include "engine/script/SspInterpreter.h"
+
+namespace {
+
+// Calls a member as a script would and gives its result as text, or the
+// error text prefixed with "!".
+std::string Call(CSspEmailOut& mail, const std::string& member, std::vector<CSspValue> args,
+                 bool withArgs = true) {
+    CSspInterpreter interp;
+    CSspCall call;
+    call.m_strObject = "m";
+    call.m_strMember = member;
+    call.m_bHasArgs = withArgs;
+    for (const CSspValue& arg : args) {
+        call.AddArg(arg);
+    }
+    CSspValue result;
+    try {
+        mail.CallMethod(interp, call, result);
+    } catch (const CSspException& error) {
+        return "!" + error.Message();
+    }
+    return result.GetText();
+}
+
+CSspValue Text(const std::string& text) {
+    return CSspValue::FromText(text);
+}
+
+}  // namespace
+
+TEST(EmailOutObject, FieldsAreSetAndReadByNameInAnyCase) {
+    CSspEmailOut mail;
+    const char* fields[] = {"to",         "cc",      "bcc",         "from",
+                            "subject",    "content", "contentType", "contentTransferEncoding",
+                            "DoNotSendTo"};
+    for (const char* field : fields) {
+        std::string upper = field;
+        for (char& ch : upper) {
+            ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        }
+        EXPECT_EQ(Call(mail, "setvar", {Text(upper), Text(std::string("v-") + field)}), "");
+        EXPECT_EQ(Call(mail, field, {}, false), std::string("v-") + field);
+    }
+    EXPECT_EQ(mail.m_strTo, "v-to");
+    EXPECT_EQ(mail.m_strDoNotSendTo, "v-DoNotSendTo");
+}
+
+TEST(EmailOutObject, MisuseRaisesTheScriptErrors) {
+    CSspEmailOut mail;
+    const struct {
+        const char* m_member;
+        std::vector<CSspValue> m_args;
+        const char* m_error;
+    } cases[] = {
+        {"AddHeader", {}, "!Missing parameter for AddHeader."},
+        {"Attach", {Text("a.txt")}, "!Missing parameter.Attach"},
+        {"attach", {Text("a"), Text("b"), Text("c")}, "!Missing parameter.attach"},
+        {"SetVar", {Text("reply-to"), Text("x")}, "!Unknown Email_Out field: reply-to"},
+        {"SetVar", {Text("to")}, "!Missing parameter."},
+        {"Recipients", {}, "!Unknown Email_Out field: Recipients"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Call(mail, c.m_member, c.m_args), c.m_error) << c.m_member;
+    }
+}
+
+TEST(EmailOutObject, HeadersAndAttachmentsReachTheMessage) {
+    CSspEmailOut mail;
+    EXPECT_EQ(Call(mail, "addheader", {Text("X-Ticket: 42")}), "");
+    EXPECT_EQ(Call(mail, "attach", {Text("b.bin"), CSspValue::FromBinary(std::string("\0\1", 2))}),
+              "");
+    EXPECT_EQ(Call(mail, "ATTACH", {Text("n.txt"), CSspValue::FromInteger(7)}), "");
+    EXPECT_EQ(mail.HeaderLines(), std::vector<std::string>{"X-Ticket: 42"});
+    EXPECT_EQ(mail.AttachmentCount(), 2u);
+    CMailSettings settings;
+    const std::string text = mail.ComposeOutboxText(settings);
+    EXPECT_NE(text.find("\r\nX-Ticket: 42\r\n"), std::string::npos);
+    // The binary's two bytes and the number's text, each in Base64.
+    EXPECT_NE(text.find("filename=\"b.bin\"\r\n\r\nAAE=\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("filename=\"n.txt\"\r\n\r\nNw==\r\n"), std::string::npos) << text;
+}
