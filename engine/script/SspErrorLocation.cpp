@@ -1,6 +1,10 @@
 #include "engine/script/SspErrorLocation.h"
 
-CSspErrorLocation LocateSspError(const char* begin, const char* end, const char* pos) {
+CSspErrorLocation LocateSspError(const char* begin, const char* end, const char* pos,
+                                 const char* textEnd) {
+    if (textEnd == nullptr || textEnd < end) {
+        textEnd = end;
+    }
     CSspErrorLocation loc;
     loc.m_line = 1;
     const char* lineStart = begin;
@@ -12,7 +16,7 @@ CSspErrorLocation LocateSspError(const char* begin, const char* end, const char*
     }
     loc.m_column = static_cast<int>(pos - lineStart) + 1;
     const char* lineEnd = lineStart;
-    while (lineEnd < end && *lineEnd != '\r' && *lineEnd != '\n') {
+    while (lineEnd < textEnd && *lineEnd != '\r' && *lineEnd != '\n') {
         ++lineEnd;
     }
     loc.m_lineText.assign(lineStart, lineEnd);
@@ -20,11 +24,12 @@ CSspErrorLocation LocateSspError(const char* begin, const char* end, const char*
 }
 
 std::string FormatSspError(const std::string& path, const char* begin, const char* end,
-                           const char* pos, const std::string& message, bool escaped) {
+                           const char* pos, const std::string& message, bool escaped,
+                           const char* textEnd) {
     if (pos == nullptr || begin == nullptr || pos < begin || pos > end) {
         return message;
     }
-    CSspErrorLocation loc = LocateSspError(begin, end, pos);
+    CSspErrorLocation loc = LocateSspError(begin, end, pos, textEnd);
     // The text is shown through printf-style paths later, so a "%" must survive them.
     std::string doubled;
     doubled.reserve(message.size());

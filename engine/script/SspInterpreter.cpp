@@ -207,7 +207,8 @@ void CSspInterpreter::SetError(const std::string& message, const char* pos, bool
     if (pos != nullptr && m_pBegin != nullptr && pos >= m_pBegin && pos <= m_pEnd) {
         m_nErrorOffset = static_cast<int>(pos - m_pBegin);
     }
-    m_strError = FormatSspError(m_strFilePath, m_pBegin, m_pEnd, pos, message, escaped);
+    m_strError = FormatSspError(m_strFilePath, m_pBegin, m_pEnd, pos, message, escaped,
+                                m_pSourceFile != nullptr ? m_pSourceFile->m_pEnd : nullptr);
 }
 
 void CSspInterpreter::ReleaseObjects() {

@@ -53,9 +53,17 @@ int CSspInterpreter::FindCodeStart(std::string& literal) {
 }
 
 const char* CSspInterpreter::NextToken(std::string& token) {
+    if (m_pPos >= m_pEnd) {
+        token.clear();
+        m_bScanHitEnd = true;
+        return m_pPos;
+    }
     CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
     if (cache != nullptr) {
-        if (const CSspTokenCache::CToken* hit = cache->FindToken(m_pPos)) {
+        // An entry scanned over a wider range (the whole file around a function body) is
+        // valid only when it ends within this one.
+        const CSspTokenCache::CToken* hit = cache->FindToken(m_pPos);
+        if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
             token = hit->m_text;
             m_pPos = hit->m_pAfter;
             return hit->m_pStart;
@@ -259,7 +267,8 @@ void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, con
     CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
     const char* from = m_pPos;
     if (cache != nullptr) {
-        if (const CSspTokenCache::CStatement* hit = cache->FindStatement(from, mode)) {
+        const CSspTokenCache::CStatement* hit = cache->FindStatement(from, mode);
+        if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
             stmt = hit->m_stmt;
             m_pPos = hit->m_pAfter;
             return;

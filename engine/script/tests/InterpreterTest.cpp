@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspErrorLocation.h"
+#include "engine/script/SspHarness.h"
+#include "engine/script/SspInterpreter.h"
+
+namespace {
+
+// Asks the run to stop once it has written `limit` values.
+class CStoppingResponse : public CSspMemoryResponse {
+public:
+    CStoppingResponse(CSspInterpreter& interp, int limit) : m_interp(interp), m_limit(limit) {}
+    void WriteValue(const CSspValue& value) override {
+        CSspMemoryResponse::WriteValue(value);
+        if (++m_writes == m_limit) {
+            m_interp.RequestStop();
+        }
+    }
+
+private:
+    CSspInterpreter& m_interp;
+    int m_limit;
+    int m_writes = 0;
+};
+
+std::string TempScript(const std::string& text) {
+    std::string path = ::testing::TempDir() + "ssp-interp-" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".zrs";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
+    for (const char* text : {"while (1) write 'x'; endwhile",
+                             "write Local.spin(0);\nfunction spin(n) while (1) write 'y'; endwhile "
+                             "endfunction"}) {
+        std::string path = TempScript(text);
+        CSspInterpreter interp;
+        CStoppingResponse response(interp, 5);
+        int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
+        EXPECT_EQ(rc, kSspStopped) << text << interp.m_strError;
+        EXPECT_EQ(response.m_output.size(), 5u) << text;
+    }
+}
+
+TEST(InterpreterTest, LoopErrorReportsItsPlaceOnEveryPass) {
+    // The statement is scanned once and then taken from the token cache; the error on the
+    // third pass must still name its own line and column.
+    CSspRunResult r = RunSspText(
+        "set Local.i = 0;\nwhile (Local.i < 5)\n  write 10 / (2 - Local.i);\n"
+        "  set Local.i = Local.i + 1;\nendwhile\n",
+        false);
+    EXPECT_EQ(r.m_code, kSspError);
+    EXPECT_EQ(r.m_output, "510");
+    EXPECT_NE(r.m_error.find(" (3,12): \r\n  write 10 / (2 - Local.i);\r\n\r\n"
+                             "Operation not allowed on these operands."),
+              std::string::npos)
+        << r.m_error;
+}
+
+TEST(InterpreterTest, ParenthesisedCallRunsOnce) {
+    CSspRunResult twice = RunSspText(
+        "write (Local.say('a')) || '|';\nfunction say(t) write arg.t; return arg.t; endfunction\n",
+        false);
+    EXPECT_EQ(twice.m_output, "aa|");  // once by the function, once by the caller
+}
+
+TEST(InterpreterTest, FunctionErrorNamesLineInsideBodyWithinCallersError) {
+    CSspRunResult r = RunSspText(
+        "A--{ Local.f(1); }--\n<!--{ function f(a)\n  return bar.x; endfunction }-->", true);
+    EXPECT_EQ(r.m_code, kSspError);
+    // The caller's place first, then the function's: its body counts from after "(a)".
+    std::size_t outer = r.m_error.find(" (1,6): \r\nA--{ Local.f(1); }--\r\n\r\n");
+    std::size_t inner = r.m_error.find(
+        " (2,10): \r\n  return bar.x; endfunction }-->\r\n\r\n"
+        "Unknown Object: bar");
+    EXPECT_NE(outer, std::string::npos) << r.m_error;
+    EXPECT_NE(inner, std::string::npos) << r.m_error;
+    EXPECT_LT(outer, inner);
+}
+
+TEST(InterpreterTest, PercentIsDoubledOnceThroughCalls) {
+    CSspRunResult r = RunSspText(
+        "write Local.a(1);\nfunction a(x) return Local.b(1); endfunction\n"
+        "function b(x) return 3 * -2; endfunction\n",
+        false);
+    EXPECT_EQ(r.m_code, kSspError);
+    std::size_t at = r.m_error.find("*/%%+-.");
+    EXPECT_NE(at, std::string::npos) << r.m_error;
+    EXPECT_EQ(r.m_error.find("%%%"), std::string::npos) << r.m_error;
+}
+
+TEST(InterpreterTest, RecursionEndsInDepthErrorAndProcessLives) {
+    CSspRunResult r = RunSspText(
+        "--{ Local.f(1); }--<!--{ function f(n) return Local.f(arg.n + 1) + 1; endfunction }-->",
+        true);
+    EXPECT_EQ(r.m_code, kSspError);
+    EXPECT_NE(r.m_error.find("Function calls are nested too deeply (more than 200 levels)."),
+              std::string::npos);
+    // Each level of the chain adds its call's place to the text.
+    std::size_t levels = 0;
+    for (std::size_t at = r.m_error.find("): \r\n"); at != std::string::npos;
+         at = r.m_error.find("): \r\n", at + 1)) {
+        ++levels;
+    }
+    EXPECT_EQ(levels, static_cast<std::size_t>(CSspInterpreter::kMaxCallDepth) + 1);
+
+    CSspRunResult after = RunSspText("--{ 1 + 1; }--", true);
+    EXPECT_EQ(after.m_output, "2");
+}
+
+TEST(InterpreterTest, MissingFileIsAnErrorRun) {
+    CSspRunResult r = RunSspFile("/nonexistent/dir/page.zrp");
+    EXPECT_EQ(r.m_code, kSspError);
+    EXPECT_EQ(r.m_error.rfind("Failed to open file:  [/nonexistent/dir/page.zrp]. ", 0), 0u);
+}
+
+TEST(ErrorLocationTest, LinesAndColumns) {
+    const std::string text = "one\r\ntwo\nthree";
+    struct Case {
+        int offset;
+        int line;
+        int column;
+        const char* lineText;
+    } cases[] = {{0, 1, 1, "one"}, {3, 1, 4, "one"},   {4, 1, 5, "one"},
+                 {5, 2, 1, "two"}, {9, 3, 1, "three"}, {14, 3, 6, "three"}};
+    for (const Case& c : cases) {
+        CSspErrorLocation loc =
+            LocateSspError(text.data(), text.data() + text.size(), text.data() + c.offset);
+        EXPECT_EQ(loc.m_line, c.line) << c.offset;
+        EXPECT_EQ(loc.m_column, c.column) << c.offset;
+        EXPECT_EQ(loc.m_lineText, c.lineText) << c.offset;
+    }
+}
+
+TEST(ErrorLocationTest, FormatsOrPassesThrough) {
+    const std::string text = "ab\ncd 50%";
+    const char* b = text.data();
+    const char* e = b + text.size();
+    EXPECT_EQ(FormatSspError("/p.zrp", b, e, b + 4, "bad 5%"),
+              "/p.zrp (2,2): \r\ncd 50%\r\n\r\nbad 5%%");
+    EXPECT_EQ(FormatSspError("/p.zrp", b, e, nullptr, "bad 5%"), "bad 5%");
+    EXPECT_EQ(FormatSspError("/p.zrp", b, e, e + 1, "outside"), "outside");
+}
+
+}  // namespace
