@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include <unistd.h>
+
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
@@ -31,6 +33,18 @@ size_t CheckedIndex(const CSspCall& call, size_t size) {
     return static_cast<size_t>(index);
 }
 
+// The most slots the machine's memory can back. A larger SetSize would otherwise run until
+// the kernel kills the whole server for one page's request.
+size_t MaxSlots() {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return SIZE_MAX;
+    }
+    size_t perSlot = sizeof(CSspValue) + sizeof(std::unique_ptr<CSspValue>);
+    return static_cast<size_t>(pages) / perSlot * static_cast<size_t>(pageSize);
+}
+
 }  // namespace
 
 std::span<const CSspMember> CSspArray::Members() {
@@ -48,6 +62,9 @@ void CSspArray::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) 
             case kSetSize: {
                 int size = CSspValue::TextToInt(call.GetParamStr(0));
                 m_elements.clear();
+                if (size > 0 && static_cast<size_t>(size) > MaxSlots()) {
+                    throw std::bad_alloc();
+                }
                 m_elements.reserve(static_cast<size_t>(std::max(size, 0)));
                 for (int i = 0; i < size; ++i) {
                     m_elements.push_back(std::make_unique<CSspValue>());

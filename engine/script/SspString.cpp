@@ -1,9 +1,11 @@
 #include "engine/script/SspString.h"
 
 #include <algorithm>
+#include <new>
 #include <random>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspCall.h"
 
@@ -66,6 +68,16 @@ void CSspString::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result)
 }
 
 void CSspString::RunMember(int id, CSspCall& call, CSspValue& result) {
+    // A page can ask for more than memory holds (a huge count or text); that is a script
+    // error, not the end of the process.
+    try {
+        RunChecked(id, call, result);
+    } catch (const std::bad_alloc&) {
+        throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
+    }
+}
+
+void CSspString::RunChecked(int id, CSspCall& call, CSspValue& result) {
     switch (id) {
         case kIsValidDateTime:
             result = CSspValue::FromInteger(CheckOptionalArg(call, &CSspValue::HasDateTime));

@@ -43,6 +43,9 @@ public:
     // cut to its last `digits` characters. Each thread draws from its own generator, seeded
     // once from the system's random source, so calls in the same second differ.
     static std::string Random(int digits);
+
+private:
+    static void RunChecked(int id, CSspCall& call, CSspValue& result);
 };
 
 // The process-wide String object.

@@ -1,7 +1,7 @@
 #include "engine/script/SspTo.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <new>
 #include <random>
 #include <utility>
 #include <vector>
@@ -101,6 +101,16 @@ void CSspTo::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& resu
 }
 
 void CSspTo::RunMember(int id, CSspCall& call, CSspValue& result) {
+    // A page can ask for more than memory holds (a huge count or text); that is a script
+    // error, not the end of the process.
+    try {
+        RunChecked(id, call, result);
+    } catch (const std::bad_alloc&) {
+        throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
+    }
+}
+
+void CSspTo::RunChecked(int id, CSspCall& call, CSspValue& result) {
     switch (id) {
         case kCgi:
             result = CSspValue::FromText(UrlEncode(call.GetParamStr(0)));
@@ -180,9 +190,8 @@ CSspValue CSspTo::Hours(const CSspValue& value, std::string_view decimals) {
     CSspValue hours;
     if (value.IsTimeSpan()) {
         int64_t minutes = value.m_timeSpan / 60;
-        char text[64];
-        std::snprintf(text, sizeof text, "%f", static_cast<double>(minutes) * 0.016666666666666666);
-        hours.SetNumber(text, decimals);
+        hours.SetNumber(
+            CSspValue::DoubleToText(static_cast<double>(minutes) * 0.016666666666666666), decimals);
     } else {
         hours.SetNumber(value.GetText(), decimals);
     }

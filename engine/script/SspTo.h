@@ -79,6 +79,8 @@ public:
     static int64_t SpanSeconds(int days, int hours, int minutes, int seconds);
 
 private:
+    static void RunChecked(int id, CSspCall& call, CSspValue& result);
+
     CSspToCipherMembers* m_pCipher = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include <string>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "engine/foundation/SspValue.h"
@@ -106,6 +108,17 @@ TEST(ArrayObject, IndexesOutsideTheListAreRefused) {
         EXPECT_EQ(CallError(a, "a", c.member, {Int(c.index), Text("v")}), c.message);
         EXPECT_EQ(Contents(a), before) << "a refused member leaves the array alone";
     }
+}
+
+TEST(ArrayObject, SizeBeyondMemoryIsRefused) {
+    double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
+    if (memory / sizeof(CSspValue) > 2147483647.0) {
+        GTEST_SKIP() << "this machine could hold the largest array a page can ask for";
+    }
+    CSspArray a = Holding({"x", "y"});
+    EXPECT_EQ(CallError(a, "a", "SetSize", {Int(2147483647)}), "Out of memory");
+    EXPECT_EQ(Call(a, "a", "GetSize").m_integer, 0);
+    EXPECT_EQ(Call(a, "a", "Add", {Text("z")}).m_integer, 1) << "the array stays usable";
 }
 
 TEST(ArrayObject, MissingArgumentsAndUnknownMembers) {

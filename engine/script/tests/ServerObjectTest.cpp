@@ -31,22 +31,31 @@ public:
 // Answers the server context's members by echoing the member name.
 class FakeLink : public CSspServerLink {
 public:
-    CDataSource* AcquireDataSource(const std::string&) override { return nullptr; }
+    CDataSource* AcquireDataSource(const std::string& url) override {
+        m_acquiredFor += url + ";";
+        return m_pSource;
+    }
     void ReleaseDataSource(CDataSource*) override {}
     void SetDataSource(const std::string&, const std::string&) override {}
     void DataSourceCommand(CDataSource*, std::string_view) override {}
     bool InTransaction(CDataSource*) override { return false; }
     std::string DbmsName(CDataSource*) override { return std::string(); }
     std::string DbmsVersion(CDataSource*) override { return std::string(); }
-    int GetUniqueId(CDataSource*, const std::string&, const std::string&,
-                    const std::string&) override {
-        return 0;
+    int GetUniqueId(CDataSource* source, const std::string& table, const std::string& column,
+                    const std::string& registry) override {
+        EXPECT_EQ(source, m_pSource);
+        m_uniqueIds += table + "," + column + "," + registry + ";";
+        return ++m_lastId;
     }
     void CallServerMember(CSspInterpreter&, CSspCall& call, CSspValue& result) override {
         m_members += call.m_strMember + ";";
         result = CSspValue::FromText("context " + call.m_strMember);
     }
     std::string m_members;
+    std::string m_acquiredFor;
+    std::string m_uniqueIds;
+    CDataSource* m_pSource = nullptr;
+    int m_lastId = 99;
 };
 
 class ServerObject : public ::testing::Test {
@@ -119,6 +128,27 @@ TEST_F(ServerObject, UniqueIdNeedsTableAndColumn) {
     EXPECT_EQ(Error("GetUniqueID", {Text("tickets")}), "Missing parameter.");
     EXPECT_EQ(Error("GetUniqueID", {Text(""), Text("id")}), "Missing parameter.");
     EXPECT_EQ(Error("GetUniqueID", {Text("tickets"), Text("")}), "Missing parameter.");
+}
+
+TEST_F(ServerObject, UniqueIdComesFromTheRunsDataSource) {
+    FakeLink link;
+    CSspServerLink::Install(&link);
+    m_interp.m_strUrl = "/app/page.zrp";
+    EXPECT_EQ(Error("GetUniqueID", {Text("tickets"), Text("id")}),
+              "Internal error. No data source is defined. ");
+
+    alignas(8) static char fakeSource[8];
+    link.m_pSource = reinterpret_cast<CDataSource*>(fakeSource);
+    CSspValue first = Run("GetUniqueID", {Text("tickets"), Text("id")});
+    EXPECT_EQ(first.m_type, kSqlInteger);
+    EXPECT_EQ(first.m_integer, 100);
+    // A registry table is taken only from exactly three arguments.
+    EXPECT_EQ(Run("GetUniqueID", {Text("tickets"), Text("id"), Text("MY_REG")}).m_integer, 101);
+    Run("GetUniqueID", {Text("tickets"), Text("id"), Text("MY_REG"), Text("extra")});
+    EXPECT_EQ(link.m_uniqueIds,
+              "tickets,id,KX30_REGISTRY;tickets,id,MY_REG;tickets,id,KX30_REGISTRY;");
+    // The run keeps the data source it acquired.
+    EXPECT_EQ(link.m_acquiredFor, "/app/page.zrp;/app/page.zrp;");
 }
 
 }  // namespace
