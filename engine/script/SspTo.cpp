@@ -87,17 +87,18 @@ std::span<const CSspMember> CSspTo::Members() {
 
 void CSspTo::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
     const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr || member->m_id == kFileUrl) {
-        if (member != nullptr && static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-            throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-        }
-        if (m_pCipher != nullptr && m_pCipher->CallMethod(interp, call, result)) {
-            return;
-        }
-        throw CSspException(std::string(g_msg.m_unknownToFunction) + call.m_strMember, call.m_pPos);
+    if (member != nullptr && static_cast<int>(call.ArgCount()) < member->m_minArgs) {
+        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
     }
-    DispatchSspMember(kMembers, call, g_msg.m_unknownToFunction);
-    RunMember(member->m_id, call, result);
+    if (member != nullptr && member->m_id != kFileUrl) {
+        RunMember(member->m_id, call, result);
+        return;
+    }
+    // fileUrl and the cipher members belong to the cipher handler.
+    if (m_pCipher != nullptr && m_pCipher->CallMethod(interp, call, result)) {
+        return;
+    }
+    throw CSspException(std::string(g_msg.m_unknownToFunction) + call.m_strMember, call.m_pPos);
 }
 
 void CSspTo::RunMember(int id, CSspCall& call, CSspValue& result) {
