@@ -1,0 +1,107 @@
+// Test certificates, keys and a TLS client for the certificate and HTTPS tests.
+// Everything lives in a temporary folder and talks only to 127.0.0.1.
+#pragma once
+
+#include <openssl/types.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/foundation/LogSink.h"
+
+// Collects every log entry while installed as the log's window.
+class CTestLog : public CLogSink {
+public:
+    bool Deliver(const std::string& text) override;
+    std::vector<std::string> Lines();
+    bool Has(const std::string& text);
+    bool HasPrefix(const std::string& prefix);
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_lines;
+};
+
+// A folder under /tmp, removed with everything in it.
+class CTempFolder {
+public:
+    CTempFolder();
+    ~CTempFolder();
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Writes text to path with the given mode.
+void WriteTextFile(const std::string& path, const std::string& text, unsigned mode = 0600);
+
+// One key pair (EC P-256) with its certificate.
+class CTestCert {
+public:
+    // {"CN", "x"}, ...
+    using Name = std::vector<std::pair<std::string, std::string>>;
+
+    // Signed by issuer, or by itself without one. serial: the number's bytes,
+    // most significant first. notAfter as "YYYYMMDDHHMMSSZ".
+    CTestCert(const Name& subject, const std::vector<unsigned char>& serial,
+              const CTestCert* issuer = nullptr, const std::string& notAfter = "20391231235959Z",
+              const std::string& altEmail = "");
+    ~CTestCert();
+
+    std::string CertPem() const;
+    std::string KeyPem() const;
+    X509* Cert() const { return m_cert.get(); }
+
+private:
+    struct CFree {
+        void operator()(X509* p) const;
+        void operator()(EVP_PKEY* p) const;
+    };
+    std::unique_ptr<EVP_PKEY, CFree> m_key;
+    std::unique_ptr<X509, CFree> m_cert;
+};
+
+// A blocking TLS client on one connection to 127.0.0.1.
+class CTestTlsClient {
+public:
+    struct Options {
+        int minVersion = 0;  // TLS1_2_VERSION ...; 0 = library default
+        int maxVersion = 0;
+        size_t dripBytes = 0;  // > 0: every write goes out in pieces this small
+    };
+
+    CTestTlsClient();
+    ~CTestTlsClient();
+
+    // Connects and runs the handshake. False on any failure; the OpenSSL
+    // error code is kept.
+    bool Connect(int port, const Options& options);
+    // Connects without TLS (for plain bytes on the secure port).
+    bool ConnectPlain(int port);
+    bool Write(const std::string& data);
+    bool WritePlain(const std::string& data);
+    // Reads until the server's close notify (true) or until the stream ends
+    // or fails (false); what arrived is in *text.
+    bool ReadToEnd(std::string* text);
+    // Sends close notify.
+    void Close();
+    std::string Protocol() const;
+    unsigned long Error() const { return m_error; }
+
+private:
+    struct CFree {
+        void operator()(SSL_CTX* p) const;
+        void operator()(SSL* p) const;
+    };
+    void CloseSocket();
+
+    int m_fd = -1;
+    std::unique_ptr<SSL_CTX, CFree> m_ctx;
+    std::unique_ptr<SSL, CFree> m_ssl;
+    unsigned long m_error = 0;
+};
