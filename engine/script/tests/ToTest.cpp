@@ -24,6 +24,7 @@ protected:
         tzset();
         SetLocaleDateSettings(CLocaleDates{});
     }
+    void TearDown() override { g_sspTo.SetCipherMembers(nullptr); }
 };
 
 std::string ToText(const char* member, const CSspValue& arg) {
@@ -223,7 +224,6 @@ TEST_F(ToObject, CipherMembersGoToTheirHandler) {
     EXPECT_EQ(CallError(g_sspTo, "To", "rot13", {Text("x")}), std::string(unknown) + "rot13");
     // Conversion members never reach the handler.
     EXPECT_EQ(ToText("upper", Text("x")), "X");
-    g_sspTo.SetCipherMembers(nullptr);
     EXPECT_EQ(cipher.m_members, "cipher;rot13;");
 }
 
