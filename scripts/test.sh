@@ -12,6 +12,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   build=build-asan
   flags=(-DCMAKE_BUILD_TYPE=Debug -DVELMORIN_SANITIZE=ON)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 
