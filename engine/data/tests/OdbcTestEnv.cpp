@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include "engine/data/tests/OdbcTestEnv.h"
 
 #include <unistd.h>
@@ -22,8 +23,12 @@ struct Folder {
         path = mkdtemp(tmpl);
         std::ofstream drivers(path + "/odbcinst.ini");
         drivers << "[SQLite3]\nDriver=" << kSqliteDriver
-                << "\n\n[PostgreSQL]\nDriver=" << kPostgresDriver << "\n";
+                << "\nDontDLClose=1\n\n[PostgreSQL]\nDriver=" << kPostgresDriver << "\nDontDLClose=1\n";
         std::ofstream(path + "/odbc.ini").flush();
+        // Keep the drivers mapped so leak reports inside them carry their names
+        // and the sanitizer suppressions can match them.
+        dlopen(kSqliteDriver, RTLD_NOW | RTLD_NODELETE);
+        dlopen(kPostgresDriver, RTLD_NOW | RTLD_NODELETE);
         setenv("ODBCSYSINI", path.c_str(), 1);
         setenv("ODBCINI", (path + "/odbc.ini").c_str(), 1);
     }
