@@ -1,6 +1,6 @@
-#include <dlfcn.h>
 #include "engine/data/tests/OdbcTestEnv.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
