@@ -481,10 +481,14 @@ TEST_F(SspValueTest, SetNumberAndCountDecimals) {
         int decimalCount;
     };
     const std::vector<Case> cases = {
-        {"12", std::nullopt, kSqlInteger, "12", 0}, {"1.50", std::nullopt, kSqlNumeric, "1.50", 2},
-        {"3.14159", "2", kSqlNumeric, "3.14", 2},   {"2", "3", kSqlNumeric, "2.000", 3},
-        {"1.5", "0", kSqlInteger, "1", 0},          {"abc", std::nullopt, kSqlInteger, "0", 0},
+        {"12", std::nullopt, kSqlInteger, "12", 0},
+        {"1.50", std::nullopt, kSqlNumeric, "1.50", 2},
+        {"3.14159", "2", kSqlNumeric, "3.14", 2},
+        {"2", "3", kSqlNumeric, "2.000", 3},
+        {"1.5", "0", kSqlInteger, "1", 0},
+        {"abc", std::nullopt, kSqlInteger, "0", 0},
         {"-", std::nullopt, kSqlInteger, "0", 0},
+        {"2", "-1", kSqlNumeric, "2.000000", -1},  // printf's rule for a negative precision
     };
     for (const Case& c : cases) {
         CSspValue v;
@@ -493,6 +497,11 @@ TEST_F(SspValueTest, SetNumberAndCountDecimals) {
         EXPECT_EQ(v.GetText(), c.printed) << c.text;
         EXPECT_EQ(v.m_decimals, c.decimalCount) << c.text;
     }
+    CSspValue absurd;
+    absurd.SetNumber("1", "2000000000");
+    EXPECT_LE(absurd.GetText().size(), 1100u) << "a script cannot make a value of gigabytes";
+    EXPECT_EQ(absurd.GetText().substr(0, 4), "1.00");
+
     const std::vector<std::pair<const char*, int>> counts = {{"", 0},   {"12", 0},  {"1.5", 1},
                                                              {"1.", 0}, {".25", 2}, {"1.2.3", 3}};
     for (const auto& [text, n] : counts) {
