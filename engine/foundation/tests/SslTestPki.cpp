@@ -27,7 +27,8 @@
 
 bool CTestLog::Deliver(const std::string& text) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_lines.push_back(text);
+    bool lineBreak = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+    m_lines.push_back(lineBreak ? text.substr(0, text.size() - 2) : text);
     return true;
 }
 
@@ -148,13 +149,16 @@ std::string CTestCert::CertPem() const {
                  m_cert.get());
 }
 
-std::string CTestCert::KeyPem() const {
-    return PemOf(
-        [](BIO* bio, void* k) {
-            return PEM_write_bio_PrivateKey(bio, static_cast<EVP_PKEY*>(k), nullptr, nullptr, 0,
-                                            nullptr, nullptr);
-        },
-        m_key.get());
+std::string CTestCert::KeyPem(const char* passPhrase) const {
+    BIO* bio = BIO_new(BIO_s_mem());
+    const EVP_CIPHER* cipher = passPhrase ? EVP_aes_128_cbc() : nullptr;
+    PEM_write_bio_PKCS8PrivateKey(bio, m_key.get(), cipher, nullptr, 0, nullptr,
+                                  const_cast<char*>(passPhrase));
+    char* data = nullptr;
+    long length = BIO_get_mem_data(bio, &data);
+    std::string text(data, static_cast<size_t>(length));
+    BIO_free(bio);
+    return text;
 }
 
 // ---- client ----------------------------------------------------------------
@@ -284,6 +288,13 @@ bool CTestTlsClient::WritePlain(const std::string& data) {
 
 bool CTestTlsClient::ReadToEnd(std::string* text) {
     char buffer[8192];
+    while (!m_ssl) {
+        ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            return false;
+        }
+        text->append(buffer, static_cast<size_t>(n));
+    }
     for (;;) {
         int n = SSL_read(m_ssl.get(), buffer, sizeof buffer);
         if (n > 0) {

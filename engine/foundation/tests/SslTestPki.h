@@ -12,7 +12,8 @@
 
 #include "engine/foundation/LogSink.h"
 
-// Collects every log entry while installed as the log's window.
+// Collects every log entry while installed as the log's window, without the
+// CR LF that ends a line.
 class CTestLog : public CLogSink {
 public:
     bool Deliver(const std::string& text) override;
@@ -54,7 +55,8 @@ public:
     ~CTestCert();
 
     std::string CertPem() const;
-    std::string KeyPem() const;
+    // The key, encrypted with passPhrase when one is given.
+    std::string KeyPem(const char* passPhrase = nullptr) const;
     X509* Cert() const { return m_cert.get(); }
 
 private:
@@ -86,7 +88,8 @@ public:
     bool Write(const std::string& data);
     bool WritePlain(const std::string& data);
     // Reads until the server's close notify (true) or until the stream ends
-    // or fails (false); what arrived is in *text.
+    // or fails (false); what arrived is in *text. On a plain connection, raw
+    // bytes until the stream ends (false).
     bool ReadToEnd(std::string* text);
     // Sends close notify.
     void Close();
