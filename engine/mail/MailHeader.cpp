@@ -1,0 +1,223 @@
+#include "engine/mail/MailHeader.h"
+
+#include <vector>
+
+#include "engine/foundation/Base64.h"
+#include "engine/foundation/QuotedPrintable.h"
+
+namespace {
+
+char LowerChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+size_t FindNoCase(std::string_view text, std::string_view what, size_t from = 0) {
+    if (what.size() > text.size()) {
+        return std::string_view::npos;
+    }
+    for (size_t i = from; i + what.size() <= text.size(); ++i) {
+        if (StartsWithNoCase(text.substr(i), what)) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+std::string Without(std::string_view text, std::string_view drop) {
+    std::string out;
+    for (char c : text) {
+        if (drop.find(c) == std::string_view::npos) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (LowerChar(text[i]) != LowerChar(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string TrimMail(std::string_view text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = LowerChar(c);
+    }
+    return out;
+}
+
+void ParseMailAddress(std::string_view text, std::string& address, std::string& name) {
+    static constexpr std::string_view kWordStart = " \t\n(,;<[";
+    size_t start = text.find_first_of("<[");
+    if (start == std::string_view::npos) {
+        size_t at = text.find('@');
+        if (at == std::string_view::npos) {
+            start = 0;
+        } else {
+            size_t before =
+                at == 0 ? std::string_view::npos : text.find_last_of(kWordStart, at - 1);
+            start = before == std::string_view::npos ? 0 : before + 1;
+        }
+    }
+    size_t begin = start;
+    while (begin < text.size() && kWordStart.find(text[begin]) != std::string_view::npos) {
+        ++begin;
+    }
+    size_t end = text.find_first_of("\r\n ),;>]", begin);
+    if (end == std::string_view::npos) {
+        end = text.size();
+    }
+    address = std::string(text.substr(begin, end - begin));
+
+    static constexpr std::string_view kNoise = "\r\n\"();<>[]";
+    name = TrimMail(Without(text.substr(0, start), kNoise));
+    if (name.empty()) {
+        name = TrimMail(Without(text.substr(end), "\r\n\"();<>[],"));
+    }
+    if (name.empty()) {
+        size_t at = address.find('@');
+        name = (at == std::string::npos || at == 0) ? address : address.substr(0, at);
+    }
+}
+
+std::string ParseMailAddressList(std::string_view text) {
+    std::vector<std::string_view> items;
+    bool quoted = false;
+    size_t itemStart = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || (!quoted && (text[i] == ',' || text[i] == ';'))) {
+            items.push_back(text.substr(itemStart, i - itemStart));
+            itemStart = i + 1;
+        } else if (text[i] == '"') {
+            quoted = !quoted;
+        }
+    }
+    std::string out;
+    for (std::string_view item : items) {
+        while (!item.empty() && IsBlank(item.front())) {
+            item.remove_prefix(1);
+        }
+        if (item.empty()) {
+            continue;
+        }
+        std::string address;
+        std::string name;
+        ParseMailAddress(item, address, name);
+        if (address.empty()) {
+            continue;
+        }
+        if (!out.empty()) {
+            out += ", ";
+        }
+        out += address;
+    }
+    return out;
+}
+
+std::string DecodeEncodedWords(std::string_view text) {
+    std::string out(text);
+    size_t from = 0;
+    for (;;) {
+        size_t word = FindNoCase(out, "=?iso-", from);
+        if (word == std::string::npos) {
+            break;
+        }
+        // The word ends at the first "?=" that is not the "?Q?=" or "?B?=" opening its text.
+        size_t end = word + 2;
+        while ((end = out.find("?=", end)) != std::string::npos && out[end - 2] == '?') {
+            ++end;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        size_t mark = out.rfind('?', end - 1);
+        if (mark == std::string::npos || mark <= word + 2) {
+            break;
+        }
+        char kind = out[mark - 1];
+        std::string encoded = out.substr(mark + 1, end - mark - 1);
+        std::string decoded(encoded.size() + 8, '\0');
+        long count = 0;
+        if (kind == 'B' || kind == 'b') {
+            Base64Decode(encoded.c_str(), decoded.data(), static_cast<long>(decoded.size()), count,
+                         true);
+        } else if (kind == 'Q' || kind == 'q') {
+            QuotedPrintableDecode(encoded.c_str(), decoded.data(),
+                                  static_cast<long>(decoded.size()), count, true);
+        } else {
+            break;
+        }
+        if (count <= 0) {
+            break;
+        }
+        decoded.resize(static_cast<size_t>(count));
+        out.replace(word, end + 2 - word, decoded);
+        // Decoded bytes are never read as another word.
+        from = word + decoded.size();
+    }
+    return out;
+}
+
+std::string MailHeaderParam(std::string_view field, std::string_view key) {
+    std::string withEquals = std::string(key) + "=";
+    size_t pos = FindNoCase(field, withEquals);
+    if (pos == std::string_view::npos) {
+        return std::string();
+    }
+    pos += withEquals.size();
+    std::string_view stops = "\r\n\"; \t";
+    if (pos < field.size() && field[pos] == '"') {
+        ++pos;
+        stops = "\r\n\"";
+    }
+    size_t end = field.find_first_of(stops, pos);
+    if (end == std::string_view::npos) {
+        end = field.size();
+    }
+    return TrimMail(field.substr(pos, end - pos));
+}
+
+long FindHtmlTag(std::string_view html, std::string_view name, bool atClose, size_t from) {
+    for (size_t lt = html.find('<', from); lt != std::string_view::npos;
+         lt = html.find('<', lt + 1)) {
+        size_t after = lt + 1 + name.size();
+        if (after >= html.size() || !StartsWithNoCase(html.substr(lt + 1), name)) {
+            continue;
+        }
+        char next = html[after];
+        if (next != '>' && next != ' ' && next != '\t' && next != '\r' && next != '\n') {
+            continue;
+        }
+        if (!atClose) {
+            return static_cast<long>(lt);
+        }
+        size_t gt = html.find('>', after);
+        return gt == std::string_view::npos ? -1 : static_cast<long>(gt);
+    }
+    return -1;
+}

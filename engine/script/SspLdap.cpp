@@ -1,0 +1,514 @@
+#include "engine/script/SspLdap.h"
+
+#include <array>
+#include <cstdlib>
+#include <vector>
+
+#include <ldap.h>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/foundation/Tokenizer.h"
+#include "engine/script/SspCall.h"
+
+namespace {
+
+enum Member {
+    kInit,
+    kSslInit,
+    kBind,
+    kSimpleBind,
+    kSearch,
+    kSearchTimed,
+    kCountEntries,
+    kFirstEntry,
+    kNextEntry,
+    kGetDn,
+    kFirstAttribute,
+    kNextAttribute,
+    kGetValues,
+    kGetValuesLen,
+    kCountValues,
+    kValue,
+    kLastErrStr,
+    kLastErrCode,
+    kSetTimeLimit,
+    kSetSizeLimit,
+    kGetHostName,
+    kValueFree,
+    kMsgFree,
+    kUnbind,
+};
+
+constexpr std::array<CSspMember, 24> kMembers{{
+    {"init", 0, kInit},
+    {"sslinit", 0, kSslInit},
+    {"bind_s", 0, kBind},
+    {"simple_bind_s", 0, kSimpleBind},
+    {"search_s", 5, kSearch},
+    {"search_st", 6, kSearchTimed},
+    {"count_entries", 0, kCountEntries},
+    {"first_entry", 0, kFirstEntry},
+    {"next_entry", 0, kNextEntry},
+    {"get_dn", 0, kGetDn},
+    {"first_attribute", 0, kFirstAttribute},
+    {"next_attribute", 0, kNextAttribute},
+    {"get_values", 1, kGetValues},
+    {"get_values_len", 1, kGetValuesLen},
+    {"count_values", 0, kCountValues},
+    {"value", 0, kValue},
+    {"last_err_str", 0, kLastErrStr},
+    {"last_err_code", 0, kLastErrCode},
+    {"set_time_limit", 1, kSetTimeLimit},
+    {"set_size_limit", 1, kSetSizeLimit},
+    {"get_host_name", 0, kGetHostName},
+    {"value_free", 0, kValueFree},
+    {"msgfree", 0, kMsgFree},
+    {"unbind", 0, kUnbind},
+}};
+
+bool NeedsConnection(int id) {
+    switch (id) {
+        case kInit:
+        case kSslInit:
+        case kCountValues:
+        case kValue:
+        case kLastErrStr:
+        case kLastErrCode:
+        case kValueFree:
+        case kMsgFree:
+        case kUnbind:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// Code points of Windows-1252's bytes 0x80 to 0x9F; 0 where the code page has none.
+constexpr std::array<char32_t, 32> kCp1252High{
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+char PageByteFor(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        return static_cast<char>(cp);
+    }
+    for (size_t i = 0; i < kCp1252High.size(); ++i) {
+        if (kCp1252High[i] == cp || (kCp1252High[i] == 0 && cp == 0x80 + i)) {
+            return static_cast<char>(0x80 + i);
+        }
+    }
+    return '?';
+}
+
+std::string BervalText(const berval* value) {
+    return std::string(value->bv_val, value->bv_len);
+}
+
+}  // namespace
+
+void CLdapUnbind::operator()(ldap* handle) const {
+    ldap_unbind_ext_s(handle, nullptr, nullptr);
+}
+void CLdapMsgFree::operator()(ldapmsg* handle) const {
+    ldap_msgfree(handle);
+}
+void CLdapBerFree::operator()(berelement* handle) const {
+    ber_free(handle, 0);
+}
+void CLdapValueFree::operator()(berval** values) const {
+    ldap_value_free_len(values);
+}
+
+std::string CSspLdap::PageToUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        char32_t cp = c;
+        if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80] != 0) {
+            cp = kCp1252High[c - 0x80];
+        }
+        AppendUtf8(cp, out);
+    }
+    return out;
+}
+
+std::string CSspLdap::Utf8ToPage(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c < 0x80         ? 1
+                        : (c >> 5) == 6  ? 2
+                        : (c >> 4) == 14 ? 3
+                        : (c >> 3) == 30 ? 4
+                                         : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        char32_t cp = length == 1 ? c : c & (0x3F >> (length - 1));
+        for (size_t k = 1; valid && k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            // Not UTF-8 after all: the byte stands for itself.
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        out.push_back(PageByteFor(cp));
+        i += length;
+    }
+    return out;
+}
+
+int CSspLdap::WindowsErrorCode(int openLdapCode) {
+    // The client-side codes run from -1 (server down) to -17 (referral limit) in
+    // OpenLDAP and from 0x51 to 0x61 in the Windows library.
+    if (openLdapCode <= LDAP_SERVER_DOWN && openLdapCode >= LDAP_REFERRAL_LIMIT_EXCEEDED) {
+        return 0x50 - openLdapCode;
+    }
+    return openLdapCode;
+}
+
+CSspLdap::CSspLdap(std::string name) : m_strName(std::move(name)) {}
+
+CSspLdap::~CSspLdap() {
+    ReleaseAll();
+}
+
+void CSspLdap::FreeValues() {
+    m_ppValues.reset();
+    m_nValueCount = 0;
+    m_bBinary = false;
+}
+
+void CSspLdap::FreeAttributePosition() {
+    m_pAttributePos.reset();
+}
+
+void CSspLdap::FreeSearchResult() {
+    // The entry and the attribute walk point into the result.
+    m_pCurrentEntry = nullptr;
+    FreeAttributePosition();
+    m_pSearchResult.reset();
+}
+
+void CSspLdap::Unbind() {
+    FreeSearchResult();
+    m_pConnection.reset();
+}
+
+void CSspLdap::ReleaseAll() {
+    FreeValues();
+    Unbind();
+}
+
+int CSspLdap::Init(CSspCall& call, bool secure) {
+    std::string host = call.ArgCount() > 0 ? call.GetParamStr(0) : std::string();
+    long port = secure ? LDAPS_PORT : LDAP_PORT;
+    if (call.ArgCount() > 1) {
+        port = std::atol(call.GetParamStr(1).c_str());
+    }
+    Unbind();
+    // Blank-separated host names are tried in turn; a name with its own port keeps it.
+    std::string uris;
+    CTokenizer hosts(host.c_str(), " ", false);
+    for (std::string name = hosts.NextPart(); !name.empty(); name = hosts.NextPart()) {
+        if (!uris.empty()) {
+            uris += ' ';
+        }
+        uris += (secure ? "ldaps://" : "ldap://") + name;
+        if (name.find(':') == std::string::npos) {
+            uris += ":" + std::to_string(port);
+        }
+    }
+    if (uris.empty()) {
+        uris = secure ? "ldaps:///" : "ldap:///";
+        if (call.ArgCount() > 1) {
+            uris = (secure ? "ldaps://:" : "ldap://:") + std::to_string(port) + "/";
+        }
+    }
+    LDAP* handle = nullptr;
+    int rc = ldap_initialize(&handle, uris.c_str());
+    SetLastError(rc);
+    if (rc != LDAP_SUCCESS || handle == nullptr) {
+        return 0;
+    }
+    m_pConnection.reset(handle);
+    int version = LDAP_VERSION3;
+    ldap_set_option(handle, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(handle, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    return 1;
+}
+
+int CSspLdap::SimpleBind(const std::string* name, const std::string* password) {
+    if (password != nullptr && password->empty()) {
+        SetLastError(LDAP_INVALID_CREDENTIALS);
+        return 0;
+    }
+    std::string dn = name != nullptr ? PageToUtf8(*name) : std::string();
+    std::string secret = password != nullptr ? PageToUtf8(*password) : std::string();
+    berval credentials{static_cast<ber_len_t>(secret.size()), secret.data()};
+    int rc = ldap_sasl_bind_s(m_pConnection.get(), name != nullptr ? dn.c_str() : nullptr,
+                              LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
+    SetLastError(rc);
+    return rc == LDAP_SUCCESS ? 1 : 0;
+}
+
+int CSspLdap::NegotiateBind(CSspCall& call) {
+    if (call.ArgCount() == 3) {
+        // User, domain and password: the directory's own user@domain form.
+        std::string user = call.GetParamStr(0);
+        std::string domain = call.GetParamStr(1);
+        std::string password = call.GetParamStr(2);
+        std::string name = domain.empty() ? user : user + "@" + domain;
+        return SimpleBind(&name, &password);
+    }
+    // The process's own credentials: a Kerberos ticket through SASL GSSAPI.
+    auto noPrompts = [](LDAP*, unsigned, void*, void*) -> int { return LDAP_SUCCESS; };
+    int rc = ldap_sasl_interactive_bind_s(m_pConnection.get(), nullptr, "GSSAPI", nullptr, nullptr,
+                                          LDAP_SASL_QUIET, noPrompts, nullptr);
+    SetLastError(rc);
+    return rc == LDAP_SUCCESS ? 1 : 0;
+}
+
+int CSspLdap::Search(CSspCall& call, bool timed) {
+    std::string base = PageToUtf8(call.GetParamStr(0));
+    long scope = std::atol(call.GetParamStr(1).c_str());
+    if (scope != LDAP_SCOPE_BASE && scope != LDAP_SCOPE_ONELEVEL) {
+        scope = LDAP_SCOPE_SUBTREE;
+    }
+    std::string filter = PageToUtf8(call.GetParamStr(2));
+    std::string attributeText = PageToUtf8(call.GetParamStr(3));
+    int attributesOnly = static_cast<int>(std::atol(call.GetParamStr(4).c_str()));
+    timeval timeout{};
+    if (timed) {
+        timeout.tv_sec = std::atol(call.GetParamStr(5).c_str());
+    }
+
+    std::vector<std::string> names;
+    CTokenizer tokenizer(attributeText.c_str(), ", ", false);
+    for (std::string name = tokenizer.NextPart(); !name.empty(); name = tokenizer.NextPart()) {
+        names.push_back(std::move(name));
+    }
+    std::vector<char*> list;
+    for (std::string& name : names) {
+        list.push_back(name.data());
+    }
+    list.push_back(nullptr);
+
+    FreeSearchResult();
+    LDAPMessage* message = nullptr;
+    int rc = ldap_search_ext_s(m_pConnection.get(), base.c_str(), static_cast<int>(scope),
+                               filter.empty() ? nullptr : filter.c_str(),
+                               names.empty() ? nullptr : list.data(), attributesOnly, nullptr,
+                               nullptr, timed ? &timeout : nullptr, -1, &message);
+    m_pSearchResult.reset(message);
+    SetLastError(rc);
+    return rc == LDAP_SUCCESS ? 1 : 0;
+}
+
+int CSspLdap::GetValues(const std::string& attribute, bool binary) {
+    FreeValues();
+    std::string name = PageToUtf8(attribute);
+    berval** values = ldap_get_values_len(m_pConnection.get(), m_pCurrentEntry, name.c_str());
+    if (values == nullptr) {
+        int rc = LDAP_SUCCESS;
+        ldap_get_option(m_pConnection.get(), LDAP_OPT_RESULT_CODE, &rc);
+        SetLastError(rc);
+        return -1;
+    }
+    m_ppValues.reset(values);
+    m_nValueCount = ldap_count_values_len(values);
+    m_bBinary = binary;
+    SetLastError(LDAP_SUCCESS);
+    return m_nValueCount;
+}
+
+void CSspLdap::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
+    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownFunctionOrField);
+    const char* pos = call.m_pPos;
+    result = CSspValue::FromInteger(0);
+    if (NeedsConnection(member.m_id) && !m_pConnection) {
+        throw CSspException(g_msg.m_ldapNotInitialized, pos);
+    }
+    LDAP* ld = m_pConnection.get();
+    auto integer = [&](long value) { result = CSspValue::FromInteger(static_cast<int>(value)); };
+    auto text = [&](const std::string& value) { result = CSspValue::FromText(value); };
+    auto needResult = [&] {
+        if (!m_pSearchResult) {
+            throw CSspException(g_msg.m_ldapNoSearchResult, pos);
+        }
+    };
+    auto needEntry = [&] {
+        if (m_pCurrentEntry == nullptr) {
+            throw CSspException(g_msg.m_ldapNoEntry, pos);
+        }
+    };
+    auto needValues = [&] {
+        if (!m_ppValues) {
+            throw CSspException(g_msg.m_ldapNoValues, pos);
+        }
+    };
+    switch (member.m_id) {
+        case kInit:
+        case kSslInit:
+            integer(Init(call, member.m_id == kSslInit));
+            break;
+        case kBind:
+            if (call.ArgCount() != 0 && call.ArgCount() != 3) {
+                throw CSspException(g_msg.m_missingParameter, pos);
+            }
+            integer(NegotiateBind(call));
+            break;
+        case kSimpleBind:
+            if (call.ArgCount() == 0) {
+                integer(SimpleBind(nullptr, nullptr));
+            } else if (call.ArgCount() == 2) {
+                std::string name = call.GetParamStr(0);
+                std::string password = call.GetParamStr(1);
+                integer(SimpleBind(&name, &password));
+            } else {
+                throw CSspException(g_msg.m_missingParameter, pos);
+            }
+            break;
+        case kSearch:
+        case kSearchTimed:
+            integer(Search(call, member.m_id == kSearchTimed));
+            break;
+        case kCountEntries:
+            needResult();
+            integer(ldap_count_entries(ld, m_pSearchResult.get()));
+            break;
+        case kFirstEntry:
+            needResult();
+            m_pCurrentEntry = ldap_first_entry(ld, m_pSearchResult.get());
+            integer(m_pCurrentEntry != nullptr ? 1 : 0);
+            break;
+        case kNextEntry:
+            needEntry();
+            m_pCurrentEntry = ldap_next_entry(ld, m_pCurrentEntry);
+            integer(m_pCurrentEntry != nullptr ? 1 : 0);
+            break;
+        case kGetDn: {
+            needEntry();
+            char* dn = ldap_get_dn(ld, m_pCurrentEntry);
+            text(dn != nullptr ? Utf8ToPage(dn) : std::string());
+            if (dn == nullptr) {
+                int rc = LDAP_SUCCESS;
+                ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+                SetLastError(rc);
+            }
+            ldap_memfree(dn);
+            break;
+        }
+        case kFirstAttribute: {
+            needEntry();
+            FreeAttributePosition();
+            BerElement* ber = nullptr;
+            char* name = ldap_first_attribute(ld, m_pCurrentEntry, &ber);
+            m_pAttributePos.reset(ber);
+            text(name != nullptr ? Utf8ToPage(name) : std::string());
+            ldap_memfree(name);
+            break;
+        }
+        case kNextAttribute: {
+            needEntry();
+            if (!m_pAttributePos) {
+                throw CSspException(g_msg.m_ldapNoAttribute, pos);
+            }
+            char* name = ldap_next_attribute(ld, m_pCurrentEntry, m_pAttributePos.get());
+            text(name != nullptr ? Utf8ToPage(name) : std::string());
+            ldap_memfree(name);
+            break;
+        }
+        case kGetValues:
+        case kGetValuesLen:
+            needEntry();
+            integer(GetValues(call.GetParamStr(0), member.m_id == kGetValuesLen));
+            break;
+        case kCountValues:
+            needValues();
+            integer(m_nValueCount);
+            break;
+        case kValue: {
+            if (call.ArgCount() != 1) {
+                throw CSspException(g_msg.m_missingParameter, pos);
+            }
+            needValues();
+            long index = std::atol(call.GetParamStr(0).c_str());
+            if (index < 0 || index >= m_nValueCount) {
+                throw CSspException(g_msg.m_ldapValueOutOfBound, pos);
+            }
+            const berval* value = m_ppValues.get()[index];
+            if (value == nullptr || (value->bv_val == nullptr && value->bv_len > 0)) {
+                throw CSspException(g_msg.m_ldapValueNull, pos);
+            }
+            if (m_bBinary) {
+                result = CSspValue::FromBinary(BervalText(value), kSqlVarBinary);
+            } else {
+                text(Utf8ToPage(BervalText(value)));
+            }
+            break;
+        }
+        case kLastErrStr:
+            text(ldap_err2string(m_nLastError));
+            break;
+        case kLastErrCode:
+            integer(WindowsErrorCode(m_nLastError));
+            break;
+        case kSetTimeLimit:
+        case kSetSizeLimit: {
+            long limit = std::atol(call.GetParamStr(0).c_str());
+            if (limit < 0) {
+                break;
+            }
+            int value = static_cast<int>(limit);
+            int rc = ldap_set_option(
+                ld, member.m_id == kSetTimeLimit ? LDAP_OPT_TIMELIMIT : LDAP_OPT_SIZELIMIT, &value);
+            SetLastError(rc == LDAP_OPT_SUCCESS ? LDAP_SUCCESS : LDAP_PARAM_ERROR);
+            integer(rc == LDAP_OPT_SUCCESS ? 1 : 0);
+            break;
+        }
+        case kGetHostName: {
+            char* host = nullptr;
+            ldap_get_option(ld, LDAP_OPT_HOST_NAME, &host);
+            text(host != nullptr ? Utf8ToPage(host) : std::string());
+            ldap_memfree(host);
+            break;
+        }
+        case kValueFree:
+            FreeValues();
+            integer(1);
+            break;
+        case kMsgFree:
+            // Without a connection there is nothing that a result could belong to.
+            if (m_pConnection) {
+                FreeSearchResult();
+            }
+            integer(1);
+            break;
+        case kUnbind:
+            if (m_pConnection) {
+                Unbind();
+            }
+            integer(1);
+            break;
+    }
+}
