@@ -207,9 +207,10 @@ void CEmailSender::SendOutbox(const CMailSettings& settings, const std::string& 
         int result = smtp.SendMail(mail.m_strFrom, mail.m_strTo, mail.m_strCc, mail.m_strBcc,
                                    mail.m_strSubject, mail.m_headerLines, mail.m_strBody);
         if (result == CSmtpClient::kSent) {
-            if (settings.m_bKeepSentMail) {
-                MoveMailFile(root, path, "sent", m_log);
-            } else if (!ForceDeleteFile(path, m_log)) {
+            // Mail that was delivered must leave the outbox: a file that cannot be
+            // kept in sent/ is deleted rather than delivered again at every run.
+            bool kept = settings.m_bKeepSentMail && MoveMailFile(root, path, "sent", m_log);
+            if (!kept && !ForceDeleteFile(path, m_log)) {
                 m_log.Log(
                     "Failed to delete outgoing email file %s after it had been sent:\r\n%s\r\n\r\n"
                     "Make sure Velmorin Server has Delete Permission on that folder!",

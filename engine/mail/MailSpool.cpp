@@ -75,7 +75,16 @@ std::string NumberedName(const std::string& folder, const std::string& stamp, in
 
 }  // namespace
 
+bool IsMailFolderName(const std::string& sub) {
+    return !sub.empty() && sub != "." && sub != ".." &&
+           sub.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
 bool CreateMailFolder(const std::string& root, const std::string& sub) {
+    // A script-chosen folder name must not reach outside mail/.
+    if (!IsMailFolderName(sub)) {
+        return false;
+    }
     return EnsureDirectory(root + "/mail") && EnsureDirectory(MailFolder(root, sub));
 }
 

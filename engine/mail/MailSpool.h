@@ -12,8 +12,13 @@ class CLogWriter;
 // Where the stamp of a new mail file comes from; defaults to the system clock.
 using MailClock = std::function<std::time_t()>;
 
+// True when sub can name a folder directly under mail/: not empty, not "." or
+// "..", and without a slash, a backslash or a NUL.
+bool IsMailFolderName(const std::string& sub);
+
 // Makes sure <root>/mail and <root>/mail/<sub> exist, one level at a time.
-// Returns true when the sub-folder exists afterwards.
+// Returns true when the sub-folder exists afterwards; false for a sub that is
+// not a mail folder name.
 bool CreateMailFolder(const std::string& root, const std::string& sub);
 
 // A new mail file being written. Bytes go to a hidden temporary file in the

@@ -183,6 +183,24 @@ TEST(EmailSender, KeepsSentMailUnderTheSameNames) {
     EXPECT_EQ(sink.Messages().size(), 2u);
 }
 
+TEST(EmailSender, SentMailThatCannotBeKeptIsNotSentAgain) {
+    SmtpSink sink;
+    ASSERT_TRUE(sink.Started());
+    TempRoot root;
+    CapturedLog log;
+    CMailSettings settings = Settings(sink.Port());
+    settings.m_bKeepSentMail = true;
+    Queue(root, settings, "b@y", "once");
+    // A plain file stands where the sent folder should be.
+    WriteFile(root.Path() + "/mail/sent", "in the way");
+    CEmailSender sender(log.Writer());
+    sender.Run(settings, root.Path());
+    EXPECT_TRUE(log.Contains("Failed to create deleted mail folder")) << log.All();
+    EXPECT_TRUE(ListFolder(Outbox(root)).empty());
+    sender.Run(settings, root.Path());
+    EXPECT_EQ(sink.Messages().size(), 1u);
+}
+
 TEST(EmailSender, DailyLimit) {
     SmtpSink sink;
     ASSERT_TRUE(sink.Started());

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -224,4 +225,26 @@ TEST(MailSpool, MoveOfAMissingFileFails) {
     EXPECT_TRUE(log.Contains("Failed to move " + source + " to " + root.Path() +
                              "/mail/sent/gone.txt. Error [2]"))
         << log.All();
+}
+
+TEST(MailSpool, FolderNamesCannotLeaveTheMailFolder) {
+    for (const char* sub : {"", ".", "..", "../escape", "a/b", "a\\b"}) {
+        SCOPED_TRACE(sub);
+        TempRoot root;
+        CapturedLog log;
+        EXPECT_FALSE(IsMailFolderName(sub));
+        EXPECT_FALSE(CreateMailFolder(root.Path(), sub));
+        CNewMailFile file;
+        EXPECT_FALSE(file.Open(root.Path(), sub, "eml", log.Writer()));
+        const std::string source = root.Path() + "/m.eml";
+        WriteFile(source, "x");
+        EXPECT_FALSE(MoveMailFile(root.Path(), source, sub, log.Writer()));
+        EXPECT_TRUE(log.Contains("Failed to create deleted mail folder")) << log.All();
+        EXPECT_TRUE(Exists(source));
+        // Nothing was made beside the mail folder.
+        std::vector<std::string> entries = ListFolder(root.Path());
+        entries.erase(std::remove(entries.begin(), entries.end(), "mail"), entries.end());
+        EXPECT_EQ(entries, std::vector<std::string>{"m.eml"});
+    }
+    EXPECT_TRUE(IsMailFolderName("someone@example.org"));
 }
