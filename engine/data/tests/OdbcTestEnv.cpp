@@ -23,7 +23,8 @@ struct Folder {
         path = mkdtemp(tmpl);
         std::ofstream drivers(path + "/odbcinst.ini");
         drivers << "[SQLite3]\nDriver=" << kSqliteDriver
-                << "\nDontDLClose=1\n\n[PostgreSQL]\nDriver=" << kPostgresDriver << "\nDontDLClose=1\n";
+                << "\nDontDLClose=1\n\n[PostgreSQL]\nDriver=" << kPostgresDriver
+                << "\nDontDLClose=1\n";
         std::ofstream(path + "/odbc.ini").flush();
         // Keep the drivers mapped so leak reports inside them carry their names
         // and the sanitizer suppressions can match them.

@@ -84,6 +84,60 @@ bool CPostgresServer::Run(const std::vector<std::string>& args, const std::strin
     return true;
 }
 
+void CPostgresServer::StartWatchdog() {
+    // Everything the child needs is built before fork: after it, only
+    // async-signal-safe calls.
+    std::vector<std::string> stop;
+    if (geteuid() == 0)
+        stop = {"/usr/sbin/runuser", "-u", "postgres", "--"};
+    for (std::string a :
+         {m_strBin + "/pg_ctl", std::string("-D"), m_strDir + "/data", std::string("-m"),
+          std::string("immediate"), std::string("-w"), std::string("stop")})
+        stop.push_back(a);
+    std::vector<std::string> remove = {"/bin/rm", "-rf", m_strDir};
+    std::vector<char*> stopArgv, removeArgv;
+    for (auto& a : stop)
+        stopArgv.push_back(a.data());
+    stopArgv.push_back(nullptr);
+    for (auto& a : remove)
+        removeArgv.push_back(a.data());
+    removeArgv.push_back(nullptr);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Outlives a test program that crashes: when the pipe closes, for
+        // whatever reason, the server is stopped and its folder removed.
+        setsid();
+        close(fds[1]);
+        char byte;
+        while (read(fds[0], &byte, 1) != 0) {
+        }
+        for (char** argv : {stopArgv.data(), removeArgv.data()}) {
+            pid_t child = fork();
+            if (child == 0) {
+                int devnull = open("/dev/null", O_RDWR);
+                dup2(devnull, 0);
+                dup2(devnull, 1);
+                dup2(devnull, 2);
+                execv(argv[0], argv);
+                _exit(127);
+            }
+            int status;
+            waitpid(child, &status, 0);
+        }
+        _exit(0);
+    }
+    close(fds[0]);
+    if (pid < 0) {
+        close(fds[1]);
+        return;
+    }
+    m_nWatchdog = pid;
+    m_nWatchdogPipe = fds[1];
+}
+
 bool CPostgresServer::Start() {
     m_strBin = BinDir();
     if (m_strBin.empty()) {
@@ -97,6 +151,7 @@ bool CPostgresServer::Start() {
         return false;
     }
     m_strDir = tmpl;
+    StartWatchdog();
     if (geteuid() == 0) {
         passwd* pw = getpwnam("postgres");
         if (!pw) {
@@ -126,6 +181,15 @@ bool CPostgresServer::Start() {
 }
 
 void CPostgresServer::Stop() {
+    if (m_nWatchdog > 0) {
+        close(m_nWatchdogPipe);
+        int status;
+        waitpid(m_nWatchdog, &status, 0);
+        m_nWatchdog = 0;
+        m_bRunning = false;
+        m_strDir.clear();
+        return;
+    }
     if (m_bRunning) {
         Run({m_strBin + "/pg_ctl", "-D", m_strDir + "/data", "-m", "immediate", "-w", "stop"},
             "pg_ctl stop");

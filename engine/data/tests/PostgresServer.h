@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -36,6 +38,9 @@ public:
 
 private:
     bool Run(const std::vector<std::string>& args, const std::string& what);
+    // A child process that stops the server once this process lets go of
+    // it, by Stop or by dying.
+    void StartWatchdog();
 
     std::string m_strDir;
     std::string m_strBin;
@@ -43,4 +48,6 @@ private:
     int m_nPort = 0;
     bool m_bRunning = false;
     bool m_bMissing = false;
+    pid_t m_nWatchdog = 0;
+    int m_nWatchdogPipe = -1;
 };
