@@ -8,6 +8,7 @@
 #include "engine/script/SspArray.h"
 #include "engine/script/SspDateTimeObject.h"
 #include "engine/script/SspInterpreter.h"
+#include "engine/script/SspTokenizerObject.h"
 
 namespace {
 
@@ -114,4 +115,31 @@ void CSspInterpreter::ReturnArray(CSspObject& object) {
     if (m_pResult != nullptr && !array.m_elements.empty()) {
         *m_pResult = *array.m_elements.front();
     }
+}
+
+void CSspInterpreter::ExecTokenizerDecl(const char* keyword) {
+    std::string name;
+    const char* nameStart = NextToken(name);
+    CSspTokenizerObject* tokenizer = nullptr;
+    if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Tokenizer, keyword)) {
+        tokenizer = static_cast<CSspTokenizerObject*>(known->m_pObject.get());
+    } else {
+        CheckNameFree(name, nameStart);
+        auto created = std::make_unique<CSspTokenizerObject>();
+        tokenizer = created.get();
+        m_declared.push_back(
+            CSspDeclared{CSspDeclKind::Tokenizer, name, keyword, std::move(created)});
+    }
+    tokenizer->m_tokenizer.SetName(name);
+    CSspStatement stmt;
+    ReadParenthesized(stmt);
+    CSspCall call;
+    call.m_pPos = keyword;
+    EvaluateArguments(stmt, call);
+    if (call.ArgCount() < 2) {
+        throw CSspException(g_msg.m_missingParameter, keyword);
+    }
+    std::string text = call.GetParamStr(0);
+    std::string delimiters = call.GetParamStr(1);
+    tokenizer->m_tokenizer.SetText(text.c_str(), delimiters.c_str(), true);
 }

@@ -87,8 +87,10 @@ int CSspInterpreter::ExecuteStatement() {
             ExecArrayDecl(start);
         } else if (is("datetime")) {
             ExecDateTimeDecl(start);
-        } else if (is("LDAP") || is("sql") || is("FileUpload") || is("file") || is("tokenizer") ||
-                   is("email_in") || is("email_out")) {
+        } else if (is("tokenizer")) {
+            ExecTokenizerDecl(start);
+        } else if (is("LDAP") || is("sql") || is("FileUpload") || is("file") || is("email_in") ||
+                   is("email_out")) {
             // These objects come with their own libraries; until then the name is unknown.
             throw CSspException(std::string(g_msg.m_unknownObject) + token, start);
         } else if (PeekToken() == "=") {

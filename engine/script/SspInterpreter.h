@@ -193,6 +193,7 @@ private:
     const CSspFunctionDef* CollectFunctions(const std::string& name);
     void ExecArrayDecl(const char* keyword);
     void ExecDateTimeDecl(const char* keyword);
+    void ExecTokenizerDecl(const char* keyword);
     void ReturnArray(CSspObject& array);
     CSspDeclared* FindDeclaredAt(CSspDeclKind kind, const char* keyword);
     bool IsNameDeclared(std::string_view name) const;
