@@ -140,6 +140,10 @@ CBio OpenFile(const std::string& path) {
 
 }  // namespace
 
+std::string CertificateFolderOf(const std::string& root) {
+    return root + "/certs";
+}
+
 std::string FormatSerialText(std::span<const unsigned char> bytes) {
     std::string text;
     char hex[3];

@@ -24,6 +24,9 @@
 // unit, else organisation, else e-mail address attribute, else the e-mail
 // address among the alternative names, else the first attribute of any kind;
 // as UTF-8 bytes, "" for an empty name.
+// The certificate folder of an installation root: root + "/certs".
+std::string CertificateFolderOf(const std::string& root);
+
 struct CCertificateInfo {
     std::string m_name;          // display name of the subject
     std::string m_issuer;        // display name of the issuer

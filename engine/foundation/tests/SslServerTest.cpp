@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/tests/SslTestPki.h"
@@ -41,7 +42,9 @@ protected:
     void SetUp() override {
         m_log = std::make_shared<CTestLog>();
         g_log.SetWindow(m_log);
-        WriteTextFile(m_folder.File("server.pem"), m_cert.CertPem() + m_cert.KeyPem());
+        // The certificate, its key and its chain in one file.
+        WriteTextFile(m_folder.File("server.pem"),
+                      m_cert.CertPem() + m_cert.KeyPem() + m_ca.CertPem());
         ASSERT_TRUE(m_ssl.AcquireCredentials(m_folder.Path(), "www.example.test",
                                              "Velmorin Test CA", "0080 01"));
         ASSERT_TRUE(m_listener.Listen("127.0.0.1", 0));
@@ -94,6 +97,7 @@ TEST_P(SslRoundTripTest, BytesCrossBothWays) {
     std::string received;
     bool notified = false;
     std::string protocol;
+    int chain = 0;
     Exchange(
         [&](CSocketConn& conn) {
             char line[4096];
@@ -116,10 +120,12 @@ TEST_P(SslRoundTripTest, BytesCrossBothWays) {
                 return;
             }
             protocol = client.Protocol();
+            chain = client.PeerChainLength();
             EXPECT_TRUE(client.Write(kRequest));
             notified = client.ReadToEnd(&received);
         });
     EXPECT_EQ(protocol, c.version == TLS1_3_VERSION ? "TLSv1.3" : "TLSv1.2");
+    EXPECT_EQ(chain, 2);
     EXPECT_TRUE(received == body + "head|" + fileBody) << received.size() << " bytes arrived";
     EXPECT_TRUE(notified) << "no close notify";
     EXPECT_FALSE(m_log->HasPrefix(kAcceptFailed));
@@ -375,7 +381,7 @@ TEST_F(SslAcquireTest, CurlFetchesAPageWithToolMadeCertificate) {
     if (system("command -v openssl >/dev/null && command -v curl >/dev/null") != 0) {
         GTEST_SKIP() << "openssl or curl is not installed";
     }
-    std::string certs = m_folder.File("certs");
+    std::string certs = CertificateFolderOf(m_folder.Path());
     std::string make = "mkdir -p " + certs + " && cd " + certs +
                        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout server.key"
                        " -out server.pem -subj /CN=localhost -days 2 -set_serial 0xC0FFEE"

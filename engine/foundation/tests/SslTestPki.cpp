@@ -316,3 +316,8 @@ void CTestTlsClient::Close() {
 std::string CTestTlsClient::Protocol() const {
     return m_ssl ? SSL_get_version(m_ssl.get()) : "";
 }
+
+int CTestTlsClient::PeerChainLength() const {
+    STACK_OF(X509)* chain = m_ssl ? SSL_get_peer_cert_chain(m_ssl.get()) : nullptr;
+    return chain ? sk_X509_num(chain) : 0;
+}

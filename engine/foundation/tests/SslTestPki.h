@@ -94,6 +94,8 @@ public:
     // Sends close notify.
     void Close();
     std::string Protocol() const;
+    // Certificates the server sent: its own and its chain.
+    int PeerChainLength() const;
     unsigned long Error() const { return m_error; }
 
 private:
