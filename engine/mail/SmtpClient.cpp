@@ -103,8 +103,14 @@ void CSmtpClient::LogReply() {
     m_log.LogText(m_strReply);
 }
 
-int CSmtpClient::Command(const std::string& command, const std::string& what, bool secret) {
+int CSmtpClient::Command(const std::string& command, bool secret) {
     m_strReply.clear();
+    std::string what = "connect or data";
+    if (secret) {
+        what = "authentication";
+    } else if (!command.empty()) {
+        what = command.substr(0, command.size() - 2);  // without its CR LF
+    }
     if (!command.empty()) {
         if (m_settings.m_bLogSmtp) {
             // Credentials never reach the log.
@@ -157,7 +163,7 @@ bool CSmtpClient::Connect(const std::string& host, const std::string& portText) 
     if (!m_conn->SetTimeout(m_settings.m_nSmtpTimeout)) {
         return false;
     }
-    int code = Command("", "connect or data");
+    int code = Command("");
     if (code != 220) {
         if (code != kConnectionLost) {
             LogReply();
@@ -166,7 +172,7 @@ bool CSmtpClient::Connect(const std::string& host, const std::string& portText) 
     }
     const std::string hello = LocalHostName();
     if (!m_settings.m_strSmtpUserName.empty()) {
-        code = Command("EHLO " + hello + "\r\n", "EHLO");
+        code = Command("EHLO " + hello + "\r\n");
         if (code == 250) {
             Authenticate();
             return true;
@@ -179,7 +185,7 @@ bool CSmtpClient::Connect(const std::string& host, const std::string& portText) 
             "Your SMTP server does not require authentication. Please clear the User name and "
             "password in Server Console, Server Settings, Email Page, Email Sender group.");
     }
-    code = Command("HELO " + hello + "\r\n", "HELO");
+    code = Command("HELO " + hello + "\r\n");
     if (code != 250) {
         if (code != kConnectionLost) {
             LogReply();
@@ -192,26 +198,25 @@ bool CSmtpClient::Connect(const std::string& host, const std::string& portText) 
 bool CSmtpClient::Authenticate() {
     const std::string& user = m_settings.m_strSmtpUserName;
     const std::string& password = m_settings.m_strSmtpPassword;
-    int code = Command("AUTH LOGIN\r\n", "AUTH LOGIN");
+    int code = Command("AUTH LOGIN\r\n");
     if (code == 334) {
-        code = Command(Base64Line(user) + "\r\n", "AUTH LOGIN", true);
+        code = Command(Base64Line(user) + "\r\n", true);
         if (code != 334) {
             LogReply();
             return false;
         }
-        code = Command(Base64Line(password) + "\r\n", "AUTH LOGIN", true);
+        code = Command(Base64Line(password) + "\r\n", true);
     } else {
         if (code == kConnectionLost) {
             return false;
         }
         // PLAIN carries both credentials in one message: NUL user NUL password.
-        code = Command("AUTH PLAIN\r\n", "AUTH PLAIN");
+        code = Command("AUTH PLAIN\r\n");
         if (code != 334) {
             LogReply();
             return false;
         }
-        code = Command(Base64Line(std::string(1, '\0') + user + '\0' + password) + "\r\n",
-                       "AUTH PLAIN", true);
+        code = Command(Base64Line(std::string(1, '\0') + user + '\0' + password) + "\r\n", true);
     }
     if (code != 235) {
         LogReply();
@@ -221,7 +226,7 @@ bool CSmtpClient::Authenticate() {
 }
 
 void CSmtpClient::Reset() {
-    Command("RSET\r\n", "RSET");
+    Command("RSET\r\n");
 }
 
 int CSmtpClient::SendMail(const std::string& from, const std::string& to, const std::string& cc,
@@ -233,7 +238,7 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
     }
     std::vector<std::string> senders = SplitAddresses(from);
     const std::string sender = senders.empty() ? std::string() : senders.front();
-    int code = Command("MAIL From: <" + sender + ">\r\n", "MAIL");
+    int code = Command("MAIL From: <" + sender + ">\r\n");
     if (code == kConnectionLost) {
         return kConnectionLost;
     }
@@ -243,7 +248,7 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
         return code == 505 ? kSender505 : kRefused;
     }
     for (const std::string& recipient : SplitAddresses(to + ", " + cc + ", " + bcc)) {
-        code = Command("RCPT To: <" + recipient + ">\r\n", "RCPT");
+        code = Command("RCPT To: <" + recipient + ">\r\n");
         if (code == kConnectionLost) {
             return kConnectionLost;
         }
@@ -253,7 +258,7 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
             return kRefused;
         }
     }
-    code = Command("DATA\r\n", "DATA");
+    code = Command("DATA\r\n");
     if (code == kConnectionLost) {
         return kConnectionLost;
     }
@@ -289,7 +294,7 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
         m_log.Log("Failed to send data");
         return kConnectionLost;
     }
-    code = Command("", "connect or data");
+    code = Command("");
     if (code == kConnectionLost) {
         return kConnectionLost;
     }
@@ -303,7 +308,7 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
 
 void CSmtpClient::Disconnect() {
     if (m_conn->IsOpen()) {
-        Command("QUIT\r\n", "QUIT");
+        Command("QUIT\r\n");
     }
     m_conn->Close();
 }

@@ -63,10 +63,11 @@ public:
     static std::string WireBody(const std::string& body);
 
 private:
-    // One exchange: send command (when not empty) and read the whole reply.
-    // Returns the reply code, -2 when the connection failed, -3 for a last line
-    // shorter than three characters. what names the exchange in the log.
-    int Command(const std::string& command, const std::string& what, bool secret = false);
+    // One exchange: send command (when not empty; it ends with CR LF) and read
+    // the whole reply. Returns the reply code, -2 when the connection failed,
+    // -3 for a last line that is not a three-digit code. A secret command (the
+    // credentials) is never written to the log.
+    int Command(const std::string& command, bool secret = false);
     bool Authenticate();
     bool SendRaw(const std::string& data);
     void LogReply();

@@ -335,7 +335,8 @@ TEST(EmailSender, LostConnectionStopsAndKeepsTheRest) {
     CEmailSender sender(log.Writer());
     sender.Run(settings, root.Path());
     EXPECT_EQ(ListFolder(Outbox(root)).size(), 2u);
-    EXPECT_TRUE(log.Contains("Your SMTP server is not responding to MAIL.")) << log.All();
+    EXPECT_TRUE(log.Contains("Your SMTP server is not responding to MAIL From: <a@x>."))
+        << log.All();
     EXPECT_TRUE(log.Contains("Email Sender ended. 1 email(s) sent")) << log.All();
 }
 
