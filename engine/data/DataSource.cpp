@@ -145,8 +145,7 @@ int CDataSource::DoCommand(const char* command, const char* first, const char* s
 void CDataSource::RaiseCommandError(const CDbException& e) {
     std::string text;
     const std::string& state = e.m_strStateNativeOrigin;
-    if (Contains(state, ":08S01") || e.m_nRetCode == SQL_INVALID_HANDLE ||
-        Contains(state, ":3114")) {
+    if (IsConnectionLost(e)) {
         try {
             Close();
         } catch (const CSspException&) {

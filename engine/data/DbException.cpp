@@ -58,3 +58,14 @@ SQLRETURN OdbcCheck(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle) {
         return rc;
     throw CDbException::FromHandle(handleType, handle, rc);
 }
+
+bool IsConnectionLost(const CDbException& e) {
+    static const char* const kStates[] = {":08S01", ":3114",  ":08003",
+                                          ":08006", ":57P01", ":57P02"};
+    if (e.m_nRetCode == SQL_INVALID_HANDLE)
+        return true;
+    for (const char* state : kStates)
+        if (e.m_strStateNativeOrigin.find(state) != std::string::npos)
+            return true;
+    return false;
+}

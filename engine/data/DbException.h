@@ -33,5 +33,11 @@ public:
 // SQL_SUCCESS_WITH_INFO or SQL_NO_DATA. Returns rc.
 SQLRETURN OdbcCheck(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle);
 
+// Whether the error means the connection is gone (so it must be closed and
+// opened afresh): state 08S01, an invalid handle, Oracle's 3114, and the
+// states PostgreSQL gives a connection its server ended (08003, 08006,
+// 57P01, 57P02).
+bool IsConnectionLost(const CDbException& e);
+
 // ODBC 2 spelling of a five-character SQLSTATE.
 std::string OdbcState2(const std::string& state);

@@ -190,8 +190,7 @@ CSspValue CSspSql::CallMethod(const std::string& member, const std::vector<CSspV
     } catch (const CDbException& e) {
         std::string text;
         const std::string& state = e.m_strStateNativeOrigin;
-        if (state.find(":08S01") != std::string::npos || e.m_nRetCode == SQL_INVALID_HANDLE ||
-            state.find(":3114") != std::string::npos) {
+        if (IsConnectionLost(e)) {
             text = g_msg.m_connectionBroken;
             if (m_pRunSource) {
                 m_set.Reset();

@@ -194,3 +194,52 @@ TEST(DataSourceConnectString, ValueOfKey) {
 }
 
 }  // namespace
+
+namespace {
+
+// Failures only a server database can produce on demand.
+class DataSourcePostgresTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!CTestBackend::Connect(CTestBackend::kPostgres, "zr2", &m_connect, &why))
+            GTEST_SKIP() << why;
+        m_ds = std::make_unique<CDataSource>(m_connect);
+        m_ds->DoCommand("Open");
+    }
+    std::string m_connect;
+    std::unique_ptr<CDataSource> m_ds;
+};
+
+TEST_F(DataSourcePostgresTest, LostConnectionIsReportedClosedAndReopened) {
+    CDataSource killer(m_connect);
+    killer.DoCommand("ExecuteSQL",
+                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> "
+                     "pg_backend_pid() AND datname = current_database()");
+    std::string text = RaisedText(*m_ds, "ExecuteSQL", "SELECT 1");
+    EXPECT_EQ(text,
+              "System's connection to the database is broken. Please retry and the system will try "
+              "to reconnect to the database. ODBC data source used: [zr2pg].");
+    EXPECT_FALSE(m_ds->IsConnected());
+    m_ds->DoCommand("Open");
+    EXPECT_EQ(m_ds->DoCommand("ExecuteSQL", "SELECT 1"), 1);
+}
+
+TEST_F(DataSourcePostgresTest, FailedCommitRollsBackAndLeavesAutocommitOn) {
+    m_ds->DoCommand("ExecuteSQL", "DROP TABLE IF EXISTS once");
+    m_ds->DoCommand("ExecuteSQL",
+                    "CREATE TABLE once (k INTEGER, CONSTRAINT one UNIQUE (k) DEFERRABLE "
+                    "INITIALLY DEFERRED)");
+    m_ds->DoCommand("BeginTrans");
+    m_ds->DoCommand("ExecuteSQL", "INSERT INTO once VALUES (1)");
+    m_ds->DoCommand("ExecuteSQL", "INSERT INTO once VALUES (1)");  // checked at commit
+    EXPECT_EQ(RaisedText(*m_ds, "CommitTrans"), "Failed to commit transaction.");
+    EXPECT_FALSE(m_ds->InTransaction());
+    m_ds->DoCommand("ExecuteSQL", "INSERT INTO once VALUES (2)");
+    m_ds->DoCommand("Close");
+    m_ds->DoCommand("Open");
+    EXPECT_EQ(CountRows(*m_ds, "SELECT COUNT(*) FROM once"), 1);
+    EXPECT_EQ(CountRows(*m_ds, "SELECT COUNT(*) FROM once WHERE k = 2"), 1);
+}
+
+}  // namespace
