@@ -104,6 +104,8 @@ void CSocketConn::Attach(int fd) {
     m_fd = fd;
     m_timeout = 0;
     m_shutDown = false;
+    // A layer belongs to one connection; the SSL flag stays, it is the listener's.
+    m_transport.reset();
     m_handshakeDone = false;
     m_handshakeFailed = false;
     m_readPos = m_readEnd = 0;
@@ -594,6 +596,9 @@ void CSocketConn::CloseLocked() {
     m_fd = -1;
     m_shutDown = false;
     m_readPos = m_readEnd = 0;
+    m_transport.reset();
+    m_handshakeDone = false;
+    m_handshakeFailed = false;
 }
 
 void CSocketConn::Close() {

@@ -326,6 +326,50 @@ TEST_F(SocketConnTest, TransportCarriesLinesAndSends) {
     EXPECT_EQ(got, Flip("answer") + "BYE");
 }
 
+TEST_F(SocketConnTest, TransportCarriesAFileThroughItsReadLoop) {
+    Pair();
+    m_server.SetTransport(std::make_unique<CFlipTransport>());
+    char path[] = "/tmp/sockconn-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string content(200000, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i % 251);
+    }
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    ASSERT_TRUE(m_client.Send("HELLO"));
+    std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+    std::string got;
+    std::thread reader([&] {
+        char buffer[8192];
+        long n;
+        while (got.size() < head.size() + content.size() &&
+               (n = m_client.Receive(buffer, sizeof buffer)) > 0) {
+            got.append(buffer, static_cast<size_t>(n));
+        }
+    });
+    EXPECT_TRUE(m_server.SendFile(head, fd, 0, content.size()));
+    reader.join();
+    close(fd);
+    unlink(path);
+    EXPECT_EQ(got, Flip(head + content));
+}
+
+TEST_F(SocketConnTest, AcceptingANewConnectionDropsTheOldLayer) {
+    Pair();
+    m_server.SetSslOn(true);
+    m_server.SetTransport(std::make_unique<CFlipTransport>());
+    CSocketConn second;
+    ASSERT_TRUE(second.Connect("127.0.0.1", m_port));
+    ASSERT_TRUE(m_listener.Accept(m_server));
+    m_server.SetTimeout(2);
+    ASSERT_TRUE(m_server.Send("plain"));
+    EXPECT_TRUE(m_server.IsSslOn());
+    std::string got(5, '\0');
+    ASSERT_TRUE(second.ReceiveExact(got.data(), got.size()));
+    EXPECT_EQ(got, "plain");
+}
+
 TEST_F(SocketConnTest, GracefulCloseLetsAStillSendingPeerReadTheAnswer) {
     Pair();
     std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nno";
