@@ -1,0 +1,248 @@
+#include "engine/script/SspFile.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/FilePaths.h"
+#include "engine/foundation/SspException.h"
+#include "engine/script/ProcessRunner.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/script/SspRequestObject.h"
+#include "engine/settings/RootFolder.h"
+
+namespace {
+
+const char kNoOwnerOrChild[] = "m_pse or m_pseParent is NULL.";
+const char kNoOwner[] = "m_pseParent is NULL.";
+const char kNeedsParentheses[] =
+    "This is supposed to be a function call but it doesn't have the () at the end. ";
+const char kUploadCall[] = "Calling a function in an uploaded file is not allowed.";
+const char kCallFailed[] = "Function call failed.";
+const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
+const char kOutsideRoot[] = "The file must lie inside the root folder: ";
+
+constexpr std::int64_t kDefaultRunWaitMs = 30000;
+
+enum Member : int { kData, kName, kSize, kRun };
+
+constexpr CSspMember kMembers[] = {
+    {"data", 0, kData}, {"content", 0, kData}, {"name", 0, kName},
+    {"size", 0, kSize}, {"run", 0, kRun},
+};
+
+bool StartsWithSeparator(const std::string& path) {
+    return !path.empty() && (path[0] == '/' || path[0] == '\\');
+}
+
+}  // namespace
+
+CSspFile::CSspFile(std::string name, std::string rootFolder)
+    : m_strDeclaredName(std::move(name)), m_strRoot(std::move(rootFolder)) {}
+
+CSspFile::~CSspFile() = default;
+
+std::string CSspFile::DefaultRootFolder() {
+    return g_rootDir;
+}
+
+void CSspFile::SetUpload(std::string fileName) {
+    m_bUpload = true;
+    m_strName = std::move(fileName);
+    m_strPath.clear();
+}
+
+void CSspFile::BindUpload(CSspInterpreter& owner, std::string_view source, const char* pos) {
+    std::size_t dot = source.find('.');
+    if (dot == std::string_view::npos || dot == 0) {
+        throw CSspException(g_msg.m_fileUploadInit, pos);
+    }
+    auto* uploads = dynamic_cast<CSspUploadSource*>(owner.m_pRequest);
+    if (uploads == nullptr) {
+        throw CSspException(g_msg.m_noRequestObject, pos);
+    }
+    m_pseParent = &owner;
+    std::string field(source.substr(dot + 1));
+    std::string fileName;
+    CLongBinary data;
+    switch (uploads->CopyUploadedFile(field, fileName, data)) {
+        case CSspUploadSource::kUploadOk:
+            break;
+        case CSspUploadSource::kUploadNoField:
+            throw CSspException(g_msg.m_fileFieldNotFound + field, pos);
+        case CSspUploadSource::kUploadNoMemory:
+            throw CSspException(g_msg.m_uploadCopyOutOfMemory, pos);
+        default:
+            throw CSspException(g_msg.m_uploadedFileFailed + field, pos);
+    }
+    SetUpload(std::move(fileName));
+    m_content = std::move(data);
+}
+
+void CSspFile::SetServerFile(const std::string& path, CSspInterpreter* owner, const char* pos) {
+    m_pseParent = owner;
+    m_bUpload = false;
+    std::string diskPart = path;
+    for (char& c : diskPart) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    std::string url;
+    std::string disk;
+    if (StartsWithSeparator(path)) {
+        url = path;
+        disk = m_strRoot + "/webroot" + diskPart;
+    } else {
+        url = (owner != nullptr ? owner->m_strUrlFolder : std::string("/")) + path;
+        std::string folder;
+        if (owner != nullptr) {
+            std::size_t slash = owner->m_strFilePath.rfind('/');
+            if (slash != std::string::npos) {
+                folder = owner->m_strFilePath.substr(0, slash + 1);
+            }
+        }
+        disk = folder + diskPart;
+    }
+    disk = NormalizePath(disk);
+    // A path a page builds from form input must not reach files outside the installation.
+    bool inside = m_strRoot.empty() ? !disk.empty() && disk[0] == '/'
+                                    : disk.compare(0, m_strRoot.size() + 1, m_strRoot + "/") == 0;
+    if (!inside || disk.find('\0') != std::string::npos) {
+        m_strName.clear();
+        m_strPath.clear();
+        throw CSspException(kOutsideRoot + path, pos);
+    }
+    m_strName = NormalizePath(url);
+    m_strPath = std::move(disk);
+}
+
+bool CSspFile::AllocData(std::size_t bytes) {
+    if (m_content.HasBlock() && m_content.Capacity() >= bytes) {
+        return true;
+    }
+    m_content.Free();
+    if (bytes > 0) {
+        m_content.Reserve(bytes);
+    }
+    return m_content.HasBlock();
+}
+
+void CSspFile::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) {
+    if (m_bUpload) {
+        CallUploadMember(call, result);
+    } else {
+        CallServerMember(call, result);
+    }
+}
+
+void CSspFile::CallUploadMember(CSspCall& call, CSspValue& result) {
+    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
+    if (member == nullptr || member->m_id == kRun) {
+        throw CSspException(g_msg.m_unknownFileUploadField + call.m_strMember, call.m_pPos);
+    }
+    switch (member->m_id) {
+        case kData: {
+            CSspValue data;
+            data.m_type = kSqlLongVarBinary;
+            if (!CSspValue::CopyBlob(data.m_blob, m_content)) {
+                throw CSspException(g_msg.m_uploadCopyOutOfMemory, call.m_pPos);
+            }
+            result = std::move(data);
+            break;
+        }
+        case kName:
+            result = CSspValue::FromText(m_strName);
+            break;
+        case kSize:
+            result = CSspValue::FromInteger(static_cast<std::int32_t>(m_content.Length()));
+            break;
+    }
+}
+
+void CSspFile::CallServerMember(CSspCall& call, CSspValue& result) {
+    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
+    if (m_pseParent == nullptr) {
+        bool isSize = member != nullptr && member->m_id == kSize;
+        throw CSspException(isSize ? kNoOwnerOrChild : kNoOwner, call.m_pPos);
+    }
+    if (member == nullptr) {
+        if (!call.m_bHasArgs) {
+            throw CSspException(kNeedsParentheses, call.m_pPos);
+        }
+        RunFunction(call, result);
+        return;
+    }
+    CSspSourceStore& store = m_pseParent->m_pRoot->m_sourceStore;
+    switch (member->m_id) {
+        case kData: {
+            CSspSourceFile* file = store.GetFile(m_strPath);
+            if (file == nullptr) {
+                throw CSspException(store.m_strError, call.m_pPos);
+            }
+            try {
+                result = CSspValue::FromBinary(std::string_view(
+                    file->m_pBegin, static_cast<std::size_t>(file->m_pEnd - file->m_pBegin)));
+            } catch (const std::bad_alloc&) {
+                throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
+            }
+            break;
+        }
+        case kName:
+            result = CSspValue::FromText(m_strName);
+            break;
+        case kSize: {
+            if (!m_pse) {
+                throw CSspException(kNoOwnerOrChild, call.m_pPos);
+            }
+            CSspSourceFile* file = store.GetFile(m_strPath);
+            if (file == nullptr) {
+                throw CSspException(store.m_strError, call.m_pPos);
+            }
+            result = CSspValue::FromInteger(static_cast<std::int32_t>(file->m_nSize));
+            break;
+        }
+        case kRun: {
+            std::string arguments = call.ArgCount() > 0 ? call.GetParamStr(0) : std::string();
+            std::int64_t waitMs = call.ArgCount() > 1
+                                      ? RunWaitMs(std::atoi(call.GetParamStr(1).c_str()))
+                                      : kDefaultRunWaitMs;
+            result = CSspValue::FromText(Run(arguments, waitMs));
+            break;
+        }
+    }
+}
+
+void CSspFile::RunFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {
+    if (m_bUpload) {
+        throw CSspException(kUploadCall, call.m_pPos);
+    }
+    if (m_pseParent == nullptr) {
+        throw CSspException(kNoOwner, call.m_pPos);
+    }
+    result = CSspValue::FromText(std::string());
+    if (!m_pse) {
+        if (m_pseParent->m_nDepth >= CSspInterpreter::kMaxCallDepth) {
+            throw CSspException(kCallsTooDeep, call.m_pPos);
+        }
+        try {
+            m_pse = std::make_unique<CSspInterpreter>(m_pseParent->m_pRoot);
+        } catch (const std::bad_alloc&) {
+            throw CSspException(kCallFailed, call.m_pPos);
+        }
+        m_pse->m_nDepth = m_pseParent->m_nDepth + 1;
+    }
+    std::string function =
+        SspNameEquals(call.m_strMember, "sspRun") ? std::string() : call.m_strMember;
+    m_pseParent->m_pChild = m_pse.get();
+    int rc = m_pse->RunPage(m_strPath, m_strName, m_pseParent->m_pRequest, m_pseParent->m_pResponse,
+                            function, &call.m_args, &result, resultArray);
+    m_pseParent->m_pChild = nullptr;
+    if (rc != kSspDone && rc != kSspReturned) {
+        throw CSspException(m_pse->m_strError, call.m_pPos);
+    }
+}
+
+std::string CSspFile::Run(std::string_view arguments, std::int64_t waitMs) const {
+    return RunOutcomeText(RunProgram(m_strPath, SplitCommandArguments(arguments), waitMs));
+}
