@@ -78,7 +78,7 @@ void CSspSql::Raise(const std::string& text, const char* pos) const {
 void CSspSql::Declare(CSqlHost* host, const std::string& name, const char* start, const char* end,
                       bool stringMode, const std::string& sqlText) {
     if (m_pHost)
-        CloseSet();
+        Close();
     m_pHost = host;
     m_nStart = start;
     m_nEnd = end;

@@ -36,8 +36,8 @@ public:
 
     // (Re)declares the object: [start, end) is the statement in the source,
     // sqlText its text (statement mode: the tokens joined with blanks; string
-    // mode: the evaluated text). A second declaration closes the object first;
-    // an own data source from UseDataSource stays until Close.
+    // mode: the evaluated text). A second declaration of the same object
+    // (the statement running again) closes it first, own data source included.
     void Declare(CSqlHost* host, const std::string& name, const char* start, const char* end,
                  bool stringMode, const std::string& sqlText);
 

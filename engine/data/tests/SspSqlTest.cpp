@@ -266,6 +266,14 @@ TEST_P(SspSqlTest, ColumnCountBeforeTheFirstRun) {
     EXPECT_EQ(Call(s, "ColumnCount").GetInteger(), 3);
 }
 
+TEST_P(SspSqlTest, QueryTimeoutIsHandedToTheDriver) {
+    CSspSql& q = m_host->Declare("q", "select name from items order by name");
+    EXPECT_EQ(Call(q, "SetQueryTimeout", {"30"}).GetInteger(), 1);
+    EXPECT_EQ(q.RecordSet().m_nQueryTimeout, 30);
+    EXPECT_EQ(Call(q, "name").GetText(), "cap");
+    EXPECT_EQ(Error(q, "SetQueryTimeout"), "Missing parameter.");
+}
+
 TEST_P(SspSqlTest, DatabaseErrorsNameTheObjectStatementAndDsn) {
     m_host->m_locals["s"] = CSspValue::FromText("select * from nothere");
     CSspSql& q = m_host->Declare("q", "Local.s");
@@ -372,6 +380,27 @@ TEST_P(SspSqlCrosstabTest, PresetHeadersFixTheLayout) {
     EXPECT_EQ(Table(q).back(), "Total|3|0|4");
 }
 
+// Needs a server that can end a session.
+class SspSqlServerTest : public SspSqlTest {};
+
+TEST_P(SspSqlServerTest, LostConnectionClosesTheSourceForTheNextRun) {
+    CSspSql& q = m_host->Declare("q", "select name from items order by name");
+    EXPECT_EQ(Call(q, "name").GetText(), "cap");
+    CDataSource killer(m_ds->ConnectString());
+    killer.DoCommand("ExecuteSQL",
+                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> "
+                     "pg_backend_pid() AND datname = current_database()");
+    std::string text = Error(q, "execute");
+    EXPECT_EQ(text.rfind("System's connection to the database is broken.", 0), 0u) << text;
+    EXPECT_NE(text.find(" SQL q:select name from items order by name DSN:zr2pg"), std::string::npos)
+        << text;
+    EXPECT_FALSE(m_ds->IsConnected());
+    Call(q, "execute");
+    EXPECT_EQ(Call(q, "name").GetText(), "cap");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SspSqlServerTest, ::testing::Values(CTestBackend::kPostgres),
+                         [](const auto& p) { return CTestBackend::Name(p.param); });
 INSTANTIATE_TEST_SUITE_P(Drivers, SspSqlTest,
                          ::testing::Values(CTestBackend::kSqlite, CTestBackend::kPostgres),
                          [](const auto& p) { return CTestBackend::Name(p.param); });
