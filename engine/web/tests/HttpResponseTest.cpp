@@ -167,6 +167,7 @@ TEST(HttpResponseTest, ContentTypeByExtension) {
 }
 
 struct CharsetCase {
+    std::string name;
     std::string setType;
     std::string setCharset;
     std::string encoding;
@@ -191,16 +192,22 @@ TEST_P(CharsetTest, ContentTypeLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CharsetTest,
-    ::testing::Values(
-        CharsetCase{"text/html", "", "iso-8859-1", "Content-Type: text/html; charset=iso-8859-1"},
-        CharsetCase{"TEXT/css", "", "utf-8", "Content-Type: TEXT/css; charset=utf-8"},
-        CharsetCase{"image/gif", "", "iso-8859-1", "Content-Type: image/gif"},
-        CharsetCase{"image/gif", "koi8-r", "iso-8859-1", "Content-Type: image/gif; charset=koi8-r"},
-        CharsetCase{"text/html", "", "", "Content-Type: text/html"},
-        CharsetCase{"text/html\r\nX-Evil: 1", "a\r\nb", "",
-                    "Content-Type: text/htmlX-Evil: 1; charset=ab"}));
+    ::testing::Values(CharsetCase{"text_gets_encoding", "text/html", "", "iso-8859-1",
+                                  "Content-Type: text/html; charset=iso-8859-1"},
+                      CharsetCase{"text_prefix_any_case", "TEXT/css", "", "utf-8",
+                                  "Content-Type: TEXT/css; charset=utf-8"},
+                      CharsetCase{"image_never_gets_encoding", "image/gif", "", "iso-8859-1",
+                                  "Content-Type: image/gif"},
+                      CharsetCase{"page_charset_for_any_type", "image/gif", "koi8-r", "iso-8859-1",
+                                  "Content-Type: image/gif; charset=koi8-r"},
+                      CharsetCase{"no_encoding_set", "text/html", "", "",
+                                  "Content-Type: text/html"},
+                      CharsetCase{"line_breaks_dropped", "text/html\r\nX-Evil: 1", "a\r\nb", "",
+                                  "Content-Type: text/htmlX-Evil: 1; charset=ab"}),
+    [](const ::testing::TestParamInfo<CharsetCase>& p) { return p.param.name; });
+charset = ab "}));
 
-TEST_F(ResponseTest, HeaderOrderCookiesAndAddedLines) {
+    TEST_F(ResponseTest, HeaderOrderCookiesAndAddedLines) {
     WriteFile("webroot/p.html", "<p>");
     std::string got = Answer([&](CHttpResponse& r) {
         CallResponse(r, "Expires", {Text("0")});
