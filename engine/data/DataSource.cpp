@@ -252,8 +252,6 @@ void CDataSource::Rollback() {
 void CDataSource::GetDbmsInfo() {
     if (!m_db.IsOpen())
         Open();
-    else if (!m_strDbmsName.empty())
-        return;
     if (!m_strDbmsName.empty())
         return;
     m_strDbmsName = m_db.GetInfoText(SQL_DBMS_NAME, 64);

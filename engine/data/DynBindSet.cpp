@@ -740,9 +740,12 @@ bool CDynBindSet::Update() {
             values.push_back(&c->m_original);
         }
     }
-    std::string sql = "UPDATE " + m_tables.front() + " SET " + set;
-    if (!where.empty())
-        sql += " WHERE " + where;
+    // The row must still match the query that found it, or nothing changes.
+    if (!m_strFilter.empty())
+        where = "(" + m_strFilter + ")" + (where.empty() ? "" : " AND " + where);
+    if (where.empty())
+        throw CSspException("The record to update cannot be identified by its columns.");
+    std::string sql = "UPDATE " + m_tables.front() + " SET " + set + " WHERE " + where;
     RunWithParameters(sql, values, true);
     m_mode = Mode::kNone;
     for (auto& c : m_columns)

@@ -32,8 +32,10 @@ struct COdbcColumnDesc {
 // takes its type from the result. Opening executes and fetches the first row
 // (IsEOF/IsBOF tell an empty result); MoveFirst re-executes. Edit/Update write
 // the current row back with a searched UPDATE that matches the row as it was
-// fetched, so a row changed by someone else in between affects nothing and
-// raises CDbException with code kNoRowsAffected. Values are always sent as
+// fetched (the set's filter and every exact-valued column), so a row changed
+// by someone else in between affects nothing and raises CDbException with
+// code kNoRowsAffected; a row nothing identifies is refused, never every row
+// updated. Values are always sent as
 // parameters, never cut to the size the driver reports.
 //
 // ODBC failures throw CDbException; the record set's own texts throw

@@ -172,6 +172,26 @@ TEST_P(DynBindSetTest, SearchedUpdateMissesARowChangedSinceItWasRead) {
     EXPECT_EQ(check.GetColumnValue(0)->GetText(), "6");
 }
 
+TEST_P(DynBindSetTest, UpdateOfARowNothingIdentifiesIsRefused) {
+    Recreate("docs", std::string("data ") + (Sqlite() ? "BLOB" : "BYTEA"));
+    Insert("docs", {"data"}, {CSspValue::FromBinary("one")});
+    Insert("docs", {"data"}, {CSspValue::FromBinary("two")});
+    CDynBindSet set(&m_ds->Connection());
+    set.AddTable("docs");
+    set.AddColumn("data");
+    ASSERT_TRUE(set.OpenDefault());
+    set.Edit();
+    set.SetColumnValue(0, CSspValue::FromBinary("three"));
+    EXPECT_THROW(set.Update(), CSspException);
+    CDynBindSet check(&m_ds->Connection());
+    check.Open("SELECT COUNT(*) FROM docs WHERE data IS NOT NULL");
+    EXPECT_EQ(check.GetColumnValue(0)->GetInteger(), 2);
+    CDynBindSet changed(&m_ds->Connection());
+    changed.Open(Sqlite() ? "SELECT COUNT(*) FROM docs WHERE data = X'7468726565'"
+                          : "SELECT COUNT(*) FROM docs WHERE data = 'three'::bytea");
+    EXPECT_EQ(changed.GetColumnValue(0)->GetInteger(), 0);
+}
+
 TEST_P(DynBindSetTest, InsertLayoutComesFromTheCatalogue) {
     Recreate("items", "name VARCHAR(20), price INTEGER");
     CDynBindSet set(&m_ds->Connection());
