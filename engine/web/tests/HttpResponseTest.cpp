@@ -205,9 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CharsetCase{"line_breaks_dropped", "text/html\r\nX-Evil: 1", "a\r\nb", "",
                                   "Content-Type: text/htmlX-Evil: 1; charset=ab"}),
     [](const ::testing::TestParamInfo<CharsetCase>& p) { return p.param.name; });
-charset = ab "}));
 
-    TEST_F(ResponseTest, HeaderOrderCookiesAndAddedLines) {
+TEST_F(ResponseTest, HeaderOrderCookiesAndAddedLines) {
     WriteFile("webroot/p.html", "<p>");
     std::string got = Answer([&](CHttpResponse& r) {
         CallResponse(r, "Expires", {Text("0")});
