@@ -1,0 +1,297 @@
+#include "engine/script/SessionRecord.h"
+
+#include <sys/random.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspDateTime.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspCall.h"
+#include "engine/script/SspObject.h"
+#include "engine/script/SspToCipher.h"
+
+namespace {
+
+enum Member : int {
+    kValidate,
+    kIsValid,
+    kSessionId,
+    kExist,
+    kCipherKeyCreated,
+    kCreateCipherKey,
+    kDestroyCipherKey,
+    kCipher,
+    kDecipher,
+    kSetVar,
+    kVar,
+};
+
+// Argument counts are checked by each member: their texts differ.
+constexpr CSspMember kMembers[] = {
+    {"validate", 0, kValidate},
+    {"IsValid", 0, kIsValid},
+    {"SessionID", 0, kSessionId},
+    {"exist", 0, kExist},
+    {"VarExist", 0, kExist},
+    {"cipherKeyCreated", 0, kCipherKeyCreated},
+    {"createCipherKey", 1, kCreateCipherKey},
+    {"destroyCipherKey", 0, kDestroyCipherKey},
+    {"cipher", 1, kCipher},
+    {"decipher", 1, kDecipher},
+    {"SetVar", 0, kSetVar},
+    {"Var", 0, kVar},
+};
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+void FillRandom(void* buffer, std::size_t length) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = getrandom(bytes + done, length - done, 0);
+        if (n < 0) {
+            // Without the system's random source a session could be guessed: refuse to make one.
+            throw std::runtime_error("no random source");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+int TwoDigits(std::string_view id, std::size_t at) {
+    return std::atoi(std::string(id.substr(at, 2)).c_str());
+}
+
+}  // namespace
+
+CSessionRecord::CSessionRecord(const std::string& userId, const std::string& clientIp,
+                               const std::string& appPath, int timeoutMinutes, std::time_t now,
+                               char randomLetter)
+    : m_strId(MakeSessionId(userId, now, randomLetter)),
+      m_strClientIp(clientIp),
+      m_strAppPath(appPath),
+      m_nTimeout(timeoutMinutes),
+      m_strSecret(RandomHex(16)),
+      m_tLastAccess(now) {}
+
+CSessionRecord::~CSessionRecord() = default;
+
+std::string CSessionRecord::MakeSessionId(const std::string& userId, std::time_t now,
+                                          char randomLetter) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d", local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec);
+    std::string body;
+    body += static_cast<char>(local.tm_year - 33);
+    body += static_cast<char>('A' + local.tm_mon);
+    body += stamp;
+    body += '-';
+    body += userId;
+    std::string id;
+    id += randomLetter;
+    id += CheckLetter(body);
+    id += body;
+    return id;
+}
+
+char CSessionRecord::CheckLetter(std::string_view body) {
+    // Signed bytes on every platform, so IDs made elsewhere check the same here.
+    long sum = 0;
+    for (char c : body) {
+        sum += static_cast<signed char>(c);
+    }
+    return static_cast<char>('A' + sum % 26);
+}
+
+char CSessionRecord::RandomLetter() {
+    unsigned int r = 0;
+    FillRandom(&r, sizeof r);
+    return static_cast<char>('A' + r % 26);
+}
+
+std::string CSessionRecord::RandomHex(std::size_t bytes) {
+    std::string raw(bytes, '\0');
+    FillRandom(raw.data(), raw.size());
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (char c : raw) {
+        auto b = static_cast<unsigned char>(c);
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+std::time_t CSessionRecord::StartTimeFromId(std::string_view id) {
+    std::tm local{};
+    local.tm_isdst = -1;
+    if (id.size() <= 12) {
+        local.tm_year = 90;
+        local.tm_mday = 1;
+    } else {
+        local.tm_year = static_cast<unsigned char>(id[2]) + 33;
+        local.tm_mon = static_cast<unsigned char>(id[3]) - 65;
+        local.tm_mday = TwoDigits(id, 4);
+        local.tm_hour = TwoDigits(id, 6);
+        local.tm_min = TwoDigits(id, 8);
+        local.tm_sec = TwoDigits(id, 10);
+    }
+    return std::mktime(&local);
+}
+
+bool CSessionRecord::IsExpiredId(std::string_view id, int minutes, std::time_t now) {
+    if (id.size() <= 12) {
+        return true;
+    }
+    long long elapsed = (static_cast<long long>(now) - StartTimeFromId(id)) / 60;
+    if (elapsed > minutes) {
+        return true;
+    }
+    return id[1] != CheckLetter(id.substr(2));
+}
+
+std::string CSessionRecord::Describe(std::string_view id) {
+    CSspDateTime start(static_cast<std::int64_t>(StartTimeFromId(id)));
+    return start.GetDateTimeStr() + " - " + UserIdFromId(id);
+}
+
+std::string CSessionRecord::UserIdFromId(std::string_view id) {
+    return id.size() <= kHeaderLength ? std::string() : std::string(id.substr(kHeaderLength));
+}
+
+bool CSessionRecord::MatchesSecret(std::string_view secret) const {
+    if (secret.size() != m_strSecret.size()) {
+        return false;
+    }
+    unsigned char diff = 0;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        diff |= static_cast<unsigned char>(secret[i] ^ m_strSecret[i]);
+    }
+    return diff == 0;
+}
+
+void CSessionRecord::SetLastAccess(std::time_t t) {
+    std::lock_guard lock(m_lock);
+    m_tLastAccess = t;
+}
+
+std::time_t CSessionRecord::GetLastAccess() const {
+    std::lock_guard lock(m_lock);
+    return m_tLastAccess;
+}
+
+bool CSessionRecord::HasCipherKey() const {
+    std::lock_guard lock(m_lock);
+    return m_cipherKey.has_value();
+}
+
+void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t now) {
+    std::lock_guard lock(m_lock);
+    result = CSspValue::FromInteger(1);
+    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
+    if (member == nullptr) {
+        auto it = m_vars.find(Lower(call.m_strMember));
+        if (it == m_vars.end()) {
+            throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
+                                call.m_pPos);
+        }
+        result = *it->second;
+        return;
+    }
+    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
+        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+    }
+    switch (member->m_id) {
+        case kValidate:
+            if (IsExpired(m_nTimeout, now)) {
+                char text[512];
+                std::snprintf(text, sizeof text, g_msg.m_sessionExpired, Describe(m_strId).c_str());
+                throw CSspException(text);
+            }
+            break;
+        case kIsValid:
+            result = CSspValue::FromInteger(IsExpired(m_nTimeout, now) ? 0 : 1);
+            break;
+        case kSessionId:
+            result = CSspValue::FromText(m_strId);
+            break;
+        case kExist:
+            if (call.ArgCount() < 1) {
+                throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+            }
+            result = CSspValue::FromInteger(m_vars.count(Lower(call.GetParamStr(0))) ? 1 : 0);
+            break;
+        case kCipherKeyCreated:
+            result = CSspValue::FromInteger(m_cipherKey ? 1 : 0);
+            break;
+        case kCreateCipherKey:
+            CreateCipherKey(call);
+            break;
+        case kDestroyCipherKey:
+            m_cipherKey.reset();
+            break;
+        case kCipher:
+            result = CSspValue::FromText(CipherPassText(m_cipherKey ? &*m_cipherKey : nullptr,
+                                                        call.GetParamStr(0), kSessionCipherTexts,
+                                                        call.m_pPos));
+            break;
+        case kDecipher:
+            result = CSspValue::FromText(DecipherPassText(m_cipherKey ? &*m_cipherKey : nullptr,
+                                                          call.GetParamStr(0), kSessionCipherTexts,
+                                                          call.m_pPos));
+            break;
+        case kSetVar: {
+            if (call.ArgCount() != 2) {
+                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+            }
+            auto& slot = m_vars[Lower(call.GetParamStr(0))];
+            if (slot) {
+                *slot = call.Arg(1);
+            } else {
+                slot = std::make_unique<CSspValue>(call.Arg(1));
+            }
+            result = CSspValue();
+            break;
+        }
+        case kVar: {
+            if (call.ArgCount() < 1) {
+                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+            }
+            auto it = m_vars.find(Lower(call.GetParamStr(0)));
+            if (it != m_vars.end()) {
+                result = *it->second;
+            } else if (call.ArgCount() >= 2) {
+                result = CSspValue::FromText(call.GetParamStr(1));
+            } else {
+                throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
+                                    call.m_pPos);
+            }
+            break;
+        }
+    }
+}
+
+void CSessionRecord::CreateCipherKey(CSspCall& call) {
+    if (m_cipherKey) {
+        throw CSspException(kSessionCipherTexts.m_keyExists, call.m_pPos);
+    }
+    CRc4Key key;
+    std::string failure;
+    if (!DerivePassTextKey(call.GetParamStr(0), key, failure)) {
+        throw CSspException(failure, call.m_pPos);
+    }
+    m_cipherKey = key;
+}

@@ -1,0 +1,124 @@
+#include "engine/script/SspApplication.h"
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspCall.h"
+#include "engine/script/SspObject.h"
+#include "engine/script/SspServerLink.h"
+
+namespace {
+
+const char kInvalidConnection[] = "Invalid ODBC connection string";
+
+enum Member : int { kUseDataSource, kSetVar, kVarExist, kVar };
+
+// Argument counts are checked by each member: their texts differ.
+constexpr CSspMember kMembers[] = {
+    {"UseDataSource", 0, kUseDataSource},
+    {"SetVar", 0, kSetVar},
+    {"VarExist", 0, kVarExist},
+    {"Var", 0, kVar},
+};
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+std::string ConnectValue(const std::string& value) {
+    if (value.find_first_of(";}") == std::string::npos && (value.empty() || value[0] != '{')) {
+        return value;
+    }
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}') {
+            out += '}';
+        }
+    }
+    return out + "}";
+}
+
+}  // namespace
+
+std::string MakeUseDataSourceConnection(const CSspCall& call) {
+    if (call.ArgCount() == 1) {
+        std::string text = call.GetParamStr(0);
+        if (text.size() < 5) {
+            throw CSspException(kInvalidConnection, call.m_pPos);
+        }
+        return text.substr(5);
+    }
+    if (call.ArgCount() == 3) {
+        return "DSN=" + ConnectValue(call.GetParamStr(0)) +
+               ";UID=" + ConnectValue(call.GetParamStr(1)) +
+               ";PWD=" + ConnectValue(call.GetParamStr(2));
+    }
+    throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+}
+
+void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
+    std::lock_guard lock(m_lock);
+    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
+    if (member == nullptr) {
+        auto it = m_vars.find(Lower(call.m_strMember));
+        if (it == m_vars.end()) {
+            throw CSspException(std::string(g_msg.m_appVarNotDefined) + call.m_strMember,
+                                call.m_pPos);
+        }
+        result = *it->second;
+        return;
+    }
+    switch (member->m_id) {
+        case kUseDataSource: {
+            std::string connection = MakeUseDataSourceConnection(call);
+            CSspServerLink* link = CSspServerLink::Current();
+            if (link == nullptr) {
+                throw CSspException(g_msg.m_noDataSourceDefined, call.m_pPos);
+            }
+            link->SetDataSource(m_strName, connection);
+            result = CSspValue::FromText("1");
+            break;
+        }
+        case kSetVar: {
+            if (call.ArgCount() != 2) {
+                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+            }
+            auto& slot = m_vars[Lower(call.GetParamStr(0))];
+            if (slot) {
+                *slot = call.Arg(1);
+            } else {
+                slot = std::make_unique<CSspValue>(call.Arg(1));
+            }
+            result = CSspValue::FromInteger(1);
+            break;
+        }
+        case kVarExist:
+            if (call.ArgCount() < 1) {
+                throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+            }
+            result = CSspValue::FromInteger(m_vars.count(Lower(call.GetParamStr(0))) ? 1 : 0);
+            break;
+        case kVar: {
+            if (call.ArgCount() < 1) {
+                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+            }
+            auto it = m_vars.find(Lower(call.GetParamStr(0)));
+            if (it != m_vars.end()) {
+                result = *it->second;
+            } else if (call.ArgCount() >= 2) {
+                result = CSspValue::FromText(call.GetParamStr(1));
+            } else {
+                throw CSspException(std::string(g_msg.m_appVarNotDefined) + call.m_strMember,
+                                    call.m_pPos);
+            }
+            break;
+        }
+    }
+}
