@@ -118,9 +118,6 @@ private:
     void DescribeColumnsFromCatalogue();
     void BindColumns();
     void FetchRow();
-    void ReadColumn(SQLUSMALLINT number, CBoundColumn& column);
-    // Reads one column in pieces; false when it is NULL. Stops after cap bytes.
-    bool ReadPieces(SQLUSMALLINT number, SQLSMALLINT cType, size_t cap, std::string& out);
     std::string SelectList() const;
     void RunWithParameters(const std::string& sql, const std::vector<const CSspValue*>& values,
                            bool mustAffectRow);
