@@ -8,6 +8,7 @@
 #include "engine/script/SspArray.h"
 #include "engine/script/SspDateTimeObject.h"
 #include "engine/script/SspInterpreter.h"
+#include "engine/script/SspSqlObject.h"
 #include "engine/script/SspTokenizerObject.h"
 
 namespace {
@@ -142,4 +143,51 @@ void CSspInterpreter::ExecTokenizerDecl(const char* keyword) {
     std::string text = call.GetParamStr(0);
     std::string delimiters = call.GetParamStr(1);
     tokenizer->m_tokenizer.SetText(text.c_str(), delimiters.c_str(), true);
+}
+
+void CSspInterpreter::ExecSqlDecl(const char* keyword) {
+    (void)keyword;
+    std::string name;
+    const char* nameStart = NextToken(name);
+    std::string equals;
+    const char* equalsStart = NextToken(equals);
+    if (equals != "=") {
+        throw CSspException(g_msg.m_sqlDefMissingEquals, equalsStart);
+    }
+    // The statement after "=" identifies the declaration when it runs again in a loop.
+    const char* start = m_pPos;
+    std::string text;
+    bool ended = false;
+    for (;;) {
+        std::string token;
+        NextToken(token);
+        if (token == ";") {
+            ended = true;
+            break;
+        }
+        if (token.empty() || token == "}--" || IsBlockKeyword(token)) {
+            break;
+        }
+        text += token;
+        text += ' ';
+    }
+    if (!ended) {
+        throw CSspException(g_msg.m_missingSemicolon, start);
+    }
+    const char* end = m_pPos;
+
+    CSspSqlObject* sql = nullptr;
+    if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Sql, start)) {
+        sql = static_cast<CSspSqlObject*>(known->m_pObject.get());
+    } else {
+        CheckNameFree(name, nameStart);
+        auto created = std::make_unique<CSspSqlObject>(*this);
+        sql = created.get();
+        m_declared.push_back(CSspDeclared{CSspDeclKind::Sql, name, start, std::move(created)});
+    }
+    bool stringMode = CSspSql::IsStringModeText(text);
+    if (stringMode) {
+        text = EvaluateText(start, end).GetText();
+    }
+    sql->m_sql.Declare(sql, name, start, end, stringMode, text);
 }

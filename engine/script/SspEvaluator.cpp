@@ -370,3 +370,49 @@ int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
     Evaluate(stmt, op + 1, to, right);
     return left.Compare(stmt.m_tokens[op], right) ? 1 : 0;
 }
+
+std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(const char* start,
+                                                                             const char* end) {
+    const char* savedPos = m_pPos;
+    const char* savedEnd = m_pEnd;
+    std::vector<std::pair<const char*, const char*>> tokens;
+    try {
+        m_pPos = start;
+        m_pEnd = end;
+        for (;;) {
+            std::string token;
+            const char* tokenStart = NextToken(token);
+            if (token.empty()) {
+                break;
+            }
+            tokens.emplace_back(tokenStart, m_pPos);
+        }
+    } catch (...) {
+        m_pPos = savedPos;
+        m_pEnd = savedEnd;
+        throw;
+    }
+    m_pPos = savedPos;
+    m_pEnd = savedEnd;
+    return tokens;
+}
+
+CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
+    const char* savedPos = m_pPos;
+    const char* savedEnd = m_pEnd;
+    CSspValue value;
+    try {
+        m_pPos = start;
+        m_pEnd = end;
+        CSspStatement stmt;
+        ScanStatement(stmt, false, start, true);
+        m_pPos = savedPos;
+        m_pEnd = savedEnd;
+        Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+    } catch (...) {
+        m_pPos = savedPos;
+        m_pEnd = savedEnd;
+        throw;
+    }
+    return value;
+}

@@ -89,7 +89,9 @@ int CSspInterpreter::ExecuteStatement() {
             ExecDateTimeDecl(start);
         } else if (is("tokenizer")) {
             ExecTokenizerDecl(start);
-        } else if (is("LDAP") || is("sql") || is("FileUpload") || is("file") || is("email_in") ||
+        } else if (is("sql")) {
+            ExecSqlDecl(start);
+        } else if (is("LDAP") || is("FileUpload") || is("file") || is("email_in") ||
                    is("email_out")) {
             // These objects come with their own libraries; until then the name is unknown.
             throw CSspException(std::string(g_msg.m_unknownObject) + token, start);

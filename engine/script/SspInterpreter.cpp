@@ -11,6 +11,7 @@
 #include "engine/script/SspRequestObject.h"
 #include "engine/script/SspResponseObject.h"
 #include "engine/script/SspServerLink.h"
+#include "engine/script/SspSqlObject.h"
 
 namespace {
 
@@ -42,7 +43,12 @@ CSspInterpreter::CSspInterpreter(CSspInterpreter* root) : m_pRoot(root ? root : 
 }
 
 CSspInterpreter::~CSspInterpreter() {
-    ReleaseObjects();
+    try {
+        ReleaseObjects();
+    } catch (...) {
+        // A run reports its cleanup failures; an interpreter destroyed without one has none
+        // to report to.
+    }
     m_sourceStore.RemoveAll();
 }
 
@@ -218,8 +224,18 @@ void CSspInterpreter::ReleaseObjects() {
     m_ifs.clear();
     m_whiles.clear();
     m_pSession = nullptr;
-    // Later declarations may refer to earlier ones: release in reverse order.
+    // Later declarations may refer to earlier ones: release in reverse order. An sql object
+    // closes its own connection and record set first; a failure there is reported by the
+    // run, after everything else has been released.
+    bool closeFailed = false;
     while (!m_declared.empty()) {
+        if (m_declared.back().m_kind == CSspDeclKind::Sql) {
+            try {
+                static_cast<CSspSqlObject&>(*m_declared.back().m_pObject).m_sql.Close();
+            } catch (...) {
+                closeFailed = true;
+            }
+        }
         m_declared.pop_back();
     }
     m_localVars.clear();
@@ -229,6 +245,9 @@ void CSspInterpreter::ReleaseObjects() {
         if (CSspServerLink* link = CSspServerLink::Current()) {
             link->ReleaseDataSource(source);
         }
+    }
+    if (closeFailed) {
+        throw CSspException(g_msg.m_rollbackErrors);
     }
 }
 

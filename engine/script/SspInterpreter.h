@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/script/SspCall.h"
@@ -98,6 +99,12 @@ public:
     // source name, user and password) and gives the text "1".
     void UseDataSource(CSspCall& call, CSspValue& result);
 
+    // The tokens of the source [start, end) as (start, end) positions, string literals and
+    // operators each alone. For objects that read statements of their own (sql).
+    std::vector<std::pair<const char*, const char*>> ScanTokens(const char* start, const char* end);
+    // The value of the source [start, end) as one expression. Throws CSspException.
+    CSspValue EvaluateText(const char* start, const char* end);
+
     // Deepest chain of function calls; one more raises a script error.
     static constexpr int kMaxCallDepth = 200;
 
@@ -152,7 +159,10 @@ private:
     std::string ReadParenText(const char* start);
     void ReadParenthesized(CSspStatement& stmt);
     void ReadStatementTokens(CSspStatement& stmt);
-    void ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start);
+    // Stops at the matching ")" when `parenthesized`, else at ";" or a block end; with
+    // `toRangeEnd` the end of the range ends the statement too.
+    void ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start,
+                       bool toRangeEnd = false);
     void CompleteDateLiteral(std::string& token, const char* start);
     void SkipToEndIf();
     void SkipToEndWhile();
@@ -194,6 +204,7 @@ private:
     void ExecArrayDecl(const char* keyword);
     void ExecDateTimeDecl(const char* keyword);
     void ExecTokenizerDecl(const char* keyword);
+    void ExecSqlDecl(const char* keyword);
     void ReturnArray(CSspObject& array);
     CSspDeclared* FindDeclaredAt(CSspDeclKind kind, const char* keyword);
     bool IsNameDeclared(std::string_view name) const;

@@ -261,7 +261,8 @@ void CSspInterpreter::ReadStatementTokens(CSspStatement& stmt) {
     ScanStatement(stmt, false, m_pPos);
 }
 
-void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start) {
+void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start,
+                                    bool toRangeEnd) {
     using Mode = CSspTokenCache::Mode;
     const Mode mode = parenthesized ? Mode::Parenthesized : Mode::ToSemicolon;
     CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
@@ -328,7 +329,8 @@ void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, con
         if (depth > 0) {
             throw CSspException(g_msg.m_missingCloseParen, start);
         }
-        if (stop != Stop::Semicolon && stop != Stop::BlockEnd) {
+        if (stop != Stop::Semicolon && stop != Stop::BlockEnd &&
+            !(toRangeEnd && stop == Stop::End)) {
             throw CSspException(g_msg.m_missingSemicolon, start);
         }
     }
