@@ -349,53 +349,58 @@ bool CDynBindSet::OpenForInsert(const std::string& dbmsName) {
     return true;
 }
 
-void CDynBindSet::DescribeColumnsFromCatalogue() {
-    if (m_tables.empty())
-        throw CSspException("Table name not found in SQL INSERT.");
-    const std::string& table = m_tables.front();
-    m_descs.assign(m_columns.size(), COdbcColumnDesc());
+size_t CDynBindSet::DescribeFromTable(const std::string& table) {
     size_t described = 0;
-    // Catalogues hold names as the database folded them; try the name as
-    // written first.
     std::string owner, name = table;
     if (size_t dot = table.find('.'); dot != std::string::npos) {
         owner = table.substr(0, dot);
         name = table.substr(dot + 1);
     }
-    const std::string tries[] = {name, ToLower(name)};
-    for (const std::string& tableName : tries) {
+    // Catalogues hold names as the database folded them; try the name as
+    // written first.
+    for (const std::string& tableName : {name, ToLower(name)}) {
         CColumnSet cat(*m_pDb);
         cat.m_strOwnerParam = owner;
         cat.m_strTableNameParam = tableName;
-        bool any = false;
         try {
             cat.Open();
         } catch (const CDbException&) {
             throw CSspException("Failed to get column information.");
         }
-        while (!cat.IsEOF() && described < m_columns.size()) {
-            any = true;
+        bool any = !cat.IsEOF();
+        for (; !cat.IsEOF(); cat.MoveNext()) {
             int index = FindColumnIndex(cat.m_strColumnName);
-            if (index >= 0 && m_descs[index].m_strName.empty()) {
-                COdbcColumnDesc& d = m_descs[index];
-                d.m_strName = cat.m_strColumnName;
-                d.m_nSqlType = cat.m_nDataType;
-                d.m_nPrecision = static_cast<SQLULEN>(std::max(0L, cat.m_nPrecision));
-                d.m_nScale = cat.m_nScale;
-                d.m_nNullable = cat.m_nNullable;
-                ++described;
-            }
-            cat.MoveNext();
+            if (index < 0 || !m_descs[index].m_strName.empty())
+                continue;
+            COdbcColumnDesc& d = m_descs[index];
+            d.m_strName = cat.m_strColumnName;
+            d.m_nSqlType = cat.m_nDataType;
+            d.m_nPrecision = static_cast<SQLULEN>(std::max(0L, cat.m_nPrecision));
+            d.m_nScale = cat.m_nScale;
+            d.m_nNullable = cat.m_nNullable;
+            ++described;
         }
-        cat.Close();
         if (any)
             break;
     }
+    return described;
+}
+
+void CDynBindSet::DescribeColumnsFromCatalogue() {
+    if (m_tables.empty())
+        throw CSspException("Table name not found in SQL INSERT.");
+    m_descs.assign(m_columns.size(), COdbcColumnDesc());
+    // A join names its columns across all its tables.
+    size_t described = 0;
+    for (size_t t = 0; t < m_tables.size() && described < m_columns.size(); ++t)
+        described += DescribeFromTable(m_tables[t]);
+    if (m_bTolerateUnknownColumns)
+        return;
     for (size_t i = 0; i < m_columns.size(); ++i) {
         if (m_descs[i].m_strName.empty()) {
             char buf[600];
             std::snprintf(buf, sizeof(buf), "Column %s does not exist in table %s",
-                          m_columns[i]->m_strName.c_str(), table.c_str());
+                          m_columns[i]->m_strName.c_str(), m_tables.front().c_str());
             throw CSspException(buf);
         }
     }

@@ -108,6 +108,9 @@ public:
     int m_nQueryTimeout = 15;
     int m_nMaxColumnSize = 20000;
     bool m_bLayoutOnly = false;
+    // A catalogue-typed open leaves columns no table has untyped (type 0)
+    // instead of raising "Column %s does not exist in table %s".
+    bool m_bTolerateUnknownColumns = false;
 
 private:
     enum class Mode { kNone, kAdd, kEdit };
@@ -116,6 +119,8 @@ private:
     void OnSetOptions(SQLHSTMT stmt);
     void DescribeResult();
     void DescribeColumnsFromCatalogue();
+    // Describes the named columns found in one table; returns how many.
+    size_t DescribeFromTable(const std::string& table);
     void BindColumns();
     void FetchRow();
     std::string SelectList() const;

@@ -118,6 +118,9 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
             types.AddTable(tables.substr(start, comma - start));
     }
     CollectWhereColumns(toks, *pos, types);
+    // Names that are no column (a function, an expression) keep their
+    // values' own types.
+    types.m_bTolerateUnknownColumns = true;
     bool typed = types.OpenForInsert(ds->GetDbmsName());
 
     std::string out;
@@ -139,7 +142,7 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
             Raise(g_msg.m_missingOperand, toks[i].m_pStart);
         CSspValue value = m_pHost->Evaluate(static_cast<int>(from), static_cast<int>(to));
         CBoundColumn* column = typed ? types.FindColumn(latest) : nullptr;
-        if (column) {
+        if (column && column->m_value.m_type != kSqlNoType) {
             CSspValue typedValue = column->m_value;
             typedValue.SetFromText(value.GetText());
             if (typedValue.IsDecimal() && !typedValue.m_text.empty() &&

@@ -91,6 +91,7 @@ TEST_P(SspSqlTest, WhereValuesTakeTheirColumnsTypes) {
         {"(price > 3 or name = 'ink') and price < 10",
          "( price > 3 or name = 'ink' ) and price < 10"},
         {"not price = 6", "not price = 6"},
+        {"upper(name) = 'PEN'", "upper ( name ) = 'PEN'"},  // no column: the value's own type
     };
     for (const Case& c : cases) {
         CSspSql& q = m_host->Declare("q", std::string("select name from items where ") + c.where);
@@ -112,6 +113,18 @@ TEST_P(SspSqlTest, WhereValuesTakeTheirColumnsTypes) {
     EXPECT_EQ(Error(noOperand, "execute"), "Missing operand.");
     CSspSql& noFrom = m_host->Declare("q", "select name");
     EXPECT_EQ(Error(noFrom, "execute"), "Missing FROM.");
+}
+
+TEST_P(SspSqlTest, WhereColumnsOfAJoinAreTypedFromTheirOwnTable) {
+    Exec("DROP TABLE IF EXISTS stock");
+    Exec("CREATE TABLE stock (item VARCHAR(20), qty INTEGER)");
+    Exec("INSERT INTO stock VALUES ('pen', 40)");
+    m_host->m_locals["q"] = CSspValue::FromText("30");
+    CSspSql& q = m_host->Declare(
+        "q", "select name, qty from items, stock where qty > Local.q order by name");
+    EXPECT_EQ(Call(q, "fetch").GetInteger(), 1);
+    EXPECT_EQ(q.Sql(), "select name , qty from items , stock WHERE qty > 30 order by name");
+    EXPECT_EQ(Call(q, "qty").GetInteger(), 40);
 }
 
 TEST_P(SspSqlTest, InsertTakesOneValuePerColumn) {
