@@ -23,6 +23,14 @@ class CDataSource;
 // reference. Every error is a CSspException at the declaration's start
 // (ODBC errors without position, naming the object, its statement and DSN).
 // One interpreter, one thread.
+//
+// Binding from the page engine, for `sql q = <statement>;`:
+//   text = the statement's source [start, end) before the ";";
+//   stringMode = CSspSql::IsStringModeText(text);
+//   sqlText = stringMode ? Evaluate(text).GetText() : tokens joined with " ";
+//   object.Declare(host, "q", start, end, stringMode, sqlText);
+// then q.fetch() is object.CallMethod("fetch", {}), q.price is
+// CallMethod("price", {}), and the end of the page calls Close().
 class CSspSql {
 public:
     CSspSql();
