@@ -101,7 +101,7 @@ std::string CSspEmailOut::ComposeBodyPart(const CMailSettings& settings) const {
     return part;
 }
 
-std::string CSspEmailOut::ComposeOutboxText(const CMailSettings& settings) {
+void CSspEmailOut::ApplyAddressDefaults(const CMailSettings& settings) {
     if (m_strFrom.empty()) {
         m_strFrom = settings.m_strAdminEmail;
     }
@@ -109,6 +109,10 @@ std::string CSspEmailOut::ComposeOutboxText(const CMailSettings& settings) {
         m_strTo = m_strFrom;
         m_bNoReceiver = true;
     }
+}
+
+std::string CSspEmailOut::ComposeOutboxText(const CMailSettings& settings) {
+    ApplyAddressDefaults(settings);
     std::string text;
     text += "From: " + OneHeaderLine(m_strFrom) + "\r\n";
     text += "To: " + OneHeaderLine(m_strTo) + "\r\n";
@@ -158,13 +162,7 @@ std::string CSspEmailOut::ComposeOutboxText(const CMailSettings& settings) {
 
 int CSspEmailOut::Send(const CMailSettings& settings, const std::string& root, CLogWriter& log,
                        const MailClock& clock) {
-    if (m_strFrom.empty()) {
-        m_strFrom = settings.m_strAdminEmail;
-    }
-    if (m_strTo.empty()) {
-        m_strTo = m_strFrom;
-        m_bNoReceiver = true;
-    }
+    ApplyAddressDefaults(settings);
     if (!m_strDoNotSendTo.empty()) {
         for (const std::string& address :
              SplitAddresses(m_strTo + ", " + m_strCc + ", " + m_strBcc)) {

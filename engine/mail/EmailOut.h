@@ -67,6 +67,9 @@ public:
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
 private:
+    // An empty from becomes the administrator; an empty to becomes from and
+    // marks the message as having no receiver.
+    void ApplyAddressDefaults(const CMailSettings& settings);
     std::string* FieldByName(const std::string& name);
     std::string ComposeBodyPart(const CMailSettings& settings) const;
 
