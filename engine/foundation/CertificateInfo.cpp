@@ -177,18 +177,23 @@ bool ReadCertificateInfo(const X509* cert, CCertificateInfo& info) {
     return true;
 }
 
-std::vector<CCertificateInfo> ListCertificates(const std::string& folder) {
+bool ListCertificates(const std::string& folder, std::vector<CCertificateInfo>& list) {
+    list.clear();
     std::vector<std::string> files;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
+    std::filesystem::directory_iterator it(folder, error);
+    if (error) {
+        g_log.Log("Error 0x%x returned by CertOpenSystemStore",
+                  static_cast<unsigned>(error.value()));
+        return false;
+    }
+    for (std::filesystem::directory_iterator end; !error && it != end; it.increment(error)) {
         if (it->is_regular_file(error) && IsCertificateFileName(it->path().filename().string())) {
             files.push_back(it->path().string());
         }
     }
     std::sort(files.begin(), files.end());
 
-    std::vector<CCertificateInfo> certificates;
     for (const std::string& file : files) {
         CBio bio = OpenFile(file);
         std::unique_ptr<X509, CX509Free> cert(
@@ -202,19 +207,19 @@ std::vector<CCertificateInfo> ListCertificates(const std::string& folder) {
             break;
         }
         info.m_file = file;
-        certificates.push_back(std::move(info));
+        list.push_back(std::move(info));
     }
-    return certificates;
+    return true;
 }
 
-std::optional<CCertificateInfo> FindServerCertificate(const std::string& folder,
+std::optional<CCertificateInfo> FindServerCertificate(const std::vector<CCertificateInfo>& list,
                                                       const std::string& subject,
                                                       const std::string& issuer,
                                                       const std::string& serial) {
-    for (CCertificateInfo& info : ListCertificates(folder)) {
+    for (const CCertificateInfo& info : list) {
         if (EqualsNoCase(info.m_name, subject) && info.m_issuer == issuer &&
             info.m_serial == serial) {
-            return std::move(info);
+            return info;
         }
     }
     return std::nullopt;

@@ -45,16 +45,17 @@ std::string FormatSerialText(std::span<const unsigned char> bytes);
 // certificate issuer", when a name cannot be read.
 bool ReadCertificateInfo(const X509* cert, CCertificateInfo& info);
 
-// Every certificate file of folder, in the byte order of the file names.
-// Files that hold no readable certificate are passed over. The listing stops
-// (keeping what it has) at a certificate whose names cannot be read, as
-// ReadCertificateInfo logs. A missing folder lists nothing.
-std::vector<CCertificateInfo> ListCertificates(const std::string& folder);
+// Every certificate file of folder into list, in the byte order of the file
+// names. Files that hold no readable certificate are passed over. The listing
+// stops (keeping what it has) at a certificate whose names cannot be read, as
+// ReadCertificateInfo logs. A folder that cannot be read logs "Error 0x%x
+// returned by CertOpenSystemStore" with the errno and gives false.
+bool ListCertificates(const std::string& folder, std::vector<CCertificateInfo>& list);
 
-// The first listed certificate whose name equals subject ignoring ASCII case,
+// The first certificate of list whose name equals subject ignoring ASCII case,
 // whose issuer equals issuer exactly and whose serial text equals serial
 // exactly; nullopt when none does.
-std::optional<CCertificateInfo> FindServerCertificate(const std::string& folder,
+std::optional<CCertificateInfo> FindServerCertificate(const std::vector<CCertificateInfo>& list,
                                                       const std::string& subject,
                                                       const std::string& issuer,
                                                       const std::string& serial);

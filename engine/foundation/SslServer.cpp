@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <optional>
+#include <vector>
 
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/LogWriter.h"
@@ -45,8 +46,11 @@ bool CSslServer::AcquireCredentials(const std::string& certFolder, const std::st
         g_log.Log("Certficate not specified.");
         return false;
     }
-    std::optional<CCertificateInfo> found =
-        FindServerCertificate(certFolder, subject, issuer, serial);
+    std::vector<CCertificateInfo> list;
+    if (!ListCertificates(certFolder, list)) {
+        return false;
+    }
+    std::optional<CCertificateInfo> found = FindServerCertificate(list, subject, issuer, serial);
     if (!found) {
         g_log.Log("Certificate [%s] not found.", serial.c_str());
         return false;

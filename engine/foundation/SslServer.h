@@ -27,6 +27,7 @@ public:
     // certFolder and loads it with its key and chain; replaces credentials held
     // before. Returns false after logging why:
     //   "Certficate not specified."            empty subject
+    //   "Error 0x%x returned by CertOpenSystemStore"  unreadable folder (errno)
     //   "Certificate [%s] not found."          no match (the serial text)
     //   "No private key found for certificate file [%s]."
     //   "Key file [%s] must be readable by its owner only (mode 0600)."

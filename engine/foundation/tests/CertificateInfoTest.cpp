@@ -133,7 +133,8 @@ TEST_F(CertificateFolderTest, ListsCertificateFilesInNameOrder) {
     WriteTextFile(m_folder.File("junk.pem"), "-----BEGIN CERTIFICATE-----\nnot base64\n");
     std::filesystem::create_directory(m_folder.File("folder.pem"));
 
-    std::vector<CCertificateInfo> list = ListCertificates(m_folder.Path());
+    std::vector<CCertificateInfo> list;
+    ASSERT_TRUE(ListCertificates(m_folder.Path(), list));
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].m_name, "a.test");
     EXPECT_EQ(list[0].m_file, m_folder.File("a.crt"));
@@ -143,8 +144,11 @@ TEST_F(CertificateFolderTest, ListsCertificateFilesInNameOrder) {
     EXPECT_TRUE(m_log->Lines().empty());
 }
 
-TEST_F(CertificateFolderTest, MissingFolderListsNothing) {
-    EXPECT_TRUE(ListCertificates(m_folder.File("absent")).empty());
+TEST_F(CertificateFolderTest, MissingFolderFailsToOpen) {
+    std::vector<CCertificateInfo> list(1);
+    EXPECT_FALSE(ListCertificates(m_folder.File("absent"), list));
+    EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(m_log->Has("Error 0x2 returned by CertOpenSystemStore"));
 }
 
 struct FindCase {
@@ -167,8 +171,10 @@ TEST_P(FindCertificateTest, MatchesSubjectAnyCaseIssuerAndSerialExactly) {
     Add("3.pem", three);  // same texts as 1.pem: the first listed wins
 
     const FindCase& c = GetParam();
+    std::vector<CCertificateInfo> list;
+    ASSERT_TRUE(ListCertificates(m_folder.Path(), list));
     std::optional<CCertificateInfo> found =
-        FindServerCertificate(m_folder.Path(), c.subject, c.issuer, c.serial);
+        FindServerCertificate(list, c.subject, c.issuer, c.serial);
     if (c.file.empty()) {
         EXPECT_FALSE(found.has_value());
     } else {

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -337,6 +338,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "Certificate [0A0B] not found."},
         AcquireCase{"EmptyFolder", "www.example.test", "0102",
                     [](const CTempFolder&, const CTestCert&) {}, "Certificate [0102] not found."},
+        AcquireCase{
+            "FolderMissing", "www.example.test", "0102",
+            [](const CTempFolder& f, const CTestCert&) { std::filesystem::remove_all(f.Path()); },
+            "Error 0x2 returned by CertOpenSystemStore"},
         AcquireCase{"NoKey", "www.example.test", "0102",
                     [](const CTempFolder& f, const CTestCert& cert) {
                         WriteTextFile(f.File("server.pem"), cert.CertPem());
