@@ -123,6 +123,53 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     return ok;
 }
 
+// Spool names order by their numbers: "stamp.eml" before "stamp-1.eml" before "stamp-10.eml".
+bool ArrivedBefore(const std::string& a, const std::string& b) {
+    std::string_view x(a.data(), a.size() - 4);
+    std::string_view y(b.data(), b.size() - 4);
+    size_t i = 0;
+    size_t j = 0;
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    while (i < x.size() && j < y.size()) {
+        if (isDigit(x[i]) && isDigit(y[j])) {
+            size_t ei = i;
+            size_t ej = j;
+            while (ei < x.size() && isDigit(x[ei])) {
+                ++ei;
+            }
+            while (ej < y.size() && isDigit(y[ej])) {
+                ++ej;
+            }
+            std::string_view nx = x.substr(i, ei - i);
+            std::string_view ny = y.substr(j, ej - j);
+            while (nx.size() > 1 && nx.front() == '0') {
+                nx.remove_prefix(1);
+            }
+            while (ny.size() > 1 && ny.front() == '0') {
+                ny.remove_prefix(1);
+            }
+            if (nx.size() != ny.size()) {
+                return nx.size() < ny.size();
+            }
+            if (nx != ny) {
+                return nx < ny;
+            }
+            i = ei;
+            j = ej;
+        } else {
+            if (x[i] != y[j]) {
+                return static_cast<unsigned char>(x[i]) < static_cast<unsigned char>(y[j]);
+            }
+            ++i;
+            ++j;
+        }
+    }
+    if (x.size() - i != y.size() - j) {
+        return x.size() - i < y.size() - j;
+    }
+    return a < b;
+}
+
 CSspValue Int(long value) {
     return CSspValue::FromInteger(static_cast<std::int32_t>(value));
 }
@@ -238,8 +285,8 @@ bool CSspEmailIn::NextMessage() {
             }
             closedir(dir);
         }
-        // Spool names are time stamps, so name order is arrival order.
-        std::sort(m_listing.begin(), m_listing.end());
+        // Spool names are time stamps with a clash number, so this is arrival order.
+        std::sort(m_listing.begin(), m_listing.end(), ArrivedBefore);
         m_bListingOpen = true;
     }
     while (m_bListingOpen && m_nListingPos < m_listing.size()) {
