@@ -142,6 +142,11 @@ int CDataSource::DoCommand(const char* command, const char* first, const char* s
     return 1;
 }
 
+void CDataSource::RaiseDbError(const CDbException& e) {
+    std::lock_guard lock(m_lock);
+    RaiseCommandError(e);
+}
+
 void CDataSource::RaiseCommandError(const CDbException& e) {
     std::string text;
     const std::string& state = e.m_strStateNativeOrigin;

@@ -57,6 +57,11 @@ public:
     COdbcConnection& Connection() { return m_db; }
     std::recursive_mutex& Lock() { return m_lock; }
 
+    // Raises the script error of an ODBC failure in work done on this source:
+    // a lost connection is closed (the broken-connection text), otherwise the
+    // driver's text; " ODBC data source used: [dsn]." follows.
+    [[noreturn]] void RaiseDbError(const CDbException& e);
+
     // The text after "key=" (case-sensitive search) up to the next ';' or the
     // end; empty when the key is absent.
     static std::string GetConnectStringValue(const std::string& connect, const std::string& key);
