@@ -185,3 +185,17 @@ int CSspEmailOut::Send(const CMailSettings& settings, const std::string& root, C
     }
     return 1;
 }
+
+int CSspEmailOut::QueueToAdministrator(const CMailSettings& settings, const std::string& root,
+                                       const std::string& subject, const std::string& content,
+                                       CLogWriter& log, const MailClock& clock) {
+    if (settings.m_strAdminEmail.empty()) {
+        return 0;
+    }
+    CSspEmailOut mail;
+    mail.m_strTo = settings.m_strAdminEmail;
+    mail.m_strFrom = settings.m_strAdminEmail;
+    mail.m_strSubject = subject;
+    mail.m_strContent = content;
+    return mail.Send(settings, root, log, clock);
+}

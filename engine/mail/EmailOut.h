@@ -59,6 +59,14 @@ public:
     // Send() with the process's settings, root folder and log.
     int Send();
 
+    // Queues a notice from and to the administrator (error mail of the
+    // scheduled tasks). Without an administrator address nothing is queued and
+    // 0 is returned: such a mail could never be delivered and would stay in the
+    // outbox for ever.
+    static int QueueToAdministrator(const CMailSettings& settings, const std::string& root,
+                                    const std::string& subject, const std::string& content,
+                                    CLogWriter& log, const MailClock& clock = {});
+
     // The outbox file's bytes for this message, after the defaults of Send() are
     // applied. Exposed for the sender's readers and tests.
     std::string ComposeOutboxText(const CMailSettings& settings);

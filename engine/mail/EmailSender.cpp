@@ -243,15 +243,8 @@ void CEmailSender::Run(const CMailSettings& settings, const std::string& root) {
         return;
     }
     m_log.LogText("Email Sender ended with error: " + m_strJobError + "\r\n");
-    if (settings.m_strAdminEmail.empty()) {
-        return;
-    }
-    CSspEmailOut mail;
-    mail.m_strTo = settings.m_strAdminEmail;
-    mail.m_strFrom = settings.m_strAdminEmail;
-    mail.m_strSubject = "Email Sender error";
-    mail.m_strContent = m_strJobError;
-    mail.Send(settings, root, m_log, m_clock);
+    CSspEmailOut::QueueToAdministrator(settings, root, "Email Sender error", m_strJobError, m_log,
+                                       m_clock);
 }
 
 void CEmailSender::Run(const CServerSettings& settings, const std::string& root) {
