@@ -218,7 +218,3 @@ void CSslTransport::Shutdown(CSocketConn& conn) {
     }
     ERR_clear_error();
 }
-
-const char* CSslTransport::GetProtocol() const {
-    return m_ssl && SSL_is_init_finished(m_ssl.get()) ? SSL_get_version(m_ssl.get()) : "";
-}

@@ -42,9 +42,6 @@ public:
     // Sends close notify once; does not wait for the peer's.
     void Shutdown(CSocketConn& conn) override;
 
-    // The negotiated protocol ("TLSv1.3"), empty before the handshake.
-    const char* GetProtocol() const;
-
 private:
     struct CSslDeleter {
         void operator()(SSL* ssl) const;
