@@ -163,9 +163,11 @@ TEST_F(SocketConnTest, DeadlineBoundsATrickleOfBytes) {
     Pair();
     ASSERT_TRUE(m_server.SetTimeout(5));
     std::jthread trickle([this](std::stop_token stop) {
-        while (!stop.stop_requested() && m_client.Send("x")) {
+        // 3 s of bytes, then the peer leaves: without the deadline the line ends as closed.
+        for (int i = 0; i < 30 && !stop.stop_requested() && m_client.Send("x"); ++i) {
             std::this_thread::sleep_for(100ms);
         }
+        m_client.Close();
     });
     m_server.SetDeadline(std::chrono::steady_clock::now() + 700ms);
     char buffer[4096];
