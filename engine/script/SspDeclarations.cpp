@@ -7,7 +7,10 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspArray.h"
 #include "engine/script/SspDateTimeObject.h"
+#include "engine/script/SspFile.h"
 #include "engine/script/SspInterpreter.h"
+#include "engine/script/SspLdap.h"
+#include "engine/script/SspObjectRegistry.h"
 #include "engine/script/SspSqlObject.h"
 #include "engine/script/SspTokenizerObject.h"
 
@@ -60,12 +63,16 @@ void CSspInterpreter::ExecArrayDecl(const char* keyword) {
     }
     CSspCall call;
     BuildCall(stmt, 0, call);
-    if (!SspNameEquals(call.m_strObject, "local")) {
-        // A file object's functions fill arrays too, once file objects exist.
+    CSspValue ignored;
+    if (SspNameEquals(call.m_strObject, "local")) {
+        CallFunction(call, ignored, &array->m_elements);
+        return;
+    }
+    auto* file = static_cast<CSspFile*>(FindDeclared(CSspDeclKind::File, call.m_strObject));
+    if (file == nullptr) {
         throw CSspException(kArraySyntax, keyword);
     }
-    CSspValue ignored;
-    CallFunction(call, ignored, &array->m_elements);
+    file->RunFunction(call, ignored, &array->m_elements);
 }
 
 void CSspInterpreter::ExecDateTimeDecl(const char* keyword) {
@@ -190,4 +197,110 @@ void CSspInterpreter::ExecSqlDecl(const char* keyword) {
         text = EvaluateText(start, end).GetText();
     }
     sql->m_sql.Declare(sql, name, start, end, stringMode, text);
+}
+
+void CSspInterpreter::ExecFileDecl(const char* keyword, bool upload) {
+    std::string name;
+    const char* nameStart = NextToken(name);
+    CSspDeclared* known = FindDeclaredAt(CSspDeclKind::File, keyword);
+    if (known == nullptr) {
+        CheckNameFree(name, nameStart);
+    }
+    // A declaration that runs again in a loop starts from a fresh object.
+    auto file = std::make_unique<CSspFile>(name);
+    if (upload) {
+        std::string equals;
+        NextToken(equals);
+        if (equals != "=") {
+            throw CSspException(g_msg.m_missingEquals, m_pPos);
+        }
+        std::string source;
+        NextToken(source);
+        file->BindUpload(*this, source, keyword);
+    } else {
+        CSspStatement stmt;
+        ReadParenthesized(stmt);
+        CSspCall call;
+        call.m_pPos = keyword;
+        EvaluateArguments(stmt, call);
+        if (call.ArgCount() == 0) {
+            throw CSspException(g_msg.m_fileObjectSyntax, keyword);
+        }
+        std::string source = call.GetParamStr(0);
+        if (source.size() >= 8 &&
+            SspNameEquals(std::string_view(source).substr(0, 8), "request.")) {
+            file->BindUpload(*this, source, keyword);
+        } else {
+            file->SetServerFile(source, this, keyword);
+        }
+    }
+    if (known != nullptr) {
+        known->m_pObject = std::move(file);
+    } else {
+        m_declared.push_back(CSspDeclared{CSspDeclKind::File, name, keyword, std::move(file)});
+    }
+}
+
+void CSspInterpreter::ExecLdapDecl(const char* keyword) {
+    std::string name;
+    NextToken(name);
+    // LDAP names are not checked against the other kinds.
+    if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Ldap, keyword)) {
+        if (auto* ldap = dynamic_cast<CSspLdap*>(known->m_pObject.get())) {
+            ldap->ReleaseAll();
+            return;
+        }
+    }
+    m_declared.push_back(
+        CSspDeclared{CSspDeclKind::Ldap, name, keyword, std::make_unique<CSspLdap>(name)});
+}
+
+void CSspInterpreter::ExecMailDecl(const char* keyword, CSspDeclKind kind,
+                                   const std::string& keywordText) {
+    CSspDeclarationMaker maker = CSspObjectRegistry::Instance().FindDeclaration(keywordText);
+    if (maker == nullptr) {
+        throw CSspException(std::string(g_msg.m_unknownObject) + keywordText, keyword);
+    }
+    std::string name;
+    const char* nameStart = NextToken(name);
+    CSspDeclared* known = FindDeclaredAt(kind, keyword);
+    if (known == nullptr) {
+        CheckNameFree(name, nameStart);
+    }
+    std::unique_ptr<CSspObject> object = maker(name);
+    if (object == nullptr) {
+        throw CSspException(kind == CSspDeclKind::EmailIn ? g_msg.m_newEmailInOutOfMemory
+                                                          : g_msg.m_newEmailOutOutOfMemory,
+                            keyword);
+    }
+    if (PeekToken() == "(") {
+        CSspStatement stmt;
+        ReadParenthesized(stmt);
+        // email_out reads its list without evaluating it; email_in takes host, user and
+        // password when all three are given.
+        if (kind == CSspDeclKind::EmailIn) {
+            CSspCall args;
+            args.m_pPos = keyword;
+            EvaluateArguments(stmt, args);
+            if (args.ArgCount() == 3) {
+                static const char* const kFields[] = {"Pop3Host", "Username", "Password"};
+                for (std::size_t i = 0; i < 3; ++i) {
+                    CSspCall set;
+                    set.m_strObject = name;
+                    set.m_strMember = "SetVar";
+                    set.m_pPos = keyword;
+                    set.m_bHasArgs = true;
+                    set.AddArg(CSspValue::FromText(kFields[i]));
+                    set.AddArg(args.Arg(i));
+                    CSspValue ignored;
+                    object->CallMethod(*this, set, ignored);
+                }
+            }
+        }
+    }
+    if (known != nullptr) {
+        known->m_pObject = std::move(object);
+    } else {
+        m_declared.push_back(CSspDeclared{kind, name, keyword, std::move(object)});
+    }
 }

@@ -91,10 +91,16 @@ int CSspInterpreter::ExecuteStatement() {
             ExecTokenizerDecl(start);
         } else if (is("sql")) {
             ExecSqlDecl(start);
-        } else if (is("LDAP") || is("FileUpload") || is("file") || is("email_in") ||
-                   is("email_out")) {
-            // These objects come with their own libraries; until then the name is unknown.
-            throw CSspException(std::string(g_msg.m_unknownObject) + token, start);
+        } else if (is("file")) {
+            ExecFileDecl(start, false);
+        } else if (is("FileUpload")) {
+            ExecFileDecl(start, true);
+        } else if (is("LDAP")) {
+            ExecLdapDecl(start);
+        } else if (is("email_in")) {
+            ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
+        } else if (is("email_out")) {
+            ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
         } else if (PeekToken() == "=") {
             ExecAssignment(token, start, false);
         } else {

@@ -1,10 +1,12 @@
 #include "engine/script/SspInterpreter.h"
 
+#include <mutex>
 #include <new>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/script/SspContextLink.h"
 #include "engine/script/SspErrorLocation.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspObjectRegistry.h"
@@ -130,6 +132,12 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
     m_pArgs = args;
     m_pResult = result;
     m_pResultArray = resultArray;
+    // With serialised database access a whole run holds the server context's lock; nested
+    // runs on this thread take it again.
+    std::unique_lock<std::recursive_mutex> runLock;
+    if (CSspContextLink* context = CSspContextLink::Current()) {
+        runLock = context->LockRun();
+    }
 
     int rc = kSspDone;
     try {

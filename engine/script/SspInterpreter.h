@@ -205,6 +205,9 @@ private:
     void ExecDateTimeDecl(const char* keyword);
     void ExecTokenizerDecl(const char* keyword);
     void ExecSqlDecl(const char* keyword);
+    void ExecFileDecl(const char* keyword, bool upload);
+    void ExecLdapDecl(const char* keyword);
+    void ExecMailDecl(const char* keyword, CSspDeclKind kind, const std::string& keywordText);
     void ReturnArray(CSspObject& array);
     CSspDeclared* FindDeclaredAt(CSspDeclKind kind, const char* keyword);
     bool IsNameDeclared(std::string_view name) const;

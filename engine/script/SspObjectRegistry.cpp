@@ -36,3 +36,22 @@ CSspObject* CSspObjectRegistry::Find(std::string_view name) const {
     }
     return nullptr;
 }
+
+void CSspObjectRegistry::RegisterDeclaration(std::string_view keyword, CSspDeclarationMaker maker) {
+    for (Maker& entry : m_makers) {
+        if (SspNameEquals(entry.m_keyword, keyword)) {
+            entry.m_maker = maker;
+            return;
+        }
+    }
+    m_makers.push_back(Maker{std::string(keyword), maker});
+}
+
+CSspDeclarationMaker CSspObjectRegistry::FindDeclaration(std::string_view keyword) const {
+    for (const Maker& entry : m_makers) {
+        if (SspNameEquals(entry.m_keyword, keyword)) {
+            return entry.m_maker;
+        }
+    }
+    return nullptr;
+}

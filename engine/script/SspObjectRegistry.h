@@ -1,10 +1,15 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class CSspObject;
+
+// Makes a new, unbound declared object named `name` for a declaration keyword whose object
+// lives in a later library (email_in, email_out).
+using CSspDeclarationMaker = std::unique_ptr<CSspObject> (*)(const std::string& name);
 
 // The process-wide built-in objects, found by name (ASCII case-insensitive) by the evaluator.
 // Names: "String", "To", "Server" (its own members), and "" for the global functions (a
@@ -23,6 +28,11 @@ public:
     // nullptr when no object has the name.
     CSspObject* Find(std::string_view name) const;
 
+    // The maker of "email_in" and "email_out" objects; a declaration without one raises the
+    // unknown-object text. Register at start-up, as Register.
+    void RegisterDeclaration(std::string_view keyword, CSspDeclarationMaker maker);
+    CSspDeclarationMaker FindDeclaration(std::string_view keyword) const;
+
 private:
     CSspObjectRegistry();
     struct Entry {
@@ -30,4 +40,9 @@ private:
         CSspObject* m_pObject;
     };
     std::vector<Entry> m_entries;
+    struct Maker {
+        std::string m_keyword;
+        CSspDeclarationMaker m_maker;
+    };
+    std::vector<Maker> m_makers;
 };
