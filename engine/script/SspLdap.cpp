@@ -489,7 +489,14 @@ void CSspLdap::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue
         case kGetHostName: {
             char* host = nullptr;
             ldap_get_option(ld, LDAP_OPT_HOST_NAME, &host);
-            text(host != nullptr ? Utf8ToPage(host) : std::string());
+            // OpenLDAP answers "host:port ..."; pages get the first host's name alone.
+            std::string name = host != nullptr ? Utf8ToPage(host) : std::string();
+            name = name.substr(0, name.find(' '));
+            size_t colon = name.find(':');
+            if (colon != std::string::npos && name.find(':', colon + 1) == std::string::npos) {
+                name.resize(colon);
+            }
+            text(name);
             ldap_memfree(host);
             break;
         }
