@@ -82,6 +82,12 @@ void CSspFile::BindUpload(CSspInterpreter& owner, std::string_view source, const
 void CSspFile::SetServerFile(const std::string& path, CSspInterpreter* owner, const char* pos) {
     m_pseParent = owner;
     m_bUpload = false;
+    m_strName.clear();
+    m_strPath.clear();
+    // The path functions stop at a NUL; the name must not mean one file here and another there.
+    if (path.find('\0') != std::string::npos) {
+        throw CSspException(kOutsideRoot + path.substr(0, path.find('\0')), pos);
+    }
     std::string diskPart = path;
     for (char& c : diskPart) {
         if (c == '\\') {
@@ -108,9 +114,7 @@ void CSspFile::SetServerFile(const std::string& path, CSspInterpreter* owner, co
     // A path a page builds from form input must not reach files outside the installation.
     bool inside = m_strRoot.empty() ? !disk.empty() && disk[0] == '/'
                                     : disk.compare(0, m_strRoot.size() + 1, m_strRoot + "/") == 0;
-    if (!inside || disk.find('\0') != std::string::npos) {
-        m_strName.clear();
-        m_strPath.clear();
+    if (!inside) {
         throw CSspException(kOutsideRoot + path, pos);
     }
     m_strName = NormalizePath(url);

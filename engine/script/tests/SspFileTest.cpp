@@ -1,0 +1,294 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspFile.h"
+#include "engine/script/SspHarness.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/script/SspRequestObject.h"
+#include "engine/script/tests/BuiltinCall.h"
+
+using builtin_test::Int;
+using builtin_test::kSource;
+using builtin_test::Prepare;
+using builtin_test::Text;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A request with uploads, as the web layer's request offers them.
+class CFakeRequest : public CSspRequestObject, public CSspUploadSource {
+public:
+    void CallMethod(CSspInterpreter&, CSspCall&, CSspValue&) override {}
+    int CopyUploadedFile(std::string_view field, std::string& fileName,
+                         CLongBinary& data) override {
+        auto it = m_codes.find(std::string(field));
+        if (it == m_codes.end()) {
+            return kUploadNoField;
+        }
+        if (it->second == kUploadOk) {
+            fileName = "photo.jpg";
+            data.Assign(m_bytes.data(), m_bytes.size());
+        }
+        return it->second;
+    }
+    std::map<std::string, int> m_codes;
+    std::string m_bytes;
+};
+
+class CPlainRequest : public CSspRequestObject {
+public:
+    void CallMethod(CSspInterpreter&, CSspCall&, CSspValue&) override {}
+};
+
+class FileObject : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/velmorin-file-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_root = pattern;
+        fs::create_directories(m_root + "/webroot/app");
+        fs::create_directories(m_root + "/webroot/lib");
+        m_owner.m_strFilePath = m_root + "/webroot/app/page.zrp";
+        m_owner.m_strUrl = "/app/page.zrp";
+        m_owner.m_strUrlFolder = "/app/";
+        m_owner.m_pResponse = &m_response;
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    void Write(const std::string& relative, const std::string& text, bool executable = false) {
+        std::string path = m_root + "/" + relative;
+        std::ofstream(path, std::ios::binary) << text;
+        if (executable) {
+            chmod(path.c_str(), 0755);
+        }
+    }
+
+    // The result of file.member(args), written with parentheses unless `noArgs`.
+    CSspValue Call(CSspFile& file, const char* member, std::initializer_list<CSspValue> args = {},
+                   bool noArgs = false) {
+        CSspCall call;
+        Prepare(call, "f", member, args);
+        call.m_bHasArgs = !noArgs;
+        CSspValue result;
+        file.CallMethod(m_owner, call, result);
+        return result;
+    }
+    std::string Error(CSspFile& file, const char* member,
+                      std::initializer_list<CSspValue> args = {}, bool noArgs = false) {
+        try {
+            Call(file, member, args, noArgs);
+        } catch (const CSspException& e) {
+            EXPECT_EQ(e.Position(), kSource) << e.Message();
+            return e.Message();
+        }
+        ADD_FAILURE() << member << " raised no error";
+        return std::string();
+    }
+
+    std::string m_root;
+    CSspMemoryResponse m_response;
+    CSspInterpreter m_owner;
+};
+
+TEST_F(FileObject, ServerPathsStayInsideTheRoot) {
+    struct Case {
+        const char* path;
+        const char* url;
+        std::string disk;  // empty: refused
+    } cases[] = {
+        {"inc.zrs", "/app/inc.zrs", "/webroot/app/inc.zrs"},
+        {"/lib/inc.zrs", "/lib/inc.zrs", "/webroot/lib/inc.zrs"},
+        {"\\lib\\inc.zrs", "\\lib\\inc.zrs", "/webroot/lib/inc.zrs"},
+        {"sub/../inc.zrs", "/app/inc.zrs", "/webroot/app/inc.zrs"},
+        {"../lib/inc.zrs", "/lib/inc.zrs", "/webroot/lib/inc.zrs"},
+        {"../../tmp/out.txt", "/tmp/out.txt", "/tmp/out.txt"},
+        {"../../../etc/passwd", "", ""},
+        {"..\\..\\..\\etc\\passwd", "", ""},
+        {"/../../etc/passwd", "", ""},
+        {"/lib/../../../x", "", ""},
+    };
+    for (const Case& c : cases) {
+        CSspFile file("f", m_root);
+        if (c.disk.empty()) {
+            EXPECT_THROW(file.SetServerFile(c.path, &m_owner, kSource), CSspException) << c.path;
+            continue;
+        }
+        file.SetServerFile(c.path, &m_owner);
+        EXPECT_EQ(file.Name(), c.url) << c.path;
+        EXPECT_EQ(file.Path(), m_root + c.disk) << c.path;
+        EXPECT_FALSE(file.IsUpload());
+    }
+    CSspFile nul("f", m_root);
+    EXPECT_THROW(nul.SetServerFile(std::string("inc.zrs\0/../x", 13), &m_owner), CSspException);
+}
+
+TEST_F(FileObject, UploadMembers) {
+    CFakeRequest request;
+    request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};
+    request.m_bytes = std::string("\xff\xd8\0jpeg", 7);
+    m_owner.m_pRequest = &request;
+    CSspFile file("f", m_root);
+    file.BindUpload(m_owner, "Request.attach1", kSource);
+    ASSERT_TRUE(file.IsUpload());
+
+    CSspValue data = Call(file, "DATA");
+    EXPECT_EQ(data.m_type, kSqlLongVarBinary);
+    EXPECT_EQ(data.m_blob.View(), request.m_bytes);
+    EXPECT_EQ(Call(file, "content", {}, true).m_blob.View(), request.m_bytes);
+    EXPECT_EQ(Call(file, "name").GetText(), "photo.jpg");
+    EXPECT_EQ(Call(file, "Size", {}, true).GetText(), "7");
+    for (const char* member : {"run", "sspRun", "other"}) {
+        for (bool noArgs : {false, true}) {
+            EXPECT_EQ(Error(file, member, {}, noArgs),
+                      std::string("Unknown file upload field: ") + member);
+        }
+    }
+    CSspCall call;
+    Prepare(call, "f", "fn", {});
+    CSspValue result;
+    EXPECT_THROW(file.RunFunction(call, result), CSspException);
+
+    request.m_bytes.clear();
+    CSspFile empty("e", m_root);
+    empty.BindUpload(m_owner, "request.attach1", kSource);
+    EXPECT_EQ(Call(empty, "size").GetText(), "0");
+    m_owner.m_pRequest = nullptr;
+}
+
+TEST_F(FileObject, UploadBindingErrors) {
+    CFakeRequest request;
+    request.m_codes = {{"text", CSspUploadSource::kUploadNotAFile},
+                       {"big", CSspUploadSource::kUploadNoMemory}};
+    CPlainRequest plain;
+    struct Case {
+        CSspRequestObject* request;
+        const char* source;
+        const char* message;
+    } cases[] = {
+        {&request, "attach1", "FileUpload must be initialized by Request.a_form_field"},
+        {&request, ".attach1", "FileUpload must be initialized by Request.a_form_field"},
+        {nullptr, "Request.attach1", "Request object not available."},
+        {&plain, "Request.attach1", "Request object not available."},
+        {&request, "Request.missing",
+         "File field is not found in the data the browser sent: missing"},
+        {&request, "Request.text", "Failed to get the uploaded file: text"},
+        {&request, "Request.big", "Out of memory when copying uploaded data."},
+    };
+    for (const Case& c : cases) {
+        m_owner.m_pRequest = c.request;
+        CSspFile file("f", m_root);
+        try {
+            file.BindUpload(m_owner, c.source, kSource);
+            ADD_FAILURE() << c.source << " bound";
+        } catch (const CSspException& e) {
+            EXPECT_EQ(e.Message(), c.message);
+            EXPECT_EQ(e.Position(), kSource);
+        }
+    }
+    m_owner.m_pRequest = nullptr;
+}
+
+TEST_F(FileObject, FunctionCallsShareOneChildButNotItsLocals) {
+    Write("webroot/app/inc.zrs",
+          "write 'top;';\n"
+          "function add(a, b) return arg.a + arg.b; endfunction\n"
+          "function keep() set Local.x = 5; return Local.x; endfunction\n"
+          "function kept() return Local.Var('x'); endfunction\n"
+          "function fails() write 1 / 0; endfunction\n");
+    CSspFile file("f", m_root);
+    file.SetServerFile("inc.zrs", &m_owner);
+
+    EXPECT_EQ(Error(file, "size"), "m_pse or m_pseParent is NULL.");
+    EXPECT_EQ(Call(file, "Add", {Int(2), Int(3)}).GetText(), "5");
+    CSspInterpreter* child = file.ChildInterpreter();
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(Call(file, "size").GetInteger(), static_cast<int>(fs::file_size(file.Path())));
+
+    EXPECT_EQ(Call(file, "keep").GetText(), "5");
+    EXPECT_EQ(file.ChildInterpreter(), child);
+    std::string gone = Error(file, "kept");
+    EXPECT_NE(gone.find("Local variable not defined"), std::string::npos) << gone;
+
+    std::string failed = Error(file, "fails");
+    EXPECT_EQ(failed.rfind(file.Path() + " (", 0), 0u) << failed;
+    EXPECT_NE(failed.find("1 / 0"), std::string::npos) << failed;
+    std::string missing = Error(file, "nothere");
+    EXPECT_NE(missing.find("Function nothere not found in file " + file.Path()), std::string::npos)
+        << missing;
+
+    EXPECT_EQ(m_response.m_output, "");
+    Call(file, "SSPRUN");
+    EXPECT_EQ(m_response.m_output, "top;");
+    EXPECT_EQ(m_owner.m_pChild, nullptr);
+}
+
+TEST_F(FileObject, ServerFileMembersAndTheirErrors) {
+    std::string text("function f() return 1; endfunction\n\xe9\n", 37);
+    Write("webroot/lib/data.zrs", text);
+    CSspFile file("f", m_root);
+    file.SetServerFile("/lib/data.zrs", &m_owner);
+    CSspValue data = Call(file, "data");
+    EXPECT_EQ(data.m_type, kSqlLongVarBinary);
+    EXPECT_EQ(data.m_blob.View(), text);
+    EXPECT_EQ(Call(file, "NAME", {}, true).GetText(), "/lib/data.zrs");
+    EXPECT_EQ(Error(file, "f", {}, true),
+              "This is supposed to be a function call but it doesn't have the () at the end. ");
+    EXPECT_EQ(Error(file, "sspRun", {}, true),
+              "This is supposed to be a function call but it doesn't have the () at the end. ");
+
+    CSspFile missing("m", m_root);
+    missing.SetServerFile("absent.zrs", &m_owner);
+    EXPECT_NE(Error(missing, "content").find("Failed to open file: "), std::string::npos);
+
+    CSspFile unowned("u", m_root);
+    unowned.SetServerFile("/lib/data.zrs", nullptr);
+    EXPECT_EQ(Error(unowned, "size"), "m_pse or m_pseParent is NULL.");
+    for (const char* member : {"data", "name", "run", "f"}) {
+        EXPECT_EQ(Error(unowned, member), "m_pseParent is NULL.") << member;
+    }
+}
+
+TEST_F(FileObject, RunStartsTheFileAsAProgram) {
+    Write("webroot/app/tool.sh",
+          "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/args.txt\"\nexit 3\n", true);
+    Write("webroot/app/slow.sh", "#!/bin/sh\nsleep 3\n", true);
+    CSspFile tool("t", m_root);
+    tool.SetServerFile("tool.sh", &m_owner);
+    EXPECT_EQ(Call(tool, "run", {Text("a \"; rm -rf /\"")}).GetText(), "3");
+    std::ifstream in(m_root + "/webroot/app/args.txt");
+    std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(args, "a|; rm -rf /|");
+    EXPECT_EQ(Call(tool, "run", {}, true).GetText(), "3");
+
+    CSspFile slow("s", m_root);
+    slow.SetServerFile("slow.sh", &m_owner);
+    EXPECT_EQ(Call(slow, "run", {Text(""), Text("1")}).GetText(), "timeout");
+
+    CSspFile absent("a", m_root);
+    absent.SetServerFile("absent.sh", &m_owner);
+    EXPECT_EQ(Call(absent, "run").GetText().rfind("Error [2]: ", 0), 0u);
+}
+
+TEST_F(FileObject, AllocDataKeepsALargeEnoughBlock) {
+    CSspFile file("f", m_root);
+    file.SetUpload("x.bin");
+    EXPECT_TRUE(file.AllocData(16));
+    EXPECT_EQ(file.Content().Capacity(), 16u);
+    EXPECT_TRUE(file.AllocData(8));
+    EXPECT_EQ(file.Content().Capacity(), 16u);
+    EXPECT_TRUE(file.AllocData(32));
+    EXPECT_EQ(file.Content().Capacity(), 32u);
+}
+
+}  // namespace
