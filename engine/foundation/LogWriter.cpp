@@ -12,9 +12,10 @@
 #include <cstring>
 #include <thread>
 
-// Built before any dynamic initialiser and destroyed after all of them, so every other global
-// may log while it is built and torn down.
-constinit CLogWriter g_log;
+// Every member has a constant default, so the compiler initialises this before any dynamic
+// initialiser runs and every other global may log while it is built and torn down. (No
+// constinit: clang cannot constant-evaluate libstdc++'s std::string.)
+CLogWriter g_log;
 
 namespace {
 

@@ -80,4 +80,4 @@ private:
     Clock m_clock = nullptr;
 };
 
-extern constinit CLogWriter g_log;
+extern CLogWriter g_log;
