@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspContextLink.h"
@@ -69,6 +70,22 @@ void CSspInterpreter::Clear() {
     m_nCodeKind = 0;
     m_pRequest = nullptr;
     m_pResponse = nullptr;
+}
+
+void CSspInterpreter::DumpPosition() const {
+    const CSspInterpreter* root = m_pRoot;
+    if (root->m_pPos == nullptr || root->m_pPos == root->m_pBegin) {
+        return;
+    }
+    for (const CSspInterpreter* interp = root; interp != nullptr; interp = interp->m_pChild) {
+        int offset = static_cast<int>(interp->m_pPos - interp->m_pBegin);
+        if (interp->m_pChild != nullptr) {
+            g_log.Log("File: %s called a function at offset %d.", interp->m_strFilePath.c_str(),
+                      offset);
+        } else {
+            g_log.Log("File: %s hanged before offset %d.", interp->m_strFilePath.c_str(), offset);
+        }
+    }
 }
 
 void CSspInterpreter::RequestStop() {

@@ -75,6 +75,11 @@ public:
                 const CSspValueList* args = nullptr, CSspValue* result = nullptr,
                 CSspValueList* resultArray = nullptr);
 
+    // Writes to the log where the chain is: "File: %s called a function at offset %d." for
+    // each interpreter with a child, "File: %s hanged before offset %d." for the innermost.
+    // For a thread that does not stop in time; nothing when the run has not moved yet.
+    void DumpPosition() const;
+
     // Asks the whole chain to stop before its next statement (any thread).
     void RequestStop();
     bool StopRequested() const;

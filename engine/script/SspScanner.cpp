@@ -32,19 +32,35 @@ bool StartsWith(const char* p, const char* end, const char* what) {
 
 int CSspInterpreter::FindCodeStart(std::string& literal) {
     const char* from = m_pPos;
+    CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
+    if (cache != nullptr) {
+        const CSspTokenCache::CLiteral* hit = cache->FindLiteral(from);
+        if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
+            literal.assign(from, hit->m_pOpener);
+            m_pPos = hit->m_pAfter;
+            return hit->m_nKind;
+        }
+    }
     for (const char* p = m_pPos; p < m_pEnd; ++p) {
         if (*p != '<' && *p != '-') {
             continue;
         }
+        int kind = 0;
+        std::size_t length = 0;
         if (StartsWith(p, m_pEnd, "<!--{")) {
-            literal.assign(from, p);
-            m_pPos = p + 5;
-            return 1;
+            kind = 1;
+            length = 5;
+        } else if (StartsWith(p, m_pEnd, "--{")) {
+            kind = 2;
+            length = 3;
         }
-        if (StartsWith(p, m_pEnd, "--{")) {
+        if (kind != 0) {
             literal.assign(from, p);
-            m_pPos = p + 3;
-            return 2;
+            m_pPos = p + length;
+            if (cache != nullptr) {
+                cache->StoreLiteral(from, CSspTokenCache::CLiteral{p, m_pPos, kind});
+            }
+            return kind;
         }
     }
     literal.assign(from, m_pEnd);

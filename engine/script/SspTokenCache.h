@@ -21,7 +21,19 @@ public:
         CSspStatement m_stmt;  // without computed values
         const char* m_pAfter;
     };
+    // A stretch of literal text up to the code opener that ends it.
+    struct CLiteral {
+        const char* m_pOpener;  // where the opener starts
+        const char* m_pAfter;   // just after the opener
+        int m_nKind;
+    };
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
+
+    const CLiteral* FindLiteral(const char* pos) const {
+        auto it = m_literals.find(pos);
+        return it == m_literals.end() ? nullptr : &it->second;
+    }
+    void StoreLiteral(const char* pos, CLiteral literal) { m_literals.emplace(pos, literal); }
 
     const CToken* FindToken(const char* pos) const {
         auto it = m_tokens.find(pos);
@@ -45,6 +57,7 @@ private:
     }
 
     std::unordered_map<const char*, CToken> m_tokens;
+    std::unordered_map<const char*, CLiteral> m_literals;
     StatementMap m_statements;
     StatementMap m_parens;
 };

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/LogSink.h"
+#include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspErrorLocation.h"
 #include "engine/script/SspHarness.h"
@@ -47,6 +49,50 @@ TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
         EXPECT_EQ(rc, kSspStopped) << text << interp.m_strError;
         EXPECT_EQ(response.m_output.size(), 5u) << text;
     }
+}
+
+class CCollectingSink : public CLogSink {
+public:
+    bool Deliver(const std::string& text) override {
+        m_lines.push_back(text);
+        return true;
+    }
+    std::vector<std::string> m_lines;
+};
+
+// Dumps the chain's position the first time a value is written.
+class CDumpingResponse : public CSspMemoryResponse {
+public:
+    explicit CDumpingResponse(CSspInterpreter& interp) : m_interp(interp) {}
+    void WriteValue(const CSspValue& value) override {
+        CSspMemoryResponse::WriteValue(value);
+        if (!m_dumped) {
+            m_dumped = true;
+            m_interp.DumpPosition();
+        }
+    }
+
+private:
+    CSspInterpreter& m_interp;
+    bool m_dumped = false;
+};
+
+TEST(InterpreterTest, DumpPositionNamesEveryCallOfTheChain) {
+    std::string path =
+        TempScript("set Local.a = 1;\nLocal.f(1);\nfunction f(x) write 'x'; endfunction\n");
+    auto sink = std::make_shared<CCollectingSink>();
+    g_log.SetWindow(sink);
+    CSspInterpreter interp;
+    CDumpingResponse response(interp);
+    int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
+    g_log.SetFolder(std::string());
+    EXPECT_EQ(rc, kSspDone) << interp.m_strError;
+    ASSERT_EQ(sink->m_lines.size(), 2u);
+    // The root stands after its call statement, the function after its write.
+    EXPECT_EQ(sink->m_lines[0].find("File: " + path + " called a function at offset 28."), 0u)
+        << sink->m_lines[0];
+    EXPECT_EQ(sink->m_lines[1].find("File: " + path + " hanged before offset 11."), 0u)
+        << sink->m_lines[1];
 }
 
 TEST(InterpreterTest, LoopErrorReportsItsPlaceOnEveryPass) {
