@@ -163,6 +163,11 @@ std::string CTestCert::KeyPem(const char* passPhrase) const {
 
 // ---- client ----------------------------------------------------------------
 
+struct CDripState {
+    int fd;
+    size_t bytes;
+};
+
 void CTestTlsClient::CFree::operator()(SSL_CTX* p) const {
     SSL_CTX_free(p);
 }
@@ -174,12 +179,10 @@ namespace {
 
 // A write BIO that sends a few bytes at a time, so the server sees records cut
 // across many segments.
-size_t g_dripBytes = 0;
-
 int DripWrite(BIO* bio, const char* data, int size) {
-    int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
-    size_t piece = std::min(static_cast<size_t>(size), g_dripBytes);
-    ssize_t n = send(fd, data, piece, MSG_NOSIGNAL);
+    const CDripState* drip = static_cast<const CDripState*>(BIO_get_data(bio));
+    size_t piece = std::min(static_cast<size_t>(size), drip->bytes);
+    ssize_t n = send(drip->fd, data, piece, MSG_NOSIGNAL);
     std::this_thread::sleep_for(std::chrono::microseconds(300));
     return n < 0 ? -1 : static_cast<int>(n);
 }
@@ -261,9 +264,9 @@ bool CTestTlsClient::Connect(int port, const Options& options) {
     BIO* read = BIO_new_socket(m_fd, BIO_NOCLOSE);
     BIO* write = read;
     if (options.dripBytes > 0) {
-        g_dripBytes = options.dripBytes;
+        m_drip = std::make_shared<CDripState>(CDripState{m_fd, options.dripBytes});
         write = BIO_new(DripMethod());
-        BIO_set_data(write, reinterpret_cast<void*>(static_cast<intptr_t>(m_fd)));
+        BIO_set_data(write, m_drip.get());
         SSL_set0_rbio(m_ssl.get(), read);
         SSL_set0_wbio(m_ssl.get(), write);
     } else {

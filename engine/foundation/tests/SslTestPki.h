@@ -106,6 +106,7 @@ private:
     void CloseSocket();
 
     int m_fd = -1;
+    std::shared_ptr<struct CDripState> m_drip;  // the slow writer's state, when used
     std::unique_ptr<SSL_CTX, CFree> m_ctx;
     std::unique_ptr<SSL, CFree> m_ssl;
     unsigned long m_error = 0;
