@@ -13,6 +13,11 @@ void CServerContextLink::InstallFor(CServerContextLink* link) {
     CSspContextLink::Install(link);
 }
 
+void CServerContextLink::InstallProcessLink() {
+    static CServerContextLink link(g_serverContext);
+    InstallFor(&link);
+}
+
 void CServerContextLink::Uninstall() {
     CSspServerLink::Install(nullptr);
     CSspContextLink::Install(nullptr);

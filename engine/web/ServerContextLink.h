@@ -18,6 +18,9 @@ public:
     static void InstallFor(CServerContextLink* link);
     // Removes whatever link is installed.
     static void Uninstall();
+    // Installs the link over g_serverContext. Programs call it once at start-up, before any
+    // run (the server, the studio and the system-script thread share it).
+    static void InstallProcessLink();
 
     // CSspServerLink. AcquireDataSource gives nullptr when no prefix maps the URL.
     CDataSource* AcquireDataSource(const std::string& url) override;
