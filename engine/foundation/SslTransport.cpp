@@ -138,6 +138,7 @@ void CSslTransport::LogFailure(int result, const char* format) {
 }
 
 bool CSslTransport::Handshake(CSocketConn& conn) {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_conn = &conn;
     if (!m_ssl) {
         g_log.Log("Accept Security Context Failed with error code %lx", 0UL);
@@ -154,6 +155,7 @@ bool CSslTransport::Handshake(CSocketConn& conn) {
 }
 
 long CSslTransport::Read(CSocketConn& conn, char* buffer, size_t size) {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_conn = &conn;
     if (!m_ssl || m_broken) {
         return -1;
@@ -176,6 +178,7 @@ long CSslTransport::Read(CSocketConn& conn, char* buffer, size_t size) {
 }
 
 bool CSslTransport::Write(CSocketConn& conn, const char* data, size_t length) {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_conn = &conn;
     if (!m_ssl || m_broken) {
         return false;
@@ -201,6 +204,10 @@ bool CSslTransport::Write(CSocketConn& conn, const char* data, size_t length) {
 }
 
 void CSslTransport::Shutdown(CSocketConn& conn) {
+    std::unique_lock<std::mutex> guard(m_lock, std::try_to_lock);
+    if (!guard.owns_lock()) {
+        return;  // the session is busy on its own thread; a goodbye now would race it
+    }
     m_conn = &conn;
     if (!m_ssl || m_broken) {
         return;

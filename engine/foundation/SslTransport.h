@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 
 #include "engine/foundation/ConnTransport.h"
 
@@ -39,7 +40,9 @@ public:
     // without one is a truncated stream (-1).
     long Read(CSocketConn& conn, char* buffer, size_t size) override;
     bool Write(CSocketConn& conn, const char* data, size_t length) override;
-    // Sends close notify once; does not wait for the peer's.
+    // Sends close notify once; does not wait for the peer's. Called from
+    // another thread (a connection broken from outside) while a call is under
+    // way, it sends nothing and leaves that call to fail on the closed socket.
     void Shutdown(CSocketConn& conn) override;
 
 private:
@@ -52,6 +55,7 @@ private:
     // the wire's (already logged by the connection, or a peer that left).
     void LogFailure(int result, const char* format);
 
+    std::mutex m_lock;  // one call on the session at a time
     std::unique_ptr<SSL, CSslDeleter> m_ssl;
     CSocketConn* m_conn = nullptr;  // the connection of the call in progress
     bool m_plainRequestHint;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -268,6 +270,37 @@ TEST_F(SslServerTest, SilentClientTimesOutInTheHandshake) {
     EXPECT_EQ(read, -1);
     EXPECT_TRUE(m_log->Has("Timeout receiving on socket"));
     EXPECT_FALSE(m_log->HasPrefix(kAcceptFailed));
+}
+
+// The console's disconnect: another thread closes a connection whose owner
+// waits for the client inside a read.
+TEST_F(SslServerTest, CloseFromAnotherThreadBreaksAWaitingRead) {
+    std::atomic<bool> done{false};
+    std::thread peer([this, &done] {
+        CTestTlsClient client;
+        ASSERT_TRUE(client.Connect(m_port, {}));
+        EXPECT_TRUE(client.Write("x"));
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    CSocketConn conn;
+    ASSERT_TRUE(m_listener.Accept(conn));
+    ASSERT_TRUE(m_ssl.Attach(conn));
+    conn.SetTimeout(30);
+    char buffer[8];
+    EXPECT_EQ(conn.Receive(buffer, sizeof buffer), 1);
+    std::thread breaker([&conn] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        conn.Close();
+    });
+    EXPECT_EQ(conn.Receive(buffer, sizeof buffer), -1);
+    breaker.join();
+    conn.Close();
+    EXPECT_FALSE(conn.IsOpen());
+    done = true;
+    peer.join();
+    EXPECT_FALSE(m_log->Has("Timeout receiving on socket"));
 }
 
 TEST_F(SslServerTest, ConnectionOutlivesFreedCredentials) {
