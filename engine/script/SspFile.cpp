@@ -250,3 +250,56 @@ void CSspFile::RunFunction(CSspCall& call, CSspValue& result, CSspValueList* res
 std::string CSspFile::Run(std::string_view arguments, std::int64_t waitMs) const {
     return RunOutcomeText(RunProgram(m_strPath, SplitCommandArguments(arguments), waitMs));
 }
+
+namespace {
+
+// The file object made by the declaration at `keyword`, or a new one registered under `name`.
+CSspFile& DeclaredFileAt(CSspInterpreter& interp, const std::string& name, const char* keyword) {
+    for (CSspDeclared& decl : interp.m_declared) {
+        if (decl.m_kind == CSspDeclKind::File && decl.m_pKeyword == keyword) {
+            return static_cast<CSspFile&>(*decl.m_pObject);
+        }
+    }
+    for (const CSspDeclared& decl : interp.m_declared) {
+        if (decl.m_kind != CSspDeclKind::Ldap && SspNameEquals(decl.m_strName, name)) {
+            throw CSspException(std::string(g_msg.m_nameInUse) + name, keyword);
+        }
+    }
+    try {
+        auto created = std::make_unique<CSspFile>(name);
+        CSspFile& file = *created;
+        interp.m_declared.push_back(
+            CSspDeclared{CSspDeclKind::File, name, keyword, std::move(created)});
+        return file;
+    } catch (const std::bad_alloc&) {
+        throw CSspException(g_msg.m_newFileUploadOutOfMemory, keyword);
+    }
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+CSspFile& DeclareSspFileUpload(CSspInterpreter& interp, const std::string& name,
+                               std::string_view source, const char* keyword) {
+    CSspFile& file = DeclaredFileAt(interp, name, keyword);
+    file.BindUpload(interp, source, keyword);
+    return file;
+}
+
+CSspFile& DeclareSspFile(CSspInterpreter& interp, const std::string& name, const CSspCall& args,
+                         const char* keyword) {
+    if (args.ArgCount() == 0) {
+        throw CSspException(g_msg.m_fileObjectSyntax, keyword);
+    }
+    std::string source = args.GetParamStr(0);
+    CSspFile& file = DeclaredFileAt(interp, name, keyword);
+    if (StartsWithNoCase(source, "request.")) {
+        file.BindUpload(interp, source, keyword);
+    } else {
+        file.SetServerFile(source, &interp, keyword);
+    }
+    return file;
+}

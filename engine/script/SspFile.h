@@ -111,3 +111,17 @@ private:
     std::string m_strPath;
     CLongBinary m_content;
 };
+
+// The declaration statements of file objects, for the statement executor once it has read
+// their tokens. A declaration that runs again (in a loop) rebinds the object it made the first
+// time; a new one takes a name no other declared object has ("The variable or function name
+// has been used. Please choose another one: " + name). Errors are CSspException at `keyword`.
+//
+// `FileUpload name = source`: `source` is the token after "=" ("Request.attach1").
+CSspFile& DeclareSspFileUpload(CSspInterpreter& interp, const std::string& name,
+                               std::string_view source, const char* keyword);
+// `file name(arguments)`: no argument raises the file-object syntax text; a first argument
+// that begins "request." (any case) declares an upload as above; any other is the path of a
+// server file (a second argument is accepted and has no effect on the path).
+CSspFile& DeclareSspFile(CSspInterpreter& interp, const std::string& name, const CSspCall& args,
+                         const char* keyword);

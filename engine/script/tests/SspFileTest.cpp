@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -278,6 +279,73 @@ TEST_F(FileObject, RunStartsTheFileAsAProgram) {
     CSspFile absent("a", m_root);
     absent.SetServerFile("absent.sh", &m_owner);
     EXPECT_EQ(Call(absent, "run").GetText().rfind("Error [2]: ", 0), 0u);
+}
+
+TEST_F(FileObject, PageCallsThroughADeclaredFile) {
+    Write("webroot/app/tool.sh",
+          "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/args.txt\"\nexit 3\n", true);
+    Write("webroot/lib/math.zrs", "function twice(n) return arg.n * 2; endfunction\n");
+    Write("webroot/app/page.zrp",
+          "<!--{ write f.run('x \"; rm -rf /\"', '5') || ' ' || m.twice(21); }-->");
+    CSspInterpreter page;
+    auto tool = std::make_unique<CSspFile>("f", m_root);
+    tool->SetServerFile("/app/tool.sh", &page);
+    auto math = std::make_unique<CSspFile>("m", m_root);
+    math->SetServerFile("/lib/math.zrs", &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "f", nullptr, std::move(tool)});
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(math)});
+    CSspMemoryResponse response;
+    int rc = page.RunPage(m_root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &response);
+    ASSERT_EQ(rc, kSspDone) << page.m_strError;
+    EXPECT_EQ(response.m_output, "3 42");
+    std::ifstream in(m_root + "/webroot/app/args.txt");
+    std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(args, "x|; rm -rf /|");
+}
+
+TEST_F(FileObject, Declarations) {
+    CFakeRequest request;
+    request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};
+    request.m_bytes = "bytes";
+    m_owner.m_pRequest = &request;
+    const char* keyword = kSource;
+
+    CSspCall none;
+    try {
+        DeclareSspFile(m_owner, "f", none, keyword);
+        ADD_FAILURE() << "declared without a source";
+    } catch (const CSspException& e) {
+        EXPECT_EQ(e.Message(),
+                  std::string("file object syntax: \r\nfile att1('request.attachment1'); "
+                              "// file upload  \r\nfile fs1('appInit.zrp');  // file on server "));
+        EXPECT_EQ(e.Position(), keyword);
+    }
+
+    CSspCall upload;
+    Prepare(upload, "", "", {Text("REQUEST.attach1")});
+    CSspFile& att = DeclareSspFile(m_owner, "att", upload, keyword);
+    EXPECT_TRUE(att.IsUpload());
+    EXPECT_EQ(att.Content().View(), "bytes");
+    // The same declaration again (a loop) rebinds its own object.
+    EXPECT_EQ(&DeclareSspFile(m_owner, "att", upload, keyword), &att);
+
+    CSspCall server;
+    Prepare(server, "", "", {Text("/lib/x.zrs"), Int(0)});
+    CSspFile& fs = DeclareSspFile(m_owner, "fs", server, keyword + 1);
+    EXPECT_FALSE(fs.IsUpload());
+    EXPECT_EQ(fs.Path(), CSspFile::DefaultRootFolder() + "/webroot/lib/x.zrs");
+    EXPECT_EQ(m_owner.FindDeclared(CSspDeclKind::File, "FS"), &fs);
+
+    CSspFile& up = DeclareSspFileUpload(m_owner, "up", "Request.attach1", keyword + 2);
+    EXPECT_EQ(up.Name(), "photo.jpg");
+    try {
+        DeclareSspFileUpload(m_owner, "ATT", "Request.attach1", keyword + 3);
+        ADD_FAILURE() << "a name declared twice";
+    } catch (const CSspException& e) {
+        EXPECT_EQ(e.Message(),
+                  "The variable or function name has been used. Please choose another one: ATT");
+    }
+    m_owner.m_pRequest = nullptr;
 }
 
 TEST_F(FileObject, AllocDataKeepsALargeEnoughBlock) {

@@ -6,6 +6,7 @@
 
 #include "engine/foundation/SspValue.h"
 #include "engine/script/FileIdUrl.h"
+#include "engine/script/SspHarness.h"
 #include "engine/script/SspTo.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/script/tests/BuiltinCall.h"
@@ -42,6 +43,15 @@ TEST_F(ToCipher, RoundTripAndWindowsCiphertext) {
     EXPECT_EQ(To("decipher", {Text(coded)}), "hello");
     To("destroyCipherKey");
     EXPECT_EQ(To("cipherKeyCreated"), "0");
+}
+
+TEST_F(ToCipher, ScriptRoundTrip) {
+    CSspRunResult run = RunSspText(
+        "To.createCipherKey('secret'); write To.cipher('hello') || ' ' || "
+        "To.decipher(To.cipher('hello')) || ' ' || To.cipherKeyCreated();",
+        false);
+    ASSERT_EQ(run.m_code, 0) << run.m_error;
+    EXPECT_EQ(run.m_output, "/nmUs9Q= hello 1");
 }
 
 TEST_F(ToCipher, LimitsAndMissingKey) {
