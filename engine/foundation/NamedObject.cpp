@@ -1,0 +1,211 @@
+#include "engine/foundation/NamedObject.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/foundation/LogWriter.h"
+
+namespace {
+
+// An abstract name fills sun_path after its leading NUL.
+constexpr size_t kMaxAbstractName = sizeof(sockaddr_un::sun_path) - 1;
+
+// How long a peer that connected may take to send its byte.
+constexpr int kRequestWaitMs = 1000;
+
+socklen_t MakeAddress(const std::string& root, const std::string& name, sockaddr_un& address) {
+    const std::string text = NamedObjectAddress(root, name);
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, text.data(), text.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + text.size());
+}
+
+class CFd {
+public:
+    explicit CFd(int fd) : m_fd(fd) {}
+    ~CFd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    CFd(const CFd&) = delete;
+    CFd& operator=(const CFd&) = delete;
+    int Get() const { return m_fd; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// A socket bound to the object's name; -1 with errno set on failure.
+int BindNamed(const std::string& root, const std::string& name, bool listening) {
+    CFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.Get() < 0) {
+        return -1;
+    }
+    sockaddr_un address;
+    const socklen_t length = MakeAddress(root, name, address);
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        return -1;
+    }
+    if (listening && ::listen(fd.Get(), 16) != 0) {
+        return -1;
+    }
+    return fd.Release();
+}
+
+// A connected socket to the object's name, or -1.
+int ConnectNamed(const std::string& root, const std::string& name) {
+    CFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.Get() < 0) {
+        return -1;
+    }
+    sockaddr_un address;
+    const socklen_t length = MakeAddress(root, name, address);
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        return -1;
+    }
+    return fd.Release();
+}
+
+}  // namespace
+
+std::string NamedObjectAddress(const std::string& root, const std::string& name) {
+    std::string text = "velmorin:" + name + ":" + root;
+    if (text.size() <= kMaxAbstractName) {
+        return text;
+    }
+    // FNV-1a: stable across programs and builds, which is all the name needs.
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : root) {
+        hash = (hash ^ c) * 1099511628211ull;
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof(digits), "%016llx", static_cast<unsigned long long>(hash));
+    text = "velmorin:" + name + "#" + digits;
+    if (text.size() > kMaxAbstractName) {
+        text.resize(kMaxAbstractName);
+    }
+    return text;
+}
+
+CNamedMutex::~CNamedMutex() {
+    Close();
+}
+
+CNamedMutex::Result CNamedMutex::Create(const std::string& root, const std::string& name) {
+    Close();
+    m_fd = BindNamed(root, name, false);
+    if (m_fd >= 0) {
+        return Result::kCreated;
+    }
+    return errno == EADDRINUSE ? Result::kExists : Result::kError;
+}
+
+void CNamedMutex::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+CNamedEvent::~CNamedEvent() {
+    Close();
+}
+
+bool CNamedEvent::Create(const std::string& root, const std::string& name) {
+    Close();
+    m_set = false;
+    m_fd = BindNamed(root, name, true);
+    return m_fd >= 0;
+}
+
+void CNamedEvent::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool CNamedEvent::Wait(int wakeFd) {
+    while (!m_set) {
+        if (m_fd < 0) {
+            errno = EBADF;
+            return false;
+        }
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int rc = ::poll(fds, wakeFd >= 0 ? 2 : 1, -1);
+        if (rc < 0) {
+            if (errno == EINTR) {
+                continue;  // a signal's handler writes to wakeFd when it matters
+            }
+            return false;
+        }
+        // Requests first: a set that arrived with the wake is not lost.
+        if ((fds[0].revents & POLLIN) != 0) {
+            TakeRequest();
+            continue;
+        }
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            errno = EIO;
+            return false;
+        }
+        if (wakeFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            return m_set;
+        }
+    }
+    return true;
+}
+
+bool CNamedEvent::TakeRequest() {
+    CFd peer(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+    if (peer.Get() < 0) {
+        return false;
+    }
+    ucred cred{};
+    socklen_t length = sizeof(cred);
+    if (::getsockopt(peer.Get(), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0) {
+        return false;
+    }
+    if (cred.uid != ::geteuid() && cred.uid != 0) {
+        g_log.Log("Stop request refused: process %ld of user %lu is neither this user nor root.",
+                  static_cast<long>(cred.pid), static_cast<unsigned long>(cred.uid));
+        return false;
+    }
+    // A peer that only tests whether the event exists closes without a byte.
+    pollfd fd = {peer.Get(), POLLIN, 0};
+    if (::poll(&fd, 1, kRequestWaitMs) <= 0) {
+        return false;
+    }
+    char byte = 0;
+    if (::recv(peer.Get(), &byte, 1, MSG_DONTWAIT) == 1) {
+        m_set = true;
+    }
+    return m_set;
+}
+
+bool CNamedEvent::Exists(const std::string& root, const std::string& name) {
+    CFd fd(ConnectNamed(root, name));
+    return fd.Get() >= 0;
+}
+
+bool CNamedEvent::Signal(const std::string& root, const std::string& name) {
+    CFd fd(ConnectNamed(root, name));
+    if (fd.Get() < 0) {
+        return false;
+    }
+    const char byte = 1;
+    return ::send(fd.Get(), &byte, 1, MSG_NOSIGNAL) == 1;
+}
