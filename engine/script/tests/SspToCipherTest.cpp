@@ -1,6 +1,9 @@
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +95,33 @@ TEST_F(ToCipher, KeyLifecycle) {
     std::string wrong = To("decipher", {Text(coded)});
     EXPECT_EQ(wrong.size(), 5u);
     EXPECT_NE(wrong, "hello");
+}
+
+TEST_F(ToCipher, ConcurrentPagesShareOneKey) {
+    // Pages on several threads race to make the key: exactly one wins, and every text is
+    // ciphered with a whole key, the winner's.
+    std::atomic<int> created{0};
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            if (g_sspToCipher.CreateKey("pass" + std::to_string(t))) {
+                ++created;
+            }
+            std::string first = g_sspToCipher.Cipher("hello");
+            for (int i = 0; i < 200; ++i) {
+                if (g_sspToCipher.Cipher("hello") != first ||
+                    g_sspToCipher.Decipher(first) != "hello") {
+                    ++mismatches;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(created.load(), 1);
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST_F(ToCipher, MissingParameters) {
