@@ -208,9 +208,10 @@ void CSspFile::CallServerMember(CSspCall& call, CSspValue& result) {
         }
         case kRun: {
             std::string arguments = call.ArgCount() > 0 ? call.GetParamStr(0) : std::string();
-            std::int64_t waitMs = call.ArgCount() > 1
-                                      ? RunWaitMs(std::atoi(call.GetParamStr(1).c_str()))
-                                      : kDefaultRunWaitMs;
+            std::int64_t waitMs =
+                call.ArgCount() > 1
+                    ? RunWaitMs(std::strtoll(call.GetParamStr(1).c_str(), nullptr, 10))
+                    : kDefaultRunWaitMs;
             result = CSspValue::FromText(Run(arguments, waitMs));
             break;
         }

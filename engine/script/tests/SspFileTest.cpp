@@ -271,6 +271,8 @@ TEST_F(FileObject, RunStartsTheFileAsAProgram) {
     std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(args, "a|; rm -rf /|");
     EXPECT_EQ(Call(tool, "run", {}, true).GetText(), "3");
+    // A wait beyond the integer range is clamped, not wrapped into a negative one.
+    EXPECT_EQ(Call(tool, "run", {Text(""), Text("99999999999")}).GetText(), "3");
 
     CSspFile slow("s", m_root);
     slow.SetServerFile("slow.sh", &m_owner);
