@@ -1,0 +1,63 @@
+// One listening address and port (HTTP or HTTPS). Its thread accepts connections and hands
+// each to the server-thread pool, which posts it to a server thread; a connection the pool
+// refuses is closed at once, unanswered.
+//
+// Made by Create(): the thread holds a reference of its own, so the object lives until
+// both the owner has dropped its reference and the thread has ended. Set the address, port
+// and SSL mark before Start. Stop may be called from any thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/foundation/SocketConn.h"
+
+class CServerThreadPool;
+
+class CListenerThread : public std::enable_shared_from_this<CListenerThread> {
+public:
+    static std::shared_ptr<CListenerThread> Create(CServerThreadPool* pool = nullptr);
+    ~CListenerThread();
+    CListenerThread(const CListenerThread&) = delete;
+    CListenerThread& operator=(const CListenerThread&) = delete;
+
+    // Starts the accept loop; false when no thread could be made.
+    bool Start();
+    // Polls the started flag every `interval`, at most `polls` times; true once it is set.
+    bool WaitStarted(int polls = 50,
+                     std::chrono::milliseconds interval = std::chrono::milliseconds(100));
+    // Sets the stop flag and closes the listening socket so that a waiting accept returns.
+    void Stop();
+    // Waits up to `timeout` for the thread to end; true when it has.
+    bool WaitForEnd(std::chrono::milliseconds timeout);
+
+    // The port actually bound (port 0 asks the system for a free one); 0 before listening.
+    int GetBoundPort() const { return m_nBoundPort.load(); }
+
+    std::string m_strAddress;  // empty: every address
+    int m_nPort = 80;
+    bool m_bSsl = false;
+    const std::int64_t m_timeStart;       // shown by the console as the listener's start
+    std::atomic<bool> m_bStarted{false};  // set while the accept loop runs
+
+private:
+    explicit CListenerThread(CServerThreadPool* pool);
+    void InitInstance();
+    // Waits out a back-off after a failed accept; false when stopped meanwhile.
+    bool BackOff(std::chrono::milliseconds wait);
+
+    CServerThreadPool* m_pPool;
+    std::mutex m_lock;  // guards the stop and end flags
+    std::condition_variable m_changed;
+    bool m_bStop = false;
+    bool m_bEnded = false;
+    std::atomic<int> m_nBoundPort{0};
+    CSocketConn m_listener;
+    std::thread m_thread;
+};

@@ -1,0 +1,225 @@
+#include "engine/web/RequestDispatch.h"
+
+#include <sys/stat.h>
+
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "engine/data/DataSource.h"
+#include "engine/data/DatabaseFile.h"
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/FilePaths.h"
+#include "engine/foundation/HtmlCodec.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SocketConn.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/FileIdUrl.h"
+#include "engine/script/SspApplication.h"
+#include "engine/script/SspContextLink.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/settings/ServerSettings.h"
+#include "engine/web/HttpRequest.h"
+#include "engine/web/HttpResponse.h"
+#include "engine/web/ServerContext.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsForbiddenPath(std::string_view path) {
+    return path.find("..") != std::string_view::npos || path.find("//") != std::string_view::npos ||
+           path.find('\\') != std::string_view::npos || path.find('\0') != std::string_view::npos;
+}
+
+// Sends what a finished run wrote; a run that wrote nothing still gets its headers.
+void FinishOutput(CHttpResponse& response) {
+    response.OpenOutput();
+    response.Finish();
+}
+
+}  // namespace
+
+CRequestDispatch::CRequestDispatch(CSocketConn& conn, int threadId, std::string rootFolder,
+                                   RunningHook running)
+    : m_conn(conn),
+      m_threadId(threadId),
+      m_rootFolder(std::move(rootFolder)),
+      m_running(std::move(running)) {}
+
+void CRequestDispatch::SetRunning(CSspInterpreter* interp) {
+    if (m_running) {
+        m_running(interp);
+    }
+}
+
+std::string CRequestDispatch::SafeExtension(const std::string& extension) {
+    std::string out;
+    for (char c : extension) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string CRequestDispatch::OutputFolder() const {
+    std::string folder = m_rootFolder + "/tmp";
+    return EnsureDirectory(folder) ? folder : m_rootFolder;
+}
+
+void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
+    const bool logHttp = g_settings.LogHttp;
+    // The URL is outside text: it goes into the log as an argument, never as a format.
+    const std::string logLine = m_conn.GetPeerAddressText() + " " + request.GetUrlFull() + " [" +
+                                std::to_string(m_threadId) + "]";
+    if (logHttp) {
+        g_log.Log("%s", logLine.c_str());
+    }
+    m_conn.DrainInput();
+
+    if (readResult != CHttpRequest::READ_OK) {
+        if (readResult != CHttpRequest::READ_FAILED) {
+            SendErrorPage(request, CHttpRequest::ReadErrorText(readResult), nullptr);
+        }
+    } else {
+        request.GetForm().Parse();
+        CHttpResponse response(&m_conn);
+        const std::string& path = request.GetUrl();
+        const std::string folder = Lower(request.GetUrlDir());
+        const std::string extension = Lower(request.GetExtension());
+        if (request.IsFileInDb()) {
+            ServeDynamicPage(request);
+        } else if (IsForbiddenPath(path)) {
+            // Before the folder redirects: "/../x/" must not probe outside the web root.
+            SendErrorPage(request, kInvalidAddress, nullptr);
+        } else if (Lower(path).starts_with("/log/")) {
+            SendErrorPage(request, kLogRefused, nullptr);
+        } else if (path.empty() || (extension.empty() && path.back() != '/')) {
+            response.Redirect(path + "/", true);
+        } else if (path.back() == '/') {
+            bool page = IsRegularFile(request.GetLocalPath() + "index.zrp");
+            response.Redirect(path + (page ? "index.zrp" : "index.html"), false);
+        } else if (folder.find("/script/") != std::string::npos && extension == "zrs") {
+            SendErrorPage(request, kScriptRefused, nullptr);
+        } else if (extension == "zrp") {
+            ServeDynamicPage(request);
+        } else {
+            response.Send(request.GetLocalPath());
+        }
+    }
+
+    if (logHttp) {
+        g_log.Log("%s sent.", logLine.c_str());
+    }
+}
+
+void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
+    const std::string folder = OutputFolder();
+    std::string file = folder + "/dyn" + std::to_string(m_threadId) + ".";
+    file += request.IsFileInDb() ? SafeExtension(request.GetExtension()) : std::string("html");
+
+    CHttpResponse response(&m_conn);
+    response.SetOutputFile(file);
+    CSspInterpreter interp;
+    SetRunning(&interp);
+    int rc = request.IsFileInDb()
+                 ? ServeDatabaseFile(interp, request, response)
+                 : interp.RunPage(request.GetLocalPath(), request.GetUrl(), &request, &response);
+    SetRunning(nullptr);
+
+    if (rc == kSspDone || rc == kSspReturned) {
+        FinishOutput(response);
+    } else if (rc == kSspError) {
+        SendErrorPage(request, interp.m_strError, &interp);
+    }
+}
+
+int CRequestDispatch::ServeDatabaseFile(CSspInterpreter& interp, CHttpRequest& request,
+                                        CHttpResponse& response) {
+    interp.m_strUrl = request.GetUrl();
+    std::unique_lock<std::recursive_mutex> runLock;
+    if (CSspContextLink* context = CSspContextLink::Current()) {
+        runLock = context->LockRun();
+    }
+    auto write = [&response](const void* data, size_t length) {
+        response.WriteBinary(data, length);
+    };
+    auto decode = [](const std::string& table, const std::string& keyColumn,
+                     const std::string& checkAndBody, const std::string& dataColumn) -> long {
+        return DecodeFileId(table, keyColumn, checkAndBody, dataColumn);
+    };
+    try {
+        CDataSource* source = interp.AcquireDataSource(nullptr);
+        DatabaseFile::SendFileFromUrl(*source, request.GetUrl(), g_settings.EncryptFileID, write,
+                                      decode);
+    } catch (const CSspException& e) {
+        interp.m_strError = e.Message();
+        return kSspError;
+    } catch (const std::bad_alloc&) {
+        interp.m_strError = g_msg.m_outOfMemory;
+        return kSspError;
+    }
+    response.CloseOutput();
+    return kSspDone;
+}
+
+void CRequestDispatch::SendErrorPage(CHttpRequest& request, const std::string& message,
+                                     CSspInterpreter* failed) {
+    const std::string text = message.empty() ? std::string(kNoErrorMessage) : message;
+    CHttpResponse response(&m_conn);
+    response.SetOutputFile(OutputFolder() + "/err" + std::to_string(m_threadId) + ".html");
+    response.SetErrorText(text);
+    response.SetExpires(0);
+
+    std::string url;
+    std::string file;
+    if (failed != nullptr && !failed->m_strErrorUrl.empty()) {
+        url = failed->m_strErrorUrl;
+        file = failed->m_strErrorPath;
+    } else {
+        CSspApplication* app = g_serverContext.FindApplication(Lower(request.GetUrlDir()));
+        std::string prefix = app != nullptr ? app->GetName() : std::string("/");
+        if (prefix.empty() || prefix.back() != '/') {
+            prefix += '/';
+        }
+        url = prefix + "error.zrp";
+        file = m_rootFolder + "/webroot" + url;
+    }
+
+    std::string shown = text;
+    // Without an error page of its own the message alone is shown: a missing error.zrp is
+    // no error of the request's.
+    if (IsRegularFile(file)) {
+        CSspInterpreter errorRun;
+        SetRunning(&errorRun);
+        int rc = errorRun.RunPage(file, url, &request, &response);
+        SetRunning(nullptr);
+        if (rc == kSspDone || rc == kSspReturned) {
+            FinishOutput(response);
+            return;
+        }
+        if (rc == kSspRedirected) {
+            return;  // the error page answered with its redirect
+        }
+        if (rc == kSspError) {
+            shown += "\r\n\r\nAdditional error: " + errorRun.m_strError;
+        }
+    }
+    HtmlEscape(shown, true);
+    response.SendHtmlError(shown);
+}

@@ -1,0 +1,97 @@
+// One pooled worker that serves accepted connections, one request each. It is idle or
+// serving; the pool claims an idle one (TryClaim), hands it a connection (Connection()) and
+// posts it WM_SERVE_CONNECTION; the thread reads the request with a 60-second deadline,
+// answers it (CRequestDispatch, or the console handler for "Brackmoor." commands), closes
+// the connection and becomes idle again. WM_QUIT ends it.
+//
+// Thread-safety: the busy flag, the current-request text and the running interpreter are
+// guarded by the thread's own lock; the pool's lock, when held, is taken before it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/foundation/SocketConn.h"
+#include "engine/web/ThreadMessageQueue.h"
+
+class CServerThreadPool;
+class CSspInterpreter;
+
+class CServerThread {
+public:
+    // Seconds a client has for its whole request head, and for each later wait.
+    static constexpr int kTimeoutSeconds = 60;
+
+    // A thread of `pool` serving pages under `rootFolder`. Nothing runs before Start.
+    CServerThread(CServerThreadPool* pool, std::string rootFolder);
+    // Ends the thread (WM_QUIT) and joins it; an abandoned thread is never destroyed.
+    ~CServerThread();
+    CServerThread(const CServerThread&) = delete;
+    CServerThread& operator=(const CServerThread&) = delete;
+
+    // Starts the thread and waits until its message loop runs. False when no thread could
+    // be made.
+    bool Start();
+
+    // Busy 0 becomes 1 (true); a busy thread gives false.
+    bool TryClaim();
+    bool IsBusy();
+    // The URL followed by " (https)" for an SSL connection, else " (http)".
+    void SetCurrentRequest(const std::string& url);
+    std::string GetCurrentRequest();
+    // Empties the current-request text and marks the thread idle.
+    void ReleaseToPool();
+
+    // The connection record the pool moves each accepted socket into. Only the pool (while
+    // the thread is claimed and not yet told) and the thread itself use it, except Shutdown.
+    CSocketConn& Connection() { return m_socket; }
+    // Breaks the current connection from another thread: blocked reads and writes return.
+    void BreakConnection();
+
+    void SetStartTime(std::int64_t time);
+    std::int64_t GetStartTime();
+    // The dotted address of the current client.
+    std::string GetPeerAddress();
+
+    // Posts a message to the thread's queue; false once the thread has ended.
+    bool Post(unsigned id, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+
+    // The kernel thread id (gettid), 0 before Start.
+    int GetThreadId() const { return m_threadId; }
+
+    // Waits up to `timeout` for the thread's loop to end; true when it has.
+    bool WaitForEnd(std::chrono::milliseconds timeout);
+    // Asks a running page to stop at its next statement.
+    void RequestStop();
+    // Writes where the running page stands to the log; false when none runs.
+    bool DumpPosition();
+    // Gives up a thread that did not end: it is detached and this object must never be
+    // destroyed (the thread may still touch it).
+    void Abandon();
+
+private:
+    void Run();
+    void OnServeConnection();
+    void SetInterpreter(CSspInterpreter* interp);
+
+    CServerThreadPool* m_pPool;
+    std::string m_rootFolder;
+    CThreadMessageQueue m_queue;
+    std::thread m_thread;
+    int m_threadId = 0;
+
+    std::mutex m_lock;  // guards every member below
+    std::condition_variable m_changed;
+    CSspInterpreter* m_pInterpreter = nullptr;
+    int m_nBusy = 0;
+    std::string m_strCurrentRequest;
+    std::int64_t m_timeStart = 0;
+    bool m_bRunning = false;
+    bool m_bEnded = false;
+
+    CSocketConn m_socket;
+};

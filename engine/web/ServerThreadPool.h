@@ -1,0 +1,67 @@
+// The pool of server threads behind the listeners (g_serverThreadPool). A connection goes to
+// the first idle thread in list order, else to a new thread while fewer than kMaxThreads
+// exist, else it is refused. Threads stay in the list, idle, until StopAll, so the list's
+// length is the peak since the last stop.
+//
+// Thread-safety: every member takes the pool's lock; a thread's own lock is taken after it,
+// never before.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CServerThread;
+class CSocketConn;
+
+class CServerThreadPool {
+public:
+    static constexpr std::size_t kMaxThreads = 50;
+    static constexpr const char* kDenied =
+        "New connection request denied. Number of active connection has reached 50. This could "
+        "be caused by a bad ODBC driver. Make sure your ODBC driver meets requirements.";
+
+    CServerThreadPool();
+    // Stops every thread (StopAll).
+    ~CServerThreadPool();
+    CServerThreadPool(const CServerThreadPool&) = delete;
+    CServerThreadPool& operator=(const CServerThreadPool&) = delete;
+
+    // The root folder that new threads serve under (g_rootDir by default).
+    void SetRootFolder(const std::string& root);
+    std::string GetRootFolder();
+
+    // Moves the accepted socket (with its peer and SSL mark) into a claimed thread and
+    // returns it; the caller posts it WM_SERVE_CONNECTION. nullptr after logging when every
+    // thread is busy and the pool is full, or no thread could be made; `accepted` then keeps
+    // its socket.
+    CServerThread* AssignConnection(CSocketConn& accepted);
+
+    // Breaks every busy thread's connection, tells every thread to quit and waits for each
+    // (the stop wait, 5000 ms by default). A thread that does not end in time is logged with
+    // where its page stands, asked to stop and abandoned. Empties the list. Returns 0, or -1
+    // when a thread was abandoned.
+    int StopAll();
+    void SetStopWait(std::chrono::milliseconds wait);
+
+    // For the console: "%s*%d*%s*%s\r\n" (client, thread id, assignment time, current
+    // request) for every busy thread but `asking`, then "watermark*%d\r\n\r\n" with the
+    // number of threads in the list.
+    std::string ListConnections(const CServerThread* asking);
+    // Breaks the connection of every busy thread whose id is `threadId`.
+    void DisconnectConnection(long threadId);
+
+    std::size_t GetThreadCount();
+    std::size_t GetBusyCount();
+
+private:
+    std::mutex m_lock;  // guards every member below
+    std::vector<std::unique_ptr<CServerThread>> m_threads;
+    std::string m_rootFolder;
+    std::chrono::milliseconds m_stopWait{5000};
+};
+
+extern CServerThreadPool g_serverThreadPool;
