@@ -17,6 +17,10 @@
 
 class CLogWriter;
 
+// Makes the page engine create a CSspEmailOut for every `email_out` declaration.
+// Call once at start-up, before any script runs.
+void RegisterEmailOutDeclaration();
+
 class CSspEmailOut : public CSspObject {
 public:
     // The boundary between the parts of a message with attachments.

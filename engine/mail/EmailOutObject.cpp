@@ -1,5 +1,6 @@
 // The script members of email_out and its use of the process's settings.
 #include <array>
+#include <memory>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
@@ -7,6 +8,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/mail/EmailOut.h"
 #include "engine/script/SspCall.h"
+#include "engine/script/SspObjectRegistry.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
 
@@ -53,7 +55,15 @@ std::string ValueBytes(const CSspValue& value) {
     return value.GetText();
 }
 
+std::unique_ptr<CSspObject> MakeEmailOut(const std::string& /*name*/) {
+    return std::make_unique<CSspEmailOut>();
+}
+
 }  // namespace
+
+void RegisterEmailOutDeclaration() {
+    CSspObjectRegistry::Instance().RegisterDeclaration("email_out", &MakeEmailOut);
+}
 
 std::string* CSspEmailOut::FieldByName(const std::string& name) {
     const CSspMember* member = FindSspMember(kMembers, name);

@@ -4,6 +4,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/mail/EmailOut.h"
 #include "engine/script/SspCall.h"
+#include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"
 
 namespace {
@@ -85,4 +86,30 @@ TEST(EmailOutObject, HeadersAndAttachmentsReachTheMessage) {
     // The binary's two bytes and the number's text, each in Base64.
     EXPECT_NE(text.find("filename=\"b.bin\"\r\n\r\nAAE=\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("filename=\"n.txt\"\r\n\r\nNw==\r\n"), std::string::npos) << text;
+}
+
+TEST(EmailOutObject, PagesDeclareAndUseIt) {
+    RegisterEmailOutDeclaration();
+    const struct {
+        const char* m_page;
+        const char* m_output;
+        const char* m_error;  // part of the error text; empty: the run succeeds
+    } cases[] = {
+        {"<!--{ email_out m; m.SetVar('subject', 'Hi there'); m.AddHeader('X-A: 1'); }-->"
+         "--{ m.subject; }--",
+         "Hi there", ""},
+        {"<!--{ email_out m; m.SetVar('bogus', 1); }-->", "", "Unknown Email_Out field: bogus"},
+        {"<!--{ email_out m; m.attach('a.txt'); }-->", "", "Missing parameter.attach"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_page);
+        CSspRunResult run = RunSspText(c.m_page);
+        EXPECT_EQ(run.m_output, c.m_output);
+        if (*c.m_error == '\0') {
+            EXPECT_EQ(run.m_code, 0) << run.m_error;
+        } else {
+            EXPECT_EQ(run.m_code, 1);
+            EXPECT_NE(run.m_error.find(c.m_error), std::string::npos) << run.m_error;
+        }
+    }
 }
