@@ -140,27 +140,28 @@ std::string ParseMailAddressList(std::string_view text) {
 }
 
 std::string DecodeEncodedWords(std::string_view text) {
-    std::string out(text);
+    // Built front to back, so decoded bytes are never read as another word.
+    std::string out;
     size_t from = 0;
     for (;;) {
-        size_t word = FindNoCase(out, "=?iso-", from);
-        if (word == std::string::npos) {
+        size_t word = FindNoCase(text, "=?iso-", from);
+        if (word == std::string_view::npos) {
             break;
         }
         // The word ends at the first "?=" that is not the "?Q?=" or "?B?=" opening its text.
         size_t end = word + 2;
-        while ((end = out.find("?=", end)) != std::string::npos && out[end - 2] == '?') {
+        while ((end = text.find("?=", end)) != std::string_view::npos && text[end - 2] == '?') {
             ++end;
         }
-        if (end == std::string::npos) {
+        if (end == std::string_view::npos) {
             break;
         }
-        size_t mark = out.rfind('?', end - 1);
-        if (mark == std::string::npos || mark <= word + 2) {
+        size_t mark = text.rfind('?', end - 1);
+        if (mark == std::string_view::npos || mark <= word + 2) {
             break;
         }
-        char kind = out[mark - 1];
-        std::string encoded = out.substr(mark + 1, end - mark - 1);
+        char kind = text[mark - 1];
+        std::string encoded(text.substr(mark + 1, end - mark - 1));
         std::string decoded(encoded.size() + 8, '\0');
         long count = 0;
         if (kind == 'B' || kind == 'b') {
@@ -175,11 +176,11 @@ std::string DecodeEncodedWords(std::string_view text) {
         if (count <= 0) {
             break;
         }
-        decoded.resize(static_cast<size_t>(count));
-        out.replace(word, end + 2 - word, decoded);
-        // Decoded bytes are never read as another word.
-        from = word + decoded.size();
+        out.append(text.substr(from, word - from));
+        out.append(decoded.data(), static_cast<size_t>(count));
+        from = end + 2;
     }
+    out.append(text.substr(from));
     return out;
 }
 
