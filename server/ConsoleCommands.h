@@ -24,7 +24,7 @@ class CSocketConn;
 struct CConsoleConnection {
     std::string m_address;   // the client's dotted address
     long m_threadId = 0;     // the serving thread's id
-    int64_t m_assigned = 0;  // when the connection was handed to it, seconds since 1970
+    std::string m_assigned;  // when the connection was handed to it (GetDateTimeStr2)
     std::string m_request;   // the full URL followed by " (http)" or " (https)"
 };
 
@@ -39,6 +39,12 @@ public:
     // Breaks the connection of every busy thread whose id is threadId.
     virtual void Disconnect(long threadId) = 0;
 };
+
+// Reads the pool's listing, "%s*%d*%s*%s\r\n" lines (client, thread id, assignment
+// time, request) ending in "watermark*%d\r\n\r\n", into busy; the request is everything
+// after the third '*', so a '*' inside it stays in it. Returns the watermark, 0 when the
+// listing has none.
+int ParseConnectionList(const std::string& listing, std::vector<CConsoleConnection>& busy);
 
 class CConsoleCommands {
 public:

@@ -4,8 +4,10 @@
 #include "engine/foundation/SslServer.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/web/ConsoleCommandHandler.h"
+#include "engine/web/ListenerThread.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerThread.h"
+#include "engine/web/ServerThreadPool.h"
 #include "server/ConsoleCommands.h"
 
 namespace {
@@ -23,18 +25,45 @@ private:
     CConsoleCommands& m_commands;
 };
 
+// The pool's listing, taken apart so that the console's rules for its fields apply.
 class CPoolConnections : public CConsoleConnections {
 public:
     int List(long /*askingThread*/, std::vector<CConsoleConnection>& busy) override {
         busy.clear();
-        return 0;
+        return ParseConnectionList(g_serverThreadPool.ListConnections(nullptr), busy);
     }
-    void Disconnect(long /*threadId*/) override {}
+    void Disconnect(long threadId) override { g_serverThreadPool.DisconnectConnection(threadId); }
+};
+
+// The HTTP or HTTPS listener.
+class CListenerWorker : public CServerWorker {
+public:
+    CListenerWorker(const std::string& address, int port, bool ssl)
+        : m_listener(CListenerThread::Create(&g_serverThreadPool)) {
+        m_listener->m_strAddress = address;
+        m_listener->m_nPort = port;
+        m_listener->m_bSsl = ssl;
+    }
+    bool Start() override { return m_listener->Start(); }
+    bool IsStarted() const override { return m_listener->m_bStarted.load(); }
+    int64_t StartTime() const override { return m_listener->m_timeStart; }
+    void RequestStop() override { m_listener->Stop(); }
+    bool WaitEnded(std::chrono::milliseconds timeout) override {
+        return m_listener->WaitForEnd(timeout);
+    }
+    // The thread holds a reference of its own: dropping ours leaves it valid.
+    void Abandon() override {}
+
+private:
+    std::shared_ptr<CListenerThread> m_listener;
 };
 
 }  // namespace
 
-CEngineParts::CEngineParts() = default;
+CEngineParts::CEngineParts() {
+    // The pool may have been built before the root folder text: name it now.
+    g_serverThreadPool.SetRootFolder(g_rootDir);
+}
 
 CEngineParts::~CEngineParts() {
     if (m_handler && CConsoleCommandHandler::Current() == m_handler.get()) {
@@ -63,9 +92,9 @@ void CEngineParts::FreeSsl() {
     FreeServerCredentials();
 }
 
-std::unique_ptr<CServerWorker> CEngineParts::MakeListener(const std::string& /*address*/,
-                                                          int /*port*/, bool /*ssl*/) {
-    return nullptr;
+std::unique_ptr<CServerWorker> CEngineParts::MakeListener(const std::string& address, int port,
+                                                          bool ssl) {
+    return std::make_unique<CListenerWorker>(address, port, ssl);
 }
 
 std::unique_ptr<CServerWorker> CEngineParts::MakeScheduler() {

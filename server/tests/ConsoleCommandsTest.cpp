@@ -113,14 +113,14 @@ TEST_F(ConsoleCommandsTest, TaskStatesFollowTheScheduler) {
 }
 
 TEST_F(ConsoleCommandsTest, GetReqListsOtherConnectionsWithTheirUrlsKeptInOneField) {
-    const int64_t assigned = 1765000200;
+    const std::string assigned = CSspDateTime(1765000200).GetDateTimeStr2();
     m_connections.m_busy = {
         {"127.0.0.1", 41, assigned, "/a/b.zrp?x=1 (http)"},
         {"10.0.0.9", 42, assigned, "/q*r.zrp?s=*\r\n (https)"},
         {"127.0.0.1", 7, assigned, "/asking (http)"},
     };
     m_connections.m_watermark = 3;
-    const std::string when = CSspDateTime(assigned).GetDateTimeStr2();
+    const std::string& when = assigned;
     EXPECT_EQ(m_commands.Answer("Brackmoor.GetReq", "", 7),
               "127.0.0.1*41*" + when + "*/a/b.zrp?x=1 (http)\r\n" + "10.0.0.9*42*" + when +
                   "*/q%2Ar.zrp?s=%2A%0D%0A (https)\r\n" + "watermark*3\r\n\r\n");
@@ -130,6 +130,26 @@ TEST_F(ConsoleCommandsTest, GetReqListsOtherConnectionsWithTheirUrlsKeptInOneFie
 TEST_F(ConsoleCommandsTest, GetReqWithNothingElseServedIsTheWatermarkAlone) {
     m_connections.m_watermark = 1;
     EXPECT_EQ(m_commands.GetReq(5), "watermark*1\r\n\r\n");
+}
+
+TEST(ConnectionListTest, ThePoolsListingIsTakenApartWithTheUrlWhole) {
+    std::vector<CConsoleConnection> busy;
+    EXPECT_EQ(ParseConnectionList("127.0.0.1*41*12/10/2026 10:00:00*/a*b?c=* (http)\r\n"
+                                  "10.0.0.2*42*12/10/2026 10:00:01*/x (https)\r\n"
+                                  "watermark*7\r\n\r\n",
+                                  busy),
+              7);
+    ASSERT_EQ(busy.size(), 2u);
+    EXPECT_EQ(busy[0].m_address, "127.0.0.1");
+    EXPECT_EQ(busy[0].m_threadId, 41);
+    EXPECT_EQ(busy[0].m_assigned, "12/10/2026 10:00:00");
+    EXPECT_EQ(busy[0].m_request, "/a*b?c=* (http)");
+    EXPECT_EQ(busy[1].m_request, "/x (https)");
+
+    busy.clear();
+    EXPECT_EQ(ParseConnectionList("watermark*0\r\n\r\n", busy), 0);
+    EXPECT_TRUE(busy.empty());
+    EXPECT_EQ(ParseConnectionList("", busy), 0);
 }
 
 TEST_F(ConsoleCommandsTest, RunNowHandsTheNumberToTheSchedulerOrLogsWhyNot) {
