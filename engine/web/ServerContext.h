@@ -98,7 +98,8 @@ public:
 
     // Sets a server variable; "ImporterScript", "Task3Script", "Task4Script" and
     // "Task5Script" (any case) set the script of task rows 1 to 4 instead, under the settings'
-    // task lock (taken after the context's).
+    // task lock (taken after the context's): a path relative to the root folder or a full
+    // path inside it, folded; one that leaves the root raises an error.
     void SetVar(const std::string& name, const CSspValue& value);
     // Server.CopyFile(source, destination): 1 when the file under the web root was copied
     // over the other; paths are folded and refused (0) when they leave the web root.

@@ -22,6 +22,7 @@ namespace {
 
 const char kNoSmtpHost[] = "Please specify SMTP host for notifier to work.";
 const char kNoAdminEmail[] = "Please set administrator email addresses.";
+const char kScriptOutsideRoot[] = "A task script must lie inside the root folder: ";
 
 enum Member : int {
     kLog,
@@ -240,9 +241,22 @@ void CServerContext::SetVar(const std::string& name, const CSspValue& value) {
     std::lock_guard lock(m_lock);
     for (const CTaskScriptName& task : kTaskScripts) {
         if (strcasecmp(name.c_str(), task.m_name) == 0) {
+            // The scheduler runs what this names: keep it inside the installation.
+            const std::string& root = m_settings.RootFolder();
+            std::string text = value.GetText();
+            std::string relative = text;
+            if (!text.empty() && text[0] == '/') {
+                relative = text.compare(0, root.size() + 1, root + "/") == 0
+                               ? text.substr(root.size() + 1)
+                               : std::string("..");
+            }
+            std::string script;
+            if (!ResolveUnder(root, relative, script)) {
+                throw CSspException(kScriptOutsideRoot + text);
+            }
             std::lock_guard taskLock(m_settings.TaskLock());
             RequireTasks(5, nullptr);
-            m_settings.m_tasks[task.m_row].m_scriptPath = value.GetText();
+            m_settings.m_tasks[task.m_row].m_scriptPath = script;
             return;
         }
     }

@@ -223,15 +223,31 @@ TEST_F(ServerContextTest, ServerVariablesAndMembers) {
 
 TEST_F(ServerContextTest, TaskScriptsGoToTheTaskTable) {
     m_settings->SetDefaultTasks();
-    PageResult r = Run(
-        "<!--{ Server.SetVar('task3script', 'new.zrs'); Server.SetVar('ImporterScript', 'i.zrs'); "
-        "}-->--{ Server.Task3Script; }--|--{ Server.ImporterScript; }--|--{ Server.Var('x', "
-        "'-'); }--|--{ Server.TaskEnabled('no such task'); }--");
+    const std::string script = m_root + "/webroot/script/";
+    PageResult r =
+        Run("<!--{ Server.SetVar('task3script', 'webroot/script/new.zrs'); "
+            "Server.SetVar('ImporterScript', '" +
+            script +
+            "x/../i.zrs'); }-->--{ Server.Task3Script; }--|--{ Server.ImporterScript; "
+            "}--|--{ Server.Var('task3script', '-'); }--|--{ Server.TaskEnabled('no "
+            "such task'); }--");
     EXPECT_EQ(r.m_code, 0) << r.m_error;
-    EXPECT_EQ(r.m_output, "new.zrs|i.zrs|-|0");
+    EXPECT_EQ(r.m_output, script + "new.zrs|" + script + "i.zrs|-|0");
+    {
+        std::lock_guard lock(m_settings->TaskLock());
+        EXPECT_EQ(m_settings->m_tasks[2].m_scriptPath, script + "new.zrs");
+        EXPECT_EQ(m_settings->m_tasks[1].m_scriptPath, script + "i.zrs");
+    }
+    for (std::string outside :
+         {std::string("/etc/evil.zrs"), std::string("../evil.zrs"), m_root + "/../evil.zrs"}) {
+        PageResult e = Run("<!--{ Server.SetVar('Task4Script', '" + outside + "'); }-->");
+        EXPECT_EQ(e.m_code, 1) << outside;
+        EXPECT_TRUE(
+            e.m_error.ends_with("A task script must lie inside the root folder: " + outside))
+            << e.m_error;
+    }
     std::lock_guard lock(m_settings->TaskLock());
-    EXPECT_EQ(m_settings->m_tasks[2].m_scriptPath, "new.zrs");
-    EXPECT_EQ(m_settings->m_tasks[1].m_scriptPath, "i.zrs");
+    EXPECT_EQ(m_settings->m_tasks[3].m_scriptPath, m_root + "/webroot/script/escalator.zrs");
 }
 
 TEST_F(ServerContextTest, CopyFileStaysInsideTheWebRoot) {
