@@ -167,7 +167,7 @@ bool CServerThread::DumpPosition() {
     return true;
 }
 
-void CServerThread::Abandon() {
+void CServerThread::Detach() {
     if (m_thread.joinable()) {
         m_thread.detach();
     }

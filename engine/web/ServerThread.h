@@ -28,7 +28,7 @@ public:
 
     // A thread of `pool` serving pages under `rootFolder`. Nothing runs before Start.
     CServerThread(CServerThreadPool* pool, std::string rootFolder);
-    // Ends the thread (WM_QUIT) and joins it; an abandoned thread is never destroyed.
+    // Ends the thread (WM_QUIT) and joins it.
     ~CServerThread();
     CServerThread(const CServerThread&) = delete;
     CServerThread& operator=(const CServerThread&) = delete;
@@ -69,9 +69,9 @@ public:
     void RequestStop();
     // Writes where the running page stands to the log; false when none runs.
     bool DumpPosition();
-    // Gives up a thread that did not end: it is detached and this object must never be
-    // destroyed (the thread may still touch it).
-    void Abandon();
+    // Gives up a thread for good: detached, it may still touch this object, which must then
+    // never be destroyed.
+    void Detach();
 
 private:
     void Run();

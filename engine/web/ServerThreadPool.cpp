@@ -1,5 +1,7 @@
 #include "engine/web/ServerThreadPool.h"
 
+#include <algorithm>
+
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
@@ -13,6 +15,26 @@ CServerThreadPool::CServerThreadPool() : m_rootFolder(g_rootDir) {}
 
 CServerThreadPool::~CServerThreadPool() {
     StopAll();
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto& thread : m_abandoned) {
+        if (!thread->WaitForEnd(m_stopWait)) {
+            thread->Detach();
+            (void)thread.release();
+        }
+    }
+    m_abandoned.clear();
+}
+
+void CServerThreadPool::ReapAbandoned() {
+    std::erase_if(m_abandoned, [](const std::unique_ptr<CServerThread>& thread) {
+        return thread->WaitForEnd(std::chrono::milliseconds(0));
+    });
+}
+
+std::size_t CServerThreadPool::GetAbandonedCount() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    ReapAbandoned();
+    return m_abandoned.size();
 }
 
 void CServerThreadPool::SetRootFolder(const std::string& root) {
@@ -78,14 +100,14 @@ int CServerThreadPool::StopAll() {
         if (!thread->DumpPosition()) {
             g_log.Log("Failed to dump debug information.");
         }
-        // A thread cannot be killed safely: its page is asked to stop, and the thread with
-        // everything it may still touch is left to itself.
+        // A thread cannot be killed safely: its page is asked to stop, and the thread is kept
+        // with everything it may still touch until it has ended.
         thread->RequestStop();
-        thread->Abandon();
-        (void)thread.release();
+        m_abandoned.push_back(std::move(thread));
         result = -1;
     }
     m_threads.clear();
+    ReapAbandoned();
     return result;
 }
 

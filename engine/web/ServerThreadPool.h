@@ -25,7 +25,8 @@ public:
         "be caused by a bad ODBC driver. Make sure your ODBC driver meets requirements.";
 
     CServerThreadPool();
-    // Stops every thread (StopAll).
+    // Stops every thread (StopAll); a thread set aside that still has not ended after the
+    // stop wait is detached and left to itself.
     ~CServerThreadPool();
     CServerThreadPool(const CServerThreadPool&) = delete;
     CServerThreadPool& operator=(const CServerThreadPool&) = delete;
@@ -42,8 +43,9 @@ public:
 
     // Breaks every busy thread's connection, tells every thread to quit and waits for each
     // (the stop wait, 5000 ms by default). A thread that does not end in time is logged with
-    // where its page stands, asked to stop and abandoned. Empties the list. Returns 0, or -1
-    // when a thread was abandoned.
+    // where its page stands, asked to stop and set aside: it is joined and freed by a later
+    // StopAll or the pool's end once it has ended, never killed. Empties the list. Returns 0,
+    // or -1 when a thread was set aside.
     int StopAll();
     void SetStopWait(std::chrono::milliseconds wait);
 
@@ -57,9 +59,15 @@ public:
     std::size_t GetThreadCount();
     std::size_t GetBusyCount();
 
+    // Threads set aside by StopAll that have not ended yet.
+    std::size_t GetAbandonedCount();
+
 private:
+    void ReapAbandoned();
+
     std::mutex m_lock;  // guards every member below
     std::vector<std::unique_ptr<CServerThread>> m_threads;
+    std::vector<std::unique_ptr<CServerThread>> m_abandoned;
     std::string m_rootFolder;
     std::chrono::milliseconds m_stopWait{5000};
 };

@@ -1,0 +1,134 @@
+// A listener on 127.0.0.1 (a free port) with its own server-thread pool over a temporary
+// root, and a raw-HTTP client for it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SocketConn.h"
+#include "engine/settings/ServerSettings.h"
+#include "engine/web/ListenerThread.h"
+#include "engine/web/ServerThreadPool.h"
+
+namespace serving_test {
+
+class CCapturedLog : public CLogSink {
+public:
+    bool Deliver(const std::string& text) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_lines.push_back(text);
+        return true;
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_lines;
+    }
+    bool Has(const std::string& text) {
+        auto lines = Lines();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_lines;
+};
+
+inline std::string ReadAll(CSocketConn& conn) {
+    std::string got;
+    char buffer[8192];
+    long n;
+    while ((n = conn.Receive(buffer, sizeof buffer)) > 0) {
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+// The body of an HTTP answer (after the blank line), or empty.
+inline std::string BodyOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+class ServingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_log = std::make_shared<CCapturedLog>();
+        g_log.SetWindow(m_log);
+        char pattern[] = "/tmp/serving-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_root = pattern;
+        std::filesystem::create_directories(m_root + "/webroot");
+        g_settings.GeneralMaxUpload = 10;
+        g_settings.MimeTextEncoding = "iso-8859-1";
+        g_settings.LogHttp = false;
+        g_settings.EncryptFileID = true;
+        g_settings.m_mimeMap.FillDefaults();
+        m_pool = std::make_unique<CServerThreadPool>();
+        m_pool->SetRootFolder(m_root);
+        StartListener();
+    }
+    void TearDown() override {
+        StopListener();
+        m_pool.reset();
+        g_log.SetFolder("");
+        std::filesystem::remove_all(m_root);
+    }
+
+    void StartListener() {
+        m_listener = CListenerThread::Create(m_pool.get());
+        m_listener->m_strAddress = "127.0.0.1";
+        m_listener->m_nPort = 0;
+        ASSERT_TRUE(m_listener->Start());
+        ASSERT_TRUE(m_listener->WaitStarted());
+        m_port = m_listener->GetBoundPort();
+    }
+    void StopListener() {
+        if (m_listener) {
+            m_listener->Stop();
+            EXPECT_TRUE(m_listener->WaitForEnd(std::chrono::seconds(30)));
+            m_listener.reset();
+        }
+    }
+
+    void WriteFile(const std::string& relative, const std::string& content) {
+        std::filesystem::path path(m_root + "/webroot/" + relative);
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+
+    // Connects, sends `request` and reads until the server closes.
+    std::string Fetch(const std::string& request) {
+        CSocketConn conn;
+        conn.SetTimeout(30);
+        if (!conn.Connect("127.0.0.1", m_port)) {
+            ADD_FAILURE() << "no connection";
+            return std::string();
+        }
+        conn.Send(request);
+        return ReadAll(conn);
+    }
+    std::string Get(const std::string& url) { return Fetch("GET " + url + " HTTP/1.0\r\n\r\n"); }
+
+    std::shared_ptr<CCapturedLog> m_log;
+    std::string m_root;
+    std::unique_ptr<CServerThreadPool> m_pool;
+    std::shared_ptr<CListenerThread> m_listener;
+    int m_port = 0;
+};
+
+}  // namespace serving_test
