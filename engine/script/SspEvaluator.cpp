@@ -416,3 +416,33 @@ CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
     }
     return value;
 }
+
+std::string CSspInterpreter::EvaluateWatch(const std::string& expression) {
+    const std::string text = "(" + expression + ")";
+    const char* savedPos = m_pPos;
+    const char* savedEnd = m_pEnd;
+    const std::string savedError = m_strError;
+    const bool savedWatch = m_bEvaluatingWatch;
+    std::string shown;
+    m_bEvaluatingWatch = true;
+    try {
+        m_pPos = text.data();
+        m_pEnd = text.data() + text.size();
+        CSspStatement stmt;
+        ReadParenthesized(stmt);
+        CSspValue value;
+        Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+        shown = value.GetText();
+    } catch (const CSspException& e) {
+        shown = e.Message();
+    } catch (const std::exception& e) {
+        shown = e.what();
+    } catch (...) {
+        shown = "Unknown error in " + m_strFilePath + ".";
+    }
+    m_bEvaluatingWatch = savedWatch;
+    m_pPos = savedPos;
+    m_pEnd = savedEnd;
+    m_strError = savedError;
+    return shown;
+}

@@ -18,6 +18,7 @@ class CSessionRecord;
 class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
+class CSspTokenCache;
 class CSspValue;
 
 // Result codes of a run and of ExecuteStatement.
@@ -110,6 +111,11 @@ public:
     // The value of the source [start, end) as one expression. Throws CSspException.
     CSspValue EvaluateText(const char* start, const char* end);
 
+    // The studio's watch: the value of `expression` as text, or the message of the error it
+    // raises. The position and error text of the run stay as they were.
+    std::string EvaluateWatch(const std::string& expression);
+    bool EvaluatingWatch() const { return m_bEvaluatingWatch; }
+
     // Deepest chain of function calls; one more raises a script error.
     static constexpr int kMaxCallDepth = 200;
 
@@ -154,6 +160,7 @@ private:
     void Reset();
 
     // Scanner: every operation reads from m_pPos up to m_pEnd and moves m_pPos.
+    CSspTokenCache* TokenCache();
     int FindCodeStart(std::string& literal);
     const char* NextToken(std::string& token);
     const char* ScanToken(std::string& token);
@@ -224,5 +231,6 @@ private:
     void SetErrorFile(CSspCall& call);
 
     std::atomic<bool> m_bStop{false};
-    bool m_bScanHitEnd = false;  // a scan looked at the end of the range: not cacheable
+    bool m_bScanHitEnd = false;
+    bool m_bEvaluatingWatch = false;  // a scan looked at the end of the range: not cacheable
 };

@@ -30,9 +30,14 @@ bool StartsWith(const char* p, const char* end, const char* what) {
 
 }  // namespace
 
+CSspTokenCache* CSspInterpreter::TokenCache() {
+    // Watch texts live outside the file: their positions must not enter its cache.
+    return m_pSourceFile != nullptr && !m_bEvaluatingWatch ? &m_pSourceFile->TokenCache() : nullptr;
+}
+
 int CSspInterpreter::FindCodeStart(std::string& literal) {
     const char* from = m_pPos;
-    CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
+    CSspTokenCache* cache = TokenCache();
     if (cache != nullptr) {
         const CSspTokenCache::CLiteral* hit = cache->FindLiteral(from);
         if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
@@ -74,7 +79,7 @@ const char* CSspInterpreter::NextToken(std::string& token) {
         m_bScanHitEnd = true;
         return m_pPos;
     }
-    CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
+    CSspTokenCache* cache = TokenCache();
     if (cache != nullptr) {
         // An entry scanned over a wider range (the whole file around a function body) is
         // valid only when it ends within this one.
@@ -281,7 +286,7 @@ void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, con
                                     bool toRangeEnd) {
     using Mode = CSspTokenCache::Mode;
     const Mode mode = parenthesized ? Mode::Parenthesized : Mode::ToSemicolon;
-    CSspTokenCache* cache = m_pSourceFile ? &m_pSourceFile->TokenCache() : nullptr;
+    CSspTokenCache* cache = TokenCache();
     const char* from = m_pPos;
     if (cache != nullptr) {
         const CSspTokenCache::CStatement* hit = cache->FindStatement(from, mode);

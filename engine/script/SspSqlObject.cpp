@@ -32,3 +32,7 @@ CSspValue CSspSqlObject::Evaluate(int from, int to) {
 CDataSource* CSspSqlObject::PageDataSource(const char* pos) {
     return m_interp.AcquireDataSource(pos);
 }
+
+bool CSspSqlObject::EvaluatingWatch() const {
+    return m_interp.EvaluatingWatch();
+}

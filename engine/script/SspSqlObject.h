@@ -17,6 +17,7 @@ public:
     std::vector<CSqlToken> Scan(const char* start, const char* end) override;
     CSspValue Evaluate(int from, int to) override;
     CDataSource* PageDataSource(const char* pos) override;
+    bool EvaluatingWatch() const override;
 
     CSspSql m_sql;
 

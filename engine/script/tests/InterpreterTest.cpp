@@ -95,6 +95,38 @@ TEST(InterpreterTest, DumpPositionNamesEveryCallOfTheChain) {
         << sink->m_lines[1];
 }
 
+// Evaluates watch expressions the first time a value is written, as the paused studio does.
+class CWatchingResponse : public CSspMemoryResponse {
+public:
+    explicit CWatchingResponse(CSspInterpreter& interp) : m_interp(interp) {}
+    void WriteValue(const CSspValue& value) override {
+        CSspMemoryResponse::WriteValue(value);
+        if (m_watches.empty()) {
+            for (const char* expression : {"Local.a * 10 + 1", "bar.x", "(1", "Local.f(4)"}) {
+                m_watches.push_back(m_interp.EvaluateWatch(expression));
+            }
+        }
+    }
+    std::vector<std::string> m_watches;
+
+private:
+    CSspInterpreter& m_interp;
+};
+
+TEST(InterpreterTest, WatchEvaluatesWithoutDisturbingTheRun) {
+    std::string path = TempScript(
+        "set Local.a = 4;\nwrite Local.a;\nwrite Local.a + 1;\n"
+        "function f(x) return arg.x * 2; endfunction\n");
+    CSspInterpreter interp;
+    CWatchingResponse response(interp);
+    int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
+    EXPECT_EQ(rc, kSspDone) << interp.m_strError;
+    EXPECT_EQ(response.m_output, "45");
+    EXPECT_EQ(response.m_watches,
+              (std::vector<std::string>{"41", "Unknown Object: bar", "Missing ending )", "8"}));
+    EXPECT_EQ(interp.m_strError, "");
+}
+
 TEST(InterpreterTest, LoopErrorReportsItsPlaceOnEveryPass) {
     // The statement is scanned once and then taken from the token cache; the error on the
     // third pass must still name its own line and column.
