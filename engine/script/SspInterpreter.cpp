@@ -20,6 +20,17 @@ namespace {
 
 const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
 
+thread_local int t_runDepth = 0;
+
+// The number of runs active on this thread, this one included.
+struct CRunDepth {
+    int m_depth;
+    CRunDepth() : m_depth(++t_runDepth) {}
+    ~CRunDepth() { --t_runDepth; }
+    CRunDepth(const CRunDepth&) = delete;
+    CRunDepth& operator=(const CRunDepth&) = delete;
+};
+
 // Thrown through a caller's frames when a called function was stopped from outside.
 struct CSspStopSignal {};
 
@@ -140,7 +151,14 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
                              CSspRequestObject* request, CSspResponseObject* response,
                              const std::string& function, const CSspValueList* args,
                              CSspValue* result, CSspValueList* resultArray) {
+    // Runs nest on one thread through functions, file objects and their functions alike;
+    // counting them per thread bounds the stack whichever way a page recurses.
+    CRunDepth depth;
     Clear();
+    if (depth.m_depth > kMaxCallDepth + 1) {
+        m_strError = kCallsTooDeep;
+        return kSspError;
+    }
     if (!LoadSource(path, url, function)) {
         return kSspError;
     }
@@ -399,9 +417,6 @@ void CSspInterpreter::CallObjectMethod(CSspCall& call, CSspValue& result) {
 }
 
 void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {
-    if (m_nDepth >= kMaxCallDepth) {
-        throw CSspException(kCallsTooDeep, call.m_pPos);
-    }
     CSspInterpreter child(m_pRoot);
     child.m_nDepth = m_nDepth + 1;
     m_pChild = &child;

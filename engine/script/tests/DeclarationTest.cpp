@@ -50,6 +50,15 @@ TEST_F(DeclarationTest, FileObjectCallsFunctionsAndFillsArrays) {
     EXPECT_EQ(r.m_output, "42|2pq");
 }
 
+TEST_F(DeclarationTest, RecursionThroughFileObjectsEndsInDepthError) {
+    Write("loop.zrs", "function g(n) file me('loop.zrs'); return me.g(arg.n + 1); endfunction\n");
+    std::string page = Write("deep.zrp", "<!--{ file f('loop.zrs'); }-->--{ f.g(1); }--");
+    CSspRunResult r = RunSspFile(page, "/x/deep.zrp");
+    EXPECT_EQ(r.m_code, 1);
+    EXPECT_NE(r.m_error.find("Function calls are nested too deeply (more than 200 levels)."),
+              std::string::npos);
+}
+
 // Records what a mail declaration hands its object.
 class CRecordingObject : public CSspObject {
 public:
