@@ -1,0 +1,398 @@
+// The program itself, run from an installation root of its own on 127.0.0.1.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/foundation/NamedObject.h"
+#include "server/tests/ServerTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr const char* kStopEvent = "Tallgrove2stopEvent";
+
+// A port nothing listens on right now.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    socklen_t length = sizeof(a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A socket listening on 127.0.0.1:port, or -1.
+int ListenOn(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(fd, 5) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A client connection to 127.0.0.1:port whose reads give up after 10 s.
+int Connect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends text, ends the sending side and reads until the server closes (or the read limit
+// passes).
+std::string Exchange(int port, const std::string& text) {
+    const int fd = Connect(port);
+    if (fd < 0) {
+        return "(no connection)";
+    }
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    // The end of what we send: a command without its empty line is read to here.
+    ::shutdown(fd, SHUT_WR);
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return reply;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+// Runs a shell-free command line; its exit status.
+int RunCommand(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return -1;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// An installation root with the program, settings and a page to fetch.
+class CInstallation {
+public:
+    explicit CInstallation(std::vector<std::string> settings = {}) : m_port(FreePort()) {
+        for (const char* folder : {"bin", "etc", "webroot/log", "tmp", "mail", "data", "certs"}) {
+            fs::create_directories(Root() + "/" + folder);
+        }
+        fs::copy_file(VELMORIN_TALLGROVE, Program());
+        std::ofstream(Root() + "/webroot/index.html") << "hello from the root";
+        settings.insert(settings.begin(), {"GeneralTcpipAddress=127.0.0.1", "FQDN=127.0.0.1",
+                                           "GeneralTcpipPort=" + std::to_string(m_port),
+                                           "DbOdbcConnectString=ODBC;DSN=zr2;"});
+        std::ofstream conf(Root() + "/etc/velmorin.conf");
+        for (const std::string& line : settings) {
+            conf << line << "\n";
+        }
+    }
+    ~CInstallation() {
+        for (pid_t pid : m_started) {
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
+    }
+
+    const std::string& Root() const { return m_root.Path(); }
+    std::string Program() const { return Root() + "/bin/Tallgrove"; }
+    int Port() const { return m_port; }
+
+    // Starts "Tallgrove -NormalApp" (never as a service: no notification socket).
+    pid_t Start() {
+        std::string program = Program();
+        std::string flag = "-NormalApp";
+        char* argv[] = {program.data(), flag.data(), nullptr};
+        std::vector<std::string> variables;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string v = *e;
+            if (!v.starts_with("NOTIFY_SOCKET=") && !v.starts_with("INVOCATION_ID=")) {
+                variables.push_back(v);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& v : variables) {
+            envp.push_back(v.data());
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        pid_t pid = 0;
+        const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        m_started.push_back(pid);
+        return pid;
+    }
+
+    // Waits until the server runs (its stop event exists); false after 20 s.
+    bool WaitRunning() const {
+        for (int i = 0; i < 2000; ++i) {
+            if (CNamedEvent::Exists(Root(), kStopEvent)) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    // The exit status of pid, waiting up to 60 s; -1 when it does not end.
+    int WaitExit(pid_t pid) {
+        for (int i = 0; i < 6000; ++i) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                std::erase(m_started, pid);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+    // Every log line of the day files, without the time stamp.
+    std::vector<std::string> Log() const {
+        std::vector<std::string> lines;
+        for (const auto& entry : fs::directory_iterator(Root() + "/webroot/log")) {
+            std::ifstream file(entry.path(), std::ios::binary);
+            std::stringstream text;
+            text << file.rdbuf();
+            for (std::string& line : SplitLines(text.str())) {
+                lines.push_back(line.size() >= 20 ? line.substr(20) : line);
+            }
+        }
+        return lines;
+    }
+    bool Logged(const std::string& line) const {
+        for (const std::string& l : Log()) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    CTempRoot m_root;
+    int m_port;
+    std::vector<pid_t> m_started;
+};
+
+TEST(TallgroveTest, ServesRefusesASecondServerAndStopsEachWay) {
+    enum class Stop { kEvent, kSigterm, kSigint };
+    for (Stop how : {Stop::kEvent, Stop::kSigterm, Stop::kSigint}) {
+        CInstallation installation;
+        const pid_t server = installation.Start();
+        ASSERT_TRUE(installation.WaitRunning());
+
+        const std::string page = Exchange(installation.Port(), "GET /index.html HTTP/1.0\r\n\r\n");
+        EXPECT_TRUE(page.starts_with("HTTP/1.0 200 OK\r\n")) << page;
+        EXPECT_TRUE(page.ends_with("hello from the root")) << page;
+
+        if (how == Stop::kEvent) {
+            const pid_t second = installation.Start();
+            EXPECT_NE(installation.WaitExit(second), 0);
+            EXPECT_TRUE(installation.Logged("A Velmorin Server 2 is already running."));
+            EXPECT_TRUE(CNamedEvent::Exists(installation.Root(), kStopEvent));
+            ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+        } else {
+            ::kill(server, how == Stop::kSigterm ? SIGTERM : SIGINT);
+        }
+        EXPECT_EQ(installation.WaitExit(server), 0);
+        const std::vector<std::string> log = installation.Log();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "Velmorin Server ended.");
+        EXPECT_FALSE(CNamedEvent::Exists(installation.Root(), kStopEvent));
+        const int fd = ListenOn(installation.Port());
+        EXPECT_GE(fd, 0) << "the port is still taken";
+        ::close(fd);
+    }
+}
+
+TEST(TallgroveTest, AKilledServerLeavesNothingThatStopsTheNextOne) {
+    CInstallation installation;
+    const pid_t first = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    ::kill(first, SIGKILL);
+    installation.WaitExit(first);
+
+    const pid_t next = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    EXPECT_FALSE(installation.Logged("A Velmorin Server 2 is already running."));
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(next), 0);
+}
+
+TEST(TallgroveTest, ATakenPortFailsTheStart) {
+    CInstallation installation;
+    const int taken = ListenOn(installation.Port());
+    ASSERT_GE(taken, 0);
+    const pid_t server = installation.Start();
+    EXPECT_NE(installation.WaitExit(server), 0);
+    ::close(taken);
+    EXPECT_TRUE(installation.Logged("Web server failed to start."));
+    EXPECT_EQ(installation.Log().back(), "Velmorin Server ended.");
+    EXPECT_FALSE(CNamedEvent::Exists(installation.Root(), kStopEvent));
+}
+
+TEST(TallgroveTest, ConsoleCommandsOverTheHttpPort) {
+    CInstallation installation;
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    const int port = installation.Port();
+
+    const std::string tasks = Exchange(port, "Brackmoor.GetTask\r\n\r\n");
+    const std::vector<std::string> lines = SplitLines(tasks);
+    ASSERT_GE(lines.size(), 4u) << tasks;
+    EXPECT_TRUE(lines[0].starts_with("0*Web Server*http://127.0.0.1:" + std::to_string(port) + "*"))
+        << lines[0];
+    EXPECT_GT(lines[0].size(),
+              ("0*Web Server*http://127.0.0.1:" + std::to_string(port) + "*").size());
+    EXPECT_EQ(lines[1], "1*Secure Web Server*https://127.0.0.1*Disabled");
+    EXPECT_EQ(lines[2], "2*Email Sender*Outgoing email server not set yet*Disabled");
+    EXPECT_TRUE(tasks.ends_with("\r\n\r\n"));
+
+    // A connection that sends nothing is listed, and dropped on request.
+    const int silent = Connect(port);
+    ASSERT_GE(silent, 0);
+    std::string listing;
+    std::string prefix = "127.0.0.1*";
+    for (int i = 0; i < 500 && listing.find(prefix) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+        listing = Exchange(port, "Brackmoor.GetReq\r\n\r\n");
+    }
+    const size_t at = listing.find(prefix);
+    ASSERT_NE(at, std::string::npos) << listing;
+    const long threadId = std::atol(listing.c_str() + at + prefix.size());
+    EXPECT_GT(threadId, 0);
+    EXPECT_NE(listing.find("\r\nwatermark*"), std::string::npos) << listing;
+    EXPECT_TRUE(listing.ends_with("\r\n\r\n")) << listing;
+
+    EXPECT_EQ(Exchange(port, "Brackmoor.Disconnect " + std::to_string(threadId) + "\r\n"), "");
+    char byte = 0;
+    EXPECT_EQ(::recv(silent, &byte, 1, 0), 0) << "the silent connection was not dropped";
+    ::close(silent);
+
+    EXPECT_EQ(Exchange(port, "Brackmoor.Unknown\r\n\r\n"), "");
+    EXPECT_EQ(Exchange(port, "Brackmoor.RunNow 3\r\n\r\n"), "");
+    EXPECT_TRUE(installation.Logged("Script Thread not running"));
+
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// A certificate made by openssl req in certs/ of the root; its serial reads "0102".
+bool MakeCertificate(const std::string& root, const std::string& subject) {
+    const std::string key = root + "/certs/server.key";
+    const int rc = RunCommand({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                               "-keyout", key, "-out", root + "/certs/server.pem", "-subj",
+                               "/CN=" + subject, "-days", "2", "-set_serial", "0x0102"});
+    ::chmod(key.c_str(), 0600);
+    return rc == 0;
+}
+
+TEST(TallgroveTest, HttpsWithTheChosenCertificate) {
+    const int sslPort = FreePort();
+    CInstallation installation({"GeneralSslPort=" + std::to_string(sslPort),
+                                "SecurityCertName=tallgrove TEST",
+                                "SecurityCertIssuer=Tallgrove Test", "SecurityCertSerial=0102"});
+    ASSERT_TRUE(MakeCertificate(installation.Root(), "Tallgrove Test"));
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+
+    const std::string url = "https://127.0.0.1:" + std::to_string(sslPort) + "/index.html";
+    const std::string out = installation.Root() + "/tmp/curl.out";
+    EXPECT_EQ(RunCommand({"curl", "-s", "-k", "--tlsv1.2", "-o", out, url}), 0);
+    std::ifstream body(out);
+    std::string text((std::istreambuf_iterator<char>(body)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "hello from the root");
+
+    const std::string peer = "127.0.0.1:" + std::to_string(sslPort);
+    EXPECT_NE(RunCommand({"openssl", "s_client", "-connect", peer, "-tls1", "-cipher",
+                          "DEFAULT@SECLEVEL=0"}),
+              0);
+    EXPECT_NE(RunCommand({"curl", "-s", "-k", "--tlsv1.0", "--tls-max", "1.1", url}), 0);
+
+    const std::vector<std::string> lines =
+        SplitLines(Exchange(installation.Port(), "Brackmoor.GetTask\r\n\r\n"));
+    ASSERT_GE(lines.size(), 2u);
+    const std::string secure = "1*Secure Web Server*https://127.0.0.1:" + std::to_string(sslPort);
+    EXPECT_TRUE(lines[1].starts_with(secure + "*")) << lines[1];
+    EXPECT_FALSE(lines[1].ends_with("*Disabled"));
+    EXPECT_FALSE(lines[1].ends_with("*Stopped"));
+
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+TEST(TallgroveTest, ACertificateNamedButMissingFailsTheStart) {
+    CInstallation installation({"GeneralSslPort=" + std::to_string(FreePort()),
+                                "SecurityCertName=nobody", "SecurityCertIssuer=nobody",
+                                "SecurityCertSerial=0A0B"});
+    ASSERT_TRUE(MakeCertificate(installation.Root(), "Tallgrove Test"));
+    const pid_t server = installation.Start();
+    EXPECT_NE(installation.WaitExit(server), 0);
+    EXPECT_TRUE(installation.Logged("Certificate [0A0B] not found."));
+    EXPECT_TRUE(installation.Logged("Failed to initialize SSL."));
+    EXPECT_EQ(installation.Log().back(), "Velmorin Server ended.");
+}
+
+}  // namespace
