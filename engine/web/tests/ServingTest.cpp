@@ -1,8 +1,14 @@
 // Requests over a real socket through the listener, the pool and the dispatcher.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include <unistd.h>
+
+#include "engine/settings/RootFolder.h"
 #include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/RequestDispatch.h"
 #include "engine/web/ServerThread.h"
@@ -131,6 +137,30 @@ TEST_F(ServingTest, ErrorPagesShowTheFailure) {
               std::string::npos)
         << both;
     EXPECT_NE(both.find("Unknown Object: nobody"), std::string::npos) << both;
+}
+
+TEST_F(ServingTest, FormValueReachesAProgramAsOnePlainArgument) {
+    // Server files must lie inside the process's own root, so this one serves from there.
+    StopListener();
+    m_pool = std::make_unique<CServerThreadPool>();
+    m_pool->SetRootFolder(g_rootDir);
+    StartListener();
+    const std::string folder = "serving-" + std::to_string(getpid());
+    const std::string web = g_rootDir + "/webroot/" + folder;
+    std::filesystem::create_directories(web);
+    const std::string seen = m_root + "/seen.txt";
+    std::ofstream(web + "/tool.sh")
+        << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > '" + seen + "'\nexit 3\n";
+    std::filesystem::permissions(web + "/tool.sh", std::filesystem::perms::owner_all);
+    std::ofstream(web + "/run.zrp")
+        << "<!--{ file tool('tool.sh'); }-->ran=--{ tool.run('\"' || Request.v || '\"'); }--";
+
+    std::string answer = Get("/" + folder + "/run.zrp?v=;%20rm%20-rf%20/");
+    std::filesystem::remove_all(web);
+    EXPECT_EQ(BodyOf(answer), "ran=3") << answer;
+    std::ifstream in(seen);
+    std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(args, "1|; rm -rf /");
 }
 
 TEST_F(ServingTest, SilentPageStillAnswersWithItsHeaders) {
