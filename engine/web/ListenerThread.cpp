@@ -9,10 +9,10 @@
 #include "engine/web/ServerThreadPool.h"
 
 std::shared_ptr<CListenerThread> CListenerThread::Create(CServerThreadPool* pool) {
-    return std::shared_ptr<CListenerThread>(new CListenerThread(pool));
+    return std::make_shared<CListenerThread>(CKey{}, pool);
 }
 
-CListenerThread::CListenerThread(CServerThreadPool* pool)
+CListenerThread::CListenerThread(CKey, CServerThreadPool* pool)
     : m_timeStart(CSspDateTime::Now()), m_pPool(pool != nullptr ? pool : &g_serverThreadPool) {}
 
 CListenerThread::~CListenerThread() {

@@ -21,8 +21,11 @@
 class CServerThreadPool;
 
 class CListenerThread : public std::enable_shared_from_this<CListenerThread> {
+    struct CKey {};  // only Create makes listeners
+
 public:
     static std::shared_ptr<CListenerThread> Create(CServerThreadPool* pool = nullptr);
+    CListenerThread(CKey, CServerThreadPool* pool);
     ~CListenerThread();
     CListenerThread(const CListenerThread&) = delete;
     CListenerThread& operator=(const CListenerThread&) = delete;
@@ -47,7 +50,6 @@ public:
     std::atomic<bool> m_bStarted{false};  // set while the accept loop runs
 
 private:
-    explicit CListenerThread(CServerThreadPool* pool);
     void InitInstance();
     // Waits out a back-off after a failed accept; false when stopped meanwhile.
     bool BackOff(std::chrono::milliseconds wait);
