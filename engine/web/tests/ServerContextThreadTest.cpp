@@ -73,7 +73,7 @@ protected:
             std::ofstream(path) << "<!--{ Session.logon('" << user << "'); Session.SetVar('n', "
                                 << t << "); App.Init(); App.SetVar('last', '" << user
                                 << "'); Server.SetVar('hits', 1); sql c = select id from t; "
-                                   "c.fetch(); SessMan.PrepareForFetch(); }-->--{ Session.n; "
+                                   "c.fetch(); }-->--{ Session.n; "
                                    "}--|--{ c.id; }--|--{ Session.SessionID; }--";
             workers.emplace_back([&, t, url, path] {
                 for (int i = 0; i < runs; ++i) {
