@@ -212,6 +212,7 @@ TEST(MimeReader, DeepNestingBecomesAnAttachment) {
 }
 
 TEST(MimeReader, OddBytesAreSafe) {
+    static const char kNulBytes[] = "From: a\0b@x.org\r\n\r\nbo\0dy";
     const std::string inputs[] = {
         "",
         "\n",
@@ -221,7 +222,7 @@ TEST(MimeReader, OddBytesAreSafe) {
         "Subject: =?iso-8859-1?Q?never closed",
         "Content-Type: multipart/mixed; boundary=\"\"\r\n\r\n",
         "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD",
-        std::string("From: a\0b@x.org\r\n\r\nbo\0dy", 27),
+        std::string(kNulBytes, sizeof kNulBytes - 1),
         "Content-Type: multipart/mixed; boundary=q\n\n--q\n--q\n--q--",
     };
     for (const std::string& input : inputs) {
