@@ -342,9 +342,11 @@ std::vector<std::string> CServerContext::ListSessions() {
                            CSspDateTime(s->GetStartTime()).GetDateTimeStr() + "\n" +
                            CSspDateTime(s->GetLastAccess()).GetDateTimeStr() + "\n" +
                            s->GetAppPath();
-        auto greater = std::find_if(lines.begin(), lines.end(), [&](const std::string& other) {
-            return strcasecmp(other.c_str(), line.c_str()) > 0;
-        });
+        // Before the first greater line, so equal lines keep their creation order.
+        auto greater = std::upper_bound(lines.begin(), lines.end(), line,
+                                        [](const std::string& a, const std::string& b) {
+                                            return strcasecmp(a.c_str(), b.c_str()) < 0;
+                                        });
         lines.insert(greater, std::move(line));
     }
     return lines;
