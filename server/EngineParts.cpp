@@ -2,12 +2,16 @@
 
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/SslServer.h"
+#include "engine/mail/EmailOut.h"
+#include "engine/script/SspToCipher.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/ListenerThread.h"
 #include "engine/web/ServerContext.h"
+#include "engine/web/ServerContextLink.h"
 #include "engine/web/ServerThread.h"
 #include "engine/web/ServerThreadPool.h"
+#include "engine/web/SystemScriptThread.h"
 #include "server/ConsoleCommands.h"
 
 namespace {
@@ -33,6 +37,26 @@ public:
         return ParseConnectionList(g_serverThreadPool.ListConnections(nullptr), busy);
     }
     void Disconnect(long threadId) override { g_serverThreadPool.DisconnectConnection(threadId); }
+};
+
+// The scheduler: the system-script thread over g_settings and g_serverContext.
+class CSchedulerWorker : public CServerWorker {
+public:
+    CSchedulerWorker() : m_thread(CScriptThread::Create()) {}
+    bool Start() override { return m_thread->Start(); }
+    bool IsStarted() const override { return m_thread->IsStarted(); }
+    int64_t StartTime() const override { return m_thread->StartTime(); }
+    void RequestStop() override { m_thread->PostQuit(); }
+    bool WaitEnded(std::chrono::milliseconds timeout) override {
+        return m_thread->WaitForEnd(timeout);
+    }
+    void Abandon() override { m_thread->Abandon(); }
+    bool HasInterpreter() const override { return m_thread->HasInterpreter(); }
+    bool DumpPosition() override { return m_thread->DumpPosition(); }
+    bool PostRunTask(int taskNumber) override { return m_thread->PostRunTask(taskNumber); }
+
+private:
+    std::shared_ptr<CScriptThread> m_thread;
 };
 
 // The HTTP or HTTPS listener.
@@ -63,6 +87,10 @@ private:
 CEngineParts::CEngineParts() {
     // The pool may have been built before the root folder text: name it now.
     g_serverThreadPool.SetRootFolder(g_rootDir);
+    // What pages reach beyond the script library, plugged in before any page runs.
+    CServerContextLink::InstallProcessLink();
+    InstallSspToCipher();
+    RegisterEmailOutDeclaration();
 }
 
 CEngineParts::~CEngineParts() {
@@ -98,7 +126,7 @@ std::unique_ptr<CServerWorker> CEngineParts::MakeListener(const std::string& add
 }
 
 std::unique_ptr<CServerWorker> CEngineParts::MakeScheduler() {
-    return nullptr;
+    return std::make_unique<CSchedulerWorker>();
 }
 
 int CEngineParts::StopPool() {

@@ -26,7 +26,6 @@ public:
     void FreeSsl() override;
     std::unique_ptr<CServerWorker> MakeListener(const std::string& address, int port,
                                                 bool ssl) override;
-    // None yet: the engine has no scheduler thread to start.
     std::unique_ptr<CServerWorker> MakeScheduler() override;
     int StopPool() override;
     void ClearContext() override;

@@ -15,19 +15,14 @@ int main(int argc, char** argv) {
     }
     g_log.SetFolder(g_rootDir + "/webroot");
 
-    int exitCode = 1;
-    bool abandoned = false;
-    {
-        CEngineParts parts;
-        std::unique_ptr<CServiceManager> service = MakeSystemdServiceManager();
-        CServerApp app(g_rootDir, parts, *service);
-        parts.InstallConsole(app.Status());
-        exitCode = app.Run(commandLine);
-        abandoned = app.AbandonedThreads() || parts.AbandonedThreads();
-    }
-    if (abandoned) {
-        // A thread that would not stop may still use the engine's globals: end
-        // without destroying them under it.
+    CEngineParts parts;
+    std::unique_ptr<CServiceManager> service = MakeSystemdServiceManager();
+    CServerApp app(g_rootDir, parts, *service);
+    parts.InstallConsole(app.Status());
+    const int exitCode = app.Run(commandLine);
+    if (app.AbandonedThreads() || parts.AbandonedThreads()) {
+        // A thread that would not stop may still use these objects and the engine's
+        // globals: end without destroying anything under it.
         std::_Exit(exitCode);
     }
     return exitCode;

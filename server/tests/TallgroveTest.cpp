@@ -127,7 +127,8 @@ int RunCommand(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// An installation root with the program, settings and a page to fetch.
+// An installation root with the program, settings and a page to fetch. "$ROOT" in a
+// setting stands for the root.
 class CInstallation {
 public:
     explicit CInstallation(std::vector<std::string> settings = {}) : m_port(FreePort()) {
@@ -140,7 +141,10 @@ public:
                                            "GeneralTcpipPort=" + std::to_string(m_port),
                                            "DbOdbcConnectString=ODBC;DSN=zr2;"});
         std::ofstream conf(Root() + "/etc/velmorin.conf");
-        for (const std::string& line : settings) {
+        for (std::string line : settings) {
+            if (const size_t at = line.find("$ROOT"); at != std::string::npos) {
+                line.replace(at, 5, Root());
+            }
             conf << line << "\n";
         }
     }
@@ -293,8 +297,28 @@ TEST(TallgroveTest, ATakenPortFailsTheStart) {
     EXPECT_FALSE(CNamedEvent::Exists(installation.Root(), kStopEvent));
 }
 
+// A task table whose row 1 ("Marker") is enabled and logs when it runs; the rest as default.
+std::vector<std::string> MarkerTaskSettings() {
+    std::vector<std::string> rows = {"TaskCount=6"};
+    const char* names[] = {"Email Sender",    "Marker", "Due Date Reminder",
+                           "Issue Escalator", "System", "Todo Reminder"};
+    for (int row = 1; row <= 6; ++row) {
+        char prefix[16];
+        std::snprintf(prefix, sizeof(prefix), "Task%02d", row);
+        const std::string p = prefix;
+        rows.push_back(p + "Name=" + names[row - 1]);
+        rows.push_back(p + "Enabled=" + (row == 2 ? "yes" : "no"));
+        rows.push_back(p + "Script=" + (row == 2 ? "$ROOT/webroot/script/marker.zrs" : "none"));
+        rows.push_back(p + "Interval=600");
+    }
+    return rows;
+}
+
 TEST(TallgroveTest, ConsoleCommandsOverTheHttpPort) {
-    CInstallation installation;
+    CInstallation installation(MarkerTaskSettings());
+    fs::create_directories(installation.Root() + "/webroot/script");
+    std::ofstream(installation.Root() + "/webroot/script/marker.zrs")
+        << "Server.Log('marker task ran');\n";
     const pid_t server = installation.Start();
     ASSERT_TRUE(installation.WaitRunning());
     const int port = installation.Port();
@@ -333,7 +357,12 @@ TEST(TallgroveTest, ConsoleCommandsOverTheHttpPort) {
 
     EXPECT_EQ(Exchange(port, "Brackmoor.Unknown\r\n\r\n"), "");
     EXPECT_EQ(Exchange(port, "Brackmoor.RunNow 3\r\n\r\n"), "");
-    EXPECT_TRUE(installation.Logged("Script Thread not running"));
+    bool ran = false;
+    for (int i = 0; i < 1000 && !ran; ++i) {
+        std::this_thread::sleep_for(10ms);
+        ran = installation.Logged("marker task ran");
+    }
+    EXPECT_TRUE(ran) << "RunNow 3 did not run the enabled task";
 
     ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
     EXPECT_EQ(installation.WaitExit(server), 0);
