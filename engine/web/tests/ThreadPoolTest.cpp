@@ -2,7 +2,12 @@
 // sockets.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -200,6 +205,44 @@ TEST_F(ThreadPoolTest, NothingGrowsOverTenThousandRequests) {
 #else
     (void)rss;
 #endif
+}
+
+TEST_F(ThreadPoolTest, AcceptFailuresBackOffInsteadOfFloodingTheLog) {
+    WriteFile("a.txt", "served");
+    // The clients' sockets exist before descriptors run out; the kernel completes their
+    // connections in the backlog while accept cannot take them.
+    std::vector<std::unique_ptr<CSocketConn>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<CSocketConn>());
+        clients.back()->Attach(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = CountEntries("/proc/self/fd") - 1;  // the listing's own descriptor is gone
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(m_port));
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (auto& client : clients) {
+        // The connection's socket is non-blocking: the handshake may still be under way.
+        int r = connect(client->GetHandle(), reinterpret_cast<sockaddr*>(&server), sizeof server);
+        EXPECT_TRUE(r == 0 || errno == EINPROGRESS) << strerror(errno);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    auto lines = m_log->Lines();
+    long failures = std::count(lines.begin(), lines.end(), "Listener failed to accept.\r\n");
+    EXPECT_GE(failures, 1);
+    EXPECT_LT(failures, 20) << "a spinning accept loop logs thousands";
+    // Once descriptors are free again, the waiting clients are served.
+    for (auto& client : clients) {
+        client->SetTimeout(30);
+        client->Send("GET /a.txt HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(BodyOf(ReadAll(*client)), "served");
+    }
 }
 
 TEST(ThreadMessageQueue, DeliversInOrderAndRefusesAfterClose) {
