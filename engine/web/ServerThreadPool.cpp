@@ -113,9 +113,20 @@ int CServerThreadPool::StopAll() {
 
 std::string CServerThreadPool::ListConnections(const CServerThread* asking) {
     std::lock_guard<std::mutex> guard(m_lock);
+    return ListConnectionsLocked(asking, 0);
+}
+
+std::string CServerThreadPool::ListConnections(long askingThreadId) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return ListConnectionsLocked(nullptr, askingThreadId);
+}
+
+std::string CServerThreadPool::ListConnectionsLocked(const CServerThread* asking,
+                                                     long askingThreadId) {
     std::string text;
     for (const auto& thread : m_threads) {
-        if (thread.get() == asking || !thread->IsBusy()) {
+        if (thread.get() == asking ||
+            (askingThreadId != 0 && thread->GetThreadId() == askingThreadId) || !thread->IsBusy()) {
             continue;
         }
         text += thread->GetPeerAddress() + "*" + std::to_string(thread->GetThreadId()) + "*" +

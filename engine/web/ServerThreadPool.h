@@ -53,6 +53,8 @@ public:
     // request) for every busy thread but `asking`, then "watermark*%d\r\n\r\n" with the
     // number of threads in the list.
     std::string ListConnections(const CServerThread* asking);
+    // The same, leaving out the thread whose id is `askingThreadId`.
+    std::string ListConnections(long askingThreadId);
     // Breaks the connection of every busy thread whose id is `threadId`.
     void DisconnectConnection(long threadId);
 
@@ -64,6 +66,7 @@ public:
 
 private:
     void ReapAbandoned();
+    std::string ListConnectionsLocked(const CServerThread* asking, long askingThreadId);
 
     std::mutex m_lock;  // guards every member below
     std::vector<std::unique_ptr<CServerThread>> m_threads;

@@ -126,6 +126,7 @@ TEST_F(ThreadPoolTest, ConsoleSeesAndDropsARunningRequest) {
     ASSERT_EQ(listing.rfind("127.0.0.1*", 0), 0u) << listing;
     long id = std::stol(listing.substr(std::strlen("127.0.0.1*")));
     EXPECT_GT(id, 0);
+    EXPECT_EQ(m_pool->ListConnections(id), "watermark*1\r\n\r\n") << "the asker is left out";
     m_pool->DisconnectConnection(id + 1000000);  // no such thread: nothing happens
     EXPECT_EQ(m_pool->GetBusyCount(), 1u);
     m_pool->DisconnectConnection(id);
