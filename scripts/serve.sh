@@ -127,32 +127,26 @@ fi
 # Settings: only the values this script decides; everything else stays as the store has it.
 conf="$root/etc/velmorin.conf"
 touch "$conf"
-set_setting() {
-  python3 - "$conf" "$1" "$2" <<'EOF'
+python3 - "$conf" "GeneralTcpipAddress=$address" "GeneralTcpipPort=$port" "FQDN=$address" \
+  "DbOdbcConnectString=ODBC;DSN=zr2" <<'EOF'
 import os, sys
-path, name, value = sys.argv[1], sys.argv[2], sys.argv[3]
-lines = open(path, encoding="latin-1").read().splitlines()
-out, done = [], False
-for line in lines:
-    key = line.split("=", 1)[0].strip()
-    if "=" in line and not line.lstrip().startswith("#") and key.lower() == name.lower():
-        if not done:
-            out.append(name + "=" + value)
-            done = True
+path, pairs = sys.argv[1], [a.split("=", 1) for a in sys.argv[2:]]
+wanted = {name.lower(): (name, value) for name, value in pairs}
+out, done = [], set()
+for line in open(path, encoding="latin-1").read().splitlines():
+    key = line.split("=", 1)[0].strip().lower()
+    if "=" in line and not line.lstrip().startswith("#") and key in wanted:
+        if key not in done:
+            out.append("=".join(wanted[key]))
+            done.add(key)
         continue
     out.append(line)
-if not done:
-    out.append(name + "=" + value)
+out += ["=".join(v) for k, v in wanted.items() if k not in done]
 tmp = path + ".tmp"
 with open(tmp, "w", encoding="latin-1") as f:
     f.write("\n".join(out) + "\n")
 os.replace(tmp, path)
 EOF
-}
-set_setting GeneralTcpipAddress "$address"
-set_setting GeneralTcpipPort "$port"
-set_setting FQDN "$address"
-set_setting DbOdbcConnectString "ODBC;DSN=zr2"
 
 url="http://$address"
 [ "$port" = "80" ] || url="$url:$port"
