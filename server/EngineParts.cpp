@@ -3,6 +3,7 @@
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/SslServer.h"
 #include "engine/mail/EmailOut.h"
+#include "engine/mail/SchedulerMailHooks.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/web/ConsoleCommandHandler.h"
@@ -91,9 +92,15 @@ CEngineParts::CEngineParts() {
     CServerContextLink::InstallProcessLink();
     InstallSspToCipher();
     RegisterEmailOutDeclaration();
+    // The Email Sender task and the error mail of failed tasks, for the scheduler.
+    m_mailHooks = std::make_unique<CMailSchedulerHooks>();
+    CSchedulerMailHooks::Install(m_mailHooks.get());
 }
 
 CEngineParts::~CEngineParts() {
+    if (m_mailHooks && CSchedulerMailHooks::Current() == m_mailHooks.get()) {
+        CSchedulerMailHooks::Install(nullptr);
+    }
     if (m_handler && CConsoleCommandHandler::Current() == m_handler.get()) {
         CConsoleCommandHandler::Install(nullptr);
     }

@@ -12,11 +12,13 @@ class CServerStatus;
 class CConsoleCommands;
 class CConsoleCommandHandler;
 class CConsoleConnections;
+class CMailSchedulerHooks;
 
 class CEngineParts : public CServerParts {
 public:
     CEngineParts();
-    // Removes the console handler it installed.
+    // Installs the links pages and the scheduler need; the destructor removes the console
+    // handler and the mail hooks it installed.
     ~CEngineParts() override;
 
     CServerSettings& Settings() override;
@@ -39,5 +41,6 @@ private:
     std::unique_ptr<CConsoleConnections> m_connections;
     std::unique_ptr<CConsoleCommands> m_commands;
     std::unique_ptr<CConsoleCommandHandler> m_handler;
+    std::unique_ptr<CMailSchedulerHooks> m_mailHooks;
     bool m_abandoned = false;
 };
