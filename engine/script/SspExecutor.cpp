@@ -4,6 +4,7 @@
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspResponseObject.h"
@@ -41,6 +42,16 @@ int CSspInterpreter::ExecuteStatement() {
         }
         if (token == ";") {
             continue;
+        }
+        if (m_pDebugHooks != nullptr) {
+            // The debugger sees the statement's own line, not the one its first token ends on.
+            const char* after = m_pPos;
+            m_pPos = start;
+            bool stop = m_pDebugHooks->BeforeStatement(*this);
+            m_pPos = after;
+            if (stop) {
+                return kSspStopped;
+            }
         }
         auto is = [&](const char* keyword) { return SspNameEquals(token, keyword); };
         if (is("if")) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,7 @@
 
 class CDataSource;
 class CSessionRecord;
+class CSspDebugHooks;
 class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
@@ -70,16 +72,43 @@ public:
 
     // Runs the file at `path` (or only its function `function`) and returns a result code.
     // `args` are the arguments of a function run; `result` and `resultArray`, when given,
-    // receive what `return` gives. Never throws; on kSspError, m_strError holds the text.
+    // receive what `return` gives. Never throws; on kSspError, m_strError holds the text:
+    // "<path> (<line>,<column>): \r\n<line text>\r\n\r\n<message>" for an error at a place
+    // in the text (line and column count in the file, also inside a function body), the
+    // message alone otherwise. The whole run holds the context link's LockRun().
+    //
+    // A top-level run (no root given at construction) owns the run's data source; called
+    // functions and file objects of its chain share it, so a transaction spans them. When
+    // the top-level run ends with a transaction open it is rolled back, and a run that would
+    // have ended done or returned fails with "Missing CommitTransaction(). All database
+    // changes are discarded. ". The response's output is closed at the end of a top-level run.
     int RunPage(const std::string& path, const std::string& url, CSspRequestObject* request,
                 CSspResponseObject* response, const std::string& function = std::string(),
                 const CSspValueList* args = nullptr, CSspValue* result = nullptr,
                 CSspValueList* resultArray = nullptr);
 
+    // Sends the file stored in the database that `url` names (either URL form, as the
+    // setting EncryptFileID says) into `response`, under LockRun() as a run is, through the
+    // data source for `url`. Returns 0 when sent, 1 when not: m_strError then holds the data
+    // layer's message, or "Unknown server error in <url>. Please retry. ..." for anything
+    // unexpected. Never throws. `request` may be null.
+    int ServeDatabaseFile(const std::string& url, CSspRequestObject* request,
+                          CSspResponseObject* response);
+
     // Writes to the log where the chain is: "File: %s called a function at offset %d." for
     // each interpreter with a child, "File: %s hanged before offset %d." for the innermost.
     // For a thread that does not stop in time; nothing when the run has not moved yet.
     void DumpPosition() const;
+
+    // For a debugger, on the run's thread or while it is paused. The 1-based line of this
+    // interpreter's position in its file; 0 when it has none.
+    int GetCurrentLine() const;
+    // The line of the innermost interpreter of the chain (from the root through the child
+    // links) whose file path equals `path` (ASCII case-insensitive); 0 when none.
+    int GetCurrentLine(std::string_view path) const;
+    // True when the line that holds the position contains a code opener ("--{", also as
+    // part of "<!--{").
+    bool IsAtCodeLine() const;
 
     // Asks the whole chain to stop before its next statement (any thread).
     void RequestStop();
@@ -120,13 +149,14 @@ public:
     static constexpr int kMaxCallDepth = 200;
 
     CSspInterpreter* m_pRoot;
+    std::thread::id m_winThread;  // the thread that made the interpreter (a debugger pauses it)
     std::string m_strFilePath;
     std::string m_strUrl;
     std::string m_strUrlFolder = "/";
     std::string m_strError;
     std::string m_strErrorUrl;   // set by Local.setErrorFile
     std::string m_strErrorPath;  // set by Local.setErrorFile
-    int m_nErrorOffset = -1;
+    int m_nErrorOffset = -1;     // byte offset of the error's place in the file; -1 for none
     CSspSourceStore m_sourceStore;
     CSspInterpreter* m_pChild = nullptr;
     CSspSourceFile* m_pSourceFile = nullptr;
@@ -142,7 +172,8 @@ public:
     CSessionRecord* m_pSession = nullptr;
     CSspRequestObject* m_pRequest = nullptr;
     CSspResponseObject* m_pResponse = nullptr;
-    CDataSource* m_pDataSource = nullptr;
+    CDataSource* m_pDataSource = nullptr;     // the root's own; a child's is borrowed from it
+    CSspDebugHooks* m_pDebugHooks = nullptr;  // taken when the run binds to its file
     CSspIfRecord* m_pCurrentIf = nullptr;
     CSspWhileRecord* m_pCurrentWhile = nullptr;
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
@@ -162,6 +193,9 @@ private:
     // Scanner: every operation reads from m_pPos up to m_pEnd and moves m_pPos.
     CSspTokenCache* TokenCache();
     int FindCodeStart(std::string& literal);
+    // FindCodeStart that also ends a stretch just after each line feed (kind 0), so that a
+    // debugger sees every line of literal text. Never cached.
+    int FindCodeStartByLine(std::string& literal);
     const char* NextToken(std::string& token);
     const char* ScanToken(std::string& token);
     void ScanStringLiteral(std::string& token, const char* quote);

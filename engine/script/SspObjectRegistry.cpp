@@ -5,6 +5,7 @@
 #include "engine/script/SspServerObject.h"
 #include "engine/script/SspString.h"
 #include "engine/script/SspTo.h"
+#include "engine/script/SspToCipher.h"
 
 CSspObjectRegistry& CSspObjectRegistry::Instance() {
     static CSspObjectRegistry registry;
@@ -15,6 +16,7 @@ CSspObjectRegistry::CSspObjectRegistry() {
     Register("", &g_sspGlobals);
     Register("String", &g_sspString);
     Register("To", &g_sspTo);
+    InstallSspToCipher();
     Register("Server", &g_sspServer);
 }
 

@@ -73,6 +73,34 @@ int CSspInterpreter::FindCodeStart(std::string& literal) {
     return 0;
 }
 
+int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
+    const char* from = m_pPos;
+    for (const char* p = m_pPos; p < m_pEnd; ++p) {
+        if (*p == '\n') {
+            literal.assign(from, p + 1);
+            m_pPos = p + 1;
+            return 0;
+        }
+        int kind = 0;
+        std::size_t length = 0;
+        if (*p == '<' && StartsWith(p, m_pEnd, "<!--{")) {
+            kind = 1;
+            length = 5;
+        } else if (*p == '-' && StartsWith(p, m_pEnd, "--{")) {
+            kind = 2;
+            length = 3;
+        }
+        if (kind != 0) {
+            literal.assign(from, p);
+            m_pPos = p + length;
+            return kind;
+        }
+    }
+    literal.assign(from, m_pEnd);
+    m_pPos = m_pEnd;
+    return 0;
+}
+
 const char* CSspInterpreter::NextToken(std::string& token) {
     if (m_pPos >= m_pEnd) {
         token.clear();

@@ -149,14 +149,14 @@ TEST(InterpreterTest, ParenthesisedCallRunsOnce) {
     EXPECT_EQ(twice.m_output, "aa|");  // once by the function, once by the caller
 }
 
-TEST(InterpreterTest, FunctionErrorNamesLineInsideBodyWithinCallersError) {
+TEST(InterpreterTest, FunctionErrorNamesItsFileLineWithinCallersError) {
     CSspRunResult r = RunSspText(
         "A--{ Local.f(1); }--\n<!--{ function f(a)\n  return bar.x; endfunction }-->", true);
     EXPECT_EQ(r.m_code, kSspError);
-    // The caller's place first, then the function's: its body counts from after "(a)".
+    // The caller's place first, then the function's, both counted in the file.
     std::size_t outer = r.m_error.find(" (1,6): \r\nA--{ Local.f(1); }--\r\n\r\n");
     std::size_t inner = r.m_error.find(
-        " (2,10): \r\n  return bar.x; endfunction }-->\r\n\r\n"
+        " (3,10): \r\n  return bar.x; endfunction }-->\r\n\r\n"
         "Unknown Object: bar");
     EXPECT_NE(outer, std::string::npos) << r.m_error;
     EXPECT_NE(inner, std::string::npos) << r.m_error;

@@ -8,6 +8,7 @@
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspTo.h"
+#include "engine/script/SspToCipher.h"
 #include "engine/script/tests/BuiltinCall.h"
 
 using builtin_test::Call;
@@ -210,6 +211,7 @@ public:
 };
 
 TEST_F(ToObject, CipherMembersGoToTheirHandler) {
+    g_sspTo.SetCipherMembers(nullptr);
     const char* unknown = "Unknown conversion library \"to\" function: ";
     EXPECT_EQ(CallError(g_sspTo, "To", "cipher", {Text("x")}), std::string(unknown) + "cipher");
     EXPECT_EQ(CallError(g_sspTo, "To", "fileUrl",
@@ -225,6 +227,7 @@ TEST_F(ToObject, CipherMembersGoToTheirHandler) {
     // Conversion members never reach the handler.
     EXPECT_EQ(ToText("upper", Text("x")), "X");
     EXPECT_EQ(cipher.m_members, "cipher;rot13;");
+    InstallSspToCipher();
 }
 
 TEST_F(ToObject, ErrorsNameTheProblem) {

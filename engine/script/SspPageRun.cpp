@@ -1,0 +1,452 @@
+// The run of a page, script or function as a whole: binding to the file, the loop of literal
+// text and statements, the error text with its place, the checks at the end of a run, the
+// clean-up, the debugger's queries, and files served from the database.
+#include <mutex>
+#include <new>
+#include <system_error>
+
+#include "engine/data/DatabaseFile.h"
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
+#include "engine/script/FileIdUrl.h"
+#include "engine/script/SspContextLink.h"
+#include "engine/script/SspDebugHooks.h"
+#include "engine/script/SspErrorLocation.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/script/SspObject.h"
+#include "engine/script/SspResponseObject.h"
+#include "engine/script/SspServerLink.h"
+#include "engine/script/SspSqlObject.h"
+#include "engine/settings/ServerSettings.h"
+
+namespace {
+
+const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
+const char kOutOfMemory[] = "Out of memory.";
+const char kUnknownError[] = "Unknown server error.";
+// A file error's own text is cut to what the error page was built to show.
+constexpr std::size_t kMaxFileErrorText = 255;
+
+thread_local int t_runDepth = 0;
+
+// The number of runs active on this thread, this one included.
+struct CRunDepth {
+    int m_depth;
+    CRunDepth() : m_depth(++t_runDepth) {}
+    ~CRunDepth() { --t_runDepth; }
+    CRunDepth(const CRunDepth&) = delete;
+    CRunDepth& operator=(const CRunDepth&) = delete;
+};
+
+// Thrown through a caller's frames when a called function was stopped from outside.
+struct CSspStopSignal {};
+
+// A called function's whole error text, raised at the call: its "%" are doubled already.
+class CSspChildError : public CSspException {
+public:
+    using CSspException::CSspException;
+};
+
+std::unique_lock<std::recursive_mutex> LockRun() {
+    if (CSspContextLink* context = CSspContextLink::Current()) {
+        return context->LockRun();
+    }
+    return std::unique_lock<std::recursive_mutex>();
+}
+
+bool ContainsCodeOpener(const char* begin, const char* end) {
+    for (const char* p = begin; p + 3 <= end; ++p) {
+        if (p[0] == '-' && p[1] == '-' && p[2] == '{') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void CSspInterpreter::Clear() {
+    m_strFilePath.clear();
+    m_strUrl.clear();
+    m_strUrlFolder = "/";
+    m_strError.clear();
+    m_nErrorOffset = -1;
+    m_pSourceFile = nullptr;
+    m_pFunction = nullptr;
+    m_pArgs = nullptr;
+    m_pResult = nullptr;
+    m_pResultArray = nullptr;
+    m_pBegin = m_pEnd = m_pPos = nullptr;
+    m_nCodeKind = 0;
+    m_pRequest = nullptr;
+    m_pResponse = nullptr;
+}
+
+bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url,
+                                 const std::string& function) {
+    m_strFilePath = path;
+    m_strUrl = url;
+    std::size_t slash = url.rfind('/');
+    m_strUrlFolder = slash == std::string::npos ? "/" : url.substr(0, slash + 1);
+    CSspSourceFile* file = m_pRoot->m_sourceStore.GetFile(path);
+    if (file == nullptr) {
+        m_strError = m_pRoot->m_sourceStore.m_strError;
+        return false;
+    }
+    m_pSourceFile = file;
+    m_pBegin = m_pPos = file->m_pBegin;
+    m_pEnd = file->m_pEnd;
+    m_nCodeKind = file->IsPageFile() ? 0 : 1;
+    if (!function.empty()) {
+        const CSspFunctionDef* def = file->FindFunction(function);
+        if (def == nullptr) {
+            try {
+                def = CollectFunctions(function);
+            } catch (const CSspException& e) {
+                SetError(e.Message(), e.Position());
+                Reset();
+                return false;
+            }
+        }
+        if (def == nullptr) {
+            m_strError = "Function " + function + " not found in file " + path;
+            Reset();
+            return false;
+        }
+        m_pFunction = def;
+        m_pBegin = m_pPos = def->m_pBodyStart;
+        m_pEnd = def->m_pBodyEnd;
+        m_nCodeKind = 1;
+    }
+    m_pDebugHooks = CSspDebugHooks::Current();
+    if (m_pDebugHooks != nullptr) {
+        m_pDebugHooks->AttachInterpreter(*this);
+    }
+    return true;
+}
+
+int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
+                             CSspRequestObject* request, CSspResponseObject* response,
+                             const std::string& function, const CSspValueList* args,
+                             CSspValue* result, CSspValueList* resultArray) {
+    // Runs nest on one thread through functions, file objects and their functions alike;
+    // counting them per thread bounds the stack whichever way a page recurses.
+    CRunDepth depth;
+    Clear();
+    if (depth.m_depth > kMaxCallDepth + 1) {
+        m_strError = kCallsTooDeep;
+        return kSspError;
+    }
+    if (!LoadSource(path, url, function)) {
+        return kSspError;
+    }
+    m_pRequest = request;
+    m_pResponse = response;
+    m_pArgs = args;
+    m_pResult = result;
+    m_pResultArray = resultArray;
+    if (m_pRoot != this) {
+        m_pDataSource = m_pRoot->m_pDataSource;
+    }
+    // With serialised database access a whole run holds the server context's lock; nested
+    // runs on this thread take it again.
+    std::unique_lock<std::recursive_mutex> runLock = LockRun();
+
+    int rc = kSspDone;
+    try {
+        while (m_pPos < m_pEnd) {
+            if (m_nCodeKind == 0) {
+                std::string literal;
+                int kind = 0;
+                if (m_pDebugHooks != nullptr) {
+                    if (m_pDebugHooks->BeforeLiteralText(*this)) {
+                        rc = kSspStopped;
+                        break;
+                    }
+                    kind = FindCodeStartByLine(literal);
+                } else {
+                    kind = FindCodeStart(literal);
+                }
+                if (!literal.empty() && m_pResponse != nullptr) {
+                    m_pResponse->WriteText(literal);
+                }
+                m_nCodeKind = kind;
+                continue;
+            }
+            int r = ExecuteStatement();
+            if (r >= kSspError && r <= kSspReturned) {
+                rc = r;
+                break;
+            }
+        }
+    } catch (const CSspChildError& e) {
+        rc = kSspError;
+        SetError(e.Message(), e.Position(), true);
+    } catch (const CSspException& e) {
+        rc = kSspError;
+        SetError(e.Message(), e.Position());
+    } catch (const CSspStopSignal&) {
+        rc = kSspStopped;
+    } catch (const std::bad_alloc&) {
+        rc = kSspError;
+        SetError(kOutOfMemory, m_pPos);
+    } catch (const std::system_error& e) {
+        // File and stream failures carry the system's own words.
+        rc = kSspError;
+        SetError(std::string(e.what()).substr(0, kMaxFileErrorText), m_pPos);
+    } catch (...) {
+        rc = kSspError;
+        SetError(kUnknownError, m_pPos);
+    }
+
+    if (rc == kSspDone) {
+        if (m_pFunction == nullptr && m_pSourceFile->IsPageFile() && m_nCodeKind != 0) {
+            rc = kSspError;
+            SetError(g_msg.m_missingCloseDashes, m_pPos);
+        }
+        if (m_pCurrentIf != nullptr) {
+            rc = kSspError;
+            SetError(g_msg.m_missingEndif, m_pCurrentIf->m_pKeyword);
+        }
+        if (m_pCurrentWhile != nullptr) {
+            rc = kSspError;
+            SetError(g_msg.m_missingEndwhile, m_pCurrentWhile->m_pKeyword);
+        }
+    }
+
+    bool cleanupFailed = false;
+    // Only the top-level run owns the connection: a function may leave a transaction open
+    // for its caller to commit.
+    if (m_pRoot == this) {
+        try {
+            CSspServerLink* link = CSspServerLink::Current();
+            if (m_pDataSource != nullptr && link != nullptr && link->InTransaction(m_pDataSource)) {
+                // A top-level return is no commit either: the page must not look done.
+                if (rc == kSspDone || rc == kSspReturned) {
+                    rc = kSspError;
+                    m_strError = g_msg.m_missingCommit;
+                }
+                link->DataSourceCommand(m_pDataSource, "Rollback");
+            }
+        } catch (...) {
+            cleanupFailed = true;
+        }
+    }
+    try {
+        ReleaseObjects();
+    } catch (...) {
+        cleanupFailed = true;
+    }
+    if (cleanupFailed) {
+        m_strError += g_msg.m_rollbackErrors;
+        rc = kSspError;
+    }
+    try {
+        Reset();
+        if (m_pRoot == this && m_pResponse != nullptr) {
+            m_pResponse->CloseOutput();
+        }
+    } catch (...) {
+        m_strError += g_msg.m_rollbackErrors;
+        rc = kSspError;
+    }
+    return rc;
+}
+
+int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject* request,
+                                       CSspResponseObject* response) {
+    m_strError.clear();
+    m_nErrorOffset = -1;
+    m_strUrl = url;
+    m_pRequest = request;
+    m_pResponse = response;
+    std::unique_lock<std::recursive_mutex> runLock = LockRun();
+    bool failed = true;
+    try {
+        CDataSource* source = AcquireDataSource(nullptr);
+        auto write = [response](const void* data, std::size_t length) {
+            if (response != nullptr) {
+                response->WriteText(std::string_view(static_cast<const char*>(data), length));
+            }
+        };
+        auto decode = [](const std::string& table, const std::string& keyColumn,
+                         const std::string& checkAndBody, const std::string& dataColumn) -> long {
+            return DecodeFileId(table, keyColumn, checkAndBody, dataColumn);
+        };
+        DatabaseFile::SendFileFromUrl(*source, url, g_settings.EncryptFileID, write, decode);
+        failed = false;
+    } catch (const CSspException& e) {
+        m_strError = e.Message();
+    } catch (const std::system_error& e) {
+        m_strError = std::string(e.what()).substr(0, kMaxFileErrorText);
+    } catch (...) {
+        // Worded below.
+    }
+    if (failed && m_strError.empty()) {
+        m_strError = "Unknown server error in " + url +
+                     ". Please retry. If problem persists, please contact administrator.";
+    }
+    try {
+        ReleaseObjects();
+    } catch (...) {
+        m_strError += g_msg.m_rollbackErrors;
+    }
+    if (response != nullptr) {
+        response->CloseOutput();
+    }
+    m_pRequest = nullptr;
+    m_pResponse = nullptr;
+    return m_strError.empty() ? kSspDone : kSspError;
+}
+
+void CSspInterpreter::SetError(const std::string& message, const char* pos, bool escaped) {
+    if (pos == nullptr || m_pBegin == nullptr || pos < m_pBegin || pos > m_pEnd) {
+        m_strError = message;
+        return;
+    }
+    // Lines, columns and the offset count in the file even inside a function body: that is
+    // where the author looks for them.
+    const char* fileBegin = m_pSourceFile != nullptr ? m_pSourceFile->m_pBegin : m_pBegin;
+    const char* fileEnd = m_pSourceFile != nullptr ? m_pSourceFile->m_pEnd : m_pEnd;
+    m_nErrorOffset = static_cast<int>(pos - fileBegin);
+    m_strError = FormatSspError(m_strFilePath, fileBegin, fileEnd, pos, message, escaped);
+}
+
+void CSspInterpreter::ReleaseObjects() {
+    m_pChild = nullptr;
+    m_pCurrentIf = nullptr;
+    m_pCurrentWhile = nullptr;
+    m_ifs.clear();
+    m_whiles.clear();
+    m_pSession = nullptr;
+    // Later declarations may refer to earlier ones: release in reverse order. An sql object
+    // closes its own statement before the data source under it is given back; a failure
+    // there is reported by the run, after everything else has been released.
+    bool closeFailed = false;
+    while (!m_declared.empty()) {
+        if (m_declared.back().m_kind == CSspDeclKind::Sql) {
+            try {
+                static_cast<CSspSqlObject&>(*m_declared.back().m_pObject).m_sql.Close();
+            } catch (...) {
+                closeFailed = true;
+            }
+        }
+        m_declared.pop_back();
+    }
+    m_localVars.clear();
+    if (m_pDataSource != nullptr) {
+        CDataSource* source = m_pDataSource;
+        m_pDataSource = nullptr;
+        // A child's is its root's, given back by the root.
+        CSspServerLink* link = CSspServerLink::Current();
+        if (m_pRoot == this && link != nullptr) {
+            link->ReleaseDataSource(source);
+        }
+    }
+    if (closeFailed) {
+        throw CSspException(g_msg.m_rollbackErrors);
+    }
+}
+
+void CSspInterpreter::Reset() {
+    m_sourceStore.RemoveAll();
+    if (m_pDebugHooks != nullptr) {
+        CSspDebugHooks* hooks = m_pDebugHooks;
+        m_pDebugHooks = nullptr;
+        hooks->DetachInterpreter(*this);
+    }
+    m_pBegin = m_pEnd = m_pPos = nullptr;
+    m_pSourceFile = nullptr;
+    m_pFunction = nullptr;
+}
+
+CDataSource* CSspInterpreter::AcquireDataSource(const char* pos) {
+    if (m_pDataSource != nullptr) {
+        return m_pDataSource;
+    }
+    // One connection per run: functions and file objects share their root's, so that a
+    // transaction spans them and a private connection cannot wait on the run's own lock.
+    if (m_pRoot != this) {
+        m_pDataSource = m_pRoot->AcquireDataSource(pos);
+        return m_pDataSource;
+    }
+    CSspServerLink* link = CSspServerLink::Current();
+    CDataSource* source = link != nullptr ? link->AcquireDataSource(m_strUrl) : nullptr;
+    if (source == nullptr) {
+        throw CSspException(g_msg.m_noDataSourceDefined, pos);
+    }
+    m_pDataSource = source;
+    return source;
+}
+
+void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {
+    CSspInterpreter child(m_pRoot);
+    child.m_nDepth = m_nDepth + 1;
+    m_pChild = &child;
+    int rc = child.RunPage(m_strFilePath, m_strUrl, m_pRequest, m_pResponse, call.m_strMember,
+                           &call.m_args, &result, resultArray);
+    m_pChild = nullptr;
+    if (rc == kSspStopped) {
+        throw CSspStopSignal{};
+    }
+    if (rc != kSspDone && rc != kSspReturned) {
+        throw CSspChildError(child.m_strError, call.m_pPos);
+    }
+}
+
+void CSspInterpreter::DumpPosition() const {
+    const CSspInterpreter* root = m_pRoot;
+    if (root->m_pPos == nullptr || root->m_pPos == root->m_pBegin) {
+        return;
+    }
+    for (const CSspInterpreter* interp = root; interp != nullptr; interp = interp->m_pChild) {
+        int offset = static_cast<int>(interp->m_pPos - interp->m_pBegin);
+        if (interp->m_pChild != nullptr) {
+            g_log.Log("File: %s called a function at offset %d.", interp->m_strFilePath.c_str(),
+                      offset);
+        } else {
+            g_log.Log("File: %s hanged before offset %d.", interp->m_strFilePath.c_str(), offset);
+        }
+    }
+}
+
+int CSspInterpreter::GetCurrentLine() const {
+    const CSspSourceFile* file = m_pSourceFile;
+    if (file == nullptr || m_pPos == nullptr || m_pPos < file->m_pBegin || m_pPos > file->m_pEnd) {
+        return 0;
+    }
+    int line = file->GetLineOfPosition(m_pPos);
+    // The index has no entry for a last line without its line feed.
+    if (line == 0) {
+        line = static_cast<int>(file->m_lineStarts.size()) + 1;
+    }
+    return line;
+}
+
+int CSspInterpreter::GetCurrentLine(std::string_view path) const {
+    const CSspInterpreter* found = nullptr;
+    for (const CSspInterpreter* interp = m_pRoot; interp != nullptr; interp = interp->m_pChild) {
+        if (SspNameEquals(interp->m_strFilePath, path)) {
+            found = interp;
+        }
+    }
+    return found != nullptr ? found->GetCurrentLine() : 0;
+}
+
+bool CSspInterpreter::IsAtCodeLine() const {
+    const CSspSourceFile* file = m_pSourceFile;
+    if (file == nullptr || m_pPos == nullptr || m_pPos < file->m_pBegin || m_pPos > file->m_pEnd) {
+        return false;
+    }
+    const char* start = m_pPos;
+    while (start > file->m_pBegin && start[-1] != '\n') {
+        --start;
+    }
+    const char* end = m_pPos;
+    while (end < file->m_pEnd && *end != '\n') {
+        ++end;
+    }
+    return ContainsCodeOpener(start, end);
+}
