@@ -8,14 +8,12 @@
 
 #include "engine/data/DbException.h"
 #include "engine/data/UniqueIdGenerator.h"
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 
 namespace {
 
-bool StartsWithNoCase(const std::string& text, const char* prefix, size_t n) {
-    return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
-}
 
 bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
@@ -157,7 +155,7 @@ void CDataSource::RaiseCommandError(const CDbException& e) {
             // The connection is gone either way; report the break, not the close.
         }
         text = g_msg.m_connectionBroken;
-    } else if (StartsWithNoCase(e.m_strError, "ORA-03127", 9)) {
+    } else if (AsciiStartsWithNoCase(e.m_strError, "ORA-03127")) {
         text = std::string(g_msg.m_forceLongColumns) + e.m_strError;
     } else {
         text = e.m_strError.empty() ? state : e.m_strError;
@@ -179,7 +177,7 @@ void CDataSource::Open() {
             std::snprintf(buf, sizeof(buf), g_msg.m_dataSourceNotFound, Dsn().c_str());
             text = buf;
         } else if (Contains(e.m_strStateNativeOrigin, ":08001") ||
-                   StartsWithNoCase(e.m_strError, "ORA-12203", 9)) {
+                   AsciiStartsWithNoCase(e.m_strError, "ORA-12203")) {
             text = g_msg.m_connectFailed;
         }
         text += " ";

@@ -11,25 +11,17 @@
 #include "engine/data/DbException.h"
 #include "engine/data/OdbcConnection.h"
 #include "engine/data/OdbcValueIo.h"
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspException.h"
 
 namespace {
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
 
 std::string AfterDot(const std::string& name) {
     size_t dot = name.find('.');
     return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
-std::string ToLower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::vector<SQLCHAR> SqlText(const std::string& s) {
     std::vector<SQLCHAR> v(s.begin(), s.end());
@@ -77,16 +69,16 @@ bool CDynBindSet::AddColumn(const std::string& name) {
 
 CBoundColumn* CDynBindSet::FindColumn(const std::string& name) {
     for (auto& c : m_columns)
-        if (EqualNoCase(c->m_strName, name))
+        if (AsciiEqualNoCase(c->m_strName, name))
             return c.get();
     std::string tail = AfterDot(name);
     bool qualified = name.find('.') != std::string::npos;
     for (auto& c : m_columns) {
         if (qualified) {
-            if (EqualNoCase(c->m_strName, tail))
+            if (AsciiEqualNoCase(c->m_strName, tail))
                 return c.get();
         } else if (c->m_strName.find('.') != std::string::npos &&
-                   EqualNoCase(AfterDot(c->m_strName), name)) {
+                   AsciiEqualNoCase(AfterDot(c->m_strName), name)) {
             return c.get();
         }
     }
@@ -95,7 +87,7 @@ CBoundColumn* CDynBindSet::FindColumn(const std::string& name) {
 
 int CDynBindSet::FindColumnIndex(const std::string& name) const {
     for (size_t i = 0; i < m_columns.size(); ++i)
-        if (EqualNoCase(m_columns[i]->m_strName, name))
+        if (AsciiEqualNoCase(m_columns[i]->m_strName, name))
             return static_cast<int>(i);
     return -1;
 }
@@ -329,7 +321,7 @@ void CDynBindSet::Reset() {
 bool CDynBindSet::OpenForInsert(const std::string& dbmsName) {
     if (!CountColumns())
         return false;
-    std::string lower = ToLower(dbmsName);
+    std::string lower = AsciiLowerCopy(dbmsName);
     if (lower.find("sql server") != std::string::npos ||
         lower.find("access") != std::string::npos) {
         m_strFilter = "1 = 2";
@@ -358,7 +350,7 @@ size_t CDynBindSet::DescribeFromTable(const std::string& table) {
     }
     // Catalogues hold names as the database folded them; try the name as
     // written first.
-    for (const std::string& tableName : {name, ToLower(name)}) {
+    for (const std::string& tableName : {name, AsciiLowerCopy(name)}) {
         CColumnSet cat(*m_pDb);
         cat.m_strOwnerParam = owner;
         cat.m_strTableNameParam = tableName;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <system_error>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 
 namespace {
@@ -37,15 +38,7 @@ int NoPassword(char*, int, int, void*) {
     return 0;
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
-}
 
 bool IsCertificateFileName(const std::string& name) {
     size_t dot = name.rfind('.');
@@ -53,7 +46,7 @@ bool IsCertificateFileName(const std::string& name) {
         return false;
     }
     std::string ext = name.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(), LowerAscii);
+    ext = AsciiLowerCopy(ext);
     return ext == ".pem" || ext == ".crt" || ext == ".cer";
 }
 
@@ -217,7 +210,7 @@ std::optional<CCertificateInfo> FindServerCertificate(const std::vector<CCertifi
                                                       const std::string& issuer,
                                                       const std::string& serial) {
     for (const CCertificateInfo& info : list) {
-        if (EqualsNoCase(info.m_name, subject) && info.m_issuer == issuer &&
+        if (AsciiEqualNoCase(info.m_name, subject) && info.m_issuer == issuer &&
             info.m_serial == serial) {
             return info;
         }

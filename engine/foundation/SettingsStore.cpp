@@ -9,23 +9,11 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/foundation/AsciiText.h"
+
 namespace {
 
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -74,7 +62,7 @@ int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
-    c = FoldAscii(c);
+    c = AsciiLower(c);
     if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
     }
@@ -234,7 +222,7 @@ const char kHeader[] =
 
 const std::string* CSettingsValues::Find(const std::string& name) const {
     for (const Entry& entry : m_entries) {
-        if (EqualNoCase(entry.first, name)) {
+        if (AsciiEqualNoCase(entry.first, name)) {
             return &entry.second;
         }
     }
@@ -243,7 +231,7 @@ const std::string* CSettingsValues::Find(const std::string& name) const {
 
 void CSettingsValues::Set(const std::string& name, const std::string& value) {
     for (Entry& entry : m_entries) {
-        if (EqualNoCase(entry.first, name)) {
+        if (AsciiEqualNoCase(entry.first, name)) {
             entry.second = value;
             return;
         }
@@ -354,7 +342,7 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     for (const CSettingsValues::Entry& change : changes) {
         bool found = false;
         for (auto it = lines.begin(); it != lines.end();) {
-            if (it->m_name && EqualNoCase(*it->m_name, change.first)) {
+            if (it->m_name && AsciiEqualNoCase(*it->m_name, change.first)) {
                 if (found) {
                     it = lines.erase(it);  // a later duplicate would disagree with the new value
                     continue;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspValue.h"
 
 namespace {
@@ -30,21 +31,7 @@ char ToUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-char ToLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ToLower(a[i]) != ToLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -364,7 +351,7 @@ bool CSspDateTime::ParseTime(std::string_view text, int* hour, int* minute) {
     for (const std::string* designator : {&locale.m_amText, &locale.m_pmText}) {
         for (char c : *designator) {
             delimiters += ToUpper(c);
-            delimiters += ToLower(c);
+            delimiters += AsciiLower(c);
         }
     }
     PartReader parts(text, delimiters);
@@ -374,11 +361,11 @@ bool CSspDateTime::ParseTime(std::string_view text, int* hour, int* minute) {
     }
     if (!locale.m_24Hour) {
         const std::string_view designator = Trim(parts.Rest());
-        if (EqualsNoCase(designator, locale.m_amText) || EqualsNoCase(designator, "AM")) {
+        if (AsciiEqualNoCase(designator, locale.m_amText) || AsciiEqualNoCase(designator, "AM")) {
             if (h == 12) {
                 h = 0;
             }
-        } else if (EqualsNoCase(designator, locale.m_pmText) || EqualsNoCase(designator, "PM")) {
+        } else if (AsciiEqualNoCase(designator, locale.m_pmText) || AsciiEqualNoCase(designator, "PM")) {
             if (h < 12) {
                 h += 12;
             }

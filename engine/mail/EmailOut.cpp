@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/mail/MailAddress.h"
@@ -10,21 +11,7 @@ namespace {
 
 const char kNoReceiverLine[] = "Error: Intended receiver has no email address\r\n";
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && EqualsNoCase(a, b.c_str());
-}
 
 std::string Base64Of(const std::string& bytes) {
     std::string text;
@@ -96,7 +83,7 @@ std::string CSspEmailOut::ComposeBodyPart(const CMailSettings& settings) const {
     if (m_bNoReceiver) {
         part += kNoReceiverLine;
     }
-    part += EqualsNoCase(m_strContentTransferEncoding, "base64") ? Base64Of(m_strContent)
+    part += AsciiEqualNoCase(m_strContentTransferEncoding, "base64") ? Base64Of(m_strContent)
                                                                  : m_strContent;
     return part;
 }
@@ -127,8 +114,8 @@ std::string CSspEmailOut::ComposeOutboxText(const CMailSettings& settings) {
         m_strContentType = "text/plain";
     }
     if (m_attachmentNames.empty()) {
-        if (!EqualsNoCase(m_strContentType, "text/html") &&
-            !EqualsNoCase(m_strContentType, "text/plain")) {
+        if (!AsciiEqualNoCase(m_strContentType, "text/html") &&
+            !AsciiEqualNoCase(m_strContentType, "text/plain")) {
             text += "\r\n";
             if (m_bNoReceiver) {
                 text += kNoReceiverLine;
@@ -166,7 +153,7 @@ int CSspEmailOut::Send(const CMailSettings& settings, const std::string& root, C
     if (!m_strDoNotSendTo.empty()) {
         for (const std::string& address :
              SplitAddresses(m_strTo + ", " + m_strCc + ", " + m_strBcc)) {
-            if (EqualsNoCase(address, m_strDoNotSendTo)) {
+            if (AsciiEqualNoCase(address, m_strDoNotSendTo)) {
                 log.LogText("The following email can not be sent back to " + m_strDoNotSendTo +
                             " because you've set it in DoNotSendTo: " + m_strSubject);
                 return 0;

@@ -2,21 +2,19 @@
 
 #include <vector>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/QuotedPrintable.h"
 
 namespace {
 
-char LowerChar(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 size_t FindNoCase(std::string_view text, std::string_view what, size_t from = 0) {
     if (what.size() > text.size()) {
         return std::string_view::npos;
     }
     for (size_t i = from; i + what.size() <= text.size(); ++i) {
-        if (StartsWithNoCase(text.substr(i), what)) {
+        if (AsciiStartsWithNoCase(text.substr(i), what)) {
             return i;
         }
     }
@@ -39,17 +37,6 @@ bool IsBlank(char c) {
 
 }  // namespace
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (LowerChar(text[i]) != LowerChar(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string TrimMail(std::string_view text) {
     size_t begin = 0;
@@ -63,13 +50,6 @@ std::string TrimMail(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = LowerChar(c);
-    }
-    return out;
-}
 
 void ParseMailAddress(std::string_view text, std::string& address, std::string& name) {
     static constexpr std::string_view kWordStart = " \t\n(,;<[";
@@ -207,7 +187,7 @@ long FindHtmlTag(std::string_view html, std::string_view name, bool atClose, siz
     for (size_t lt = html.find('<', from); lt != std::string_view::npos;
          lt = html.find('<', lt + 1)) {
         size_t after = lt + 1 + name.size();
-        if (after >= html.size() || !StartsWithNoCase(html.substr(lt + 1), name)) {
+        if (after >= html.size() || !AsciiStartsWithNoCase(html.substr(lt + 1), name)) {
             continue;
         }
         char next = html[after];

@@ -34,6 +34,4 @@ std::string MailHeaderParam(std::string_view field, std::string_view key);
 long FindHtmlTag(std::string_view html, std::string_view name, bool atClose, size_t from = 0);
 
 // ASCII helpers shared by the mail readers.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::string TrimMail(std::string_view text);
-std::string LowerAscii(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/QuotedPrintable.h"
@@ -11,9 +12,6 @@
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
 
 bool IsBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -125,23 +123,23 @@ void CMimeReader::ParseHeaderFields(CMimeMessage& message) {
         }
     }
     for (const std::string& field : fields) {
-        if (StartsWithNoCase(field, "To:")) {
+        if (AsciiStartsWithNoCase(field, "To:")) {
             message.m_strTo = ParseMailAddressList(std::string_view(field).substr(3));
-        } else if (StartsWithNoCase(field, "Cc:")) {
+        } else if (AsciiStartsWithNoCase(field, "Cc:")) {
             message.m_strCc = ParseMailAddressList(std::string_view(field).substr(3));
-        } else if (StartsWithNoCase(field, "From:")) {
+        } else if (AsciiStartsWithNoCase(field, "From:")) {
             ParseMailAddress(std::string_view(field).substr(5), message.m_strFrom,
                              message.m_strFromName);
             message.m_strFromName = DecodeEncodedWords(message.m_strFromName);
-        } else if (StartsWithNoCase(field, "Subject:")) {
+        } else if (AsciiStartsWithNoCase(field, "Subject:")) {
             message.m_strSubject = DecodeEncodedWords(AfterColon(field, 8));
-        } else if (StartsWithNoCase(field, "X-Priority:")) {
+        } else if (AsciiStartsWithNoCase(field, "X-Priority:")) {
             size_t digit = field.find_first_of("123456789", 11);
             // Without a digit the message counts as normal priority.
             message.m_strPriority = digit == std::string::npos ? "3" : field.substr(digit, 1);
-        } else if (StartsWithNoCase(field, "X-Mailer:")) {
+        } else if (AsciiStartsWithNoCase(field, "X-Mailer:")) {
             message.m_strXMailer = AfterColon(field, 9);
-        } else if (StartsWithNoCase(field, "X-Loop:")) {
+        } else if (AsciiStartsWithNoCase(field, "X-Loop:")) {
             message.m_strXLoop = AfterColon(field, 7);
         }
     }
@@ -158,10 +156,10 @@ int CMimeReader::ReadPartHeader(PartHeader& header) {
         }
     }
     for (const std::string& field : fields) {
-        if (StartsWithNoCase(field, "Content-Type:")) {
+        if (AsciiStartsWithNoCase(field, "Content-Type:")) {
             std::string_view rest = std::string_view(field).substr(13);
             header.m_strType = TrimMail(rest.substr(0, rest.find(';')));
-            if (StartsWithNoCase(header.m_strType, "multipart")) {
+            if (AsciiStartsWithNoCase(header.m_strType, "multipart")) {
                 header.m_strBoundary = "--" + MailHeaderParam(field, "boundary");
                 if (header.m_strBoundary == "--") {
                     m_log.Log("Multipart message without boundary");
@@ -170,9 +168,9 @@ int CMimeReader::ReadPartHeader(PartHeader& header) {
             } else {
                 header.m_strName = MailHeaderParam(field, "name");
             }
-        } else if (StartsWithNoCase(field, "Content-Transfer-Encoding:")) {
-            header.m_strEncoding = LowerAscii(TrimMail(std::string_view(field).substr(26)));
-        } else if (StartsWithNoCase(field, "Content-Disposition:")) {
+        } else if (AsciiStartsWithNoCase(field, "Content-Transfer-Encoding:")) {
+            header.m_strEncoding = AsciiLowerCopy(TrimMail(std::string_view(field).substr(26)));
+        } else if (AsciiStartsWithNoCase(field, "Content-Disposition:")) {
             header.m_strName = MailHeaderParam(field, "filename");
         }
     }
@@ -185,8 +183,8 @@ int CMimeReader::ReadPart(const std::string& boundary, int depth, CMimeMessage& 
         return kError;
     }
     const std::string& type = header.m_strType;
-    if (EqualsNoCase(type, "multipart/alternative") || EqualsNoCase(type, "multipart/mixed") ||
-        EqualsNoCase(type, "multipart/related")) {
+    if (AsciiEqualNoCase(type, "multipart/alternative") || AsciiEqualNoCase(type, "multipart/mixed") ||
+        AsciiEqualNoCase(type, "multipart/related")) {
         if (depth < kMaxNesting) {
             return ReadMultipart(header.m_strBoundary, boundary, depth + 1, message);
         }
@@ -194,10 +192,10 @@ int CMimeReader::ReadPart(const std::string& boundary, int depth, CMimeMessage& 
         return ReadAttachment(boundary, header, message);
     }
     if (message.m_strContent.empty() && header.m_strName.empty() &&
-        (type.empty() || EqualsNoCase(type, "text/plain"))) {
+        (type.empty() || AsciiEqualNoCase(type, "text/plain"))) {
         return ReadDecoded(boundary, header.m_strEncoding, true, message.m_strContent);
     }
-    if (message.m_strHtml.empty() && header.m_strName.empty() && EqualsNoCase(type, "text/html")) {
+    if (message.m_strHtml.empty() && header.m_strName.empty() && AsciiEqualNoCase(type, "text/html")) {
         return ReadDecoded(boundary, header.m_strEncoding, true, message.m_strHtml);
     }
     return ReadAttachment(boundary, header, message);
@@ -290,11 +288,11 @@ int CMimeReader::ReadAttachment(const std::string& boundary, const PartHeader& h
     if (!header.m_strName.empty()) {
         // The name comes from the sender: never a path, never a folder's name.
         attachment.m_strName = CFormData::UploadFileName(header.m_strName);
-    } else if (EqualsNoCase(header.m_strType, "message/rfc822")) {
+    } else if (AsciiEqualNoCase(header.m_strType, "message/rfc822")) {
         attachment.m_strName = "Unknown.eml";
     } else {
         std::string extension = m_mimeMap.ExtensionForType(header.m_strType);
-        if (extension.empty() && EqualsNoCase(header.m_strType, "text/html")) {
+        if (extension.empty() && AsciiEqualNoCase(header.m_strType, "text/html")) {
             extension = "html";
         }
         attachment.m_strName = extension.empty() ? "Unknown" : "Unknown." + extension;

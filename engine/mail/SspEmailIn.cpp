@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <new>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/LogWriter.h"
@@ -94,7 +95,7 @@ bool HoldsDotDot(const std::string& name) {
 
 bool EndsWithEml(const std::string& name) {
     return name.size() > 4 &&
-           StartsWithNoCase(std::string_view(name).substr(name.size() - 4), ".eml");
+           AsciiStartsWithNoCase(std::string_view(name).substr(name.size() - 4), ".eml");
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {

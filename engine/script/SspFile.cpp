@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/SspException.h"
@@ -277,9 +278,6 @@ CSspFile& DeclaredFileAt(CSspInterpreter& interp, const std::string& name, const
     }
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
-}
 
 }  // namespace
 
@@ -297,7 +295,7 @@ CSspFile& DeclareSspFile(CSspInterpreter& interp, const std::string& name, const
     }
     std::string source = args.GetParamStr(0);
     CSspFile& file = DeclaredFileAt(interp, name, keyword);
-    if (StartsWithNoCase(source, "request.")) {
+    if (AsciiStartsWithNoCase(source, "request.")) {
         file.BindUpload(interp, source, keyword);
     } else {
         file.SetServerFile(source, &interp, keyword);

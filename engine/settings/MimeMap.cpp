@@ -2,23 +2,11 @@
 
 #include <initializer_list>
 
+#include "engine/foundation/AsciiText.h"
+
 namespace {
 
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 struct TypeRow {
     const char* m_type;
@@ -126,7 +114,7 @@ const std::vector<CMimeMap::Entry>& CMimeMap::BuiltIn() {
 
 void CMimeMap::Set(const std::string& extension, const std::string& contentType) {
     for (Entry& entry : m_entries) {
-        if (EqualNoCase(entry.m_extension, extension)) {
+        if (AsciiEqualNoCase(entry.m_extension, extension)) {
             entry.m_contentType = contentType;
             return;
         }
@@ -136,7 +124,7 @@ void CMimeMap::Set(const std::string& extension, const std::string& contentType)
 
 bool CMimeMap::Remove(const std::string& extension) {
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (EqualNoCase(it->m_extension, extension)) {
+        if (AsciiEqualNoCase(it->m_extension, extension)) {
             m_entries.erase(it);
             return true;
         }
@@ -146,7 +134,7 @@ bool CMimeMap::Remove(const std::string& extension) {
 
 const std::string* CMimeMap::Find(const std::string& extension) const {
     for (const Entry& entry : m_entries) {
-        if (EqualNoCase(entry.m_extension, extension)) {
+        if (AsciiEqualNoCase(entry.m_extension, extension)) {
             return &entry.m_contentType;
         }
     }
@@ -165,7 +153,7 @@ std::string CMimeMap::ContentTypeFor(const std::string& extension) const {
 
 std::string CMimeMap::ExtensionForType(const std::string& contentType) const {
     for (const Entry& entry : m_entries) {
-        if (entry.m_extension != "*" && EqualNoCase(entry.m_contentType, contentType)) {
+        if (entry.m_extension != "*" && AsciiEqualNoCase(entry.m_contentType, contentType)) {
             return entry.m_extension;
         }
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
@@ -35,29 +36,7 @@ std::string WithoutLineBreaks(std::string_view text) {
     return out;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i];
-        char b = prefix[i];
-        if (a >= 'A' && a <= 'Z') {
-            a = static_cast<char>(a - 'A' + 'a');
-        }
-        if (b >= 'A' && b <= 'Z') {
-            b = static_cast<char>(b - 'A' + 'a');
-        }
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
-}
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
 
 bool WriteAll(int fd, const char* data, size_t length) {
     while (length > 0) {
@@ -188,7 +167,7 @@ void CHttpResponse::AddCookie(const std::string& name, const std::string& value,
 
 std::string CHttpResponse::GetCookie(std::string_view name) const {
     for (const CCookie& cookie : m_cookies) {
-        if (EqualsNoCase(cookie.m_name, name)) {
+        if (AsciiEqualNoCase(cookie.m_name, name)) {
             return cookie.m_value;
         }
     }
@@ -292,7 +271,7 @@ int CHttpResponse::Send(const std::string& filePath) {
                        BuildExtraHeaders() + "Content-Type: " + type;
     if (!m_charset.empty()) {
         head += "; charset=" + m_charset;
-    } else if (!g_settings.MimeTextEncoding.empty() && StartsWithNoCase(type, "text/")) {
+    } else if (!g_settings.MimeTextEncoding.empty() && AsciiStartsWithNoCase(type, "text/")) {
         head += "; charset=" + WithoutLineBreaks(g_settings.MimeTextEncoding);
     }
     head += "\r\nContent-Length: " + std::to_string(static_cast<uint64_t>(st.st_size)) + "\r\n\r\n";

@@ -1,0 +1,21 @@
+// Case folding of the engine: ASCII letters only, whatever the locale, since names of
+// variables, members, settings and extensions are 8-bit text that must never be re-mapped.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+constexpr char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+constexpr char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+std::string AsciiLowerCopy(std::string_view text);
+
+bool AsciiEqualNoCase(std::string_view a, std::string_view b);
+
+// True when text begins with prefix, letters compared without regard to case.
+bool AsciiStartsWithNoCase(std::string_view text, std::string_view prefix);
