@@ -150,12 +150,12 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
     if (m_pRoot != this) {
         m_pDataSource = m_pRoot->m_pDataSource;
     }
-    // With serialised database access a whole run holds the server context's lock; nested
-    // runs on this thread take it again.
-    std::unique_lock<std::recursive_mutex> runLock = LockRun();
-
     int rc = kSspDone;
+    std::unique_lock<std::recursive_mutex> runLock;
     try {
+        // With serialised database access a whole run holds the server context's lock;
+        // nested runs on this thread take it again.
+        runLock = LockRun();
         while (m_pPos < m_pEnd) {
             if (m_nCodeKind == 0) {
                 std::string literal;
@@ -262,9 +262,10 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
     m_strUrl = url;
     m_pRequest = request;
     m_pResponse = response;
-    std::unique_lock<std::recursive_mutex> runLock = LockRun();
+    std::unique_lock<std::recursive_mutex> runLock;
     bool failed = true;
     try {
+        runLock = LockRun();
         CDataSource* source = AcquireDataSource(nullptr);
         auto write = [response](const void* data, std::size_t length) {
             if (response != nullptr) {
