@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/script/SspInterpreter.h"
@@ -16,26 +17,6 @@
 #include "engine/web/HttpResponse.h"
 #include "engine/web/SchedulerMailHooks.h"
 #include "engine/web/ServerContext.h"
-
-namespace {
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (LowerAscii(text[i]) != LowerAscii(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 std::shared_ptr<CScriptThread> CScriptThread::Create(CServerSettings& settings,
                                                      CServerContext& context,
@@ -323,7 +304,7 @@ std::string CScriptThread::GetBinScriptPath(const std::string& path) const {
 std::string CScriptThread::GetWebrootScriptPath(const std::string& path) const {
     const std::string webroot = m_rootFolder + "/webroot/";
     std::string url;
-    if (StartsWithNoCase(path, webroot)) {
+    if (AsciiStartsWithNoCase(path, webroot)) {
         url = "/" + path.substr(webroot.size());
     } else {
         // An absolute path already has its '/'; doubling it would make "//", which no
