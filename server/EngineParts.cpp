@@ -2,7 +2,7 @@
 
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/SslServer.h"
-#include "engine/mail/EmailOut.h"
+#include "engine/mail/MailEngineSetup.h"
 #include "engine/mail/SchedulerMailHooks.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/settings/RootFolder.h"
@@ -91,7 +91,7 @@ CEngineParts::CEngineParts() {
     // What pages reach beyond the script library, plugged in before any page runs.
     CServerContextLink::InstallProcessLink();
     InstallSspToCipher();
-    RegisterEmailOutDeclaration();
+    InstallMailEngine();
     // The Email Sender task and the error mail of failed tasks, for the scheduler.
     m_mailHooks = std::make_unique<CMailSchedulerHooks>();
     CSchedulerMailHooks::Install(m_mailHooks.get());
