@@ -16,6 +16,7 @@
 #include "engine/script/SspObject.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/UrlCodec.h"
 
 namespace {
@@ -145,6 +146,10 @@ int CHttpRequest::ReadHeader() {
                 return READ_OK;
             }
             ParseRequestLine(text);
+            // The console's Disconnect sends its line with no empty line after it.
+            if (CConsoleCommandHandler::IsCommand(m_method)) {
+                return READ_OK;
+            }
             continue;
         }
         if (text.empty()) {
@@ -318,6 +323,20 @@ bool CHttpRequest::GetField(std::string_view name, std::string* value) const {
 std::string CHttpRequest::GetCookie(const std::string& name) const {
     auto it = m_cookies.find(name);
     return it == m_cookies.end() ? std::string() : it->second;
+}
+
+int CHttpRequest::CopyUploadedFile(std::string_view field, std::string& fileName,
+                                   CLongBinary& data) {
+    switch (m_form.CopyFilePart(field, fileName, data)) {
+        case CFormData::COPY_OK:
+            return kUploadOk;
+        case CFormData::COPY_NO_VARIABLE:
+            return kUploadNoField;
+        case CFormData::COPY_NO_MEMORY:
+            return kUploadNoMemory;
+        default:
+            return kUploadNotAFile;
+    }
 }
 
 namespace {

@@ -4,6 +4,8 @@
 //
 // The header block is bounded: kMaxHeaderBytes in all, and the whole of it must arrive
 // within the connection's time-out (a deadline, not a time-out per line).
+//
+// The uploads of a multipart POST reach file objects through CSspUploadSource.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "engine/script/SspFile.h"
 #include "engine/script/SspRequestObject.h"
 #include "engine/web/FormData.h"
 
 class CSocketConn;
 
-class CHttpRequest : public CSspRequestObject {
+class CHttpRequest : public CSspRequestObject, public CSspUploadSource {
 public:
     // Results of ReadRequest.
     enum EReadResult {
@@ -42,7 +45,9 @@ public:
 
     // Reads the request line, the headers and a POST body (up to the upload limit of the
     // settings). Returns an EReadResult. The form data is parsed later by the caller
-    // (GetForm().Parse()).
+    // (GetForm().Parse()). A request line whose first word is a console command
+    // (CConsoleCommandHandler::IsCommand) ends the read at once: the console may send no
+    // header block at all, and what follows the line is left unread.
     int ReadRequest();
 
     // The text the browser is shown for a failed read; empty for READ_OK and READ_FAILED,
@@ -64,6 +69,9 @@ public:
     bool GetField(std::string_view name, std::string* value = nullptr) const;
     // The value of a cookie the request sent (name as sent, case counts), empty when absent.
     std::string GetCookie(const std::string& name) const;
+
+    // The upload of form field `field` (CFormData::CopyFilePart; its codes are the same).
+    int CopyUploadedFile(std::string_view field, std::string& fileName, CLongBinary& data) override;
 
     // The `Request` members (names without regard to case).
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
