@@ -4,7 +4,6 @@
 #include "engine/foundation/SslServer.h"
 #include "engine/mail/MailEngineSetup.h"
 #include "engine/mail/SchedulerMailHooks.h"
-#include "engine/script/SspToCipher.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/ListenerThread.h"
@@ -33,9 +32,9 @@ private:
 // The pool's listing, taken apart so that the console's rules for its fields apply.
 class CPoolConnections : public CConsoleConnections {
 public:
-    int List(long /*askingThread*/, std::vector<CConsoleConnection>& busy) override {
+    int List(long askingThread, std::vector<CConsoleConnection>& busy) override {
         busy.clear();
-        return ParseConnectionList(g_serverThreadPool.ListConnections(nullptr), busy);
+        return ParseConnectionList(g_serverThreadPool.ListConnections(askingThread), busy);
     }
     void Disconnect(long threadId) override { g_serverThreadPool.DisconnectConnection(threadId); }
 };
@@ -43,7 +42,8 @@ public:
 // The scheduler: the system-script thread over g_settings and g_serverContext.
 class CSchedulerWorker : public CServerWorker {
 public:
-    CSchedulerWorker() : m_thread(CScriptThread::Create()) {}
+    explicit CSchedulerWorker(bool& abandoned)
+        : m_thread(CScriptThread::Create()), m_abandoned(abandoned) {}
     bool Start() override { return m_thread->Start(); }
     bool IsStarted() const override { return m_thread->IsStarted(); }
     int64_t StartTime() const override { return m_thread->StartTime(); }
@@ -51,13 +51,17 @@ public:
     bool WaitEnded(std::chrono::milliseconds timeout) override {
         return m_thread->WaitForEnd(timeout);
     }
-    void Abandon() override { m_thread->Abandon(); }
+    void Abandon() override {
+        m_thread->Abandon();
+        m_abandoned = true;
+    }
     bool HasInterpreter() const override { return m_thread->HasInterpreter(); }
     bool DumpPosition() override { return m_thread->DumpPosition(); }
     bool PostRunTask(int taskNumber) override { return m_thread->PostRunTask(taskNumber); }
 
 private:
     std::shared_ptr<CScriptThread> m_thread;
+    bool& m_abandoned;
 };
 
 // The HTTP or HTTPS listener.
@@ -90,7 +94,6 @@ CEngineParts::CEngineParts() {
     g_serverThreadPool.SetRootFolder(g_rootDir);
     // What pages reach beyond the script library, plugged in before any page runs.
     CServerContextLink::InstallProcessLink();
-    InstallSspToCipher();
     InstallMailEngine();
     // The Email Sender task and the error mail of failed tasks, for the scheduler.
     m_mailHooks = std::make_unique<CMailSchedulerHooks>();
@@ -124,7 +127,10 @@ bool CEngineParts::AcquireSsl() {
 }
 
 void CEngineParts::FreeSsl() {
-    FreeServerCredentials();
+    // A server thread that would not stop may still be inside a TLS exchange.
+    if (!m_abandoned) {
+        FreeServerCredentials();
+    }
 }
 
 std::unique_ptr<CServerWorker> CEngineParts::MakeListener(const std::string& address, int port,
@@ -133,15 +139,22 @@ std::unique_ptr<CServerWorker> CEngineParts::MakeListener(const std::string& add
 }
 
 std::unique_ptr<CServerWorker> CEngineParts::MakeScheduler() {
-    return std::make_unique<CSchedulerWorker>();
+    return std::make_unique<CSchedulerWorker>(m_abandoned);
 }
 
 int CEngineParts::StopPool() {
-    return 0;
+    const int result = g_serverThreadPool.StopAll();
+    if (result < 0) {
+        m_abandoned = true;
+    }
+    return result;
 }
 
 void CEngineParts::ClearContext() {
-    g_serverContext.Clear();
+    // A page or task still running on an abandoned thread uses the sessions and data sources.
+    if (!m_abandoned) {
+        g_serverContext.Clear();
+    }
 }
 
 void CEngineParts::InstallConsole(CServerStatus& status) {

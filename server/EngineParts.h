@@ -34,7 +34,9 @@ public:
 
     // Answers console commands from status from now on. Before the listeners start.
     void InstallConsole(CServerStatus& status);
-    // True when a server thread had to be abandoned.
+    // True when a server thread or the scheduler had to be abandoned. From then on
+    // FreeSsl and ClearContext leave everything in place for it: the process must end
+    // without destroying the engine (std::_Exit).
     bool AbandonedThreads() const { return m_abandoned; }
 
 private:
