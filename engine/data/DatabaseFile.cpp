@@ -8,18 +8,12 @@
 #include "engine/data/DataSource.h"
 #include "engine/data/DbException.h"
 #include "engine/data/DynBindSet.h"
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool IsName(const std::string& name) {
     bool partEmpty = true;
@@ -58,7 +52,7 @@ namespace DatabaseFile {
 
 void SendFileFromUrl(CDataSource& ds, const std::string& url, bool encrypted, const Writer& write,
                      const IdDecoder& decode) {
-    const std::string lower = Lower(url);
+    const std::string lower = AsciiLowerCopy(url);
     if (encrypted) {
         static const std::string kMark = "/fileindb/";
         size_t at = lower.find(kMark);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/data/DynBindSet.h"
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
@@ -14,13 +15,6 @@ namespace {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 std::string KeyText(const CSspValue& v) {
@@ -74,7 +68,7 @@ std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc
     parts.resize(std::max<size_t>(parts.size(), 4));
     const std::string& row = parts[0];
     const std::string& col = parts[1];
-    std::string func = parts[2].empty() ? "count" : Lower(parts[2]);
+    std::string func = parts[2].empty() ? "count" : AsciiLowerCopy(parts[2]);
     const std::string& arg = parts[3];
     if (func != "count" && func != "sum" && func != "avg")
         throw CSspException(g_msg.m_groupFunctionsOnly);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/UniqueFd.h"
 
 namespace {
 
@@ -28,30 +29,9 @@ socklen_t MakeAddress(const std::string& root, const std::string& name, sockaddr
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + text.size());
 }
 
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // A socket bound to the object's name; -1 with errno set on failure.
 int BindNamed(const std::string& root, const std::string& name, bool listening) {
-    CFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.Get() < 0) {
         return -1;
     }
@@ -68,7 +48,7 @@ int BindNamed(const std::string& root, const std::string& name, bool listening) 
 
 // A connected socket to the object's name, or -1.
 int ConnectNamed(const std::string& root, const std::string& name) {
-    CFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.Get() < 0) {
         return -1;
     }
@@ -170,7 +150,7 @@ bool CNamedEvent::Wait(int wakeFd) {
 }
 
 bool CNamedEvent::TakeRequest() {
-    CFd peer(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+    CUniqueFd peer(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
     if (peer.Get() < 0) {
         return false;
     }
@@ -197,12 +177,12 @@ bool CNamedEvent::TakeRequest() {
 }
 
 bool CNamedEvent::Exists(const std::string& root, const std::string& name) {
-    CFd fd(ConnectNamed(root, name));
+    CUniqueFd fd(ConnectNamed(root, name));
     return fd.Get() >= 0;
 }
 
 bool CNamedEvent::Signal(const std::string& root, const std::string& name) {
-    CFd fd(ConnectNamed(root, name));
+    CUniqueFd fd(ConnectNamed(root, name));
     if (fd.Get() < 0) {
         return false;
     }

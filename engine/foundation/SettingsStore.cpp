@@ -10,10 +10,9 @@
 #include <optional>
 
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/UniqueFd.h"
 
 namespace {
-
-
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -73,32 +72,10 @@ std::string ErrnoText(const char* what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-// Closes a descriptor on every path out of a scope.
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // Reads a whole file; std::nullopt with `error` set on failure, empty text when it is missing.
 std::optional<std::string> ReadFile(const std::string& path, std::string& error,
                                     mode_t* mode = nullptr) {
-    CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return std::string();
@@ -319,7 +296,7 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     }
 
     const std::string lockPath = m_path + ".lock";
-    CFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    CUniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (lock.Get() < 0) {
         error = ErrnoText("cannot open", lockPath);
         return false;
@@ -374,7 +351,7 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
 
     if (text != *current) {
         std::string tempPath = m_path + ".XXXXXX";
-        CFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
+        CUniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
         if (temp.Get() < 0) {
             error = ErrnoText("cannot create", tempPath);
             return false;
@@ -397,7 +374,7 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
             return false;
         }
         // The rename itself must survive a crash too.
-        CFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        CUniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.Get() >= 0) {
             ::fsync(dir.Get());
         }

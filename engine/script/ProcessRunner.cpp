@@ -18,28 +18,13 @@
 #include <thread>
 
 #include "engine/foundation/SystemError.h"
+#include "engine/foundation/UniqueFd.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 class CSpawnActions {
 public:
@@ -135,7 +120,7 @@ int StatusToCode(int status) {
 
 // True when the child ended before the deadline; `status` then holds its wait status.
 bool WaitUntil(pid_t pid, Clock::time_point deadline, int& status) {
-    CFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    CUniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     while (true) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pid_t done = waitpid(pid, &status, WNOHANG);

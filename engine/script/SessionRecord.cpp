@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
@@ -45,16 +46,6 @@ constexpr CSspMember kMembers[] = {
     {"SetVar", 0, kSetVar},
     {"Var", 0, kVar},
 };
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 void FillRandom(void* buffer, std::size_t length) {
     auto* bytes = static_cast<unsigned char*>(buffer);
@@ -203,7 +194,7 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
     result = CSspValue::FromInteger(1);
     const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
     if (member == nullptr) {
-        auto it = m_vars.find(Lower(call.m_strMember));
+        auto it = m_vars.find(AsciiLowerCopy(call.m_strMember));
         if (it == m_vars.end()) {
             throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
                                 call.m_pPos);
@@ -232,7 +223,8 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_missingParameter, call.m_pPos);
             }
-            result = CSspValue::FromInteger(m_vars.count(Lower(call.GetParamStr(0))) ? 1 : 0);
+            result =
+                CSspValue::FromInteger(m_vars.count(AsciiLowerCopy(call.GetParamStr(0))) ? 1 : 0);
             break;
         case kCipherKeyCreated:
             result = CSspValue::FromInteger(m_cipherKey ? 1 : 0);
@@ -257,7 +249,7 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
             if (call.ArgCount() != 2) {
                 throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
             }
-            auto& slot = m_vars[Lower(call.GetParamStr(0))];
+            auto& slot = m_vars[AsciiLowerCopy(call.GetParamStr(0))];
             if (slot) {
                 *slot = call.Arg(1);
             } else {
@@ -270,7 +262,7 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
             }
-            auto it = m_vars.find(Lower(call.GetParamStr(0)));
+            auto it = m_vars.find(AsciiLowerCopy(call.GetParamStr(0)));
             if (it != m_vars.end()) {
                 result = *it->second;
             } else if (call.ArgCount() >= 2) {

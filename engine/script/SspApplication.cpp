@@ -1,5 +1,6 @@
 #include "engine/script/SspApplication.h"
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
@@ -20,16 +21,6 @@ constexpr CSspMember kMembers[] = {
     {"VarExist", 0, kVarExist},
     {"Var", 0, kVar},
 };
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 std::string ConnectValue(const std::string& value) {
     if (value.find_first_of(";}") == std::string::npos && (value.empty() || value[0] != '{')) {
@@ -67,7 +58,7 @@ void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
     const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
     if (member == nullptr) {
-        auto it = m_vars.find(Lower(call.m_strMember));
+        auto it = m_vars.find(AsciiLowerCopy(call.m_strMember));
         if (it == m_vars.end()) {
             throw CSspException(std::string(g_msg.m_appVarNotDefined) + call.m_strMember,
                                 call.m_pPos);
@@ -90,7 +81,7 @@ void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
             if (call.ArgCount() != 2) {
                 throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
             }
-            auto& slot = m_vars[Lower(call.GetParamStr(0))];
+            auto& slot = m_vars[AsciiLowerCopy(call.GetParamStr(0))];
             if (slot) {
                 *slot = call.Arg(1);
             } else {
@@ -103,13 +94,14 @@ void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_missingParameter, call.m_pPos);
             }
-            result = CSspValue::FromInteger(m_vars.count(Lower(call.GetParamStr(0))) ? 1 : 0);
+            result =
+                CSspValue::FromInteger(m_vars.count(AsciiLowerCopy(call.GetParamStr(0))) ? 1 : 0);
             break;
         case kVar: {
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
             }
-            auto it = m_vars.find(Lower(call.GetParamStr(0)));
+            auto it = m_vars.find(AsciiLowerCopy(call.GetParamStr(0)));
             if (it != m_vars.end()) {
                 result = *it->second;
             } else if (call.ArgCount() >= 2) {

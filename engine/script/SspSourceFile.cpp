@@ -9,6 +9,7 @@
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SystemError.h"
+#include "engine/foundation/UniqueFd.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspTokenCache.h"
 
@@ -17,16 +18,6 @@ namespace {
 std::string LoadError(const char* what, const std::string& path, int code) {
     return std::string(what) + " [" + path + "]. " + FormatSystemError(code);
 }
-
-// Closes the descriptor on every path.
-struct CFd {
-    int m_fd;
-    ~CFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-};
 
 }  // namespace
 
@@ -38,13 +29,13 @@ bool CSspSourceFile::Load(std::string& error) {
     if (m_bLoaded) {
         return true;
     }
-    CFd fd{::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (fd.m_fd < 0) {
+    CUniqueFd fd(::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
         error = LoadError(g_msg.m_openFileFailed, m_strPath, errno);
         return false;
     }
     struct stat st {};
-    if (::fstat(fd.m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = LoadError(g_msg.m_openFileFailed, m_strPath, S_ISDIR(st.st_mode) ? EISDIR : errno);
         return false;
     }
@@ -53,7 +44,7 @@ bool CSspSourceFile::Load(std::string& error) {
     std::size_t got = 0;
     // The file may shrink or grow while it is read; what was read is the text.
     while (got < text.size()) {
-        ssize_t n = ::read(fd.m_fd, text.data() + got, text.size() - got);
+        ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
         if (n < 0 && errno == EINTR) {
             continue;
         }

@@ -2,20 +2,11 @@
 
 #include <vector>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/web/UrlCodec.h"
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -56,7 +47,7 @@ std::vector<CWord> SplitWords(std::string_view text, std::string_view delimiters
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && Lower(a) == Lower(b);
+    return a.size() == b.size() && AsciiLowerCopy(a) == AsciiLowerCopy(b);
 }
 
 }  // namespace
@@ -134,7 +125,7 @@ bool CFormData::ParseMultipart() {
         size_t dataStart = headerEnd + 4;
         size_t dataEnd = body.find(delimiter, dataStart);
         if (!fileName.empty()) {
-            std::string key = Lower(name);
+            std::string key = AsciiLowerCopy(name);
             m_values[key] = fileName;
             m_parts[key] = {dataStart, dataEnd == std::string_view::npos ? body.size() : dataEnd};
         } else if (dataEnd != std::string_view::npos) {
@@ -155,7 +146,7 @@ bool CFormData::ParseMultipart() {
 
 void CFormData::AddVar(std::string_view name, std::string_view value) {
     value = Trim(value);
-    auto [it, inserted] = m_values.try_emplace(Lower(name), value);
+    auto [it, inserted] = m_values.try_emplace(AsciiLowerCopy(name), value);
     if (inserted || value.empty()) {
         return;
     }
@@ -166,11 +157,11 @@ void CFormData::AddVar(std::string_view name, std::string_view value) {
 }
 
 void CFormData::SetVar(std::string_view name, std::string_view value) {
-    m_values[Lower(name)] = std::string(Trim(value));
+    m_values[AsciiLowerCopy(name)] = std::string(Trim(value));
 }
 
 const std::string* CFormData::GetValue(std::string_view name) const {
-    auto it = m_values.find(Lower(name));
+    auto it = m_values.find(AsciiLowerCopy(name));
     return it == m_values.end() ? nullptr : &it->second;
 }
 
@@ -180,7 +171,7 @@ size_t CFormData::GetSize(std::string_view name) const {
 }
 
 bool CFormData::IsFile(std::string_view name) const {
-    return m_parts.count(Lower(name)) != 0;
+    return m_parts.count(AsciiLowerCopy(name)) != 0;
 }
 
 std::string CFormData::UploadFileName(std::string_view sentName) {
@@ -203,7 +194,7 @@ std::string CFormData::UploadFileName(std::string_view sentName) {
 }
 
 int CFormData::CopyFilePart(std::string_view name, std::string& fileName, CLongBinary& data) const {
-    std::string key = Lower(name);
+    std::string key = AsciiLowerCopy(name);
     auto value = m_values.find(key);
     if (value == m_values.end()) {
         return COPY_NO_VARIABLE;

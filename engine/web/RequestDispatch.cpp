@@ -9,6 +9,7 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/data/DatabaseFile.h"
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/HtmlCodec.h"
@@ -26,15 +27,6 @@
 #include "engine/web/ServerContext.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
@@ -100,14 +92,14 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
         request.GetForm().Parse();
         CHttpResponse response(&m_conn);
         const std::string& path = request.GetUrl();
-        const std::string folder = Lower(request.GetUrlDir());
-        const std::string extension = Lower(request.GetExtension());
+        const std::string folder = AsciiLowerCopy(request.GetUrlDir());
+        const std::string extension = AsciiLowerCopy(request.GetExtension());
         if (request.IsFileInDb()) {
             ServeDynamicPage(request);
         } else if (IsForbiddenPath(path)) {
             // Before the folder redirects: "/../x/" must not probe outside the web root.
             SendErrorPage(request, kInvalidAddress, nullptr);
-        } else if (Lower(path).starts_with("/log/")) {
+        } else if (AsciiLowerCopy(path).starts_with("/log/")) {
             SendErrorPage(request, kLogRefused, nullptr);
         } else if (path.empty() || (extension.empty() && path.back() != '/')) {
             response.Redirect(path + "/", true);
@@ -192,7 +184,7 @@ void CRequestDispatch::SendErrorPage(CHttpRequest& request, const std::string& m
         url = failed->m_strErrorUrl;
         file = failed->m_strErrorPath;
     } else {
-        CSspApplication* app = g_serverContext.FindApplication(Lower(request.GetUrlDir()));
+        CSspApplication* app = g_serverContext.FindApplication(AsciiLowerCopy(request.GetUrlDir()));
         std::string prefix = app != nullptr ? app->GetName() : std::string("/");
         if (prefix.empty() || prefix.back() != '/') {
             prefix += '/';

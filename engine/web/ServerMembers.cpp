@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <span>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
@@ -122,16 +123,6 @@ struct CTaskScriptName {
 };
 constexpr CTaskScriptName kTaskScripts[] = {
     {"ImporterScript", 1}, {"Task3Script", 2}, {"Task4Script", 3}, {"Task5Script", 4}};
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 CSspValue Text(const std::string& text) {
     return CSspValue::FromText(text);
@@ -260,7 +251,7 @@ void CServerContext::SetVar(const std::string& name, const CSspValue& value) {
             return;
         }
     }
-    auto& slot = m_vars[Lower(name)];
+    auto& slot = m_vars[AsciiLowerCopy(name)];
     try {
         if (slot) {
             *slot = value;
@@ -312,7 +303,7 @@ void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
     const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
     if (member == nullptr) {
-        if (CSspValue* var = FindVar(Lower(call.m_strMember))) {
+        if (CSspValue* var = FindVar(AsciiLowerCopy(call.m_strMember))) {
             result = *var;
             return;
         }
@@ -473,13 +464,13 @@ void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
             result = CSspValue::FromInteger(1);
             break;
         case kVarExist:
-            result = CSspValue::FromInteger(FindVar(Lower(call.GetParamStr(0))) ? 1 : 0);
+            result = CSspValue::FromInteger(FindVar(AsciiLowerCopy(call.GetParamStr(0))) ? 1 : 0);
             break;
         case kVar: {
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
             }
-            if (CSspValue* var = FindVar(Lower(call.GetParamStr(0)))) {
+            if (CSspValue* var = FindVar(AsciiLowerCopy(call.GetParamStr(0)))) {
                 result = *var;
             } else if (call.ArgCount() >= 2) {
                 result = Text(call.GetParamStr(1));

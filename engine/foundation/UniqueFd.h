@@ -1,0 +1,28 @@
+// Owns one file descriptor and closes it on every path out of a scope.
+#pragma once
+
+#include <unistd.h>
+
+class CUniqueFd {
+public:
+    explicit CUniqueFd(int fd = -1) : m_fd(fd) {}
+    ~CUniqueFd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    CUniqueFd(const CUniqueFd&) = delete;
+    CUniqueFd& operator=(const CUniqueFd&) = delete;
+
+    int Get() const { return m_fd; }
+
+    // Hands the descriptor to the caller, who closes it from then on.
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
