@@ -13,32 +13,11 @@
 #include <vector>
 
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/tests/LoopbackTestSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Collects every log entry of the test.
-class CCapturedLog : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lines.push_back(text);
-        return true;
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_lines;
-    }
-    size_t Count(const std::string& text) {
-        auto lines = Lines();
-        return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
 
 class SocketConnTest : public ::testing::Test {
 protected:

@@ -18,44 +18,15 @@
 
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/tests/LoopbackTestSupport.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/ListenerThread.h"
 #include "engine/web/ServerThreadPool.h"
 
 namespace serving_test {
 
-class CCapturedLog : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lines.push_back(text);
-        return true;
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_lines;
-    }
-    bool Has(const std::string& text) {
-        auto lines = Lines();
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        });
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-inline std::string ReadAll(CSocketConn& conn) {
-    std::string got;
-    char buffer[8192];
-    long n;
-    while ((n = conn.Receive(buffer, sizeof buffer)) > 0) {
-        got.append(buffer, static_cast<size_t>(n));
-    }
-    return got;
-}
+using ::CCapturedLog;
+using ::ReadAll;
 
 // The body of an HTTP answer (after the blank line), or empty.
 inline std::string BodyOf(const std::string& response) {

@@ -18,41 +18,13 @@
 
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/tests/LoopbackTestSupport.h"
 #include "engine/settings/ServerSettings.h"
 
 namespace wire_test {
 
-class CCapturedLog : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lines.push_back(text);
-        return true;
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_lines;
-    }
-    size_t Count(const std::string& text) {
-        auto lines = Lines();
-        return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-// Reads until the peer closes (or an error).
-inline std::string ReadAll(CSocketConn& conn) {
-    std::string got;
-    char buffer[8192];
-    long n;
-    while ((n = conn.Receive(buffer, sizeof buffer)) > 0) {
-        got.append(buffer, static_cast<size_t>(n));
-    }
-    return got;
-}
+using ::CCapturedLog;
+using ::ReadAll;
 
 // Dates change from run to run: every HTTP date becomes "<date>".
 inline std::string MaskDates(const std::string& text) {
