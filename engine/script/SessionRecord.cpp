@@ -194,12 +194,12 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
     result = CSspValue::FromInteger(1);
     const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
     if (member == nullptr) {
-        auto it = m_vars.find(AsciiLowerCopy(call.m_strMember));
-        if (it == m_vars.end()) {
+        const CSspValue* value = m_vars.Find(call.m_strMember);
+        if (value == nullptr) {
             throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
                                 call.m_pPos);
         }
-        result = *it->second;
+        result = *value;
         return;
     }
     if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
@@ -223,8 +223,7 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_missingParameter, call.m_pPos);
             }
-            result =
-                CSspValue::FromInteger(m_vars.count(AsciiLowerCopy(call.GetParamStr(0))) ? 1 : 0);
+            result = CSspValue::FromInteger(m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
             break;
         case kCipherKeyCreated:
             result = CSspValue::FromInteger(m_cipherKey ? 1 : 0);
@@ -249,30 +248,13 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
             if (call.ArgCount() != 2) {
                 throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
             }
-            auto& slot = m_vars[AsciiLowerCopy(call.GetParamStr(0))];
-            if (slot) {
-                *slot = call.Arg(1);
-            } else {
-                slot = std::make_unique<CSspValue>(call.Arg(1));
-            }
+            m_vars.Set(call.GetParamStr(0), call.Arg(1));
             result = CSspValue();
             break;
         }
-        case kVar: {
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            auto it = m_vars.find(AsciiLowerCopy(call.GetParamStr(0)));
-            if (it != m_vars.end()) {
-                result = *it->second;
-            } else if (call.ArgCount() >= 2) {
-                result = CSspValue::FromText(call.GetParamStr(1));
-            } else {
-                throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
-                                    call.m_pPos);
-            }
+        case kVar:
+            m_vars.ReadVar(call, result, g_msg.m_sessionVarNotDefined);
             break;
-        }
     }
 }
 

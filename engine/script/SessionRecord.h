@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/script/Rc4.h"
+#include "engine/script/SspVarTable.h"
 
 class CSspCall;
 class CSspValue;
@@ -99,7 +100,7 @@ private:
 
     mutable std::mutex m_lock;  // guards every member below
     std::time_t m_tLastAccess;
-    std::map<std::string, std::unique_ptr<CSspValue>> m_vars;
+    CSspVarTable m_vars;
     std::optional<CRc4Key> m_cipherKey;
 };
 

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "engine/script/SspVarTable.h"
+
 class CSspCall;
 class CSspValue;
 
@@ -31,7 +33,7 @@ public:
 private:
     const std::string m_strName;
     std::mutex m_lock;  // guards m_vars
-    std::map<std::string, std::unique_ptr<CSspValue>> m_vars;
+    CSspVarTable m_vars;
 };
 
 // The connection text of a UseDataSource call: one argument of at least 5 characters loses

@@ -43,7 +43,7 @@ CServerContext::~CServerContext() = default;
 
 void CServerContext::Clear() {
     std::lock_guard lock(m_lock);
-    m_vars.clear();
+    m_vars.Clear();
     m_apps.clear();
     m_sessions.clear();
     m_dataSources.clear();

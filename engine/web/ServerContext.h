@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/script/SessionRecord.h"
+#include "engine/script/SspVarTable.h"
 
 class CDataSource;
 class CServerSettings;
@@ -129,12 +130,11 @@ public:
 
 private:
     void RemoveSessionAt(std::size_t index);
-    CSspValue* FindVar(const std::string& lowerName);
     void RequireTasks(std::size_t rows, const char* pos);
 
     CServerSettings& m_settings;
     const int m_nRandom;
-    std::map<std::string, std::unique_ptr<CSspValue>> m_vars;
+    CSspVarTable m_vars;
     std::vector<std::unique_ptr<CSspApplication>> m_apps;
     std::vector<CSessionRef> m_sessions;
     std::recursive_mutex m_lock;

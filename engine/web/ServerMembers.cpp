@@ -223,11 +223,6 @@ void CServerContext::RequireTasks(std::size_t rows, const char* pos) {
     }
 }
 
-CSspValue* CServerContext::FindVar(const std::string& lowerName) {
-    auto it = m_vars.find(lowerName);
-    return it == m_vars.end() ? nullptr : it->second.get();
-}
-
 void CServerContext::SetVar(const std::string& name, const CSspValue& value) {
     std::lock_guard lock(m_lock);
     for (const CTaskScriptName& task : kTaskScripts) {
@@ -251,13 +246,8 @@ void CServerContext::SetVar(const std::string& name, const CSspValue& value) {
             return;
         }
     }
-    auto& slot = m_vars[AsciiLowerCopy(name)];
     try {
-        if (slot) {
-            *slot = value;
-        } else {
-            slot = std::make_unique<CSspValue>(value);
-        }
+        m_vars.Set(name, value);
     } catch (const std::bad_alloc&) {
         throw CSspException(g_msg.m_serverVarOutOfMemory);
     }
@@ -303,7 +293,7 @@ void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
     const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
     if (member == nullptr) {
-        if (CSspValue* var = FindVar(AsciiLowerCopy(call.m_strMember))) {
+        if (CSspValue* var = m_vars.Find(call.m_strMember)) {
             result = *var;
             return;
         }
@@ -464,21 +454,10 @@ void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
             result = CSspValue::FromInteger(1);
             break;
         case kVarExist:
-            result = CSspValue::FromInteger(FindVar(AsciiLowerCopy(call.GetParamStr(0))) ? 1 : 0);
+            result = CSspValue::FromInteger(m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
             break;
-        case kVar: {
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            if (CSspValue* var = FindVar(AsciiLowerCopy(call.GetParamStr(0)))) {
-                result = *var;
-            } else if (call.ArgCount() >= 2) {
-                result = Text(call.GetParamStr(1));
-            } else {
-                throw CSspException(std::string(g_msg.m_serverVarNotDefined) + call.m_strMember,
-                                    call.m_pPos);
-            }
+        case kVar:
+            m_vars.ReadVar(call, result, g_msg.m_serverVarNotDefined);
             break;
-        }
     }
 }
