@@ -939,24 +939,25 @@ int CheckProductOperands(const CSspValue& left, const CSspValue& right) {
     return -1;
 }
 
+// "*" and "/": the shared checks, then the numeric pair rule.
+int Product(const CSspValue& left, const CSspValue& right, Arith op, CSspValue* result) {
+    *result = CSspValue::FromText(std::string());
+    int rc = CheckProductOperands(left, right);
+    return rc == -1 ? NumericPair(left, right, op, result) : rc;
+}
+
 }  // namespace
 
 int CSspValue::Multiply(const CSspValue& left, const CSspValue& right) {
-    CSspValue result = FromText(std::string());
-    int rc = CheckProductOperands(left, right);
-    if (rc == -1) {
-        rc = NumericPair(left, right, Arith::kMul, &result);
-    }
+    CSspValue result;
+    int rc = Product(left, right, Arith::kMul, &result);
     *this = std::move(result);
     return rc;
 }
 
 int CSspValue::Divide(const CSspValue& left, const CSspValue& right) {
-    CSspValue result = FromText(std::string());
-    int rc = CheckProductOperands(left, right);
-    if (rc == -1) {
-        rc = NumericPair(left, right, Arith::kDiv, &result);
-    }
+    CSspValue result;
+    int rc = Product(left, right, Arith::kDiv, &result);
     *this = std::move(result);
     return rc;
 }
