@@ -209,6 +209,11 @@ TEST_F(ThreadPoolTest, NothingGrowsOverTenThousandRequests) {
 }
 
 TEST_F(ThreadPoolTest, AcceptFailuresBackOffInsteadOfFloodingTheLog) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers probe memory through a pipe; with no descriptor left they report
+    // objects they cannot read as broken.
+    GTEST_SKIP() << "exhausts the descriptors the sanitizer runtime needs";
+#endif
     WriteFile("a.txt", "served");
     // The clients' sockets exist before descriptors run out; the kernel completes their
     // connections in the backlog while accept cannot take them.
