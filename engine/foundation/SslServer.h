@@ -1,6 +1,7 @@
 // The server's TLS credentials: one certificate with its key and chain, chosen
 // from the certificate folder (see CertificateInfo.h), offered with TLS 1.2 and
-// newer only (SSL 3.0, TLS 1.0 and 1.1 are refused), no renegotiation.
+// newer only (SSL 3.0, TLS 1.0 and 1.1 are refused), no renegotiation. TLS 1.2
+// takes ECDHE suites with AES-GCM or ChaCha20-Poly1305 only.
 //
 // The program holds one set (the free functions below), acquired before the
 // HTTPS listener starts and freed after it stopped; the set is only read while

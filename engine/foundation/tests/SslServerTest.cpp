@@ -173,6 +173,73 @@ INSTANTIATE_TEST_SUITE_P(Versions, SslOldProtocolTest,
                              return std::string(p.param == TLS1_VERSION ? "Tls10" : "Tls11");
                          });
 
+struct CipherCase {
+    const char* label;
+    CTestCert::KeyType keyType;
+    const char* clientCipher;  // the one TLS 1.2 suite the client offers
+    bool accepted;
+};
+
+class SslCipherTest : public SslServerTest, public ::testing::WithParamInterface<CipherCase> {};
+
+TEST_P(SslCipherTest, Tls12TakesOnlyEcdheWithAead) {
+    const CipherCase& c = GetParam();
+    // The key type decides between the ECDSA and the RSA suites.
+    CTempFolder folder;
+    CTestCert cert({{"CN", "key.example.test"}}, {0x03}, nullptr, "20391231235959Z", "", c.keyType);
+    WriteTextFile(folder.File("server.pem"), cert.CertPem() + cert.KeyPem());
+    ASSERT_TRUE(
+        m_ssl.AcquireCredentials(folder.Path(), "key.example.test", "key.example.test", "03"));
+
+    bool connected = false;
+    unsigned long clientError = 0;
+    std::string answer;
+    Exchange(
+        [&](CSocketConn& conn) {
+            char buffer[16];
+            if (conn.Receive(buffer, sizeof buffer) == 4) {
+                conn.Send("pong");
+            }
+        },
+        [&](int port) {
+            CTestTlsClient client;
+            CTestTlsClient::Options options;
+            options.minVersion = options.maxVersion = TLS1_2_VERSION;
+            options.tls12Ciphers = c.clientCipher;
+            connected = client.Connect(port, options);
+            clientError = client.Error();
+            if (connected) {
+                EXPECT_TRUE(client.Write("ping"));
+                client.ReadToEnd(&answer);
+            }
+        });
+    EXPECT_EQ(connected, c.accepted) << ERR_error_string(clientError, nullptr);
+    if (c.accepted) {
+        EXPECT_EQ(answer, "pong");
+        EXPECT_FALSE(m_log->HasPrefix(kAcceptFailed));
+    } else {
+        // The server's refusal, not the client's own.
+        EXPECT_EQ(ERR_GET_REASON(clientError), SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE)
+            << ERR_error_string(clientError, nullptr);
+        EXPECT_TRUE(m_log->HasPrefix(kAcceptFailed));
+    }
+}
+
+constexpr CTestCert::KeyType kRsa = CTestCert::KeyType::kRsa;
+constexpr CTestCert::KeyType kEc = CTestCert::KeyType::kEc;
+
+INSTANTIATE_TEST_SUITE_P(
+    Suites, SslCipherTest,
+    ::testing::Values(CipherCase{"RsaAes128Sha", kRsa, "AES128-SHA", false},
+                      CipherCase{"RsaAes128Gcm", kRsa, "AES128-GCM-SHA256", false},
+                      CipherCase{"RsaEcdheAes128Sha", kRsa, "ECDHE-RSA-AES128-SHA", false},
+                      CipherCase{"RsaEcdheAes128Gcm", kRsa, "ECDHE-RSA-AES128-GCM-SHA256", true},
+                      CipherCase{"RsaEcdheChaCha", kRsa, "ECDHE-RSA-CHACHA20-POLY1305", true},
+                      CipherCase{"EcEcdheAes128Sha", kEc, "ECDHE-ECDSA-AES128-SHA", false},
+                      CipherCase{"EcEcdheAes256Gcm", kEc, "ECDHE-ECDSA-AES256-GCM-SHA384", true},
+                      CipherCase{"EcEcdheChaCha", kEc, "ECDHE-ECDSA-CHACHA20-POLY1305", true}),
+    [](const auto& p) { return std::string(p.param.label); });
+
 struct EndCase {
     const char* label;
     bool closeNotify;  // else the client's TCP stream just ends

@@ -9,6 +9,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -114,8 +115,9 @@ std::string PemOf(int (*write)(BIO*, void*), void* object) {
 
 CTestCert::CTestCert(const Name& subject, const std::vector<unsigned char>& serial,
                      const CTestCert* issuer, const std::string& notAfter,
-                     const std::string& altEmail)
-    : m_key(EVP_EC_gen("P-256")), m_cert(X509_new()) {
+                     const std::string& altEmail, KeyType keyType)
+    : m_key(keyType == KeyType::kRsa ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256")),
+      m_cert(X509_new()) {
     Check(m_key && m_cert, "key");
     X509* cert = m_cert.get();
     X509_set_version(cert, 2);
@@ -257,7 +259,12 @@ bool CTestTlsClient::Connect(int port, const Options& options) {
     }
     // Old protocols must really be offered, whatever the system's defaults say.
     SSL_CTX_set_security_level(m_ctx.get(), 0);
-    SSL_CTX_set_cipher_list(m_ctx.get(), "DEFAULT:@SECLEVEL=0");
+    std::string ciphers = options.tls12Ciphers.empty() ? "DEFAULT" : options.tls12Ciphers;
+    if (SSL_CTX_set_cipher_list(m_ctx.get(), (ciphers + ":@SECLEVEL=0").c_str()) != 1) {
+        m_error = ERR_peek_error();
+        ERR_clear_error();
+        return false;
+    }
     SSL_CTX_set_min_proto_version(m_ctx.get(), options.minVersion);
     SSL_CTX_set_max_proto_version(m_ctx.get(), options.maxVersion);
     m_ssl.reset(SSL_new(m_ctx.get()));

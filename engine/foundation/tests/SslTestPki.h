@@ -41,17 +41,18 @@ private:
 // Writes text to path with the given mode.
 void WriteTextFile(const std::string& path, const std::string& text, unsigned mode = 0600);
 
-// One key pair (EC P-256) with its certificate.
+// One key pair (EC P-256, or RSA 2048) with its certificate.
 class CTestCert {
 public:
     // {"CN", "x"}, ...
     using Name = std::vector<std::pair<std::string, std::string>>;
+    enum class KeyType { kEc, kRsa };
 
     // Signed by issuer, or by itself without one. serial: the number's bytes,
     // most significant first. notAfter as "YYYYMMDDHHMMSSZ".
     CTestCert(const Name& subject, const std::vector<unsigned char>& serial,
               const CTestCert* issuer = nullptr, const std::string& notAfter = "20391231235959Z",
-              const std::string& altEmail = "");
+              const std::string& altEmail = "", KeyType keyType = KeyType::kEc);
     ~CTestCert();
 
     std::string CertPem() const;
@@ -75,6 +76,7 @@ public:
         int minVersion = 0;  // TLS1_2_VERSION ...; 0 = library default
         int maxVersion = 0;
         size_t dripBytes = 0;  // > 0: every write goes out in pieces this small
+        std::string tls12Ciphers;  // the only TLS 1.2 suites offered; empty = all
     };
 
     CTestTlsClient();
