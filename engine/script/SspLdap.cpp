@@ -271,13 +271,37 @@ int CSspLdap::SimpleBind(const std::string* name, const std::string* password) {
     return rc == LDAP_SUCCESS ? 1 : 0;
 }
 
+int CSspLdap::ProtectConnection() {
+    LDAP* ld = m_pConnection.get();
+    // Opening the connection runs the TLS handshake of ldaps:// before anything is asked.
+    int rc = ldap_connect(ld);
+    if (rc != LDAP_SUCCESS) {
+        return rc;
+    }
+    if (ldap_tls_inplace(ld) != 0) {
+        return LDAP_SUCCESS;
+    }
+    rc = ldap_start_tls_s(ld, nullptr, nullptr);
+    return rc == LDAP_SUCCESS && ldap_tls_inplace(ld) != 0 ? LDAP_SUCCESS
+                                                           : LDAP_CONFIDENTIALITY_REQUIRED;
+}
+
 int CSspLdap::NegotiateBind(CSspCall& call) {
     if (call.ArgCount() == 3) {
-        // User, domain and password: the directory's own user@domain form.
+        // User, domain and password: the directory's own user@domain form, which
+        // is a simple bind, so the password goes out under TLS or not at all.
         std::string user = call.GetParamStr(0);
         std::string domain = call.GetParamStr(1);
         std::string password = call.GetParamStr(2);
         std::string name = domain.empty() ? user : user + "@" + domain;
+        if (password.empty()) {
+            return SimpleBind(&name, &password);
+        }
+        int rc = ProtectConnection();
+        if (rc != LDAP_SUCCESS) {
+            SetLastError(rc);
+            return 0;
+        }
         return SimpleBind(&name, &password);
     }
     // The process's own credentials: a Kerberos ticket through SASL GSSAPI.

@@ -13,7 +13,10 @@
 // (Windows-1252); binary values are passed through untouched.
 //
 // A bind with an empty password is refused (result 0, error 49): the server
-// would take it as an unauthenticated bind and report success.
+// would take it as an unauthenticated bind and report success. bind_s(user,
+// domain, password) sends "user@domain" and the password only over TLS
+// (ldaps://, or StartTLS on ldap://); on a connection that stays plain it
+// sends nothing and fails with 13, confidentiality required.
 //
 // One object belongs to one run on one thread; no lock.
 #pragma once
@@ -69,6 +72,10 @@ private:
     int Init(CSspCall& call, bool secure);
     int SimpleBind(const std::string* name, const std::string* password);
     int NegotiateBind(CSspCall& call);
+    // Puts the connection under TLS: ldaps:// is; a plain one asks for StartTLS.
+    // LDAP_CONFIDENTIALITY_REQUIRED when it stays plain, the library's code when
+    // the connection cannot be opened.
+    int ProtectConnection();
     int Search(CSspCall& call, bool timed);
     int GetValues(const std::string& attribute, bool binary);
     void SetLastError(int code) { m_nLastError = code; }
