@@ -321,10 +321,16 @@ int CSspLdap::Search(CSspCall& call, bool timed) {
     std::string filter = PageToUtf8(call.GetParamStr(2));
     std::string attributeText = PageToUtf8(call.GetParamStr(3));
     int attributesOnly = static_cast<int>(std::atol(call.GetParamStr(4).c_str()));
+    // 0 seconds: no time limit; a negative limit is refused before anything is sent.
     timeval timeout{};
     if (timed) {
         timeout.tv_sec = std::atol(call.GetParamStr(5).c_str());
+        if (timeout.tv_sec < 0) {
+            SetLastError(LDAP_PARAM_ERROR);
+            return 0;
+        }
     }
+    const bool limited = timed && timeout.tv_sec > 0;
 
     std::vector<std::string> names;
     CTokenizer tokenizer(attributeText.c_str(), ", ", false);
@@ -342,7 +348,7 @@ int CSspLdap::Search(CSspCall& call, bool timed) {
     int rc = ldap_search_ext_s(m_pConnection.get(), base.c_str(), static_cast<int>(scope),
                                filter.empty() ? nullptr : filter.c_str(),
                                names.empty() ? nullptr : list.data(), attributesOnly, nullptr,
-                               nullptr, timed ? &timeout : nullptr, -1, &message);
+                               nullptr, limited ? &timeout : nullptr, -1, &message);
     m_pSearchResult.reset(message);
     SetLastError(rc);
     return rc == LDAP_SUCCESS ? 1 : 0;

@@ -18,6 +18,9 @@
 // (ldaps://, or StartTLS on ldap://); on a connection that stays plain it
 // sends nothing and fails with 13, confidentiality required.
 //
+// search_st with 0 seconds has no time limit; a negative one gives 0 and the
+// error 89 (bad parameter) without a search.
+//
 // One object belongs to one run on one thread; no lock.
 #pragma once
 

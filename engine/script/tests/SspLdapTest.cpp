@@ -143,6 +143,30 @@ TEST_F(LdapObject, FailuresGiveTheirCodes) {
     EXPECT_EQ(Call(other, "other", "last_err_code").m_integer, 81);
 }
 
+TEST_F(LdapObject, TimedSearchLimits) {
+    Connect();
+    struct Case {
+        int m_seconds;
+        int m_result;
+        int m_code;
+        int m_entries;  // count_entries after it: 1 while the earlier result stays
+    };
+    // 0 seconds is no limit at all; a negative limit is refused before any search.
+    const Case cases[] = {{0, 1, 0, 2}, {30, 1, 0, 2}, {-1, 0, 89, 1}, {-30, 0, 89, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.m_seconds);
+        ASSERT_EQ(Search(kBase, 2, "(uid=ann)"), 1);
+        EXPECT_EQ(DoInt("search_st", {Text(kBase), Int(2), Text("(objectClass=inetOrgPerson)"),
+                                      Text("uid"), Int(0), Int(c.m_seconds)}),
+                  c.m_result);
+        EXPECT_EQ(DoInt("last_err_code"), c.m_code);
+        EXPECT_EQ(DoInt("count_entries"), c.m_entries);
+        if (c.m_code == 89) {
+            EXPECT_EQ(Do("last_err_str").GetText(), "Bad parameter to an ldap routine");
+        }
+    }
+}
+
 TEST_F(LdapObject, ReleasedHandlesAreNeverUsed) {
     Connect();
     ASSERT_EQ(Search(kBase, 2, "(uid=ann)"), 1);
