@@ -1,5 +1,6 @@
 #include "engine/mail/MimeReader.h"
 
+#include <new>
 #include <utility>
 
 #include "engine/foundation/AsciiText.h"
@@ -298,5 +299,40 @@ int CMimeReader::ReadAttachment(const std::string& boundary, const PartHeader& h
         attachment.m_strName = extension.empty() ? "Unknown" : "Unknown." + extension;
     }
     message.m_attachments.push_back(std::move(attachment));
-    return ReadDecoded(boundary, header.m_strEncoding, false, message.m_attachments.back().m_data);
+    CMailAttachment& added = message.m_attachments.back();
+    try {
+        size_t size = MeasurePart(boundary);
+        if (size > 0) {
+            if (m_allocator) {
+                m_allocator(added.m_data, size);
+            } else {
+                added.m_data.reserve(size);
+            }
+        }
+        return ReadDecoded(boundary, header.m_strEncoding, false, added.m_data);
+    } catch (const std::bad_alloc&) {
+        // The message stays readable up to here; only this walk ends.
+        m_log.Log("Failed to allocate buffer for attachment %s", added.m_strName.c_str());
+        return kError;
+    }
+}
+
+size_t CMimeReader::MeasurePart(const std::string& boundary) {
+    const size_t start = m_nPos;
+    const std::string closing = boundary.empty() ? std::string() : boundary + "--";
+    size_t end = m_bytes.size();
+    size_t lines = 0;
+    size_t lineStart = m_nPos;
+    std::string_view line;
+    while (ReadLine(line)) {
+        if (!boundary.empty() && (line == boundary || line == closing)) {
+            end = lineStart;
+            break;
+        }
+        ++lines;
+        lineStart = m_nPos;
+    }
+    m_nPos = start;
+    // A line kept as it is may gain a CR before its LF.
+    return end - start + lines;
 }

@@ -5,6 +5,8 @@
 // kMaxNesting levels is kept as attachments instead of walked.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +51,15 @@ public:
     CMimeReader(const CMimeMap& mimeMap, CLogWriter& log, std::string path);
 
     // Parses the message bytes into message (replacing what it held). A walk
-    // that fails halfway keeps what was read before the failure and logs why.
+    // that fails halfway keeps what was read before the failure and logs why;
+    // an attachment that finds no memory is such a failure.
     void Parse(std::string_view bytes, CMimeMessage& message);
+
+    // Makes room for bytes in an attachment's block, throwing std::bad_alloc
+    // when there is none. By default the block's own reserve; tests inject
+    // failures here.
+    using Allocator = std::function<void(std::string& block, size_t bytes)>;
+    void SetAllocator(Allocator allocator) { m_allocator = std::move(allocator); }
 
 private:
     struct PartHeader {
@@ -74,6 +83,9 @@ private:
                     std::string& target);
     int ReadAttachment(const std::string& boundary, const PartHeader& header,
                        CMimeMessage& message);
+    // Bytes the part's decoded lines can take at most, up to the boundary;
+    // the read position stays.
+    size_t MeasurePart(const std::string& boundary);
     int LineTooLong();
 
     const CMimeMap& m_mimeMap;
@@ -81,4 +93,5 @@ private:
     std::string m_strPath;
     std::string_view m_bytes;
     size_t m_nPos = 0;
+    Allocator m_allocator;
 };

@@ -1,4 +1,6 @@
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,12 +20,14 @@ struct Parsed {
     std::string m_log;
 };
 
-Parsed ParseBytes(const std::string& bytes, const std::string& path = "msg.eml") {
+Parsed ParseBytes(const std::string& bytes, const std::string& path = "msg.eml",
+                  CMimeReader::Allocator allocator = nullptr) {
     CMimeMap map;
     map.FillDefaults();
     mailtest::CapturedLog log;
     Parsed out;
     CMimeReader reader(map, log.Writer(), path);
+    reader.SetAllocator(std::move(allocator));
     reader.Parse(bytes, out.m_message);
     out.m_log = log.All();
     return out;
@@ -125,6 +129,61 @@ TEST(MimeReader, FailuresAreLoggedAndKeepWhatWasRead) {
                            std::string(81, 'q') + "\r\nlast\r\n");
     EXPECT_NE(qp.m_log.find(" lines too long."), std::string::npos);
     EXPECT_EQ(qp.m_message.m_strContent, "first\r\n");
+}
+
+TEST(MimeReader, AttachmentWithoutMemoryEndsOnlyItsWalk) {
+    // Outer parts: the body, an inner multipart, a last file; the inner one
+    // holds two attachments.
+    const std::string bytes =
+        "From: a@x.org\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
+        "--o\r\nContent-Type: text/plain\r\n\r\nthe body\r\n"
+        "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
+        "--i\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "SGVsbG8=\r\n"
+        "--i\r\nContent-Type: text/plain; name=\"second.txt\"\r\n\r\nsecond\r\n"
+        "--i--\r\n"
+        "--o\r\nContent-Type: text/plain; name=\"last.txt\"\r\n\r\nlast\r\n--o--\r\n";
+    struct Case {
+        int m_failingCall;  // which allocation fails; 0: none
+        const char* m_attachments;
+        const char* m_logged;
+    };
+    const Case cases[] = {
+        {0, "Unknown.pdf:5|second.txt:8|last.txt:6", nullptr},
+        // The inner walk ends; the outer one goes on with its next part.
+        {1, "Unknown.pdf:0|last.txt:6", "Failed to allocate buffer for attachment Unknown.pdf"},
+        {2, "Unknown.pdf:5|second.txt:0|last.txt:6",
+         "Failed to allocate buffer for attachment second.txt"},
+        {3, "Unknown.pdf:5|second.txt:8|last.txt:0",
+         "Failed to allocate buffer for attachment last.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.m_failingCall);
+        std::vector<size_t> asked;
+        auto allocator = [&](std::string& block, size_t size) {
+            asked.push_back(size);
+            if (static_cast<int>(asked.size()) == c.m_failingCall) {
+                throw std::bad_alloc();
+            }
+            block.reserve(size);
+        };
+        Parsed parsed;
+        ASSERT_NO_THROW(parsed = ParseBytes(bytes, "msg.eml", allocator));
+        EXPECT_EQ(parsed.m_message.m_strContent, "the body");
+        EXPECT_EQ(parsed.m_message.m_strFrom, "a@x.org");
+        EXPECT_EQ(AttachmentList(parsed.m_message), c.m_attachments);
+        // Each block was asked for with room for all of its decoded bytes.
+        const std::vector<CMailAttachment>& files = parsed.m_message.m_attachments;
+        ASSERT_EQ(asked.size(), files.size());
+        for (size_t i = 0; i < files.size(); ++i) {
+            EXPECT_LE(files[i].m_data.size(), asked[i]) << files[i].m_strName;
+        }
+        if (c.m_logged != nullptr) {
+            EXPECT_NE(parsed.m_log.find(c.m_logged), std::string::npos) << parsed.m_log;
+        } else {
+            EXPECT_EQ(parsed.m_log.find("Failed to allocate"), std::string::npos);
+        }
+    }
 }
 
 TEST(MimeReader, NameRulesForAttachments) {
