@@ -1,6 +1,8 @@
 #include "engine/script/SspLdap.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -114,6 +116,13 @@ char PageByteFor(char32_t cp) {
         }
     }
     return '?';
+}
+
+// A page's number as atol reads it, kept within the library's int: a larger
+// limit must not wrap round to a small or negative one.
+int IntArgument(const std::string& text) {
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
 }
 
 std::string BervalText(const berval* value) {
@@ -320,11 +329,11 @@ int CSspLdap::Search(CSspCall& call, bool timed) {
     }
     std::string filter = PageToUtf8(call.GetParamStr(2));
     std::string attributeText = PageToUtf8(call.GetParamStr(3));
-    int attributesOnly = static_cast<int>(std::atol(call.GetParamStr(4).c_str()));
+    int attributesOnly = IntArgument(call.GetParamStr(4));
     // 0 seconds: no time limit; a negative limit is refused before anything is sent.
     timeval timeout{};
     if (timed) {
-        timeout.tv_sec = std::atol(call.GetParamStr(5).c_str());
+        timeout.tv_sec = IntArgument(call.GetParamStr(5));
         if (timeout.tv_sec < 0) {
             SetLastError(LDAP_PARAM_ERROR);
             return 0;
@@ -505,11 +514,10 @@ void CSspLdap::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue
             break;
         case kSetTimeLimit:
         case kSetSizeLimit: {
-            long limit = std::atol(call.GetParamStr(0).c_str());
-            if (limit < 0) {
+            int value = IntArgument(call.GetParamStr(0));
+            if (value < 0) {
                 break;
             }
-            int value = static_cast<int>(limit);
             int rc = ldap_set_option(
                 ld, member.m_id == kSetTimeLimit ? LDAP_OPT_TIMELIMIT : LDAP_OPT_SIZELIMIT, &value);
             SetLastError(rc == LDAP_OPT_SUCCESS ? LDAP_SUCCESS : LDAP_PARAM_ERROR);

@@ -19,7 +19,8 @@
 // sends nothing and fails with 13, confidentiality required.
 //
 // search_st with 0 seconds has no time limit; a negative one gives 0 and the
-// error 89 (bad parameter) without a search.
+// error 89 (bad parameter) without a search. Limits beyond the int range stay
+// at its edge instead of wrapping.
 //
 // One object belongs to one run on one thread; no lock.
 #pragma once

@@ -146,18 +146,20 @@ TEST_F(LdapObject, FailuresGiveTheirCodes) {
 TEST_F(LdapObject, TimedSearchLimits) {
     Connect();
     struct Case {
-        int m_seconds;
+        const char* m_seconds;
         int m_result;
         int m_code;
         int m_entries;  // count_entries after it: 1 while the earlier result stays
     };
     // 0 seconds is no limit at all; a negative limit is refused before any search.
-    const Case cases[] = {{0, 1, 0, 2}, {30, 1, 0, 2}, {-1, 0, 89, 1}, {-30, 0, 89, 1}};
+    // Beyond the integer range a limit stays as far out as it can go.
+    const Case cases[] = {{"0", 1, 0, 2},   {"30", 1, 0, 2},   {"4294967296", 1, 0, 2},
+                          {"-1", 0, 89, 1}, {"-30", 0, 89, 1}, {"-4294967296", 0, 89, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_seconds);
         ASSERT_EQ(Search(kBase, 2, "(uid=ann)"), 1);
         EXPECT_EQ(DoInt("search_st", {Text(kBase), Int(2), Text("(objectClass=inetOrgPerson)"),
-                                      Text("uid"), Int(0), Int(c.m_seconds)}),
+                                      Text("uid"), Int(0), Text(c.m_seconds)}),
                   c.m_result);
         EXPECT_EQ(DoInt("last_err_code"), c.m_code);
         EXPECT_EQ(DoInt("count_entries"), c.m_entries);
@@ -165,6 +167,17 @@ TEST_F(LdapObject, TimedSearchLimits) {
             EXPECT_EQ(Do("last_err_str").GetText(), "Bad parameter to an ldap routine");
         }
     }
+}
+
+TEST_F(LdapObject, LimitsBeyondTheIntegerRangeDoNotWrap) {
+    Connect();
+    for (const char* member : {"set_size_limit", "set_time_limit"}) {
+        SCOPED_TRACE(member);
+        EXPECT_EQ(DoInt(member, {Text("4294967296")}), 1);
+        EXPECT_EQ(Search(kBase, 2, "(objectClass=inetOrgPerson)"), 1);
+        EXPECT_EQ(DoInt("count_entries"), 2);
+    }
+    EXPECT_EQ(DoInt("set_size_limit", {Text("-4294967295")}), 0);
 }
 
 TEST_F(LdapObject, ReleasedHandlesAreNeverUsed) {
