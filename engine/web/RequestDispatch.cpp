@@ -2,24 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <mutex>
-#include <new>
 #include <string_view>
 #include <utility>
 
-#include "engine/data/DataSource.h"
-#include "engine/data/DatabaseFile.h"
 #include "engine/foundation/AsciiText.h"
-#include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
-#include "engine/foundation/SspException.h"
-#include "engine/foundation/SspValue.h"
-#include "engine/script/FileIdUrl.h"
 #include "engine/script/SspApplication.h"
-#include "engine/script/SspContextLink.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/HttpRequest.h"
@@ -130,7 +121,7 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
     CSspInterpreter interp;
     SetRunning(&interp);
     int rc = request.IsFileInDb()
-                 ? ServeDatabaseFile(interp, request, response)
+                 ? interp.ServeDatabaseFile(request.GetUrl(), &request, &response)
                  : interp.RunPage(request.GetLocalPath(), request.GetUrl(), &request, &response);
     SetRunning(nullptr);
 
@@ -139,35 +130,6 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
     } else if (rc == kSspError) {
         SendErrorPage(request, interp.m_strError, &interp);
     }
-}
-
-int CRequestDispatch::ServeDatabaseFile(CSspInterpreter& interp, CHttpRequest& request,
-                                        CHttpResponse& response) {
-    interp.m_strUrl = request.GetUrl();
-    std::unique_lock<std::recursive_mutex> runLock;
-    if (CSspContextLink* context = CSspContextLink::Current()) {
-        runLock = context->LockRun();
-    }
-    auto write = [&response](const void* data, size_t length) {
-        response.WriteBinary(data, length);
-    };
-    auto decode = [](const std::string& table, const std::string& keyColumn,
-                     const std::string& checkAndBody, const std::string& dataColumn) -> long {
-        return DecodeFileId(table, keyColumn, checkAndBody, dataColumn);
-    };
-    try {
-        CDataSource* source = interp.AcquireDataSource(nullptr);
-        DatabaseFile::SendFileFromUrl(*source, request.GetUrl(), g_settings.EncryptFileID, write,
-                                      decode);
-    } catch (const CSspException& e) {
-        interp.m_strError = e.Message();
-        return kSspError;
-    } catch (const std::bad_alloc&) {
-        interp.m_strError = g_msg.m_outOfMemory;
-        return kSspError;
-    }
-    response.CloseOutput();
-    return kSspDone;
 }
 
 void CRequestDispatch::SendErrorPage(CHttpRequest& request, const std::string& message,

@@ -57,7 +57,6 @@ public:
 
 private:
     std::string OutputFolder() const;
-    int ServeDatabaseFile(CSspInterpreter& interp, CHttpRequest& request, CHttpResponse& response);
     void SetRunning(CSspInterpreter* interp);
 
     CSocketConn& m_conn;
