@@ -24,9 +24,31 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The path the refusals are decided on: lower case, with the leading "/" that the local
+// file gets anyway ("log/x" names the same file as "/log/x").
+std::string RefusalPath(const std::string& path) {
+    std::string folded = AsciiLowerCopy(path);
+    if (folded.empty() || folded[0] != '/') {
+        folded.insert(0, 1, '/');
+    }
+    return folded;
+}
+
+// ".." anywhere, a "." segment, "//", a backslash or NUL. A "." segment is refused rather
+// than folded, so that no spelling of a path gets past the folder checks below.
 bool IsForbiddenPath(std::string_view path) {
     return path.find("..") != std::string_view::npos || path.find("//") != std::string_view::npos ||
-           path.find('\\') != std::string_view::npos || path.find('\0') != std::string_view::npos;
+           path.find('\\') != std::string_view::npos || path.find('\0') != std::string_view::npos ||
+           path.find("/./") != std::string_view::npos || path.ends_with("/.");
+}
+
+bool IsLogPath(std::string_view path) {
+    return path == "/log" || path.starts_with("/log/");
+}
+
+bool IsSystemScript(std::string_view path, std::string_view extension) {
+    std::string_view folder = path.substr(0, path.rfind('/') + 1);
+    return folder.find("/script/") != std::string_view::npos && extension == "zrs";
 }
 
 // Sends what a finished run wrote; a run that wrote nothing still gets its headers.
@@ -83,21 +105,21 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
         request.GetForm().Parse();
         CHttpResponse response(&m_conn);
         const std::string& path = request.GetUrl();
-        const std::string folder = AsciiLowerCopy(request.GetUrlDir());
+        const std::string folded = RefusalPath(path);
         const std::string extension = AsciiLowerCopy(request.GetExtension());
         if (request.IsFileInDb()) {
             ServeDynamicPage(request);
-        } else if (IsForbiddenPath(path)) {
+        } else if (IsForbiddenPath(folded)) {
             // Before the folder redirects: "/../x/" must not probe outside the web root.
             SendErrorPage(request, kInvalidAddress, nullptr);
-        } else if (AsciiLowerCopy(path).starts_with("/log/")) {
+        } else if (IsLogPath(folded)) {
             SendErrorPage(request, kLogRefused, nullptr);
         } else if (path.empty() || (extension.empty() && path.back() != '/')) {
             response.Redirect(path + "/", true);
         } else if (path.back() == '/') {
             bool page = IsRegularFile(request.GetLocalPath() + "index.zrp");
             response.Redirect(path + (page ? "index.zrp" : "index.html"), false);
-        } else if (folder.find("/script/") != std::string::npos && extension == "zrs") {
+        } else if (IsSystemScript(folded, extension)) {
             SendErrorPage(request, kScriptRefused, nullptr);
         } else if (extension == "zrp") {
             ServeDynamicPage(request);
