@@ -109,6 +109,23 @@ TEST_F(ServingTest, SystemFoldersAreRefusedInEverySpellingOfTheirPath) {
     }
 }
 
+TEST_F(ServingTest, OverLongHeaderLineIsDroppedWholeUpToItsLineEnd) {
+    WriteFile("c.zrp",
+              "x=--{ Request.getCookie('x'); }--|y=--{ Request.getCookie('y'); }--|"
+              "--{ Request.AllHeaders; }--");
+    // 5000 bytes, the last of them a header of their own once the first 4095 are cut off.
+    const std::string hidden = "Cookie: x=smuggled";
+    const std::string longLine = "X-Pad: " + std::string(5000 - 7 - hidden.size(), 'p') + hidden;
+    ASSERT_EQ(longLine.size(), 5000u);
+    std::string answer =
+        Fetch("GET /c.zrp HTTP/1.0\r\n" + longLine + "\r\nCookie: y=normal\r\n\r\n");
+    std::string body = BodyOf(answer);
+    EXPECT_EQ(body.rfind("x=|y=normal|GET /c.zrp HTTP/1.0\r\nCookie: y=normal\r\n", 0), 0u)
+        << answer;
+    EXPECT_EQ(body.find("smuggled"), std::string::npos) << body;
+    EXPECT_EQ(body.find("ppp"), std::string::npos) << body;
+}
+
 TEST_F(ServingTest, PostedFormAndUploadReachThePage) {
     WriteFile("form.zrp", "title=--{ Request.title; }--|file=--{ Request.file1; }--|");
     const std::string boundary = "XyZ";
