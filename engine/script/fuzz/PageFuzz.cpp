@@ -4,14 +4,10 @@
 //
 // Inputs that name a file or LDAP object are skipped: those reach the disk, programs and
 // the network. Without a server link, data sources and sessions fail as they do with none.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -20,6 +16,7 @@
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/foundation/fuzz/ScratchFolder.h"
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"
 
@@ -79,31 +76,10 @@ public:
     void WriteValue(const CSspValue& value) override { value.GetText(); }
 };
 
-// The folder the input is written to as a source file; removed at exit.
-class CScratchFolder {
-public:
-    CScratchFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "page-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
-    }
-    ~CScratchFolder() {
-        if (!m_path.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(m_path, ignored);
-        }
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static CScratchFolder folder;
+    static CScratchFolder folder("page-fuzz");
     static CRunWatchdog watchdog;
     std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::string lower = AsciiLowerCopy(text);

@@ -2,13 +2,13 @@
 // by the dispatcher over a scratch root whose data source holds one small table, so that
 // files-in-the-database URLs reach the SQL in both URL modes; the bytes are then parsed once
 // more as a multipart and an url-encoded body.
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +17,7 @@
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/foundation/fuzz/ScratchFolder.h"
 #include "engine/script/FileIdUrl.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/FormData.h"
@@ -35,20 +36,18 @@ constexpr const char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite
 // holds the table att (attid, attdata, name) with row 5. Removed at exit.
 class CScratchServer {
 public:
-    CScratchServer() {
-        std::string pattern = std::filesystem::temp_directory_path() / "request-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
+    CScratchServer() : m_folder("request-fuzz") {
+        if (Root().empty()) {
             return;
         }
-        m_root = pattern;
-        std::filesystem::create_directories(m_root + "/webroot");
+        std::filesystem::create_directories(Root() + "/webroot");
         g_settings.m_mimeMap.FillDefaults();
         g_settings.LogHttp = false;
         if (!std::filesystem::exists(kSqliteDriver)) {
             return;  // file URLs then stop at the missing data source
         }
         const std::string connect =
-            std::string("DRIVER=") + kSqliteDriver + ";Database=" + m_root + "/files.db";
+            std::string("DRIVER=") + kSqliteDriver + ";Database=" + Root() + "/files.db";
         {
             CDataSource ds(connect);
             ds.DoCommand("ExecuteSQL", "CREATE TABLE att (attid INTEGER, attdata BLOB, name TEXT)");
@@ -64,15 +63,11 @@ public:
             CServerContextLink::Uninstall();
             g_serverContext.Clear();
         }
-        if (!m_root.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(m_root, ignored);
-        }
     }
-    const std::string& Root() const { return m_root; }
+    const std::string& Root() const { return m_folder.Path(); }
 
 private:
-    std::string m_root;
+    CScratchFolder m_folder;
     std::unique_ptr<CServerContextLink> m_link;
 };
 
