@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr const char* kNotFound = "The attachment has already been deleted";
+
 bool IsName(const std::string& name) {
     bool partEmpty = true;
     int dots = 0;
@@ -31,6 +33,12 @@ bool IsName(const std::string& name) {
         }
     }
     return !partEmpty;
+}
+
+// The name a column is bound under: without its table or schema part.
+std::string_view BoundName(std::string_view column) {
+    size_t dot = column.find('.');
+    return dot == std::string_view::npos ? column : column.substr(dot + 1);
 }
 
 std::vector<std::string> Split(const std::string& text, char sep) {
@@ -99,6 +107,11 @@ void SendFileFromUrl(CDataSource& ds, const std::string& url, bool encrypted, co
 
 void ReadFileColumn(CDataSource& ds, const std::string& table, const std::string& keyColumn,
                     long recordId, const std::string& dataColumn, const Writer& write) {
+    // A name missing from a token, or the key column bound again as the data column (which
+    // leaves no second column to read), names no file: answered as a missing row.
+    if (table.empty() || keyColumn.empty() || dataColumn.empty() ||
+        AsciiEqualNoCase(BoundName(keyColumn), BoundName(dataColumn)))
+        throw CSspException(kNotFound);
     for (const std::string* name : {&table, &keyColumn, &dataColumn})
         if (!IsName(*name))
             throw CSspException("Invalid name in attachment URL: " + *name);
@@ -113,11 +126,13 @@ void ReadFileColumn(CDataSource& ds, const std::string& table, const std::string
         if (!set.OpenDefault()) {
             message = "Failed to open table: " + table;
         } else if (set.IsEOF()) {
-            message = "The attachment has already been deleted";
+            message = kNotFound;
         } else {
-            const CSspValue& data = *set.GetColumnValue(1);
-            if ((data.IsBinary() || data.IsLongText()) && !data.IsNull() && write)
-                write(data.m_blob.Data(), data.m_blob.Length());
+            const CSspValue* data = set.GetColumnValue(1);
+            if (data == nullptr)
+                message = kNotFound;
+            else if ((data->IsBinary() || data->IsLongText()) && !data->IsNull() && write)
+                write(data->m_blob.Data(), data->m_blob.Length());
             else
                 message = "Please specify the column where the file is stored.";
         }

@@ -138,6 +138,15 @@ int CHttpRequest::ReadHeader() {
         std::string_view text(line, static_cast<size_t>(length));
         if (r == CSocketConn::LINE_TOO_LONG) {
             g_log.Log("Long header [%s] ignored.", line);
+            // A request line cut short names no resource; and the rest of any long line is
+            // still part of it, never a line of its own (it could be a command or a header).
+            if (first) {
+                return READ_INVALID_ADDRESS;
+            }
+            int skipped = SkipRestOfLine(line, total);
+            if (skipped != READ_OK) {
+                return skipped;
+            }
             continue;
         }
         if (first) {
@@ -157,6 +166,23 @@ int CHttpRequest::ReadHeader() {
         }
         m_allHeaders.append(text).append("\r\n");
         ParseHeaderLine(text);
+    }
+}
+
+int CHttpRequest::SkipRestOfLine(char* buffer, size_t& total) {
+    for (;;) {
+        int length = 0;
+        int r = m_conn->ReadLine(buffer, kLineSize, &length);
+        if (r == CSocketConn::LINE_RECV_ERROR || r == CSocketConn::LINE_CLOSED) {
+            return READ_FAILED;
+        }
+        total += static_cast<size_t>(length);
+        if (total > kMaxHeaderBytes) {
+            return READ_HEADER_TOO_LARGE;
+        }
+        if (r != CSocketConn::LINE_TOO_LONG) {
+            return READ_OK;
+        }
     }
 }
 

@@ -31,10 +31,12 @@ public:
         READ_HEADER_TOO_LARGE = -4,  // the header block passed kMaxHeaderBytes
         READ_TOO_LARGE = -5,         // the declared body is above the upload limit
         READ_NO_CONNECTION = -6,
-        READ_INVALID_ADDRESS = -7,  // a control byte in the request line
+        READ_INVALID_ADDRESS = -7,  // a control byte in the request line, or one too long
     };
 
-    static constexpr int kLineSize = 4096;  // a header line holds at most kLineSize - 1 bytes
+    // A line holds at most kLineSize - 1 bytes; a longer header line is logged and dropped
+    // whole, a longer request line makes the request invalid.
+    static constexpr int kLineSize = 4096;
     static constexpr size_t kMaxHeaderBytes = 65536;
 
     // Over a connection, or none (a scheduled script's run, which reads nothing).
@@ -102,6 +104,8 @@ public:
 
 private:
     int ReadHeader();
+    // Reads and drops what is left of an over-long line, up to its line end.
+    int SkipRestOfLine(char* buffer, size_t& total);
     int ReadBody();
     bool IsPost() const;
 

@@ -2,24 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <mutex>
-#include <new>
 #include <string_view>
 #include <utility>
 
-#include "engine/data/DataSource.h"
-#include "engine/data/DatabaseFile.h"
 #include "engine/foundation/AsciiText.h"
-#include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
-#include "engine/foundation/SspException.h"
-#include "engine/foundation/SspValue.h"
-#include "engine/script/FileIdUrl.h"
 #include "engine/script/SspApplication.h"
-#include "engine/script/SspContextLink.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/HttpRequest.h"
@@ -33,9 +24,31 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The path the refusals are decided on: lower case, with the leading "/" that the local
+// file gets anyway ("log/x" names the same file as "/log/x").
+std::string RefusalPath(const std::string& path) {
+    std::string folded = AsciiLowerCopy(path);
+    if (folded.empty() || folded[0] != '/') {
+        folded.insert(0, 1, '/');
+    }
+    return folded;
+}
+
+// ".." anywhere, a "." segment, "//", a backslash or NUL. A "." segment is refused rather
+// than folded, so that no spelling of a path gets past the folder checks below.
 bool IsForbiddenPath(std::string_view path) {
     return path.find("..") != std::string_view::npos || path.find("//") != std::string_view::npos ||
-           path.find('\\') != std::string_view::npos || path.find('\0') != std::string_view::npos;
+           path.find('\\') != std::string_view::npos || path.find('\0') != std::string_view::npos ||
+           path.find("/./") != std::string_view::npos || path.ends_with("/.");
+}
+
+bool IsLogPath(std::string_view path) {
+    return path == "/log" || path.starts_with("/log/");
+}
+
+bool IsSystemScript(std::string_view path, std::string_view extension) {
+    std::string_view folder = path.substr(0, path.rfind('/') + 1);
+    return folder.find("/script/") != std::string_view::npos && extension == "zrs";
 }
 
 // Sends what a finished run wrote; a run that wrote nothing still gets its headers.
@@ -92,21 +105,21 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
         request.GetForm().Parse();
         CHttpResponse response(&m_conn);
         const std::string& path = request.GetUrl();
-        const std::string folder = AsciiLowerCopy(request.GetUrlDir());
+        const std::string folded = RefusalPath(path);
         const std::string extension = AsciiLowerCopy(request.GetExtension());
         if (request.IsFileInDb()) {
             ServeDynamicPage(request);
-        } else if (IsForbiddenPath(path)) {
+        } else if (IsForbiddenPath(folded)) {
             // Before the folder redirects: "/../x/" must not probe outside the web root.
             SendErrorPage(request, kInvalidAddress, nullptr);
-        } else if (AsciiLowerCopy(path).starts_with("/log/")) {
+        } else if (IsLogPath(folded)) {
             SendErrorPage(request, kLogRefused, nullptr);
         } else if (path.empty() || (extension.empty() && path.back() != '/')) {
             response.Redirect(path + "/", true);
         } else if (path.back() == '/') {
             bool page = IsRegularFile(request.GetLocalPath() + "index.zrp");
             response.Redirect(path + (page ? "index.zrp" : "index.html"), false);
-        } else if (folder.find("/script/") != std::string::npos && extension == "zrs") {
+        } else if (IsSystemScript(folded, extension)) {
             SendErrorPage(request, kScriptRefused, nullptr);
         } else if (extension == "zrp") {
             ServeDynamicPage(request);
@@ -130,7 +143,7 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
     CSspInterpreter interp;
     SetRunning(&interp);
     int rc = request.IsFileInDb()
-                 ? ServeDatabaseFile(interp, request, response)
+                 ? interp.ServeDatabaseFile(request.GetUrl(), &request, &response)
                  : interp.RunPage(request.GetLocalPath(), request.GetUrl(), &request, &response);
     SetRunning(nullptr);
 
@@ -139,35 +152,6 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
     } else if (rc == kSspError) {
         SendErrorPage(request, interp.m_strError, &interp);
     }
-}
-
-int CRequestDispatch::ServeDatabaseFile(CSspInterpreter& interp, CHttpRequest& request,
-                                        CHttpResponse& response) {
-    interp.m_strUrl = request.GetUrl();
-    std::unique_lock<std::recursive_mutex> runLock;
-    if (CSspContextLink* context = CSspContextLink::Current()) {
-        runLock = context->LockRun();
-    }
-    auto write = [&response](const void* data, size_t length) {
-        response.WriteBinary(data, length);
-    };
-    auto decode = [](const std::string& table, const std::string& keyColumn,
-                     const std::string& checkAndBody, const std::string& dataColumn) -> long {
-        return DecodeFileId(table, keyColumn, checkAndBody, dataColumn);
-    };
-    try {
-        CDataSource* source = interp.AcquireDataSource(nullptr);
-        DatabaseFile::SendFileFromUrl(*source, request.GetUrl(), g_settings.EncryptFileID, write,
-                                      decode);
-    } catch (const CSspException& e) {
-        interp.m_strError = e.Message();
-        return kSspError;
-    } catch (const std::bad_alloc&) {
-        interp.m_strError = g_msg.m_outOfMemory;
-        return kSspError;
-    }
-    response.CloseOutput();
-    return kSspDone;
 }
 
 void CRequestDispatch::SendErrorPage(CHttpRequest& request, const std::string& message,

@@ -4,11 +4,12 @@
 // or none when the read failed; every error reaches the browser with status 200.
 //
 // Decisions, in order: a file-in-database URL is served from the database; a path with
-// "..", "//" or "\" is refused ("Invalid HTTP address."); anything under "/log/" (the day
-// logs) is refused; an empty path or one without extension and trailing "/" is redirected
-// with 301 to itself plus "/"; a path ending in "/" is redirected with 302 to its
-// "index.zrp" when that file exists, else to "index.html"; a ".zrs" file in a "/script/"
-// folder is refused; a ".zrp" page runs; anything else is sent as a static file.
+// "..", a "." segment, "//" or "\" is refused ("Invalid HTTP address."); "/log" and anything
+// under it (the day logs) is refused; an empty path or one without extension and trailing
+// "/" is redirected with 301 to itself plus "/"; a path ending in "/" is redirected with 302
+// to its "index.zrp" when that file exists, else to "index.html"; a ".zrs" file in a
+// "/script/" folder is refused; a ".zrp" page runs; anything else is sent as a static file.
+// The refusals are decided in any case, on the path with a leading "/".
 #pragma once
 
 #include <functional>
@@ -57,7 +58,6 @@ public:
 
 private:
     std::string OutputFolder() const;
-    int ServeDatabaseFile(CSspInterpreter& interp, CHttpRequest& request, CHttpResponse& response);
     void SetRunning(CSspInterpreter* interp);
 
     CSocketConn& m_conn;

@@ -43,10 +43,10 @@ protected:
         auto write = [&](const void* data, size_t n) {
             sent.append(static_cast<const char*>(data), n);
         };
-        auto decode = [](const std::string& table, const std::string& key, const std::string& check,
-                         const std::string& column) -> long {
-            return table == "att" && key == "attid" && check == "ok5" && column == "attdata" ? 5
-                                                                                             : -1;
+        // Check digits can be recomputed by anyone: a forged token names any columns.
+        auto decode = [](const std::string& table, const std::string&, const std::string& check,
+                         const std::string&) -> long {
+            return table == "att" && check == "ok5" ? 5 : -1;
         };
         try {
             DatabaseFile::SendFileFromUrl(*m_ds, url, encrypted, write, decode);
@@ -102,6 +102,28 @@ TEST_P(DatabaseFileTest, EncryptedUrls) {
               "this link, refresh it and then try again. ");
     std::string plain = Send("/FILEDB/att/attid/5/attdata/x.bin", true);
     EXPECT_EQ(plain.rfind("error: The server expects an encrypted attachment file URL.", 0), 0u);
+}
+
+// The key column bound twice once crashed the server: such URLs, and tokens with parts
+// missing, are answered as a missing row before any SQL runs.
+TEST_P(DatabaseFileTest, ForgedColumnsAreANotFoundRow) {
+    const std::string notFound = "error: The attachment has already been deleted";
+    struct Case {
+        std::string url;
+        bool encrypted;
+    } cases[] = {
+        {"/x/FileDB/att/attid/5/attid/a.bin", false},
+        {"/x/FileDB/att/attid/5/ATTID/a.bin", false},
+        {"/x/FileDB/att/AttId/5/att.attid/a.bin", false},
+        {"/x/FileDB/att/att.attid/5/attid/a.bin", false},
+        {"/x/fileInDB/" + Token("att-attid-ok5-AttID") + "/a.bin", true},
+        {"/x/fileInDB/" + Token("att-attid-ok5") + "/a.bin", true},
+        {"/x/fileInDB/" + Token("att--ok5-attdata") + "/a.bin", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Send(c.url, c.encrypted), notFound) << c.url;
+    // The same data source still serves.
+    EXPECT_EQ(Send("/FILEDB/att/att.attid/5/attdata", false), kFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseFileTest,

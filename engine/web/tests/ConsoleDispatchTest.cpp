@@ -83,6 +83,18 @@ TEST_F(ConsoleDispatchTest, OrdinaryRequestStillReadsItsHeaders) {
     EXPECT_EQ(m_console->Calls(), 0);
 }
 
+TEST_F(ConsoleDispatchTest, OverLongRequestLineIsInvalidAndItsTailIsNoCommand) {
+    // The first 4095 bytes fill the line buffer; the command begins right after them.
+    const std::string padded = "GET " + std::string(4091, 'a') + "Brackmoor.GetReq x";
+    for (const std::string& end : {std::string("\r\n\r\n"), std::string("\r\n")}) {
+        const std::string answer = Fetch(padded + end);
+        EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+        EXPECT_NE(answer.find("Invalid HTTP address."), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("Brackmoor"), std::string::npos) << answer;
+    }
+    EXPECT_EQ(m_console->Calls(), 0);
+}
+
 TEST_F(ConsoleDispatchTest, ListingKeepsTheUrlAsSent) {
     // The console's reply encodes the separator; the pool's listing must not do it first.
     const std::string reply = Fetch("Brackmoor.GetReq /a*b.zrp?q=*\r\n");

@@ -201,6 +201,40 @@ TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
               1);
 }
 
+TEST_F(WireTest, OverLongHeaderLineIsDroppedUpToItsLineEndHoweverLong) {
+    struct Case {
+        size_t length;  // of the header line
+        int result;
+        size_t logged;  // "Long header" entries
+    } cases[] = {
+        {4095, CHttpRequest::READ_OK, 0},  // fills the buffer exactly: an ordinary line
+        {4096, CHttpRequest::READ_OK, 1},
+        {12000, CHttpRequest::READ_OK, 1},  // three buffers' worth
+        {70000, CHttpRequest::READ_HEADER_TOO_LARGE, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        size_t before = m_log->Lines().size();
+        std::string line = "X-Long: " + std::string(c.length - 8, 'a');
+        int result = 99;
+        std::string host;
+        std::string all;
+        Exchange("GET /p.zrp HTTP/1.0\r\n" + line + "\r\nHost: after\r\n\r\n",
+                 [&](CSocketConn& conn) {
+                     CHttpRequest request(&conn);
+                     result = request.ReadRequest();
+                     host = request.GetHost();
+                     all = request.GetAllHeaders();
+                 });
+        EXPECT_EQ(result, c.result);
+        if (c.result == CHttpRequest::READ_OK) {
+            EXPECT_EQ(host, "after");
+            EXPECT_EQ(all.find("aaaa") != std::string::npos, c.logged == 0) << all.size();
+        }
+        EXPECT_EQ(m_log->Lines().size() - before, c.logged);
+    }
+}
+
 TEST_F(WireTest, BodyOverTheLimitIsRefusedBeforeItIsReadAndTheClientGetsTheAnswer) {
     const int64_t declared = 10485761;
     std::string received;

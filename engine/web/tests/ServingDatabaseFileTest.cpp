@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/data/DataSource.h"
+#include "engine/script/FileIdUrl.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerContextLink.h"
@@ -107,6 +108,31 @@ TEST_F(ServingDatabaseFileTest, PlainUrlsServeRowsAndRefuseNamesThatAreNoIdentif
     }
     // Nothing that was refused touched the table.
     EXPECT_EQ(BodyOf(Get("/filedb/att/attid/5/attdata/again.bin")), kStored);
+}
+
+TEST_F(ServingDatabaseFileTest, ForgedColumnNamesAreNotFoundAndTheServerGoesOn) {
+    // The key column named again as the data column; anyone can make such a token.
+    struct Case {
+        bool encrypted;
+        std::string url;
+    } cases[] = {
+        {false, "/x/FileDB/att/attid/5/attid/a.bin"},
+        {false, "/x/FileDB/att/attid/5/AttId/a.bin"},
+        {true, "/x/" + BuildFileIdUrl("att", "attid", "5", "ATTID", "a.bin")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        g_settings.EncryptFileID = c.encrypted;
+        std::string answer = Get(c.url);
+        EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+        EXPECT_NE(answer.find("The attachment has already been deleted"), std::string::npos)
+            << answer;
+        EXPECT_EQ(answer.find("ODBC data source used"), std::string::npos) << answer;
+        std::string good = c.encrypted
+                               ? "/x/" + BuildFileIdUrl("att", "attid", "5", "attdata", "r.pdf")
+                               : "/x/FileDB/att/attid/5/attdata/r.pdf";
+        EXPECT_EQ(BodyOf(Get(good)), kStored);
+    }
 }
 
 }  // namespace

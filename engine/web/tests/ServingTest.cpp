@@ -69,6 +69,63 @@ TEST_F(ServingTest, RoutesEachPathByItsShape) {
     }
 }
 
+// The day logs and the system scripts stay refused however the path is spelled.
+TEST_F(ServingTest, SystemFoldersAreRefusedInEverySpellingOfTheirPath) {
+    WriteFile("log/day10.txt", "GET /login.zrp?password=hunter2");
+    WriteFile("log/index.html", "GET /login.zrp?password=hunter2");
+    WriteFile("script/x.zrs", "secret script");
+    const char* const logRefused = "Files in the log folder are system files.";
+    const char* const scriptRefused = ".zrs files in a script folder are system files.";
+    const char* const invalid = "Invalid HTTP address.";
+    struct Case {
+        const char* path;
+        const char* refusal;
+    } cases[] = {
+        {"/log/day10.txt", logRefused},
+        {"/LOG/day10.txt", logRefused},
+        {"/Log/Day10.TXT", logRefused},
+        {"log/day10.txt", logRefused},
+        {"/log", logRefused},
+        {"/LOG", logRefused},
+        {"/log/", logRefused},
+        {"/./log/day10.txt", invalid},
+        {"/log/./day10.txt", invalid},
+        {"/a/../log/day10.txt", invalid},
+        {"/log/.", invalid},
+        {"/.", invalid},
+        {"/script/x.zrs", scriptRefused},
+        {"script/x.zrs", scriptRefused},
+        {"/SCRIPT/X.ZRS", scriptRefused},
+        {"/./script/x.zrs", invalid},
+        {"/script/./x.zrs", invalid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string answer = Get(c.path);
+        EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+        EXPECT_NE(answer.find(c.refusal), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("hunter2"), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("secret script"), std::string::npos) << answer;
+    }
+}
+
+TEST_F(ServingTest, OverLongHeaderLineIsDroppedWholeUpToItsLineEnd) {
+    WriteFile("c.zrp",
+              "x=--{ Request.getCookie('x'); }--|y=--{ Request.getCookie('y'); }--|"
+              "--{ Request.AllHeaders; }--");
+    // 5000 bytes, the last of them a header of their own once the first 4095 are cut off.
+    const std::string hidden = "Cookie: x=smuggled";
+    const std::string longLine = "X-Pad: " + std::string(5000 - 7 - hidden.size(), 'p') + hidden;
+    ASSERT_EQ(longLine.size(), 5000u);
+    std::string answer =
+        Fetch("GET /c.zrp HTTP/1.0\r\n" + longLine + "\r\nCookie: y=normal\r\n\r\n");
+    std::string body = BodyOf(answer);
+    EXPECT_EQ(body.rfind("x=|y=normal|GET /c.zrp HTTP/1.0\r\nCookie: y=normal\r\n", 0), 0u)
+        << answer;
+    EXPECT_EQ(body.find("smuggled"), std::string::npos) << body;
+    EXPECT_EQ(body.find("ppp"), std::string::npos) << body;
+}
+
 TEST_F(ServingTest, PostedFormAndUploadReachThePage) {
     WriteFile("form.zrp", "title=--{ Request.title; }--|file=--{ Request.file1; }--|");
     const std::string boundary = "XyZ";
