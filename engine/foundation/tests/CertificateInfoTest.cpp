@@ -106,17 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 class CertificateFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
-    }
+    void SetUp() override { m_log = std::make_unique<CCapturedLog>(g_log); }
     void TearDown() override { g_log.SetFolder(""); }
 
     void Add(const std::string& name, const CTestCert& cert, bool withKey = false) {
         WriteTextFile(m_folder.File(name), cert.CertPem() + (withKey ? cert.KeyPem() : ""));
     }
 
-    std::shared_ptr<CTestLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
     CTestCert m_ca{{{"CN", "Velmorin Test CA"}}, {0x01}};
 };
@@ -148,7 +145,7 @@ TEST_F(CertificateFolderTest, MissingFolderFailsToOpen) {
     std::vector<CCertificateInfo> list(1);
     EXPECT_FALSE(ListCertificates(m_folder.File("absent"), list));
     EXPECT_TRUE(list.empty());
-    EXPECT_TRUE(m_log->Has("Error 0x2 returned by CertOpenSystemStore"));
+    EXPECT_TRUE(m_log->HasLine("Error 0x2 returned by CertOpenSystemStore"));
 }
 
 struct FindCase {

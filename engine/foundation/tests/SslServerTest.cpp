@@ -43,8 +43,7 @@ std::string Body(size_t size) {
 class SslServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
+        m_log = std::make_unique<CCapturedLog>(g_log);
         // The certificate, its key and its chain in one file.
         WriteTextFile(m_folder.File("server.pem"),
                       m_cert.CertPem() + m_cert.KeyPem() + m_ca.CertPem());
@@ -73,7 +72,7 @@ protected:
         peer.join();
     }
 
-    std::shared_ptr<CTestLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
     CTestCert m_ca{{{"CN", "Velmorin Test CA"}}, {0x01}};
     CTestCert m_cert{{{"O", "Tormalek"}, {"CN", "www.example.test"}}, {0x80, 0x01}, &m_ca};
@@ -239,7 +238,7 @@ TEST_P(SslPlainRequestTest, FailsTheHandshakeAfterTheHint) {
     std::vector<std::string> lines = m_log->Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind(kAcceptFailed, 0), 0u) << lines.back();
-    EXPECT_EQ(m_log->Has(kHint), c.hinted);
+    EXPECT_EQ(m_log->HasLine(kHint), c.hinted);
     if (c.hinted) {
         EXPECT_EQ(lines.front(), kHint);  // before the failure
     }
@@ -268,7 +267,7 @@ TEST_F(SslServerTest, SilentClientTimesOutInTheHandshake) {
         },
         1);
     EXPECT_EQ(read, -1);
-    EXPECT_TRUE(m_log->Has("Timeout receiving on socket"));
+    EXPECT_TRUE(m_log->HasLine("Timeout receiving on socket"));
     EXPECT_FALSE(m_log->HasPrefix(kAcceptFailed));
 }
 
@@ -300,7 +299,7 @@ TEST_F(SslServerTest, CloseFromAnotherThreadBreaksAWaitingRead) {
     EXPECT_FALSE(conn.IsOpen());
     done = true;
     peer.join();
-    EXPECT_FALSE(m_log->Has("Timeout receiving on socket"));
+    EXPECT_FALSE(m_log->HasLine("Timeout receiving on socket"));
 }
 
 TEST_F(SslServerTest, ConnectionOutlivesFreedCredentials) {
@@ -339,13 +338,10 @@ struct AcquireCase {
 
 class SslAcquireTest : public ::testing::TestWithParam<AcquireCase> {
 protected:
-    void SetUp() override {
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
-    }
+    void SetUp() override { m_log = std::make_unique<CCapturedLog>(g_log); }
     void TearDown() override { g_log.SetFolder(""); }
 
-    std::shared_ptr<CTestLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
 };
 

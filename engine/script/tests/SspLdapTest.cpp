@@ -1,13 +1,4 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -16,8 +7,8 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspLdap.h"
 #include "engine/script/tests/BuiltinCall.h"
-
-extern char** environ;
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/testsupport/Slapd.h"
 
 using builtin_test::Call;
 using builtin_test::CallError;
@@ -40,95 +31,10 @@ const char kLdif[] =
     "dn: uid=jose,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\nuid: jose\n"
     "cn:: Sm9zw6k=\nsn: Garcia\n";
 
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool CanConnect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-pid_t Spawn(std::initializer_list<const char*> args) {
-    std::vector<char*> argv;
-    for (const char* arg : args) {
-        argv.push_back(const_cast<char*>(arg));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
-
-// slapd with an mdb database in a temporary folder, loaded with kLdif.
-class Slapd {
-public:
-    Slapd() {
-        char pattern[] = "/tmp/velmorin-slapd-XXXXXX";
-        m_folder = mkdtemp(pattern);
-        std::filesystem::create_directories(m_folder + "/db");
-        std::ofstream(m_folder + "/slapd.conf")
-            << "include /etc/ldap/schema/core.schema\n"
-               "include /etc/ldap/schema/cosine.schema\n"
-               "include /etc/ldap/schema/inetorgperson.schema\n"
-               "pidfile "
-            << m_folder
-            << "/slapd.pid\n"
-               "modulepath /usr/lib/ldap\nmoduleload back_mdb\n"
-               "database mdb\nsuffix \"dc=example,dc=org\"\nrootdn \"cn=admin,dc=example,dc=org\"\n"
-               "rootpw secret\nmaxsize 10485760\ndirectory "
-            << m_folder << "/db\n";
-        std::ofstream(m_folder + "/data.ldif") << kLdif;
-        std::string conf = m_folder + "/slapd.conf";
-        std::string ldif = m_folder + "/data.ldif";
-        int status = -1;
-        pid_t add = Spawn({"/usr/sbin/slapadd", "-q", "-f", conf.c_str(), "-l", ldif.c_str()});
-        if (add <= 0 || waitpid(add, &status, 0) != add || status != 0) {
-            return;
-        }
-        m_port = FreePort();
-        std::string url = "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
-        m_pid = Spawn({"/usr/sbin/slapd", "-d", "0", "-h", url.c_str(), "-f", conf.c_str()});
-        for (int i = 0; m_pid > 0 && i < 250 && !CanConnect(m_port); ++i) {
-            usleep(20000);
-        }
-    }
-    ~Slapd() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        std::filesystem::remove_all(m_folder);
-    }
-    bool Running() const { return m_pid > 0 && CanConnect(m_port); }
-    int Port() const { return m_port; }
-
-private:
-    std::string m_folder;
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
-
 class LdapObject : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_server = new Slapd(); }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
+    static void SetUpTestSuite() { s_server = std::make_unique<CSlapd>(kLdif); }
+    static void TearDownTestSuite() { s_server.reset(); }
     void SetUp() override { ASSERT_TRUE(s_server->Running()) << "slapd did not start"; }
 
     CSspValue Do(const char* member, std::initializer_list<CSspValue> args = {}) {
@@ -155,11 +61,11 @@ protected:
         }
     }
 
-    static Slapd* s_server;
+    static std::unique_ptr<CSlapd> s_server;
     CSspLdap m_ldap{"ldap"};
 };
 
-Slapd* LdapObject::s_server = nullptr;
+std::unique_ptr<CSlapd> LdapObject::s_server;
 
 TEST_F(LdapObject, SearchAndWalk) {
     Connect();
@@ -242,7 +148,7 @@ TEST_F(LdapObject, FailuresGiveTheirCodes) {
                     {Text(kBase), Int(0), Text("(objectClass=*)"), Text(""), Int(1), Int(5)}),
               1);
 
-    int closed = FreePort();
+    int closed = FreeLoopbackPort();
     ASSERT_EQ(Call(other, "other", "init", {Text("127.0.0.1"), Int(closed)}).m_integer, 1);
     EXPECT_EQ(Call(other, "other", "simple_bind_s", {Text(kAdmin), Text("secret")}).m_integer, 0);
     EXPECT_EQ(Call(other, "other", "last_err_code").m_integer, 81);
@@ -315,7 +221,8 @@ TEST(LdapObjectCalls, StateAndArgumentErrors) {
     }
     EXPECT_EQ(Call(ldap, "ldap", "last_err_code").m_integer, 0);
 
-    ASSERT_EQ(Call(ldap, "ldap", "init", {Text("127.0.0.1"), Int(FreePort())}).m_integer, 1);
+    ASSERT_EQ(Call(ldap, "ldap", "init", {Text("127.0.0.1"), Int(FreeLoopbackPort())}).m_integer,
+              1);
     const Case argumentCases[] = {
         {"bind_s", {Text("a"), Text("b")}, "Missing parameter."},
         {"simple_bind_s", {Text("a")}, "Missing parameter."},

@@ -194,7 +194,7 @@ TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Moved Temporarily\r\nLocation: /done\r\n", 0), 0u);
     std::string entry = "Long header [" + longLine.substr(0, 4095) + "] ignored.";
     entry = entry.substr(0, CLogWriter::kMaxText) + "\r\n";
-    EXPECT_EQ(m_log->Count(entry), 1u);
+    EXPECT_EQ(m_log->CountEqual(entry), 1);
     auto lines = m_log->Lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("Long header", 0) == 0; }),
@@ -291,7 +291,7 @@ TEST_F(WireTest, HeaderMustArriveWithinOneTimeOut) {
     client.request_stop();
     server.Close();
     EXPECT_EQ(result, CHttpRequest::READ_FAILED);
-    EXPECT_EQ(m_log->Count("Timeout receiving on socket\r\n"), 1u);
+    EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
 }
 
 TEST(HttpRequestTest, BrowserDetection) {
