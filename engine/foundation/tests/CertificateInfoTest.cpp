@@ -21,6 +21,10 @@ struct SerialCase {
     std::string text;
 };
 
+void PrintTo(const SerialCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.text);
+}
+
 class SerialTextTest : public ::testing::TestWithParam<SerialCase> {};
 
 TEST_P(SerialTextTest, GroupsBytesInPairs) {
@@ -45,6 +49,10 @@ struct NameCase {
     std::string name;
     std::string serialText;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class CertificateNameTest : public ::testing::TestWithParam<NameCase> {};
 
@@ -155,6 +163,10 @@ struct FindCase {
     std::string serial;
     std::string file;  // empty: no match
 };
+
+void PrintTo(const FindCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class FindCertificateTest : public CertificateFolderTest,
                             public ::testing::WithParamInterface<FindCase> {};

@@ -50,6 +50,10 @@ struct LineCase {
     std::vector<std::pair<int, std::string>> reads;  // result and text of each call
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name << " " << ::testing::PrintToString(c.input);
+}
+
 class ReadLineTest : public SocketConnTest, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(ReadLineTest, ReturnsCodesAndText) {
@@ -70,13 +74,19 @@ TEST_P(ReadLineTest, ReturnsCodesAndText) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadLineTest,
     ::testing::Values(
-        LineCase{"crlf", "GET / HTTP/1.0\r\n", 100, {{14, "GET / HTTP/1.0"}, {-3, ""}}},
-        LineCase{"cr_drops_next", "a\rb\r\n", 100, {{1, "a"}, {-3, ""}}},
+        LineCase{"crlf",
+                 "GET / HTTP/1.0\r\n",
+                 100,
+                 {{14, "GET / HTTP/1.0"}, {CSocketConn::LINE_CLOSED, ""}}},
+        LineCase{"cr_drops_next", "a\rb\r\n", 100, {{1, "a"}, {CSocketConn::LINE_CLOSED, ""}}},
         LineCase{"lone_lf_kept", "a\nb\r\n", 100, {{3, "a\nb"}}},
         LineCase{"empty_line", "\r\nx\r\n", 100, {{0, ""}, {1, "x"}}},
-        LineCase{"too_long_then_rest", "abcdefg\r\n", 5, {{-1, "abcd"}, {3, "efg"}}},
+        LineCase{"too_long_then_rest",
+                 "abcdefg\r\n",
+                 5,
+                 {{CSocketConn::LINE_TOO_LONG, "abcd"}, {3, "efg"}}},
         LineCase{"exact_fit_then_crlf", "abcd\r\nz\r\n", 5, {{4, "abcd"}, {1, "z"}}},
-        LineCase{"closed_mid_line", "abc", 100, {{-3, "abc"}}},
+        LineCase{"closed_mid_line", "abc", 100, {{CSocketConn::LINE_CLOSED, "abc"}}},
         LineCase{"line_over_read_ahead",
                  std::string(20000, 'q') + "\r\n",
                  30000,

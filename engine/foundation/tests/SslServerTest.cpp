@@ -87,6 +87,10 @@ struct TripCase {
     size_t dripBytes;
 };
 
+void PrintTo(const TripCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class SslRoundTripTest : public SslServerTest, public ::testing::WithParamInterface<TripCase> {};
 
 TEST_P(SslRoundTripTest, BytesCrossBothWays) {
@@ -178,6 +182,14 @@ struct EndCase {
     long result;
 };
 
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+// What Receive gives once the client has gone.
+constexpr long kStreamEnded = 0;
+constexpr long kReceiveFailed = -1;
+
 class SslPeerEndTest : public SslServerTest, public ::testing::WithParamInterface<EndCase> {};
 
 TEST_P(SslPeerEndTest, EndsTheStream) {
@@ -204,8 +216,8 @@ TEST_P(SslPeerEndTest, EndsTheStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, SslPeerEndTest,
-                         ::testing::Values(EndCase{"CloseNotify", true, 0},
-                                           EndCase{"Truncated", false, -1}),
+                         ::testing::Values(EndCase{"CloseNotify", true, kStreamEnded},
+                                           EndCase{"Truncated", false, kReceiveFailed}),
                          [](const auto& p) { return std::string(p.param.label); });
 
 struct PlainCase {
@@ -214,6 +226,10 @@ struct PlainCase {
     bool hintOn;
     bool hinted;
 };
+
+void PrintTo(const PlainCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class SslPlainRequestTest : public SslServerTest,
                             public ::testing::WithParamInterface<PlainCase> {};
@@ -335,6 +351,10 @@ struct AcquireCase {
     std::function<void(const CTempFolder&, const CTestCert&)> prepare;
     std::string logPrefix;
 };
+
+void PrintTo(const AcquireCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class SslAcquireTest : public ::testing::TestWithParam<AcquireCase> {
 protected:

@@ -196,20 +196,26 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
          {{"HELO", "250 hi\r\n"},
           {"MAIL", "250 ok\r\n"},
           {"RCPT To: <b@y>", "550-no such user\r\n550 really\r\n"}},
-         -3,
+         CSmtpClient::kRefused,
          true},
         {"sender refused with 505",
          {{"HELO", "250 hi\r\n"}, {"MAIL", "505 auth first\r\n"}},
-         -4,
+         CSmtpClient::kSender505,
          true},
-        {"sender refused", {{"HELO", "250 hi\r\n"}, {"MAIL", "553 bad sender\r\n"}}, -3, true},
-        {"reply shorter than a code", {{"HELO", "250 hi\r\n"}, {"MAIL", "25\r\n"}}, -3, true},
+        {"sender refused",
+         {{"HELO", "250 hi\r\n"}, {"MAIL", "553 bad sender\r\n"}},
+         CSmtpClient::kRefused,
+         true},
+        {"reply shorter than a code",
+         {{"HELO", "250 hi\r\n"}, {"MAIL", "25\r\n"}},
+         CSmtpClient::kRefused,
+         true},
         {"DATA refused",
          {{"HELO", "250 hi\r\n"},
           {"MAIL", "250 ok\r\n"},
           {"RCPT", "250 ok\r\n"},
           {"DATA", "451 later\r\n"}},
-         -3,
+         CSmtpClient::kRefused,
          true},
         {"message refused",
          {{"HELO", "250 hi\r\n"},
@@ -217,17 +223,17 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
           {"RCPT", "250 ok\r\n"},
           {"DATA", "354 go\r\n"},
           {"", "554 spam\r\n"}},
-         -3,
+         CSmtpClient::kRefused,
          true},
         {"no reply within the time-out",
          {{"HELO", "250 hi\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", ""}},
-         -2,
+         CSmtpClient::kConnectionLost,
          false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_name);
         std::vector<CSmtpStep> steps = With(c.m_steps);
-        if (c.m_result == -2) {
+        if (c.m_result == CSmtpClient::kConnectionLost) {
             // The peer never answers RCPT.
             steps.push_back({"QUIT-never", ""});
         }
@@ -235,7 +241,7 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
         server = std::make_unique<CScriptedSmtp>(steps);
         CCapturedLog log;
         CMailSettings settings = Settings();
-        settings.m_nSmtpTimeout = c.m_result == -2 ? 1 : 5;
+        settings.m_nSmtpTimeout = c.m_result == CSmtpClient::kConnectionLost ? 1 : 5;
         CSmtpClient client(settings, log.Writer());
         ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server->Port())));
         EXPECT_EQ(client.SendMail("a@x", "b@y", "", "", "s", {}, "x\r\n"), c.m_result);

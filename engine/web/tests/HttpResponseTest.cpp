@@ -94,6 +94,10 @@ struct StaticCase {
     std::string body;         // exact body when sent
 };
 
+void PrintTo(const StaticCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class StaticSendTest : public ResponseTest, public ::testing::WithParamInterface<StaticCase> {};
 
 TEST_P(StaticSendTest, SendsOnlyRegularFiles) {
@@ -173,6 +177,10 @@ struct CharsetCase {
     std::string encoding;
     std::string line;
 };
+
+void PrintTo(const CharsetCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CharsetTest : public ResponseTest, public ::testing::WithParamInterface<CharsetCase> {};
 
