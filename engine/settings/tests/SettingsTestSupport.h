@@ -13,6 +13,7 @@
 
 #include "engine/foundation/SettingsStore.h"
 #include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/CivilTime.h"
 #include "engine/testsupport/ScopedTimeZone.h"
 #include "engine/testsupport/TempFolder.h"
 
@@ -40,14 +41,7 @@ public:
 
 // The local time of a wall-clock moment in the current TZ.
 inline std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm when{};
-    when.tm_year = year - 1900;
-    when.tm_mon = month - 1;
-    when.tm_mday = day;
-    when.tm_hour = hour;
-    when.tm_min = minute;
-    when.tm_sec = second;
-    when.tm_isdst = -1;
+    std::tm when = CivilTime(year, month, day, hour, minute, second);
     return std::mktime(&when);
 }
 
