@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/testsupport/CivilTime.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
 
@@ -28,7 +27,13 @@ std::tm TestNow() {
 }
 
 void SetNow(int year, int month, int day, int hour, int minute, int second) {
-    g_now = CivilTime(year, month, day, hour, minute, second);
+    g_now = std::tm{};
+    g_now.tm_year = year - 1900;
+    g_now.tm_mon = month - 1;
+    g_now.tm_mday = day;
+    g_now.tm_hour = hour;
+    g_now.tm_min = minute;
+    g_now.tm_sec = second;
 }
 
 class LogWriterTest : public ::testing::Test {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/foundation/SettingsStore.h"
+#include "engine/foundation/SspDateTime.h"
 #include "engine/testsupport/CapturedLog.h"
-#include "engine/testsupport/CivilTime.h"
 #include "engine/testsupport/ScopedTimeZone.h"
 #include "engine/testsupport/TempFolder.h"
 
@@ -41,8 +41,8 @@ public:
 
 // The local time of a wall-clock moment in the current TZ.
 inline std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm when = CivilTime(year, month, day, hour, minute, second);
-    return std::mktime(&when);
+    return static_cast<std::time_t>(
+        CSspDateTime::MakeLocalTime(year, month, day, hour, minute, second));
 }
 
 // "YYYY-MM-DD HH:MM:SS" of a time in the current TZ.
