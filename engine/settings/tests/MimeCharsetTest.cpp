@@ -1,17 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <set>
 
 #include "engine/settings/CharsetTable.h"
 #include "engine/settings/MimeMap.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/testsupport/ScopedEnv.h"
-
-namespace {
-
-}  // namespace
 
 TEST(MimeMapTest, BuiltInTableLookups) {
     CMimeMap map;
