@@ -10,6 +10,7 @@
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
 
 namespace {
@@ -32,8 +33,9 @@ private:
 };
 
 std::string TempScript(const std::string& text) {
-    std::string path = ::testing::TempDir() + "ssp-interp-" +
-                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".zrs";
+    static const CTempFolder folder;
+    std::string path = folder.File(
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".zrs");
     WriteFile(path, text);
     return path;
 }
