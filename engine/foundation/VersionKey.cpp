@@ -1,6 +1,7 @@
 #include "engine/foundation/VersionKey.h"
 
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SystemError.h"
 
 CVersionKey::CVersionKey(const char* company, const char* product, const char* version,
                          std::string rootFolder)
@@ -20,9 +21,10 @@ bool CVersionKey::Open() {
         return true;
     }
     std::string error;
-    if (!m_store.Read(m_values, error)) {
+    int code = 0;
+    if (!m_store.Read(m_values, error, &code)) {
         m_lastError = error;
-        g_log.Log("%s when accessing settings.", error.c_str());
+        g_log.Log("%s when accessing registry.", FormatSystemError(code).c_str());
         return false;
     }
     m_open = true;

@@ -27,8 +27,8 @@ public:
     CVersionKey& operator=(const CVersionKey&) = delete;
 
     // True when the snapshot is held afterwards. A store that does not exist yet opens empty.
-    // A file that exists but cannot be read logs "<reason> when accessing settings." (the reason
-    // names the file) and returns false.
+    // A file that exists but cannot be read logs the system error text (FormatSystemError)
+    // followed by " when accessing registry." and returns false; LastError names the file.
     bool Open();
 
     // Writes one value (opening first when needed). Outside an update the file is rewritten at

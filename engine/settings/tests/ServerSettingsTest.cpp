@@ -341,7 +341,7 @@ TEST(ServerSettingsTest, ConsoleLoadFailsOnAnUnreadableStoreServerLoadDoesNot) {
     EXPECT_TRUE(server->Load());
     EXPECT_EQ(server->GeneralTcpipPort, "80");
     EXPECT_EQ(server->m_tasks.size(), 6u);
-    EXPECT_TRUE(log.Has(" when accessing settings."));
+    EXPECT_TRUE(log.Has("Error [21]: Is a directory\r\n when accessing registry."));
 }
 
 namespace {
