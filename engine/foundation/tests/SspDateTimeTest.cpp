@@ -25,7 +25,7 @@ protected:
         const char* tz = getenv("TZ");
         m_savedTz = tz ? std::optional<std::string>(tz) : std::nullopt;
         UseZone(kUtc);
-        LoadLocaleDateSettings();
+        SetLocaleDateSettings(CLocaleDates{});
     }
     void TearDown() override {
         if (m_savedTz) {
@@ -34,7 +34,7 @@ protected:
             unsetenv("TZ");
         }
         tzset();
-        LoadLocaleDateSettings();
+        SetLocaleDateSettings(CLocaleDates{});
     }
     static void UseZone(const char* zone) {
         setenv("TZ", zone, 1);

@@ -65,7 +65,7 @@ protected:
         m_savedTz = tz ? std::optional<std::string>(tz) : std::nullopt;
         setenv("TZ", "UTC0", 1);
         tzset();
-        LoadLocaleDateSettings();
+        SetLocaleDateSettings(CLocaleDates{});
     }
     void TearDown() override {
         if (m_savedTz) {
@@ -74,7 +74,7 @@ protected:
             unsetenv("TZ");
         }
         tzset();
-        LoadLocaleDateSettings();
+        SetLocaleDateSettings(CLocaleDates{});
     }
     static std::int64_t At(int y, int mo, int d, int h = 0, int mi = 0) {
         return CSspDateTime::MakeLocalTime(y, mo, d, h, mi, 0);
