@@ -437,9 +437,9 @@ std::string CSettingsStore::TempPrefix() const {
 
 int CSettingsStore::RemoveLeftovers(std::time_t startedAt) {
     const std::string lockPath = m_path + ".lock";
-    CUniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CLOEXEC));
+    CUniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (lock.Get() < 0) {
-        return 0;  // no writer has ever run here
+        return 0;  // no folder, or not ours to clean
     }
     // While the lock is held no writer has a temporary file open: every one found is left over.
     while (::flock(lock.Get(), LOCK_EX) != 0) {
