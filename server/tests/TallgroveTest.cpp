@@ -503,6 +503,32 @@ TEST(TallgroveTest, UniqueIdsWithTheDefaultRegistryTableOnTheSampleDatabase) {
     EXPECT_EQ(installation.WaitExit(server), 0);
 }
 
+// The program prints dates the way its LC_TIME locale writes them: the console's start time
+// of the web server is "mm/dd hh:mmAM" in the C locale and "dd.mm hh:mm" in German.
+TEST(TallgroveTest, DatesFollowTheProgramsTimeLocale) {
+    struct Case {
+        const char* m_locale;
+        char m_dateSeparator;
+        bool m_dayHalf;
+    };
+    for (const Case& c : {Case{"C", '/', true}, Case{"de_DE.UTF-8", '.', false}}) {
+        SCOPED_TRACE(c.m_locale);
+        CInstallation installation;
+        const pid_t server =
+            installation.Start({std::string("LC_TIME=") + c.m_locale, "LC_ALL=", "LANG="});
+        ASSERT_TRUE(installation.WaitRunning());
+        const std::vector<std::string> lines =
+            SplitLines(Exchange(installation.Port(), "Brackmoor.GetTask\r\n\r\n"));
+        ASSERT_FALSE(lines.empty());
+        const std::string started = lines[0].substr(lines[0].rfind('*') + 1);
+        ASSERT_EQ(started.size(), c.m_dayHalf ? 13u : 11u) << started;
+        EXPECT_EQ(started[2], c.m_dateSeparator) << started;
+        EXPECT_EQ(started.ends_with("AM") || started.ends_with("PM"), c.m_dayHalf) << started;
+        ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+        EXPECT_EQ(installation.WaitExit(server), 0);
+    }
+}
+
 // Temporary files of writers killed in an earlier run go at the next start; a file still
 // being written (locked) or written since the start stays.
 TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
