@@ -1,5 +1,7 @@
 #include "engine/foundation/VersionKey.h"
 
+#include <cerrno>
+
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SystemError.h"
 
@@ -24,7 +26,12 @@ bool CVersionKey::Open() {
     int code = 0;
     if (!m_store.Read(m_values, error, &code)) {
         m_lastError = error;
-        g_log.Log("%s when accessing registry.", FormatSystemError(code).c_str());
+        // A user outside the installation's group may not read the file at all.
+        const bool denied = code == EACCES || code == EPERM;
+        g_log.Log(denied ? "%s Current user needs to be granted administrator rights on this "
+                           "machine."
+                         : "%s when accessing registry.",
+                  FormatSystemError(code).c_str());
         return false;
     }
     m_open = true;

@@ -28,7 +28,9 @@ public:
 
     // True when the snapshot is held afterwards. A store that does not exist yet opens empty.
     // A file that exists but cannot be read logs the system error text (FormatSystemError)
-    // followed by " when accessing registry." and returns false; LastError names the file.
+    // followed by " Current user needs to be granted administrator rights on this machine."
+    // when access is denied, else by " when accessing registry.", and returns false;
+    // LastError names the file.
     bool Open();
 
     // Writes one value (opening first when needed). Outside an update the file is rewritten at

@@ -457,3 +457,34 @@ TEST(VersionKeyTest, UnreadableStoreLogsAndFailsEveryRead) {
     EXPECT_EQ(sink->m_lines[0], "Error [21]: Is a directory\r\n when accessing registry.\r\n");
     EXPECT_NE(key.LastError().find(key.StorePath()), std::string::npos) << key.LastError();
 }
+
+// A user who may not read the file (outside the installation's group) is told what to ask for.
+TEST(VersionKeyTest, AStoreThatMayNotBeReadLogsTheAccessHint) {
+    TempRoot root;
+    std::string error;
+    ASSERT_TRUE(CSettingsStore(root.StorePath()).Write({{"EmSmtpPassword", "secret"}}, error));
+    ASSERT_EQ(::chmod(root.StorePath().c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(root.Path().c_str(), 0755), 0);
+    // Root reads everything: the reading runs as another user in a child of its own.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(2);
+        }
+        auto sink = std::make_shared<CapturingSink>();
+        g_log.SetMessageBox(sink);
+        CVersionKey key("Tormalek", "Velmorin Server", "2", root.Path());
+        const bool opened = key.Open();
+        const bool hinted =
+            sink->m_lines.size() == 1 &&
+            sink->m_lines[0] ==
+                "Error [13]: Permission denied\r\n Current user needs to be granted "
+                "administrator rights on this machine.\r\n";
+        ::_exit(!opened && hinted ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
