@@ -46,6 +46,8 @@ public:
     std::string GetDbmsVersion();
 
     bool IsConnected();
+    // How many times "Open" has connected.
+    int ConnectCount();
     bool InTransaction();
     long OpenerThread();
     const std::string& ConnectString() const { return m_strConnect; }
@@ -87,6 +89,7 @@ private:
     std::string m_strDbmsVersion;
     std::string m_strDbmsName;
     long m_dwOpenerThread = 0;
+    int m_nConnects = 0;
     int m_nUsers = 1;
     std::recursive_mutex m_lock;
 };

@@ -111,6 +111,9 @@ public:
     // A catalogue-typed open leaves columns no table has untyped (type 0)
     // instead of raising "Column %s does not exist in table %s".
     bool m_bTolerateUnknownColumns = false;
+    // A catalogue-typed open reads the rows the connection kept from an
+    // earlier statement, and the catalogue only for what they lack.
+    bool m_bKeptCatalogue = false;
 
 private:
     enum class Mode { kNone, kAdd, kEdit };
@@ -119,8 +122,12 @@ private:
     void OnSetOptions(SQLHSTMT stmt);
     void DescribeResult();
     void DescribeColumnsFromCatalogue();
-    // Describes the named columns found in one table; returns how many.
-    size_t DescribeFromTable(const std::string& table);
+    // Describes the named columns from the catalogue of every table; true when
+    // some are left undescribed and kept rows were used.
+    bool DescribeTables(bool useKept);
+    // Describes the named columns found in one table; returns how many. *kept
+    // is set when kept rows were used.
+    size_t DescribeFromTable(const std::string& table, bool useKept, bool* kept);
     void BindColumns();
     void FetchRow();
     std::string SelectList() const;
