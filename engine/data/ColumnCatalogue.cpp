@@ -1,5 +1,6 @@
 #include "engine/data/ColumnCatalogue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 
@@ -14,10 +15,10 @@ std::atomic<uint64_t> g_schemaGeneration{0};
 
 }  // namespace
 
-const std::vector<CCatalogueColumn>& CColumnCatalogue::Columns(COdbcConnection& db,
-                                                               const std::string& owner,
-                                                               const std::string& table,
-                                                               bool* kept) {
+const std::vector<COdbcColumnDesc>& CColumnCatalogue::Columns(COdbcConnection& db,
+                                                              const std::string& owner,
+                                                              const std::string& table,
+                                                              bool* kept) {
     uint64_t generation = g_schemaGeneration.load();
     if (generation != m_nGeneration) {
         m_tables.clear();
@@ -32,16 +33,16 @@ const std::vector<CCatalogueColumn>& CColumnCatalogue::Columns(COdbcConnection& 
     return Reread(db, owner, table);
 }
 
-const std::vector<CCatalogueColumn>& CColumnCatalogue::Reread(COdbcConnection& db,
-                                                              const std::string& owner,
-                                                              const std::string& table) {
+const std::vector<COdbcColumnDesc>& CColumnCatalogue::Reread(COdbcConnection& db,
+                                                             const std::string& owner,
+                                                             const std::string& table) {
     // Read before the rows: a schema change during the read makes the next asker read again.
     uint64_t generation = g_schemaGeneration.load();
     if (generation != m_nGeneration) {
         m_tables.clear();
         m_nGeneration = generation;
     }
-    std::vector<CCatalogueColumn> rows;
+    std::vector<COdbcColumnDesc> rows;
     CColumnSet cat(db);
     cat.m_strOwnerParam = owner;
     cat.m_strTableNameParam = table;
@@ -51,15 +52,15 @@ const std::vector<CCatalogueColumn>& CColumnCatalogue::Reread(COdbcConnection& d
         throw CSspException("Failed to get column information.");
     }
     for (; !cat.IsEOF(); cat.MoveNext()) {
-        CCatalogueColumn column;
+        COdbcColumnDesc column;
         column.m_strName = cat.m_strColumnName;
-        column.m_nDataType = cat.m_nDataType;
-        column.m_nPrecision = cat.m_nPrecision;
+        column.m_nSqlType = cat.m_nDataType;
+        column.m_nPrecision = static_cast<SQLULEN>(std::max(0L, cat.m_nPrecision));
         column.m_nScale = cat.m_nScale;
         column.m_nNullable = cat.m_nNullable;
         rows.push_back(std::move(column));
     }
-    std::vector<CCatalogueColumn>& slot = m_tables[CKey(owner, table)];
+    std::vector<COdbcColumnDesc>& slot = m_tables[CKey(owner, table)];
     slot = std::move(rows);
     return slot;
 }

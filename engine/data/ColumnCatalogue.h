@@ -1,23 +1,14 @@
 #pragma once
 
-#include <sql.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-class COdbcConnection;
+#include "engine/data/OdbcColumnDesc.h"
 
-// One column as the catalogue (SQLColumns) describes it.
-struct CCatalogueColumn {
-    std::string m_strName;
-    SQLSMALLINT m_nDataType = 0;  // ODBC 2 code (see OdbcEngineType)
-    long m_nPrecision = 0;
-    short m_nScale = 0;
-    short m_nNullable = 0;
-};
+class COdbcConnection;
 
 // The catalogue rows of the tables one connection has asked about, kept so that typing the
 // values of a statement does not read the catalogue again for every statement (on SQLite
@@ -26,14 +17,15 @@ struct CCatalogueColumn {
 // a transaction (which may publish one). Not thread-safe, like its connection.
 class CColumnCatalogue {
 public:
-    // The rows of `table` (`owner` may be empty); read with SQLColumns unless kept, in which
+    // The rows of `table` (`owner` may be empty; a negative precision reads as 0); read with
+    // SQLColumns unless kept, in which
     // case *kept is set. A catalogue that cannot be asked raises "Failed to get column
     // information."; a failure while reading its rows throws CDbException.
-    const std::vector<CCatalogueColumn>& Columns(COdbcConnection& db, const std::string& owner,
-                                                 const std::string& table, bool* kept);
+    const std::vector<COdbcColumnDesc>& Columns(COdbcConnection& db, const std::string& owner,
+                                                const std::string& table, bool* kept);
     // The rows of `table` read afresh (and kept for the next asker).
-    const std::vector<CCatalogueColumn>& Reread(COdbcConnection& db, const std::string& owner,
-                                                const std::string& table);
+    const std::vector<COdbcColumnDesc>& Reread(COdbcConnection& db, const std::string& owner,
+                                               const std::string& table);
     void Clear() { m_tables.clear(); }
 
     // Every connection reads its catalogue afresh from now on.
@@ -44,6 +36,6 @@ public:
 private:
     using CKey = std::pair<std::string, std::string>;  // owner, table
 
-    std::map<CKey, std::vector<CCatalogueColumn>> m_tables;
+    std::map<CKey, std::vector<COdbcColumnDesc>> m_tables;
     uint64_t m_nGeneration = 0;
 };

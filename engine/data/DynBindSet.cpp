@@ -354,20 +354,15 @@ size_t CDynBindSet::DescribeFromTable(const std::string& table, bool useKept, bo
     // written first.
     for (const std::string& tableName : {name, AsciiLowerCopy(name)}) {
         bool fromKept = false;
-        const std::vector<CCatalogueColumn>& rows =
+        const std::vector<COdbcColumnDesc>& rows =
             useKept ? catalogue.Columns(*m_pDb, owner, tableName, &fromKept)
                     : catalogue.Reread(*m_pDb, owner, tableName);
         *kept = *kept || fromKept;
-        for (const CCatalogueColumn& row : rows) {
+        for (const COdbcColumnDesc& row : rows) {
             int index = FindColumnIndex(row.m_strName);
             if (index < 0 || !m_descs[index].m_strName.empty())
                 continue;
-            COdbcColumnDesc& d = m_descs[index];
-            d.m_strName = row.m_strName;
-            d.m_nSqlType = row.m_nDataType;
-            d.m_nPrecision = static_cast<SQLULEN>(std::max(0L, row.m_nPrecision));
-            d.m_nScale = row.m_nScale;
-            d.m_nNullable = row.m_nNullable;
+            m_descs[index] = row;
             ++described;
         }
         if (!rows.empty())

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/OdbcColumnDesc.h"
 #include "engine/data/OdbcHandle.h"
 #include "engine/foundation/SspValue.h"
 
@@ -17,15 +18,6 @@ struct CBoundColumn {
     CSspValue m_value;
     bool m_bChanged = false;  // to be written by the next insert or update
     CSspValue m_original;     // the row as fetched, identifying it for an update
-};
-
-// How a result column describes itself.
-struct COdbcColumnDesc {
-    std::string m_strName;
-    SQLSMALLINT m_nSqlType = 0;  // ODBC 2 code (see OdbcEngineType)
-    SQLULEN m_nPrecision = 0;
-    SQLSMALLINT m_nScale = 0;
-    SQLSMALLINT m_nNullable = 0;
 };
 
 // A record set whose columns are bound at run time, each to a CSspValue that

@@ -33,7 +33,7 @@ protected:
             m_ds->Connection().Catalogue().Columns(m_ds->Connection(), "", "cat_t", &kept);
         if (names != nullptr) {
             names->clear();
-            for (const CCatalogueColumn& row : rows)
+            for (const COdbcColumnDesc& row : rows)
                 *names += row.m_strName + ";";
         }
         return kept;
