@@ -68,7 +68,8 @@ public:
     // end; empty when the key is absent.
     static std::string GetConnectStringValue(const std::string& connect, const std::string& key);
 
-    // Set by the server context for a connection that belongs to one page run.
+    // Set for a connection that belongs to one thread and serves its runs one at a time
+    // (CDataSourcePool).
     bool m_bPrivate = false;
 
 private:
