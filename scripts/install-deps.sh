@@ -15,6 +15,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   python3 python3-aiosmtpd dovecot-pop3d
   curl wrk procps iproute2
+  nginx php-fpm php-cli php-sqlite3 lua5.4
 )
 
 missing=()
