@@ -21,13 +21,19 @@ void RunScript(benchmark::State& state, const char* file, const std::string& exp
     }
 }
 
-void BM_Counter(benchmark::State& state) { RunScript(state, "counter.zrs", "100000"); }
+void BM_Counter(benchmark::State& state) {
+    RunScript(state, "counter.zrs", "100000");
+}
 BENCHMARK(BM_Counter)->Unit(benchmark::kMillisecond);
 
-void BM_Fib25(benchmark::State& state) { RunScript(state, "fib.zrs", "75025"); }
+void BM_Fib25(benchmark::State& state) {
+    RunScript(state, "fib.zrs", "75025");
+}
 BENCHMARK(BM_Fib25)->Unit(benchmark::kMillisecond);
 
-void BM_Strings(benchmark::State& state) { RunScript(state, "strings.zrs", "<td>100000</td>"); }
+void BM_Strings(benchmark::State& state) {
+    RunScript(state, "strings.zrs", "<td>100000</td>");
+}
 BENCHMARK(BM_Strings)->Unit(benchmark::kMillisecond);
 
 }  // namespace
