@@ -179,14 +179,14 @@ memory() {
   echo ", $(ls "/proc/$tallgrove/fd" | wc -l) descriptors"
 }
 
-# One wrk run; prints requests per second. Errors go to the terminal, since a run with
-# failures or timeouts is not a clean number.
+# One wrk run; prints its requests per second and how many it saw fail (socket errors and
+# answers other than 2xx), since a run with failures is not a clean number.
 measure() {
-  local label=$1
-  shift
   wrk -t4 -c50 -H 'Connection: close' "$@" >"$work/wrk.out"
-  grep -E 'Non-2xx|Socket errors' "$work/wrk.out" | sed "s|^|  $label: |" >&2 || true
-  awk '/Requests\/sec/ {print $2}' "$work/wrk.out"
+  awk '/Requests\/sec/ {rate = $2}
+       /Socket errors/ {gsub(",", ""); failed += $4 + $6 + $8 + $10}
+       /Non-2xx/ {failed += $NF}
+       END {print rate, failed + 0}' "$work/wrk.out"
 }
 
 echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -203,26 +203,31 @@ for round in $(seq "$rounds"); do
   fi
   for entry in "${order[@]}"; do
     read -r kind server url <<<"$entry"
-    echo "$kind $server $(measure "$kind $server" -d"${seconds}s" "$url")" >>"$work/rates"
+    echo "$kind $server $(measure -d"${seconds}s" "$url")" >>"$work/rates"
   done
 done
 
 echo "Tallgrove after $rounds rounds: $(memory)"
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "requests/s, median of $rounds runs of ${seconds} s"
+echo "requests/s of each run of ${seconds} s, then the medians"
 python3 - "$work/rates" <<'PY'
 import statistics, sys
-rates = {}
+runs, failed = {}, {}
 for line in open(sys.argv[1]):
-    kind, server, rate = line.split()
-    rates.setdefault((kind, server), []).append(float(rate))
+    kind, server, rate, errors = line.split()
+    runs.setdefault((kind, server), []).append(float(rate))
+    failed[(kind, server)] = failed.get((kind, server), 0) + int(errors)
+for (kind, server), rates in runs.items():
+    print(f"{kind + ' ' + server:<18}{' '.join(f'{r:8.0f}' for r in rates)}"
+          f"   failed {failed[(kind, server)]}")
+print("(wrk fails every php -S answer as well: it ends at the close, without a length)")
 kinds = {"static": "1 KiB static", "hello": "hello page", "select": "one-SELECT page"}
 print(f"{'work':<17}{'other':<10}{'Tallgrove':>11}{'other':>11}{'Tallgrove/other':>17}")
-for (kind, server), values in rates.items():
+for (kind, server), rates in runs.items():
     if server == "Tallgrove":
         continue
-    ours = statistics.median(rates[(kind, "Tallgrove")])
-    theirs = statistics.median(values)
+    ours = statistics.median(runs[(kind, "Tallgrove")])
+    theirs = statistics.median(rates)
     other = server.replace("php-S", "php -S")
     print(f"{kinds[kind]:<17}{other:<10}{ours:>11.0f}{theirs:>11.0f}{ours / theirs:>16.2f}x")
 PY
@@ -233,13 +238,13 @@ if [ "$requests" -gt 0 ]; then
   for entry in "${cases[@]}"; do
     read -r kind server url <<<"$entry"
     [ "$server" = Tallgrove ] || continue
-    sent=0
+    sent=0 failed=0
     while [ "$sent" -lt "$requests" ]; do
-      measure "$kind" -d"${seconds}s" "$url" >/dev/null
+      read -r _ errors < <(measure -d"${seconds}s" "$url")
       n=$(awk '/requests in/ {print $1}' "$work/wrk.out")
       [ "${n:-0}" -gt 0 ] || { echo "server-bench.sh: no $kind request was answered" >&2; exit 1; }
-      sent=$((sent + n))
+      sent=$((sent + n)) failed=$((failed + errors))
     done
-    echo "Tallgrove after $sent more $kind requests: $(memory)"
+    echo "Tallgrove after $sent more $kind requests ($failed failed): $(memory)"
   done
 fi
