@@ -31,8 +31,8 @@ trap 'rm -rf "$out"' EXIT
   --benchmark_report_aggregates_only=true --benchmark_format=json >"$out/ssp.json"
 for work in counter fib strings; do
   lua5.4 "$root/bench/script/workloads.lua" "$work" "$runs" >"$out/lua-$work"
-  # Opcache off (the CLI's default, said outright): PHP then compiles the program on every
-  # run, as a page system without a compiled form does, and its JIT stays off.
+  # Opcache off (the CLI's default, said outright), so no JIT either: PHP's interpreter
+  # alone is what the page language is held against.
   php -d opcache.enable_cli=0 "$root/bench/script/workloads.php" "$work" "$runs" >"$out/php-$work"
 done
 
