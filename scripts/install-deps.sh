@@ -16,6 +16,7 @@ packages=(
   python3 python3-aiosmtpd dovecot-pop3d
   curl wrk procps iproute2
   locales
+  nginx php-fpm php-cli php-sqlite3 lua5.4
 )
 # Locales whose date and time formats the tests read.
 locales=(en_US de_DE en_GB)

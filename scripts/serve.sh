@@ -5,6 +5,9 @@
 #   scripts/serve.sh [--root DIR] [--port N] [--address A]   install, build, lay out, run
 #   scripts/serve.sh [--root DIR] --stop                     stop the server of that root
 #
+# --binary FILE runs that Tallgrove instead of building build/ (the benchmarks run a Release
+# build).
+#
 # The installation root is ./install under the clone unless --root names another folder.
 # The port is 80 when it can be bound, else the first free one of 8080..8083. The server
 # listens on 127.0.0.1 unless --address says otherwise. Ctrl-C stops it cleanly as well.
@@ -16,13 +19,15 @@ root="$clone/install"
 port=""
 address="127.0.0.1"
 stop=0
+binary=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --root) root="$2"; shift 2 ;;
     --port) port="$2"; shift 2 ;;
     --address) address="$2"; shift 2 ;;
     --stop) stop=1; shift ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --binary) binary=$(realpath "$2"); shift 2 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "serve.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -87,15 +92,18 @@ fi
 
 bash scripts/install-deps.sh
 
-cmake -S . -B build -G Ninja -DVELMORIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target Tallgrove
+if [ -z "$binary" ]; then
+  cmake -S . -B build -G Ninja -DVELMORIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build --target Tallgrove
+  binary=build/bin/Tallgrove
+fi
 
 # The installation root.
 for folder in bin etc data tmp mail certs webroot webroot/log webroot/script; do
   mkdir -p "$root/$folder"
 done
 chmod 700 "$root/certs"
-install -m 755 build/bin/Tallgrove "$root/bin/Tallgrove"
+install -m 755 "$binary" "$root/bin/Tallgrove"
 cp -R sample/webroot/. "$root/webroot/"
 
 # The embedded default data source: SQLite through the ODBC driver the system lists as
