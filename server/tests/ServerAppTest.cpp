@@ -357,7 +357,7 @@ TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
 TEST_F(ServerAppTest, TheStopEventLivesFromBeforeTheFirstListenerUntilEverythingStopped) {
     for (const bool service : {false, true}) {
         SCOPED_TRACE(service ? "service" : "-NormalApp");
-        CTempRoot root;
+        CTempFolder root;
         CFakeParts parts(root.Path());
         CFakeService manager;
         manager.m_present = service;

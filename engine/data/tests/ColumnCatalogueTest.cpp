@@ -6,7 +6,7 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/data/DynBindSet.h"
-#include "engine/data/tests/TestBackends.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "engine/data/DataSource.h"
-#include "engine/data/tests/TestBackends.h"
+#include "engine/testsupport/TestBackends.h"
 #include "engine/foundation/SspException.h"
 
 namespace {

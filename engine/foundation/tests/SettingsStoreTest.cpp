@@ -234,7 +234,7 @@ TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
     EXPECT_EQ(store.RemoveLeftovers(start), 1);
-    EXPECT_EQ(FilesIn(etc), (std::vector<std::string>{".new-other.conf-a1b2c3",
+    EXPECT_EQ(ListFolder(etc), (std::vector<std::string>{".new-other.conf-a1b2c3",
                                                       ".new-velmorin.conf-d4e5f6", "velmorin.conf",
                                                       "velmorin.conf.bak", "velmorin.conf.lock"}));
 

@@ -370,8 +370,8 @@ TEST_F(SslServerTest, APeerGoneBeforeTheAnswerIsLoggedByWhatCouldNotBeSent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ASSERT_FALSE(c.sent.empty());
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
+        m_log.reset();  // before the next one becomes the window
+        m_log = std::make_unique<CCapturedLog>(g_log);
         int pair[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
         ASSERT_EQ(::write(pair[1], c.sent.data(), c.sent.size()),

@@ -254,7 +254,7 @@ TEST(MailSpool, FolderNamesCannotLeaveTheMailFolder) {
 // The next start removes what killed writers left, never the file of a writer still at work,
 // however old, nor one written since the start.
 TEST(MailSpool, LeftoversOfDeadWritersGoAtTheNextStart) {
-    TempRoot root;
+    CTempFolder root;
     CLogWriter quiet;
     CNewMailFile working;
     ASSERT_TRUE(working.Open(root.Path(), "outbox", "txt", quiet));
