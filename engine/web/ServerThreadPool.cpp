@@ -76,12 +76,7 @@ CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted) {
         m_threads.push_back(std::move(created));
     }
     thread->SetStartTime(CSspDateTime::Now());
-    CSocketConn& record = thread->Connection();
-    bool ssl = accepted.IsSslOn();
-    sockaddr_in peer = accepted.GetPeerAddress();
-    record.Attach(accepted.Detach());
-    record.SetPeerAddress(peer);
-    record.SetSslOn(ssl);
+    thread->Connection().TakeOver(accepted);
     return thread;
 }
 
@@ -142,6 +137,8 @@ void CServerThreadPool::DisconnectConnection(long threadId) {
     for (const auto& thread : m_threads) {
         if (thread->GetThreadId() == threadId && thread->IsBusy()) {
             thread->BreakConnection();
+            // A page never reads its connection: its stop flag ends it at the next statement.
+            thread->RequestStop();
         }
     }
 }

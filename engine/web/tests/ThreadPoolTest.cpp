@@ -88,6 +88,24 @@ TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
     EXPECT_EQ(m_pool->GetThreadCount(), 50u) << "idle threads are reused, none is added";
 }
 
+TEST_F(ThreadPoolTest, ClientsThatKeepTheirSocketAfterTheAnswerHoldNoThread) {
+    WriteFile("a.txt", "served");
+    std::vector<std::unique_ptr<CSocketConn>> readers;
+    for (size_t i = 0; i < CServerThreadPool::kMaxThreads; ++i) {
+        auto conn = std::make_unique<CSocketConn>();
+        conn->SetTimeout(30);
+        ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
+        ASSERT_TRUE(conn->Send("GET /a.txt HTTP/1.0\r\n\r\n"));
+        readers.push_back(std::move(conn));
+    }
+    // Each reads its whole answer and keeps its end of the connection open.
+    for (auto& conn : readers) {
+        ASSERT_EQ(BodyOf(ReadAll(*conn)), "served");
+    }
+    EXPECT_EQ(BodyOf(Get("/a.txt")), "served") << "the next connection finds an idle thread";
+    EXPECT_FALSE(m_log->Has(CServerThreadPool::kDenied));
+}
+
 TEST_F(ThreadPoolTest, IdleThreadsAreReusedInListOrder) {
     WriteFile("a.txt", "served");
     for (int i = 0; i < 20; ++i) {
