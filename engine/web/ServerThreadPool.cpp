@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/FoldedLog.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspDateTime.h"
@@ -63,7 +64,7 @@ CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted) {
     }
     if (thread == nullptr) {
         if (m_threads.size() >= kMaxThreads) {
-            g_log.Log("%s", kDenied);
+            g_refusalLog.Log(kDenied);
             return nullptr;
         }
         auto created = std::make_unique<CServerThread>(this, m_rootFolder);

@@ -59,6 +59,9 @@ long ResidentKb() {
 
 using ThreadPoolTest = ServingTest;
 
+// A whole head, so a server thread takes it, and a body that never comes, so it keeps it.
+constexpr const char* kHeldRequest = "POST /slow.zrp?x=1 HTTP/1.0\r\nContent-Length: 100\r\n\r\n";
+
 TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
     WriteFile("a.txt", "served");
     std::vector<std::unique_ptr<CSocketConn>> held;
@@ -66,7 +69,7 @@ TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
         auto conn = std::make_unique<CSocketConn>();
         conn->SetTimeout(30);
         ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-        ASSERT_TRUE(conn->Send("GET /a.txt HTTP/1.0\r\n"));  // the head never ends
+        ASSERT_TRUE(conn->Send(kHeldRequest));
         held.push_back(std::move(conn));
     }
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 50; }));
@@ -119,7 +122,7 @@ TEST_F(ThreadPoolTest, IdleThreadsAreReusedInListOrder) {
     for (CSocketConn* conn : {&a, &b}) {
         conn->SetTimeout(30);
         ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-        conn->Send("GET /a.txt");
+        conn->Send(kHeldRequest);
     }
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 2; }));
     std::string listing = m_pool->ListConnections(nullptr);
@@ -136,7 +139,7 @@ TEST_F(ThreadPoolTest, ConsoleSeesAndDropsARunningRequest) {
     CSocketConn slow;
     slow.SetTimeout(30);
     ASSERT_TRUE(slow.Connect("127.0.0.1", m_port));
-    slow.Send("GET /slow.zrp?x=1 HTTP/1.0\r\n");
+    slow.Send(kHeldRequest);
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 1; }));
     std::string listing = m_pool->ListConnections(nullptr);
     // "client*thread id*assigned*current request" - the request text comes once the head
