@@ -311,7 +311,8 @@ void CSocketConn::SetRateFloor(size_t bytesPerSecond, std::chrono::seconds windo
     m_floorBytes = bytesPerSecond * static_cast<size_t>(window.count());
     m_floorWindow = window;
     m_floorStart = Clock::now();
-    m_floorSeconds.assign(static_cast<size_t>(std::max<long long>(1, window.count())), 0);
+    // The seconds of the window and the one under way, which counts in the peer's favour.
+    m_floorSeconds.assign(static_cast<size_t>(std::max<long long>(1, window.count())) + 1, 0);
     m_floorLast = 0;
 }
 

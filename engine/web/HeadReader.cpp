@@ -10,6 +10,7 @@
 #include "engine/web/HttpRequest.h"
 
 const size_t CHeadReader::kMaxBytes = CHttpRequest::kMaxHeaderBytes + CHttpRequest::kLineSize;
+const size_t CHeadReader::kMaxBodyBytes = 65536;
 
 namespace {
 constexpr size_t kPiece = 16384;
@@ -27,10 +28,18 @@ CHeadReader::EState CHeadReader::Advance() {
 
 CHeadReader::EState CHeadReader::Take(const char* data, size_t count) {
     m_bytes.append(data, count);
-    if (m_scanner.Feed(std::string_view(data, count)) || m_bytes.size() >= kMaxBytes) {
-        return EState::kComplete;
+    if (m_needed == 0) {
+        if (m_scanner.Feed(std::string_view(data, count))) {
+            m_needed = m_scanner.HeadSize();
+            const int64_t body = m_scanner.PostBodyLength();
+            if (body > 0 && static_cast<uint64_t>(body) <= kMaxBodyBytes) {
+                m_needed += static_cast<size_t>(body);
+            }
+        } else if (m_bytes.size() >= kMaxBytes) {
+            return EState::kComplete;  // the reader refuses it as too large
+        }
     }
-    return EState::kReading;
+    return m_needed != 0 && m_bytes.size() >= m_needed ? EState::kComplete : EState::kReading;
 }
 
 CHeadReader::EState CHeadReader::ReadPlain() {

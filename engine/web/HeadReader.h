@@ -1,6 +1,8 @@
 // One accepted connection while the listener's event loop reads its request head: the TLS
 // handshake first on the HTTPS port, then the bytes until the head is complete (CHeadScanner)
-// or the head cap is reached. Each Advance goes as far as the non-blocking socket allows.
+// or the head cap is reached; a POST whose body is at most kMaxBodyBytes is waited for with
+// its body, so that small forms sent slowly hold no server thread either. Each Advance goes
+// as far as the non-blocking socket allows.
 // Once complete, HandOver moves the socket, the peer, the TLS layer and every byte read into
 // a server thread's connection record, whose reader then finds the head in memory.
 #pragma once
@@ -31,6 +33,7 @@ public:
     // Bytes read without a complete head after which the request reader takes over (and
     // refuses the head as too large).
     static const size_t kMaxBytes;
+    static const size_t kMaxBodyBytes;
 
     // A non-blocking socket `fd` from `peer`; `tls` is its TLS layer on the HTTPS port, else
     // nullptr. The head must be complete by `deadline`.
@@ -60,4 +63,5 @@ private:
     Clock::time_point m_deadline;
     std::string m_bytes;
     CHeadScanner m_scanner;
+    size_t m_needed = 0;  // bytes of head and awaited body, once the head is complete
 };

@@ -337,7 +337,7 @@ TEST(TallgroveTest, ConsoleCommandsOverTheHttpPort) {
     // A request whose body never comes is listed, and dropped on request.
     const int silent = Connect(port);
     ASSERT_GE(silent, 0);
-    const std::string held = "POST /x.zrp HTTP/1.0\r\nContent-Length: 10\r\n\r\n";
+    const std::string held = "POST /x.zrp HTTP/1.0\r\nContent-Length: 1000000\r\n\r\n";
     ASSERT_EQ(::send(silent, held.data(), held.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(held.size()));
     std::string listing;

@@ -59,8 +59,10 @@ long ResidentKb() {
 
 using ThreadPoolTest = ServingTest;
 
-// A whole head, so a server thread takes it, and a body that never comes, so it keeps it.
-constexpr const char* kHeldRequest = "POST /slow.zrp?x=1 HTTP/1.0\r\nContent-Length: 100\r\n\r\n";
+// A whole head with a body too large to wait for in the listener, so a server thread takes
+// it, and a body that never comes, so it keeps it.
+constexpr const char* kHeldRequest =
+    "POST /slow.zrp?x=1 HTTP/1.0\r\nContent-Length: 1000000\r\n\r\n";
 
 TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
     WriteFile("a.txt", "served");
@@ -153,6 +155,33 @@ TEST_F(ThreadPoolTest, ConsoleSeesAndDropsARunningRequest) {
     m_pool->DisconnectConnection(id);
     EXPECT_EQ(ReadAll(slow), "");
     EXPECT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+}
+
+TEST_F(ThreadPoolTest, DisconnectEndsALoopingPageWhileOthersAreServed) {
+    g_settings.DbAccessSerialize = false;
+    WriteFile("spin.zrp", "<!--{ while (1) set Local.i = 1; endwhile }-->");
+    WriteFile("p.zrp", "page --{ 6 * 7; }--");
+    CSocketConn spinner;
+    spinner.SetTimeout(30);
+    ASSERT_TRUE(spinner.Connect("127.0.0.1", m_port));
+    spinner.Send("GET /spin.zrp HTTP/1.0\r\n\r\n");
+    std::string listing;
+    ASSERT_TRUE(Eventually([&] {
+        listing = m_pool->ListConnections(nullptr);
+        return listing.find("/spin.zrp (http)") != std::string::npos;
+    }));
+    EXPECT_NE(Get("/p.zrp").find("page 42"), std::string::npos) << "served beside the loop";
+
+    const long id = std::stol(listing.substr(std::strlen("127.0.0.1*")));
+    const auto start = std::chrono::steady_clock::now();
+    m_pool->DisconnectConnection(id);
+    ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(ReadAll(spinner), "") << "a stopped page sends nothing";
+    const size_t threads = m_pool->GetThreadCount();
+    EXPECT_NE(Get("/p.zrp").find("page 42"), std::string::npos);
+    EXPECT_EQ(m_pool->GetThreadCount(), threads) << "the stopped page's thread serves again";
+    g_settings.DbAccessSerialize = true;
 }
 
 TEST_F(ThreadPoolTest, ListenerOnATakenPortNeverStarts) {
