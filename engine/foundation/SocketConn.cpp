@@ -762,6 +762,20 @@ void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
     Close();
 }
 
+bool CSocketConn::HasPeerLeft() {
+    const auto now = Clock::now();
+    if (now < m_nextPeerCheck) {
+        return false;
+    }
+    m_nextPeerCheck = now + std::chrono::milliseconds(100);
+    CCallScope scope(*this);
+    if (scope.Fd() < 0) {
+        return true;
+    }
+    pollfd p{scope.Fd(), POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 std::string CSocketConn::GetPeerAddressText() const {
     if (m_peer.sin_family != AF_INET) {
         return std::string();

@@ -131,6 +131,10 @@ public:
     void CloseAfterAnswer(bool inputLeft,
                           std::chrono::milliseconds linger = std::chrono::milliseconds(2000));
 
+    // Whether the peer has closed (or reset) the connection; looks at most every 100 ms and
+    // says false in between.
+    bool HasPeerLeft();
+
     bool IsOpen() const { return m_fd >= 0; }
     int GetHandle() const { return m_fd; }
 
@@ -195,4 +199,5 @@ private:
     std::chrono::steady_clock::time_point m_floorStart;
     std::vector<size_t> m_floorSeconds;  // bytes of each second of the window, round robin
     long long m_floorLast = 0;           // the last second counted
+    std::chrono::steady_clock::time_point m_nextPeerCheck;
 };

@@ -128,6 +128,7 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
     CHttpResponse response(&m_conn);
     response.SetOutputFile(file);
     CSspInterpreter interp;
+    response.SetClientGoneHook([&interp] { interp.RequestStop(); });
     SetRunning(&interp);
     int rc = request.IsFileInDb()
                  ? ServeDatabaseFile(interp, request, response)

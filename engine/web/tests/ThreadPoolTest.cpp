@@ -184,6 +184,19 @@ TEST_F(ThreadPoolTest, DisconnectEndsALoopingPageWhileOthersAreServed) {
     g_settings.DbAccessSerialize = true;
 }
 
+TEST_F(ThreadPoolTest, APageWhoseClientLeftStopsAtItsNextWrite) {
+    WriteFile("writer.zrp", "<!--{ while (1) Response.write('x'); endwhile }-->");
+    CSocketConn client;
+    client.SetTimeout(30);
+    ASSERT_TRUE(client.Connect("127.0.0.1", m_port));
+    client.Send("GET /writer.zrp HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(Eventually([&] {
+        return m_pool->ListConnections(nullptr).find("/writer.zrp (http)") != std::string::npos;
+    }));
+    client.Close();
+    EXPECT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+}
+
 TEST_F(ThreadPoolTest, ListenerOnATakenPortNeverStarts) {
     auto second = CListenerThread::Create(m_pool.get());
     second->m_strAddress = "127.0.0.1";
