@@ -3,8 +3,9 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <string>
 
-#include "engine/foundation/LogWriter.h"
+#include "engine/foundation/FoldedLog.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SslTransport.h"
 #include "engine/web/HttpRequest.h"
@@ -61,7 +62,8 @@ CHeadReader::EState CHeadReader::ReadPlain() {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return EState::kReading;
         }
-        g_log.Log("Socket error [%d] when receiving.", errno);
+        // Resets come in floods as well.
+        g_refusalLog.Log("Socket error [" + std::to_string(errno) + "] when receiving.");
         return EState::kFinished;
     }
 }
