@@ -47,14 +47,7 @@ protected:
     // Connects `count` clients that each send `start` at once, then one byte of `more`
     // every two seconds.
     void StartSlowClients(size_t count, const std::string& start, const std::string& more) {
-        for (size_t i = 0; i < count; ++i) {
-            auto conn = std::make_unique<CSocketConn>();
-            conn->SetLogging(false);
-            conn->SetTimeout(30);
-            ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-            ASSERT_TRUE(conn->Send(start));
-            m_slow.push_back(std::move(conn));
-        }
+        m_slow = OpenSending(count, start);
         m_trickle = std::thread([this, more] {
             for (size_t at = 0; at < more.size() && !m_stop; ++at) {
                 for (int i = 0; i < 200 && !m_stop; ++i) {
@@ -139,10 +132,7 @@ TEST_F(SlowClientsTest, PastThePendingCapTheOldestWaitingIsClosed) {
     StartListener();
     std::vector<std::unique_ptr<CSocketConn>> waiting;
     for (int i = 0; i < 4; ++i) {
-        waiting.push_back(std::make_unique<CSocketConn>());
-        waiting.back()->SetTimeout(30);
-        ASSERT_TRUE(waiting.back()->Connect("127.0.0.1", m_port));
-        ASSERT_TRUE(waiting.back()->Send("GET /a.txt HTTP/1.0\r\n"));
+        waiting.push_back(std::move(OpenSending(1, "GET /a.txt HTTP/1.0\r\n").at(0)));
         ASSERT_TRUE(Eventually([&] {
             return m_listener->GetPendingCount() == static_cast<size_t>(std::min(i + 1, 3));
         }));

@@ -66,14 +66,7 @@ constexpr const char* kHeldRequest =
 
 TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
     WriteFile("a.txt", "served");
-    std::vector<std::unique_ptr<CSocketConn>> held;
-    for (size_t i = 0; i < CServerThreadPool::kMaxThreads; ++i) {
-        auto conn = std::make_unique<CSocketConn>();
-        conn->SetTimeout(30);
-        ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-        ASSERT_TRUE(conn->Send(kHeldRequest));
-        held.push_back(std::move(conn));
-    }
+    auto held = OpenSending(CServerThreadPool::kMaxThreads, kHeldRequest);
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 50; }));
     EXPECT_EQ(m_pool->GetThreadCount(), 50u);
 
@@ -95,14 +88,7 @@ TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
 
 TEST_F(ThreadPoolTest, ClientsThatKeepTheirSocketAfterTheAnswerHoldNoThread) {
     WriteFile("a.txt", "served");
-    std::vector<std::unique_ptr<CSocketConn>> readers;
-    for (size_t i = 0; i < CServerThreadPool::kMaxThreads; ++i) {
-        auto conn = std::make_unique<CSocketConn>();
-        conn->SetTimeout(30);
-        ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-        ASSERT_TRUE(conn->Send("GET /a.txt HTTP/1.0\r\n\r\n"));
-        readers.push_back(std::move(conn));
-    }
+    auto readers = OpenSending(CServerThreadPool::kMaxThreads, "GET /a.txt HTTP/1.0\r\n\r\n");
     // Each reads its whole answer and keeps its end of the connection open.
     for (auto& conn : readers) {
         ASSERT_EQ(BodyOf(ReadAll(*conn)), "served");
