@@ -84,6 +84,9 @@ void CHttpResponse::WriteText(std::string_view text) {
 }
 
 void CHttpResponse::WriteBinary(const void* data, size_t length) {
+    if (m_clientGone && m_conn != nullptr && m_conn->HasPeerLeft()) {
+        m_clientGone();
+    }
     if (!OpenOutput()) {
         return;
     }

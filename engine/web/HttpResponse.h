@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,9 @@ public:
 
     // Creates the output file on first use. False (after logging) when it cannot be made.
     bool OpenOutput();
+
+    // Called by a write once the client has gone (a page then stops: nobody reads it).
+    void SetClientGoneHook(std::function<void()> hook) { m_clientGone = std::move(hook); }
     // Append to the output file; nothing once it is closed.
     void WriteText(std::string_view text) override;
     void WriteBinary(const void* data, size_t length);
@@ -107,4 +111,5 @@ private:
     std::string m_charset;
     std::string m_dateMode = "0";
     std::vector<std::string> m_extraHeaders;
+    std::function<void()> m_clientGone;
 };
