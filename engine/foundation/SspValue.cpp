@@ -780,10 +780,10 @@ std::string CSspValue::ToSqlLiteral() const {
         return IsPlainNumber(m_text) ? m_text : Quoted(m_text);
     }
     if (IsReal()) {
-        return IsNull() ? "NULL" : DoubleToText(static_cast<double>(m_real));
+        return IsNull() ? "NULL" : ShortestDoubleText(static_cast<double>(m_real));
     }
     if (IsDouble()) {
-        return IsNull() ? "NULL" : DoubleToText(m_double);
+        return IsNull() ? "NULL" : ShortestDoubleText(m_double);
     }
     if (IsDateTime()) {
         if (m_dateTime <= 0) {
@@ -1065,4 +1065,10 @@ std::string CSspValue::DoubleToText(double value, int decimals) {
                                       std::chars_format::fixed, decimals);
     buf.resize(static_cast<std::size_t>(result.ptr - buf.data()));
     return buf;
+}
+
+std::string CSspValue::ShortestDoubleText(double value) {
+    char buf[32];  // the longest shortest form, "-2.2250738585072014e-308", has 24
+    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, result.ptr);
 }

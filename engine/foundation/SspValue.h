@@ -192,8 +192,8 @@ public:
     // Every single quote doubled.
     static std::string EscapeSqlQuotes(std::string_view text);
     // The value as an SQL literal: "NULL" for NULL; quoted text with quotes doubled; bare
-    // numbers; a decimal bare only when its text is a plain number, else quoted; "{d '...'}"
-    // for a date and "{ts '...'}" for a timestamp.
+    // numbers (real and double by ShortestDoubleText); a decimal bare only when its text is a plain
+    // number, else quoted; "{d '...'}" for a date and "{ts '...'}" for a timestamp.
     std::string ToSqlLiteral() const;
 
     // Operators: the result goes into *this, which may be one of the operands; each returns
@@ -221,4 +221,7 @@ public:
     static double TextToDouble(std::string_view text);
     // DoubleToText: "%.*f" (a negative count prints 6 digits, as printf does).
     static std::string DoubleToText(double value, int decimals = 6);
+    // ShortestDoubleText: the shortest text that reads back as the same double (an exponent
+    // only where it is shorter), so a value reaches SQL unchanged.
+    static std::string ShortestDoubleText(double value);
 };

@@ -127,6 +127,21 @@ TEST_P(SspSqlTest, WhereColumnsOfAJoinAreTypedFromTheirOwnTable) {
     EXPECT_EQ(Call(q, "qty").GetInteger(), 40);
 }
 
+// A double or decimal with more than six decimals finds its row: every digit reaches SQL.
+TEST_P(SspSqlTest, WhereDoublesKeepEveryDigit) {
+    Exec("DROP TABLE IF EXISTS m");
+    Exec("CREATE TABLE m (id INTEGER, d DOUBLE PRECISION)");
+    Exec("INSERT INTO m VALUES (1, 0.1234567)");
+    const CSspValue values[] = {CSspValue::FromDouble(0.1234567),
+                                CSspValue::FromText("0.1234567", kSqlNumeric)};
+    for (const CSspValue& v : values) {
+        m_host->m_locals["v"] = v;
+        CSspSql& q = m_host->Declare("q", "select id from m where d = Local.v");
+        EXPECT_EQ(Rows(q, 1), std::vector<std::string>{"1"}) << q.Sql();
+        EXPECT_EQ(q.Sql(), "select id from m WHERE d = 0.1234567");
+    }
+}
+
 TEST_P(SspSqlTest, InsertTakesOneValuePerColumn) {
     m_host->m_locals["n"] = CSspValue::FromText("mug");
     CSspSql& three =
