@@ -167,10 +167,10 @@ public:
     bool HasDateTime() const;
 
     // Integer types: the integer; real and double: truncated toward zero (NaN gives 0, values
-    // beyond 32 bits saturate); others: the text by atoi, empty text the integer sentinel.
+    // beyond 32 bits saturate); others: the text by TextToInt, empty text the integer sentinel.
     std::int32_t GetInteger() const;
-    // Numbers convert (the integer sentinel as a number); others: the text by atof, empty text
-    // the double sentinel.
+    // Numbers convert (the integer sentinel as a number); others: the text by TextToDouble, empty
+    // text the double sentinel.
     double GetDouble() const;
     // Date-time types: the member; text types: the parsed text (0 when it does not parse);
     // others 0.
@@ -215,9 +215,10 @@ public:
     bool Compare(std::string_view op, const CSspValue& right) const;
 
     // Number text in the C locale, for callers that read or print numbers as values do.
-    // TextToInt: C atoi (leading blanks, sign, digits; 0 when none; wraps to 32 bits).
+    // TextToInt: as C atoi (leading blanks, sign, digits; 0 when none), clamped to 32 bits.
     static std::int32_t TextToInt(std::string_view text);
-    // TextToDouble: C atof (0 when nothing parses).
+    // TextToDouble: as C atof, but only of the decimal form (sign, digits, point, exponent);
+    // 0 when nothing parses, so hexadecimal, "inf" and "nan" are no numbers.
     static double TextToDouble(std::string_view text);
     // DoubleToText: "%.*f" (a negative count prints 6 digits, as printf does).
     static std::string DoubleToText(double value, int decimals = 6);

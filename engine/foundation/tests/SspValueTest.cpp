@@ -417,8 +417,42 @@ TEST_F(SspValueTest, ReadingAsNumbers) {
         EXPECT_EQ(c.value.GetDouble(), c.dbl) << c.name;
     }
     EXPECT_EQ(Dbl(std::nan("")).GetInteger(), 0);
-    EXPECT_EQ(CSspValue::TextToInt("4294967297"), 1) << "atoi keeps the low 32 bits";
-    EXPECT_EQ(CSspValue::TextToInt("-99999999999999999999999"), 0);
+}
+
+// Integers clamp to 32 bits; only sign, digits, point and exponent make a number, read as far
+// as they go.
+TEST_F(SspValueTest, NumberTexts) {
+    struct Case {
+        const char* text;
+        std::int32_t integer;
+        double dbl;
+    };
+    const Case cases[] = {
+        {"3000000000", kIntMax, 3e9},
+        {"-3000000000", kIntMin, -3e9},
+        {"4294967297", kIntMax, 4294967297.0},
+        {"-99999999999999999999999", kIntMin, -1e23},
+        {"2147483647", kIntMax, 2147483647.0},
+        {"-2147483648", kIntMin, -2147483648.0},
+        {" \t+17x", 17, 17.0},
+        {"0x10", 0, 0.0},
+        {"inf", 0, 0.0},
+        {"-infinity", 0, 0.0},
+        {"nan", 0, 0.0},
+        {"NAN(1)", 0, 0.0},
+        {"1.5e3", 1, 1500.0},
+        {"-.5E-1", 0, -0.05},
+        {"2e", 2, 2.0},
+        {"2e+x", 2, 2.0},
+        {"7.", 7, 7.0},
+        {".", 0, 0.0},
+        {"-", 0, 0.0},
+        {"1e999", 1, HUGE_VAL},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CSspValue::TextToInt(c.text), c.integer) << c.text;
+        EXPECT_EQ(CSspValue::TextToDouble(c.text), c.dbl) << c.text;
+    }
 }
 
 TEST_F(SspValueTest, TextForms) {
