@@ -118,6 +118,11 @@ public:
     void CallObjectMethod(CSspCall& call, CSspValue& result);
     // Runs the function `call.m_strMember` of this file in a child interpreter.
     void CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray);
+    // For the caller of this run (a function or a file object's), which gave `rc`: returns
+    // when it is done or returned, stops the caller when it was stopped, else raises its
+    // error text at the caller's `pos` with the text's "%" left doubled once, whichever path
+    // the call took.
+    void PassOnCallResult(int rc, const char* pos) const;
 
     // Local variables, by lower-cased name.
     CSspValue* FindLocalVar(std::string_view name);

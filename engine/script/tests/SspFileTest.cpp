@@ -305,6 +305,28 @@ TEST_F(FileObject, PageCallsThroughADeclaredFile) {
     EXPECT_EQ(args, "x|; rm -rf /|");
 }
 
+// A called function's error text has its "%" doubled once, through Local or a file object.
+TEST_F(FileObject, PercentIsDoubledOnceWhicheverWayAFunctionIsCalled) {
+    const char* bad = "function bad(n) return 3 * -2; endfunction\n";
+    Write("webroot/lib/bad.zrs", bad);
+    const std::string pages[] = {std::string("<!--{ write Local.bad(1);\n") + bad + "}-->",
+                                 "<!--{ write m.bad(1); }-->"};
+    for (const std::string& text : pages) {
+        Write("webroot/app/page.zrp", text);
+        CSspInterpreter page;
+        auto math = std::make_unique<CSspFile>("m", m_root);
+        math->SetServerFile("/lib/bad.zrs", &page);
+        page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(math)});
+        CSspMemoryResponse response;
+        int rc =
+            page.RunPage(m_root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &response);
+        EXPECT_EQ(rc, kSspError) << text;
+        EXPECT_NE(page.m_strError.find("Missing right operand after */%%+-."), std::string::npos)
+            << page.m_strError;
+        EXPECT_EQ(page.m_strError.find("%%%"), std::string::npos) << page.m_strError;
+    }
+}
+
 TEST_F(FileObject, Declarations) {
     CFakeRequest request;
     request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};
