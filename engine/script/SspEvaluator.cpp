@@ -6,6 +6,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
+#include "engine/script/SspSlotLinks.h"
 
 namespace {
 
@@ -59,6 +60,19 @@ std::string DecodeLiteral(const std::string& token) {
     return out;
 }
 
+const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
+
+// Argument lists being evaluated on this thread, one inside another: each holds stack, so
+// their nesting is bounded as function runs are.
+thread_local int t_argumentDepth = 0;
+
+struct CArgumentDepth {
+    CArgumentDepth() { ++t_argumentDepth; }
+    ~CArgumentDepth() { --t_argumentDepth; }
+    CArgumentDepth(const CArgumentDepth&) = delete;
+    CArgumentDepth& operator=(const CArgumentDepth&) = delete;
+};
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
@@ -70,106 +84,143 @@ void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue&
         result = CSspValue::FromText(std::string());
         return;
     }
-    for (;;) {
-        int maxDepth = -1;
-        int runFrom = from;
-        int runTo = from;
-        bool broken = false;
-        for (int i = from; i <= to; ++i) {
-            int depth = stmt.m_depths[i];
-            if (depth > maxDepth) {
-                maxDepth = depth;
-                runFrom = runTo = i;
-                broken = false;
-            } else if (depth == maxDepth) {
-                if (!broken) {
-                    runTo = i;
-                }
-            } else {
-                broken = true;
-            }
+    CSspSlotLinks links(from, to);
+    int minDepth = stmt.m_depths[from];
+    int maxDepth = minDepth;
+    for (int i = from; i <= to; ++i) {
+        const uint8_t cls = stmt.m_classes[i];
+        if (cls == kSspCompareOp || cls == kSspAndOr || cls == kSspConsumed) {
+            links.Unlink(i);
         }
-        EvaluateFlat(stmt, runFrom, runTo, result);
-        if (runFrom == from && runTo == to) {
+        minDepth = std::min(minDepth, stmt.m_depths[i]);
+        maxDepth = std::max(maxDepth, stmt.m_depths[i]);
+    }
+    if (minDepth == maxDepth) {
+        EvaluateRun(stmt, links, from, to, nullptr, to - from + 1, false, result);
+        return;
+    }
+    // Parentheses: the deepest level first, then the next, each level's runs from left to
+    // right. A slot's run at its own level reaches to the nearest shallower slot on each side.
+    const int count = to - from + 1;
+    std::vector<int> runStart(static_cast<std::size_t>(count));
+    std::vector<int> runEnd(static_cast<std::size_t>(count));
+    std::vector<int> shallower;
+    for (int i = from; i <= to; ++i) {
+        while (!shallower.empty() && stmt.m_depths[shallower.back()] >= stmt.m_depths[i]) {
+            shallower.pop_back();
+        }
+        runStart[i - from] = shallower.empty() ? from : shallower.back() + 1;
+        shallower.push_back(i);
+    }
+    shallower.clear();
+    for (int i = to; i >= from; --i) {
+        while (!shallower.empty() && stmt.m_depths[shallower.back()] >= stmt.m_depths[i]) {
+            shallower.pop_back();
+        }
+        runEnd[i - from] = shallower.empty() ? to : shallower.back() - 1;
+        shallower.push_back(i);
+    }
+    // The slots by level, deepest first and in index order within a level.
+    std::vector<int> levelAt(static_cast<std::size_t>(maxDepth - minDepth + 2), 0);
+    for (int i = from; i <= to; ++i) {
+        ++levelAt[maxDepth - stmt.m_depths[i] + 1];
+    }
+    for (std::size_t level = 1; level < levelAt.size(); ++level) {
+        levelAt[level] += levelAt[level - 1];
+    }
+    std::vector<int> order(static_cast<std::size_t>(count));
+    for (int i = from; i <= to; ++i) {
+        order[levelAt[maxDepth - stmt.m_depths[i]]++] = i;
+    }
+    // A level's slots of one run are its own tokens there; the deeper ones are done by then.
+    for (int k = 0; k < count;) {
+        const int first = order[k];
+        const int start = runStart[first - from];
+        int next = k + 1;
+        while (next < count && stmt.m_depths[order[next]] == stmt.m_depths[first] &&
+               runStart[order[next] - from] == start) {
+            ++next;
+        }
+        const int end = runEnd[first - from];
+        const bool whole = start == from && end == to;
+        EvaluateRun(stmt, links, start, end, &order[k], next - k, !whole, result);
+        if (whole) {
             return;
         }
-        if (runFrom == runTo && stmt.m_classes[runFrom] != kSspComputed) {
-            // Keep the value of a parenthesised operand, so a call in it runs once.
-            stmt.m_values[runFrom] = std::make_unique<CSspValue>(result);
-            stmt.m_classes[runFrom] = kSspComputed;
-        }
-        for (int i = runFrom; i <= runTo; ++i) {
-            if (stmt.m_depths[i] > 0) {
-                --stmt.m_depths[i];
-            }
-        }
+        k = next;
     }
 }
 
-void CSspInterpreter::EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result) {
+void CSspInterpreter::EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int from, int to,
+                                  const int* own, int ownCount, bool keep, CSspValue& result) {
     if (from == to) {
         if (stmt.m_classes[from] == kSspComputed) {
             result = *stmt.m_values[from];
-        } else {
-            EvaluateOperand(stmt, from, result);
+            return;
+        }
+        EvaluateOperand(stmt, from, result);
+        if (keep) {
+            // Keep the value of a parenthesised operand, so a call in it runs once.
+            stmt.m_values[from] = std::make_unique<CSspValue>(result);
+            stmt.m_classes[from] = kSspComputed;
         }
         return;
     }
+    auto ownSlot = [&](int k) { return own != nullptr ? own[k] : from + k; };
     int lastApplied = -1;
-    for (;;) {
-        int op = -1;
-        for (int i = from; i <= to && op < 0; ++i) {
-            if (stmt.m_classes[i] == kSspMulOp) {
-                op = i;
+    // "*" "/" "%" from left to right, then "+" "-" "||" from left to right; each takes the
+    // nearest operand on either side. Operators still waiting lie between an operator and
+    // its operands: a search that passed them goes on from where the last one ended.
+    for (uint8_t group : {kSspMulOp, kSspAddOp}) {
+        int lastRight = -1;
+        for (int k = 0; k < ownCount; ++k) {
+            const int op = ownSlot(k);
+            if (stmt.m_classes[op] != group) {
+                continue;
+            }
+            int left = links.Prev(op);
+            while (left >= from && !IsLiveOperand(stmt.m_classes[left])) {
+                left = links.Prev(left);
+            }
+            int right = lastRight > op ? links.Next(lastRight) : links.Next(op);
+            while (right <= to && !IsLiveOperand(stmt.m_classes[right])) {
+                right = links.Next(right);
+            }
+            ApplyAt(stmt, op, left >= from ? left : -1, right <= to ? right : -1);
+            if (left >= from) {
+                links.Unlink(left);
+            }
+            links.Unlink(right);
+            lastRight = right;
+            lastApplied = op;
+        }
+    }
+    for (int k = 0; k < ownCount; ++k) {
+        const uint8_t cls = stmt.m_classes[ownSlot(k)];
+        if (cls == kSspOperand || cls == kSspCall) {
+            throw CSspException(g_msg.m_missingOperator, stmt.m_ends[from]);
+        }
+    }
+    if (keep) {
+        return;  // an inner run: its slots hold what the next level needs
+    }
+    if (lastApplied < 0) {
+        // Only computed slots: the run's value is its last one.
+        for (int i = to; i >= from; --i) {
+            if (stmt.m_classes[i] == kSspComputed) {
+                lastApplied = i;
+                break;
             }
         }
-        for (int i = from; i <= to && op < 0; ++i) {
-            if (stmt.m_classes[i] == kSspAddOp) {
-                op = i;
-            }
-        }
-        if (op < 0) {
-            for (int i = from; i <= to; ++i) {
-                if (stmt.m_classes[i] == kSspOperand || stmt.m_classes[i] == kSspCall) {
-                    throw CSspException(g_msg.m_missingOperator, stmt.m_ends[from]);
-                }
-            }
-            if (lastApplied < 0) {
-                // Only computed slots: the range's value is its last one.
-                for (int i = to; i >= from; --i) {
-                    if (stmt.m_classes[i] == kSspComputed) {
-                        lastApplied = i;
-                        break;
-                    }
-                }
-            }
-            if (lastApplied >= 0) {
-                result = *stmt.m_values[lastApplied];
-            } else {
-                result = CSspValue::FromText(std::string());
-            }
-            return;
-        }
-        ApplyAt(stmt, from, to, op);
-        lastApplied = op;
+    }
+    if (lastApplied >= 0) {
+        result = *stmt.m_values[lastApplied];
+    } else {
+        result = CSspValue::FromText(std::string());
     }
 }
 
-void CSspInterpreter::ApplyAt(CSspStatement& stmt, int from, int to, int op) {
-    int left = -1;
-    for (int i = op - 1; i >= from; --i) {
-        if (IsLiveOperand(stmt.m_classes[i])) {
-            left = i;
-            break;
-        }
-    }
-    int right = -1;
-    for (int i = op + 1; i <= to; ++i) {
-        if (IsLiveOperand(stmt.m_classes[i])) {
-            right = i;
-            break;
-        }
-    }
+void CSspInterpreter::ApplyAt(CSspStatement& stmt, int op, int left, int right) {
     const std::string& opText = stmt.m_tokens[op];
     const char* opPos = stmt.m_starts[op];
     CSspValue leftValue;
@@ -272,6 +323,10 @@ void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) 
     }
     m_pPos = saved;
     call.m_bHasArgs = true;
+    CArgumentDepth depth;
+    if (t_argumentDepth > kMaxCallDepth) {
+        throw CSspException(kCallsTooDeep, call.m_pPos);
+    }
     EvaluateArguments(args, call);
 }
 
@@ -321,26 +376,39 @@ int CSspInterpreter::EvaluateCondition() {
 }
 
 int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
-    int op = -1;
+    // The and/or of the shallowest level split the range; each splits the rest after it, so
+    // the parts are taken from left to right, each part's own and/or being deeper.
+    int minDepth = -1;
     for (int i = from; i <= to; ++i) {
-        if (stmt.m_classes[i] == kSspAndOr && (op < 0 || stmt.m_depths[i] < stmt.m_depths[op])) {
-            op = i;
+        if (stmt.m_classes[i] == kSspAndOr && (minDepth < 0 || stmt.m_depths[i] < minDepth)) {
+            minDepth = stmt.m_depths[i];
         }
     }
-    if (op < 0) {
+    if (minDepth < 0) {
         return EvaluateComparison(stmt, from, to);
     }
-    if (op == from) {
-        throw CSspException(g_msg.m_missingBeforeAndOr, stmt.m_starts[op]);
+    int start = from;
+    for (int op = from; op <= to; ++op) {
+        if (stmt.m_classes[op] != kSspAndOr || stmt.m_depths[op] != minDepth) {
+            continue;
+        }
+        if (op == start) {
+            throw CSspException(g_msg.m_missingBeforeAndOr, stmt.m_starts[op]);
+        }
+        if (op == to) {
+            throw CSspException(g_msg.m_missingAfterAndOr, stmt.m_starts[op]);
+        }
+        const bool left = EvaluateAndOr(stmt, start, op - 1) != 0;
+        if (SspNameEquals(stmt.m_tokens[op], "and")) {
+            if (!left) {
+                return 0;
+            }
+        } else if (left) {
+            return 1;
+        }
+        start = op + 1;
     }
-    if (op == to) {
-        throw CSspException(g_msg.m_missingAfterAndOr, stmt.m_starts[op]);
-    }
-    bool left = EvaluateAndOr(stmt, from, op - 1) != 0;
-    if (SspNameEquals(stmt.m_tokens[op], "and")) {
-        return left ? EvaluateAndOr(stmt, op + 1, to) : 0;
-    }
-    return left ? 1 : EvaluateAndOr(stmt, op + 1, to);
+    return EvaluateAndOr(stmt, start, to);
 }
 
 int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {

@@ -135,20 +135,13 @@ void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
 }
 
 void CSspInterpreter::ExecIf(const char* keyword) {
-    CSspIfRecord* record = nullptr;
-    for (auto& candidate : m_ifs) {
-        if (candidate->m_pKeyword == keyword) {
-            record = candidate.get();
-            break;
-        }
+    std::unique_ptr<CSspIfRecord>& slot = m_ifs[keyword];
+    if (slot == nullptr) {
+        slot = std::make_unique<CSspIfRecord>();
+        slot->m_pParent = m_pCurrentIf;
+        slot->m_pKeyword = keyword;
     }
-    if (record == nullptr) {
-        auto created = std::make_unique<CSspIfRecord>();
-        created->m_pParent = m_pCurrentIf;
-        created->m_pKeyword = keyword;
-        record = created.get();
-        m_ifs.push_back(std::move(created));
-    }
+    CSspIfRecord* record = slot.get();
     m_pCurrentIf = record;
     record->m_bTaken = EvaluateCondition();
     if (!record->m_bTaken) {
@@ -189,22 +182,15 @@ void CSspInterpreter::ExecEndIf() {
 }
 
 void CSspInterpreter::ExecWhile(const char* keyword) {
-    CSspWhileRecord* record = nullptr;
-    for (auto& candidate : m_whiles) {
-        if (candidate->m_pKeyword == keyword) {
-            record = candidate.get();
-            break;
-        }
+    std::unique_ptr<CSspWhileRecord>& slot = m_whiles[keyword];
+    if (slot == nullptr) {
+        slot = std::make_unique<CSspWhileRecord>();
+        slot->m_pParent = m_pCurrentWhile;
+        slot->m_pKeyword = keyword;
+        slot->m_nCodeKind = m_nCodeKind;
+        slot->m_pIf = m_pCurrentIf;
     }
-    if (record == nullptr) {
-        auto created = std::make_unique<CSspWhileRecord>();
-        created->m_pParent = m_pCurrentWhile;
-        created->m_pKeyword = keyword;
-        created->m_nCodeKind = m_nCodeKind;
-        created->m_pIf = m_pCurrentIf;
-        record = created.get();
-        m_whiles.push_back(std::move(created));
-    }
+    CSspWhileRecord* record = slot.get();
     m_pCurrentWhile = record;
     if (!EvaluateCondition()) {
         ExecBreak();

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@ class CSspDebugHooks;
 class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
+class CSspSlotLinks;
 class CSspTokenCache;
 class CSspValue;
 
@@ -181,8 +183,9 @@ public:
     CSspDebugHooks* m_pDebugHooks = nullptr;  // taken when the run binds to its file
     CSspIfRecord* m_pCurrentIf = nullptr;
     CSspWhileRecord* m_pCurrentWhile = nullptr;
-    std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
-    std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
+    // By keyword position: a statement that runs again finds its record at once.
+    std::unordered_map<const char*, std::unique_ptr<CSspIfRecord>> m_ifs;
+    std::unordered_map<const char*, std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::vector<CSspDeclared> m_declared;
     std::map<std::string, std::unique_ptr<CSspValue>> m_localVars;
 
@@ -226,7 +229,11 @@ private:
 
     // Evaluator.
     void Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result);
-    void EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result);
+    // One run of slots [from, to] at one parenthesis level; `own` lists the run's slots at
+    // that level (nullptr: all of them), the deeper ones being computed or consumed already.
+    // An inner run (`keep`) leaves its value in its slots; the outermost sets `result`.
+    void EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int from, int to, const int* own,
+                     int ownCount, bool keep, CSspValue& result);
     void EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result);
     void BuildCall(CSspStatement& stmt, int index, CSspCall& call);
     void EvaluateArguments(CSspStatement& stmt, CSspCall& call);
@@ -234,7 +241,8 @@ private:
     int EvaluateAndOr(CSspStatement& stmt, int from, int to);
     int EvaluateComparison(CSspStatement& stmt, int from, int to);
     static bool IsRawArgumentMember(const CSspCall& call);
-    void ApplyAt(CSspStatement& stmt, int from, int to, int op);
+    // Applies the operator at `op` to the slots `left` (-1: none, a unary minus) and `right`.
+    void ApplyAt(CSspStatement& stmt, int op, int left, int right);
 
     // Executor.
     int ExecuteStatement();

@@ -163,6 +163,57 @@ TEST(InterpreterTest, FunctionErrorNamesItsFileLineWithinCallersError) {
     EXPECT_LT(outer, inner);
 }
 
+std::string Repeat(const std::string& piece, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += piece;
+    }
+    return out;
+}
+
+// Statements of tens of thousands of tokens give their results (the evaluator is linear in
+// them); parentheses nest past 255 levels; call arguments nest at most as deep as calls.
+TEST(InterpreterTest, LongStatementsEvaluate) {
+    struct Case {
+        std::string text;
+        const char* output;
+        const char* error;  // the end of the error text, or nullptr
+    };
+    const Case cases[] = {
+        {"write 1" + Repeat("+1", 31999) + ";", "32000", nullptr},
+        {"write 2" + Repeat("*1", 31999) + Repeat("-1", 1000) + ";", "-998", nullptr},
+        {Repeat("if (1) ", 20000) + "write 'in';" + Repeat(" endif", 20000), "in", nullptr},
+        {Repeat("if (0) ", 20000) + "write 'in';" + Repeat(" endif", 20000), "", nullptr},
+        {"if (1" + Repeat(" and 1", 20000) + ") write 'all'; endif", "all", nullptr},
+        {"write " + Repeat("(1+", 300) + "1" + Repeat(")", 300) + ";", "301", nullptr},
+        {"write " + Repeat("(", 20000) + "7" + Repeat(")", 20000) + ";", "7", nullptr},
+        {"write " + Repeat("To.upper(", 200) + "'a'" + Repeat(")", 200) + ";", "A", nullptr},
+        {"write " + Repeat("To.upper(", 201) + "'a'" + Repeat(")", 201) + ";", "",
+         "Function calls are nested too deeply (more than 200 levels)."},
+    };
+    for (const Case& c : cases) {
+        CSspRunResult r = RunSspText(c.text, false);
+        EXPECT_EQ(r.m_output, c.output) << c.text.substr(0, 40);
+        if (c.error == nullptr) {
+            EXPECT_EQ(r.m_code, kSspDone) << r.m_error.substr(0, 200);
+        } else {
+            EXPECT_EQ(r.m_code, kSspError);
+            EXPECT_TRUE(r.m_error.ends_with(c.error)) << r.m_error.substr(0, 200);
+        }
+    }
+}
+
+// The deepest parentheses are evaluated first, whatever their place: calls run in that order.
+TEST(InterpreterTest, DeepestParenthesesRunFirst) {
+    CSspRunResult r = RunSspText(
+        "write (Local.a(1)) + ((Local.b(2)));\n"
+        "function a(x) write 'a'; return arg.x; endfunction\n"
+        "function b(x) write 'b'; return arg.x; endfunction\n",
+        false);
+    EXPECT_EQ(r.m_code, kSspDone) << r.m_error;
+    EXPECT_EQ(r.m_output, "ba3");
+}
+
 TEST(InterpreterTest, PercentIsDoubledOnceThroughCalls) {
     CSspRunResult r = RunSspText(
         "write Local.a(1);\nfunction a(x) return Local.b(1); endfunction\n"

@@ -107,7 +107,7 @@ TEST(ScannerTest, StatementTokensClassesAndDepths) {
     CSspStatement stmt = peer.Statement();
     EXPECT_EQ(stmt.m_tokens, (Tokens{"f(1,g(2))", "+", "3", "*", "4", "and", "x"}));
     EXPECT_EQ(stmt.m_classes, (std::vector<uint8_t>{1, 2, 0, 3, 0, 5, 0}));
-    EXPECT_EQ(stmt.m_depths, (std::vector<uint8_t>{0, 0, 1, 1, 1, 0, 0}));
+    EXPECT_EQ(stmt.m_depths, (std::vector<int>{0, 0, 1, 1, 1, 0, 0}));
     EXPECT_EQ(peer.Tokens(), (Tokens{"rest"}));
 }
 
@@ -160,7 +160,7 @@ TEST(ScannerTest, ConditionStopsAtItsParenthesis) {
     CSspScannerTestPeer peer("((a == 1) or b) rest");
     CSspStatement stmt = peer.Condition();
     EXPECT_EQ(stmt.m_tokens, (Tokens{"a", "==", "1", "or", "b"}));
-    EXPECT_EQ(stmt.m_depths, (std::vector<uint8_t>{1, 1, 1, 0, 0}));
+    EXPECT_EQ(stmt.m_depths, (std::vector<int>{1, 1, 1, 0, 0}));
     EXPECT_EQ(peer.Tokens(), (Tokens{"rest"}));
 
     CSspScannerTestPeer open("(a == 1; b)");
