@@ -1,5 +1,8 @@
 // Expressions: operators applied slot by slot in the statement's own arrays, innermost
 // parentheses first, and conditions split at and/or and at one comparison.
+#include <algorithm>
+#include <array>
+
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
@@ -73,6 +76,9 @@ struct CArgumentDepth {
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
 
+// Below this many slots the plain scans of EvaluateShort cost less than building links.
+constexpr int kShortRun = 16;
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
@@ -82,6 +88,18 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result) {
     if (to < from) {
         result = CSspValue::FromText(std::string());
+        return;
+    }
+    if (from == to) {
+        if (stmt.m_classes[from] == kSspComputed) {
+            result = *stmt.m_values[from];
+        } else {
+            EvaluateOperand(stmt, from, result);
+        }
+        return;
+    }
+    if (to - from < kShortRun) {
+        EvaluateShort(stmt, from, to, result);
         return;
     }
     CSspSlotLinks links(from, to);
@@ -102,33 +120,46 @@ void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue&
     // Parentheses: the deepest level first, then the next, each level's runs from left to
     // right. A slot's run at its own level reaches to the nearest shallower slot on each side.
     const int count = to - from + 1;
-    std::vector<int> runStart(static_cast<std::size_t>(count));
-    std::vector<int> runEnd(static_cast<std::size_t>(count));
-    std::vector<int> shallower;
-    for (int i = from; i <= to; ++i) {
-        while (!shallower.empty() && stmt.m_depths[shallower.back()] >= stmt.m_depths[i]) {
-            shallower.pop_back();
-        }
-        runStart[i - from] = shallower.empty() ? from : shallower.back() + 1;
-        shallower.push_back(i);
+    const int levels = maxDepth - minDepth + 1;
+    // One block for all: the run bounds, a stack of shallower slots, the level starts and
+    // the slots in level order.
+    constexpr int kInline = 32;
+    std::array<int, 5 * kInline + 1> inlineBlock;
+    std::vector<int> heapBlock;
+    int* block = inlineBlock.data();
+    if (count > kInline) {
+        heapBlock.resize(static_cast<std::size_t>(4 * count + levels + 1));
+        block = heapBlock.data();
     }
-    shallower.clear();
-    for (int i = to; i >= from; --i) {
-        while (!shallower.empty() && stmt.m_depths[shallower.back()] >= stmt.m_depths[i]) {
-            shallower.pop_back();
+    int* runStart = block;
+    int* runEnd = runStart + count;
+    int* shallower = runEnd + count;
+    int* levelAt = shallower + count;
+    int* order = levelAt + levels + 1;
+    int top = 0;
+    for (int i = from; i <= to; ++i) {
+        while (top > 0 && stmt.m_depths[shallower[top - 1]] >= stmt.m_depths[i]) {
+            --top;
         }
-        runEnd[i - from] = shallower.empty() ? to : shallower.back() - 1;
-        shallower.push_back(i);
+        runStart[i - from] = top == 0 ? from : shallower[top - 1] + 1;
+        shallower[top++] = i;
+    }
+    top = 0;
+    for (int i = to; i >= from; --i) {
+        while (top > 0 && stmt.m_depths[shallower[top - 1]] >= stmt.m_depths[i]) {
+            --top;
+        }
+        runEnd[i - from] = top == 0 ? to : shallower[top - 1] - 1;
+        shallower[top++] = i;
     }
     // The slots by level, deepest first and in index order within a level.
-    std::vector<int> levelAt(static_cast<std::size_t>(maxDepth - minDepth + 2), 0);
+    std::fill(levelAt, levelAt + levels + 1, 0);
     for (int i = from; i <= to; ++i) {
         ++levelAt[maxDepth - stmt.m_depths[i] + 1];
     }
-    for (std::size_t level = 1; level < levelAt.size(); ++level) {
+    for (int level = 1; level <= levels; ++level) {
         levelAt[level] += levelAt[level - 1];
     }
-    std::vector<int> order(static_cast<std::size_t>(count));
     for (int i = from; i <= to; ++i) {
         order[levelAt[maxDepth - stmt.m_depths[i]]++] = i;
     }
@@ -149,6 +180,110 @@ void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue&
         }
         k = next;
     }
+}
+
+void CSspInterpreter::EvaluateShort(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    for (;;) {
+        int maxDepth = -1;
+        int runFrom = from;
+        int runTo = from;
+        bool broken = false;
+        for (int i = from; i <= to; ++i) {
+            int depth = stmt.m_depths[i];
+            if (depth > maxDepth) {
+                maxDepth = depth;
+                runFrom = runTo = i;
+                broken = false;
+            } else if (depth == maxDepth) {
+                if (!broken) {
+                    runTo = i;
+                }
+            } else {
+                broken = true;
+            }
+        }
+        EvaluateFlat(stmt, runFrom, runTo, result);
+        if (runFrom == from && runTo == to) {
+            return;
+        }
+        if (runFrom == runTo && stmt.m_classes[runFrom] != kSspComputed) {
+            // Keep the value of a parenthesised operand, so a call in it runs once.
+            stmt.m_values[runFrom] = std::make_unique<CSspValue>(result);
+            stmt.m_classes[runFrom] = kSspComputed;
+        }
+        for (int i = runFrom; i <= runTo; ++i) {
+            if (stmt.m_depths[i] > 0) {
+                --stmt.m_depths[i];
+            }
+        }
+    }
+}
+
+void CSspInterpreter::EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    if (from == to) {
+        if (stmt.m_classes[from] == kSspComputed) {
+            result = *stmt.m_values[from];
+        } else {
+            EvaluateOperand(stmt, from, result);
+        }
+        return;
+    }
+    int lastApplied = -1;
+    for (;;) {
+        int op = -1;
+        for (int i = from; i <= to && op < 0; ++i) {
+            if (stmt.m_classes[i] == kSspMulOp) {
+                op = i;
+            }
+        }
+        for (int i = from; i <= to && op < 0; ++i) {
+            if (stmt.m_classes[i] == kSspAddOp) {
+                op = i;
+            }
+        }
+        if (op < 0) {
+            for (int i = from; i <= to; ++i) {
+                if (stmt.m_classes[i] == kSspOperand || stmt.m_classes[i] == kSspCall) {
+                    throw CSspException(g_msg.m_missingOperator, stmt.m_ends[from]);
+                }
+            }
+            if (lastApplied < 0) {
+                // Only computed slots: the range's value is its last one.
+                for (int i = to; i >= from; --i) {
+                    if (stmt.m_classes[i] == kSspComputed) {
+                        lastApplied = i;
+                        break;
+                    }
+                }
+            }
+            if (lastApplied >= 0) {
+                result = *stmt.m_values[lastApplied];
+            } else {
+                result = CSspValue::FromText(std::string());
+            }
+            return;
+        }
+        ApplyNearest(stmt, from, to, op);
+        lastApplied = op;
+    }
+}
+
+void CSspInterpreter::ApplyNearest(CSspStatement& stmt, int from, int to, int op) {
+    int left = -1;
+    for (int i = op - 1; i >= from; --i) {
+        if (IsLiveOperand(stmt.m_classes[i])) {
+            left = i;
+            break;
+        }
+    }
+    int right = -1;
+    for (int i = op + 1; i <= to; ++i) {
+        if (IsLiveOperand(stmt.m_classes[i])) {
+            right = i;
+            break;
+        }
+    }
+    ApplyAt(stmt, op, left, right);
 }
 
 void CSspInterpreter::EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int from, int to,

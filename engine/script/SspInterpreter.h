@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -183,9 +182,9 @@ public:
     CSspDebugHooks* m_pDebugHooks = nullptr;  // taken when the run binds to its file
     CSspIfRecord* m_pCurrentIf = nullptr;
     CSspWhileRecord* m_pCurrentWhile = nullptr;
-    // By keyword position: a statement that runs again finds its record at once.
-    std::unordered_map<const char*, std::unique_ptr<CSspIfRecord>> m_ifs;
-    std::unordered_map<const char*, std::unique_ptr<CSspWhileRecord>> m_whiles;
+    // Ordered by keyword position, so a statement that runs again finds its record quickly.
+    std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
+    std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::vector<CSspDeclared> m_declared;
     std::map<std::string, std::unique_ptr<CSspValue>> m_localVars;
 
@@ -229,6 +228,11 @@ private:
 
     // Evaluator.
     void Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result);
+    // A short range: the deepest parenthesised run first, each by EvaluateFlat's scans, which
+    // cost time by the square of the length. The same order as EvaluateRun's.
+    void EvaluateShort(CSspStatement& stmt, int from, int to, CSspValue& result);
+    void EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result);
+    void ApplyNearest(CSspStatement& stmt, int from, int to, int op);
     // One run of slots [from, to] at one parenthesis level; `own` lists the run's slots at
     // that level (nullptr: all of them), the deeper ones being computed or consumed already.
     // An inner run (`keep`) leaves its value in its slots; the outermost sets `result`.

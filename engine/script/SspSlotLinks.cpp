@@ -16,14 +16,3 @@ CSspSlotLinks::CSspSlotLinks(int from, int to) : m_nFrom(from), m_nTo(to) {
         m_pPrev[i] = from + i - 1;
     }
 }
-
-void CSspSlotLinks::Unlink(int slot) {
-    const int next = Next(slot);
-    const int prev = Prev(slot);
-    if (prev >= m_nFrom) {
-        m_pNext[prev - m_nFrom] = next;
-    }
-    if (next <= m_nTo) {
-        m_pPrev[next - m_nFrom] = prev;
-    }
-}

@@ -18,7 +18,16 @@ public:
     // may be unlinked already: its own links are those it had when it was unlinked.
     int Next(int slot) const { return m_pNext[slot - m_nFrom]; }
     int Prev(int slot) const { return m_pPrev[slot - m_nFrom]; }
-    void Unlink(int slot);
+    void Unlink(int slot) {
+        const int next = Next(slot);
+        const int prev = Prev(slot);
+        if (prev >= m_nFrom) {
+            m_pNext[prev - m_nFrom] = next;
+        }
+        if (next <= m_nTo) {
+            m_pPrev[next - m_nFrom] = prev;
+        }
+    }
 
 private:
     static constexpr int kInline = 32;
