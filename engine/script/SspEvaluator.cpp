@@ -100,8 +100,12 @@ void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue&
     }
     if (to - from < kShortRun) {
         EvaluateShort(stmt, from, to, result);
-        return;
+    } else {
+        EvaluateLinked(stmt, from, to, result);
     }
+}
+
+void CSspInterpreter::EvaluateLinked(CSspStatement& stmt, int from, int to, CSspValue& result) {
     CSspSlotLinks links(from, to);
     int minDepth = stmt.m_depths[from];
     int maxDepth = minDepth;

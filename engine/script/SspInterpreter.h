@@ -233,6 +233,8 @@ private:
     void EvaluateShort(CSspStatement& stmt, int from, int to, CSspValue& result);
     void EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result);
     void ApplyNearest(CSspStatement& stmt, int from, int to, int op);
+    // Any range, in time linear in its length: EvaluateRun for each run of each level.
+    void EvaluateLinked(CSspStatement& stmt, int from, int to, CSspValue& result);
     // One run of slots [from, to] at one parenthesis level; `own` lists the run's slots at
     // that level (nullptr: all of them), the deeper ones being computed or consumed already.
     // An inner run (`keep`) leaves its value in its slots; the outermost sets `result`.
