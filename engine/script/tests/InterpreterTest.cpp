@@ -29,6 +29,14 @@ private:
     int m_writes = 0;
 };
 
+std::string Repeat(const std::string& piece, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += piece;
+    }
+    return out;
+}
+
 std::string TempScript(const std::string& text) {
     std::string path = ::testing::TempDir() + "ssp-interp-" +
                        ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".zrs";
@@ -39,15 +47,20 @@ std::string TempScript(const std::string& text) {
 }
 
 TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
-    for (const char* text : {"while (1) write 'x'; endwhile",
-                             "write Local.spin(0);\nfunction spin(n) while (1) write 'y'; endwhile "
-                             "endfunction"}) {
+    // Five writes, then the stop: also through a function, and between long statements.
+    const std::pair<std::string, std::string> cases[] = {
+        {"while (1) write 'x'; endwhile", "xxxxx"},
+        {"write Local.spin(0);\nfunction spin(n) while (1) write 'y'; endwhile endfunction",
+         "yyyyy"},
+        {"while (1) write 1" + Repeat("+1", 31999) + "; endwhile", Repeat("32000", 5)},
+    };
+    for (const auto& [text, output] : cases) {
         std::string path = TempScript(text);
         CSspInterpreter interp;
         CStoppingResponse response(interp, 5);
         int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
-        EXPECT_EQ(rc, kSspStopped) << text << interp.m_strError;
-        EXPECT_EQ(response.m_output.size(), 5u) << text;
+        EXPECT_EQ(rc, kSspStopped) << text.substr(0, 40) << interp.m_strError;
+        EXPECT_EQ(response.m_output, output) << text.substr(0, 40);
     }
 }
 
@@ -161,14 +174,6 @@ TEST(InterpreterTest, FunctionErrorNamesItsFileLineWithinCallersError) {
     EXPECT_NE(outer, std::string::npos) << r.m_error;
     EXPECT_NE(inner, std::string::npos) << r.m_error;
     EXPECT_LT(outer, inner);
-}
-
-std::string Repeat(const std::string& piece, int count) {
-    std::string out;
-    for (int i = 0; i < count; ++i) {
-        out += piece;
-    }
-    return out;
 }
 
 // Statements of tens of thousands of tokens give their results (the evaluator is linear in

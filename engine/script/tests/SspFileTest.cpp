@@ -327,6 +327,29 @@ TEST_F(FileObject, PercentIsDoubledOnceWhicheverWayAFunctionIsCalled) {
     }
 }
 
+// A stop asked while a file object's function runs stops the page, as it does through Local.
+TEST_F(FileObject, StopInAFileFunctionStopsThePage) {
+    struct CStopAtFirstWrite : CSspMemoryResponse {
+        explicit CStopAtFirstWrite(CSspInterpreter& interp) : m_interp(interp) {}
+        void WriteValue(const CSspValue& value) override {
+            CSspMemoryResponse::WriteValue(value);
+            m_interp.RequestStop();
+        }
+        CSspInterpreter& m_interp;
+    };
+    Write("webroot/lib/spin.zrs", "function spin() while (1) write 'y'; endwhile endfunction\n");
+    Write("webroot/app/page.zrp", "<!--{ write m.spin(); write 'after'; }-->");
+    CSspInterpreter page;
+    auto spin = std::make_unique<CSspFile>("m", m_root);
+    spin->SetServerFile("/lib/spin.zrs", &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(spin)});
+    CStopAtFirstWrite response(page);
+    int rc = page.RunPage(m_root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &response);
+    EXPECT_EQ(rc, kSspStopped) << page.m_strError;
+    EXPECT_EQ(page.m_strError, "");
+    EXPECT_EQ(response.m_output, "y");
+}
+
 TEST_F(FileObject, Declarations) {
     CFakeRequest request;
     request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};
