@@ -705,6 +705,13 @@ std::string CSspValue::GetText() const {
     return m_text;
 }
 
+std::string CSspValue::GetTextFor(const CSspValue& target) const {
+    if ((IsReal() || IsDouble()) && !IsNull() && (target.IsReal() || target.IsDouble())) {
+        return ShortestDoubleText(GetDouble());
+    }
+    return GetText();
+}
+
 // ---- writing ----
 
 void CSspValue::SetFromText(std::string_view text) {

@@ -178,6 +178,9 @@ public:
     // The printed form: blob bytes (a lone blank is empty), "%d", "%f", the locale date-time,
     // "days h:m:s" for a span; NULL markers print empty.
     std::string GetText() const;
+    // The text that gives `target` this value by SetFromText: from a real or double into a
+    // real or double, ShortestDoubleText, so no digit is lost; otherwise GetText.
+    std::string GetTextFor(const CSspValue& target) const;
 
     // Sets the live member of the current type from text (see the type groups above); a
     // decimal's decimals become CountDecimals(text). A blob keeps its length when memory cannot

@@ -393,6 +393,24 @@ TEST_F(SspValueTest, SqlLiterals) {
     EXPECT_EQ(CSspValue::EscapeSqlQuotes("''a'"), "''''a''");
 }
 
+// Between real and double values no digit is lost; other pairs take the printed form.
+TEST_F(SspValueTest, TextForAnotherValue) {
+    struct Case {
+        CSspValue value;
+        CSspValue target;
+        const char* text;
+    };
+    const Case cases[] = {
+        {Dbl(0.1234567), Dbl(0), "0.1234567"}, {Dbl(0.1234567), Real(0), "0.1234567"},
+        {Real(0.5f), Dbl(0), "0.5"},           {Dbl(0.1234567), Text("x"), "0.123457"},
+        {Dbl(0.1234567), Int(0), "0.123457"},  {Int(3), Dbl(0), "3"},
+        {Dbl(kNullDouble), Dbl(0), ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value.GetTextFor(c.target), c.text) << c.value.GetText();
+    }
+}
+
 TEST_F(SspValueTest, ReadingAsNumbers) {
     struct Case {
         const char* name;
