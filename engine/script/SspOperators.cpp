@@ -21,7 +21,8 @@ bool IsLiveOperand(uint8_t cls) {
 
 // The value of a run whose operators are all applied: the last one applied, else (only
 // computed slots) its last computed slot, else empty text.
-void RunValue(const CSspStatement& stmt, int from, int to, int lastApplied, CSspValue& result) {
+inline void RunValue(const CSspStatement& stmt, int from, int to, int lastApplied,
+                     CSspValue& result) {
     if (lastApplied < 0) {
         for (int i = to; i >= from; --i) {
             if (stmt.m_classes[i] == kSspComputed) {
@@ -47,8 +48,10 @@ void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue&
         result = CSspValue::FromText(std::string());
         return;
     }
-    if (to - from < kShortRun) {
-        EvaluateShort(stmt, from, to, result);  // a single slot too
+    if (from == to) {
+        EvaluateFlat(stmt, from, to, result);
+    } else if (to - from < kShortRun) {
+        EvaluateShort(stmt, from, to, result);
     } else {
         EvaluateLinked(stmt, from, to, result);
     }
