@@ -3,8 +3,9 @@
 // small HTML error page go out directly. In pages it is the script object `Response`.
 //
 // No header line is ever sent with a CR or LF taken from a page: Location is
-// percent-encoded, added header text is split into lines, and content type, charset and
-// cookie fields lose them.
+// percent-encoded, added header text holding one is refused, and content type, charset and
+// cookie fields lose them. A cookie's name, path and expires never hold a ';', which would
+// add attributes of the page's choosing.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,8 @@ struct CCookie {
     std::string m_value;
     std::string m_expires;
     std::string m_path;
+    bool m_httpOnly = false;
+    bool m_secure = false;
 };
 
 class CHttpResponse : public CSspResponseObject {
@@ -53,13 +56,17 @@ public:
     // Empties the output.
     void ClearOutput();
 
-    void AddCookie(const std::string& name, const std::string& value,
+    // False, adding nothing, when the name, path or expires holds a ';'.
+    bool AddCookie(const std::string& name, const std::string& value,
                    const std::string& path = std::string(),
                    const std::string& expires = std::string());
+    // The server's own cookies, with their attributes; not checked.
+    void AddCookie(CCookie cookie);
     // The value of the first cookie of this response named so (any case), or empty.
     std::string GetCookie(std::string_view name) const;
-    // Appends header lines; CR and LF split the text, empty lines are dropped.
-    void AddHeader(std::string_view text);
+    // Appends one header line; an empty text adds none. False, adding nothing, when the text
+    // holds a CR or LF.
+    bool AddHeader(std::string_view text);
 
     // The content type that a file is sent with, by the MIME map of the settings.
     static std::string GetContentType(const std::string& filePath);
