@@ -456,7 +456,7 @@ public:
         fs::copy_file(sample + "/webroot/bench/query.zrp", Root() + "/webroot/query.zrp");
         std::ofstream(Root() + "/webroot/uid.zrp")
             << "ids --{ Server.GetUniqueID(support_request, id); }-- "
-               "--{ Server.GetUniqueID(support_request, id); }--";
+               "--{ Server.GetUniqueID('support_request', 'id'); }--";
     }
     bool Ready() const { return m_ready; }
 
