@@ -381,11 +381,15 @@ std::string CServerSettings::GetTaskStatusLines(bool running) const {
 }
 
 bool CServerSettings::IsDifferent(const CServerSettings& other) const {
-    if (other.m_tasksChanged || other.m_mimeChanged) {
-        return true;
-    }
     for (const SettingRow& row : ServerSettingRows()) {
-        if (row.m_use == SettingUse::kSaved && row.IsValue() && !row.SameValue(*this, other)) {
+        if (row.m_use != SettingUse::kSaved) {
+            continue;
+        }
+        // The console's pages flag their edits of the two tables instead of comparing them.
+        const bool differs = row.m_kind == SettingKind::kTaskTable ? other.m_tasksChanged
+                             : row.m_kind == SettingKind::kMimeMap ? other.m_mimeChanged
+                                                                   : !row.SameValue(*this, other);
+        if (differs) {
             return true;
         }
     }
