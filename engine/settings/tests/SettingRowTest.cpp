@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <set>
+#include <type_traits>
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/settings/tests/SettingsTestSupport.h"
