@@ -236,6 +236,85 @@ const char kHeader[] =
     "# Velmorin Server settings: one Name=Value per line, names in any case.\n"
     "# Escapes: \\\\ backslash, \\n LF, \\r CR, \\t TAB, \\xHH any byte.\n";
 
+// The text of the file with the changes set: a name keeps its line (a later duplicate would
+// disagree with the new value, so it goes), a new name is appended, a new file gets the header.
+// `merged` receives every value of the text.
+std::string MergeChanges(const std::string& current,
+                         const std::vector<CSettingsValues::Entry>& changes,
+                         CSettingsValues& merged) {
+    std::vector<Line> lines = SplitLines(current);
+    for (const CSettingsValues::Entry& change : changes) {
+        bool found = false;
+        for (auto it = lines.begin(); it != lines.end();) {
+            if (it->m_name && AsciiEqualNoCase(*it->m_name, change.first)) {
+                if (found) {
+                    it = lines.erase(it);
+                    continue;
+                }
+                found = true;
+                it->m_raw = EntryLine(*it->m_name, change.second);
+                it->m_value = change.second;
+            }
+            ++it;
+        }
+        if (!found) {
+            Line line;
+            line.m_raw = EntryLine(change.first, change.second);
+            line.m_name = change.first;
+            line.m_value = change.second;
+            lines.push_back(std::move(line));
+        }
+    }
+
+    std::string text = current.empty() ? std::string(kHeader) : std::string();
+    for (const Line& line : lines) {
+        text += line.m_raw;
+        text += '\n';
+        if (line.m_name && merged.Find(*line.m_name) == nullptr) {
+            merged.Set(*line.m_name, line.m_value);
+        }
+    }
+    return text;
+}
+
+// Puts `text` in place of the file at `path` so that a reader sees either the old file or the
+// whole new one, even after a crash; the new file gets the mode, owner and group of `existing`.
+// On failure the file is untouched and no temporary file is left.
+bool ReplaceFile(const std::string& path, const std::string& tempPrefix, const std::string& text,
+                 const std::optional<struct stat>& existing, std::string& error) {
+    std::string tempPath = tempPrefix + "XXXXXX";
+    CUniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
+    if (temp.Get() < 0) {
+        error = ErrnoText("cannot create", tempPath);
+        return false;
+    }
+    if (!TakeOwnership(temp.Get(), path, existing, error)) {
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    if (!WriteAll(temp.Get(), text) || ::fsync(temp.Get()) != 0) {
+        error = ErrnoText("cannot write", tempPath);
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    if (::close(temp.Release()) != 0) {
+        error = ErrnoText("cannot write", tempPath);
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    if (::rename(tempPath.c_str(), path.c_str()) != 0) {
+        error = ErrnoText("cannot replace", path);
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    // The rename itself must survive a crash too.
+    CUniqueFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0) {
+        ::fsync(dir.Get());
+    }
+    return true;
+}
+
 }  // namespace
 
 const std::string* CSettingsValues::Find(const std::string& name) const {
@@ -358,72 +437,10 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     if (!current) {
         return false;
     }
-    std::vector<Line> lines = SplitLines(*current);
-
-    for (const CSettingsValues::Entry& change : changes) {
-        bool found = false;
-        for (auto it = lines.begin(); it != lines.end();) {
-            if (it->m_name && AsciiEqualNoCase(*it->m_name, change.first)) {
-                if (found) {
-                    it = lines.erase(it);  // a later duplicate would disagree with the new value
-                    continue;
-                }
-                found = true;
-                it->m_raw = EntryLine(*it->m_name, change.second);
-                it->m_value = change.second;
-            }
-            ++it;
-        }
-        if (!found) {
-            Line line;
-            line.m_raw = EntryLine(change.first, change.second);
-            line.m_name = change.first;
-            line.m_value = change.second;
-            lines.push_back(std::move(line));
-        }
-    }
-
-    std::string text = current->empty() ? std::string(kHeader) : std::string();
     CSettingsValues result;
-    for (const Line& line : lines) {
-        text += line.m_raw;
-        text += '\n';
-        if (line.m_name && result.Find(*line.m_name) == nullptr) {
-            result.Set(*line.m_name, line.m_value);
-        }
-    }
-
-    if (text != *current) {
-        std::string tempPath = TempPrefix() + "XXXXXX";
-        CUniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
-        if (temp.Get() < 0) {
-            error = ErrnoText("cannot create", tempPath);
-            return false;
-        }
-        if (!TakeOwnership(temp.Get(), m_path, existing, error)) {
-            ::unlink(tempPath.c_str());
-            return false;
-        }
-        if (!WriteAll(temp.Get(), text) || ::fsync(temp.Get()) != 0) {
-            error = ErrnoText("cannot write", tempPath);
-            ::unlink(tempPath.c_str());
-            return false;
-        }
-        if (::close(temp.Release()) != 0) {
-            error = ErrnoText("cannot write", tempPath);
-            ::unlink(tempPath.c_str());
-            return false;
-        }
-        if (::rename(tempPath.c_str(), m_path.c_str()) != 0) {
-            error = ErrnoText("cannot replace", m_path);
-            ::unlink(tempPath.c_str());
-            return false;
-        }
-        // The rename itself must survive a crash too.
-        CUniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.Get() >= 0) {
-            ::fsync(dir.Get());
-        }
+    const std::string text = MergeChanges(*current, changes, result);
+    if (text != *current && !ReplaceFile(m_path, TempPrefix(), text, existing, error)) {
+        return false;
     }
     if (merged != nullptr) {
         *merged = std::move(result);

@@ -15,23 +15,9 @@
 #include "engine/foundation/SspDateTime.h"
 #include "engine/settings/CharsetTable.h"
 #include "engine/settings/RootFolder.h"
+#include "engine/settings/SettingRow.h"
 
 namespace {
-
-const char kWhiteSpace[] = " \t\r\n\v\f";
-
-std::string TrimRight(std::string text) {
-    text.erase(text.find_last_not_of(kWhiteSpace) + 1);
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(kWhiteSpace);
-    if (begin == std::string::npos) {
-        return std::string();
-    }
-    return text.substr(begin, text.find_last_not_of(kWhiteSpace) - begin + 1);
-}
 
 const char* YesNo(bool on) {
     return on ? "yes" : "no";
@@ -117,7 +103,11 @@ CServerSettings::CServerSettings(const std::string& rootFolder, SettingsBuild bu
     : m_addressNumber(AddressNumber("127.0.0.1")),
       m_build(build),
       m_rootFolder(rootFolder),
-      m_key(std::make_unique<CVersionKey>("Tormalek", "Velmorin Server", "2", rootFolder)) {}
+      m_key(std::make_unique<CVersionKey>("Tormalek", "Velmorin Server", "2", rootFolder)) {
+    for (const SettingRow& row : ServerSettingRows()) {
+        row.SetDefault(*this);
+    }
+}
 
 CServerSettings::~CServerSettings() {
     ClearTasks();
@@ -158,106 +148,16 @@ bool CServerSettings::Load() {
     } else {
         LoadTasks();
     }
-    std::string text;
-
-    SecurityCertName = ReadOr("SecurityCertName", "");
-    SecurityCertIssuer = ReadOr("SecurityCertIssuer", "");
-    SecurityCertSerial = ReadOr("SecurityCertSerial", "");
-    SecurityCertExpiration = ReadOr("SecurityCertExpiration", "");
-    GeneralOrganizationName = ReadOr("GeneralOrganizationName", "");
-
-    const std::string autoCorrectIp = ReadOr("AutoCorrectIP", "");
-    // An empty address would listen on every interface; that takes an explicit "0.0.0.0".
-    const bool haveAddress =
-        Read("GeneralTcpipAddress", GeneralTcpipAddress) && !Trim(GeneralTcpipAddress).empty();
-    if (!haveAddress) {
-        GeneralTcpipAddress = "127.0.0.1";
-    }
-    if (!haveAddress || autoCorrectIp == "yes") {
-        GetLocalAddress(GeneralTcpipAddress);
-    }
-    FQDN = ReadOr("FQDN", GeneralTcpipAddress);
-    m_addressNumber = AddressNumber(GeneralTcpipAddress);
-
-    if (!Read("GeneralTcpipPort", GeneralTcpipPort)) {
-        GeneralTcpipPort = "80";
-        if (console && AutoCorrectPort(GeneralTcpipAddress, GeneralTcpipPort)) {
-            m_key->SetValue("GeneralTcpipAddress", GeneralTcpipAddress);
-            m_key->SetValue("GeneralTcpipPort", GeneralTcpipPort);
+    for (const SettingRow& row : ServerSettingRows()) {
+        if (!row.ReadBy(m_build)) {
+            continue;
+        }
+        if (row.IsValue()) {
+            row.Load(*this);
+        } else if (row.m_kind == SettingKind::kMimeMap) {
+            LoadMime();  // the task table was loaded first
         }
     }
-    GeneralSslPort = ReadOr("GeneralSslPort", "443");
-    GeneralSessionTimeout = Read("GeneralSessionTimeout", text) ? std::atoi(text.c_str()) : 600;
-    GeneralMaxUpload = Read("GeneralMaxUpload", text) ? std::atoi(text.c_str()) : 10;
-    GeneralHeaderTimeout = Read("GeneralHeaderTimeout", text) ? std::atoi(text.c_str()) : 10;
-    if (GeneralHeaderTimeout < 1) {
-        GeneralHeaderTimeout = 10;
-    }
-    GeneralMaxPendingConnections =
-        Read("GeneralMaxPendingConnections", text) ? std::atoi(text.c_str()) : 4096;
-    if (GeneralMaxPendingConnections < 1) {
-        GeneralMaxPendingConnections = 4096;
-    }
-    LogHttp = ReadOr("LogHttp", "") == "yes";
-    LogSmtp = ReadOr("LogSmtp", "") == "yes";
-    LogPop3 = ReadOr("LogPop3", "") == "yes";
-    if (!console) {
-        EncryptFileID = ReadOr("EncryptFileID", "") != "no";
-    }
-    DbOdbcConnectString = TrimRight(ReadOr("DbOdbcConnectString", ""));
-    DbAccessSerialize = ReadOr("DbAccessSerialize", "") != "no";
-    const bool threadOwn = ReadOr("DbConnectionThreadOwn", "") == "yes";
-    DbConnectionThreadOwn = DbAccessSerialize ? threadOwn : true;
-    DbConnectionIdleTimeout = Read("DbConnectionIdleTimeout", text) ? std::atoi(text.c_str()) : 0;
-
-    EmSmtpServer = ReadOr("EmSmtpServer", "");
-    EmSmtpPort = ReadOr("EmSmtpPort", "25");
-    EmSmtpUserName = ReadOr("EmSmtpUserName", "");
-    EmSmtpPassword = ReadOr("EmSmtpPassword", "");
-
-    GeneralHttpAddr = Trim(ReadOr("GeneralHttpAddr", ""));
-    if (GeneralHttpAddr.empty()) {
-        GeneralHttpAddr = GeneralTcpipPort == "80"
-                              ? "http://" + GeneralTcpipAddress
-                              : "http://" + GeneralTcpipAddress + ":" + GeneralTcpipPort;
-    }
-    GeneralHttpsAddr = Trim(ReadOr("GeneralHttpsAddr", ""));
-    if (GeneralHttpsAddr.empty()) {
-        GeneralHttpsAddr = GeneralSslPort == "443"
-                               ? "https://" + GeneralTcpipAddress
-                               : "https://" + GeneralTcpipAddress + ":" + GeneralSslPort;
-    }
-
-    EmPop3Server = ReadOr("EmPop3Server", "");
-    EmPop3Port = ReadOr("EmPop3Port", "110");
-    EmImporterEmail = ReadOr("EmImporterEmail", "");
-    EmImporterUserName = ReadOr("EmImporterUserName", "");
-    EmImporterPassword = ReadOr("EmImporterPassword", "");
-    EmDispatcherEmail = ReadOr("EmDispatcherEmail", "");
-    EmAdminEmail = ReadOr("EmAdminEmail", "");
-    EmMaxEmailOut = Read("EmMaxEmailOut", text) ? std::atoi(text.c_str()) : 500;
-    if (EmMaxEmailOut < 100) {
-        EmMaxEmailOut = 100;
-    }
-    if (!console) {
-        SmtpTimeout = Read("SmtpTimeout", text) ? std::atoi(text.c_str()) : 60;
-        if (SmtpTimeout < 5 || SmtpTimeout > 600) {
-            SmtpTimeout = 60;
-        }
-        Pop3Timeout = Read("Pop3Timeout", text) ? std::atoi(text.c_str()) : 30;
-        if (Pop3Timeout < 5 || Pop3Timeout > 600) {
-            Pop3Timeout = 30;
-        }
-        EmKeepSentMail = ReadOr("EmKeepSentMail", "") == "yes";
-    }
-    ServiceDependency = ReadOr("ServiceDependency", "");
-    ServiceUserName = ReadOr("ServiceUserName", "");
-    ServicePassword = ReadOr("ServicePassword", "");
-
-    LoadMime();
-    MimeTextEncoding = Read("MimeTextEncoding", text) ? text : GetDefaultCharset();
-    MimeTextEncoding = Trim(MimeTextEncoding);
-
     m_loaded = true;
     m_key->Close();
     return true;
@@ -286,46 +186,17 @@ void CServerSettings::LoadMime() {
 bool CServerSettings::Save() {
     CVersionKey& key = *m_key;
     key.BeginUpdate();
-    key.SetValue("SecurityCertName", SecurityCertName);
-    key.SetValue("SecurityCertIssuer", SecurityCertIssuer);
-    key.SetValue("SecurityCertSerial", SecurityCertSerial);
-    key.SetValue("SecurityCertExpiration", SecurityCertExpiration);
-    key.SetValue("GeneralOrganizationName", GeneralOrganizationName);
-    key.SetValue("GeneralTcpipAddress", GeneralTcpipAddress);
-    key.SetValue("FQDN", FQDN);
-    key.SetValue("GeneralTcpipPort", GeneralTcpipPort);
-    key.SetValue("GeneralSslPort", GeneralSslPort);
-    key.SetValue("GeneralSessionTimeout", Decimal(GeneralSessionTimeout));
-    key.SetValue("GeneralMaxUpload", Decimal(GeneralMaxUpload));
-    key.SetValue("DbOdbcConnectString", DbOdbcConnectString);
-    key.SetValue("DbAccessSerialize", YesNo(DbAccessSerialize));
-    key.SetValue("DbConnectionThreadOwn", YesNo(DbConnectionThreadOwn));
-    key.SetValue("DbConnectionIdleTimeout", Decimal(DbConnectionIdleTimeout));
-    SaveTasksStaged();
-    key.SetValue("EmSmtpServer", EmSmtpServer);
-    key.SetValue("EmSmtpPort", EmSmtpPort);
-    key.SetValue("EmSmtpUserName", EmSmtpUserName);
-    key.SetValue("EmSmtpPassword", EmSmtpPassword);
-    key.SetValue("GeneralHttpAddr", GeneralHttpAddr);
-    key.SetValue("GeneralHttpsAddr", GeneralHttpsAddr);
-    key.SetValue("EmPop3Server", EmPop3Server);
-    key.SetValue("EmPop3Port", EmPop3Port);
-    key.SetValue("EmImporterEmail", EmImporterEmail);
-    key.SetValue("EmImporterUserName", EmImporterUserName);
-    key.SetValue("EmImporterPassword", EmImporterPassword);
-    key.SetValue("EmDispatcherEmail", EmDispatcherEmail);
-    key.SetValue("EmAdminEmail", EmAdminEmail);
-    key.SetValue("EmMaxEmailOut", Decimal(EmMaxEmailOut));
-    key.SetValue("ServiceDependency", ServiceDependency);
-    key.SetValue("ServiceUserName", ServiceUserName);
-    key.SetValue("ServicePassword", ServicePassword);
-    key.SetValue("MimeTextEncoding", MimeTextEncoding);
-    key.SetValue("MimeCount", Decimal(static_cast<long long>(m_mimeMap.Size())));
-    int row = 0;
-    for (const CMimeMap::Entry& entry : m_mimeMap.Entries()) {
-        ++row;
-        key.SetValue(RowName("Mime", 3, row, "FileExtension"), entry.m_extension);
-        key.SetValue(RowName("Mime", 3, row, "ContentType"), entry.m_contentType);
+    for (const SettingRow& row : ServerSettingRows()) {
+        if (row.m_use != SettingUse::kSaved) {
+            continue;
+        }
+        if (row.IsValue()) {
+            key.SetValue(row.m_name, row.StoredText(*this));
+        } else if (row.m_kind == SettingKind::kTaskTable) {
+            SaveTasksStaged();
+        } else {
+            SaveMimeStaged();
+        }
     }
     const bool ok = key.CommitUpdate();
     key.Close();
@@ -340,6 +211,16 @@ bool CServerSettings::SaveConnectString() {
     const bool ok = m_key->SetValue("DbOdbcConnectString", DbOdbcConnectString);
     m_key->Close();
     return ok;
+}
+
+void CServerSettings::SaveMimeStaged() {
+    m_key->SetValue("MimeCount", Decimal(static_cast<long long>(m_mimeMap.Size())));
+    int row = 0;
+    for (const CMimeMap::Entry& entry : m_mimeMap.Entries()) {
+        ++row;
+        m_key->SetValue(RowName("Mime", 3, row, "FileExtension"), entry.m_extension);
+        m_key->SetValue(RowName("Mime", 3, row, "ContentType"), entry.m_contentType);
+    }
 }
 
 void CServerSettings::SaveTasksStaged() {
@@ -500,33 +381,19 @@ std::string CServerSettings::GetTaskStatusLines(bool running) const {
 }
 
 bool CServerSettings::IsDifferent(const CServerSettings& other) const {
-    if (other.m_tasksChanged || other.m_mimeChanged) {
-        return true;
+    for (const SettingRow& row : ServerSettingRows()) {
+        if (row.m_use != SettingUse::kSaved) {
+            continue;
+        }
+        // The console's pages flag their edits of the two tables instead of comparing them.
+        const bool differs = row.m_kind == SettingKind::kTaskTable ? other.m_tasksChanged
+                             : row.m_kind == SettingKind::kMimeMap ? other.m_mimeChanged
+                                                                   : !row.SameValue(*this, other);
+        if (differs) {
+            return true;
+        }
     }
-    return SecurityCertName != other.SecurityCertName ||
-           SecurityCertIssuer != other.SecurityCertIssuer ||
-           SecurityCertSerial != other.SecurityCertSerial ||
-           SecurityCertExpiration != other.SecurityCertExpiration ||
-           GeneralOrganizationName != other.GeneralOrganizationName ||
-           GeneralTcpipAddress != other.GeneralTcpipAddress || FQDN != other.FQDN ||
-           GeneralTcpipPort != other.GeneralTcpipPort || GeneralSslPort != other.GeneralSslPort ||
-           GeneralSessionTimeout != other.GeneralSessionTimeout ||
-           GeneralMaxUpload != other.GeneralMaxUpload ||
-           DbOdbcConnectString != other.DbOdbcConnectString ||
-           DbAccessSerialize != other.DbAccessSerialize ||
-           DbConnectionThreadOwn != other.DbConnectionThreadOwn ||
-           DbConnectionIdleTimeout != other.DbConnectionIdleTimeout ||
-           EmSmtpServer != other.EmSmtpServer || EmSmtpPort != other.EmSmtpPort ||
-           EmSmtpUserName != other.EmSmtpUserName || EmSmtpPassword != other.EmSmtpPassword ||
-           GeneralHttpAddr != other.GeneralHttpAddr || GeneralHttpsAddr != other.GeneralHttpsAddr ||
-           EmPop3Server != other.EmPop3Server || EmPop3Port != other.EmPop3Port ||
-           EmImporterUserName != other.EmImporterUserName ||
-           EmImporterPassword != other.EmImporterPassword ||
-           EmImporterEmail != other.EmImporterEmail || EmMaxEmailOut != other.EmMaxEmailOut ||
-           EmDispatcherEmail != other.EmDispatcherEmail || EmAdminEmail != other.EmAdminEmail ||
-           ServiceDependency != other.ServiceDependency ||
-           ServiceUserName != other.ServiceUserName || ServicePassword != other.ServicePassword ||
-           MimeTextEncoding != other.MimeTextEncoding;
+    return false;
 }
 
 bool CServerSettings::GetLocalAddress(std::string& address) {

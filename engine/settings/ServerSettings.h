@@ -133,38 +133,39 @@ public:
     CMimeMap m_mimeMap;
 
     // --- Stored values, named as stored ----------------------------------------------------
+    // Defaults, corrections, readers and saving: the rows in engine/settings/SettingRow.cpp.
     std::string GeneralOrganizationName;
-    std::string GeneralTcpipAddress = "127.0.0.1";
-    std::string GeneralTcpipPort = "80";
-    int GeneralSessionTimeout = 600;  // minutes
-    int GeneralMaxUpload = 10;        // megabytes
-    int GeneralHeaderTimeout = 10;    // seconds a client has for its whole request header
-    int GeneralMaxPendingConnections = 4096;  // connections waiting for their header
-    bool LogHttp = false;
-    bool LogSmtp = false;
-    bool LogPop3 = false;
-    std::string GeneralSslPort = "443";
+    std::string GeneralTcpipAddress;
+    std::string GeneralTcpipPort;
+    int GeneralSessionTimeout;         // minutes
+    int GeneralMaxUpload;              // megabytes
+    int GeneralHeaderTimeout;          // seconds a client has for its whole request header
+    int GeneralMaxPendingConnections;  // connections waiting for their header
+    bool LogHttp;
+    bool LogSmtp;
+    bool LogPop3;
+    std::string GeneralSslPort;
     std::string SecurityCertName;
     std::string SecurityCertIssuer;
     std::string SecurityCertSerial;
     std::string SecurityCertExpiration;
     std::string FQDN;
     std::string DbOdbcConnectString;
-    bool DbAccessSerialize = true;
-    bool DbConnectionThreadOwn = false;
-    int DbConnectionIdleTimeout = 0;
+    bool DbAccessSerialize;
+    bool DbConnectionThreadOwn;
+    int DbConnectionIdleTimeout;
     std::string EmSmtpServer;
-    std::string EmSmtpPort = "25";
+    std::string EmSmtpPort;
     std::string EmSmtpUserName;
     std::string EmSmtpPassword;
     std::string GeneralHttpAddr;
     std::string GeneralHttpsAddr;
     std::string EmPop3Server;
-    std::string EmPop3Port = "110";
+    std::string EmPop3Port;
     std::string EmImporterUserName;
     std::string EmImporterPassword;
     std::string EmImporterEmail;
-    int EmMaxEmailOut = 500;
+    int EmMaxEmailOut;
     std::string EmDispatcherEmail;
     std::string EmAdminEmail;
     std::string ServiceDependency;
@@ -172,16 +173,17 @@ public:
     std::string ServicePassword;
     std::string MimeTextEncoding;
     // Read by the server and the studio only.
-    bool EncryptFileID = true;
-    int SmtpTimeout = 60;  // seconds
-    int Pop3Timeout = 30;  // seconds
-    bool EmKeepSentMail = false;
+    bool EncryptFileID;
+    int SmtpTimeout;  // seconds
+    int Pop3Timeout;  // seconds
+    bool EmKeepSentMail;
 
 private:
     bool Read(const std::string& name, std::string& value);
     std::string ReadOr(const std::string& name, const std::string& fallback);
     void LoadMime();
     void SaveTasksStaged();
+    void SaveMimeStaged();
 
     SettingsBuild m_build;
     std::string m_rootFolder;

@@ -15,19 +15,6 @@ namespace {
 
 using Values = std::vector<CSettingsValues::Entry>;
 
-// Settings over a temporary root whose host has the given addresses and every port free.
-std::unique_ptr<CServerSettings> MakeSettings(const TempRoot& root, SettingsBuild build,
-                                              std::vector<std::string> addresses = {}) {
-    auto settings = std::make_unique<CServerSettings>(root.Path(), build);
-    settings->SetAddressLister([addresses](std::vector<std::string>& out) {
-        out = addresses;
-        return CServerSettings::HostListing::kListed;
-    });
-    settings->SetPortProbe(
-        [](const std::string&, int) { return CServerSettings::PortState::kFree; });
-    return settings;
-}
-
 struct LoadCase {
     const char* label;
     SettingsBuild build;

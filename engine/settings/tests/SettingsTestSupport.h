@@ -13,6 +13,7 @@
 
 #include "engine/foundation/SettingsStore.h"
 #include "engine/foundation/SspDateTime.h"
+#include "engine/settings/ServerSettings.h"
 #include "engine/testsupport/CapturedLog.h"
 #include "engine/testsupport/ScopedTimeZone.h"
 #include "engine/testsupport/TempFolder.h"
@@ -38,6 +39,19 @@ public:
         return value ? std::optional<std::string>(*value) : std::nullopt;
     }
 };
+
+// Settings over a temporary root whose host has the given addresses and every port free.
+inline std::unique_ptr<CServerSettings> MakeSettings(const TempRoot& root, SettingsBuild build,
+                                                     std::vector<std::string> addresses = {}) {
+    auto settings = std::make_unique<CServerSettings>(root.Path(), build);
+    settings->SetAddressLister([addresses](std::vector<std::string>& out) {
+        out = addresses;
+        return CServerSettings::HostListing::kListed;
+    });
+    settings->SetPortProbe(
+        [](const std::string&, int) { return CServerSettings::PortState::kFree; });
+    return settings;
+}
 
 // The local time of a wall-clock moment in the current TZ.
 inline std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
