@@ -5,6 +5,11 @@
 // The header block is bounded: kMaxHeaderBytes in all, and the whole of it must arrive
 // within the connection's time-out (a deadline, not a time-out per line).
 //
+// While a debugger is installed (the studio), a plain connection whose read fails on its
+// first line after bytes that cannot start a request (a browser speaking https) logs
+// "\r\nYou may be trying to access this regular web server using https://.... Try using
+// http://... in your browser."
+//
 // The uploads of a multipart POST reach file objects through CSspUploadSource.
 #pragma once
 
