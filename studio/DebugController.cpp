@@ -243,6 +243,8 @@ void CDebugController::Break() {
 
 void CDebugController::Stop(bool logEnd) {
     std::unique_lock<std::recursive_mutex> guard(m_lock);
+    // A command that races the stop may change the run mode; the stop still holds.
+    m_bStopping = true;
     m_nRunMode = DBG_STOP;
     if (m_pInterpreter != nullptr) {
         m_pInterpreter->RequestStop();  // ends a watch that runs away
@@ -256,6 +258,7 @@ void CDebugController::Stop(bool logEnd) {
     } else {
         StopScriptRun();
     }
+    m_bStopping = false;
 }
 
 void CDebugController::StartDebugServer() {
@@ -406,7 +409,7 @@ void CDebugController::AttachInterpreter(CSspInterpreter& interp) {
     std::unique_lock<std::recursive_mutex> guard(m_lock);
     // One run at a time: another thread's request waits until the attached run has ended.
     while (m_pInterpreter != nullptr && m_pInterpreter->m_winThread != interp.m_winThread &&
-           !IsIdle() && m_nRunMode.load() != DBG_STOP) {
+           !IsIdle() && !StopWanted()) {
         g_log.Log("Waiting for last .zrp/.zrs to finish.");
         m_attachChanged.wait_for(guard, std::chrono::seconds(1));
     }
@@ -458,7 +461,7 @@ bool CDebugController::BeforeLiteralText(CSspInterpreter& interp) {
 }
 
 bool CDebugController::BeforeStep(CSspInterpreter& interp, bool literal) {
-    if (m_nRunMode.load() == DBG_STOP) {
+    if (StopWanted()) {
         return true;
     }
     if (t_inWatch) {
@@ -479,7 +482,7 @@ bool CDebugController::BeforeStep(CSspInterpreter& interp, bool literal) {
     if (pause) {
         PauseHere(interp);
     }
-    return m_nRunMode.load() == DBG_STOP;
+    return StopWanted();
 }
 
 void CDebugController::PauseHere(CSspInterpreter& interp) {
@@ -492,7 +495,7 @@ void CDebugController::PauseHere(CSspInterpreter& interp) {
         {
             // Armed before anyone can hear of the pause, so no resume is lost.
             std::lock_guard<std::mutex> gate(m_gateLock);
-            if (m_nRunMode.load() == DBG_STOP) {
+            if (StopWanted()) {
                 return;
             }
             m_bGateArmed = true;
@@ -506,9 +509,9 @@ void CDebugController::PauseHere(CSspInterpreter& interp) {
     std::unique_lock<std::mutex> gate(m_gateLock);
     for (;;) {
         m_gateChanged.wait(gate, [&] {
-            return m_bGateOpen || m_nRunMode.load() == DBG_STOP || m_nWatchAsked != m_nWatchTaken;
+            return m_bGateOpen || StopWanted() || m_nWatchAsked != m_nWatchTaken;
         });
-        if (m_bGateOpen || m_nRunMode.load() == DBG_STOP) {
+        if (m_bGateOpen || StopWanted()) {
             break;
         }
         const std::uint64_t id = m_nWatchAsked;

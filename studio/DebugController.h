@@ -114,6 +114,7 @@ public:
     void EchoHttpText(std::string_view text) override;
 
 private:
+    bool StopWanted() const { return m_bStopping.load() || m_nRunMode.load() == DBG_STOP; }
     bool BeforeStep(CSspInterpreter& interp, bool literal);
     void PauseHere(CSspInterpreter& interp);
     // Lets a paused run go on; logs when none is attached.
@@ -128,6 +129,7 @@ private:
     std::atomic<bool> m_bSsl{false};
     std::atomic<CDebugFrontEnd*> m_pFrontEnd{nullptr};
     std::atomic<int> m_nLastRunResult{-1};
+    std::atomic<bool> m_bStopping{false};  // a Stop is under way: no run may go on
 
     std::recursive_mutex m_lock;  // guards every member below
     std::condition_variable_any m_attachChanged;
