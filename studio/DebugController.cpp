@@ -1,5 +1,7 @@
 #include "studio/DebugController.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <thread>
 #include <utility>
@@ -208,7 +210,9 @@ void CDebugController::Resume() {
 void CDebugController::StartOrContinue(const std::string& path) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_nRunMode = DBG_GO;
-    if (!IsIdle()) {
+    // A script started but not yet attached counts as under way: a second start would
+    // leave the first run to itself.
+    if (!IsIdle() || m_pScriptThread != nullptr) {
         Resume();
     } else if (path.empty() || IsPageFile(path)) {
         StartDebugServer();
@@ -220,7 +224,9 @@ void CDebugController::StartOrContinue(const std::string& path) {
 void CDebugController::SingleStep(const std::string& path) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_nRunMode = DBG_STEP;
-    if (!IsIdle()) {
+    // A script started but not yet attached counts as under way: a second start would
+    // leave the first run to itself.
+    if (!IsIdle() || m_pScriptThread != nullptr) {
         Resume();
     } else if (path.empty() || IsPageFile(path)) {
         g_log.Log("%s", g_msg.m_internalError);
@@ -445,7 +451,9 @@ void CDebugController::DetachInterpreter(CSspInterpreter& interp) {
     m_pInterpreter = nullptr;
     m_bErrorShown = false;
     m_attachChanged.notify_all();
-    if (m_pScriptThread != nullptr && m_nRunMode.load() != DBG_STOP) {
+    // Only the debugged script's own run ends the debugging, not one that a stop left behind.
+    if (m_pScriptThread != nullptr && m_pScriptThread->GetThreadId() == gettid() &&
+        m_nRunMode.load() != DBG_STOP) {
         g_log.Log("%s", kEnded);
         m_pScriptThread.reset();
         m_nState = DBG_IDLE;

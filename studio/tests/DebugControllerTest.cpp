@@ -234,9 +234,10 @@ TEST_F(DebugControllerTest, StepOutPausesAtTheCallersNextStatement) {
                                     "function f() set Local.x = Local.g();\n"
                                     "set Local.y = Local.g();\nreturn 1; endfunction\n"
                                     "function g() return 3; endfunction\n");
-    m_debugger->ToggleBreakpoint(path, 3);
+    m_debugger->ToggleBreakpoint(path, 4);
     m_debugger->StartOrContinue(path);
     ASSERT_TRUE(WaitPaused(1));
+    EXPECT_EQ(m_front.Breaks().back(), std::make_pair(4, path));
     EXPECT_TRUE(m_debugger->CanStepOut());
     m_debugger->StepOut();
     ASSERT_TRUE(WaitPaused(2));
@@ -298,7 +299,7 @@ TEST_F(DebugControllerTest, IdleCommandsThatStartNothing) {
 TEST_F(DebugControllerTest, ContinueAndStopRacingAPause) {
     const std::string path = Script("race.zrs", "set Local.i = 0;\nwhile (1)\nset Local.i = 1;\nendwhile\n");
     m_debugger->ToggleBreakpoint(path, 3);
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 1000; ++round) {
         m_debugger->StartOrContinue(path);
         std::thread racer([&] { m_debugger->StartOrContinue(path); });
         m_debugger->Stop(false);
