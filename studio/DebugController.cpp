@@ -207,32 +207,50 @@ void CDebugController::Resume() {
     OpenGate();
 }
 
-void CDebugController::StartOrContinue(const std::string& path) {
+bool CDebugController::ClaimStart(int runMode) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_nRunMode = DBG_GO;
-    // A script started but not yet attached counts as under way: a second start would
-    // leave the first run to itself.
-    if (!IsIdle() || m_pScriptThread != nullptr) {
+    m_nRunMode = runMode;
+    // A run starting, started but not yet attached, or still ending after a stop counts as
+    // under way: a second start would leave the first run to itself, or load the settings
+    // under a run that still reads them.
+    if (!IsIdle() || m_bStarting || m_bStopping.load() || m_pScriptThread != nullptr ||
+        m_pListener != nullptr) {
         Resume();
-    } else if (path.empty() || IsPageFile(path)) {
+        return false;
+    }
+    m_bStarting = true;
+    return true;
+}
+
+void CDebugController::EndStart() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_bStarting = false;
+}
+
+// The start itself runs without m_lock: it takes the server context's lock, which a run
+// holds while it calls the hooks.
+void CDebugController::StartOrContinue(const std::string& path) {
+    if (!ClaimStart(DBG_GO)) {
+        return;
+    }
+    if (path.empty() || IsPageFile(path)) {
         StartDebugServer();
     } else {
         RunScript(path);
     }
+    EndStart();
 }
 
 void CDebugController::SingleStep(const std::string& path) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_nRunMode = DBG_STEP;
-    // A script started but not yet attached counts as under way: a second start would
-    // leave the first run to itself.
-    if (!IsIdle() || m_pScriptThread != nullptr) {
-        Resume();
-    } else if (path.empty() || IsPageFile(path)) {
+    if (!ClaimStart(DBG_STEP)) {
+        return;
+    }
+    if (path.empty() || IsPageFile(path)) {
         g_log.Log("%s", g_msg.m_internalError);
     } else {
         RunScript(path);
     }
+    EndStart();
 }
 
 void CDebugController::StepOut() {
@@ -268,7 +286,6 @@ void CDebugController::Stop(bool logEnd) {
 }
 
 void CDebugController::StartDebugServer() {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_pSettings->Load()) {
         g_log.Log("Failed to load settings.");
         return;
@@ -289,7 +306,8 @@ void CDebugController::StartDebugServer() {
         g_log.Log("%s", g_msg.m_setUpDatabaseFirst);
         return;
     }
-    const int port = ParsePort(m_strPort);
+    const std::string portText = GetPort();
+    const int port = ParsePort(portText);
     if (port == 0) {
         // Port 0 would bind wherever the system likes, where no browser would look.
         g_log.Log("%s", g_msg.m_studioPortHint);
@@ -305,20 +323,23 @@ void CDebugController::StartDebugServer() {
         g_log.Log("Failed to create web server");
         return;
     }
-    m_pListener = listener;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        m_pListener = listener;
+    }
     if (listener->WaitStarted(50, std::chrono::milliseconds(100))) {
         m_nState = DBG_RUNNING;
         g_log.Log(ssl ? g_msg.m_debugSecureServerStarted : g_msg.m_debugServerStarted,
-                  m_pSettings->GeneralTcpipAddress.c_str(), m_strPort.c_str());
+                  m_pSettings->GeneralTcpipAddress.c_str(), portText.c_str());
         return;
     }
     g_log.Log("%s", g_msg.m_studioPortHint);
     listener->Stop();
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_pListener.reset();
 }
 
 void CDebugController::RunScript(const std::string& path) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_pSettings->Load()) {
         g_log.Log("Failed to load settings");
         return;
@@ -334,6 +355,7 @@ void CDebugController::RunScript(const std::string& path) {
     thread->SetScriptPath(path);
     CScriptThread* raw = thread.get();
     thread->SetOneShotEndHandler([this, raw] { OnScriptThreadEnded(raw); });
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_pScriptThread = thread;
     g_log.Log("Debugger started.");
     if (!thread->Start()) {

@@ -101,6 +101,8 @@ public:
     // Ends the run: the web server (logging "Debugger ended." with `logEnd`) or the script.
     void Stop(bool logEnd = true);
 
+    // The starts behind StartOrContinue and SingleStep; they run without m_lock, which a run
+    // may hold against the server context's lock.
     void StartDebugServer();
     void RunScript(const std::string& path);
     void StopDebugServer(bool logEnd);
@@ -114,6 +116,10 @@ public:
     void EchoHttpText(std::string_view text) override;
 
 private:
+    // Under the lock: sets the run mode and, when no run is under way, marks one starting
+    // (true); otherwise resumes the paused run (false).
+    bool ClaimStart(int runMode);
+    void EndStart();
     bool StopWanted() const { return m_bStopping.load() || m_nRunMode.load() == DBG_STOP; }
     bool BeforeStep(CSspInterpreter& interp, bool literal);
     void PauseHere(CSspInterpreter& interp);
@@ -138,6 +144,7 @@ private:
     std::vector<std::string> m_breakpoints;
     std::shared_ptr<CScriptThread> m_pScriptThread;
     std::shared_ptr<CListenerThread> m_pListener;
+    bool m_bStarting = false;
     int m_nStepOutDepth = 0;
     bool m_bErrorShown = false;  // once per run, for the innermost error
     CServerSettings* m_pSettings;
