@@ -110,8 +110,7 @@ bool CDebugController::IsCurrentFile(const std::string& path) {
 
 bool CDebugController::IsPageFile(const std::string& path) {
     const size_t dot = path.rfind('.');
-    return dot != std::string::npos &&
-           AsciiLowerCopy(std::string_view(path).substr(dot)) == ".zrp";
+    return dot != std::string::npos && AsciiLowerCopy(std::string_view(path).substr(dot)) == ".zrp";
 }
 
 std::string CDebugController::GetValueText(const std::string& expression) {
@@ -293,10 +292,9 @@ void CDebugController::StartDebugServer() {
     const bool ssl = m_bSsl.load();
     if (ssl) {
         ServerSsl().SetPlainRequestHint(true);
-        if (!AcquireServerCredentials(CertificateFolderOf(RootFolder()),
-                                      m_pSettings->SecurityCertName,
-                                      m_pSettings->SecurityCertIssuer,
-                                      m_pSettings->SecurityCertSerial)) {
+        if (!AcquireServerCredentials(
+                CertificateFolderOf(RootFolder()), m_pSettings->SecurityCertName,
+                m_pSettings->SecurityCertIssuer, m_pSettings->SecurityCertSerial)) {
             g_log.Log("Failed to initialized SSL.");
             return;
         }
@@ -538,9 +536,8 @@ void CDebugController::PauseHere(CSspInterpreter& interp) {
     }
     std::unique_lock<std::mutex> gate(m_gateLock);
     for (;;) {
-        m_gateChanged.wait(gate, [&] {
-            return m_bGateOpen || StopWanted() || m_nWatchAsked != m_nWatchTaken;
-        });
+        m_gateChanged.wait(
+            gate, [&] { return m_bGateOpen || StopWanted() || m_nWatchAsked != m_nWatchTaken; });
         if (m_bGateOpen || StopWanted()) {
             break;
         }

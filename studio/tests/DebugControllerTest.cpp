@@ -14,7 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const char* kThreeLines = "set Local.i = 1;\nset Local.i = Local.i + 1;\nset Local.i = Local.i + 1;\n";
+const char* kThreeLines =
+    "set Local.i = 1;\nset Local.i = Local.i + 1;\nset Local.i = Local.i + 1;\n";
 
 TEST_F(DebugControllerTest, BreakpointPausesOnceAndWatchReadsTheValue) {
     const std::string path = Script("three.zrs", kThreeLines);
@@ -89,11 +90,11 @@ TEST_F(DebugControllerTest, BreakpointList) {
 }
 
 TEST_F(DebugControllerTest, WatchesDoNotPauseAndRunawayWatchTimesOut) {
-    const std::string path = Script(
-        "watch.zrs",
-        "set Local.i = 5;\nset Local.i = Local.i + 1;\n"
-        "function f() return 7;\nendfunction\n"
-        "function spin() while (1) set Local.k = 1; endwhile return 0; endfunction\n");
+    const std::string path =
+        Script("watch.zrs",
+               "set Local.i = 5;\nset Local.i = Local.i + 1;\n"
+               "function f() return 7;\nendfunction\n"
+               "function spin() while (1) set Local.k = 1; endwhile return 0; endfunction\n");
     m_debugger->ToggleBreakpoint(path, 2);
     m_debugger->ToggleBreakpoint(path, 3);
     m_debugger->StartOrContinue(path);
@@ -190,7 +191,8 @@ TEST_F(DebugControllerTest, IdleCommandsThatStartNothing) {
 }
 
 TEST_F(DebugControllerTest, ContinueAndStopRacingAPause) {
-    const std::string path = Script("race.zrs", "set Local.i = 0;\nwhile (1)\nset Local.i = 1;\nendwhile\n");
+    const std::string path =
+        Script("race.zrs", "set Local.i = 0;\nwhile (1)\nset Local.i = 1;\nendwhile\n");
     m_debugger->ToggleBreakpoint(path, 3);
     for (int round = 0; round < 1000; ++round) {
         m_debugger->StartOrContinue(path);

@@ -58,7 +58,8 @@ TEST_F(DebugServerTest, BreakpointsPauseAPageAndTheBodyIsUnchanged) {
     EXPECT_EQ(plain, "<html>\nhello\nx\nend\n");
     m_debugger->ToggleBreakpoint(path, 2);
     m_debugger->ToggleBreakpoint(path, 3);
-    std::future<std::string> body = std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
+    std::future<std::string> body =
+        std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
     ASSERT_TRUE(WaitPaused(1));
     EXPECT_EQ(m_front.Breaks().back(), std::make_pair(2, path));
     m_debugger->StartOrContinue("");
@@ -70,8 +71,9 @@ TEST_F(DebugServerTest, BreakpointsPauseAPageAndTheBodyIsUnchanged) {
     // A finished page leaves the server running.
     EXPECT_TRUE(m_debugger->IsRunning());
     const std::string traffic = m_front.HttpText();
-    EXPECT_NE(traffic.find("-------------------- Resquest Header --------------------\r\nGET /a.zrp"),
-              std::string::npos);
+    EXPECT_NE(
+        traffic.find("-------------------- Resquest Header --------------------\r\nGET /a.zrp"),
+        std::string::npos);
     EXPECT_NE(traffic.find("-------------------- HTML Generated ---------------------\r\n<html>\n"),
               std::string::npos);
     EXPECT_NE(traffic.find("hello\n"), std::string::npos);
@@ -98,9 +100,11 @@ TEST_F(DebugServerTest, SecondRequestWaitsForThePausedOne) {
     const std::string path = Script("webroot/a.zrp", kPage);
     StartServer();
     m_debugger->ToggleBreakpoint(path, 2);
-    std::future<std::string> first = std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
+    std::future<std::string> first =
+        std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
     ASSERT_TRUE(WaitPaused(1));
-    std::future<std::string> second = std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
+    std::future<std::string> second =
+        std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
     for (int i = 0; i < 1000 && m_log.Count("Waiting for last .zrp/.zrs to finish.") < 2; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -118,7 +122,8 @@ TEST_F(DebugServerTest, StopWhilePausedEndsThePage) {
     const std::string path = Script("webroot/a.zrp", kPage);
     StartServer();
     m_debugger->ToggleBreakpoint(path, 2);
-    std::future<std::string> body = std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
+    std::future<std::string> body =
+        std::async(std::launch::async, [&] { return Curl(m_port, "/a.zrp"); });
     ASSERT_TRUE(WaitPaused(1));
     m_debugger->Stop();
     EXPECT_TRUE(m_debugger->IsIdle());
@@ -144,8 +149,9 @@ TEST_F(DebugServerTest, HttpsOnThePlainPortGetsAHint) {
     for (int i = 0; i < 1000 && !m_log.Has("You may be trying to access"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_TRUE(m_log.Has("\r\nYou may be trying to access this regular web server using "
-                          "https://.... Try using http://... in your browser."));
+    EXPECT_TRUE(
+        m_log.Has("\r\nYou may be trying to access this regular web server using "
+                  "https://.... Try using http://... in your browser."));
     m_debugger->Stop();
 }
 

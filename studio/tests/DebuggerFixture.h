@@ -49,7 +49,8 @@ public:
     // Waits (a hang guard only) until `count` breaks have arrived.
     bool WaitBreaks(size_t count) {
         std::unique_lock<std::mutex> guard(m_lock);
-        return m_changed.wait_for(guard, std::chrono::seconds(10), [&] { return m_breaks.size() >= count; });
+        return m_changed.wait_for(guard, std::chrono::seconds(10),
+                                  [&] { return m_breaks.size() >= count; });
     }
     std::vector<std::pair<int, std::string>> Breaks() {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -128,4 +129,3 @@ protected:
     CFakeFrontEnd m_front;
     std::unique_ptr<CDebugController> m_debugger;
 };
-

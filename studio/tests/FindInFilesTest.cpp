@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <future>
-#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +26,8 @@ std::vector<std::string> Find(const std::string& text, const std::string& types,
                               const std::string& folder, bool stop = false) {
     std::vector<std::string> rows;
     std::atomic<bool> stopFlag{stop};
-    FindInFiles(text, types, folder, stopFlag, [&](const std::string& row) { rows.push_back(row); });
+    FindInFiles(text, types, folder, stopFlag,
+                [&](const std::string& row) { rows.push_back(row); });
     return rows;
 }
 
@@ -63,10 +64,16 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FindInFilesTable,
     ::testing::Values(
         FindCase{"empty_text", "foo\n", "", ".zrp", {}, 0},
-        FindCase{"one_row_per_line", "x\nfoo FOO foo\ny\n", "foo", ".zrp", {"<p> (2): foo FOO foo"}, 1},
-        FindCase{"case_ignored", "Hello World\n", "wORLD", ".zrp; .zrs", {"<p> (1): Hello World"}, 1},
-        FindCase{"nul", std::string("a foo b\0zz\n", 11), "foo", ".zrp",
-                 {"<p> (1): a foo b", "Skipping <p> because it is a binary file"}, 1},
+        FindCase{
+            "one_row_per_line", "x\nfoo FOO foo\ny\n", "foo", ".zrp", {"<p> (2): foo FOO foo"}, 1},
+        FindCase{
+            "case_ignored", "Hello World\n", "wORLD", ".zrp; .zrs", {"<p> (1): Hello World"}, 1},
+        FindCase{"nul",
+                 std::string("a foo b\0zz\n", 11),
+                 "foo",
+                 ".zrp",
+                 {"<p> (1): a foo b", "Skipping <p> because it is a binary file"},
+                 1},
         FindCase{"match_at_last_byte", "abc\nxyfoo", "foo", ".zrp", {"<p> (2): xyfoo"}, 1},
         FindCase{"crlf", "one\r\ntwo foo\r\n", "foo", ".zrp", {"<p> (2): two foo"}, 1},
         FindCase{"upper_case_types", "foo\n", "foo", ".ZRP", {}, 0},
