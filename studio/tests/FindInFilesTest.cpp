@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,11 @@ struct FindCase {
     std::vector<std::string> middle;  // rows between "{" and the count; "<p>" is the file
     int count;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FindCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class FindInFilesTable : public ::testing::TestWithParam<FindCase> {};
 
