@@ -299,9 +299,7 @@ void CDebugController::StartDebugServer() {
             return;
         }
     }
-    m_pContext->Clear();
-    if (m_pContext->InitDefaultDataSource() < 0) {
-        g_log.Log("%s", g_msg.m_setUpDatabaseFirst);
+    if (!OpenDefaultDataSource()) {
         return;
     }
     const std::string portText = GetPort();
@@ -337,14 +335,21 @@ void CDebugController::StartDebugServer() {
     m_pListener.reset();
 }
 
+bool CDebugController::OpenDefaultDataSource() {
+    m_pContext->Clear();
+    if (m_pContext->InitDefaultDataSource() < 0) {
+        g_log.Log("%s", g_msg.m_setUpDatabaseFirst);
+        return false;
+    }
+    return true;
+}
+
 void CDebugController::RunScript(const std::string& path) {
     if (!m_pSettings->Load()) {
         g_log.Log("Failed to load settings");
         return;
     }
-    m_pContext->Clear();
-    if (m_pContext->InitDefaultDataSource() < 0) {
-        g_log.Log("%s", g_msg.m_setUpDatabaseFirst);
+    if (!OpenDefaultDataSource()) {
         return;
     }
     CSspDebugHooks::Install(this);

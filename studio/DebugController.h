@@ -120,6 +120,8 @@ private:
     // (true); otherwise resumes the paused run (false).
     bool ClaimStart(int runMode);
     void EndStart();
+    // A fresh server context with the settings' default data source; false after logging.
+    bool OpenDefaultDataSource();
     bool StopWanted() const { return m_bStopping.load() || m_nRunMode.load() == DBG_STOP; }
     bool BeforeStep(CSspInterpreter& interp, bool literal);
     void PauseHere(CSspInterpreter& interp);
