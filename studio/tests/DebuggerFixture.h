@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +19,7 @@
 #include "engine/testsupport/CapturedLog.h"
 #include "engine/testsupport/OdbcTestEnv.h"
 #include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerContextLink.h"
 #include "engine/web/ServerThreadPool.h"
@@ -99,7 +99,7 @@ protected:
     // Writes <root>/bin/<name> (a script) or, for "webroot/<name>", a page.
     std::string Script(const std::string& name, const std::string& text) {
         const std::string path = m_root.File(name.starts_with("webroot/") ? name : "bin/" + name);
-        std::ofstream(path, std::ios::binary) << text;
+        EXPECT_TRUE(WriteFile(path, text));
         return path;
     }
     // Waits (a hang guard only) until the debugger is idle again.

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <mutex>
 #include <ostream>
@@ -15,13 +14,10 @@
 #include <vector>
 
 #include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 #include "studio/FileFindThread.h"
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::vector<std::string> Find(const std::string& text, const std::string& types,
                               const std::string& folder, bool stop = false) {
@@ -52,7 +48,7 @@ TEST_P(FindInFilesTable, GivesTheRowsAndCount) {
     const FindCase& c = GetParam();
     CTempFolder dir;
     const std::string file = dir.File("a.zrp");
-    WriteFile(file, c.content);
+    ASSERT_TRUE(WriteFile(file, c.content));
     std::vector<std::string> expected{"{"};
     for (std::string row : c.middle) {
         const size_t at = row.find("<p>");
