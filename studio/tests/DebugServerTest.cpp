@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <future>
@@ -14,10 +15,8 @@
 
 namespace {
 
-// The body curl gets for http://127.0.0.1:<port><path>.
-std::string Curl(int port, const std::string& path) {
-    const std::string command =
-        "curl -s --max-time 30 http://127.0.0.1:" + std::to_string(port) + path;
+// What a command (built here from fixed words, ports and temporary paths) writes.
+std::string Output(const std::string& command) {
     std::string body;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
@@ -28,6 +27,12 @@ std::string Curl(int port, const std::string& path) {
         pclose(pipe);
     }
     return body;
+}
+
+// The body curl gets for <scheme>://127.0.0.1:<port><path>.
+std::string Curl(int port, const std::string& path, const std::string& scheme = "http") {
+    return Output("curl -s -k --max-time 30 " + scheme + "://127.0.0.1:" + std::to_string(port) +
+                  path);
 }
 
 class DebugServerTest : public DebugControllerTest {
@@ -153,6 +158,29 @@ TEST_F(DebugServerTest, HttpsOnThePlainPortGetsAHint) {
         m_log.Has("\r\nYou may be trying to access this regular web server using "
                   "https://.... Try using http://... in your browser."));
     m_debugger->Stop();
+}
+
+TEST_F(DebugServerTest, SecuredServerServesHttpsAndHintsAtPlainRequests) {
+    mkdir(m_root.File("certs").c_str(), 0755);
+    const std::string key = m_root.File("certs/server.key");
+    Output("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key + " -out " +
+           m_root.File("certs/server.pem") +
+           " -subj /CN=Studio\\ Test -days 2 -set_serial 0x0102 2>/dev/null");
+    ASSERT_EQ(chmod(key.c_str(), 0600), 0);
+    m_settings.SecurityCertName = "studio test";
+    m_settings.SecurityCertIssuer = "Studio Test";
+    m_settings.SecurityCertSerial = "0102";
+    ASSERT_TRUE(m_settings.Save());
+    Script("webroot/a.zrp", kPage);
+    m_debugger->SetSsl(true);
+    StartServer();
+    EXPECT_TRUE(m_log.Has("Debugger has started its secured web server at https://127.0.0.1:" +
+                          std::to_string(m_port) + ". It will pause"));
+    EXPECT_EQ(Curl(m_port, "/a.zrp", "https"), "<html>\nhello\nx\nend\n");
+    Curl(m_port, "/a.zrp");
+    EXPECT_TRUE(m_log.Has("\r\nYou should type https://..., not http://... in your browser"));
+    m_debugger->Stop();
+    EXPECT_TRUE(m_debugger->IsIdle());
 }
 
 }  // namespace
