@@ -12,6 +12,16 @@ if(VELMORIN_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# ThreadSanitizer: a build of its own, since it cannot share a process with AddressSanitizer.
+option(VELMORIN_TSAN "Build with ThreadSanitizer" OFF)
+if(VELMORIN_TSAN)
+  if(VELMORIN_SANITIZE)
+    message(FATAL_ERROR "VELMORIN_TSAN and VELMORIN_SANITIZE exclude each other")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # velmorin_library(<name> [DEPS <libs...>])
 # One static library from the .cpp files of the calling folder (not its tests/).
 function(velmorin_library name)

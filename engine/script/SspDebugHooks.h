@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <string_view>
 
 class CSspInterpreter;
 
@@ -26,6 +27,16 @@ public:
     // Before each line of literal text, the position at its start. True ends the run as
     // stopped (result 3).
     virtual bool BeforeLiteralText(CSspInterpreter& interp) = 0;
+    // HTTP traffic that passes: request headers, written page text, response headers. From
+    // any serving thread, never while the caller holds a lock of its own.
+    virtual void EchoHttpText(std::string_view text) { (void)text; }
+
+    // EchoHttpText on the installed hooks; nothing without them.
+    static void Echo(std::string_view text) {
+        if (CSspDebugHooks* hooks = Current()) {
+            hooks->EchoHttpText(text);
+        }
+    }
 
     // The installed hooks, or nullptr.
     static CSspDebugHooks* Current() { return s_pCurrent.load(std::memory_order_acquire); }

@@ -21,7 +21,12 @@ CHeadReader::CHeadReader(int fd, const sockaddr_in& peer, std::unique_ptr<CSslTr
                          Clock::time_point deadline)
     : m_fd(fd), m_peer(peer), m_tls(std::move(tls)), m_deadline(deadline) {}
 
-CHeadReader::~CHeadReader() = default;
+CHeadReader::~CHeadReader() {
+    // A plain connection that ends here never became a request.
+    if (m_fd.Get() >= 0 && !m_tls) {
+        CHttpRequest::HintHttpsOnPlainPort(m_bytes);
+    }
+}
 
 CHeadReader::EState CHeadReader::Advance() {
     return m_tls ? ReadTls() : ReadPlain();

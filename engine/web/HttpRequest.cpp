@@ -13,6 +13,7 @@
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspCall.h"
+#include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
@@ -121,6 +122,15 @@ int CHttpRequest::ReadRequest() {
     return ReadBody();
 }
 
+void CHttpRequest::HintHttpsOnPlainPort(std::string_view firstBytes) {
+    if (!firstBytes.empty() && CSspDebugHooks::Current() != nullptr &&
+        std::string_view("GgPp").find(firstBytes[0]) == std::string_view::npos) {
+        g_log.Log("%s",
+                  "\r\nYou may be trying to access this regular web server using "
+                  "https://.... Try using http://... in your browser.");
+    }
+}
+
 int CHttpRequest::ReadHeader() {
     char line[kLineSize];
     bool first = true;
@@ -129,6 +139,9 @@ int CHttpRequest::ReadHeader() {
         int length = 0;
         int r = m_conn->ReadLine(line, kLineSize, &length);
         if (r == CSocketConn::LINE_RECV_ERROR || r == CSocketConn::LINE_CLOSED) {
+            if (first && length > 0 && !m_conn->IsSslOn()) {
+                HintHttpsOnPlainPort(std::string_view(line, static_cast<size_t>(length)));
+            }
             return READ_FAILED;
         }
         total += static_cast<size_t>(length) + 2;

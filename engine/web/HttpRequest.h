@@ -5,6 +5,11 @@
 // The header block is bounded: kMaxHeaderBytes in all, and the whole of it must arrive
 // within the connection's time-out (a deadline, not a time-out per line).
 //
+// While a debugger is installed (the studio), a plain connection whose read fails on its
+// first line after bytes that cannot start a request (a browser speaking https) logs
+// "\r\nYou may be trying to access this regular web server using https://.... Try using
+// http://... in your browser."
+//
 // The uploads of a multipart POST reach file objects through CSspUploadSource.
 #pragma once
 
@@ -55,6 +60,9 @@ public:
     // The text the browser is shown for a failed read; empty for READ_OK and READ_FAILED,
     // which get no answer.
     static std::string ReadErrorText(int result);
+    // A studio's hint, while a debugger is installed, for a plain connection whose first
+    // bytes were no request (a browser speaking https to the plain port).
+    static void HintHttpsOnPlainPort(std::string_view firstBytes);
 
     // Steps of the reader, usable on their own.
     void ParseRequestLine(std::string_view line);

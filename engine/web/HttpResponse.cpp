@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/foundation/AsciiText.h"
@@ -19,6 +20,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/script/SspCall.h"
+#include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/UrlCodec.h"
@@ -80,20 +82,31 @@ bool CHttpResponse::OpenOutput() {
 }
 
 void CHttpResponse::WriteText(std::string_view text) {
-    WriteBinary(text.data(), text.size());
+    if (WriteOutput(text.data(), text.size())) {
+        CSspDebugHooks::Echo(text);
+    }
 }
 
 void CHttpResponse::WriteBinary(const void* data, size_t length) {
+    if (WriteOutput(data, length) && CSspDebugHooks::Current() != nullptr) {
+        char note[48];
+        snprintf(note, sizeof note, "%d bytes of binary data", static_cast<int>(length));
+        CSspDebugHooks::Echo(note);
+    }
+}
+
+bool CHttpResponse::WriteOutput(const void* data, size_t length) {
     if (m_clientGone && m_conn != nullptr && m_conn->HasPeerLeft()) {
         m_clientGone();
     }
     if (!OpenOutput()) {
-        return;
+        return false;
     }
     if (!WriteAll(m_fd, static_cast<const char*>(data), length)) {
         g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
                   strerror(errno));
     }
+    return true;
 }
 
 void CHttpResponse::WriteValue(const CSspValue& value) {
@@ -290,6 +303,9 @@ int CHttpResponse::Send(const std::string& filePath) {
         head += "; charset=" + WithoutLineBreaks(g_settings.MimeTextEncoding);
     }
     head += "\r\nContent-Length: " + std::to_string(static_cast<uint64_t>(st.st_size)) + "\r\n\r\n";
+    if (CSspDebugHooks::Current() != nullptr) {
+        CSspDebugHooks::Echo(std::string(g_msg.m_responseHeaderBanner) + head);
+    }
     m_conn->SendFile(head, fd, 0, static_cast<uint64_t>(st.st_size));
     close(fd);
     return 1;

@@ -45,7 +45,8 @@ public:
 
     // Called by a write once the client has gone (a page then stops: nobody reads it).
     void SetClientGoneHook(std::function<void()> hook) { m_clientGone = std::move(hook); }
-    // Append to the output file; nothing once it is closed.
+    // Append to the output file; nothing once it is closed. An installed debugger sees each
+    // write: text as it is, binary data as "%d bytes of binary data".
     void WriteText(std::string_view text) override;
     void WriteBinary(const void* data, size_t length);
     // A value as its text; a date-time by the date output mode.
@@ -103,6 +104,8 @@ public:
     CSocketConn* GetConnection() const { return m_conn; }
 
 private:
+    // Appends to the output file; false when it is not open.
+    bool WriteOutput(const void* data, size_t length);
     // The bare error page (Send's own failures).
     void SendErrorBody(const std::string& body);
 

@@ -6,11 +6,13 @@
 #include <utility>
 
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/script/SspApplication.h"
+#include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/HttpRequest.h"
@@ -94,6 +96,10 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
                                 std::to_string(m_threadId) + "]";
     if (logHttp) {
         g_log.Log("%s", logLine.c_str());
+    }
+    if (CSspDebugHooks::Current() != nullptr) {
+        CSspDebugHooks::Echo(std::string(g_msg.m_requestHeaderBanner) + request.GetAllHeaders() +
+                             g_msg.m_htmlGeneratedBanner);
     }
     m_conn.DrainInput();
 

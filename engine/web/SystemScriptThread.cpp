@@ -208,6 +208,9 @@ void CScriptThread::RunOneShot() {
         g_log.Log("%s", error.c_str());
     }
     g_log.Log("%s ended.", path.c_str());
+    if (m_oneShotEnd) {
+        m_oneShotEnd();
+    }
 }
 
 int CScriptThread::RunScript(const std::string& path, std::string& error) {
@@ -219,6 +222,7 @@ int CScriptThread::RunScript(const std::string& path, std::string& error) {
     SetInterpreter(&interp);
     const int result = interp.RunPage(path, GetWebrootScriptPath(path), &request, &response);
     SetInterpreter(nullptr);
+    m_nRunResult = result;
     if (result == kSspError) {
         error = interp.m_strError;
     }

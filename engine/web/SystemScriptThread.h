@@ -24,10 +24,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "engine/web/ThreadMessageQueue.h"
 
@@ -55,6 +57,10 @@ public:
 
     // One-shot mode: the script to run (resolved by GetBinScriptPath). Before Start.
     void SetScriptPath(const std::string& path) { m_strScript = path; }
+    // One-shot mode: called on the thread once the script's run is over, before the thread
+    // counts as ended (the studio's debugger learns of a script that never started). Before
+    // Start.
+    void SetOneShotEndHandler(std::function<void()> handler) { m_oneShotEnd = std::move(handler); }
     // The timer's period; one minute unless a test shortens it. Before Start.
     void SetTickPeriod(std::chrono::milliseconds period) { m_tickPeriod = period; }
 
@@ -78,6 +84,9 @@ public:
 
     // Whether a script runs now.
     bool HasInterpreter();
+    // The result code of the last script run (kSspDone, kSspError, kSspStopped, ...); -1
+    // before the first run ends.
+    int GetRunResult() const { return m_nRunResult.load(); }
     // Writes where the running script stands to the log; false when none runs.
     bool DumpPosition();
     // Gives the thread up: it is asked to stop its script before the next statement and
@@ -120,10 +129,12 @@ private:
     const std::string m_rootFolder;
     const std::int64_t m_timeStart;
     std::string m_strScript;
+    std::function<void()> m_oneShotEnd;
     std::chrono::milliseconds m_tickPeriod{std::chrono::minutes(1)};
     CThreadMessageQueue m_queue;
     std::atomic<bool> m_bStarted{false};
     std::atomic<int> m_threadId{0};
+    std::atomic<int> m_nRunResult{-1};
     std::thread m_thread;
 
     std::mutex m_lock;  // guards every member below

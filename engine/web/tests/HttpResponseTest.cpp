@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspCall.h"
+#include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/web/tests/WireHarness.h"
 
@@ -363,6 +365,38 @@ TEST_F(ResponseTest, OutputFileIsCollectedSentAndRemoved) {
     EXPECT_EQ(got.substr(got.find("\r\n\r\n") + 4), "xyz");
     EXPECT_EQ(HeaderLine(got, "Content-Type"), "Content-Type: text/html; charset=iso-8859-1");
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// A debugger that only keeps the traffic it is shown.
+class CEchoRecorder : public CSspDebugHooks {
+public:
+    void AttachInterpreter(CSspInterpreter&) override {}
+    void DetachInterpreter(CSspInterpreter&) override {}
+    bool BeforeStatement(CSspInterpreter&) override { return false; }
+    bool BeforeLiteralText(CSspInterpreter&) override { return false; }
+    void EchoHttpText(std::string_view text) override { m_echoed.emplace_back(text); }
+
+    std::vector<std::string> m_echoed;
+};
+
+TEST_F(ResponseTest, AnInstalledDebuggerSeesWritesAndTheHeader) {
+    CEchoRecorder recorder;
+    CSspDebugHooks::Install(&recorder);
+    std::string path = m_root + "/tmp/dyn3.html";
+    std::string got = Answer([&](CHttpResponse& r) {
+        r.SetOutputFile(path);
+        r.WriteText("ab");
+        r.WriteBinary("\0cde", 4);
+        r.Finish();
+        r.WriteText("after close");
+    });
+    CSspDebugHooks::Install(nullptr);
+    ASSERT_EQ(recorder.m_echoed.size(), 3u);
+    EXPECT_EQ(recorder.m_echoed[0], "ab");
+    EXPECT_EQ(recorder.m_echoed[1], "4 bytes of binary data");
+    EXPECT_EQ(recorder.m_echoed[2],
+              "\r\n-------------------- Response Header --------------------\r\n" +
+                  got.substr(0, got.find("\r\n\r\n") + 4));
 }
 
 TEST_F(ResponseTest, OutputFileThatCannotBeMadeIsLoggedPerWrite) {
