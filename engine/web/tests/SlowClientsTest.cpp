@@ -75,7 +75,11 @@ protected:
             ASSERT_EQ(BodyOf(Get("/a.txt")), "served") << "request " << i;
             EXPECT_LT(Clock::now() - start, 1000ms) << "request " << i;
         }
-        EXPECT_LE(m_pool->GetThreadCount(), 2u) << "the slow clients hold no server thread";
+        // Held threads would be one per slow client, up to the pool's 50; a few come from the
+        // normal client's requests overlapping a thread that is still closing its last one.
+        EXPECT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }))
+            << "the slow clients hold no server thread";
+        EXPECT_LT(m_pool->GetThreadCount(), 10u);
     }
 
     // Every slow client is closed without an answer at the head deadline.
