@@ -160,7 +160,7 @@ protected:
     // Waits until the stop event of the root exists; false after 10 s.
     bool WaitForStopEvent() {
         for (int i = 0; i < 1000; ++i) {
-            if (CNamedEvent::Exists(m_root.Path(), CServerApp::kStopEventName)) {
+            if (CNamedEvent::Exists(m_root.Path(), kServerStopEventName)) {
                 return true;
             }
             std::this_thread::sleep_for(10ms);
@@ -330,14 +330,14 @@ TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
             std::async(std::launch::async, [&app, commandLine] { return app.Run(commandLine); });
         bool exists = false;
         for (int i = 0; i < 1000 && !exists; ++i) {
-            exists = CNamedEvent::Exists(root.Path(), CServerApp::kStopEventName);
+            exists = CNamedEvent::Exists(root.Path(), kServerStopEventName);
             std::this_thread::sleep_for(10ms);
         }
         ASSERT_TRUE(exists) << commandLine;
-        EXPECT_TRUE(CNamedEvent::Signal(root.Path(), CServerApp::kStopEventName));
+        EXPECT_TRUE(CNamedEvent::Signal(root.Path(), kServerStopEventName));
         ASSERT_EQ(run.wait_for(10s), std::future_status::ready) << commandLine;
         EXPECT_EQ(run.get(), 0) << commandLine;
-        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), CServerApp::kStopEventName));
+        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), kServerStopEventName));
         EXPECT_TRUE(log.Has("Velmorin Server starting up...")) << commandLine;
         ASSERT_FALSE(log.Lines().empty());
         EXPECT_EQ(log.Lines().back(), "Velmorin Server ended.") << commandLine;
@@ -347,7 +347,7 @@ TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
 
 TEST_F(ServerAppTest, ASecondServerOfTheSameRootEndsAtOnce) {
     CNamedMutex first;
-    ASSERT_EQ(first.Create(m_root.Path(), CServerApp::kSingleName), CNamedMutex::Result::kCreated);
+    ASSERT_EQ(first.Create(m_root.Path(), kServerSingleName), CNamedMutex::Result::kCreated);
     EXPECT_EQ(m_app.Run("-NormalApp"), 1);
     EXPECT_TRUE(m_log.Has("A Velmorin Server 2 is already running."));
     EXPECT_TRUE(m_parts.m_trace.empty());
@@ -356,7 +356,7 @@ TEST_F(ServerAppTest, ASecondServerOfTheSameRootEndsAtOnce) {
 TEST_F(ServerAppTest, AFailedStartExitsNonZeroWithoutAStopEvent) {
     m_parts.m_http.m_starts = false;
     EXPECT_EQ(m_app.Run("-NormalApp"), 1);
-    EXPECT_FALSE(CNamedEvent::Exists(m_root.Path(), CServerApp::kStopEventName));
+    EXPECT_FALSE(CNamedEvent::Exists(m_root.Path(), kServerStopEventName));
     EXPECT_EQ(m_log.Lines().back(), "Velmorin Server ended.");
 }
 
