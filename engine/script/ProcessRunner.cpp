@@ -200,8 +200,8 @@ CRunOutcome RunProgram(const std::string& program, const std::vector<std::string
     waitMs = std::clamp<std::int64_t>(waitMs, 0, kMaxRunWaitMs);
 
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(options.m_argv0.empty() ? program.c_str()
-                                                             : options.m_argv0.c_str()));
+    argv.push_back(
+        const_cast<char*>(options.m_argv0.empty() ? program.c_str() : options.m_argv0.c_str()));
     for (const std::string& arg : arguments) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }

@@ -10,16 +10,11 @@ TEST(ConnectStringTest, ValueIsFoundOnlyAsAWholeKey) {
         const char* key;
         const char* value;
     } cases[] = {
-        {"DSN=zr2", "DSN", "zr2"},
-        {"DSN=zr2;UID=sa;PWD=x", "DSN", "zr2"},
-        {"UID=sa;DSN=zr2", "DSN", "zr2"},
-        {"dsn=zr2;UID=sa", "DSN", "zr2"},
-        {"UID=sa;PWD=x", "DSN", ""},
-        {"DSN=", "DSN", ""},
-        {"FILEDSN=x;DSN=y", "DSN", "y"},
-        {"FILEDSN=x", "DSN", ""},
-        {"DBQ=/a/b.db", "DBQ", "/a/b.db"},
-        {"", "DSN", ""},
+        {"DSN=zr2", "DSN", "zr2"},         {"DSN=zr2;UID=sa;PWD=x", "DSN", "zr2"},
+        {"UID=sa;DSN=zr2", "DSN", "zr2"},  {"dsn=zr2;UID=sa", "DSN", "zr2"},
+        {"UID=sa;PWD=x", "DSN", ""},       {"DSN=", "DSN", ""},
+        {"FILEDSN=x;DSN=y", "DSN", "y"},   {"FILEDSN=x", "DSN", ""},
+        {"DBQ=/a/b.db", "DBQ", "/a/b.db"}, {"", "DSN", ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ConnectStringValue(c.connect, c.key), c.value) << c.connect;
