@@ -30,7 +30,8 @@ function(velmorin_library name)
 endfunction()
 
 # velmorin_tests(<name> [DEPS <libs...>])
-# One GoogleTest binary from tests/*.cpp of the calling folder; ctest lists every case.
+# One GoogleTest binary from tests/*.cpp of the calling folder, with the shared test support;
+# ctest lists every case.
 function(velmorin_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
@@ -38,7 +39,7 @@ function(velmorin_tests name)
     return()
   endif()
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock velmorin_warnings)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} velmorin_testsupport GTest::gtest GTest::gtest_main GTest::gmock velmorin_warnings)
   target_compile_definitions(${name} PRIVATE
     VELMORIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
     VELMORIN_SOURCE_ROOT="${PROJECT_SOURCE_DIR}")

@@ -11,8 +11,9 @@
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
 #include "server/ServerStatus.h"
-#include "server/tests/ServerTestSupport.h"
 
 namespace {
 
@@ -51,8 +52,8 @@ protected:
         return lines;
     }
 
-    CTempRoot m_root;
-    CLogCapture m_log;
+    CTempFolder m_root;
+    CCapturedLog m_log{g_log};
     CServerSettings m_settings;
     CServerStatus m_status;
     CFakeConnections m_connections;
@@ -155,7 +156,7 @@ TEST(ConnectionListTest, ThePoolsListingIsTakenApartWithTheUrlWhole) {
 TEST_F(ConsoleCommandsTest, RunNowHandsTheNumberToTheSchedulerOrLogsWhyNot) {
     std::vector<int> posted;
     EXPECT_EQ(m_commands.Answer("Brackmoor.RunNow", "3", 1), "");
-    EXPECT_TRUE(m_log.Has("Script Thread not running"));
+    EXPECT_TRUE(m_log.HasLine("Script Thread not running"));
 
     m_status.SetScheduler([&posted](int task) {
         posted.push_back(task);
@@ -167,7 +168,7 @@ TEST_F(ConsoleCommandsTest, RunNowHandsTheNumberToTheSchedulerOrLogsWhyNot) {
 
     m_status.SetScheduler([](int) { return false; });
     m_commands.RunNow("4");
-    EXPECT_TRUE(m_log.Contains("RunNow failed:"));
+    EXPECT_TRUE(m_log.Has("RunNow failed:"));
 }
 
 TEST_F(ConsoleCommandsTest, DisconnectNamesTheThreadAndUnknownCommandsDoNothing) {
@@ -233,8 +234,8 @@ TEST_F(ConsoleCommandsTest, ServeRefusesAPeerFromElsewhereWithoutAReply) {
     EXPECT_EQ(pair.ReadAll(), "");
     EXPECT_EQ(m_connections.m_askedBy, -1);
     EXPECT_TRUE(m_connections.m_disconnected.empty());
-    EXPECT_TRUE(m_log.Has("Console command refused: 192.0.2.7 is not on this host."));
-    EXPECT_FALSE(m_log.Has("Script Thread not running"));
+    EXPECT_TRUE(m_log.HasLine("Console command refused: 192.0.2.7 is not on this host."));
+    EXPECT_FALSE(m_log.HasLine("Script Thread not running"));
 }
 
 }  // namespace

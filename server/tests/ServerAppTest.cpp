@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "engine/foundation/NamedObject.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
 #include "server/ServerParts.h"
 #include "server/SignalLatch.h"
-#include "server/tests/ServerTestSupport.h"
 
 namespace {
 
@@ -168,8 +169,8 @@ protected:
         return false;
     }
 
-    CTempRoot m_root;
-    CLogCapture m_log;
+    CTempFolder m_root;
+    CCapturedLog m_log{g_log};
     CFakeParts m_parts;
     CFakeService m_service;
     CServerApp m_app;
@@ -185,10 +186,10 @@ TEST_F(ServerAppTest, StartRunsEveryPartInOrderAndLogsTheStartLines) {
               (Trace{"LoadSettings", "InitDefaultDataSource", "AcquireSsl",
                      "MakeHttp 127.0.0.1:8080", "Http.Start", "MakeSsl 127.0.0.1:8443", "Ssl.Start",
                      "MakeScheduler", "Scheduler.Start"}));
-    EXPECT_TRUE(m_log.Has("Version=2;Root=" + m_root.Path() +
-                          ";SerializeDB=yes;ThreadOwnConn=no;DsIdleClose=yes"));
-    EXPECT_TRUE(m_log.Has("http://127.0.0.1:8080; domain name=srv.example"));
-    EXPECT_TRUE(m_log.Has("https://127.0.0.1:8443; certificate=www.example"));
+    EXPECT_TRUE(m_log.HasLine("Version=2;Root=" + m_root.Path() +
+                              ";SerializeDB=yes;ThreadOwnConn=no;DsIdleClose=yes"));
+    EXPECT_TRUE(m_log.HasLine("http://127.0.0.1:8080; domain name=srv.example"));
+    EXPECT_TRUE(m_log.HasLine("https://127.0.0.1:8443; certificate=www.example"));
     const CServerStatus::Snapshot state = m_app.Status().Get();
     EXPECT_TRUE(state.m_webRunning);
     EXPECT_TRUE(state.m_secureRunning);
@@ -211,7 +212,7 @@ TEST_F(ServerAppTest, WithoutACertificateThereIsNoSecureListener) {
     EXPECT_EQ(m_parts.m_trace,
               (Trace{"LoadSettings", "InitDefaultDataSource", "MakeHttp 127.0.0.1:8080",
                      "Http.Start", "MakeScheduler", "Scheduler.Start"}));
-    EXPECT_FALSE(m_log.Contains("https://"));
+    EXPECT_FALSE(m_log.Has("https://"));
     EXPECT_FALSE(m_app.Status().Get().m_secureRunning);
     m_app.StopServer();
 }
@@ -244,7 +245,7 @@ TEST_F(ServerAppTest, EachFailedStepEndsTheStartWithItsText) {
          "Scheduler.Release"},
     };
     for (const Case& c : cases) {
-        CTempRoot root;
+        CTempFolder root;
         CFakeParts parts(root.Path());
         parts.m_settings.SecurityCertName = "www.example";
         c.arrange(parts);
@@ -252,11 +253,11 @@ TEST_F(ServerAppTest, EachFailedStepEndsTheStartWithItsText) {
         CServerApp::Timing fast;
         fast.m_poll = 1ms;
         app.SetTiming(fast);
-        CLogCapture log;
+        CCapturedLog log(g_log);
 
         EXPECT_FALSE(app.StartServer()) << c.name;
         if (c.text != nullptr) {
-            EXPECT_TRUE(log.Has(c.text)) << c.name;
+            EXPECT_TRUE(log.HasLine(c.text)) << c.name;
         }
         ASSERT_FALSE(parts.m_trace.empty());
         EXPECT_EQ(parts.m_trace.back(), c.lastCall) << c.name;
@@ -275,7 +276,7 @@ TEST_F(ServerAppTest, WorkersThatNeverStartArePolledTheirFullCounts) {
         int expectedPolls;
     } cases[] = {{false, 50}, {true, 20}};
     for (const Case& c : cases) {
-        CTempRoot root;
+        CTempFolder root;
         CFakeParts parts(root.Path());
         parts.m_http.m_starts = c.listenerStarts;
         parts.m_scheduler.m_starts = false;
@@ -303,7 +304,7 @@ TEST_F(ServerAppTest, ThreadsThatDoNotEndAreLoggedAndAbandoned) {
          {"Background thread failed to terminate.", "Failed to dump debug information.",
           "Failed to wait for listener to terminate.",
           "Failed to wait for SSL listener to terminate."}) {
-        EXPECT_TRUE(m_log.Has(text)) << text;
+        EXPECT_TRUE(m_log.HasLine(text)) << text;
     }
     EXPECT_EQ(m_parts.m_trace,
               (Trace{"Scheduler.Stop", "Scheduler.Wait 5000", "Scheduler.Dump", "Scheduler.Abandon",
@@ -322,10 +323,10 @@ TEST_F(ServerAppTest, AServerThreadAbandonedByThePoolIsReported) {
 
 TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
     for (const char* commandLine : {"-NormalApp", "-normalapp", "x -NORMALAPP y"}) {
-        CTempRoot root;
+        CTempFolder root;
         CFakeParts parts(root.Path());
         CServerApp app(root.Path(), parts, m_service);
-        CLogCapture log;
+        CCapturedLog log(g_log);
         std::future<int> run =
             std::async(std::launch::async, [&app, commandLine] { return app.Run(commandLine); });
         bool exists = false;
@@ -338,7 +339,7 @@ TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
         ASSERT_EQ(run.wait_for(10s), std::future_status::ready) << commandLine;
         EXPECT_EQ(run.get(), 0) << commandLine;
         EXPECT_FALSE(CNamedEvent::Exists(root.Path(), kServerStopEventName));
-        EXPECT_TRUE(log.Has("Velmorin Server starting up...")) << commandLine;
+        EXPECT_TRUE(log.HasLine("Velmorin Server starting up...")) << commandLine;
         ASSERT_FALSE(log.Lines().empty());
         EXPECT_EQ(log.Lines().back(), "Velmorin Server ended.") << commandLine;
         EXPECT_EQ(parts.m_trace.back(), "ClearContext") << commandLine;
@@ -349,7 +350,7 @@ TEST_F(ServerAppTest, ASecondServerOfTheSameRootEndsAtOnce) {
     CNamedMutex first;
     ASSERT_EQ(first.Create(m_root.Path(), kServerSingleName), CNamedMutex::Result::kCreated);
     EXPECT_EQ(m_app.Run("-NormalApp"), 1);
-    EXPECT_TRUE(m_log.Has("A Velmorin Server 2 is already running."));
+    EXPECT_TRUE(m_log.HasLine("A Velmorin Server 2 is already running."));
     EXPECT_TRUE(m_parts.m_trace.empty());
 }
 
@@ -384,8 +385,8 @@ TEST_F(ServerAppTest, ASignalWhileRunningStopsTheServer) {
 TEST_F(ServerAppTest, WithoutNormalAppOrAServiceManagerItPrintsTheHintAndFails) {
     m_service.m_present = false;
     EXPECT_EQ(m_app.Run(""), 1);
-    EXPECT_TRUE(m_log.Has("Velmorin Server NT Service starting up..."));
-    EXPECT_TRUE(m_log.Contains("Please use Velmorin Server Console to start Velmorin Server."));
+    EXPECT_TRUE(m_log.HasLine("Velmorin Server NT Service starting up..."));
+    EXPECT_TRUE(m_log.Has("Please use Velmorin Server Console to start Velmorin Server."));
     EXPECT_TRUE(m_parts.m_trace.empty());
     EXPECT_TRUE(m_service.m_reports.empty());
 }
@@ -414,7 +415,7 @@ TEST_F(ServerAppTest, AsAServiceItReportsEachStateAndStopsOnSigterm) {
         EXPECT_EQ(r.m_checkPoint, expected[i].checkPoint) << i;
         EXPECT_EQ(r.m_waitHint, expected[i].waitHint) << i;
     }
-    EXPECT_TRUE(m_log.Has("Service state: stop pending (wait hint 30000 ms)."));
+    EXPECT_TRUE(m_log.HasLine("Service state: stop pending (wait hint 30000 ms)."));
     EXPECT_EQ(m_parts.m_trace.back(), "ClearContext");
 }
 

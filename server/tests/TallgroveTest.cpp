@@ -20,7 +20,8 @@
 #include <vector>
 
 #include "engine/foundation/NamedObject.h"
-#include "server/tests/ServerTestSupport.h"
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/testsupport/TempFolder.h"
 
 extern char** environ;
 
@@ -30,19 +31,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 constexpr const char* kStopEvent = "Tallgrove2stopEvent";
-
-// A port nothing listens on right now.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t length = sizeof(a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // A socket listening on 127.0.0.1:port, or -1.
 int ListenOn(int port) {
@@ -131,7 +119,7 @@ int RunCommand(const std::vector<std::string>& args) {
 // setting stands for the root.
 class CInstallation {
 public:
-    explicit CInstallation(std::vector<std::string> settings = {}) : m_port(FreePort()) {
+    explicit CInstallation(std::vector<std::string> settings = {}) : m_port(FreeLoopbackPort()) {
         for (const char* folder : {"bin", "etc", "webroot/log", "tmp", "mail", "data", "certs"}) {
             fs::create_directories(Root() + "/" + folder);
         }
@@ -235,7 +223,7 @@ public:
     }
 
 private:
-    CTempRoot m_root;
+    CTempFolder m_root;
     int m_port;
     std::vector<pid_t> m_started;
 };
@@ -379,7 +367,7 @@ bool MakeCertificate(const std::string& root, const std::string& subject) {
 }
 
 TEST(TallgroveTest, HttpsWithTheChosenCertificate) {
-    const int sslPort = FreePort();
+    const int sslPort = FreeLoopbackPort();
     CInstallation installation({"GeneralSslPort=" + std::to_string(sslPort),
                                 "SecurityCertName=tallgrove TEST",
                                 "SecurityCertIssuer=Tallgrove Test", "SecurityCertSerial=0102"});
@@ -413,7 +401,7 @@ TEST(TallgroveTest, HttpsWithTheChosenCertificate) {
 }
 
 TEST(TallgroveTest, ACertificateNamedButMissingFailsTheStart) {
-    CInstallation installation({"GeneralSslPort=" + std::to_string(FreePort()),
+    CInstallation installation({"GeneralSslPort=" + std::to_string(FreeLoopbackPort()),
                                 "SecurityCertName=nobody", "SecurityCertIssuer=nobody",
                                 "SecurityCertSerial=0A0B"});
     ASSERT_TRUE(MakeCertificate(installation.Root(), "Tallgrove Test"));

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "engine/data/DynBindSet.h"
-#include "engine/data/tests/OdbcTestEnv.h"
-#include "engine/data/tests/TestBackends.h"
 #include "engine/foundation/SspException.h"
+#include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 

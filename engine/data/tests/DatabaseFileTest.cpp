@@ -4,9 +4,9 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/data/DynBindSet.h"
-#include "engine/data/tests/TestBackends.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/SspException.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/data/DbException.h"
-#include "engine/data/tests/TestBackends.h"
 #include "engine/foundation/SspException.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 

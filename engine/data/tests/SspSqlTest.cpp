@@ -5,8 +5,8 @@
 #include "engine/data/DataSource.h"
 #include "engine/data/SqlInjectionGuard.h"
 #include "engine/data/tests/SqlTestHost.h"
-#include "engine/data/tests/TestBackends.h"
 #include "engine/foundation/SspException.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 

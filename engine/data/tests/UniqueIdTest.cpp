@@ -8,8 +8,8 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/data/DynBindSet.h"
-#include "engine/data/tests/TestBackends.h"
 #include "engine/foundation/SspException.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 

@@ -5,21 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/tests/BufferDecode.h"
+
 namespace {
 
-struct Decoded {
-    long consumed;
-    std::string bytes;
-};
-
-Decoded Decode(const char* text, bool flush, long bufferSize = 256) {
-    std::vector<char> buffer(static_cast<size_t>(bufferSize) + 1, '#');
-    long count = -1;
-    const long consumed = Base64Decode(text, buffer.data(), bufferSize, count, flush);
-    EXPECT_GE(count, 0);
-    EXPECT_LT(count, bufferSize);
-    EXPECT_EQ(buffer[static_cast<size_t>(count)], '\0') << "missing terminator";
-    return {consumed, std::string(buffer.data(), static_cast<size_t>(count))};
+CDecoded Decode(const char* text, bool flush, long bufferSize = 256) {
+    return DecodeIntoBuffer(&Base64Decode, text, flush, bufferSize);
 }
 
 std::string Encode(const std::string& bytes) {
@@ -51,7 +42,7 @@ TEST(Base64, DecodeExamples) {
         {"AP8A", false, 4, std::string("\0\xFF\0", 3)},
     };
     for (const Case& c : cases) {
-        const Decoded d = Decode(c.text, c.flush);
+        const CDecoded d = Decode(c.text, c.flush);
         EXPECT_EQ(d.consumed, c.consumed) << c.text;
         EXPECT_EQ(d.bytes, c.bytes) << c.text;
     }
@@ -83,7 +74,7 @@ TEST(Base64, DecodeStopsBeforeTheBufferOverflowsAndResumes) {
         ASSERT_LE(count, 6);
         decoded.append(buffer, static_cast<size_t>(count));
         if (consumed == 0) {
-            const Decoded rest = Decode(text.c_str() + offset, true);
+            const CDecoded rest = Decode(text.c_str() + offset, true);
             decoded += rest.bytes;
             break;
         }
@@ -131,7 +122,7 @@ TEST(Base64, RoundTripOfEveryByteAndLength) {
     for (size_t length : {1u, 2u, 3u, 56u, 57u, 58u, 200u, 256u}) {
         const std::string bytes = all.substr(0, length);
         const std::string text = Encode(bytes);
-        const Decoded d = Decode(text.c_str(), true, 1024);
+        const CDecoded d = Decode(text.c_str(), true, 1024);
         EXPECT_EQ(d.bytes, bytes) << length;
         EXPECT_EQ(d.consumed, static_cast<long>(text.size())) << length;
     }

@@ -21,6 +21,10 @@ struct SerialCase {
     std::string text;
 };
 
+void PrintTo(const SerialCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.text);
+}
+
 class SerialTextTest : public ::testing::TestWithParam<SerialCase> {};
 
 TEST_P(SerialTextTest, GroupsBytesInPairs) {
@@ -45,6 +49,10 @@ struct NameCase {
     std::string name;
     std::string serialText;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class CertificateNameTest : public ::testing::TestWithParam<NameCase> {};
 
@@ -106,17 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 class CertificateFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
-    }
+    void SetUp() override { m_log = std::make_unique<CCapturedLog>(g_log); }
     void TearDown() override { g_log.SetFolder(""); }
 
     void Add(const std::string& name, const CTestCert& cert, bool withKey = false) {
         WriteTextFile(m_folder.File(name), cert.CertPem() + (withKey ? cert.KeyPem() : ""));
     }
 
-    std::shared_ptr<CTestLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
     CTestCert m_ca{{{"CN", "Velmorin Test CA"}}, {0x01}};
 };
@@ -148,7 +153,7 @@ TEST_F(CertificateFolderTest, MissingFolderFailsToOpen) {
     std::vector<CCertificateInfo> list(1);
     EXPECT_FALSE(ListCertificates(m_folder.File("absent"), list));
     EXPECT_TRUE(list.empty());
-    EXPECT_TRUE(m_log->Has("Error 0x2 returned by CertOpenSystemStore"));
+    EXPECT_TRUE(m_log->HasLine("Error 0x2 returned by CertOpenSystemStore"));
 }
 
 struct FindCase {
@@ -158,6 +163,10 @@ struct FindCase {
     std::string serial;
     std::string file;  // empty: no match
 };
+
+void PrintTo(const FindCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class FindCertificateTest : public CertificateFolderTest,
                             public ::testing::WithParamInterface<FindCase> {};

@@ -10,32 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingSink : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        m_lines.push_back(text);
-        return true;
-    }
-    std::vector<std::string> m_lines;
-};
-
 class FilePathsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/velmorin-files-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-
     std::string Path(const char* name) const { return (m_root / name).string(); }
     void Touch(const char* name) const { std::ofstream(m_root / name) << "x"; }
 
-    fs::path m_root;
+    CTempFolder m_folder;
+    fs::path m_root{m_folder.Path()};
 };
 
 }  // namespace
@@ -110,26 +98,22 @@ TEST_F(FilePathsTest, EnsureDirectoryCreatesOneLevel) {
 TEST_F(FilePathsTest, ForceDeleteFileClearsReadOnlyFirst) {
     Touch("ro.txt");
     ASSERT_EQ(::chmod(Path("ro.txt").c_str(), 0444), 0);
-    CLogWriter log;
-    auto sink = std::make_shared<RecordingSink>();
-    log.SetMessageBox(sink);
+    CCapturedLog log;
 
-    EXPECT_TRUE(ForceDeleteFile(Path("ro.txt"), log));
+    EXPECT_TRUE(ForceDeleteFile(Path("ro.txt"), log.Writer()));
     EXPECT_FALSE(fs::exists(m_root / "ro.txt"));
-    EXPECT_TRUE(sink->m_lines.empty());
+    EXPECT_TRUE(log.Entries().empty());
 
     Touch("rw.txt");
-    EXPECT_TRUE(ForceDeleteFile(Path("rw.txt"), log));
+    EXPECT_TRUE(ForceDeleteFile(Path("rw.txt"), log.Writer()));
     EXPECT_FALSE(fs::exists(m_root / "rw.txt"));
 }
 
 TEST_F(FilePathsTest, ForceDeleteFileOfAMissingFileLogsTheSystemError) {
-    CLogWriter log;
-    auto sink = std::make_shared<RecordingSink>();
-    log.SetMessageBox(sink);
-    EXPECT_FALSE(ForceDeleteFile(Path("gone.txt"), log));
-    ASSERT_EQ(sink->m_lines.size(), 1u);
-    EXPECT_EQ(sink->m_lines[0],
+    CCapturedLog log;
+    EXPECT_FALSE(ForceDeleteFile(Path("gone.txt"), log.Writer()));
+    ASSERT_EQ(log.Entries().size(), 1u);
+    EXPECT_EQ(log.Entries()[0],
               "Error [2]: No such file or directory\r\n when getting attributes of " +
                   Path("gone.txt") + "\r\n");
 }
@@ -138,9 +122,8 @@ TEST_F(FilePathsTest, ForceDeleteFileRemovesALinkNotItsTarget) {
     Touch("target.txt");
     ASSERT_EQ(::chmod(Path("target.txt").c_str(), 0444), 0);
     fs::create_symlink(m_root / "target.txt", m_root / "link.txt");
-    CLogWriter log;
-    log.SetMessageBox(std::make_shared<RecordingSink>());
-    EXPECT_TRUE(ForceDeleteFile(Path("link.txt"), log));
+    CCapturedLog log;
+    EXPECT_TRUE(ForceDeleteFile(Path("link.txt"), log.Writer()));
     EXPECT_FALSE(fs::exists(fs::symlink_status(m_root / "link.txt")));
     struct stat info {};
     ASSERT_EQ(::stat(Path("target.txt").c_str(), &info), 0);
@@ -149,8 +132,7 @@ TEST_F(FilePathsTest, ForceDeleteFileRemovesALinkNotItsTarget) {
 
 TEST_F(FilePathsTest, ForceDeleteFileOfADirectoryFails) {
     fs::create_directory(m_root / "dir");
-    CLogWriter log;
-    log.SetMessageBox(std::make_shared<RecordingSink>());
-    EXPECT_FALSE(ForceDeleteFile(Path("dir"), log));
+    CCapturedLog log;
+    EXPECT_FALSE(ForceDeleteFile(Path("dir"), log.Writer()));
     EXPECT_TRUE(fs::is_directory(m_root / "dir"));
 }

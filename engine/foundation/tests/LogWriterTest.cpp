@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -33,26 +36,18 @@ void SetNow(int year, int month, int day, int hour, int minute, int second) {
     g_now.tm_sec = second;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class LogWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/velmorin-log-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_root = pattern;
         SetNow(2026, 3, 5, 14, 7, 9);
         m_log.SetClock(&TestNow);
         m_log.SetFolder(m_root.string());
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     fs::path DayFile(const char* name = "day05.txt") const { return m_root / "log" / name; }
 
-    fs::path m_root;
+    CTempFolder m_folder;
+    fs::path m_root{m_folder.Path()};
     CLogWriter m_log;
 };
 

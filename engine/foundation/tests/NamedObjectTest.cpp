@@ -10,14 +10,10 @@
 #include <string>
 
 #include "engine/foundation/LogWriter.h"
-#include "engine/foundation/tests/SslTestPki.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
 
 namespace {
-
-// A root of its own per test, so parallel test runs never share an object.
-std::string TestRoot(const char* tag) {
-    return std::string("/tmp/named-object-test/") + tag + "/" + std::to_string(::getpid());
-}
 
 class CWakeFd {
 public:
@@ -53,7 +49,8 @@ TEST(NamedObjectTest, AddressIsScopedToTheRootAndFitsAnAbstractName) {
 }
 
 TEST(NamedObjectTest, MutexAdmitsOneHolderPerRootUntilReleased) {
-    const std::string root = TestRoot("mutex");
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     CNamedMutex first;
     ASSERT_EQ(first.Create(root, "Tallgrove2EnsureSingle"), CNamedMutex::Result::kCreated);
 
@@ -70,7 +67,8 @@ TEST(NamedObjectTest, MutexAdmitsOneHolderPerRootUntilReleased) {
 }
 
 TEST(NamedObjectTest, MutexOfAProcessThatDiedIsFreeAtOnce) {
-    const std::string root = TestRoot("mutex-killed");
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -96,7 +94,8 @@ TEST(NamedObjectTest, MutexOfAProcessThatDiedIsFreeAtOnce) {
 }
 
 TEST(NamedObjectTest, EventExistsExactlyWhileCreated) {
-    const std::string root = TestRoot("exists");
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     EXPECT_FALSE(CNamedEvent::Exists(root, "E"));
     EXPECT_FALSE(CNamedEvent::Signal(root, "E"));
     {
@@ -111,7 +110,8 @@ TEST(NamedObjectTest, EventExistsExactlyWhileCreated) {
 }
 
 TEST(NamedObjectTest, SignalSetsTheEventAndItStaysSet) {
-    const std::string root = TestRoot("signal");
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     CNamedEvent event;
     ASSERT_TRUE(event.Create(root, "E"));
     ASSERT_TRUE(CNamedEvent::Signal(root, "E"));
@@ -122,7 +122,8 @@ TEST(NamedObjectTest, SignalSetsTheEventAndItStaysSet) {
 }
 
 TEST(NamedObjectTest, ProbingForTheEventDoesNotSetIt) {
-    const std::string root = TestRoot("probe");
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     CNamedEvent event;
     ASSERT_TRUE(event.Create(root, "E"));
     ASSERT_TRUE(CNamedEvent::Exists(root, "E"));
@@ -133,7 +134,8 @@ TEST(NamedObjectTest, ProbingForTheEventDoesNotSetIt) {
 }
 
 TEST(NamedObjectTest, WakeEndsTheWaitWithoutSettingAndLocalSetEndsIt) {
-    const std::string root = TestRoot("wake");
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     CNamedEvent event;
     ASSERT_TRUE(event.Create(root, "E"));
     CWakeFd wake;
@@ -147,9 +149,9 @@ TEST(NamedObjectTest, SetFromAnotherUserIsRefusedAndLogged) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to act as another user";
     }
-    auto log = std::make_shared<CTestLog>();
-    g_log.SetWindow(log);
-    const std::string root = TestRoot("peercred");
+    auto log = std::make_unique<CCapturedLog>(g_log);
+    const CTempFolder folder;
+    const std::string& root = folder.Path();
     CNamedEvent event;
     ASSERT_TRUE(event.Create(root, "E"));
 

@@ -5,21 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/tests/BufferDecode.h"
+
 namespace {
 
-struct Decoded {
-    long consumed;
-    std::string bytes;
-};
-
-Decoded Decode(const char* text, bool underscore, long bufferSize = 256) {
-    std::vector<char> buffer(static_cast<size_t>(bufferSize) + 1, '#');
-    long count = -1;
-    const long consumed = QuotedPrintableDecode(text, buffer.data(), bufferSize, count, underscore);
-    EXPECT_GE(count, 0);
-    EXPECT_LT(count, bufferSize);
-    EXPECT_EQ(buffer[static_cast<size_t>(count)], '\0') << "missing terminator";
-    return {consumed, std::string(buffer.data(), static_cast<size_t>(count))};
+CDecoded Decode(const char* text, bool underscore, long bufferSize = 256) {
+    return DecodeIntoBuffer(&QuotedPrintableDecode, text, underscore, bufferSize);
 }
 
 }  // namespace
@@ -48,18 +39,18 @@ TEST(QuotedPrintable, DecodeRules) {
         {"plain text\r\n", false, "plain text\r\n"},
     };
     for (const Case& c : cases) {
-        const Decoded d = Decode(c.text, c.underscore);
+        const CDecoded d = Decode(c.text, c.underscore);
         EXPECT_EQ(d.bytes, c.expected) << c.text;
         EXPECT_EQ(d.consumed, static_cast<long>(std::char_traits<char>::length(c.text))) << c.text;
     }
 }
 
 TEST(QuotedPrintable, StopsWhenTheBufferIsFull) {
-    const Decoded d = Decode("ab=41cd", false, 4);
+    const CDecoded d = Decode("ab=41cd", false, 4);
     EXPECT_EQ(d.bytes, "abA");
     EXPECT_EQ(d.consumed, 5);
 
-    const Decoded one = Decode("xyz", false, 1);
+    const CDecoded one = Decode("xyz", false, 1);
     EXPECT_EQ(one.bytes, "");
     EXPECT_EQ(one.consumed, 0);
 }

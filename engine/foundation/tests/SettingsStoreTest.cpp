@@ -16,62 +16,28 @@
 #include "engine/foundation/LogSink.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/VersionKey.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempRoot {
+class TempRoot : public CTempFolder {
 public:
-    TempRoot() {
-        std::string pattern = (fs::temp_directory_path() / "settings-store-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempRoot() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-    std::string StorePath() const { return CSettingsStore::PathUnderRoot(m_path); }
-
-private:
-    std::string m_path;
+    std::string StorePath() const { return CSettingsStore::PathUnderRoot(Path()); }
 };
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 void WriteText(const std::string& path, const std::string& text) {
     fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
+    WriteFile(path, text);
 }
 
 std::string Value(const CSettingsValues& values, const std::string& name) {
     const std::string* value = values.Find(name);
     return value ? *value : "<missing>";
 }
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-class CapturingSink : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        m_lines.push_back(text);
-        return true;
-    }
-    std::vector<std::string> m_lines;
-};
 
 std::string LongAwkwardValue() {
     std::string value;
@@ -115,7 +81,7 @@ TEST(SettingsStoreTest, AnyBytesRoundTripThroughTheFile) {
         EXPECT_EQ(Value(values, c.label), c.value) << c.label;
     }
     // Each setting stays on one line of the file, so it can be read and edited by hand.
-    const std::string text = ReadText(root.StorePath());
+    const std::string text = ReadFile(root.StorePath());
     EXPECT_NE(text.find("\nplain=80\n"), std::string::npos) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 0);
     EXPECT_NE(text.find("line ends=one\\r\\ntwo\\nthree\\r\n"), std::string::npos) << text;
@@ -171,7 +137,7 @@ TEST(SettingsStoreTest, WriteChangesOnlyTheNamesItSets) {
     std::string error;
     CSettingsValues merged;
     ASSERT_TRUE(store.Write({{"alpha", "one"}, {"Gamma", "3"}}, error, &merged)) << error;
-    EXPECT_EQ(ReadText(root.StorePath()),
+    EXPECT_EQ(ReadFile(root.StorePath()),
               "# kept comment\n"
               "Alpha=one\n"
               "Beta=2\n"
@@ -219,7 +185,7 @@ TEST(SettingsStoreTest, FailedWriteLeavesTheStoreIntact) {
     CSettingsStore store(root.StorePath());
     std::string error;
     ASSERT_TRUE(store.Write({{"Keep", "old value"}}, error));
-    const std::string before = ReadText(root.StorePath());
+    const std::string before = ReadFile(root.StorePath());
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -237,8 +203,8 @@ TEST(SettingsStoreTest, FailedWriteLeavesTheStoreIntact) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);  // the write reported its failure
-    EXPECT_EQ(ReadText(root.StorePath()), before);
-    EXPECT_EQ(FilesIn(root.Path() + "/etc"),
+    EXPECT_EQ(ReadFile(root.StorePath()), before);
+    EXPECT_EQ(ListFolder(root.Path() + "/etc"),
               (std::vector<std::string>{"velmorin.conf", "velmorin.conf.lock"}));
 }
 
@@ -348,15 +314,15 @@ TEST(VersionKeyTest, UnreadableStoreLogsAndFailsEveryRead) {
     TempRoot root;
     CVersionKey key("Tormalek", "Velmorin Server", "2", root.Path());
     fs::create_directories(key.StorePath());
-    auto sink = std::make_shared<CapturingSink>();
-    g_log.SetMessageBox(sink);
+    auto log = std::make_unique<CCapturedLog>(g_log);
     std::string text;
     const bool opened = key.Open();
     const bool read = key.QueryValue("Any", text);
-    g_log.SetFolder("");
+    const std::vector<std::string> lines = log->Entries();
+    log.reset();
     EXPECT_FALSE(opened);
     EXPECT_FALSE(read);
-    ASSERT_EQ(sink->m_lines.size(), 2u);  // one line per attempt to open
-    EXPECT_NE(sink->m_lines[0].find(key.StorePath()), std::string::npos) << sink->m_lines[0];
-    EXPECT_NE(sink->m_lines[0].find(" when accessing settings."), std::string::npos);
+    ASSERT_EQ(lines.size(), 2u);  // one line per attempt to open
+    EXPECT_NE(lines[0].find(key.StorePath()), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(" when accessing settings."), std::string::npos);
 }

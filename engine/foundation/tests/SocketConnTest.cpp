@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/foundation/LogWriter.h"
-#include "engine/foundation/tests/LoopbackTestSupport.h"
+#include "engine/testsupport/CapturedLog.h"
 
 namespace {
 
@@ -22,8 +22,7 @@ using namespace std::chrono_literals;
 class SocketConnTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_log = std::make_shared<CCapturedLog>();
-        g_log.SetWindow(m_log);
+        m_log = std::make_unique<CCapturedLog>(g_log);
         ASSERT_TRUE(m_listener.Listen("127.0.0.1", 0));
         m_port = m_listener.GetLocalPort();
         ASSERT_GT(m_port, 0);
@@ -37,7 +36,7 @@ protected:
         EXPECT_EQ(m_server.GetPeerAddressText(), "127.0.0.1");
     }
 
-    std::shared_ptr<CCapturedLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CSocketConn m_listener;
     CSocketConn m_server;
     CSocketConn m_client;
@@ -50,6 +49,10 @@ struct LineCase {
     int size;                                        // buffer size given to ReadLine
     std::vector<std::pair<int, std::string>> reads;  // result and text of each call
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name << " " << ::testing::PrintToString(c.input);
+}
 
 class ReadLineTest : public SocketConnTest, public ::testing::WithParamInterface<LineCase> {};
 
@@ -71,13 +74,19 @@ TEST_P(ReadLineTest, ReturnsCodesAndText) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadLineTest,
     ::testing::Values(
-        LineCase{"crlf", "GET / HTTP/1.0\r\n", 100, {{14, "GET / HTTP/1.0"}, {-3, ""}}},
-        LineCase{"cr_drops_next", "a\rb\r\n", 100, {{1, "a"}, {-3, ""}}},
+        LineCase{"crlf",
+                 "GET / HTTP/1.0\r\n",
+                 100,
+                 {{14, "GET / HTTP/1.0"}, {CSocketConn::LINE_CLOSED, ""}}},
+        LineCase{"cr_drops_next", "a\rb\r\n", 100, {{1, "a"}, {CSocketConn::LINE_CLOSED, ""}}},
         LineCase{"lone_lf_kept", "a\nb\r\n", 100, {{3, "a\nb"}}},
         LineCase{"empty_line", "\r\nx\r\n", 100, {{0, ""}, {1, "x"}}},
-        LineCase{"too_long_then_rest", "abcdefg\r\n", 5, {{-1, "abcd"}, {3, "efg"}}},
+        LineCase{"too_long_then_rest",
+                 "abcdefg\r\n",
+                 5,
+                 {{CSocketConn::LINE_TOO_LONG, "abcd"}, {3, "efg"}}},
         LineCase{"exact_fit_then_crlf", "abcd\r\nz\r\n", 5, {{4, "abcd"}, {1, "z"}}},
-        LineCase{"closed_mid_line", "abc", 100, {{-3, "abc"}}},
+        LineCase{"closed_mid_line", "abc", 100, {{CSocketConn::LINE_CLOSED, "abc"}}},
         LineCase{"line_over_read_ahead",
                  std::string(20000, 'q') + "\r\n",
                  30000,
@@ -103,7 +112,7 @@ TEST_F(SocketConnTest, InvalidAddressesFailToConnect) {
         CSocketConn conn;
         EXPECT_FALSE(conn.Connect(host, m_port)) << host;
         EXPECT_FALSE(conn.IsOpen());
-        EXPECT_EQ(m_log->Count("[" + host + "] is an invalid IP address\r\n"), 1u) << host;
+        EXPECT_EQ(m_log->CountEqual("[" + host + "] is an invalid IP address\r\n"), 1) << host;
     }
 }
 
@@ -116,17 +125,18 @@ TEST_F(SocketConnTest, RefusedConnectLogsAndLeavesNoSocket) {
     conn.SetTimeout(2);
     EXPECT_FALSE(conn.Connect("127.0.0.1", closedPort));
     EXPECT_FALSE(conn.IsOpen());
-    EXPECT_EQ(m_log->Count("Failed to connect to 127.0.0.1:" + std::to_string(closedPort) + "\r\n"),
-              1u);
+    EXPECT_EQ(
+        m_log->CountEqual("Failed to connect to 127.0.0.1:" + std::to_string(closedPort) + "\r\n"),
+        1);
 }
 
 TEST_F(SocketConnTest, BindingAPortInUseLogsTheBindText) {
     CSocketConn second;
     EXPECT_FALSE(second.Listen("127.0.0.1", m_port));
-    EXPECT_EQ(m_log->Count("Failed to bind to 127.0.0.1:" + std::to_string(m_port) +
-                           ". This address and port may be used by another software such as "
-                           "IIS, or this computer's network connection is broken. \r\n"),
-              1u);
+    EXPECT_EQ(m_log->CountEqual("Failed to bind to 127.0.0.1:" + std::to_string(m_port) +
+                                ". This address and port may be used by another software such as "
+                                "IIS, or this computer's network connection is broken. \r\n"),
+              1);
 }
 
 TEST_F(SocketConnTest, SilentPeerTimesOut) {
@@ -134,7 +144,7 @@ TEST_F(SocketConnTest, SilentPeerTimesOut) {
     ASSERT_TRUE(m_server.SetTimeout(1));
     char buffer[16];
     EXPECT_EQ(m_server.Receive(buffer, sizeof buffer), -1);
-    EXPECT_EQ(m_log->Count("Timeout receiving on socket\r\n"), 1u);
+    EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
     EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), CSocketConn::LINE_RECV_ERROR);
 }
 
@@ -152,7 +162,7 @@ TEST_F(SocketConnTest, DeadlineBoundsATrickleOfBytes) {
     char buffer[4096];
     // Each byte comes well within the time-out; only the deadline can end this.
     EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), CSocketConn::LINE_RECV_ERROR);
-    EXPECT_EQ(m_log->Count("Timeout receiving on socket\r\n"), 1u);
+    EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
     trickle.request_stop();
     m_server.Close();
 }

@@ -43,8 +43,7 @@ std::string Body(size_t size) {
 class SslServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
+        m_log = std::make_unique<CCapturedLog>(g_log);
         // The certificate, its key and its chain in one file.
         WriteTextFile(m_folder.File("server.pem"),
                       m_cert.CertPem() + m_cert.KeyPem() + m_ca.CertPem());
@@ -73,7 +72,7 @@ protected:
         peer.join();
     }
 
-    std::shared_ptr<CTestLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
     CTestCert m_ca{{{"CN", "Velmorin Test CA"}}, {0x01}};
     CTestCert m_cert{{{"O", "Tormalek"}, {"CN", "www.example.test"}}, {0x80, 0x01}, &m_ca};
@@ -87,6 +86,10 @@ struct TripCase {
     int version;
     size_t dripBytes;
 };
+
+void PrintTo(const TripCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class SslRoundTripTest : public SslServerTest, public ::testing::WithParamInterface<TripCase> {};
 
@@ -246,6 +249,14 @@ struct EndCase {
     long result;
 };
 
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+// What Receive gives once the client has gone.
+constexpr long kStreamEnded = 0;
+constexpr long kReceiveFailed = -1;
+
 class SslPeerEndTest : public SslServerTest, public ::testing::WithParamInterface<EndCase> {};
 
 TEST_P(SslPeerEndTest, EndsTheStream) {
@@ -272,8 +283,8 @@ TEST_P(SslPeerEndTest, EndsTheStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, SslPeerEndTest,
-                         ::testing::Values(EndCase{"CloseNotify", true, 0},
-                                           EndCase{"Truncated", false, -1}),
+                         ::testing::Values(EndCase{"CloseNotify", true, kStreamEnded},
+                                           EndCase{"Truncated", false, kReceiveFailed}),
                          [](const auto& p) { return std::string(p.param.label); });
 
 struct PlainCase {
@@ -282,6 +293,10 @@ struct PlainCase {
     bool hintOn;
     bool hinted;
 };
+
+void PrintTo(const PlainCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class SslPlainRequestTest : public SslServerTest,
                             public ::testing::WithParamInterface<PlainCase> {};
@@ -306,7 +321,7 @@ TEST_P(SslPlainRequestTest, FailsTheHandshakeAfterTheHint) {
     std::vector<std::string> lines = m_log->Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind(kAcceptFailed, 0), 0u) << lines.back();
-    EXPECT_EQ(m_log->Has(kHint), c.hinted);
+    EXPECT_EQ(m_log->HasLine(kHint), c.hinted);
     if (c.hinted) {
         EXPECT_EQ(lines.front(), kHint);  // before the failure
     }
@@ -335,7 +350,7 @@ TEST_F(SslServerTest, SilentClientTimesOutInTheHandshake) {
         },
         1);
     EXPECT_EQ(read, -1);
-    EXPECT_TRUE(m_log->Has("Timeout receiving on socket"));
+    EXPECT_TRUE(m_log->HasLine("Timeout receiving on socket"));
     EXPECT_FALSE(m_log->HasPrefix(kAcceptFailed));
 }
 
@@ -367,7 +382,7 @@ TEST_F(SslServerTest, CloseFromAnotherThreadBreaksAWaitingRead) {
     EXPECT_FALSE(conn.IsOpen());
     done = true;
     peer.join();
-    EXPECT_FALSE(m_log->Has("Timeout receiving on socket"));
+    EXPECT_FALSE(m_log->HasLine("Timeout receiving on socket"));
 }
 
 TEST_F(SslServerTest, ConnectionOutlivesFreedCredentials) {
@@ -404,15 +419,16 @@ struct AcquireCase {
     std::string logPrefix;
 };
 
+void PrintTo(const AcquireCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class SslAcquireTest : public ::testing::TestWithParam<AcquireCase> {
 protected:
-    void SetUp() override {
-        m_log = std::make_shared<CTestLog>();
-        g_log.SetWindow(m_log);
-    }
+    void SetUp() override { m_log = std::make_unique<CCapturedLog>(g_log); }
     void TearDown() override { g_log.SetFolder(""); }
 
-    std::shared_ptr<CTestLog> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
 };
 

@@ -24,54 +24,12 @@
 #include <stdexcept>
 #include <thread>
 
-// ---- log -------------------------------------------------------------------
+#include "engine/testsupport/WholeFile.h"
 
-bool CTestLog::Deliver(const std::string& text) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    bool lineBreak = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
-    m_lines.push_back(lineBreak ? text.substr(0, text.size() - 2) : text);
-    return true;
-}
-
-std::vector<std::string> CTestLog::Lines() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_lines;
-}
-
-bool CTestLog::Has(const std::string& text) {
-    auto lines = Lines();
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-}
-
-bool CTestLog::HasPrefix(const std::string& prefix) {
-    for (const std::string& line : Lines()) {
-        if (line.compare(0, prefix.size(), prefix) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// ---- files -----------------------------------------------------------------
-
-CTempFolder::CTempFolder() {
-    char pattern[] = "/tmp/velmorin-ssl-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = pattern;
-}
-
-CTempFolder::~CTempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
+// ---- files ----------------------------------------------------------------
 
 void WriteTextFile(const std::string& path, const std::string& text, unsigned mode) {
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    WriteFile(path, text);
     chmod(path.c_str(), mode);
 }
 

@@ -5,38 +5,12 @@
 #include <openssl/types.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "engine/foundation/LogSink.h"
-
-// Collects every log entry while installed as the log's window, without the
-// CR LF that ends a line.
-class CTestLog : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override;
-    std::vector<std::string> Lines();
-    bool Has(const std::string& text);
-    bool HasPrefix(const std::string& prefix);
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-// A folder under /tmp, removed with everything in it.
-class CTempFolder {
-public:
-    CTempFolder();
-    ~CTempFolder();
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
 
 // Writes text to path with the given mode.
 void WriteTextFile(const std::string& path, const std::string& text, unsigned mode = 0600);

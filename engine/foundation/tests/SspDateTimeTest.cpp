@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/foundation/LocaleDates.h"
+#include "engine/testsupport/ScopedTimeZone.h"
 
 namespace {
 
@@ -21,31 +23,18 @@ constexpr const char* kBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 class SspDateTimeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tz = getenv("TZ");
-        m_savedTz = tz ? std::optional<std::string>(tz) : std::nullopt;
-        UseZone(kUtc);
-        LoadLocaleDateSettings();
-    }
+    void SetUp() override { LoadLocaleDateSettings(); }
     void TearDown() override {
-        if (m_savedTz) {
-            setenv("TZ", m_savedTz->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
+        m_zone.reset();
         LoadLocaleDateSettings();
     }
-    static void UseZone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    void UseZone(const char* zone) { m_zone->Use(zone); }
     static std::int64_t At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
         return CSspDateTime::MakeLocalTime(y, mo, d, h, mi, s);
     }
 
 private:
-    std::optional<std::string> m_savedTz;
+    std::unique_ptr<CScopedTimeZone> m_zone = std::make_unique<CScopedTimeZone>(kUtc);
 };
 
 std::string Fields(const CSspDateTime& dt) {

@@ -10,12 +10,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/SspDateTime.h"
+#include "engine/testsupport/ScopedLocale.h"
+#include "engine/testsupport/ScopedTimeZone.h"
 
 namespace {
 
@@ -60,20 +63,9 @@ std::string Describe(const CSspValue& v) {
 // Dates print in local time; pin the zone so the tests mean the same everywhere.
 class SspValueTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tz = getenv("TZ");
-        m_savedTz = tz ? std::optional<std::string>(tz) : std::nullopt;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-        LoadLocaleDateSettings();
-    }
+    void SetUp() override { LoadLocaleDateSettings(); }
     void TearDown() override {
-        if (m_savedTz) {
-            setenv("TZ", m_savedTz->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
+        m_zone.reset();
         LoadLocaleDateSettings();
     }
     static std::int64_t At(int y, int mo, int d, int h = 0, int mi = 0) {
@@ -81,7 +73,7 @@ protected:
     }
 
 private:
-    std::optional<std::string> m_savedTz;
+    std::unique_ptr<CScopedTimeZone> m_zone = std::make_unique<CScopedTimeZone>("UTC0");
 };
 
 struct ArithCase {
@@ -579,22 +571,9 @@ TEST_F(SspValueTest, BlobsAreOwnedCopiedAndTaken) {
 
 // A comma locale must not change how numbers read or print.
 TEST_F(SspValueTest, NumbersUseTheCLocaleWhateverTheProcessLocale) {
-    std::string locpath;
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-        const std::filesystem::path dir =
-            std::filesystem::temp_directory_path() / ("ssp-locale-" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir);
-        const std::string cmd =
-            "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) == 0) {
-            locpath = dir.string();
-            setenv("LOCPATH", locpath.c_str(), 1);
-        }
-        if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-            unsetenv("LOCPATH");
-            std::filesystem::remove_all(dir);
-            GTEST_SKIP() << "no comma-decimal locale available and localedef could not make one";
-        }
+    auto comma = std::make_unique<CScopedLocale>("de_DE.UTF-8");
+    if (!comma->Active()) {
+        GTEST_SKIP() << "no comma-decimal locale available and localedef could not make one";
     }
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
@@ -612,11 +591,7 @@ TEST_F(SspValueTest, NumbersUseTheCLocaleWhateverTheProcessLocale) {
     sum.Add(Text("1.50"), Int(2));
     const std::string sumText = sum.GetText();
 
-    std::setlocale(LC_NUMERIC, "C");
-    if (!locpath.empty()) {
-        unsetenv("LOCPATH");
-        std::filesystem::remove_all(locpath);
-    }
+    comma.reset();
     ASSERT_EQ(localeForm, "1,5") << "the comma locale was not in effect";
     EXPECT_EQ(read, 2.5);
     EXPECT_EQ(printed, "1.500000");

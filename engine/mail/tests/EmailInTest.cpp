@@ -8,10 +8,12 @@
 
 #include "engine/foundation/SspValue.h"
 #include "engine/mail/SspEmailIn.h"
-#include "engine/mail/tests/MailTestSupport.h"
-#include "engine/mail/tests/Pop3TestPeer.h"
 #include "engine/script/tests/BuiltinCall.h"
 #include "engine/settings/MimeMap.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/ScriptedPop3.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 using builtin_test::Call;
 using builtin_test::CallError;
@@ -20,7 +22,7 @@ using builtin_test::Text;
 namespace {
 
 std::string DataFile(const std::string& name) {
-    return mailtest::ReadFile(std::string(VELMORIN_TEST_DATA) + "/mime/" + name);
+    return ReadFile(std::string(VELMORIN_TEST_DATA) + "/mime/" + name);
 }
 
 class EmailIn : public ::testing::Test {
@@ -41,12 +43,12 @@ protected:
     std::string Store(const std::string& name, const std::string& bytes) {
         std::string folder = m_root.Path() + "/mail/box@x.org";
         std::filesystem::create_directories(folder);
-        mailtest::WriteFile(folder + "/" + name, bytes);
+        WriteFile(folder + "/" + name, bytes);
         return folder + "/" + name;
     }
 
-    mailtest::TempRoot m_root;
-    mailtest::CapturedLog m_log;
+    CTempFolder m_root;
+    CCapturedLog m_log;
     CMimeMap m_map;
     CPop3Settings m_settings;
     CSspEmailIn m_in{"in", m_root.Path(), m_log.Writer(), m_settings, m_map};
@@ -68,7 +70,7 @@ TEST_F(EmailIn, WalksTheMailboxInArrivalOrder) {
     EXPECT_EQ(subjects, (std::vector<std::string>{"first", "second", "third", "fourth"}));
     EXPECT_EQ(Int("FetchMail"), 0);
     // Without a POP3 host nothing is downloaded, and the log says why.
-    EXPECT_TRUE(m_log.Contains("Email_In.Pop3Host has not been set yet."));
+    EXPECT_TRUE(m_log.Has("Email_In.Pop3Host has not been set yet."));
 }
 
 TEST_F(EmailIn, MembersOfTheCurrentMessage) {
@@ -124,8 +126,8 @@ TEST_F(EmailIn, SenderNamedAttachmentStaysInTheMailbox) {
     std::string path;
     ASSERT_TRUE(m_in.SaveAttachment(3, m_in.MailboxPath(), &path));
     EXPECT_EQ(path, m_root.Path() + "/mail/box@x.org/x.zrp");
-    EXPECT_EQ(mailtest::ReadFile(path), "<!--{ }-->");
-    EXPECT_FALSE(mailtest::Exists(m_root.Path() + "/webroot/x.zrp"));
+    EXPECT_EQ(ReadFile(path), "<!--{ }-->");
+    EXPECT_FALSE(Exists(m_root.Path() + "/webroot/x.zrp"));
     EXPECT_FALSE(m_in.SaveAttachment(4, m_in.MailboxPath()));
 }
 
@@ -141,21 +143,21 @@ TEST_F(EmailIn, DeleteAndMove) {
     // Folder names never climb out of the spool.
     EXPECT_EQ(Int("MoveToFolder", {Text("../escape")}), 0);
     EXPECT_EQ(Int("MoveToFolder", {Text("a..b")}), 0);
-    EXPECT_TRUE(mailtest::Exists(first));
+    EXPECT_TRUE(Exists(first));
     EXPECT_EQ(Int("MoveToFolder", {Text("saved")}), 1);
-    EXPECT_FALSE(mailtest::Exists(first));
-    EXPECT_TRUE(mailtest::Exists(m_root.Path() + "/mail/saved/20260101-000000.eml"));
+    EXPECT_FALSE(Exists(first));
+    EXPECT_TRUE(Exists(m_root.Path() + "/mail/saved/20260101-000000.eml"));
     // The walk does not advance, and the name stays set.
     EXPECT_EQ(Get("FileName"), first);
     EXPECT_EQ(Int("DeleteMail"), 0);
 
     ASSERT_EQ(Int("FetchMail"), 1);
     EXPECT_EQ(Int("DeleteMail"), 1);
-    EXPECT_FALSE(mailtest::Exists(second));
+    EXPECT_FALSE(Exists(second));
     ASSERT_EQ(Int("FetchMail"), 1);
     EXPECT_EQ(Int("MoveToDeleted"), 1);
-    EXPECT_TRUE(mailtest::Exists(m_root.Path() + "/mail/deleted/20260101-000002.eml"));
-    EXPECT_FALSE(mailtest::Exists(third));
+    EXPECT_TRUE(Exists(m_root.Path() + "/mail/deleted/20260101-000002.eml"));
+    EXPECT_FALSE(Exists(third));
     EXPECT_EQ(Int("FetchMail"), 0);
     EXPECT_EQ(CallError(m_in, "in", "MoveToFolder"), "Missing parameter.");
 }
@@ -170,7 +172,7 @@ TEST_F(EmailIn, ScriptErrors) {
     std::string path = Store("20260101-000000.eml", "Subject: a\r\n\r\n");
     Set("Address", "box@x.org");
     ASSERT_EQ(Int("FetchMail"), 1);
-    mailtest::WriteFile(path, "");
+    WriteFile(path, "");
     ASSERT_EQ(unlink(path.c_str()), 0);
     EXPECT_EQ(CallError(m_in, "in", "subject"), "Failed to open file: " + path);
 }
@@ -218,14 +220,14 @@ TEST_F(EmailIn, AnotherUserStartsAfresh) {
 }
 
 TEST_F(EmailIn, DownloadsOnceThenWalks) {
-    pop3test::ScriptedPop3 peer({{"", "+OK ready\r\n"},
-                                 {"USER tu", "+OK\r\n"},
-                                 {"PASS secret", "+OK\r\n"},
-                                 {"LIST", "+OK\r\n1 40\r\n.\r\n"},
-                                 {"RETR 1",
-                                  "+OK\r\nFrom: jd@x.org\r\nSubject: fetched\r\n\r\n"
-                                  "hello\r\n.\r\n"},
-                                 {"DELE 1", "+OK\r\n"}});
+    CScriptedPop3 peer({{"", "+OK ready\r\n"},
+                        {"USER tu", "+OK\r\n"},
+                        {"PASS secret", "+OK\r\n"},
+                        {"LIST", "+OK\r\n1 40\r\n.\r\n"},
+                        {"RETR 1",
+                         "+OK\r\nFrom: jd@x.org\r\nSubject: fetched\r\n\r\n"
+                         "hello\r\n.\r\n"},
+                        {"DELE 1", "+OK\r\n"}});
     m_in.SetAccount("127.0.0.1", "tu", "secret");
     Set("Pop3Port", std::to_string(peer.Port()));
     ASSERT_EQ(Int("FetchMail"), 1) << m_log.All();
@@ -235,7 +237,7 @@ TEST_F(EmailIn, DownloadsOnceThenWalks) {
     EXPECT_TRUE(peer.Received("QUIT"));
     // The account was downloaded once; a second FetchMail only walks on.
     EXPECT_EQ(Int("FetchMail"), 0);
-    EXPECT_FALSE(m_log.Contains("Failed to connect"));
+    EXPECT_FALSE(m_log.Has("Failed to connect"));
 }
 
 }  // namespace

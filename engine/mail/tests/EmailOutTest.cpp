@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "MailTestSupport.h"
 #include "engine/mail/EmailOut.h"
-
-using namespace mailtest;
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -139,8 +139,8 @@ TEST(EmailOut, LongAttachmentIsBase64InLines) {
 }
 
 TEST(EmailOut, SendQueuesOneFile) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CSspEmailOut mail;
     mail.m_strTo = "b@y";
     mail.m_strFrom = "a@x";
@@ -169,8 +169,8 @@ TEST(EmailOut, DoNotSendToRefusesTheMessage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.m_to) + " / " + c.m_cc + " / " + c.m_bcc);
-        TempRoot root;
-        CapturedLog log;
+        CTempFolder root;
+        CCapturedLog log;
         CSspEmailOut mail;
         mail.m_strTo = c.m_to;
         mail.m_strCc = c.m_cc;
@@ -179,21 +179,21 @@ TEST(EmailOut, DoNotSendToRefusesTheMessage) {
         mail.m_strDoNotSendTo = "boss@corp.example";
         EXPECT_EQ(mail.Send(Settings(), root.Path(), log.Writer()), c.m_refused ? 0 : 1);
         EXPECT_EQ(ListFolder(root.Path() + "/mail/outbox").size(), c.m_refused ? 0u : 1u);
-        EXPECT_EQ(log.Contains("The following email can not be sent back to boss@corp.example "
-                               "because you've set it in DoNotSendTo: loop"),
+        EXPECT_EQ(log.Has("The following email can not be sent back to boss@corp.example "
+                          "because you've set it in DoNotSendTo: loop"),
                   c.m_refused)
             << log.All();
     }
 }
 
 TEST(EmailOut, UnwritableOutboxReportsFailure) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     WriteFile(root.Path() + "/mail", "blocks the folder");
     CSspEmailOut mail;
     mail.m_strTo = "b@y";
     EXPECT_EQ(mail.Send(Settings(), root.Path(), log.Writer()), 0);
-    EXPECT_TRUE(log.Contains("Failed to create email file.")) << log.All();
+    EXPECT_TRUE(log.Has("Failed to create email file.")) << log.All();
 }
 
 TEST(EmailOut, ResetEmptiesEverything) {

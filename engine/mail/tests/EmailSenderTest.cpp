@@ -4,11 +4,14 @@
 #include <set>
 #include <thread>
 
-#include "MailTestSupport.h"
 #include "engine/mail/EmailOut.h"
 #include "engine/mail/EmailSender.h"
-
-using namespace mailtest;
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/testsupport/ScriptedSmtp.h"
+#include "engine/testsupport/SmtpSink.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -33,12 +36,12 @@ std::time_t Noon(int day) {
     return std::mktime(&local);
 }
 
-std::string Outbox(const TempRoot& root) {
+std::string Outbox(const CTempFolder& root) {
     return root.Path() + "/mail/outbox/";
 }
 
 // Queues a message the way a script does.
-void Queue(const TempRoot& root, const CMailSettings& settings, const std::string& to,
+void Queue(const CTempFolder& root, const CMailSettings& settings, const std::string& to,
            const std::string& subject, const std::string& content = "body") {
     CLogWriter quiet;
     CSspEmailOut mail;
@@ -61,21 +64,21 @@ std::string Header(const std::string& data, const std::string& name) {
 }  // namespace
 
 TEST(EmailSender, SendsTheOutboxAndRemovesSentFiles) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(sink.Port());
     Queue(root, settings, "b@y", "one");
     Queue(root, settings, "c@y", "two");
     CEmailSender sender(log.Writer());
     sender.Run(settings, root.Path());
 
-    EXPECT_TRUE(log.Contains("Email Sender started running.")) << log.All();
-    EXPECT_TRUE(log.Contains("Email Sender ended. 2 email(s) sent")) << log.All();
+    EXPECT_TRUE(log.Has("Email Sender started running.")) << log.All();
+    EXPECT_TRUE(log.Has("Email Sender ended. 2 email(s) sent")) << log.All();
     EXPECT_TRUE(sender.JobError().empty());
     EXPECT_TRUE(ListFolder(Outbox(root)).empty());
-    std::vector<SmtpSink::Message> messages = sink.Messages();
+    std::vector<CSmtpSink::Message> messages = sink.Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].m_to, std::vector<std::string>{"b@y"});
     EXPECT_EQ(Header(messages[0].m_data, "Subject"), "one");
@@ -84,20 +87,20 @@ TEST(EmailSender, SendsTheOutboxAndRemovesSentFiles) {
 }
 
 TEST(EmailSender, EmptyOutboxSendsNothing) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CEmailSender sender(log.Writer());
     // Nobody listens: an empty outbox must not even connect.
-    sender.Run(Settings(UnusedPort()), root.Path());
-    EXPECT_TRUE(log.Contains("Email Sender ended. No mail to send.")) << log.All();
+    sender.Run(Settings(FreeLoopbackPort()), root.Path());
+    EXPECT_TRUE(log.Has("Email Sender ended. No mail to send.")) << log.All();
     EXPECT_TRUE(sender.JobError().empty());
 }
 
 TEST(EmailSender, HeaderBlockIsReadBackAsWritten) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     std::filesystem::create_directories(Outbox(root));
     WriteFile(Outbox(root) + "20240101-000000.txt",
               "To: b@y\r\nSubject:  two blanks\r\nMIME-Version: 1.0\r\n"
@@ -105,7 +108,7 @@ TEST(EmailSender, HeaderBlockIsReadBackAsWritten) {
               ".\r\n.starts with a dot\nlast line");
     CEmailSender sender(log.Writer());
     sender.Run(Settings(sink.Port()), root.Path());
-    std::vector<SmtpSink::Message> messages = sink.Messages();
+    std::vector<CSmtpSink::Message> messages = sink.Messages();
     ASSERT_EQ(messages.size(), 1u);
     const std::string& data = messages[0].m_data;
     // An empty from is the administrator.
@@ -121,9 +124,9 @@ TEST(EmailSender, HeaderBlockIsReadBackAsWritten) {
 }
 
 TEST(EmailSender, WireDataOfAQueuedFile) {
-    ScriptedSmtp server(std::vector<SmtpStep>{{"", "220 hi\r\n"}});
-    TempRoot root;
-    CapturedLog log;
+    CScriptedSmtp server(std::vector<CSmtpStep>{{"", "220 hi\r\n"}});
+    CTempFolder root;
+    CCapturedLog log;
     std::filesystem::create_directories(Outbox(root));
     WriteFile(Outbox(root) + "20240101-000000.txt",
               "From: a@x\r\nTo: b@y\r\nCc: \r\nBcc: \r\nSubject: s\r\n\r\n.\r\n.x\r\nend");
@@ -137,17 +140,17 @@ TEST(EmailSender, WireDataOfAQueuedFile) {
 }
 
 TEST(EmailSender, RefusedRecipientKeepsOnlyThatFile) {
-    ScriptedSmtp server({{"", "220 hi\r\n"},
-                         {"HELO", "250 hi\r\n"},
-                         {"MAIL", "250 ok\r\n"},
-                         {"RCPT To: <first@y>", "250 ok\r\n"},
-                         {"DATA", "354 go\r\n"},
-                         {"", "250 ok\r\n"},
-                         {"MAIL", "250 ok\r\n"},
-                         {"RCPT To: <second@y>", "550 unknown user\r\n"},
-                         {"RSET", "250 reset\r\n"}});
-    TempRoot root;
-    CapturedLog log;
+    CScriptedSmtp server({{"", "220 hi\r\n"},
+                          {"HELO", "250 hi\r\n"},
+                          {"MAIL", "250 ok\r\n"},
+                          {"RCPT To: <first@y>", "250 ok\r\n"},
+                          {"DATA", "354 go\r\n"},
+                          {"", "250 ok\r\n"},
+                          {"MAIL", "250 ok\r\n"},
+                          {"RCPT To: <second@y>", "550 unknown user\r\n"},
+                          {"RSET", "250 reset\r\n"}});
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(server.Port());
     for (const char* to : {"first@y", "second@y", "third@y"}) {
         Queue(root, settings, to, to);
@@ -159,18 +162,18 @@ TEST(EmailSender, RefusedRecipientKeepsOnlyThatFile) {
     sender.Run(settings, root.Path());
 
     EXPECT_EQ(ListFolder(Outbox(root)), std::vector<std::string>{ordered[1]});
-    EXPECT_TRUE(log.Contains("Failed to send " + Outbox(root) + ordered[1])) << log.All();
-    EXPECT_TRUE(log.Contains("550 unknown user")) << log.All();
-    EXPECT_TRUE(log.Contains("Email Sender ended. 2 email(s) sent")) << log.All();
+    EXPECT_TRUE(log.Has("Failed to send " + Outbox(root) + ordered[1])) << log.All();
+    EXPECT_TRUE(log.Has("550 unknown user")) << log.All();
+    EXPECT_TRUE(log.Has("Email Sender ended. 2 email(s) sent")) << log.All();
     EXPECT_EQ(server.Data().size(), 2u);
     EXPECT_TRUE(server.Unexpected().empty());
 }
 
 TEST(EmailSender, KeepsSentMailUnderTheSameNames) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(sink.Port());
     settings.m_bKeepSentMail = true;
     Queue(root, settings, "b@y", "one");
@@ -184,10 +187,10 @@ TEST(EmailSender, KeepsSentMailUnderTheSameNames) {
 }
 
 TEST(EmailSender, SentMailThatCannotBeKeptIsNotSentAgain) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(sink.Port());
     settings.m_bKeepSentMail = true;
     Queue(root, settings, "b@y", "once");
@@ -195,17 +198,17 @@ TEST(EmailSender, SentMailThatCannotBeKeptIsNotSentAgain) {
     WriteFile(root.Path() + "/mail/sent", "in the way");
     CEmailSender sender(log.Writer());
     sender.Run(settings, root.Path());
-    EXPECT_TRUE(log.Contains("Failed to create deleted mail folder")) << log.All();
+    EXPECT_TRUE(log.Has("Failed to create deleted mail folder")) << log.All();
     EXPECT_TRUE(ListFolder(Outbox(root)).empty());
     sender.Run(settings, root.Path());
     EXPECT_EQ(sink.Messages().size(), 1u);
 }
 
 TEST(EmailSender, DailyLimit) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(sink.Port());
     settings.m_nMaxEmailOut = 2;
     for (int i = 0; i < 6; ++i) {
@@ -219,14 +222,14 @@ TEST(EmailSender, DailyLimit) {
     EXPECT_EQ(sink.Messages().size(), 3u);
     EXPECT_EQ(ListFolder(Outbox(root)).size(), 3u);
     EXPECT_TRUE(
-        log.Contains("Maximum number of outgoing emails has exceeded 2.\nNo more emails "
-                     "will be sent today. \n"))
+        log.Has("Maximum number of outgoing emails has exceeded 2.\nNo more emails "
+                "will be sent today. \n"))
         << log.All();
 
     // Later the same day nothing goes out.
     sender.Run(settings, root.Path());
     EXPECT_EQ(sink.Messages().size(), 3u);
-    EXPECT_TRUE(log.Contains("Maximum number of outgoing emails per day reached.")) << log.All();
+    EXPECT_TRUE(log.Has("Maximum number of outgoing emails per day reached.")) << log.All();
 
     // The next day counts afresh.
     now = Noon(11);
@@ -236,10 +239,10 @@ TEST(EmailSender, DailyLimit) {
 }
 
 TEST(EmailSender, CountAtTheMaximumStillSendsOne) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(sink.Port());
     settings.m_nMaxEmailOut = 2;
     CEmailSender sender(log.Writer());
@@ -247,7 +250,7 @@ TEST(EmailSender, CountAtTheMaximumStillSendsOne) {
     Queue(root, settings, "b@y", "second");
     sender.Run(settings, root.Path());
     EXPECT_EQ(sender.SentToday(), 2);
-    EXPECT_FALSE(log.Contains("Maximum number")) << log.All();
+    EXPECT_FALSE(log.Has("Maximum number")) << log.All();
 
     Queue(root, settings, "b@y", "third");
     Queue(root, settings, "b@y", "fourth");
@@ -270,10 +273,10 @@ TEST(EmailSender, JobErrors) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_name);
-        SmtpSink sink;
+        CSmtpSink sink;
         ASSERT_TRUE(sink.Started());
-        TempRoot root;
-        CapturedLog log;
+        CTempFolder root;
+        CCapturedLog log;
         CMailSettings settings = Settings(sink.Port());
         if (!c.m_admin) {
             settings.m_strAdminEmail.clear();
@@ -283,8 +286,7 @@ TEST(EmailSender, JobErrors) {
         CEmailSender sender(log.Writer());
         sender.Run(settings, root.Path());
         EXPECT_NE(sender.JobError().find(c.m_error), std::string::npos) << sender.JobError();
-        EXPECT_TRUE(log.Contains("Email Sender ended with error: " + sender.JobError()))
-            << log.All();
+        EXPECT_TRUE(log.Has("Email Sender ended with error: " + sender.JobError())) << log.All();
         EXPECT_TRUE(sink.Messages().empty());
         std::vector<std::string> files = ListFolder(Outbox(root));
         // The unsendable file stays; an error mail joins it only when someone can receive it.
@@ -302,31 +304,31 @@ TEST(EmailSender, JobErrors) {
 }
 
 TEST(EmailSender, UnreachableServerEndsTheRun) {
-    TempRoot root;
-    CapturedLog log;
-    const int port = UnusedPort();
+    CTempFolder root;
+    CCapturedLog log;
+    const int port = FreeLoopbackPort();
     CMailSettings settings = Settings(port);
     Queue(root, settings, "b@y", "s");
     CEmailSender sender(log.Writer());
     sender.Run(settings, root.Path());
-    EXPECT_TRUE(log.Contains("Email Sender ended. Failed to connect to SMTP server 127.0.0.1:" +
-                             std::to_string(port)))
+    EXPECT_TRUE(log.Has("Email Sender ended. Failed to connect to SMTP server 127.0.0.1:" +
+                        std::to_string(port)))
         << log.All();
     EXPECT_EQ(ListFolder(Outbox(root)).size(), 1u);
 }
 
 TEST(EmailSender, LostConnectionStopsAndKeepsTheRest) {
     // The server accepts the first message, then stops answering.
-    ScriptedSmtp server({{"", "220 hi\r\n"},
-                         {"HELO", "250 hi\r\n"},
-                         {"MAIL", "250 ok\r\n"},
-                         {"RCPT", "250 ok\r\n"},
-                         {"DATA", "354 go\r\n"},
-                         {"", "250 ok\r\n"},
-                         {"MAIL", ""},
-                         {"never", ""}});
-    TempRoot root;
-    CapturedLog log;
+    CScriptedSmtp server({{"", "220 hi\r\n"},
+                          {"HELO", "250 hi\r\n"},
+                          {"MAIL", "250 ok\r\n"},
+                          {"RCPT", "250 ok\r\n"},
+                          {"DATA", "354 go\r\n"},
+                          {"", "250 ok\r\n"},
+                          {"MAIL", ""},
+                          {"never", ""}});
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(server.Port());
     settings.m_nSmtpTimeout = 1;
     for (int i = 0; i < 3; ++i) {
@@ -335,16 +337,15 @@ TEST(EmailSender, LostConnectionStopsAndKeepsTheRest) {
     CEmailSender sender(log.Writer());
     sender.Run(settings, root.Path());
     EXPECT_EQ(ListFolder(Outbox(root)).size(), 2u);
-    EXPECT_TRUE(log.Contains("Your SMTP server is not responding to MAIL From: <a@x>."))
-        << log.All();
-    EXPECT_TRUE(log.Contains("Email Sender ended. 1 email(s) sent")) << log.All();
+    EXPECT_TRUE(log.Has("Your SMTP server is not responding to MAIL From: <a@x>.")) << log.All();
+    EXPECT_TRUE(log.Has("Email Sender ended. 1 email(s) sent")) << log.All();
 }
 
 TEST(EmailSender, EightThreadsQueueAndEverythingIsDelivered) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CMailSettings settings = Settings(sink.Port());
     settings.m_nMaxEmailOut = 100000;
     constexpr int kThreads = 8;
@@ -363,9 +364,9 @@ TEST(EmailSender, EightThreadsQueueAndEverythingIsDelivered) {
     ASSERT_EQ(ListFolder(Outbox(root)).size(), static_cast<size_t>(kThreads * kEach));
     CEmailSender sender(log.Writer());
     sender.Run(settings, root.Path());
-    EXPECT_TRUE(log.Contains("Email Sender ended. 800 email(s) sent")) << log.All();
+    EXPECT_TRUE(log.Has("Email Sender ended. 800 email(s) sent")) << log.All();
     std::set<std::string> subjects;
-    for (const SmtpSink::Message& message : sink.Messages()) {
+    for (const CSmtpSink::Message& message : sink.Messages()) {
         subjects.insert(Header(message.m_data, "Subject"));
     }
     EXPECT_EQ(subjects.size(), static_cast<size_t>(kThreads * kEach));

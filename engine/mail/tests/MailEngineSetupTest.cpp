@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "MailTestSupport.h"
-#include "Pop3TestPeer.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/mail/AdminMailer.h"
 #include "engine/mail/MailEngineSetup.h"
 #include "engine/script/SspHarness.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/ScriptedPop3.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerContextLink.h"
-
-using namespace mailtest;
 
 namespace {
 
@@ -35,7 +35,7 @@ protected:
         g_settings.EmSmtpServer = "127.0.0.1";
         g_settings.EmAdminEmail = "admin@velmorin.test";
         m_oldLogFolder = g_log.GetFolder();
-        g_log.SetMessageBox(m_log);
+        m_log = std::make_unique<CCapturedLog>(g_log);
         m_marker = "glue-" + std::to_string(getpid()) + "-" +
                    ::testing::UnitTest::GetInstance()->current_test_info()->name();
     }
@@ -44,6 +44,7 @@ protected:
         for (const std::string& path : Queued()) {
             std::filesystem::remove(path);
         }
+        m_log.reset();
         g_log.SetFolder(m_oldLogFolder);
         g_settings.EmSmtpServer = m_oldHost;
         g_settings.EmAdminEmail = m_oldAdmin;
@@ -66,24 +67,7 @@ protected:
         return found;
     }
 
-    class Sink : public CLogSink {
-    public:
-        bool Deliver(const std::string& text) override {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            m_all += text;
-            return true;
-        }
-        std::string All() {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            return m_all;
-        }
-
-    private:
-        std::mutex m_mutex;
-        std::string m_all;
-    };
-
-    std::shared_ptr<Sink> m_log = std::make_shared<Sink>();
+    std::unique_ptr<CCapturedLog> m_log;
     std::string m_marker;
     std::string m_oldHost;
     std::string m_oldAdmin;
@@ -111,14 +95,14 @@ TEST_F(MailEngineSetupTest, DeclaredEmailOutQueuesTheOutboxFile) {
 TEST_F(MailEngineSetupTest, DeclaredEmailInTakesItsAccountAndFetches) {
     const std::string user = "glue" + std::to_string(getpid());
     const std::string mailbox = g_rootDir + "/mail/" + user + "@127.0.0.1";
-    pop3test::ScriptedPop3 peer({{"", "+OK ready\r\n"},
-                                 {"USER " + user, "+OK\r\n"},
-                                 {"PASS secret", "+OK\r\n"},
-                                 {"LIST", "+OK\r\n1 40\r\n.\r\n"},
-                                 {"RETR 1",
-                                  "+OK\r\nFrom: Jo <jo@x.test>\r\nSubject: fetched\r\n\r\n"
-                                  "hello\r\n.\r\n"},
-                                 {"DELE 1", "+OK\r\n"}});
+    CScriptedPop3 peer({{"", "+OK ready\r\n"},
+                        {"USER " + user, "+OK\r\n"},
+                        {"PASS secret", "+OK\r\n"},
+                        {"LIST", "+OK\r\n1 40\r\n.\r\n"},
+                        {"RETR 1",
+                         "+OK\r\nFrom: Jo <jo@x.test>\r\nSubject: fetched\r\n\r\n"
+                         "hello\r\n.\r\n"},
+                        {"DELE 1", "+OK\r\n"}});
     const std::string page = "<!--{ email_in box('127.0.0.1', '" + user +
                              "', 'secret'); box.SetVar('Pop3Port', '" +
                              std::to_string(peer.Port()) +
@@ -189,12 +173,12 @@ TEST_F(MailEngineSetupTest, ServerSendMailWithoutHostOrAdministratorQueuesNothin
 }
 
 TEST(AdminMailer, AnOutboxThatCannotBeWrittenGivesZero) {
-    TempRoot root;
+    CTempFolder root;
     WriteFile(root.Path() + "/mail", "a file where the spool folder should be");
     CServerSettings settings(root.Path(), SettingsBuild::kServer);
     settings.EmSmtpServer = "127.0.0.1";
     settings.EmAdminEmail = "admin@velmorin.test";
-    CapturedLog log;
+    CCapturedLog log;
     CServerContext context(settings);
     CMailAdminMailer mailer(settings, root.Path(), log.Writer());
     context.SetAdminMailer(&mailer);

@@ -10,11 +10,11 @@
 #include <set>
 #include <thread>
 
-#include "MailTestSupport.h"
 #include "engine/mail/EmailSender.h"
 #include "engine/mail/MailSpool.h"
-
-using namespace mailtest;
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ TEST(MailSpool, StampNamesAFileAfterItsMoment) {
 }
 
 TEST(MailSpool, FilesOfOneSecondTakeTheNextFreeNumber) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     MailClock clock = [] { return FixedMoment(); };
     std::vector<std::string> paths(3);
     for (std::string& path : paths) {
@@ -64,8 +64,8 @@ TEST(MailSpool, FilesOfOneSecondTakeTheNextFreeNumber) {
 }
 
 TEST(MailSpool, FirstFileCreatesTheMailFolders) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     ASSERT_FALSE(Exists(root.Path() + "/mail"));
     std::string path;
     ASSERT_TRUE(QueueFile(root.Path(), log.Writer(), "hello", &path));
@@ -74,18 +74,18 @@ TEST(MailSpool, FirstFileCreatesTheMailFolders) {
 }
 
 TEST(MailSpool, UncreatableFolderIsLoggedAndPublishesNothing) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     // A plain file where the mail folder should be.
     WriteFile(root.Path() + "/mail", "not a folder");
     EXPECT_FALSE(QueueFile(root.Path(), log.Writer(), "x"));
-    EXPECT_TRUE(log.Contains("Failed to create mail folders: " + root.Path() + "/mail/outbox"))
+    EXPECT_TRUE(log.Has("Failed to create mail folders: " + root.Path() + "/mail/outbox"))
         << log.All();
 }
 
 TEST(MailSpool, AbandonedFileLeavesNothing) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     {
         CNewMailFile file;
         ASSERT_TRUE(file.Open(root.Path(), "outbox", "txt", log.Writer()));
@@ -95,8 +95,8 @@ TEST(MailSpool, AbandonedFileLeavesNothing) {
 }
 
 TEST(MailSpool, ConcurrentWritersNeverShareAName) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     constexpr int kThreads = 8;
     constexpr int kEach = 100;
     std::vector<std::thread> threads;
@@ -126,7 +126,7 @@ TEST(MailSpool, ConcurrentWritersNeverShareAName) {
 }
 
 TEST(MailSpool, KilledWriterLeavesNoPartialMailForTheSender) {
-    TempRoot root;
+    CTempFolder root;
     const std::string body(256 * 1024, 'm');
     const std::string mail = "From: a@x\r\nTo: b@y\r\n\r\n" + body + "END";
     pid_t child = fork();
@@ -152,7 +152,7 @@ TEST(MailSpool, KilledWriterLeavesNoPartialMailForTheSender) {
 }
 
 TEST(MailSpool, SenderListsOnlyCompleteMailInQueueOrder) {
-    TempRoot root;
+    CTempFolder root;
     const std::string folder = root.Path() + "/mail/outbox/";
     std::filesystem::create_directories(folder + "sub.txt");
     for (const char* name :
@@ -185,8 +185,8 @@ TEST(MailSpool, MoveKeepsTheNameOrLogsWhy) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.m_sub) + (c.m_clash ? " with a clash" : ""));
-        TempRoot root;
-        CapturedLog log;
+        CTempFolder root;
+        CCapturedLog log;
         const std::string source = root.Path() + "/" + c.m_name;
         WriteFile(source, "new");
         const std::string target = root.Path() + "/mail/" + c.m_sub + "/";
@@ -203,14 +203,14 @@ TEST(MailSpool, MoveKeepsTheNameOrLogsWhy) {
         if (*c.m_log == '\0') {
             EXPECT_TRUE(log.Entries().empty()) << log.All();
         } else {
-            EXPECT_TRUE(log.Contains(c.m_log)) << log.All();
+            EXPECT_TRUE(log.Has(c.m_log)) << log.All();
         }
     }
 }
 
 TEST(MailSpool, MoveRefusesAPathWithoutFileName) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     for (const char* path : {"plainname.txt", "/tmp/folder/"}) {
         EXPECT_FALSE(MoveMailFile(root.Path(), path, "sent", log.Writer()));
     }
@@ -218,20 +218,20 @@ TEST(MailSpool, MoveRefusesAPathWithoutFileName) {
 }
 
 TEST(MailSpool, MoveOfAMissingFileFails) {
-    TempRoot root;
-    CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     const std::string source = root.Path() + "/gone.txt";
     EXPECT_FALSE(MoveMailFile(root.Path(), source, "sent", log.Writer()));
-    EXPECT_TRUE(log.Contains("Failed to move " + source + " to " + root.Path() +
-                             "/mail/sent/gone.txt. Error [2]"))
+    EXPECT_TRUE(log.Has("Failed to move " + source + " to " + root.Path() +
+                        "/mail/sent/gone.txt. Error [2]"))
         << log.All();
 }
 
 TEST(MailSpool, FolderNamesCannotLeaveTheMailFolder) {
     for (const char* sub : {"", ".", "..", "../escape", "a/b", "a\\b"}) {
         SCOPED_TRACE(sub);
-        TempRoot root;
-        CapturedLog log;
+        CTempFolder root;
+        CCapturedLog log;
         EXPECT_FALSE(IsMailFolderName(sub));
         EXPECT_FALSE(CreateMailFolder(root.Path(), sub));
         CNewMailFile file;
@@ -239,7 +239,7 @@ TEST(MailSpool, FolderNamesCannotLeaveTheMailFolder) {
         const std::string source = root.Path() + "/m.eml";
         WriteFile(source, "x");
         EXPECT_FALSE(MoveMailFile(root.Path(), source, sub, log.Writer()));
-        EXPECT_TRUE(log.Contains("Failed to create deleted mail folder")) << log.All();
+        EXPECT_TRUE(log.Has("Failed to create deleted mail folder")) << log.All();
         EXPECT_TRUE(Exists(source));
         // Nothing was made beside the mail folder.
         std::vector<std::string> entries = ListFolder(root.Path());

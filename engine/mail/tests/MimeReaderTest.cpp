@@ -6,8 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/mail/MimeReader.h"
-#include "engine/mail/tests/MailTestSupport.h"
 #include "engine/settings/MimeMap.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ Parsed ParseBytes(const std::string& bytes, const std::string& path = "msg.eml",
                   CMimeReader::Allocator allocator = nullptr) {
     CMimeMap map;
     map.FillDefaults();
-    mailtest::CapturedLog log;
+    CCapturedLog log;
     Parsed out;
     CMimeReader reader(map, log.Writer(), path);
     reader.SetAllocator(std::move(allocator));
@@ -34,7 +35,7 @@ Parsed ParseBytes(const std::string& bytes, const std::string& path = "msg.eml",
 }
 
 Parsed ParseFile(const std::string& name) {
-    return ParseBytes(mailtest::ReadFile(DataFile(name)), DataFile(name));
+    return ParseBytes(ReadFile(DataFile(name)), DataFile(name));
 }
 
 // "name:size" of every attachment, joined by "|".

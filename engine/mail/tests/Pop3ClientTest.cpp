@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "engine/mail/Pop3Client.h"
-#include "engine/mail/tests/MailTestSupport.h"
-#include "engine/mail/tests/Pop3TestPeer.h"
-
-using pop3test::Pop3Step;
-using pop3test::ScriptedPop3;
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/DovecotServer.h"
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/testsupport/ScriptedPop3.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -24,8 +25,8 @@ struct Session {
 
 Session Fetch(int port, const std::string& user = "tu", const std::string& password = "secret",
               bool logTraffic = true) {
-    mailtest::TempRoot root;
-    mailtest::CapturedLog log;
+    CTempFolder root;
+    CCapturedLog log;
     CPop3Settings settings;
     settings.m_nTimeout = 10;
     settings.m_bLog = logTraffic;
@@ -35,23 +36,23 @@ Session Fetch(int port, const std::string& user = "tu", const std::string& passw
         out.m_result = client.FetchAll("127.0.0.1", std::to_string(port), user, password, kMailbox);
     }
     std::string folder = root.Path() + "/mail/" + kMailbox;
-    if (mailtest::Exists(folder)) {
-        out.m_files = mailtest::ListFolder(folder);
+    if (Exists(folder)) {
+        out.m_files = ListFolder(folder);
         for (const std::string& name : out.m_files) {
-            out.m_stored.push_back(mailtest::ReadFile(folder + "/" + name));
+            out.m_stored.push_back(ReadFile(folder + "/" + name));
         }
     }
     out.m_log = log.All();
     return out;
 }
 
-std::vector<Pop3Step> LoggedOn(const std::string& list) {
+std::vector<CPop3Step> LoggedOn(const std::string& list) {
     return {
         {"", "+OK ready\r\n"}, {"USER tu", "+OK\r\n"}, {"PASS secret", "+OK\r\n"}, {"LIST", list}};
 }
 
 TEST(Pop3Client, RealServerEmptiesTheMailbox) {
-    pop3test::DovecotServer server;
+    CDovecotServer server;
     const std::string first =
         "From: a@x.org\r\nSubject: one\r\n\r\nbody one\r\n.leading dot\r\n..two "
         "dots\r\n.\r\nend\r\n";
@@ -73,7 +74,7 @@ TEST(Pop3Client, RealServerEmptiesTheMailbox) {
 }
 
 TEST(Pop3Client, RealServerRefusesAWrongPassword) {
-    pop3test::DovecotServer server;
+    CDovecotServer server;
     server.AddMessage("Subject: kept\r\n\r\nstays\r\n");
     ASSERT_TRUE(server.Start()) << server.LogText();
 
@@ -86,13 +87,13 @@ TEST(Pop3Client, RealServerRefusesAWrongPassword) {
 }
 
 TEST(Pop3Client, RetrRefusedKeepsWhatWasStored) {
-    ScriptedPop3 peer({{"", "+OK ready\r\n"},
-                       {"USER tu", "+OK\r\n"},
-                       {"PASS secret", "+OK\r\n"},
-                       {"LIST", "+OK 2 messages\r\n1 8\r\n2 8\r\n.\r\n"},
-                       {"RETR 1", "+OK 8 octets\r\nline 1\r\n.\r\n"},
-                       {"DELE 1", "+OK\r\n"},
-                       {"RETR 2", "-ERR message gone\r\n"}});
+    CScriptedPop3 peer({{"", "+OK ready\r\n"},
+                        {"USER tu", "+OK\r\n"},
+                        {"PASS secret", "+OK\r\n"},
+                        {"LIST", "+OK 2 messages\r\n1 8\r\n2 8\r\n.\r\n"},
+                        {"RETR 1", "+OK 8 octets\r\nline 1\r\n.\r\n"},
+                        {"DELE 1", "+OK\r\n"},
+                        {"RETR 2", "-ERR message gone\r\n"}});
     Session s = Fetch(peer.Port());
     EXPECT_EQ(s.m_result, 1);
     EXPECT_EQ(s.m_stored, (std::vector<std::string>{"line 1\r\n"}));
@@ -107,12 +108,12 @@ TEST(Pop3Client, LineRulesApplyOnlyAtALineStart) {
     // The long line arrives in pieces; its last piece is a lone dot.
     const std::string longLine = std::string(3 * CPop3Client::kMessageLineMax, 'x') + ".";
     const std::string wire = "a\rb\nc\r\n" + longLine + "\r\n..dots\r\n.x\r\n\r\n.\r\n";
-    ScriptedPop3 scripted({{"", "+OK ready\r\n"},
-                           {"USER tu", "+OK\r\n"},
-                           {"PASS secret", "+OK\r\n"},
-                           {"LIST", "+OK\r\n1 10\r\n.\r\n"},
-                           {"RETR 1", "+OK\r\n" + wire},
-                           {"DELE 1", "+OK\r\n"}});
+    CScriptedPop3 scripted({{"", "+OK ready\r\n"},
+                            {"USER tu", "+OK\r\n"},
+                            {"PASS secret", "+OK\r\n"},
+                            {"LIST", "+OK\r\n1 10\r\n.\r\n"},
+                            {"RETR 1", "+OK\r\n" + wire},
+                            {"DELE 1", "+OK\r\n"}});
     Session s = Fetch(scripted.Port());
     EXPECT_EQ(s.m_result, 1) << s.m_log;
     EXPECT_EQ(s.m_stored,
@@ -121,12 +122,12 @@ TEST(Pop3Client, LineRulesApplyOnlyAtALineStart) {
 }
 
 TEST(Pop3Client, BrokenTransferLeavesNoFileAndNoDele) {
-    ScriptedPop3 peer({{"", "+OK ready\r\n"},
-                       {"USER tu", "+OK\r\n"},
-                       {"PASS secret", "+OK\r\n"},
-                       {"LIST", "+OK\r\n1 100\r\n.\r\n"},
-                       {"RETR 1", "+OK\r\nhalf of a mess"}},
-                      true);
+    CScriptedPop3 peer({{"", "+OK ready\r\n"},
+                        {"USER tu", "+OK\r\n"},
+                        {"PASS secret", "+OK\r\n"},
+                        {"LIST", "+OK\r\n1 100\r\n.\r\n"},
+                        {"RETR 1", "+OK\r\nhalf of a mess"}},
+                       true);
     Session s = Fetch(peer.Port());
     EXPECT_EQ(s.m_result, 0);
     EXPECT_TRUE(s.m_files.empty()) << s.m_files.front();
@@ -136,7 +137,7 @@ TEST(Pop3Client, BrokenTransferLeavesNoFileAndNoDele) {
 
 TEST(Pop3Client, LogonFailures) {
     struct Case {
-        std::vector<Pop3Step> m_steps;
+        std::vector<CPop3Step> m_steps;
         const char* m_log;
         bool m_quit;
     };
@@ -152,7 +153,7 @@ TEST(Pop3Client, LogonFailures) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_log);
-        ScriptedPop3 peer(c.m_steps, !c.m_quit);
+        CScriptedPop3 peer(c.m_steps, !c.m_quit);
         Session s = Fetch(peer.Port());
         EXPECT_EQ(s.m_result, -1);
         EXPECT_NE(s.m_log.find(c.m_log), std::string::npos) << s.m_log;
@@ -160,7 +161,7 @@ TEST(Pop3Client, LogonFailures) {
         EXPECT_FALSE(peer.Received("RETR"));
     }
 
-    int closed = pop3test::FreePort();
+    int closed = FreeLoopbackPort();
     Session refused = Fetch(closed);
     EXPECT_EQ(refused.m_result, -1);
     EXPECT_NE(
@@ -170,10 +171,10 @@ TEST(Pop3Client, LogonFailures) {
 
 TEST(Pop3Client, EmptyMailboxAndLongReplies) {
     // A greeting longer than a reply line is read to its end, so USER gets its own answer.
-    ScriptedPop3 peer({{"", "+OK " + std::string(700, 'g') + "\r\n"},
-                       {"USER tu", "+OK\r\n"},
-                       {"PASS secret", "+OK\r\n"},
-                       {"LIST", "+OK 0 messages\r\n.\r\n"}});
+    CScriptedPop3 peer({{"", "+OK " + std::string(700, 'g') + "\r\n"},
+                        {"USER tu", "+OK\r\n"},
+                        {"PASS secret", "+OK\r\n"},
+                        {"LIST", "+OK 0 messages\r\n.\r\n"}});
     Session s = Fetch(peer.Port());
     EXPECT_EQ(s.m_result, 0) << s.m_log;
     EXPECT_TRUE(peer.Received("QUIT"));
@@ -182,7 +183,7 @@ TEST(Pop3Client, EmptyMailboxAndLongReplies) {
 
 TEST(Pop3Client, CredentialsNeverInjectOrLeak) {
     // A line break in the account would send a command of its own: nothing is even connected.
-    int port = pop3test::FreePort();
+    int port = FreeLoopbackPort();
     for (const auto& [user, password] : std::vector<std::pair<std::string, std::string>>{
              {"tu\r\nDELE 1", "secret"}, {"tu", "secret\nDELE 1"}, {"tu\r", "x"}}) {
         Session s = Fetch(port, user, password);
@@ -190,7 +191,7 @@ TEST(Pop3Client, CredentialsNeverInjectOrLeak) {
         EXPECT_EQ(s.m_log.find("Failed to connect"), std::string::npos) << s.m_log;
     }
 
-    ScriptedPop3 peer(LoggedOn("+OK\r\n.\r\n"));
+    CScriptedPop3 peer(LoggedOn("+OK\r\n.\r\n"));
     Session s = Fetch(peer.Port(), "tu", "secret", true);
     EXPECT_EQ(s.m_result, 0);
     EXPECT_NE(s.m_log.find("USER tu"), std::string::npos);

@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "MailTestSupport.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/mail/EmailOut.h"
 #include "engine/mail/SchedulerMailHooks.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/SmtpSink.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/SystemScriptThread.h"
 
-using namespace mailtest;
 using namespace std::chrono_literals;
 
 namespace {
@@ -41,7 +43,7 @@ protected:
         m_hooks = std::make_unique<CMailSchedulerHooks>(*m_settings, m_root.Path(), g_log);
         CSchedulerMailHooks::Install(m_hooks.get());
         m_oldLogFolder = g_log.GetFolder();
-        g_log.SetMessageBox(m_log);
+        m_log = std::make_unique<CCapturedLog>(g_log);
     }
 
     void TearDown() override {
@@ -50,6 +52,7 @@ protected:
             thread->Abandon();
             EXPECT_TRUE(thread->WaitForEnd(10s));
         }
+        m_log.reset();
         g_log.SetFolder(m_oldLogFolder);
         CSchedulerMailHooks::Install(nullptr);
     }
@@ -82,30 +85,12 @@ protected:
         return Exists(outbox) ? ListFolder(outbox) : std::vector<std::string>();
     }
 
-    // Log entries of g_log in order, kept by the sink.
-    class Sink : public CLogSink {
-    public:
-        bool Deliver(const std::string& text) override {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            m_all += text;
-            return true;
-        }
-        std::string All() {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            return m_all;
-        }
-
-    private:
-        std::mutex m_mutex;
-        std::string m_all;
-    };
-
-    TempRoot m_root;
+    CTempFolder m_root;
     std::time_t m_now = kNoon;
     std::unique_ptr<CServerSettings> m_settings;
     std::unique_ptr<CServerContext> m_context;
     std::unique_ptr<CMailSchedulerHooks> m_hooks;
-    std::shared_ptr<Sink> m_log = std::make_shared<Sink>();
+    std::unique_ptr<CCapturedLog> m_log;
     std::string m_oldLogFolder;
     std::vector<std::shared_ptr<CScriptThread>> m_threads;
 };
@@ -149,7 +134,7 @@ TEST_F(SchedulerMailTest, WithoutAdministratorNoErrorMailIsQueued) {
 }
 
 TEST_F(SchedulerMailTest, OneTickMailsATaskErrorThroughTheEmailSender) {
-    SmtpSink sink;
+    CSmtpSink sink;
     ASSERT_TRUE(sink.Started());
     m_settings->EmSmtpPort = std::to_string(sink.Port());
     AddFailingTask("Nightly");
@@ -167,10 +152,10 @@ TEST_F(SchedulerMailTest, OneTickMailsATaskErrorThroughTheEmailSender) {
     thread->OnSchedulerTick();
 
     // The last row ran first, so the sender's run took its error mail along.
-    std::vector<SmtpSink::Message> messages = sink.Messages();
+    std::vector<CSmtpSink::Message> messages = sink.Messages();
     ASSERT_EQ(messages.size(), 2u);
     int errorMails = 0;
-    for (const SmtpSink::Message& m : messages) {
+    for (const CSmtpSink::Message& m : messages) {
         if (m.m_data.find("\r\nSubject: Nightly error\r\n") != std::string::npos) {
             ++errorMails;
             EXPECT_EQ(m.m_from, "admin@z");

@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <memory>
 
-#include "MailTestSupport.h"
 #include "engine/foundation/Base64.h"
 #include "engine/mail/SmtpClient.h"
-
-using namespace mailtest;
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/testsupport/ScopedTimeZone.h"
+#include "engine/testsupport/ScriptedSmtp.h"
+#include "engine/testsupport/SmtpSink.h"
 
 namespace {
 
@@ -42,50 +44,25 @@ std::pair<std::string, std::string> SplitData(const std::string& data) {
     return {data.substr(0, end + 2), data.substr(end + 4)};
 }
 
-const std::vector<SmtpStep> kGreeting = {{"", "220 fake ready\r\n"}};
+const std::vector<CSmtpStep> kGreeting = {{"", "220 fake ready\r\n"}};
 
-std::vector<SmtpStep> With(std::vector<SmtpStep> steps) {
+std::vector<CSmtpStep> With(std::vector<CSmtpStep> steps) {
     steps.insert(steps.begin(), kGreeting.begin(), kGreeting.end());
     return steps;
 }
 
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* zone) {
-        const char* old = std::getenv("TZ");
-        m_hadOld = old != nullptr;
-        if (m_hadOld) {
-            m_old = old;
-        }
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneGuard() {
-        if (m_hadOld) {
-            setenv("TZ", m_old.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    bool m_hadOld = false;
-    std::string m_old;
-};
-
 }  // namespace
 
 TEST(SmtpClient, MessageWithoutAuthentication) {
-    ScriptedSmtp server(With({{"HELO ", "250 hello\r\n"},
-                              {"MAIL From: <a@x>", "250 ok\r\n"},
-                              {"RCPT To: <b@y>", "250 ok\r\n"},
-                              {"RCPT To: <c@y>", "250 ok\r\n"},
-                              {"RCPT To: <d@y>", "251 forwarded\r\n"},
-                              {"RCPT To: <e@y>", "250 ok\r\n"},
-                              {"DATA", "354 go\r\n"},
-                              {"", "250 queued\r\n"}}));
-    CapturedLog log;
+    CScriptedSmtp server(With({{"HELO ", "250 hello\r\n"},
+                               {"MAIL From: <a@x>", "250 ok\r\n"},
+                               {"RCPT To: <b@y>", "250 ok\r\n"},
+                               {"RCPT To: <c@y>", "250 ok\r\n"},
+                               {"RCPT To: <d@y>", "251 forwarded\r\n"},
+                               {"RCPT To: <e@y>", "250 ok\r\n"},
+                               {"DATA", "354 go\r\n"},
+                               {"", "250 queued\r\n"}}));
+    CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
     client.SetClock([] { return std::time_t(1700000000); });
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
@@ -107,8 +84,8 @@ TEST(SmtpClient, MessageWithoutAuthentication) {
 }
 
 TEST(SmtpClient, NoCcLineWithoutCopies) {
-    ScriptedSmtp server(With({{"HELO", "250 hello\r\n"}}));
-    CapturedLog log;
+    CScriptedSmtp server(With({{"HELO", "250 hello\r\n"}}));
+    CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
     EXPECT_EQ(client.SendMail("a@x", "b@y, c@y", "", "", "hi", {}, "x\r\n"), 0);
@@ -136,8 +113,8 @@ TEST(SmtpClient, BodyCannotEndTheDataEarly) {
         EXPECT_EQ(CSmtpClient::WireBody(c.m_body), c.m_wire) << c.m_name;
     }
 
-    ScriptedSmtp server(With({{"HELO", "250 hello\r\n"}}));
-    CapturedLog log;
+    CScriptedSmtp server(With({{"HELO", "250 hello\r\n"}}));
+    CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
     EXPECT_EQ(client.SendMail("a@x", "b@y", "", "", "s", {}, "one\n.\nQUIT\r\n"), 0);
@@ -147,12 +124,12 @@ TEST(SmtpClient, BodyCannotEndTheDataEarly) {
 }
 
 TEST(SmtpClient, AuthenticatesWithLogin) {
-    ScriptedSmtp server(With({{"EHLO ", "250-fake\r\n250-SIZE 1000\r\n250 AUTH LOGIN PLAIN\r\n"},
-                              {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
-                              {B64("user"), "334 UGFzc3dvcmQ6\r\n"},
-                              {B64("secret"), "235 welcome\r\n"},
-                              {"MAIL From: <a@x>", "250 ok\r\n"}}));
-    CapturedLog log;
+    CScriptedSmtp server(With({{"EHLO ", "250-fake\r\n250-SIZE 1000\r\n250 AUTH LOGIN PLAIN\r\n"},
+                               {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+                               {B64("user"), "334 UGFzc3dvcmQ6\r\n"},
+                               {B64("secret"), "235 welcome\r\n"},
+                               {"MAIL From: <a@x>", "250 ok\r\n"}}));
+    CCapturedLog log;
     CMailSettings settings = Settings("user", "secret");
     settings.m_bLogSmtp = true;
     CSmtpClient client(settings, log.Writer());
@@ -167,21 +144,21 @@ TEST(SmtpClient, AuthenticatesWithLogin) {
     EXPECT_EQ(lines[3], B64("secret"));
     EXPECT_TRUE(server.Unexpected().empty());
     // The traffic is logged, the credentials never.
-    EXPECT_TRUE(log.Contains("AUTH LOGIN")) << log.All();
-    EXPECT_TRUE(log.Contains("235 welcome")) << log.All();
-    EXPECT_FALSE(log.Contains(B64("user")));
-    EXPECT_FALSE(log.Contains(B64("secret")));
-    EXPECT_FALSE(log.Contains("secret"));
+    EXPECT_TRUE(log.Has("AUTH LOGIN")) << log.All();
+    EXPECT_TRUE(log.Has("235 welcome")) << log.All();
+    EXPECT_FALSE(log.Has(B64("user")));
+    EXPECT_FALSE(log.Has(B64("secret")));
+    EXPECT_FALSE(log.Has("secret"));
 }
 
 TEST(SmtpClient, FallsBackToPlainInOneMessage) {
     const std::string user(60, 'u');  // long enough that Base64 would wrap at 76
-    ScriptedSmtp server(
+    CScriptedSmtp server(
         With({{"EHLO ", "250 fake\r\n"},
               {"AUTH LOGIN", "504 not offered\r\n"},
               {"AUTH PLAIN", "334 \r\n"},
               {B64(std::string(1, '\0') + user + '\0' + "pw").substr(0, 76), "235 welcome\r\n"}}));
-    CapturedLog log;
+    CCapturedLog log;
     CSmtpClient client(Settings(user, "pw"), log.Writer());
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
     client.Disconnect();
@@ -195,23 +172,23 @@ TEST(SmtpClient, FallsBackToPlainInOneMessage) {
 }
 
 TEST(SmtpClient, RefusedEhloFallsBackToHelo) {
-    ScriptedSmtp server(With({{"EHLO ", "502 no extensions here\r\n"}, {"HELO ", "250 hi\r\n"}}));
-    CapturedLog log;
+    CScriptedSmtp server(With({{"EHLO ", "502 no extensions here\r\n"}, {"HELO ", "250 hi\r\n"}}));
+    CCapturedLog log;
     CSmtpClient client(Settings("user", "pw"), log.Writer());
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
     client.Disconnect();
     EXPECT_TRUE(server.Unexpected().empty());
-    EXPECT_TRUE(log.Contains("502 no extensions here")) << log.All();
-    EXPECT_TRUE(log.Contains(
-        "Your SMTP server does not require authentication. Please clear the User name and "
-        "password in Server Console, Server Settings, Email Page, Email Sender group."))
+    EXPECT_TRUE(log.Has("502 no extensions here")) << log.All();
+    EXPECT_TRUE(
+        log.Has("Your SMTP server does not require authentication. Please clear the User name and "
+                "password in Server Console, Server Settings, Email Page, Email Sender group."))
         << log.All();
 }
 
 TEST(SmtpClient, RefusalsGiveTheirCodes) {
     const struct {
         const char* m_name;
-        std::vector<SmtpStep> m_steps;
+        std::vector<CSmtpStep> m_steps;
         int m_result;
         bool m_rset;
     } cases[] = {
@@ -219,20 +196,26 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
          {{"HELO", "250 hi\r\n"},
           {"MAIL", "250 ok\r\n"},
           {"RCPT To: <b@y>", "550-no such user\r\n550 really\r\n"}},
-         -3,
+         CSmtpClient::kRefused,
          true},
         {"sender refused with 505",
          {{"HELO", "250 hi\r\n"}, {"MAIL", "505 auth first\r\n"}},
-         -4,
+         CSmtpClient::kSender505,
          true},
-        {"sender refused", {{"HELO", "250 hi\r\n"}, {"MAIL", "553 bad sender\r\n"}}, -3, true},
-        {"reply shorter than a code", {{"HELO", "250 hi\r\n"}, {"MAIL", "25\r\n"}}, -3, true},
+        {"sender refused",
+         {{"HELO", "250 hi\r\n"}, {"MAIL", "553 bad sender\r\n"}},
+         CSmtpClient::kRefused,
+         true},
+        {"reply shorter than a code",
+         {{"HELO", "250 hi\r\n"}, {"MAIL", "25\r\n"}},
+         CSmtpClient::kRefused,
+         true},
         {"DATA refused",
          {{"HELO", "250 hi\r\n"},
           {"MAIL", "250 ok\r\n"},
           {"RCPT", "250 ok\r\n"},
           {"DATA", "451 later\r\n"}},
-         -3,
+         CSmtpClient::kRefused,
          true},
         {"message refused",
          {{"HELO", "250 hi\r\n"},
@@ -240,25 +223,25 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
           {"RCPT", "250 ok\r\n"},
           {"DATA", "354 go\r\n"},
           {"", "554 spam\r\n"}},
-         -3,
+         CSmtpClient::kRefused,
          true},
         {"no reply within the time-out",
          {{"HELO", "250 hi\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", ""}},
-         -2,
+         CSmtpClient::kConnectionLost,
          false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_name);
-        std::vector<SmtpStep> steps = With(c.m_steps);
-        if (c.m_result == -2) {
+        std::vector<CSmtpStep> steps = With(c.m_steps);
+        if (c.m_result == CSmtpClient::kConnectionLost) {
             // The peer never answers RCPT.
             steps.push_back({"QUIT-never", ""});
         }
-        std::unique_ptr<ScriptedSmtp> server;
-        server = std::make_unique<ScriptedSmtp>(steps);
-        CapturedLog log;
+        std::unique_ptr<CScriptedSmtp> server;
+        server = std::make_unique<CScriptedSmtp>(steps);
+        CCapturedLog log;
         CMailSettings settings = Settings();
-        settings.m_nSmtpTimeout = c.m_result == -2 ? 1 : 5;
+        settings.m_nSmtpTimeout = c.m_result == CSmtpClient::kConnectionLost ? 1 : 5;
         CSmtpClient client(settings, log.Writer());
         ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server->Port())));
         EXPECT_EQ(client.SendMail("a@x", "b@y", "", "", "s", {}, "x\r\n"), c.m_result);
@@ -274,31 +257,31 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
 }
 
 TEST(SmtpClient, RecipientRefusalLogsEveryReplyLine) {
-    ScriptedSmtp server(With({{"HELO", "250 hi\r\n"},
-                              {"MAIL", "250 ok\r\n"},
-                              {"RCPT", "550-no such user\r\n550 really\r\n"}}));
-    CapturedLog log;
+    CScriptedSmtp server(With({{"HELO", "250 hi\r\n"},
+                               {"MAIL", "250 ok\r\n"},
+                               {"RCPT", "550-no such user\r\n550 really\r\n"}}));
+    CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
     EXPECT_EQ(client.SendMail("a@x", "b@y", "", "", "s", {}, "x\r\n"), -3);
     // The session is usable again after RSET.
     EXPECT_EQ(client.SendMail("a@x", "c@y", "", "", "s", {}, "x\r\n"), 0);
     client.Disconnect();
-    EXPECT_TRUE(log.Contains("550-no such user\r\n550 really\r\n")) << log.All();
+    EXPECT_TRUE(log.Has("550-no such user\r\n550 really\r\n")) << log.All();
 }
 
 TEST(SmtpClient, EmptyToSendsNothing) {
-    CapturedLog log;
+    CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
     EXPECT_EQ(client.SendMail("a@x", "", "c@y", "", "lost", {}, "x"), -1);
-    EXPECT_TRUE(log.Contains("Attemping to send [lost] without receipient")) << log.All();
+    EXPECT_TRUE(log.Has("Attemping to send [lost] without receipient")) << log.All();
 }
 
 TEST(SmtpClient, GreetingProblems) {
     const struct {
         const char* m_name;
         bool m_silent;
-        std::vector<SmtpStep> m_steps;
+        std::vector<CSmtpStep> m_steps;
         const char* m_log;
     } cases[] = {
         {"silent server", true, {}, "Your SMTP server is not responding to connect or data."},
@@ -307,21 +290,21 @@ TEST(SmtpClient, GreetingProblems) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_name);
-        ScriptedSmtp server(c.m_steps, c.m_silent);
-        CapturedLog log;
+        CScriptedSmtp server(c.m_steps, c.m_silent);
+        CCapturedLog log;
         CMailSettings settings = Settings();
         settings.m_nSmtpTimeout = 1;
         CSmtpClient client(settings, log.Writer());
         EXPECT_FALSE(client.Connect("127.0.0.1", std::to_string(server.Port())));
-        EXPECT_TRUE(log.Contains(c.m_log)) << log.All();
+        EXPECT_TRUE(log.Has(c.m_log)) << log.All();
         client.Disconnect();
     }
 }
 
 TEST(SmtpClient, NobodyListening) {
-    CapturedLog log;
+    CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
-    EXPECT_FALSE(client.Connect("127.0.0.1", std::to_string(UnusedPort())));
+    EXPECT_FALSE(client.Connect("127.0.0.1", std::to_string(FreeLoopbackPort())));
 }
 
 TEST(SmtpClient, DateHeaderUsesEnglishNamesAndTheZoneOffset) {
@@ -337,25 +320,25 @@ TEST(SmtpClient, DateHeaderUsesEnglishNamesAndTheZoneOffset) {
         {"Europe/Berlin", "Mon, 15 Jan 2024 13:00:00 +0100"},
     };
     for (const auto& c : cases) {
-        ZoneGuard zone(c.m_zone);
+        CScopedTimeZone zone(c.m_zone);
         EXPECT_EQ(CSmtpClient::DateHeaderValue(moment), c.m_expected) << c.m_zone;
     }
-    ZoneGuard summer("America/New_York");
+    CScopedTimeZone summer("America/New_York");
     EXPECT_EQ(CSmtpClient::DateHeaderValue(1720008000), "Wed, 03 Jul 2024 08:00:00 -0400");
 }
 
 TEST(SmtpClient, RealServerWithLoginAndWithPlain) {
     for (bool plainOnly : {false, true}) {
         SCOPED_TRACE(plainOnly ? "PLAIN only" : "LOGIN offered");
-        SmtpSink sink("mailer", "s3cret pass", plainOnly);
+        CSmtpSink sink("mailer", "s3cret pass", plainOnly);
         ASSERT_TRUE(sink.Started()) << "python3-aiosmtpd is needed (scripts/install-deps.sh)";
-        CapturedLog log;
+        CCapturedLog log;
         CSmtpClient client(Settings("mailer", "s3cret pass"), log.Writer());
         ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(sink.Port())));
         EXPECT_EQ(client.SendMail("a@x", "b@y", "c@y", "d@y", "hi", {}, "Hello\r\n.dot\r\n"), 0)
             << log.All();
         client.Disconnect();
-        std::vector<SmtpSink::Message> messages = sink.Messages();
+        std::vector<CSmtpSink::Message> messages = sink.Messages();
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].m_auth, "mailer");
         EXPECT_EQ(messages[0].m_from, "a@x");
@@ -367,12 +350,12 @@ TEST(SmtpClient, RealServerWithLoginAndWithPlain) {
 }
 
 TEST(SmtpClient, RealServerRefusesWrongPassword) {
-    SmtpSink sink("mailer", "right");
+    CSmtpSink sink("mailer", "right");
     ASSERT_TRUE(sink.Started());
-    CapturedLog log;
+    CCapturedLog log;
     CSmtpClient client(Settings("mailer", "wrong"), log.Writer());
     // A failed authentication still connects; the log says why mail will fail.
     EXPECT_TRUE(client.Connect("127.0.0.1", std::to_string(sink.Port()))) << log.All();
-    EXPECT_TRUE(log.Contains("535")) << log.All();
+    EXPECT_TRUE(log.Has("535")) << log.All();
     client.Disconnect();
 }

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "engine/script/SspHarness.h"
+#include "engine/testsupport/ScopedTimeZone.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -34,13 +36,6 @@ struct CExpectation {
     std::string m_at;
     std::string m_output;
 };
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool ParseExpectation(const std::string& text, CExpectation& out, std::string& problem) {
     std::size_t pos = 0;
@@ -103,10 +98,7 @@ std::vector<std::string> CorpusFiles() {
 class CorpusTest : public ::testing::TestWithParam<std::string> {
 protected:
     // Dates print in local time: make it the same on every machine.
-    static void SetUpTestSuite() {
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-    }
+    CScopedTimeZone m_zone{"UTC"};
 };
 
 TEST_P(CorpusTest, GivesExpectedResult) {
@@ -116,7 +108,7 @@ TEST_P(CorpusTest, GivesExpectedResult) {
     ASSERT_TRUE(fs::exists(expectFile)) << "missing " << expectFile;
     CExpectation expect;
     std::string problem;
-    ASSERT_TRUE(ParseExpectation(ReadAll(expectFile), expect, problem)) << problem;
+    ASSERT_TRUE(ParseExpectation(ReadFile(expectFile), expect, problem)) << problem;
 
     bool page = source.extension() == ".zrp";
     CSspRunResult result =

@@ -9,6 +9,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspDateTimeObject.h"
 #include "engine/script/tests/BuiltinCall.h"
+#include "engine/testsupport/ScopedTimeZone.h"
 
 using builtin_test::Call;
 using builtin_test::CallError;
@@ -19,15 +20,13 @@ namespace {
 
 class DateTimeObject : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        SetLocaleDateSettings(CLocaleDates{});
-    }
+    void SetUp() override { SetLocaleDateSettings(CLocaleDates{}); }
 
     static CSspDateTimeObject Make(const char* text) {
         return CSspDateTimeObject(CSspDateTime(std::string_view(text)));
     }
+
+    CScopedTimeZone m_zone{"UTC"};
 };
 
 TEST_F(DateTimeObject, ReadsFieldsAndPrintedForms) {

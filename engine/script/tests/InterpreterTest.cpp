@@ -9,6 +9,9 @@
 #include "engine/script/SspErrorLocation.h"
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -30,11 +33,10 @@ private:
 };
 
 std::string TempScript(const std::string& text) {
-    std::string path = ::testing::TempDir() + "ssp-interp-" +
-                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".zrs";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
+    static const CTempFolder folder;
+    std::string path = folder.File(
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".zrs");
+    WriteFile(path, text);
     return path;
 }
 
@@ -50,15 +52,6 @@ TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
         EXPECT_EQ(response.m_output.size(), 5u) << text;
     }
 }
-
-class CCollectingSink : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        m_lines.push_back(text);
-        return true;
-    }
-    std::vector<std::string> m_lines;
-};
 
 // Dumps the chain's position the first time a value is written.
 class CDumpingResponse : public CSspMemoryResponse {
@@ -80,19 +73,17 @@ private:
 TEST(InterpreterTest, DumpPositionNamesEveryCallOfTheChain) {
     std::string path =
         TempScript("set Local.a = 1;\nLocal.f(1);\nfunction f(x) write 'x'; endfunction\n");
-    auto sink = std::make_shared<CCollectingSink>();
-    g_log.SetWindow(sink);
+    auto log = std::make_unique<CCapturedLog>(g_log);
     CSspInterpreter interp;
     CDumpingResponse response(interp);
     int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
-    g_log.SetFolder(std::string());
+    const std::vector<std::string> lines = log->Entries();
+    log.reset();
     EXPECT_EQ(rc, kSspDone) << interp.m_strError;
-    ASSERT_EQ(sink->m_lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 2u);
     // The root stands after its call statement, the function after its write.
-    EXPECT_EQ(sink->m_lines[0].find("File: " + path + " called a function at offset 28."), 0u)
-        << sink->m_lines[0];
-    EXPECT_EQ(sink->m_lines[1].find("File: " + path + " hanged before offset 11."), 0u)
-        << sink->m_lines[1];
+    EXPECT_EQ(lines[0].find("File: " + path + " called a function at offset 28."), 0u) << lines[0];
+    EXPECT_EQ(lines[1].find("File: " + path + " hanged before offset 11."), 0u) << lines[1];
 }
 
 // Evaluates watch expressions the first time a value is written, as the paused studio does.

@@ -26,46 +26,34 @@
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspServerLink.h"
+#include "engine/script/tests/SqlTestLink.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 const char kMissingCommit[] = "Missing CommitTransaction(). All database changes are discarded. ";
 
 // Page and script files in a folder of the test's own.
-class CPageFolder {
+class CPageFolder : public CTempFolder {
 public:
-    CPageFolder() {
-        m_dir = fs::temp_directory_path() /
-                ("ssp-pagerun-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
-    }
-    ~CPageFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-    CPageFolder(const CPageFolder&) = delete;
-    CPageFolder& operator=(const CPageFolder&) = delete;
-
     std::string Write(const std::string& name, const std::string& text) {
-        std::string path = (m_dir / name).string();
-        std::ofstream(path, std::ios::binary) << text;
+        std::string path = File(name);
+        WriteFile(path, text);
         return path;
     }
-
-private:
-    fs::path m_dir;
 };
 
 // The data sources of runs: one SQLite file, or none.
 class CSqliteLink : public CSspServerLink {
 public:
     explicit CSqliteLink(const std::string& database)
-        : m_source("DRIVER=" + std::string(kSqliteDriver) + ";Database=" + database) {}
+        : m_source("DRIVER=" + std::string(COdbcTestEnv::SqliteDriver()) +
+                   ";Database=" + database) {}
 
     CDataSource* AcquireDataSource(const std::string&) override {
         if (!m_bHasSource) {
@@ -94,26 +82,8 @@ public:
     std::atomic<int> m_released{0};
 };
 
-class CSqliteRun : public ::testing::Test {
+class CSqliteRun : public sqltest::CSqliteLinkTest<CSqliteLink> {
 protected:
-    void SetUp() override {
-        if (!fs::exists(kSqliteDriver)) {
-            GTEST_SKIP() << "SQLite3 ODBC driver (libsqliteodbc) not installed";
-        }
-        m_db = (fs::temp_directory_path() / ("ssp-pagerun-" + std::to_string(::getpid()) + ".db"))
-                   .string();
-        fs::remove(m_db);
-        m_link = std::make_unique<CSqliteLink>(m_db);
-        CSspServerLink::Install(m_link.get());
-    }
-    void TearDown() override {
-        CSspServerLink::Install(nullptr);
-        m_link.reset();
-        if (!m_db.empty()) {
-            fs::remove(m_db);
-        }
-    }
-
     void Sql(const std::string& statement) {
         m_link->m_source.DoCommand("Open");
         m_link->m_source.Connection().ExecuteSQL(statement);
@@ -127,9 +97,6 @@ protected:
         EXPECT_EQ(r.m_code, kSspDone) << r.m_error;
         return r.m_output;
     }
-
-    std::string m_db;
-    std::unique_ptr<CSqliteLink> m_link;
 };
 
 // The context's side of a run: its lock, held throughout when runs are serialised.

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/script/ProcessRunner.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -23,13 +25,6 @@ namespace fs = std::filesystem;
 
 class ProcessRunner : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/velmorin-run-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // An executable shell script in the test folder.
     std::string Script(const std::string& name, const std::string& body) {
         std::string path = m_dir + "/" + name;
@@ -37,18 +32,13 @@ protected:
         chmod(path.c_str(), 0755);
         return path;
     }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     static std::string RunText(const std::string& program, const std::string& arguments,
                                std::int64_t waitMs = 30000) {
         return RunOutcomeText(RunProgram(program, SplitCommandArguments(arguments), waitMs));
     }
 
-    std::string m_dir;
+    CTempFolder m_folder;
+    std::string m_dir = m_folder.Path();
 };
 
 TEST(CommandArguments, SplitAtBlanksWithQuotes) {
@@ -105,10 +95,10 @@ TEST_F(ProcessRunner, ArgumentsReachTheChildAsTheyAre) {
     std::string marker = m_dir + "/pwned";
     std::string value = "; touch " + marker;
     ASSERT_EQ(RunText(program, "\"" + value + "\""), "0");
-    EXPECT_EQ(Read(out), "[" + value + "]\n");
+    EXPECT_EQ(ReadFile(out), "[" + value + "]\n");
     ASSERT_EQ(RunText(program, value + " $(touch " + marker + ") `touch " + marker + "`"), "0");
-    EXPECT_EQ(Read(out), "[;]\n[touch]\n[" + marker + "]\n[$(touch]\n[" + marker +
-                             ")]\n[`touch]\n[" + marker + "`]\n");
+    EXPECT_EQ(ReadFile(out), "[;]\n[touch]\n[" + marker + "]\n[$(touch]\n[" + marker +
+                                 ")]\n[`touch]\n[" + marker + "`]\n");
     EXPECT_FALSE(fs::exists(marker));
 }
 
@@ -126,7 +116,7 @@ TEST_F(ProcessRunner, ChildGetsNullStdioAndNoOtherDescriptors) {
                                      out);
     EXPECT_EQ(RunText(program, ""), "0");
     close(leaked);
-    EXPECT_EQ(Read(out), "/dev/null\n/dev/null\n/dev/null\nclosed\n");
+    EXPECT_EQ(ReadFile(out), "/dev/null\n/dev/null\n/dev/null\nclosed\n");
 }
 
 TEST_F(ProcessRunner, OptionsNameSessionAndFolder) {

@@ -10,6 +10,7 @@
 #include "engine/script/SspCall.h"
 #include "engine/script/SspSessMan.h"
 #include "engine/script/tests/BuiltinCall.h"
+#include "engine/testsupport/ScopedTimeZone.h"
 
 using builtin_test::Int;
 using builtin_test::kSource;
@@ -21,21 +22,7 @@ namespace {
 // Session IDs are written in local time; pin the zone so the layout is the same everywhere.
 class SessionRecordTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        m_oldTz = tz != nullptr ? tz : "";
-        m_hadTz = tz != nullptr;
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    void TearDown() override {
-        if (m_hadTz) {
-            setenv("TZ", m_oldTz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
+    CScopedTimeZone m_zone{"UTC"};
 
     // 2026-12-09 08:05:07 UTC.
     static constexpr std::time_t kCreated = 1796803507;
@@ -62,9 +49,6 @@ protected:
         ADD_FAILURE() << member << " raised no error";
         return std::string();
     }
-
-    std::string m_oldTz;
-    bool m_hadTz = false;
 };
 
 TEST_F(SessionRecordTest, IdLayoutForUser42) {

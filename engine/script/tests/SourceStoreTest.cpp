@@ -7,6 +7,8 @@
 #include <string>
 
 #include "engine/script/SspSourceStore.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -14,19 +16,14 @@ namespace fs = std::filesystem;
 
 class SourceStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("ssp-store-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::string Write(const std::string& name, const std::string& text) {
         fs::path path = m_dir / name;
-        std::ofstream(path, std::ios::binary) << text;
+        WriteFile(path, text);
         return path.string();
     }
 
-    fs::path m_dir;
+    CTempFolder m_folder;
+    fs::path m_dir{m_folder.Path()};
 };
 
 TEST_F(SourceStoreTest, SamePathFindsSameEntryAndCaseMatters) {

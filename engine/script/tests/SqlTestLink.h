@@ -13,17 +13,18 @@
 #include "engine/data/DataSource.h"
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspServerLink.h"
+#include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/TempFolder.h"
 
 namespace sqltest {
 
 namespace fs = std::filesystem;
 
-inline const char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
-
 class CTestLink : public CSspServerLink {
 public:
     explicit CTestLink(const std::string& database)
-        : m_source("DRIVER=" + std::string(kSqliteDriver) + ";Database=" + database) {}
+        : m_source("DRIVER=" + std::string(COdbcTestEnv::SqliteDriver()) +
+                   ";Database=" + database) {}
 
     CDataSource* AcquireDataSource(const std::string&) override {
         ++m_acquired;
@@ -51,28 +52,28 @@ public:
     std::string m_registered;
 };
 
-class SqlDeclarationTest : public ::testing::Test {
+// Installs a TLink over a fresh SQLite database file for each test.
+template <class TLink>
+class CSqliteLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(kSqliteDriver)) {
+        if (!COdbcTestEnv::HaveSqliteDriver()) {
             GTEST_SKIP() << "SQLite3 ODBC driver (libsqliteodbc) not installed";
         }
-        m_db = (fs::temp_directory_path() / ("ssp-sql-" + std::to_string(::getpid()) + ".db"))
-                   .string();
-        fs::remove(m_db);
-        m_link = std::make_unique<CTestLink>(m_db);
+        m_db = m_folder.File("test.db");
+        m_link = std::make_unique<TLink>(m_db);
         CSspServerLink::Install(m_link.get());
     }
     void TearDown() override {
         CSspServerLink::Install(nullptr);
         m_link.reset();
-        if (!m_db.empty()) {
-            fs::remove(m_db);
-        }
     }
 
+    CTempFolder m_folder;
     std::string m_db;
-    std::unique_ptr<CTestLink> m_link;
+    std::unique_ptr<TLink> m_link;
 };
+
+using SqlDeclarationTest = CSqliteLinkTest<CTestLink>;
 
 }  // namespace sqltest

@@ -17,6 +17,8 @@
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspRequestObject.h"
 #include "engine/script/tests/BuiltinCall.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 using builtin_test::Int;
 using builtin_test::kSource;
@@ -55,9 +57,6 @@ public:
 class FileObject : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/velmorin-file-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
         fs::create_directories(m_root + "/webroot/app");
         fs::create_directories(m_root + "/webroot/lib");
         m_owner.m_strFilePath = m_root + "/webroot/app/page.zrp";
@@ -65,11 +64,10 @@ protected:
         m_owner.m_strUrlFolder = "/app/";
         m_owner.m_pResponse = &m_response;
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     void Write(const std::string& relative, const std::string& text, bool executable = false) {
         std::string path = m_root + "/" + relative;
-        std::ofstream(path, std::ios::binary) << text;
+        WriteFile(path, text);
         if (executable) {
             chmod(path.c_str(), 0755);
         }
@@ -97,7 +95,8 @@ protected:
         return std::string();
     }
 
-    std::string m_root;
+    CTempFolder m_folder;
+    std::string m_root = m_folder.Path();
     CSspMemoryResponse m_response;
     CSspInterpreter m_owner;
 };

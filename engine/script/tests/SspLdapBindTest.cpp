@@ -11,7 +11,9 @@
 #include "engine/foundation/SocketConn.h"
 #include "engine/script/SspLdap.h"
 #include "engine/script/tests/BuiltinCall.h"
-#include "engine/script/tests/TestSlapd.h"
+#include "engine/script/tests/LdapTestDirectory.h"
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/testsupport/Slapd.h"
 
 using builtin_test::Call;
 using builtin_test::Int;
@@ -128,7 +130,7 @@ TEST(LdapUserBind, PlainConnectionSendsNoPassword) {
 }
 
 TEST(LdapUserBind, DirectoryWithoutTlsRefusesNothingIsSent) {
-    CTestSlapd plain;
+    CSlapd plain(kLdapTestDirectory);
     ASSERT_TRUE(plain.Running()) << "slapd did not start";
     BindOutcome out = Bind("init", plain.Port());
     EXPECT_EQ(out.m_result, 0);
@@ -140,7 +142,7 @@ TEST(LdapUserBind, DirectoryWithoutTlsRefusesNothingIsSent) {
 class LdapTlsBind : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = std::make_unique<CTestSlapd>(true);
+        s_server = std::make_unique<CSlapd>(kLdapTestDirectory, true);
         // New connections trust the test's certificate, and only it.
         std::string ca = s_server->CaFile();
         ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, ca.c_str());
@@ -150,10 +152,10 @@ protected:
     static void TearDownTestSuite() { s_server.reset(); }
     void SetUp() override { ASSERT_TRUE(s_server->Running()) << "slapd did not start"; }
 
-    static std::unique_ptr<CTestSlapd> s_server;
+    static std::unique_ptr<CSlapd> s_server;
 };
 
-std::unique_ptr<CTestSlapd> LdapTlsBind::s_server;
+std::unique_ptr<CSlapd> LdapTlsBind::s_server;
 
 TEST_F(LdapTlsBind, StartTlsOrLdapsCarryTheBind) {
     struct Case {

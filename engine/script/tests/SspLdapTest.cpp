@@ -7,7 +7,9 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspLdap.h"
 #include "engine/script/tests/BuiltinCall.h"
-#include "engine/script/tests/TestSlapd.h"
+#include "engine/testsupport/LoopbackPort.h"
+#include "engine/script/tests/LdapTestDirectory.h"
+#include "engine/testsupport/Slapd.h"
 
 using builtin_test::Call;
 using builtin_test::CallError;
@@ -22,7 +24,7 @@ const char kNeedsInit[] = "Call init function to initialize this LDAP object fir
 
 class LdapObject : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<CTestSlapd>(); }
+    static void SetUpTestSuite() { s_server = std::make_unique<CSlapd>(kLdapTestDirectory); }
     static void TearDownTestSuite() { s_server.reset(); }
     void SetUp() override { ASSERT_TRUE(s_server->Running()) << "slapd did not start"; }
 
@@ -50,11 +52,11 @@ protected:
         }
     }
 
-    static std::unique_ptr<CTestSlapd> s_server;
+    static std::unique_ptr<CSlapd> s_server;
     CSspLdap m_ldap{"ldap"};
 };
 
-std::unique_ptr<CTestSlapd> LdapObject::s_server;
+std::unique_ptr<CSlapd> LdapObject::s_server;
 
 TEST_F(LdapObject, SearchAndWalk) {
     Connect();

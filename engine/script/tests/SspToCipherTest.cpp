@@ -13,6 +13,7 @@
 #include "engine/script/SspTo.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/script/tests/BuiltinCall.h"
+#include "engine/testsupport/ScopedTimeZone.h"
 
 using builtin_test::Call;
 using builtin_test::CallError;
@@ -173,10 +174,7 @@ TEST(Base62, EncodeAndDecode) {
 
 class AttachmentUrl : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
+    CScopedTimeZone m_zone{"UTC"};
 
     // 2026-03-14 09:26:00 UTC, a whole minute.
     static constexpr std::time_t kMade = 1773480360;

@@ -10,6 +10,7 @@
 #include "engine/script/SspTo.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/script/tests/BuiltinCall.h"
+#include "engine/testsupport/ScopedTimeZone.h"
 
 using builtin_test::Call;
 using builtin_test::CallError;
@@ -20,12 +21,10 @@ namespace {
 
 class ToObject : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        SetLocaleDateSettings(CLocaleDates{});
-    }
+    void SetUp() override { SetLocaleDateSettings(CLocaleDates{}); }
     void TearDown() override { g_sspTo.SetCipherMembers(nullptr); }
+
+    CScopedTimeZone m_zone{"UTC"};
 };
 
 std::string ToText(const char* member, const CSspValue& arg) {

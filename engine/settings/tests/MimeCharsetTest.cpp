@@ -1,44 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <set>
 
 #include "engine/settings/CharsetTable.h"
 #include "engine/settings/MimeMap.h"
 #include "engine/settings/RootFolder.h"
-
-namespace {
-
-// Sets or clears environment variables for one scope.
-class ScopedEnv {
-public:
-    void Set(const char* name, const char* value) {
-        if (m_saved.find(name) == m_saved.end()) {
-            const char* old = std::getenv(name);
-            m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : m_saved) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
-
-}  // namespace
+#include "engine/testsupport/ScopedEnv.h"
 
 TEST(MimeMapTest, BuiltInTableLookups) {
     CMimeMap map;
@@ -130,7 +97,7 @@ TEST(CharsetTest, SystemCodesetFromTheEnvironment) {
         {nullptr, nullptr, nullptr, ""},
     };
     for (const Case& c : cases) {
-        ScopedEnv env;
+        CScopedEnv env;
         env.Set("LC_ALL", c.lcAll);
         env.Set("LC_CTYPE", c.lcCtype);
         env.Set("LANG", c.lang);

@@ -214,7 +214,7 @@ TEST(ServerSettingsTest, LocalAddressRule) {
     TempRoot root;
     CServerSettings settings(root.Path(), SettingsBuild::kServer);
     settings.SetAddressLister([](std::vector<std::string>&) { return false; });
-    LogCapture log;
+    CCapturedLog log(g_log);
     std::string address = "10.1.1.1";
     EXPECT_FALSE(settings.GetLocalAddress(address));
     EXPECT_EQ(address, "10.1.1.1");
@@ -280,7 +280,7 @@ TEST(ServerSettingsTest, ConsoleFindsAFreePortAndWritesItBack) {
             }
             return CServerSettings::PortState::kFree;
         });
-        LogCapture log;
+        CCapturedLog log(g_log);
         ASSERT_TRUE(settings->Load());
         EXPECT_EQ(settings->GeneralTcpipPort, c.expectedPort);
         EXPECT_EQ(probes, c.expectedProbes);
@@ -322,7 +322,7 @@ TEST(ServerSettingsTest, RealProbeSeesAListeningPort) {
     }
     TempRoot root;
     CServerSettings settings(root.Path(), SettingsBuild::kConsole);
-    LogCapture log;
+    CCapturedLog log(g_log);
     std::string port = "8083";
     EXPECT_TRUE(settings.AutoCorrectPort("127.0.0.1", port));
     ::close(listener);
@@ -333,7 +333,7 @@ TEST(ServerSettingsTest, RealProbeSeesAListeningPort) {
 TEST(ServerSettingsTest, ConsoleLoadFailsOnAnUnreadableStoreServerLoadDoesNot) {
     TempRoot root;
     std::filesystem::create_directories(CSettingsStore::PathUnderRoot(root.Path()));
-    LogCapture log;
+    CCapturedLog log(g_log);
     auto console = MakeSettings(root, SettingsBuild::kConsole);
     EXPECT_FALSE(console->Load());
     EXPECT_FALSE(console->m_loaded);

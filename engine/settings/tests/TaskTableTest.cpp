@@ -109,7 +109,7 @@ TEST(TaskEntryTest, NextRunFollowsTheWallClock) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        ScopedTimeZone zone(c.zone);
+        CScopedTimeZone zone(c.zone);
         CTaskEntry task;
         task.m_dayCode = c.dayCode;
         task.m_interval = c.interval;
@@ -192,7 +192,7 @@ TEST(TaskTableTest, DefaultStatusLines) {
 }
 
 TEST(TaskTableTest, StatusLineStatesAndSeparators) {
-    ScopedTimeZone zone("UTC");
+    CScopedTimeZone zone("UTC");
     TempRoot root;
     auto settings = MakeSettings(root, LocalTime(2024, 3, 4, 10, 15, 45));
     ASSERT_TRUE(settings->Load());
@@ -237,7 +237,7 @@ TEST(TaskTableTest, LoadResetsShortTablesToTheDefaults) {
         TempRoot root;
         root.Store(c.stored);
         auto settings = MakeSettings(root, std::time(nullptr));
-        LogCapture log;
+        CCapturedLog log(g_log);
         ASSERT_TRUE(settings->Load());
         ASSERT_EQ(settings->m_tasks.size(), 6u);
         EXPECT_EQ(settings->m_tasks[0].m_name, "Email Sender");
@@ -255,7 +255,7 @@ TEST(TaskTableTest, LoadResetsShortTablesToTheDefaults) {
 }
 
 TEST(TaskTableTest, StoredRowsLoadWithTheirRules) {
-    ScopedTimeZone zone("UTC");
+    CScopedTimeZone zone("UTC");
     std::vector<CSettingsValues::Entry> stored = {{"TaskCount", "2147483647"}};
     for (int row = 1; row <= 6; ++row) {
         stored.emplace_back("Task0" + std::to_string(row) + "Name", "T" + std::to_string(row));
@@ -273,7 +273,7 @@ TEST(TaskTableTest, StoredRowsLoadWithTheirRules) {
     TempRoot root;
     root.Store(stored);
     auto settings = MakeSettings(root, LocalTime(2024, 3, 4, 10, 15, 45));
-    LogCapture log;
+    CCapturedLog log(g_log);
     ASSERT_TRUE(settings->Load());
     ASSERT_EQ(settings->m_tasks.size(), 6u);  // the huge count is capped, not reset
     EXPECT_FALSE(log.Has("Default scripts missing"));

@@ -21,6 +21,9 @@
 #include "engine/foundation/SocketConn.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/ScopedTimeZone.h"
+#include "engine/testsupport/TempFolder.h"
 #include "engine/web/HttpRequest.h"
 #include "engine/web/HttpResponse.h"
 #include "engine/web/ServerContext.h"
@@ -29,8 +32,6 @@
 namespace context_test {
 
 namespace fs = std::filesystem;
-
-inline const char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
 // 2026-12-09 08:05:07 UTC.
 inline constexpr std::time_t kStart = 1796803507;
@@ -60,13 +61,6 @@ struct PageResult {
 class ContextTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        m_hadTz = tz != nullptr;
-        m_oldTz = m_hadTz ? tz : "";
-        setenv("TZ", "UTC", 1);
-        tzset();
-        char tmpl[] = "/tmp/velmorin-ctx-XXXXXX";
-        m_root = mkdtemp(tmpl);
         fs::create_directories(m_root + "/webroot");
         fs::create_directories(m_root + "/tmp");
         m_settings = std::make_unique<CServerSettings>(m_root, SettingsBuild::kServer);
@@ -86,22 +80,14 @@ protected:
         m_link.reset();
         m_context.reset();
         m_settings.reset();
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
-        if (m_hadTz) {
-            setenv("TZ", m_oldTz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
     }
 
-    static bool HaveSqlite() { return fs::exists(kSqliteDriver); }
+    static bool HaveSqlite() { return COdbcTestEnv::HaveSqliteDriver(); }
 
     // A DSN-less connection to the SQLite database `name` under the root.
     std::string Connection(const std::string& name) const {
-        return "DRIVER=" + std::string(kSqliteDriver) + ";Database=" + m_root + "/" + name +
-               ".db;Timeout=10000";
+        return "DRIVER=" + std::string(COdbcTestEnv::SqliteDriver()) + ";Database=" + m_root + "/" +
+               name + ".db;Timeout=10000";
     }
 
     // Writes `text` as the page at `url` and runs it with the request's `cookies`.
@@ -148,13 +134,13 @@ protected:
         return result;
     }
 
-    std::string m_root;
+    CScopedTimeZone m_zone{"UTC"};
+    CTempFolder m_folder;
+    std::string m_root = m_folder.Path();
     std::atomic<std::time_t> m_now{kStart};
     std::unique_ptr<CServerSettings> m_settings;
     std::unique_ptr<CServerContext> m_context;
     std::unique_ptr<CServerContextLink> m_link;
-    bool m_hadTz = false;
-    std::string m_oldTz;
 };
 
 }  // namespace context_test

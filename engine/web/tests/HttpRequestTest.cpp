@@ -31,6 +31,10 @@ struct RequestCase {
     std::map<std::string, std::string> cookies;  // the whole cookie map
 };
 
+void PrintTo(const RequestCase& c, std::ostream* os) {
+    *os << c.name << " " << ::testing::PrintToString(c.raw);
+}
+
 class RequestReadTest : public WireTest, public ::testing::WithParamInterface<RequestCase> {};
 
 TEST_P(RequestReadTest, ReadsLineHeadersAndVariables) {
@@ -71,7 +75,7 @@ std::vector<RequestCase> RequestCases() {
     std::vector<RequestCase> cases = {
         {"query",
          "GET /a/b.zrp?x=1&x=2&y=+a%41 HTTP/1.0\r\n\r\n",
-         0,
+         CHttpRequest::READ_OK,
          "/a/b.zrp",
          "zrp",
          {{"x", "1\n2"}, {"y", "aA"}},
@@ -79,7 +83,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"fragment_ends_query",
          "GET /p.zrp?a=1#frag&b=2 HTTP/1.0\r\n\r\n",
-         0,
+         CHttpRequest::READ_OK,
          "/p.zrp",
          "zrp",
          {{"a", "1"}},
@@ -87,7 +91,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"repeats_and_empties",
          "GET /f.zrp?A=&a=1&a=&a=2&flag HTTP/1.0\r\n\r\n",
-         0,
+         CHttpRequest::READ_OK,
          "/f.zrp",
          "zrp",
          {{"a", "1\n2"}, {"flag", ""}},
@@ -95,7 +99,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"cookies_skip_bad_pieces",
          "GET / HTTP/1.0\r\nCookie: a=1; =x; b\r\n\r\n",
-         0,
+         CHttpRequest::READ_OK,
          "/",
          "",
          {},
@@ -103,7 +107,7 @@ std::vector<RequestCase> RequestCases() {
          {{"a", "1"}}},
         {"cookie_decoded_last_wins",
          "GET / HTTP/1.0\r\ncookie:s=a%20b; s=c+d\r\n\r\n",
-         0,
+         CHttpRequest::READ_OK,
          "/",
          "",
          {},
@@ -111,17 +115,45 @@ std::vector<RequestCase> RequestCases() {
          {{"s", "c d"}}},
         {"post_keeps_its_query",
          "POST /a.zrp?x=1 HTTP/1.0\r\nContent-Length: 3\r\n\r\ny=2",
-         0,
+         CHttpRequest::READ_OK,
          "/a.zrp",
          "zrp",
          {{"x", "1"}, {"y", "2"}},
          {},
          {}},
-        {"post_without_length", "POST /a.zrp HTTP/1.0\r\n\r\ny=2", -2, "", "", {}, {}, {}},
-        {"nul_in_request_line", "GET /a.txt\0.zrp HTTP/1.0\r\n\r\n"s, -7, "", "", {}, {}, {}},
-        {"tab_in_request_line", "GET /a\t.zrp HTTP/1.0\r\n\r\n", -7, "", "", {}, {}, {}},
-        {"empty_first_line", "\r\n", 0, "", "", {}, {}, {}},
-        {"header_not_finished", "GET / HTTP/1.0\r\nHost: x\r\n", -3, "", "", {}, {}, {}},
+        {"post_without_length",
+         "POST /a.zrp HTTP/1.0\r\n\r\ny=2",
+         CHttpRequest::READ_NO_LENGTH,
+         "",
+         "",
+         {},
+         {},
+         {}},
+        {"nul_in_request_line",
+         "GET /a.txt\0.zrp HTTP/1.0\r\n\r\n"s,
+         CHttpRequest::READ_INVALID_ADDRESS,
+         "",
+         "",
+         {},
+         {},
+         {}},
+        {"tab_in_request_line",
+         "GET /a\t.zrp HTTP/1.0\r\n\r\n",
+         CHttpRequest::READ_INVALID_ADDRESS,
+         "",
+         "",
+         {},
+         {},
+         {}},
+        {"empty_first_line", "\r\n", CHttpRequest::READ_OK, "", "", {}, {}, {}},
+        {"header_not_finished",
+         "GET / HTTP/1.0\r\nHost: x\r\n",
+         CHttpRequest::READ_FAILED,
+         "",
+         "",
+         {},
+         {},
+         {}},
         {"header_block_too_large",
          "GET / HTTP/1.0\r\n" +
              [] {
@@ -132,7 +164,7 @@ std::vector<RequestCase> RequestCases() {
                  return lines;
              }() +
              "\r\n",
-         -4,
+         CHttpRequest::READ_HEADER_TOO_LARGE,
          "",
          "",
          {},
@@ -143,7 +175,7 @@ std::vector<RequestCase> RequestCases() {
     for (const std::string& length : kBadLengths) {
         cases.push_back({"bad_length_" + std::to_string(i++),
                          "POST /a.zrp HTTP/1.0\r\nContent-Length: " + length + "\r\n\r\nabc",
-                         -2,
+                         CHttpRequest::READ_NO_LENGTH,
                          "",
                          "",
                          {},
@@ -194,7 +226,7 @@ TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Moved Temporarily\r\nLocation: /done\r\n", 0), 0u);
     std::string entry = "Long header [" + longLine.substr(0, 4095) + "] ignored.";
     entry = entry.substr(0, CLogWriter::kMaxText) + "\r\n";
-    EXPECT_EQ(m_log->Count(entry), 1u);
+    EXPECT_EQ(m_log->CountEqual(entry), 1);
     auto lines = m_log->Lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("Long header", 0) == 0; }),
@@ -325,7 +357,7 @@ TEST_F(WireTest, HeaderMustArriveWithinOneTimeOut) {
     client.request_stop();
     server.Close();
     EXPECT_EQ(result, CHttpRequest::READ_FAILED);
-    EXPECT_EQ(m_log->Count("Timeout receiving on socket\r\n"), 1u);
+    EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
 }
 
 TEST(HttpRequestTest, BrowserDetection) {

@@ -94,6 +94,10 @@ struct StaticCase {
     std::string body;         // exact body when sent
 };
 
+void PrintTo(const StaticCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class StaticSendTest : public ResponseTest, public ::testing::WithParamInterface<StaticCase> {};
 
 TEST_P(StaticSendTest, SendsOnlyRegularFiles) {
@@ -173,6 +177,10 @@ struct CharsetCase {
     std::string encoding;
     std::string line;
 };
+
+void PrintTo(const CharsetCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CharsetTest : public ResponseTest, public ::testing::WithParamInterface<CharsetCase> {};
 
@@ -325,16 +333,15 @@ TEST_F(ResponseTest, OutputFileThatCannotBeMadeIsLoggedPerWrite) {
         r.Finish();
     });
     EXPECT_EQ(got, "");
-    EXPECT_EQ(
-        m_log->Count("Failed to create output file. [" + path + "]. No such file or directory\r\n"),
-        2u);
+    EXPECT_EQ(m_log->CountEqual("Failed to create output file. [" + path +
+                                "]. No such file or directory\r\n"),
+              2);
 }
 
 TEST(HttpResponseTest, WriteValueFollowsTheDateMode) {
-    char dir[] = "/tmp/wire-out-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    CTempFolder dir;
     CHttpResponse response;
-    response.SetOutputFile(std::string(dir) + "/o.html");
+    response.SetOutputFile(dir.File("o.html"));
     int64_t time = CSspDateTime::MakeLocalTime(1999, 12, 31, 14, 5, 0);
     CSspValue date = CSspValue::FromDateTime(time, kSqlTimestamp);
     CSspDateTime expect(time);
@@ -358,7 +365,6 @@ TEST(HttpResponseTest, WriteValueFollowsTheDateMode) {
     CallResponse(response, "DateTimeOutputFormat", {Text("2")}, &previous);
     EXPECT_EQ(previous.GetText(), std::string(200, 'Y'));
     response.CloseOutput();
-    std::filesystem::remove_all(dir);
 }
 
 TEST(HttpResponseTest, ScriptMemberErrors) {

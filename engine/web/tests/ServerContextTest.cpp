@@ -166,11 +166,13 @@ TEST_F(ServerContextTest, InitDefaultDataSourceRules) {
         int result;
         int timeoutAfter;
     };
+    constexpr int kSourceSet = 0;
+    constexpr int kConnectTooShort = -1;
     const Case cases[] = {
-        {2000, "ODBC;DSN=a", 0, 600},
-        {-1, "ODBC;DSN=a", 0, 600},
-        {1440, "ODBC;DSN=a", 0, 1440},
-        {0, "ODBC", -1, 0},
+        {2000, "ODBC;DSN=a", kSourceSet, 600},
+        {-1, "ODBC;DSN=a", kSourceSet, 600},
+        {1440, "ODBC;DSN=a", kSourceSet, 1440},
+        {0, "ODBC", kConnectTooShort, 0},
     };
     for (const Case& c : cases) {
         CServerContext context(*m_settings);
@@ -179,8 +181,8 @@ TEST_F(ServerContextTest, InitDefaultDataSourceRules) {
         EXPECT_EQ(context.InitDefaultDataSource(), c.result) << c.connect;
         EXPECT_EQ(m_settings->GeneralSessionTimeout, c.timeoutAfter);
         std::string found;
-        EXPECT_EQ(context.FindConnection("/x.zrp", found), c.result == 0);
-        if (c.result == 0) {
+        EXPECT_EQ(context.FindConnection("/x.zrp", found), c.result == kSourceSet);
+        if (c.result == kSourceSet) {
             EXPECT_EQ(found, "DSN=a");
         }
     }

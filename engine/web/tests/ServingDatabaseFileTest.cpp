@@ -7,6 +7,7 @@
 #include "engine/data/DataSource.h"
 #include "engine/script/FileIdUrl.h"
 #include "engine/script/SspToCipher.h"
+#include "engine/testsupport/OdbcTestEnv.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerContextLink.h"
 #include "engine/web/tests/ServingTestSupport.h"
@@ -14,7 +15,7 @@
 namespace serving_test {
 namespace {
 
-constexpr const char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+const char* const kSqliteDriver = COdbcTestEnv::SqliteDriver();
 const std::string kStored("PDF\0\x01\xff", 6);
 
 class ServingDatabaseFileTest : public ServingTest {

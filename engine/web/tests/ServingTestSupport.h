@@ -18,8 +18,11 @@
 
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
-#include "engine/foundation/tests/LoopbackTestSupport.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/ReadAll.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 #include "engine/web/ListenerThread.h"
 #include "engine/web/ServerThreadPool.h"
 
@@ -37,11 +40,7 @@ inline std::string BodyOf(const std::string& response) {
 class ServingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_log = std::make_shared<CCapturedLog>();
-        g_log.SetWindow(m_log);
-        char pattern[] = "/tmp/serving-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
+        m_log = std::make_unique<CCapturedLog>(g_log);
         std::filesystem::create_directories(m_root + "/webroot");
         g_settings.GeneralMaxUpload = 10;
         g_settings.MimeTextEncoding = "iso-8859-1";
@@ -56,7 +55,6 @@ protected:
         StopListener();
         m_pool.reset();
         g_log.SetFolder("");
-        std::filesystem::remove_all(m_root);
     }
 
     void StartListener() {
@@ -78,8 +76,7 @@ protected:
     void WriteFile(const std::string& relative, const std::string& content) {
         std::filesystem::path path(m_root + "/webroot/" + relative);
         std::filesystem::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << content;
+        ::WriteFile(path, content);
     }
 
     // Connects, sends `request` and reads until the server closes.
@@ -95,8 +92,9 @@ protected:
     }
     std::string Get(const std::string& url) { return Fetch("GET " + url + " HTTP/1.0\r\n\r\n"); }
 
-    std::shared_ptr<CCapturedLog> m_log;
-    std::string m_root;
+    std::unique_ptr<CCapturedLog> m_log;
+    CTempFolder m_folder;
+    std::string m_root = m_folder.Path();
     std::unique_ptr<CServerThreadPool> m_pool;
     std::shared_ptr<CListenerThread> m_listener;
     int m_port = 0;

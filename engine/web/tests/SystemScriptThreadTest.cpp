@@ -15,6 +15,7 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/foundation/LogWriter.h"
+#include "engine/testsupport/CapturedLog.h"
 #include "engine/web/SchedulerMailHooks.h"
 #include "engine/web/SystemScriptThread.h"
 #include "engine/web/tests/ContextTestSupport.h"
@@ -23,31 +24,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Keeps every entry of g_log while a test runs.
-class LogCapture : public CLogSink {
-public:
-    bool Deliver(const std::string& text) override {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_entries.push_back(text);
-        return true;
-    }
-    std::vector<std::string> Entries() {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_entries;
-    }
-    // Entries that contain `text`.
-    int Count(const std::string& text) {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return static_cast<int>(
-            std::count_if(m_entries.begin(), m_entries.end(),
-                          [&](const std::string& e) { return e.find(text) != std::string::npos; }));
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_entries;
-};
 
 struct QueuedMail {
     std::string m_subject;
@@ -89,8 +65,7 @@ protected:
         m_settings->ClearTasks();
         AddTask("Email Sender", "none", 600);
         m_oldLogFolder = g_log.GetFolder();
-        m_log = std::make_shared<LogCapture>();
-        g_log.SetMessageBox(m_log);
+        m_log = std::make_unique<CCapturedLog>(g_log);
         CSchedulerMailHooks::Install(&m_hooks);
     }
 
@@ -102,6 +77,7 @@ protected:
         }
         m_threads.clear();
         CSchedulerMailHooks::Install(nullptr);
+        m_log.reset();
         g_log.SetFolder(m_oldLogFolder);
         ContextTest::TearDown();
     }
@@ -143,7 +119,7 @@ protected:
 
     FakeMailHooks m_hooks;
     std::vector<std::shared_ptr<CScriptThread>> m_threads;
-    std::shared_ptr<LogCapture> m_log;
+    std::unique_ptr<CCapturedLog> m_log;
     std::string m_oldLogFolder;
 };
 

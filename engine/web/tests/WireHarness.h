@@ -18,8 +18,11 @@
 
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
-#include "engine/foundation/tests/LoopbackTestSupport.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/ReadAll.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace wire_test {
 
@@ -36,11 +39,7 @@ inline std::string MaskDates(const std::string& text) {
 class WireTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_log = std::make_shared<CCapturedLog>();
-        g_log.SetWindow(m_log);
-        char pattern[] = "/tmp/wire-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
+        m_log = std::make_unique<CCapturedLog>(g_log);
         std::filesystem::create_directories(m_root + "/webroot");
         std::filesystem::create_directories(m_root + "/tmp");
         g_settings.GeneralMaxUpload = 10;
@@ -49,16 +48,10 @@ protected:
         ASSERT_TRUE(m_listener.Listen("127.0.0.1", 0));
         m_port = m_listener.GetLocalPort();
     }
-    void TearDown() override {
-        g_log.SetFolder("");
-        std::filesystem::remove_all(m_root);
-    }
+    void TearDown() override { g_log.SetFolder(""); }
 
     void WriteFile(const std::string& relative, const std::string& content) {
-        std::FILE* f = std::fopen((m_root + "/" + relative).c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(content.data(), 1, content.size(), f);
-        std::fclose(f);
+        ASSERT_TRUE(::WriteFile(m_root + "/" + relative, content));
     }
 
     // The client sends `request` and shuts its sending side; the server runs `serve` on
@@ -86,8 +79,9 @@ protected:
         return received;
     }
 
-    std::shared_ptr<CCapturedLog> m_log;
-    std::string m_root;
+    std::unique_ptr<CCapturedLog> m_log;
+    CTempFolder m_folder;
+    std::string m_root = m_folder.Path();
     CSocketConn m_listener;
     int m_port = 0;
 };

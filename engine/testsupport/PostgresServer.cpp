@@ -1,4 +1,4 @@
-#include "engine/data/tests/PostgresServer.h"
+#include "engine/testsupport/PostgresServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,28 +13,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/testsupport/LoopbackPort.h"
+
 extern char** environ;
-
-namespace {
-
-int FreeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof(addr);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
-}  // namespace
 
 std::string CPostgresServer::BinDir() {
     namespace fs = std::filesystem;
@@ -145,12 +126,8 @@ bool CPostgresServer::Start() {
         m_strError = "PostgreSQL server binaries not found under /usr/lib/postgresql";
         return false;
     }
-    char tmpl[] = "/tmp/velmorin-pg-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        m_strError = "cannot create a temporary directory";
-        return false;
-    }
-    m_strDir = tmpl;
+    m_folder = std::make_unique<CTempFolder>();
+    m_strDir = m_folder->Path();
     StartWatchdog();
     if (geteuid() == 0) {
         passwd* pw = getpwnam("postgres");
@@ -188,6 +165,7 @@ void CPostgresServer::Stop() {
         m_nWatchdog = 0;
         m_bRunning = false;
         m_strDir.clear();
+        m_folder.reset();
         return;
     }
     if (m_bRunning) {
@@ -195,11 +173,8 @@ void CPostgresServer::Stop() {
             "pg_ctl stop");
         m_bRunning = false;
     }
-    if (!m_strDir.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_strDir, ec);
-        m_strDir.clear();
-    }
+    m_strDir.clear();
+    m_folder.reset();
 }
 
 std::vector<std::pair<std::string, std::string>> CPostgresServer::OdbcKeys() const {

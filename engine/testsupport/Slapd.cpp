@@ -1,4 +1,4 @@
-#include "engine/script/tests/TestSlapd.h"
+#include "engine/testsupport/Slapd.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -10,30 +10,11 @@
 #include <initializer_list>
 #include <vector>
 
-#include "engine/foundation/SocketConn.h"
+#include "engine/testsupport/LoopbackPort.h"
 
 extern char** environ;
 
 namespace {
-
-const char kLdif[] =
-    "dn: dc=example,dc=org\n"
-    "objectClass: dcObject\nobjectClass: organization\ndc: example\no: Example\n\n"
-    "dn: ou=people,dc=example,dc=org\nobjectClass: organizationalUnit\nou: people\n\n"
-    "dn: uid=ann,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\nuid: ann\n"
-    "cn: Ann Smith\ncn: Annie\nsn: Smith\njpegPhoto:: AAEC/w==\n\n"
-    // cn is "José" in UTF-8.
-    "dn: uid=jose,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\nuid: jose\n"
-    "cn:: Sm9zw6k=\nsn: Garcia\n\n"
-    // slapd takes only DNs as simple-bind names: this one reads as user@domain.
-    "dn: cn=ann@example.org,ou=people,dc=example,dc=org\nobjectClass: person\n"
-    "cn: ann@example.org\nsn: Smith\nuserPassword: annpw\n";
-
-bool CanConnect(int port) {
-    CSocketConn probe;
-    probe.SetTimeout(2);
-    return probe.Connect("127.0.0.1", port);
-}
 
 pid_t Spawn(std::initializer_list<const char*> args) {
     std::vector<char*> argv;
@@ -53,16 +34,10 @@ bool RunToEnd(std::initializer_list<const char*> args) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
-    CSocketConn probe;
-    return probe.Listen("127.0.0.1", 0) ? probe.GetLocalPort() : 0;
-}
-
-CTestSlapd::CTestSlapd(bool tls) {
-    char pattern[] = "/tmp/velmorin-slapd-XXXXXX";
-    m_folder = mkdtemp(pattern);
-    std::filesystem::create_directories(m_folder + "/db");
-    std::string keyFile = m_folder + "/key.pem";
+CSlapd::CSlapd(const std::string& ldif, bool tls) {
+    const std::string& folder = m_folder.Path();
+    std::filesystem::create_directories(folder + "/db");
+    std::string keyFile = folder + "/key.pem";
     std::string certFile = CaFile();
     if (tls && !RunToEnd({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                           "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", keyFile.c_str(),
@@ -70,11 +45,11 @@ CTestSlapd::CTestSlapd(bool tls) {
                           "-addext", "subjectAltName=IP:127.0.0.1"})) {
         return;
     }
-    std::ofstream conf(m_folder + "/slapd.conf");
+    std::ofstream conf(folder + "/slapd.conf");
     conf << "include /etc/ldap/schema/core.schema\n"
             "include /etc/ldap/schema/cosine.schema\n"
             "include /etc/ldap/schema/inetorgperson.schema\n"
-         << "pidfile " << m_folder << "/slapd.pid\n";
+         << "pidfile " << folder << "/slapd.pid\n";
     if (tls) {
         conf << "TLSCertificateFile " << certFile << "\nTLSCertificateKeyFile " << keyFile
              << "\nsecurity simple_bind=64\n";
@@ -82,12 +57,12 @@ CTestSlapd::CTestSlapd(bool tls) {
     conf << "modulepath /usr/lib/ldap\nmoduleload back_mdb\n"
             "database mdb\nsuffix \"dc=example,dc=org\"\nrootdn \"cn=admin,dc=example,dc=org\"\n"
             "rootpw secret\nmaxsize 10485760\n"
-         << "directory " << m_folder << "/db\n";
+         << "directory " << folder << "/db\n";
     conf.close();
-    std::ofstream(m_folder + "/data.ldif") << kLdif;
-    std::string confFile = m_folder + "/slapd.conf";
-    std::string ldif = m_folder + "/data.ldif";
-    if (!RunToEnd({"/usr/sbin/slapadd", "-q", "-f", confFile.c_str(), "-l", ldif.c_str()})) {
+    std::ofstream(folder + "/data.ldif") << ldif;
+    std::string confFile = folder + "/slapd.conf";
+    std::string data = folder + "/data.ldif";
+    if (!RunToEnd({"/usr/sbin/slapadd", "-q", "-f", confFile.c_str(), "-l", data.c_str()})) {
         return;
     }
     m_port = FreeLoopbackPort();
@@ -104,14 +79,13 @@ CTestSlapd::CTestSlapd(bool tls) {
     }
 }
 
-CTestSlapd::~CTestSlapd() {
+CSlapd::~CSlapd() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
     }
-    std::filesystem::remove_all(m_folder);
 }
 
-bool CTestSlapd::Running() const {
-    return m_pid > 0 && CanConnect(m_port) && (m_ldapsPort == 0 || CanConnect(m_ldapsPort));
+bool CSlapd::Running() const {
+    return m_pid > 0 && LoopbackAccepts(m_port) && (m_ldapsPort == 0 || LoopbackAccepts(m_ldapsPort));
 }

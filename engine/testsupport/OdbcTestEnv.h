@@ -15,6 +15,8 @@ public:
     static void AddDsn(const std::string& name, const std::map<std::string, std::string>& keys);
     // A DSN on a fresh SQLite database file of that name in the folder.
     static std::string AddSqliteDsn(const std::string& name);
+    // The SQLite3 ODBC driver's file, for DSN-less connection strings.
+    static const char* SqliteDriver();
     // Whether the SQLite3 ODBC driver is installed.
     static bool HaveSqliteDriver();
     static bool HavePostgresDriver();

@@ -1,4 +1,4 @@
-#include "engine/data/tests/TestBackends.h"
+#include "engine/testsupport/TestBackends.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/data/tests/OdbcTestEnv.h"
-#include "engine/data/tests/PostgresServer.h"
+#include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/PostgresServer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/data/tests/OdbcTestEnv.h"
+#include "engine/testsupport/OdbcTestEnv.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+
+#include "engine/testsupport/TempFolder.h"
 
 namespace {
 
@@ -17,10 +19,9 @@ std::mutex g_lock;
 std::map<std::string, std::map<std::string, std::string>> g_dsns;
 
 struct Folder {
-    std::string path;
+    CTempFolder folder;
+    const std::string& path = folder.Path();
     Folder() {
-        char tmpl[] = "/tmp/velmorin-odbc-XXXXXX";
-        path = mkdtemp(tmpl);
         std::ofstream drivers(path + "/odbcinst.ini");
         drivers << "[SQLite3]\nDriver=" << kSqliteDriver
                 << "\nDontDLClose=1\n\n[PostgreSQL]\nDriver=" << kPostgresDriver
@@ -32,10 +33,6 @@ struct Folder {
         dlopen(kPostgresDriver, RTLD_NOW | RTLD_NODELETE);
         setenv("ODBCSYSINI", path.c_str(), 1);
         setenv("ODBCINI", (path + "/odbc.ini").c_str(), 1);
-    }
-    ~Folder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
     }
 };
 
@@ -76,6 +73,10 @@ std::string COdbcTestEnv::AddSqliteDsn(const std::string& name) {
     std::filesystem::remove(file);
     AddDsn(name, {{"Driver", "SQLite3"}, {"Database", file}, {"Timeout", "10000"}});
     return "DSN=" + name;
+}
+
+const char* COdbcTestEnv::SqliteDriver() {
+    return kSqliteDriver;
 }
 
 bool COdbcTestEnv::HaveSqliteDriver() {

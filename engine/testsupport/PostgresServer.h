@@ -2,8 +2,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "engine/testsupport/TempFolder.h"
 
 // A private PostgreSQL server for tests: a fresh cluster in a temporary data
 // directory, listening on 127.0.0.1 on a free port, started and stopped by
@@ -42,6 +45,7 @@ private:
     // it, by Stop or by dying.
     void StartWatchdog();
 
+    std::unique_ptr<CTempFolder> m_folder;
     std::string m_strDir;
     std::string m_strBin;
     std::string m_strError;

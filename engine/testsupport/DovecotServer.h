@@ -1,0 +1,33 @@
+// Debian's dovecot serving one account (user "tu", password "secret") over plain POP3 on
+// 127.0.0.1, with a temporary maildir.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "engine/testsupport/TempFolder.h"
+
+class CDovecotServer {
+public:
+    CDovecotServer();
+    ~CDovecotServer();  // stops the server
+    CDovecotServer(const CDovecotServer&) = delete;
+    CDovecotServer& operator=(const CDovecotServer&) = delete;
+
+    // Puts a message into the maildir; call before Start.
+    void AddMessage(const std::string& bytes);
+    // Starts dovecot and waits until it accepts connections.
+    bool Start();
+    int Port() const { return m_port; }
+    // Messages still in the maildir.
+    int MessageCount() const;
+    std::string LogText() const;
+
+private:
+    CTempFolder m_folder;
+    std::string m_maildir;
+    pid_t m_pid = -1;
+    int m_port = 0;
+    int m_nextName = 0;
+};
