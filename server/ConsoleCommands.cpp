@@ -52,7 +52,6 @@ std::string TimeText(int64_t time) {
 
 }  // namespace
 
-
 CConsoleCommands::CConsoleCommands(const CServerSettings& settings, CServerStatus& status,
                                    CConsoleConnections& connections)
     : m_settings(settings), m_status(status), m_connections(connections) {}

@@ -22,7 +22,6 @@ class CServerSettings;
 class CServerStatus;
 class CSocketConn;
 
-
 // The thread pool as the console sees it.
 class CConsoleConnections {
 public:
@@ -34,7 +33,6 @@ public:
     // Breaks the connection of every busy thread whose id is threadId.
     virtual void Disconnect(long threadId) = 0;
 };
-
 
 class CConsoleCommands {
 public:
