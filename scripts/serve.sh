@@ -100,7 +100,7 @@ Timeout=10000
 EOF
 export ODBCSYSINI="$root/etc"
 export ODBCINI="$root/etc/odbc.ini"
-sqlite3 "$root/data/zr2.db" <sample/zr2.sql
+sqlite3 "$root/data/zr2.db" <data/zr2sqlite.sql
 
 # A port this user can bind.
 can_bind() {

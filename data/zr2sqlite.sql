@@ -1,10 +1,11 @@
--- Tables of the sample support-request application; safe to run on an existing database.
+-- Tables of Velmorin Server and its sample support-request application (SQLite).
+-- Safe to run on an existing database.
 CREATE TABLE IF NOT EXISTS zr2_registry (
   reg_user VARCHAR(50) NOT NULL,
   reg_section VARCHAR(50) NOT NULL,
   reg_key VARCHAR(100) NOT NULL,
-  reg_value VARCHAR(255),
-  UNIQUE (reg_user, reg_section, reg_key)
+  reg_value TEXT,
+  PRIMARY KEY (reg_user, reg_section, reg_key)
 );
 
 CREATE TABLE IF NOT EXISTS support_request (
