@@ -20,6 +20,8 @@ public:
     // error on disconnect, after which the object is closed all the same.
     void Close();
     bool IsOpen() const { return static_cast<bool>(m_hdbc); }
+    // The connection string the driver completed on Open (its SQLDriverConnect out string).
+    const std::string& CompletedConnectString() const { return m_strCompleted; }
     SQLHDBC Handle() const { return m_hdbc.Get(); }
 
     // Whether the driver supports transactions (read when the connection opened).
@@ -38,4 +40,5 @@ public:
 private:
     COdbcHandle m_hdbc;
     bool m_bCanTransact = false;
+    std::string m_strCompleted;
 };
