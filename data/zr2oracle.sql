@@ -3,7 +3,7 @@ CREATE TABLE zr2_registry (
   reg_user VARCHAR2(50) NOT NULL,
   reg_section VARCHAR2(50) NOT NULL,
   reg_key VARCHAR2(100) NOT NULL,
-  reg_value CLOB,
+  reg_value VARCHAR2(255),
   CONSTRAINT pk_zr2_registry PRIMARY KEY (reg_user, reg_section, reg_key)
 );
 

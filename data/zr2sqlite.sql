@@ -4,7 +4,7 @@ CREATE TABLE IF NOT EXISTS zr2_registry (
   reg_user VARCHAR(50) NOT NULL,
   reg_section VARCHAR(50) NOT NULL,
   reg_key VARCHAR(100) NOT NULL,
-  reg_value TEXT,
+  reg_value VARCHAR(255),
   PRIMARY KEY (reg_user, reg_section, reg_key)
 );
 

@@ -3,7 +3,7 @@ CREATE TABLE zr2_registry (
   reg_user VARCHAR(50) NOT NULL,
   reg_section VARCHAR(50) NOT NULL,
   reg_key VARCHAR(100) NOT NULL,
-  reg_value TEXT NULL,
+  reg_value VARCHAR(255) NULL,
   CONSTRAINT pk_zr2_registry PRIMARY KEY (reg_user, reg_section, reg_key)
 )
 go

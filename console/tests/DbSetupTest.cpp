@@ -113,6 +113,8 @@ TEST_P(DbSetupTest, MissingTableScriptAndUniqueIds) {
     db.ExecuteSQL("CREATE TABLE uid_probe (id INTEGER)");
     CUniqueIdGenerator ids(db);
     EXPECT_EQ(ids.GetUid("uid_probe", "id", "zr2_registry"), 100);
+    // The counter is read back as a number: a long-text value column would restart it.
+    EXPECT_EQ(ids.GetUid("uid_probe", "id", "zr2_registry"), 101);
 
     // The sample's task scripts keep their last run this way on either database.
     for (const char* when : {"2026-12-10 10:00:00", "2026-12-10 11:00:00"}) {
