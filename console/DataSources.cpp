@@ -54,7 +54,10 @@ std::string DriverOfLibrary(const std::string& path) {
         char value[1024] = {};
         SQLGetPrivateProfileString(driver.c_str(), "Driver", "", value, sizeof(value),
                                    "odbcinst.ini");
-        if (path == value) {
+        // odbcinst.ini may name the library without its folder.
+        const std::string library = value;
+        if (path == library || (library.find('/') == std::string::npos &&
+                                path.substr(path.rfind('/') + 1) == library)) {
             return driver;
         }
     }
