@@ -105,6 +105,15 @@ bool CServerControl::DoStopServer(std::string& text) {
             return false;
         }
     } else {
+        // The server takes a stop only from its own user or root: say so rather than wait.
+        unsigned holder = 0;
+        if (::geteuid() != 0 && CNamedEvent::HolderUid(m_root, kServerStopEventName, holder) &&
+            holder != ::geteuid()) {
+            text = FormatMessage(msg.msgStopFailed,
+                                 {kind, "Velmorin Server runs as user " + std::to_string(holder) +
+                                            "; only that user or root can stop it."});
+            return false;
+        }
         // An event that vanished since the test means the server is already ending.
         CNamedEvent::Signal(m_root, kServerStopEventName);
     }

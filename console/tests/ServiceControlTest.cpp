@@ -1,5 +1,8 @@
 // The server control over a fake service manager, and the systemd manager over a fake
 // systemctl that keeps the unit's state in files.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -9,6 +12,8 @@
 #include "console/ServerControl.h"
 #include "console/SystemdServiceControl.h"
 #include "console/tests/ConsoleTestRoot.h"
+#include "engine/foundation/NamedObject.h"
+#include "engine/foundation/ObjectNames.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/testsupport/ScopedEnv.h"
 #include "engine/testsupport/TempFolder.h"
@@ -118,6 +123,43 @@ TEST_F(ServerControlTest, WithoutTheServiceTheStopEventDecides) {
     EXPECT_TRUE(m_control.DoStopServer(text));
     EXPECT_EQ(text, "");
     EXPECT_TRUE(m_service.m_calls.empty());
+}
+
+TEST_F(ServerControlTest, AnotherUsersConsoleIsToldWhyItCannotStop) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    m_service.m_installed = false;
+    m_control.ProbeService();
+    CNamedEvent event;
+    ASSERT_TRUE(event.Create(m_root.Path(), kServerStopEventName));
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
+            ::_exit(2);
+        }
+        std::string text;
+        const bool stopped = m_control.DoStopServer(text);
+        (void)!::write(pipeFds[1], text.data(), text.size());
+        ::_exit(stopped ? 1 : 0);
+    }
+    ::close(pipeFds[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof(buffer))) > 0;) {
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(text, "Failed to stop Velmorin Server.\nPlease check log file for errors. Velmorin "
+                    "Server runs as user 0; only that user or root can stop it.\n");
+    EXPECT_TRUE(CNamedEvent::Exists(m_root.Path(), kServerStopEventName));
 }
 
 TEST_F(ServerControlTest, DependencyOfFiftyCharactersAtMost) {
@@ -269,6 +311,19 @@ TEST_F(SystemdTest, ARefusedWriteGivesTheSystemsReason) {
     CSystemdServiceControl manager = Manager();
     EXPECT_FALSE(manager.Install("/opt/v/bin/Tallgrove", "velmorinServer2", 0, ""));
     EXPECT_EQ(manager.Error(), FormatSystemError(ENOTDIR));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SystemdHost, TheRealManagerKnowsNoSuchUnit) {
+    CSystemdServiceControl manager;
+    if (!manager.IsOpened()) {
+        GTEST_SKIP() << "this host does not run systemd";
+    }
+    EXPECT_FALSE(manager.IsInstalled("velmorinServer2-never-installed"));
+    EXPECT_FALSE(manager.IsRunning("velmorinServer2-never-installed"));
 }
 
 }  // namespace
