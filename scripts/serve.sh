@@ -5,6 +5,9 @@
 #   scripts/serve.sh [--root DIR] [--port N] [--address A]   install, build, lay out, run
 #   scripts/serve.sh [--root DIR] --stop                     stop the server of that root
 #
+# --binary FILE runs that Tallgrove instead of building build/ (the benchmarks run a Release
+# build).
+#
 # The installation root is ./install under the clone unless --root names another folder.
 # The port is 80 when it can be bound, else the first free one of 8080..8083. The server
 # listens on 127.0.0.1 unless --address says otherwise. Ctrl-C stops it cleanly as well.
@@ -16,32 +19,41 @@ root="$clone/install"
 port=""
 address="127.0.0.1"
 stop=0
+binary=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --root) root="$2"; shift 2 ;;
     --port) port="$2"; shift 2 ;;
     --address) address="$2"; shift 2 ;;
     --stop) stop=1; shift ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --binary) binary=$(realpath "$2"); shift 2 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "serve.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 mkdir -p "$root"
 root=$(realpath "$root")
 
-# The stop event of a root: an abstract unix socket named as engine/foundation/NamedObject.cpp
-# names it. "exists" connects; "signal" sends the one byte that sets it.
-stop_event() {
-  python3 - "$1" "$root" <<'EOF'
-import socket, sys
-action, root = sys.argv[1], sys.argv[2]
-name = "velmorin:Tallgrove2stopEvent:" + root
+# The named objects of a root: abstract unix sockets named as engine/foundation/NamedObject.cpp
+# names them. The stop event: "exists" connects, "signal" sends the one byte that sets it. The
+# single-instance object: "held" is true while a server holds it (binding its name fails).
+named_object() {
+  python3 - "$1" "$2" "$root" <<'EOF'
+import errno, socket, sys
+object_name, action, root = sys.argv[1], sys.argv[2], sys.argv[3]
+name = "velmorin:" + object_name + ":" + root
 if len(name.encode()) > 107:
     h = 1469598103934665603
     for b in root.encode():
         h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    name = ("velmorin:Tallgrove2stopEvent#%016x" % h)[:107]
+    name = ("velmorin:" + object_name + "#%016x" % h)[:107]
 s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+if action == "held":
+    try:
+        s.bind(b"\0" + name.encode())
+    except OSError as e:
+        sys.exit(0 if e.errno == errno.EADDRINUSE else 1)
+    sys.exit(1)
 try:
     s.connect(b"\0" + name.encode())
 except OSError:
@@ -51,6 +63,8 @@ if action == "signal":
 s.close()
 EOF
 }
+stop_event() { named_object Tallgrove2stopEvent "$1"; }
+server_held() { named_object Tallgrove2EnsureSingle held; }
 
 if [ "$stop" -eq 1 ]; then
   if ! stop_event exists; then
@@ -58,49 +72,60 @@ if [ "$stop" -eq 1 ]; then
     exit 1
   fi
   stop_event signal
+  # The event goes once every thread has ended; the program is gone when it lets go of its
+  # single-instance object, and only then can the next one start.
   for _ in $(seq 600); do
-    stop_event exists || { echo "Tallgrove of $root stopped."; exit 0; }
+    if ! stop_event exists && ! server_held; then
+      echo "Tallgrove of $root stopped."
+      exit 0
+    fi
     sleep 0.1
   done
   echo "Tallgrove of $root did not stop within 60 seconds." >&2
   exit 1
 fi
 
-if stop_event exists; then
+if stop_event exists || server_held; then
   echo "Tallgrove already runs from $root; stop it with: scripts/serve.sh --root $root --stop" >&2
   exit 1
 fi
 
 bash scripts/install-deps.sh
 
-cmake -S . -B build -G Ninja -DVELMORIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target Tallgrove
+if [ -z "$binary" ]; then
+  cmake -S . -B build -G Ninja -DVELMORIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build --target Tallgrove
+  binary=build/bin/Tallgrove
+fi
 
 # The installation root.
 for folder in bin etc data tmp mail certs webroot webroot/log webroot/script; do
   mkdir -p "$root/$folder"
 done
 chmod 700 "$root/certs"
-install -m 755 build/bin/Tallgrove "$root/bin/Tallgrove"
+install -m 755 "$binary" "$root/bin/Tallgrove"
 cp -R sample/webroot/. "$root/webroot/"
 
-# The embedded default data source: SQLite through its ODBC driver, configured inside the
-# root so that nothing outside it changes.
-driver=$(dpkg -L libsqliteodbc | grep '/libsqlite3odbc\.so$' | head -n 1)
-cat >"$root/etc/odbcinst.ini" <<EOF
-[SQLite3]
-Description=SQLite3 ODBC driver
-Driver=$driver
-EOF
+# The embedded default data source: SQLite through the ODBC driver the system lists as
+# "SQLite3" (libsqliteodbc registers it). Only the data source lives in the root: every program
+# of the installation reads <root>/etc/odbc.ini unless ODBCINI names another file, and finds the
+# drivers where the system keeps them. Pages run side by side (DbAccessSerialize=no below), so
+# the database runs in WAL mode, where readers never wait for a writer, and a connection waits
+# up to 10 s for another's write instead of failing at once.
+if ! odbcinst -q -d -n SQLite3 >/dev/null 2>&1; then
+  echo "The system's ODBC driver list (odbcinst -q -d) has no SQLite3 driver; reinstall libsqliteodbc." >&2
+  exit 1
+fi
+rm -f "$root/etc/odbcinst.ini"
 cat >"$root/etc/odbc.ini" <<EOF
 [zr2]
 Driver=SQLite3
 Database=$root/data/zr2.db
 Timeout=10000
+JournalMode=WAL
 EOF
-export ODBCSYSINI="$root/etc"
-export ODBCINI="$root/etc/odbc.ini"
 sqlite3 "$root/data/zr2.db" <data/zr2sqlite.sql
+sqlite3 "$root/data/zr2.db" "PRAGMA journal_mode=WAL;" >/dev/null
 
 # A port this user can bind.
 can_bind() {
@@ -125,15 +150,25 @@ if [ -z "$port" ]; then
 fi
 
 # Settings: only the values this script decides; everything else stays as the store has it.
+# Written as the engine writes the store: under its lock, through a temporary file with the
+# mode, owner and group of the file it replaces; a new file is 0640 with the root's group.
 conf="$root/etc/velmorin.conf"
-touch "$conf"
-python3 - "$conf" "GeneralTcpipAddress=$address" "GeneralTcpipPort=$port" "FQDN=$address" \
-  "DbOdbcConnectString=ODBC;DSN=zr2" <<'EOF'
-import os, sys
-path, pairs = sys.argv[1], [a.split("=", 1) for a in sys.argv[2:]]
+python3 - "$conf" "$root" "GeneralTcpipAddress=$address" "GeneralTcpipPort=$port" \
+  "FQDN=$address" "DbOdbcConnectString=ODBC;DSN=zr2" "DbAccessSerialize=no" <<'EOF'
+import fcntl, os, sys, tempfile
+path, root, pairs = sys.argv[1], sys.argv[2], [a.split("=", 1) for a in sys.argv[3:]]
 wanted = {name.lower(): (name, value) for name, value in pairs}
+lock = os.open(path + ".lock", os.O_RDWR | os.O_CREAT, 0o644)
+fcntl.flock(lock, fcntl.LOCK_EX)
+try:
+    st = os.stat(path)
+    mode, uid, gid = st.st_mode & 0o7777, st.st_uid, st.st_gid
+    lines = open(path, encoding="latin-1").read().splitlines()
+except FileNotFoundError:
+    mode, uid, gid = 0o640, os.geteuid(), os.stat(root).st_gid
+    lines = []
 out, done = [], set()
-for line in open(path, encoding="latin-1").read().splitlines():
+for line in lines:
     key = line.split("=", 1)[0].strip().lower()
     if "=" in line and not line.lstrip().startswith("#") and key in wanted:
         if key not in done:
@@ -142,10 +177,18 @@ for line in open(path, encoding="latin-1").read().splitlines():
         continue
     out.append(line)
 out += ["=".join(v) for k, v in wanted.items() if k not in done]
-tmp = path + ".tmp"
-with open(tmp, "w", encoding="latin-1") as f:
-    f.write("\n".join(out) + "\n")
-os.replace(tmp, path)
+fd, tmp = tempfile.mkstemp(prefix=".new-velmorin.conf-", dir=os.path.dirname(path))
+try:
+    with os.fdopen(fd, "wb") as f:
+        os.fchown(f.fileno(), uid, gid)
+        os.fchmod(f.fileno(), mode)
+        f.write(("\n".join(out) + "\n").encode("latin-1"))
+        f.flush()
+        os.fsync(f.fileno())
+    os.replace(tmp, path)
+except BaseException:
+    os.unlink(tmp)
+    raise
 EOF
 
 url="http://$address"

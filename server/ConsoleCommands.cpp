@@ -1,12 +1,10 @@
 #include "server/ConsoleCommands.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspDateTime.h"
-#include "engine/foundation/SystemError.h"
 #include "engine/settings/ServerSettings.h"
 #include "server/LocalPeer.h"
 #include "server/ServerStatus.h"
@@ -135,7 +133,8 @@ void CConsoleCommands::RunNow(const std::string& argument) {
             g_log.Log("Script Thread not running");
             break;
         case CServerStatus::PostResult::kFailed:
-            g_log.Log("RunNow failed:%s", FormatSystemError(errno).c_str());
+            // A post fails only once the scheduler has ended: errno says nothing about it.
+            g_log.Log("RunNow failed: the scheduler's queue is closed.");
             break;
     }
 }

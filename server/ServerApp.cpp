@@ -67,11 +67,12 @@ bool CServerApp::InitInstance(const std::string& commandLine) {
 
     if (AsciiLower(commandLine).find("-normalapp") != std::string::npos) {
         g_log.Log("Velmorin Server starting up...");
-        if (StartServer()) {
+        if (CreateStopEvent() && StartServer()) {
             m_started = true;
             WaitForStopEvent();
         }
         StopServer();
+        m_stopEvent.Close();
         return true;
     }
 
@@ -178,9 +179,19 @@ bool CServerApp::StartWorker(std::unique_ptr<CServerWorker>& worker, int polls,
     return false;
 }
 
-void CServerApp::WaitForStopEvent() {
+bool CServerApp::CreateStopEvent() {
+    if (m_stopEvent.IsOpen()) {
+        return true;
+    }
     if (!m_stopEvent.Create(m_root, kServerStopEventName)) {
         g_log.Log("Failed to create Tallgrove2stopEvent");
+        return false;
+    }
+    return true;
+}
+
+void CServerApp::WaitForStopEvent() {
+    if (!CreateStopEvent()) {
         return;
     }
     while (!m_stopEvent.IsSet()) {
@@ -198,7 +209,6 @@ void CServerApp::WaitForStopEvent() {
         }
     }
     SignalLatch::Clear();
-    m_stopEvent.Close();
 }
 
 void CServerApp::StopWorker(std::unique_ptr<CServerWorker>& worker, std::chrono::milliseconds wait,
@@ -252,7 +262,7 @@ void CServerApp::ServiceMain() {
     if (!ReportStatus("Report start pending")) {
         return;
     }
-    if (StartServer()) {
+    if (CreateStopEvent() && StartServer()) {
         m_started = true;
         m_serviceStatus.m_currentState = CServiceStatus::kRunning;
         m_serviceStatus.m_controlsAccepted = CServiceStatus::kAcceptStopShutdown;
@@ -261,6 +271,7 @@ void CServerApp::ServiceMain() {
         WaitForStopEvent();
     }
     StopServer();
+    m_stopEvent.Close();
     m_serviceStatus.m_currentState = CServiceStatus::kStopped;
     m_serviceStatus.m_controlsAccepted = 0;
     m_serviceStatus.m_waitHint = 0;

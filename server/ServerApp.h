@@ -10,9 +10,11 @@
 // SSL credentials, context. A thread that does not end in time is logged and
 // abandoned.
 //
-// The stop event exists exactly from the end of a successful start until the
-// wait returns, so "the event exists" means "the server runs". A stop signal
-// that arrives during the start is latched and stops the server once started.
+// The stop event exists from before the first listener opens until the last
+// thread has ended, so a stop sent at any moment of the run is taken (one sent
+// during the start stops the server once started) and a new server can start
+// as soon as the event is gone. "The event exists" thus means "a server runs or
+// is starting or stopping"; a stop signal during the start is latched likewise.
 #pragma once
 
 #include <chrono>
@@ -55,6 +57,11 @@ public:
     void ExitInstance();
 
     bool StartServer();
+    // Creates the stop event unless it exists; logs "Failed to create
+    // Tallgrove2stopEvent" and returns false when it cannot be made.
+    bool CreateStopEvent();
+    // Waits until the event is set (creating it first when needed); the caller
+    // removes it once everything has stopped.
     void WaitForStopEvent();
     void StopServer();
     void ServiceMain();

@@ -1,19 +1,31 @@
 // Tallgrove: the server program.
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
+#include "engine/data/OdbcEnvironment.h"
+#include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SettingsStore.h"
+#include "engine/mail/MailSpool.h"
 #include "engine/settings/RootFolder.h"
 #include "server/EngineParts.h"
 #include "server/ServerApp.h"
 #include "server/ServiceManager.h"
 
 int main(int argc, char** argv) {
+    const std::time_t started = std::time(nullptr);
+    // Before any thread or ODBC call: the process environment is still ours alone.
+    UseInstallationOdbcIni(g_rootDir);
+    LoadLocaleDateSettings();
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
         commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
     }
     g_log.SetFolder(g_rootDir + "/webroot");
+    // What writers killed before this start left half-written.
+    CSettingsStore(CSettingsStore::PathUnderRoot(g_rootDir)).RemoveLeftovers(started);
+    RemoveMailSpoolLeftovers(g_rootDir, started);
 
     CEngineParts parts;
     std::unique_ptr<CServiceManager> service = MakeSystemdServiceManager();

@@ -70,6 +70,11 @@ bool CDataSource::IsConnected() {
     return m_db.IsOpen();
 }
 
+int CDataSource::ConnectCount() {
+    std::lock_guard lock(m_lock);
+    return m_nConnects;
+}
+
 bool CDataSource::InTransaction() {
     std::lock_guard lock(m_lock);
     return m_bInTrans;
@@ -166,6 +171,7 @@ void CDataSource::Open() {
     try {
         m_db.Open(m_strConnect);
         m_dwOpenerThread = CurrentThreadId();
+        ++m_nConnects;
     } catch (const CDbException& e) {
         std::string text;
         if (Contains(e.m_strStateNativeOrigin, ":IM002")) {

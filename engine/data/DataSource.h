@@ -46,6 +46,8 @@ public:
     std::string GetDbmsVersion();
 
     bool IsConnected();
+    // How many times "Open" has connected.
+    int ConnectCount();
     bool InTransaction();
     long OpenerThread();
     const std::string& ConnectString() const { return m_strConnect; }
@@ -66,7 +68,8 @@ public:
     // end; empty when the key is absent.
     static std::string GetConnectStringValue(const std::string& connect, const std::string& key);
 
-    // Set by the server context for a connection that belongs to one page run.
+    // Set for a connection that belongs to one thread and serves its runs one at a time
+    // (CDataSourcePool).
     bool m_bPrivate = false;
 
 private:
@@ -87,6 +90,7 @@ private:
     std::string m_strDbmsVersion;
     std::string m_strDbmsName;
     long m_dwOpenerThread = 0;
+    int m_nConnects = 0;
     int m_nUsers = 1;
     std::recursive_mutex m_lock;
 };

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <deque>
 
-#include "engine/data/ColumnSet.h"
+#include "engine/data/ColumnCatalogue.h"
 #include "engine/data/DbException.h"
 #include "engine/data/OdbcConnection.h"
 #include "engine/data/OdbcValueIo.h"
@@ -212,6 +212,7 @@ void CDynBindSet::Execute() {
     do {
         rc = SQLExecDirect(m_stmt.Get(), text.data(), SQL_NTS);
     } while (rc == SQL_STILL_EXECUTING);
+    CColumnCatalogue::NoteStatement(m_strSQL);
     OdbcCheck(rc, SQL_HANDLE_STMT, m_stmt.Get());
 }
 
@@ -341,51 +342,51 @@ bool CDynBindSet::OpenForInsert(const std::string& dbmsName) {
     return true;
 }
 
-size_t CDynBindSet::DescribeFromTable(const std::string& table) {
+size_t CDynBindSet::DescribeFromTable(const std::string& table, bool useKept, bool* kept) {
     size_t described = 0;
     std::string owner, name = table;
     if (size_t dot = table.find('.'); dot != std::string::npos) {
         owner = table.substr(0, dot);
         name = table.substr(dot + 1);
     }
+    CColumnCatalogue& catalogue = m_pDb->Catalogue();
     // Catalogues hold names as the database folded them; try the name as
     // written first.
     for (const std::string& tableName : {name, AsciiLowerCopy(name)}) {
-        CColumnSet cat(*m_pDb);
-        cat.m_strOwnerParam = owner;
-        cat.m_strTableNameParam = tableName;
-        try {
-            cat.Open();
-        } catch (const CDbException&) {
-            throw CSspException("Failed to get column information.");
-        }
-        bool any = !cat.IsEOF();
-        for (; !cat.IsEOF(); cat.MoveNext()) {
-            int index = FindColumnIndex(cat.m_strColumnName);
+        bool fromKept = false;
+        const std::vector<COdbcColumnDesc>& rows =
+            useKept ? catalogue.Columns(*m_pDb, owner, tableName, &fromKept)
+                    : catalogue.Reread(*m_pDb, owner, tableName);
+        *kept = *kept || fromKept;
+        for (const COdbcColumnDesc& row : rows) {
+            int index = FindColumnIndex(row.m_strName);
             if (index < 0 || !m_descs[index].m_strName.empty())
                 continue;
-            COdbcColumnDesc& d = m_descs[index];
-            d.m_strName = cat.m_strColumnName;
-            d.m_nSqlType = cat.m_nDataType;
-            d.m_nPrecision = static_cast<SQLULEN>(std::max(0L, cat.m_nPrecision));
-            d.m_nScale = cat.m_nScale;
-            d.m_nNullable = cat.m_nNullable;
+            m_descs[index] = row;
             ++described;
         }
-        if (any)
+        if (!rows.empty())
             break;
     }
     return described;
 }
 
-void CDynBindSet::DescribeColumnsFromCatalogue() {
-    if (m_tables.empty())
-        throw CSspException("Table name not found in SQL INSERT.");
+bool CDynBindSet::DescribeTables(bool useKept) {
     m_descs.assign(m_columns.size(), COdbcColumnDesc());
+    bool kept = false;
     // A join names its columns across all its tables.
     size_t described = 0;
     for (size_t t = 0; t < m_tables.size() && described < m_columns.size(); ++t)
-        described += DescribeFromTable(m_tables[t]);
+        described += DescribeFromTable(m_tables[t], useKept, &kept);
+    return kept && described < m_columns.size();
+}
+
+void CDynBindSet::DescribeColumnsFromCatalogue() {
+    if (m_tables.empty())
+        throw CSspException("Table name not found in SQL INSERT.");
+    // A kept table may have gained the missing column since it was read.
+    if (DescribeTables(m_bKeptCatalogue))
+        DescribeTables(false);
     if (m_bTolerateUnknownColumns)
         return;
     for (size_t i = 0; i < m_columns.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/OdbcColumnDesc.h"
 #include "engine/data/OdbcHandle.h"
 #include "engine/foundation/SspValue.h"
 
@@ -17,15 +18,6 @@ struct CBoundColumn {
     CSspValue m_value;
     bool m_bChanged = false;  // to be written by the next insert or update
     CSspValue m_original;     // the row as fetched, identifying it for an update
-};
-
-// How a result column describes itself.
-struct COdbcColumnDesc {
-    std::string m_strName;
-    SQLSMALLINT m_nSqlType = 0;  // ODBC 2 code (see OdbcEngineType)
-    SQLULEN m_nPrecision = 0;
-    SQLSMALLINT m_nScale = 0;
-    SQLSMALLINT m_nNullable = 0;
 };
 
 // A record set whose columns are bound at run time, each to a CSspValue that
@@ -111,6 +103,9 @@ public:
     // A catalogue-typed open leaves columns no table has untyped (type 0)
     // instead of raising "Column %s does not exist in table %s".
     bool m_bTolerateUnknownColumns = false;
+    // A catalogue-typed open reads the rows the connection kept from an
+    // earlier statement, and the catalogue only for what they lack.
+    bool m_bKeptCatalogue = false;
 
 private:
     enum class Mode { kNone, kAdd, kEdit };
@@ -119,8 +114,12 @@ private:
     void OnSetOptions(SQLHSTMT stmt);
     void DescribeResult();
     void DescribeColumnsFromCatalogue();
-    // Describes the named columns found in one table; returns how many.
-    size_t DescribeFromTable(const std::string& table);
+    // Describes the named columns from the catalogue of every table; true when
+    // some are left undescribed and kept rows were used.
+    bool DescribeTables(bool useKept);
+    // Describes the named columns found in one table; returns how many. *kept
+    // is set when kept rows were used.
+    size_t DescribeFromTable(const std::string& table, bool useKept, bool* kept);
     void BindColumns();
     void FetchRow();
     std::string SelectList() const;

@@ -40,6 +40,7 @@ void COdbcConnection::Close() {
         return;
     COdbcHandle dbc = std::move(m_hdbc);
     m_bCanTransact = false;
+    m_catalogue.Clear();
     SQLRETURN rc = SQLDisconnect(dbc.Get());
     if (rc == SQL_ERROR) {
         // A pending transaction blocks the disconnect; roll it back and retry.
@@ -58,6 +59,8 @@ void COdbcConnection::ExecuteSQL(const std::string& sql) {
     do {
         rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
     } while (rc == SQL_STILL_EXECUTING);
+    // After the statement, failed or not: a catalogue read meanwhile may predate its change.
+    CColumnCatalogue::NoteStatement(sql);
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt.Get());
 }
 
@@ -68,7 +71,9 @@ SQLRETURN COdbcConnection::SetAutoCommit(bool on) {
 }
 
 SQLRETURN COdbcConnection::EndTran(bool commit) {
-    return SQLEndTran(SQL_HANDLE_DBC, m_hdbc.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK);
+    SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_hdbc.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK);
+    CColumnCatalogue::SchemaMayHaveChanged();
+    return rc;
 }
 
 std::string COdbcConnection::GetInfoText(SQLUSMALLINT item, size_t bufferSize) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/data/ColumnCatalogue.h"
 #include "engine/data/OdbcHandle.h"
 
 // One ODBC connection (the driver manager's connection handle). Not
@@ -32,7 +33,12 @@ public:
 
     // Raw return codes, so callers can tell SQL_NO_DATA and SQL_SUCCESS_WITH_INFO apart.
     SQLRETURN SetAutoCommit(bool on);
+    // Also makes every connection read its catalogue afresh: the transaction may have
+    // changed or published a schema.
     SQLRETURN EndTran(bool commit);
+
+    // The catalogue rows this connection has read; emptied when it closes.
+    CColumnCatalogue& Catalogue() { return m_catalogue; }
 
     // A text item of SQLGetInfo, cut at its first zero byte.
     std::string GetInfoText(SQLUSMALLINT item, size_t bufferSize);
@@ -40,5 +46,6 @@ public:
 private:
     COdbcHandle m_hdbc;
     bool m_bCanTransact = false;
+    CColumnCatalogue m_catalogue;
     std::string m_strCompleted;
 };

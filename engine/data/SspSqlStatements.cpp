@@ -121,6 +121,7 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
     // Names that are no column (a function, an expression) keep their
     // values' own types.
     types.m_bTolerateUnknownColumns = true;
+    types.m_bKeptCatalogue = true;
     bool typed = types.OpenForInsert(ds->GetDbmsName());
 
     std::string out;

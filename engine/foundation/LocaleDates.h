@@ -10,8 +10,9 @@ enum class DateOrder : int {
 };
 
 // How the process prints and reads dates: separators, order, clock and the AM/PM texts.
-// The host's locale is never consulted (the process stays in the "C" locale); the record starts
-// with the defaults below and the settings may replace it.
+// The record starts with the defaults below; each program loads it once from its LC_TIME
+// locale. The process itself stays in the "C" locale: numbers print and parse the same
+// everywhere.
 struct CLocaleDates {
     static constexpr std::size_t kMaxDesignatorLength = 15;
 
@@ -23,7 +24,15 @@ struct CLocaleDates {
     std::string m_pmText = "PM";
 };
 
-// Puts the defaults into the process record. Each program calls it once at start-up.
+// The record of the named locale ("" names the process's LC_TIME locale as the environment
+// gives it: LC_ALL, LC_TIME, then LANG). The C and POSIX locales (C.UTF-8 too), and a locale
+// the system does not have, give the defaults; any other gives its date order and separator
+// (D_FMT), its clock and time separator (T_FMT) and its AM/PM texts (AM_STR, PM_STR; an empty
+// one keeps the default).
+CLocaleDates LocaleDatesOf(const std::string& localeName);
+
+// Puts the record of the process's LC_TIME locale into the process record. Each program calls
+// it once at start-up.
 void LoadLocaleDateSettings();
 
 // Replaces the process record. A NUL separator keeps the default one, an order outside the three

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -72,9 +74,10 @@ std::string ErrnoText(const char* what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-// Reads a whole file; std::nullopt with `error` set on failure, empty text when it is missing.
+// Reads a whole file; std::nullopt with `error` set on failure (errno kept), empty text when it
+// is missing. `owner` receives the file's status when it exists.
 std::optional<std::string> ReadFile(const std::string& path, std::string& error,
-                                    mode_t* mode = nullptr) {
+                                    std::optional<struct stat>* owner = nullptr) {
     CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -84,8 +87,8 @@ std::optional<std::string> ReadFile(const std::string& path, std::string& error,
         return std::nullopt;
     }
     struct stat st {};
-    if (::fstat(fd.Get(), &st) == 0 && mode != nullptr) {
-        *mode = st.st_mode & 07777;
+    if (::fstat(fd.Get(), &st) == 0 && owner != nullptr) {
+        *owner = st;
     }
     std::string text;
     char buffer[65536];
@@ -127,6 +130,44 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The store holds passwords: a new file is readable by its owner and the group of the
+// installation root (the folder above etc/) only; a rewrite keeps what the file had.
+constexpr mode_t kNewStoreMode = 0640;
+
+// Gives the temporary file the mode, owner and group the store is to have. Only root may give
+// a file away, so another user's rewrite keeps the group and takes the owner; a group the
+// writer cannot give fails the write rather than lock the group's members out.
+bool TakeOwnership(int fd, const std::string& path, const std::optional<struct stat>& existing,
+                   std::string& error) {
+    struct stat wanted {};
+    if (existing) {
+        wanted = *existing;
+    } else if (::stat(FolderOf(FolderOf(path)).c_str(), &wanted) == 0) {
+        wanted.st_uid = ::geteuid();
+        wanted.st_mode = kNewStoreMode;
+    } else {
+        wanted.st_uid = ::geteuid();
+        wanted.st_gid = ::getegid();
+        wanted.st_mode = kNewStoreMode;
+    }
+    if (::fchown(fd, wanted.st_uid, wanted.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), wanted.st_gid) != 0 && existing) {
+        error = ErrnoText("cannot keep the group of", path);
+        return false;
+    }
+    // After the owner change, which may clear set-id bits.
+    if (::fchmod(fd, wanted.st_mode & 07777) != 0) {
+        error = ErrnoText("cannot set the mode of", path);
+        return false;
+    }
+    return true;
 }
 
 // Creates the folder and its missing parents.
@@ -273,9 +314,12 @@ CSettingsValues CSettingsStore::Parse(const std::string& text) {
     return values;
 }
 
-bool CSettingsStore::Read(CSettingsValues& values, std::string& error) const {
+bool CSettingsStore::Read(CSettingsValues& values, std::string& error, int* code) const {
     std::optional<std::string> text = ReadFile(m_path, error);
     if (!text) {
+        if (code != nullptr) {
+            *code = errno;
+        }
         return false;
     }
     values = Parse(*text);
@@ -309,8 +353,8 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     }
 
     // Under the lock: the file as another writer may just have left it.
-    mode_t mode = 0644;
-    std::optional<std::string> current = ReadFile(m_path, error, &mode);
+    std::optional<struct stat> existing;
+    std::optional<std::string> current = ReadFile(m_path, error, &existing);
     if (!current) {
         return false;
     }
@@ -350,15 +394,17 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     }
 
     if (text != *current) {
-        std::string tempPath = m_path + ".XXXXXX";
+        std::string tempPath = TempPrefix() + "XXXXXX";
         CUniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
         if (temp.Get() < 0) {
             error = ErrnoText("cannot create", tempPath);
             return false;
         }
-        const bool written = ::fchmod(temp.Get(), mode) == 0 && WriteAll(temp.Get(), text) &&
-                             ::fsync(temp.Get()) == 0;
-        if (!written) {
+        if (!TakeOwnership(temp.Get(), m_path, existing, error)) {
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        if (!WriteAll(temp.Get(), text) || ::fsync(temp.Get()) != 0) {
             error = ErrnoText("cannot write", tempPath);
             ::unlink(tempPath.c_str());
             return false;
@@ -383,4 +429,41 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
         *merged = std::move(result);
     }
     return true;
+}
+
+std::string CSettingsStore::TempPrefix() const {
+    return FolderOf(m_path) + "/.new-" + FileNameOf(m_path) + "-";
+}
+
+int CSettingsStore::RemoveLeftovers(std::time_t startedAt) {
+    const std::string lockPath = m_path + ".lock";
+    CUniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (lock.Get() < 0) {
+        return 0;  // no folder, or not ours to clean
+    }
+    // While the lock is held no writer has a temporary file open: every one found is left over.
+    while (::flock(lock.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+    const std::string folder = FolderOf(m_path);
+    const std::string prefix = TempPrefix().substr(folder.size() + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    int removed = 0;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (name.starts_with(prefix) &&
+            ::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_mtime < startedAt &&
+            ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,9 +21,14 @@
 // reader keeps a backslash that starts no known escape as a plain backslash.
 //
 // Writers take an exclusive flock on <file>.lock, re-read the file under it, change only the
-// names they set (in place, or appended at the end), write a temporary file in the same folder,
-// fsync it and rename it over the store. Readers take no lock and need no write access: they
-// always see a whole file, the old one or the new one.
+// names they set (in place, or appended at the end), write a temporary file in the same folder
+// (".new-<file name>-XXXXXX"), fsync it and rename it over the store. Readers take no lock and
+// need no write access: they always see a whole file, the old one or the new one.
+//
+// The file holds passwords: it is created mode 0640 with the group of the installation root
+// (the folder above the store's folder), and every rewrite keeps the mode, owner and group of
+// the file it replaces (only root can keep another user's ownership; a group the writer cannot
+// keep fails the write).
 
 // The values of a store, in file order.
 class CSettingsValues {
@@ -54,8 +60,9 @@ public:
     const std::string& Path() const { return m_path; }
 
     // Reads every value. A missing file (or folder) is an empty store and succeeds. Returns
-    // false with a reason in `error` when the file exists but cannot be read.
-    bool Read(CSettingsValues& values, std::string& error) const;
+    // false with a reason in `error` (and the errno in `code`) when the file exists but cannot
+    // be read.
+    bool Read(CSettingsValues& values, std::string& error, int* code = nullptr) const;
 
     // Sets the given names to the given values in one atomic replacement of the file, creating
     // the folder and the file when needed. On success `merged` (when given) receives every value
@@ -73,6 +80,13 @@ public:
     // Parses the text of a store file.
     static CSettingsValues Parse(const std::string& text);
 
+    // Removes the temporary files that writers killed before startedAt left behind; returns
+    // how many. Runs under the writers' lock, so no write in progress loses its file.
+    int RemoveLeftovers(std::time_t startedAt);
+
 private:
+    // The temporary file's path without its six random characters.
+    std::string TempPrefix() const;
+
     std::string m_path;
 };

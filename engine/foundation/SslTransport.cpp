@@ -145,12 +145,19 @@ bool CSslTransport::Handshake(CSocketConn& conn) {
         return false;
     }
     ERR_clear_error();
+    m_wireFailed = false;
     int result = SSL_accept(m_ssl.get());
     if (result == 1) {
         return true;
     }
     m_broken = true;
+    const bool refused = SSL_get_error(m_ssl.get(), result) == SSL_ERROR_SSL;
     LogFailure(result, "Accept Security Context Failed with error code %lx");
+    if (m_wireFailed) {
+        // Either the server's own flight or, after a refusal, its closing alert was lost.
+        g_log.Log("%s", refused ? "Error disconnecting from client."
+                                : "Failed to send handshake to client");
+    }
     return false;
 }
 

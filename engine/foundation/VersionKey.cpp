@@ -1,6 +1,9 @@
 #include "engine/foundation/VersionKey.h"
 
+#include <cerrno>
+
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SystemError.h"
 
 CVersionKey::CVersionKey(const char* company, const char* product, const char* version,
                          std::string rootFolder)
@@ -20,9 +23,15 @@ bool CVersionKey::Open() {
         return true;
     }
     std::string error;
-    if (!m_store.Read(m_values, error)) {
+    int code = 0;
+    if (!m_store.Read(m_values, error, &code)) {
         m_lastError = error;
-        g_log.Log("%s when accessing settings.", error.c_str());
+        // A user outside the installation's group may not read the file at all.
+        const bool denied = code == EACCES || code == EPERM;
+        g_log.Log(denied ? "%s Current user needs to be granted administrator rights on this "
+                           "machine."
+                         : "%s when accessing registry.",
+                  FormatSystemError(code).c_str());
         return false;
     }
     m_open = true;

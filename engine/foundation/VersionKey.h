@@ -27,8 +27,10 @@ public:
     CVersionKey& operator=(const CVersionKey&) = delete;
 
     // True when the snapshot is held afterwards. A store that does not exist yet opens empty.
-    // A file that exists but cannot be read logs "<reason> when accessing settings." (the reason
-    // names the file) and returns false.
+    // A file that exists but cannot be read logs the system error text (FormatSystemError)
+    // followed by " Current user needs to be granted administrator rights on this machine."
+    // when access is denied, else by " when accessing registry.", and returns false;
+    // LastError names the file.
     bool Open();
 
     // Writes one value (opening first when needed). Outside an update the file is rewritten at

@@ -1,6 +1,8 @@
 #include "engine/mail/MailSpool.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SystemError.h"
+#include "engine/foundation/UniqueFd.h"
 #include "engine/settings/RootFolder.h"
 
 namespace {
@@ -116,6 +119,8 @@ bool CNewMailFile::Open(const std::string& root, const std::string& sub,
         if (m_fd >= 0) {
             m_strTempPath = pattern;
             fchmod(m_fd, 0644);
+            // Marks the file as in use until it is published or dropped.
+            flock(m_fd, LOCK_EX | LOCK_NB);
         }
         return m_fd >= 0;
     };
@@ -161,10 +166,10 @@ bool CNewMailFile::Commit(CLogWriter& log, std::string* path) {
     if (m_fd < 0) {
         return false;
     }
-    int fd = std::exchange(m_fd, -1);
-    bool ok = !m_bWriteFailed && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    if (!ok) {
+    // The descriptor, and with it the in-use lock, stays open until the file has
+    // its final name, so no clean-up takes it in between.
+    CUniqueFd fd(std::exchange(m_fd, -1));
+    if (m_bWriteFailed || fsync(fd.Get()) != 0) {
         log.Log("Failed to create %s", m_strTempPath.c_str());
         Abandon();
         return false;
@@ -258,4 +263,37 @@ bool MoveMailFile(const std::string& root, const std::string& path, const std::s
 
 bool MoveMailFile(const std::string& path, const std::string& sub) {
     return MoveMailFile(g_rootDir, path, sub, g_log);
+}
+
+int RemoveMailSpoolLeftovers(const std::string& root, std::time_t startedAt) {
+    int removed = 0;
+    const std::string spool = root + "/mail";
+    DIR* folders = opendir(spool.c_str());
+    if (folders == nullptr) {
+        return 0;
+    }
+    while (const struct dirent* sub = readdir(folders)) {
+        const std::string folder = spool + "/" + sub->d_name;
+        DIR* files = IsMailFolderName(sub->d_name) ? opendir(folder.c_str()) : nullptr;
+        if (files == nullptr) {
+            continue;
+        }
+        while (const struct dirent* entry = readdir(files)) {
+            const std::string name = entry->d_name;
+            if (!name.starts_with(".new-")) {
+                continue;
+            }
+            CUniqueFd fd(openat(dirfd(files), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            struct stat st {};
+            // A writer still at work holds its lock; one that died holds nothing.
+            if (fd.Get() >= 0 && fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
+                st.st_mtime < startedAt && flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
+                unlinkat(dirfd(files), name.c_str(), 0) == 0) {
+                ++removed;
+            }
+        }
+        closedir(files);
+    }
+    closedir(folders);
+    return removed;
 }

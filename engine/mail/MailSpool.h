@@ -22,10 +22,11 @@ bool IsMailFolderName(const std::string& sub);
 bool CreateMailFolder(const std::string& root, const std::string& sub);
 
 // A new mail file being written. Bytes go to a hidden temporary file in the
-// target folder; Commit() checks every write, flushes, closes and links the file
-// under its unique final name without ever replacing an existing file. A file
-// that is never committed (or whose process dies) is removed or left under a
-// name that no reader of the spool takes.
+// target folder (".new-<stamp>-XXXXXX", locked with flock while it is written);
+// Commit() checks every write, flushes, links the file under its unique final
+// name without ever replacing an existing file, and closes it. A file that is
+// never committed is removed; one whose process dies is left under a name that
+// no reader of the spool takes, until RemoveMailSpoolLeftovers.
 class CNewMailFile {
 public:
     CNewMailFile() = default;
@@ -61,6 +62,11 @@ private:
     std::string m_strExtension;
     std::string m_strTempPath;
 };
+
+// Removes the temporary files of mail writers that died: in every folder under
+// <root>/mail, each ".new-*" file last written before startedAt that no writer
+// holds locked. Returns how many went.
+int RemoveMailSpoolLeftovers(const std::string& root, std::time_t startedAt);
 
 // The stamp of a mail file name for the given moment, local time.
 std::string MailFileStamp(std::time_t when);

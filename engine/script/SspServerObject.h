@@ -15,7 +15,8 @@
 class CSspServerObject : public CSspObject {
 public:
     static constexpr const char* kServerNotAvailable = "Server object not available.";
-    static constexpr const char* kDefaultRegistryTable = "KX30_REGISTRY";
+    // The registry table the installation's set-up creates.
+    static constexpr const char* kDefaultRegistryTable = "zr2_registry";
 
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
@@ -23,7 +24,7 @@ public:
     static std::span<const CSspMember> Members();
 
     // The next unique id of table.column (first and second arguments) from the registry
-    // table (the third argument when there are exactly three, else KX30_REGISTRY), through
+    // table (the third argument when there are exactly three, else zr2_registry), through
     // the run's data source. Fewer than two arguments or an empty table or column raise
     // "Missing parameter.". Shared by Server.GetUniqueID and Local.GetUniqueID.
     static void GetUniqueId(CSspInterpreter& interp, CSspCall& call, CSspValue& result);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/settings/CharsetTable.h"
@@ -63,10 +64,14 @@ uint32_t AddressNumber(const std::string& address) {
     return ::inet_addr(address.c_str());
 }
 
-bool ListHostAddresses(std::vector<std::string>& addresses) {
+CServerSettings::HostListing ListHostAddresses(std::vector<std::string>& addresses) {
+    char name[81];
+    if (::gethostname(name, sizeof name) != 0) {
+        return CServerSettings::HostListing::kNoHostName;
+    }
     struct ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
-        return false;
+        return CServerSettings::HostListing::kNoAddresses;
     }
     for (const struct ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
         if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET ||
@@ -81,7 +86,7 @@ bool ListHostAddresses(std::vector<std::string>& addresses) {
         }
     }
     ::freeifaddrs(list);
-    return true;
+    return CServerSettings::HostListing::kListed;
 }
 
 CServerSettings::PortState ProbePort(const std::string& address, int port) {
@@ -162,7 +167,9 @@ bool CServerSettings::Load() {
     GeneralOrganizationName = ReadOr("GeneralOrganizationName", "");
 
     const std::string autoCorrectIp = ReadOr("AutoCorrectIP", "");
-    const bool haveAddress = Read("GeneralTcpipAddress", GeneralTcpipAddress);
+    // An empty address would listen on every interface; that takes an explicit "0.0.0.0".
+    const bool haveAddress =
+        Read("GeneralTcpipAddress", GeneralTcpipAddress) && !Trim(GeneralTcpipAddress).empty();
     if (!haveAddress) {
         GeneralTcpipAddress = "127.0.0.1";
     }
@@ -462,7 +469,7 @@ std::string CServerSettings::GetTaskStatusLines(bool running) const {
     for (size_t i = 0; i < m_tasks.size(); ++i) {
         const CTaskEntry& task = m_tasks[i];
         std::string schedule;
-        if (i == 0) {
+        if (AsciiEqualNoCase(task.m_name, "Email Sender")) {
             schedule = EmSmtpServer.empty()
                            ? std::string("Outgoing email server not set yet")
                            : "Send via " + EmSmtpServer + " every " + task.GetScheduleText();
@@ -515,8 +522,13 @@ bool CServerSettings::IsDifferent(const CServerSettings& other) const {
 
 bool CServerSettings::GetLocalAddress(std::string& address) {
     std::vector<std::string> addresses;
-    const bool listed = m_addressLister ? m_addressLister(addresses) : ListHostAddresses(addresses);
-    if (!listed) {
+    const HostListing listed =
+        m_addressLister ? m_addressLister(addresses) : ListHostAddresses(addresses);
+    if (listed == HostListing::kNoHostName) {
+        g_log.Log("Failed to get local host name");
+        return false;
+    }
+    if (listed == HostListing::kNoAddresses) {
         g_log.Log("Failed to get local host hostent");
         return false;
     }

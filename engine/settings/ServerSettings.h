@@ -27,8 +27,10 @@ public:
     // Free/in-use answer for one address and port; kNoSocket when no socket could be made.
     enum class PortState { kFree, kInUse, kNoSocket };
     using PortProbe = std::function<PortState(const std::string& address, int port)>;
-    // The host's non-loopback IPv4 addresses in dotted form, first one first; false on failure.
-    using AddressLister = std::function<bool(std::vector<std::string>& addresses)>;
+    // The host's non-loopback IPv4 addresses in dotted form, first one first, or the step that
+    // failed: the host name, or the listing of its addresses.
+    enum class HostListing { kListed, kNoHostName, kNoAddresses };
+    using AddressLister = std::function<HostListing(std::vector<std::string>& addresses)>;
     using Clock = std::function<std::time_t()>;
 
     // The most task rows and MIME rows a load reads, whatever the stored counts say: the row
@@ -45,7 +47,9 @@ public:
     CServerSettings(const CServerSettings&) = delete;
     CServerSettings& operator=(const CServerSettings&) = delete;
 
-    // Loads every value. Console rules: false when the store cannot be read or the task table
+    // Loads every value. An empty "GeneralTcpipAddress" counts as missing: the address is then
+    // chosen as for a store without one (every interface takes an explicit "0.0.0.0").
+    // Console rules: false when the store cannot be read or the task table
     // cannot be loaded; a missing "GeneralTcpipPort" runs AutoCorrectPort and writes the address
     // and port back. Server rules: always true, each unreadable value taking its default; also
     // reads "EncryptFileID", "SmtpTimeout", "Pop3Timeout" and "EmKeepSentMail".
@@ -77,8 +81,8 @@ public:
     bool IsDifferent(const CServerSettings& other) const;
 
     // Keeps `address` (false) when it is one of the host's addresses; otherwise replaces it by
-    // the first of them (true). A failed listing logs "Failed to get local host hostent" and
-    // keeps the text; so does a host with no such address.
+    // the first of them (true). A failure logs "Failed to get local host name" or "Failed to
+    // get local host hostent" and keeps the text; so does a host with no such address.
     bool GetLocalAddress(std::string& address);
 
     // Looks for a free port from `port`: 80..8079 jump to 8080, then one by one up to 8083.
@@ -102,9 +106,10 @@ public:
     bool SetDefaultTasks();
     // Recomputes a row's next run from the clock, under the task lock.
     void ComputeNextRun(CTaskEntry& row) const;
-    // One "%d*%s*%s*%s\r\n" line per row: number (row + 2), name, schedule, state. Row 0 is the
-    // Email Sender. The state is "Disabled", or with `running` the next run (GetDateTimeStr2),
-    // else "Stopped". A '*', CR or LF inside a field is shown as a blank.
+    // One "%d*%s*%s*%s\r\n" line per row: number (row + 2), name, schedule, state. The row
+    // named "Email Sender" (any case) describes the mail it sends. The state is "Disabled", or with
+    // `running` the next run (GetDateTimeStr2), else "Stopped". A '*', CR or LF inside a field is
+    // shown as a blank.
     std::string GetTaskStatusLines(bool running) const;
     std::recursive_mutex& TaskLock() const { return m_lock; }
 

@@ -22,7 +22,7 @@ namespace {
 
 const char kEmptyPath[] = "FileOrDir empty in finding DS";
 constexpr int kDefaultSessionTimeout = 600;
-constexpr long long kIdleMinutes = 120;
+constexpr int64_t kIdleMinutes = 120;
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() &&
@@ -46,7 +46,7 @@ void CServerContext::Clear() {
     m_vars.Clear();
     m_apps.clear();
     m_sessions.clear();
-    m_dataSources.clear();
+    m_dataSources.Clear();
     m_prefixes.clear();
 }
 
@@ -122,44 +122,12 @@ CDataSource* CServerContext::AcquireDataSource(const std::string& path) {
     if (!FindConnection(path, connection)) {
         throw CSspException(g_msg.m_noDataSourceDefined);
     }
-    CDataSource* shared = nullptr;
-    for (auto& source : m_dataSources) {
-        if (!source->m_bPrivate && source->ConnectString() == connection) {
-            shared = source.get();
-            shared->AddUser();
-            shared->SetLastUse(Now());
-            break;
-        }
-    }
-    if (shared == nullptr) {
-        try {
-            m_dataSources.push_back(std::make_unique<CDataSource>(connection));
-        } catch (const std::bad_alloc&) {
-            throw CSspException(g_msg.m_newDataSourceOutOfMemory);
-        }
-        shared = m_dataSources.back().get();
-        shared->SetLastUse(Now());
-    }
-    try {
-        shared->DoCommand("Open");
-    } catch (...) {
-        shared->RemoveUser();  // the caller gets nothing to give back
-        throw;
-    }
+    CDataSource* shared = m_dataSources.AcquireShared(connection, Now());
     if (!m_settings.DbConnectionThreadOwn) {
         return shared;
     }
     shared->RemoveUser();
-    std::unique_ptr<CDataSource> own;
-    try {
-        own = std::make_unique<CDataSource>(connection);
-    } catch (const std::bad_alloc&) {
-        throw CSspException(g_msg.m_newDatabaseFailed);
-    }
-    own->m_bPrivate = true;
-    own->DoCommand("Open");  // a failure deletes it on the way out
-    m_dataSources.push_back(std::move(own));
-    return m_dataSources.back().get();
+    return m_dataSources.AcquireOwn(connection, Now());
 }
 
 void CServerContext::ReleaseDataSource(CDataSource*& source) {
@@ -167,30 +135,19 @@ void CServerContext::ReleaseDataSource(CDataSource*& source) {
     if (source == nullptr) {
         return;
     }
-    auto it = std::find_if(m_dataSources.begin(), m_dataSources.end(),
-                           [&](const auto& owned) { return owned.get() == source; });
-    source->RemoveUser();
-    if (source->m_bPrivate && it != m_dataSources.end()) {
-        // Its destructor closes the connection.
-        m_dataSources.erase(it);
-    }
+    m_dataSources.Release(source);
     source = nullptr;
 }
 
 void CServerContext::CloseIdleDataSources() {
     std::lock_guard lock(m_lock);
-    std::time_t now = Now();
-    for (auto& source : m_dataSources) {
-        if ((static_cast<long long>(now) - source->GetLastUse()) / 60 > kIdleMinutes) {
-            source->DoCommand("CloseIfNoOneUsesIt");
-        }
-    }
+    m_dataSources.CloseIdle(Now(), kIdleMinutes);
 }
 
 std::string CServerContext::GetDataSourceInfo() {
     std::lock_guard lock(m_lock);
     std::string out;
-    for (auto& source : m_dataSources) {
+    for (CDataSource* source : m_dataSources.Listed()) {
         for (const auto& [prefix, connection] : m_prefixes) {
             if (connection == source->ConnectString()) {
                 out += prefix + ";";

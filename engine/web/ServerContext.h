@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/data/DataSourcePool.h"
 #include "engine/script/SessionRecord.h"
 #include "engine/script/SspVarTable.h"
 
@@ -60,16 +61,20 @@ public:
     // mapped on equal lengths; false when none does.
     bool FindConnection(const std::string& path, std::string& connection);
     // The opened data source for a page at `path`: the shared one of its connection string
-    // with one more user, or, with DbConnectionThreadOwn, a private one of its own. Throws
+    // with one more user, or, with DbConnectionThreadOwn, the calling thread's own one (kept
+    // from its previous run when free, else a new one). Throws
     // CSspException "FileOrDir empty in finding DS" for an empty path, "Internal error. No
     // data source is defined. " without a mapping, and the data source's Open errors.
     CDataSource* AcquireDataSource(const std::string& path);
-    // One user fewer; a private data source is closed and deleted. `source` becomes null.
+    // One user fewer; a private data source stays with its thread for the next run (see
+    // CDataSourcePool::Release). `source` becomes null.
     void ReleaseDataSource(CDataSource*& source);
-    // "CloseIfNoOneUsesIt" to every data source last used more than 120 whole minutes ago.
+    // "CloseIfNoOneUsesIt" to every data source last used more than 120 whole minutes ago,
+    // shared or kept by a thread.
     void CloseIdleDataSources();
-    // One line per data source: "<prefix>;" for each prefix of its string, a tab, the
-    // string, a tab, the last use (date and time), a tab, "open" or "closed", CR LF.
+    // One line per shared data source and private one in use: "<prefix>;" for each prefix of
+    // its string, a tab, the string, a tab, the last use (date and time), a tab, "open" or
+    // "closed", CR LF.
     std::string GetDataSourceInfo();
 
     // The application with the longest prefix (any case) of `path` ("/" for an empty path),
@@ -138,7 +143,7 @@ private:
     std::vector<std::unique_ptr<CSspApplication>> m_apps;
     std::vector<CSessionRef> m_sessions;
     std::recursive_mutex m_lock;
-    std::vector<std::unique_ptr<CDataSource>> m_dataSources;
+    CDataSourcePool m_dataSources;
     std::vector<std::pair<std::string, std::string>> m_prefixes;  // prefix, connection
     Clock m_clock;
     CAdminMailer* m_pMailer = nullptr;

@@ -288,8 +288,8 @@ void CScriptThread::OnSchedulerTick() {
 
     std::tm local{};
     localtime_r(&now, &local);
-    if (!m_settings.DbConnectionThreadOwn && m_settings.DbConnectionIdleTimeout > 0 &&
-        local.tm_min == 0) {
+    // Threads keep their own connections between runs, so those idle too.
+    if (m_settings.DbConnectionIdleTimeout > 0 && local.tm_min == 0) {
         m_context.CloseIdleDataSources();
     }
 }

@@ -93,8 +93,8 @@ public:
     // WM_RUN_TASK: runs row taskNumber - 2 when it exists and is enabled; else nothing.
     void OnRunTask(int taskNumber);
     // WM_SCHEDULER_TICK: with the clock read once, from the last row to the first, each
-    // enabled row that is due gets its next run computed and then runs; at minute 0, with
-    // shared connections and an idle time-out, idle data sources are closed.
+    // enabled row that is due gets its next run computed and then runs; at minute 0, with an
+    // idle time-out, idle data sources (shared or kept by a thread) are closed.
     void OnSchedulerTick();
 
     // A path that begins with '/' stays; any other is taken under <root>/bin/.

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -146,9 +147,14 @@ TEST_F(ConsoleCommandsTest, RunNowHandsTheNumberToTheSchedulerOrLogsWhyNot) {
     EXPECT_EQ(m_commands.Answer("Brackmoor.RunNow", "12abc", 1), "");
     EXPECT_EQ(posted, (std::vector<int>{2, 12}));
 
-    m_status.SetScheduler([](int) { return false; });
+    // Whatever errno an earlier call left, the log names the closed queue.
+    m_status.SetScheduler([](int) {
+        errno = ENOENT;
+        return false;
+    });
     m_commands.RunNow("4");
-    EXPECT_TRUE(m_log.Has("RunNow failed:"));
+    EXPECT_TRUE(m_log.Has("RunNow failed: the scheduler's queue is closed."));
+    EXPECT_FALSE(m_log.Has("No such file"));
 }
 
 TEST_F(ConsoleCommandsTest, DisconnectNamesTheThreadAndUnknownCommandsDoNothing) {

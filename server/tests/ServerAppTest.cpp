@@ -119,7 +119,12 @@ public:
         m_trace.push_back("StopPool");
         return m_poolResult;
     }
-    void ClearContext() override { m_trace.push_back("ClearContext"); }
+    void ClearContext() override {
+        m_trace.push_back("ClearContext");
+        if (m_onClearContext) {
+            m_onClearContext();
+        }
+    }
 
     CServerSettings m_settings;
     Trace m_trace;
@@ -129,6 +134,7 @@ public:
     bool m_hasScheduler = true;
     int m_poolResult = 0;
     CWorkerScript m_http, m_ssl, m_scheduler;
+    std::function<void()> m_onClearContext;  // the last step of the stop
 };
 
 class CFakeService : public CServiceManager {
@@ -343,6 +349,35 @@ TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
         ASSERT_FALSE(log.Lines().empty());
         EXPECT_EQ(log.Lines().back(), "Velmorin Server ended.") << commandLine;
         EXPECT_EQ(parts.m_trace.back(), "ClearContext") << commandLine;
+    }
+}
+
+// The event covers the whole run: a stop sent as the first listener opens is taken, and
+// the event is still there while the last part stops, as a client of serve.sh --stop sees it.
+TEST_F(ServerAppTest, TheStopEventLivesFromBeforeTheFirstListenerUntilEverythingStopped) {
+    for (const bool service : {false, true}) {
+        SCOPED_TRACE(service ? "service" : "-NormalApp");
+        CTempFolder root;
+        CFakeParts parts(root.Path());
+        CFakeService manager;
+        manager.m_present = service;
+        CServerApp app(root.Path(), parts, manager);
+        bool sent = false;
+        bool existedAtTheEnd = false;
+        parts.m_http.m_onStart = [&] {
+            sent = CNamedEvent::Signal(root.Path(), kServerStopEventName);
+        };
+        parts.m_onClearContext = [&] {
+            existedAtTheEnd = CNamedEvent::Exists(root.Path(), kServerStopEventName);
+        };
+        std::future<int> run =
+            std::async(std::launch::async, [&] { return app.Run(service ? "" : "-NormalApp"); });
+        ASSERT_EQ(run.wait_for(10s), std::future_status::ready) << "the early stop was lost";
+        EXPECT_EQ(run.get(), 0);
+        EXPECT_TRUE(sent);
+        EXPECT_TRUE(existedAtTheEnd);
+        EXPECT_EQ(parts.m_trace.back(), "ClearContext");
+        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), kServerStopEventName));
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -148,15 +150,25 @@ public:
     std::string Program() const { return Root() + "/bin/Tallgrove"; }
     int Port() const { return m_port; }
 
-    // Starts "Tallgrove -NormalApp" (never as a service: no notification socket).
-    pid_t Start() {
+    // Starts "Tallgrove -NormalApp" (never as a service: no notification socket), as a
+    // shell would with no ODBC variable, plus the given "NAME=value" variables.
+    pid_t Start(const std::vector<std::string>& extra = {}) {
         std::string program = Program();
         std::string flag = "-NormalApp";
         char* argv[] = {program.data(), flag.data(), nullptr};
-        std::vector<std::string> variables;
+        std::vector<std::string> variables = extra;
+        const auto overridden = [&extra](const std::string& v) {
+            for (const std::string& x : extra) {
+                if (v.starts_with(x.substr(0, x.find('=') + 1))) {
+                    return true;
+                }
+            }
+            return false;
+        };
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string v = *e;
-            if (!v.starts_with("NOTIFY_SOCKET=") && !v.starts_with("INVOCATION_ID=")) {
+            if (!v.starts_with("NOTIFY_SOCKET=") && !v.starts_with("INVOCATION_ID=") &&
+                !v.starts_with("ODBCINI=") && !v.starts_with("ODBCSYSINI=") && !overridden(v)) {
                 variables.push_back(v);
             }
         }
@@ -176,11 +188,18 @@ public:
         return pid;
     }
 
-    // Waits until the server runs (its stop event exists); false after 20 s.
+    // Waits until the server runs: its stop event exists (from before the listener opens)
+    // and the console's component list shows every part started (the web server with its
+    // start time, no component or enabled task "Stopped"). False after 20 s.
     bool WaitRunning() const {
+        const std::string web = "0*Web Server*http://127.0.0.1:" + std::to_string(m_port) + "*";
         for (int i = 0; i < 2000; ++i) {
             if (CNamedEvent::Exists(Root(), kStopEvent)) {
-                return true;
+                const std::string tasks = Exchange(m_port, "Brackmoor.GetTask\r\n\r\n");
+                if (tasks.starts_with(web) && tasks.find(web + "\r\n") == std::string::npos &&
+                    tasks.find("*Stopped\r\n") == std::string::npos) {
+                    return true;
+                }
             }
             std::this_thread::sleep_for(10ms);
         }
@@ -410,6 +429,154 @@ TEST(TallgroveTest, ACertificateNamedButMissingFailsTheStart) {
     EXPECT_TRUE(installation.Logged("Certificate [0A0B] not found."));
     EXPECT_TRUE(installation.Logged("Failed to initialize SSL."));
     EXPECT_EQ(installation.Log().back(), "Velmorin Server ended.");
+}
+
+// The sample database with its query page and a page of unique ids, in an installation whose
+// etc/odbc.ini names it "zr2" through the driver the system lists as "SQLite3".
+class CSampleInstallation : public CInstallation {
+public:
+    CSampleInstallation() {
+        const std::string sample = VELMORIN_SOURCE_ROOT "/sample";
+        m_ready = RunCommand({"sqlite3", Database(), ".read " + sample + "/zr2.sql"}) == 0;
+        WriteDataSource(Root() + "/etc/odbc.ini", Database());
+        fs::copy_file(sample + "/webroot/bench/query.zrp", Root() + "/webroot/query.zrp");
+        std::ofstream(Root() + "/webroot/uid.zrp")
+            << "ids --{ Server.GetUniqueID(support_request, id); }-- "
+               "--{ Server.GetUniqueID(support_request, id); }--";
+    }
+    bool Ready() const { return m_ready; }
+
+    // Starts the program with the system's driver list, which unloads the SQLite driver at
+    // exit: the leak checker could no longer name the driver its suppressions excuse, so it
+    // checks the program's own memory in the other tests only.
+    pid_t StartWithSystemDrivers(std::vector<std::string> variables = {}) {
+        const char* options = ::getenv("ASAN_OPTIONS");
+        variables.push_back(std::string("ASAN_OPTIONS=") + (options ? options : "") +
+                            ":detect_leaks=0");
+        return Start(variables);
+    }
+    std::string Database() const { return Root() + "/data/zr2.db"; }
+
+    static void WriteDataSource(const std::string& file, const std::string& database) {
+        std::ofstream(file) << "[zr2]\nDriver=SQLite3\nDatabase=" << database
+                            << "\nTimeout=10000\n";
+    }
+
+private:
+    bool m_ready = false;
+};
+
+// The program finds the installation's data sources however it was started; an ODBCINI of
+// the administrator's own still wins.
+TEST(TallgroveTest, ServesTheSampleQueryWithoutAnyOdbcVariable) {
+    CSampleInstallation installation;
+    ASSERT_TRUE(installation.Ready());
+    // Another data-source file whose zr2 is a database with another first request.
+    const std::string other = installation.Root() + "/other";
+    fs::create_directories(other);
+    ASSERT_EQ(
+        RunCommand({"sqlite3", other + "/zr2.db", ".read " VELMORIN_SOURCE_ROOT "/sample/zr2.sql",
+                    "UPDATE support_request SET title = 'From elsewhere' WHERE id = 1"}),
+        0);
+    CSampleInstallation::WriteDataSource(other + "/odbc.ini", other + "/zr2.db");
+
+    struct Case {
+        std::vector<std::string> m_variables;
+        const char* m_title;
+    };
+    for (const Case& c : {Case{{}, "#1 Welcome to Velmorin Server"},
+                          Case{{"ODBCINI=" + other + "/odbc.ini"}, "#1 From elsewhere"}}) {
+        SCOPED_TRACE(c.m_title);
+        const pid_t server = installation.StartWithSystemDrivers(c.m_variables);
+        ASSERT_TRUE(installation.WaitRunning());
+        const std::string page = Exchange(installation.Port(), "GET /query.zrp HTTP/1.0\r\n\r\n");
+        EXPECT_TRUE(page.starts_with("HTTP/1.0 200 OK\r\n")) << page;
+        EXPECT_NE(page.find(c.m_title), std::string::npos) << page;
+        ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+        EXPECT_EQ(installation.WaitExit(server), 0);
+    }
+}
+
+TEST(TallgroveTest, UniqueIdsWithTheDefaultRegistryTableOnTheSampleDatabase) {
+    CSampleInstallation installation;
+    ASSERT_TRUE(installation.Ready());
+    const pid_t server = installation.StartWithSystemDrivers();
+    ASSERT_TRUE(installation.WaitRunning());
+    // The sample holds request 1: the counter starts above it.
+    const std::string page = Exchange(installation.Port(), "GET /uid.zrp HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(page.ends_with("ids 2 3")) << page;
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// The program prints dates the way its LC_TIME locale writes them: the console's start time
+// of the web server is "mm/dd hh:mmAM" in the C locale and "dd.mm hh:mm" in German.
+TEST(TallgroveTest, DatesFollowTheProgramsTimeLocale) {
+    struct Case {
+        const char* m_locale;
+        char m_dateSeparator;
+        bool m_dayHalf;
+    };
+    for (const Case& c : {Case{"C", '/', true}, Case{"de_DE.UTF-8", '.', false}}) {
+        SCOPED_TRACE(c.m_locale);
+        CInstallation installation;
+        const pid_t server =
+            installation.Start({std::string("LC_TIME=") + c.m_locale, "LC_ALL=", "LANG="});
+        ASSERT_TRUE(installation.WaitRunning());
+        const std::vector<std::string> lines =
+            SplitLines(Exchange(installation.Port(), "Brackmoor.GetTask\r\n\r\n"));
+        ASSERT_FALSE(lines.empty());
+        const std::string started = lines[0].substr(lines[0].rfind('*') + 1);
+        ASSERT_EQ(started.size(), c.m_dayHalf ? 13u : 11u) << started;
+        EXPECT_EQ(started[2], c.m_dateSeparator) << started;
+        EXPECT_EQ(started.ends_with("AM") || started.ends_with("PM"), c.m_dayHalf) << started;
+        ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+        EXPECT_EQ(installation.WaitExit(server), 0);
+    }
+}
+
+// Temporary files of writers killed in an earlier run go at the next start; a file still
+// being written (locked) or written since the start stays.
+TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
+    CInstallation installation;
+    const std::string& root = installation.Root();
+    fs::create_directories(root + "/mail/out");
+    fs::create_directories(root + "/mail/in");
+    const std::time_t now = std::time(nullptr);
+    struct Case {
+        std::string m_path;
+        std::time_t m_modified;
+        bool m_locked;
+        bool m_kept;
+    };
+    const std::vector<Case> cases = {
+        {root + "/etc/.new-velmorin.conf-Ab12Cd", now - 3600, false, false},
+        {root + "/mail/out/.new-20250101-101010-Ef34Gh", now - 3600, false, false},
+        {root + "/mail/in/.new-20250101-101010-Ij56Kl", now - 3600, false, false},
+        {root + "/mail/out/.new-20250101-101010-Mn78Op", now - 3600, true, true},
+        {root + "/mail/out/.new-20250101-101010-Qr90St", now + 3600, false, true},
+        {root + "/mail/out/20250101-101010.eml", now - 3600, false, true},
+    };
+    std::vector<int> locks;
+    for (const Case& c : cases) {
+        std::ofstream(c.m_path) << std::string(4096, 'm');
+        const struct timespec times[2] = {{c.m_modified, 0}, {c.m_modified, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, c.m_path.c_str(), times, 0), 0);
+        if (c.m_locked) {
+            locks.push_back(::open(c.m_path.c_str(), O_RDWR | O_CLOEXEC));
+            ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+        }
+    }
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    for (const Case& c : cases) {
+        EXPECT_EQ(fs::exists(c.m_path), c.m_kept) << c.m_path;
+    }
+    for (int fd : locks) {
+        ::close(fd);
+    }
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
 }
 
 }  // namespace

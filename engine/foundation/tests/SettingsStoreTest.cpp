@@ -1,16 +1,22 @@
 #include "engine/foundation/SettingsStore.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "engine/foundation/LogSink.h"
@@ -160,8 +166,99 @@ TEST(SettingsStoreTest, MissingStoreReadsEmptyAndFirstWriteCreatesIt) {
     ASSERT_TRUE(store.Write({{"Name", "v"}}, error)) << error;
     ASSERT_TRUE(store.Read(values, error));
     EXPECT_EQ(Value(values, "name"), "v");
-    EXPECT_EQ(fs::status(root.StorePath()).permissions() & fs::perms::others_read,
-              fs::perms::others_read);
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// The file holds passwords: created for its owner and the root folder's group only, and no
+// rewrite widens or changes that.
+TEST(SettingsStoreTest, NewFileIsOwnerAndRootGroupOnlyAndRewritesKeepModeAndOwnership) {
+    TempRoot root;
+    // The root's group, as an administrator sets it for the studio and console users; only
+    // root can choose a group the test process is not in.
+    const gid_t group = ::geteuid() == 0 ? 4321 : ::getegid();
+    ASSERT_EQ(::chown(root.Path().c_str(), static_cast<uid_t>(-1), group), 0);
+    CSettingsStore store(root.StorePath());
+    std::string error;
+    ASSERT_TRUE(store.Write({{"EmSmtpPassword", "secret"}}, error)) << error;
+    struct stat created = StatOf(root.StorePath());
+    EXPECT_EQ(created.st_mode & 07777, 0640u);
+    EXPECT_EQ(created.st_gid, group);
+    EXPECT_EQ(created.st_uid, ::geteuid());
+
+    struct Case {
+        mode_t m_mode;
+        uid_t m_uid;  // -1: keep the writer's
+        gid_t m_gid;
+    };
+    const uid_t other = ::geteuid() == 0 ? 1234 : static_cast<uid_t>(-1);
+    for (const Case& c : {Case{0600, static_cast<uid_t>(-1), group}, Case{0660, other, group},
+                          Case{0644, other, ::geteuid() == 0 ? 5678 : group}}) {
+        ASSERT_EQ(::chown(root.StorePath().c_str(), c.m_uid, c.m_gid), 0);
+        ASSERT_EQ(::chmod(root.StorePath().c_str(), c.m_mode), 0);
+        const struct stat before = StatOf(root.StorePath());
+        ASSERT_TRUE(store.Write({{"Counter", std::to_string(c.m_mode)}}, error)) << error;
+        const struct stat after = StatOf(root.StorePath());
+        EXPECT_NE(after.st_ino, before.st_ino);  // really replaced
+        EXPECT_EQ(after.st_mode & 07777, c.m_mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+    }
+}
+
+// A writer killed between creating its temporary file and renaming it leaves the file behind;
+// the next start removes it, but never a file of a write that is still going on.
+TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
+    TempRoot root;
+    CSettingsStore store(root.StorePath());
+    std::string error;
+    ASSERT_TRUE(store.Write({{"Name", "v"}}, error)) << error;
+    const std::string etc = root.Path() + "/etc";
+    const std::time_t start = std::time(nullptr);
+    struct Case {
+        const char* m_name;
+        std::time_t m_modified;
+        bool m_removed;
+    };
+    for (const Case& c : {Case{".new-velmorin.conf-a1b2c3", start - 60, true},
+                          Case{".new-velmorin.conf-d4e5f6", start + 60, false},
+                          Case{".new-other.conf-a1b2c3", start - 60, false},
+                          Case{"velmorin.conf.bak", start - 60, false}}) {
+        const std::string path = etc + "/" + c.m_name;
+        WriteText(path, std::string(1000, 'x'));
+        const struct timespec times[2] = {{c.m_modified, 0}, {c.m_modified, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    EXPECT_EQ(store.RemoveLeftovers(start), 1);
+    EXPECT_EQ(ListFolder(etc), (std::vector<std::string>{".new-other.conf-a1b2c3",
+                                                      ".new-velmorin.conf-d4e5f6", "velmorin.conf",
+                                                      "velmorin.conf.bak", "velmorin.conf.lock"}));
+
+    // While a writer holds the lock, the removal waits for it rather than take its file.
+    const int lock = ::open((root.StorePath() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    const std::string busy = etc + "/.new-velmorin.conf-busy00";
+    WriteText(busy, "being written");
+    const struct timespec old[2] = {{start - 60, 0}, {start - 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, busy.c_str(), old, 0), 0);
+    std::atomic<bool> done{false};
+    std::thread remover([&] {
+        CSettingsStore(root.StorePath()).RemoveLeftovers(start);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done.load());
+    EXPECT_TRUE(fs::exists(busy));
+    ::unlink(busy.c_str());  // the writer renames its file, then lets go
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
+    remover.join();
+    EXPECT_TRUE(done.load());
 }
 
 TEST(SettingsStoreTest, RefusesEmptyNamesAndUnreadableFiles) {
@@ -323,6 +420,36 @@ TEST(VersionKeyTest, UnreadableStoreLogsAndFailsEveryRead) {
     EXPECT_FALSE(opened);
     EXPECT_FALSE(read);
     ASSERT_EQ(lines.size(), 2u);  // one line per attempt to open
-    EXPECT_NE(lines[0].find(key.StorePath()), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find(" when accessing settings."), std::string::npos);
+    EXPECT_EQ(lines[0], "Error [21]: Is a directory\r\n when accessing registry.\r\n");
+    EXPECT_NE(key.LastError().find(key.StorePath()), std::string::npos) << key.LastError();
+}
+
+// A user who may not read the file (outside the installation's group) is told what to ask for.
+TEST(VersionKeyTest, AStoreThatMayNotBeReadLogsTheAccessHint) {
+    TempRoot root;
+    std::string error;
+    ASSERT_TRUE(CSettingsStore(root.StorePath()).Write({{"EmSmtpPassword", "secret"}}, error));
+    ASSERT_EQ(::chmod(root.StorePath().c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(root.Path().c_str(), 0755), 0);
+    // Root reads everything: the reading runs as another user in a child of its own.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(2);
+        }
+        CCapturedLog log(g_log);
+        CVersionKey key("Tormalek", "Velmorin Server", "2", root.Path());
+        const bool opened = key.Open();
+        const bool hinted =
+            log.Entries().size() == 1 &&
+            log.Entries()[0] ==
+                "Error [13]: Permission denied\r\n Current user needs to be granted "
+                "administrator rights on this machine.\r\n";
+        ::_exit(!opened && hinted ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -334,6 +335,67 @@ INSTANTIATE_TEST_SUITE_P(
                       PlainCase{"HintOff", "GET / HTTP/1.0\r\n\r\n", false, false},
                       PlainCase{"OtherMethod", "HEAD / HTTP/1.0\r\n\r\n", true, false}),
     [](const auto& p) { return std::string(p.param.label); });
+
+// The first flight a TLS client sends: a ClientHello made by an OpenSSL client.
+std::string ClientHello() {
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
+                                                           SSL_CTX_free);
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx.get()), SSL_free);
+    BIO* in = BIO_new(BIO_s_mem());
+    BIO* out = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl.get(), in, out);
+    SSL_connect(ssl.get());  // wants the answer; the hello is in out by now
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(out, &data);
+    std::string hello(data, static_cast<size_t>(length));
+    ERR_clear_error();
+    return hello;
+}
+
+// A client that sends its first bytes and goes away before the server answers: the server's
+// own flight, or its alert for a broken hello, finds nobody to take it.
+TEST_F(SslServerTest, APeerGoneBeforeTheAnswerIsLoggedByWhatCouldNotBeSent) {
+    struct Case {
+        const char* label;
+        std::string sent;
+        std::vector<std::string> logged;
+    };
+    const Case cases[] = {
+        {"hello", ClientHello(), {"Failed to send handshake to client"}},
+        // A hello record one byte long: the server fails it and cannot say goodbye.
+        {"broken hello",
+         std::string("\x16\x03\x01\x00\x05\x01\x00\x00\x01\x00", 10),
+         {kAcceptFailed, "Error disconnecting from client."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_FALSE(c.sent.empty());
+        m_log.reset();  // before the next one becomes the window
+        m_log = std::make_unique<CCapturedLog>(g_log);
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+        ASSERT_EQ(::write(pair[1], c.sent.data(), c.sent.size()),
+                  static_cast<ssize_t>(c.sent.size()));
+        ::close(pair[1]);
+        CSocketConn conn;
+        conn.Attach(pair[0]);
+        ASSERT_TRUE(m_ssl.Attach(conn));
+        conn.SetTimeout(10);
+        char buffer[16];
+        EXPECT_EQ(conn.Receive(buffer, sizeof buffer), -1);
+        conn.Close();
+        // The socket's own line for the failed send may come first.
+        const std::vector<std::string> lines = m_log->Lines();
+        ASSERT_GE(lines.size(), c.logged.size());
+        const size_t first = lines.size() - c.logged.size();
+        for (size_t i = 0; i < c.logged.size(); ++i) {
+            EXPECT_EQ(lines[first + i].rfind(c.logged[i], 0), 0u) << lines[first + i];
+        }
+        for (size_t i = 0; i < first; ++i) {
+            EXPECT_EQ(lines[i].rfind("Socket error [32] when sending.", 0), 0u) << lines[i];
+        }
+    }
+}
 
 TEST_F(SslServerTest, SilentClientTimesOutInTheHandshake) {
     long read = 0;

@@ -23,10 +23,10 @@ constexpr const char* kBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 class SspDateTimeTest : public ::testing::Test {
 protected:
-    void SetUp() override { LoadLocaleDateSettings(); }
+    void SetUp() override { SetLocaleDateSettings(CLocaleDates{}); }
     void TearDown() override {
         m_zone.reset();
-        LoadLocaleDateSettings();
+        SetLocaleDateSettings(CLocaleDates{});
     }
     void UseZone(const char* zone) { m_zone->Use(zone); }
     static std::int64_t At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {

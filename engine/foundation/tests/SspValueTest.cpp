@@ -63,10 +63,10 @@ std::string Describe(const CSspValue& v) {
 // Dates print in local time; pin the zone so the tests mean the same everywhere.
 class SspValueTest : public ::testing::Test {
 protected:
-    void SetUp() override { LoadLocaleDateSettings(); }
+    void SetUp() override { SetLocaleDateSettings(CLocaleDates{}); }
     void TearDown() override {
         m_zone.reset();
-        LoadLocaleDateSettings();
+        SetLocaleDateSettings(CLocaleDates{});
     }
     static std::int64_t At(int y, int mo, int d, int h = 0, int mi = 0) {
         return CSspDateTime::MakeLocalTime(y, mo, d, h, mi, 0);

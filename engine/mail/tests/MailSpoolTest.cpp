@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -247,4 +249,40 @@ TEST(MailSpool, FolderNamesCannotLeaveTheMailFolder) {
         EXPECT_EQ(entries, std::vector<std::string>{"m.eml"});
     }
     EXPECT_TRUE(IsMailFolderName("someone@example.org"));
+}
+
+// The next start removes what killed writers left, never the file of a writer still at work,
+// however old, nor one written since the start.
+TEST(MailSpool, LeftoversOfDeadWritersGoAtTheNextStart) {
+    CTempFolder root;
+    CLogWriter quiet;
+    CNewMailFile working;
+    ASSERT_TRUE(working.Open(root.Path(), "outbox", "txt", quiet));
+    working.Write("still being written");
+    const std::string outbox = root.Path() + "/mail/outbox";
+    ASSERT_TRUE(CreateMailFolder(root.Path(), "inbox"));
+    const std::string inbox = root.Path() + "/mail/inbox";
+    const std::time_t start = std::time(nullptr);
+    const auto age = [](const std::string& path, std::time_t when) {
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    };
+    const std::vector<std::string> atWork = ListFolder(outbox);
+    ASSERT_EQ(atWork.size(), 1u);
+    ASSERT_TRUE(age(outbox + "/" + atWork[0], start - 3600));
+    for (const char* name : {"/.new-20240131-235959-AAAAAA", "/.new-20240131-235959-BBBBBB"}) {
+        WriteFile(inbox + name, std::string(4096, 'x'));
+    }
+    ASSERT_TRUE(age(inbox + "/.new-20240131-235959-AAAAAA", start - 3600));
+    ASSERT_TRUE(age(inbox + "/.new-20240131-235959-BBBBBB", start + 3600));
+    WriteFile(inbox + "/20240131-235959.txt", "complete mail");
+    ASSERT_TRUE(age(inbox + "/20240131-235959.txt", start - 3600));
+
+    EXPECT_EQ(RemoveMailSpoolLeftovers(root.Path(), start), 1);
+    EXPECT_EQ(ListFolder(inbox),
+              (std::vector<std::string>{".new-20240131-235959-BBBBBB", "20240131-235959.txt"}));
+    std::string published;
+    ASSERT_TRUE(working.Commit(quiet, &published));
+    EXPECT_EQ(ReadFile(published), "still being written");
+    EXPECT_EQ(RemoveMailSpoolLeftovers(root.Path() + "/nowhere", start), 0);
 }

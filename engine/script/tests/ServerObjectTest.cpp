@@ -146,7 +146,7 @@ TEST_F(ServerObject, UniqueIdComesFromTheRunsDataSource) {
     EXPECT_EQ(Run("GetUniqueID", {Text("tickets"), Text("id"), Text("MY_REG")}).m_integer, 101);
     Run("GetUniqueID", {Text("tickets"), Text("id"), Text("MY_REG"), Text("extra")});
     EXPECT_EQ(link.m_uniqueIds,
-              "tickets,id,KX30_REGISTRY;tickets,id,MY_REG;tickets,id,KX30_REGISTRY;");
+              "tickets,id,zr2_registry;tickets,id,MY_REG;tickets,id,zr2_registry;");
     // The run keeps the data source it acquired.
     EXPECT_EQ(link.m_acquiredFor, "/app/page.zrp;/app/page.zrp;");
 }

@@ -21,7 +21,7 @@ std::unique_ptr<CServerSettings> MakeSettings(const TempRoot& root, SettingsBuil
     auto settings = std::make_unique<CServerSettings>(root.Path(), build);
     settings->SetAddressLister([addresses](std::vector<std::string>& out) {
         out = addresses;
-        return true;
+        return CServerSettings::HostListing::kListed;
     });
     settings->SetPortProbe(
         [](const std::string&, int) { return CServerSettings::PortState::kFree; });
@@ -187,6 +187,12 @@ TEST(ServerSettingsTest, LocalAddressRule) {
     const std::vector<Case> cases = {
         {"missing takes the host's first", {}, {"192.168.1.7", "10.0.0.9"}, "192.168.1.7"},
         {"missing on a host without one", {}, {}, "127.0.0.1"},
+        {"empty counts as missing", {{"GeneralTcpipAddress", ""}}, {"192.168.1.7"}, "192.168.1.7"},
+        {"blank counts as missing", {{"GeneralTcpipAddress", " "}}, {}, "127.0.0.1"},
+        {"every interface only when asked for",
+         {{"GeneralTcpipAddress", "0.0.0.0"}},
+         {"192.168.1.7"},
+         "0.0.0.0"},
         {"stored is kept without the switch",
          {{"GeneralTcpipAddress", "10.1.1.1"}},
          {"192.168.1.7"},
@@ -211,14 +217,22 @@ TEST(ServerSettingsTest, LocalAddressRule) {
         EXPECT_EQ(settings->GeneralHttpAddr, std::string("http://") + c.expected);
     }
 
-    TempRoot root;
-    CServerSettings settings(root.Path(), SettingsBuild::kServer);
-    settings.SetAddressLister([](std::vector<std::string>&) { return false; });
-    CCapturedLog log(g_log);
-    std::string address = "10.1.1.1";
-    EXPECT_FALSE(settings.GetLocalAddress(address));
-    EXPECT_EQ(address, "10.1.1.1");
-    EXPECT_TRUE(log.Has("Failed to get local host hostent"));
+    using Listing = CServerSettings::HostListing;
+    for (const auto& [failure, text] :
+         {std::pair{Listing::kNoHostName, "Failed to get local host name"},
+          std::pair{Listing::kNoAddresses, "Failed to get local host hostent"}}) {
+        TempRoot root;
+        CServerSettings settings(root.Path(), SettingsBuild::kServer);
+        settings.SetAddressLister([failure](std::vector<std::string>& out) {
+            out = {"192.168.1.7"};
+            return failure;
+        });
+        CCapturedLog log(g_log);
+        std::string address = "10.1.1.1";
+        EXPECT_FALSE(settings.GetLocalAddress(address));
+        EXPECT_EQ(address, "10.1.1.1");
+        EXPECT_TRUE(log.Has(text));
+    }
 }
 
 TEST(ServerSettingsTest, TheRealHostListingHasNoLoopbackAddress) {
@@ -341,7 +355,7 @@ TEST(ServerSettingsTest, ConsoleLoadFailsOnAnUnreadableStoreServerLoadDoesNot) {
     EXPECT_TRUE(server->Load());
     EXPECT_EQ(server->GeneralTcpipPort, "80");
     EXPECT_EQ(server->m_tasks.size(), 6u);
-    EXPECT_TRUE(log.Has(" when accessing settings."));
+    EXPECT_TRUE(log.Has("Error [21]: Is a directory\r\n when accessing registry."));
 }
 
 namespace {

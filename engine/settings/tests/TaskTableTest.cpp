@@ -22,7 +22,8 @@ std::string Text(const Moment& m) {
 std::unique_ptr<CServerSettings> MakeSettings(const TempRoot& root, std::time_t now) {
     auto settings = std::make_unique<CServerSettings>(root.Path(), SettingsBuild::kServer);
     settings->SetClock([now] { return now; });
-    settings->SetAddressLister([](std::vector<std::string>&) { return true; });
+    settings->SetAddressLister(
+        [](std::vector<std::string>&) { return CServerSettings::HostListing::kListed; });
     return settings;
 }
 
@@ -197,22 +198,24 @@ TEST(TaskTableTest, StatusLineStatesAndSeparators) {
     auto settings = MakeSettings(root, LocalTime(2024, 3, 4, 10, 15, 45));
     ASSERT_TRUE(settings->Load());
     settings->EmSmtpServer = "smtp.example";
-    settings->m_tasks[0].m_name = "Mailer";  // still the Email Sender: it is row 0
+    // The Email Sender is known by its name, in any case, wherever its row stands.
+    settings->m_tasks[0].m_name = "EMAIL sender";
     settings->m_tasks[0].m_enabled = true;
     settings->m_tasks[1].m_name = "Import*ant";
     settings->m_tasks[1].m_enabled = true;
+    std::swap(settings->m_tasks[0], settings->m_tasks[1]);
     settings->m_tasks.resize(2);
 
     const std::string script = root.Path() + "/webroot/script/importer.zrs";
     EXPECT_EQ(settings->GetTaskStatusLines(false),
-              "2*Mailer*Send via smtp.example every 10 minute(s)*Stopped\r\n"
-              "3*Import ant*Run " +
-                  script + " every 30 minute(s)*Stopped\r\n");
+              "2*Import ant*Run " + script +
+                  " every 30 minute(s)*Stopped\r\n"
+                  "3*EMAIL sender*Send via smtp.example every 10 minute(s)*Stopped\r\n");
     EXPECT_EQ(settings->GetTaskStatusLines(true),
-              "2*Mailer*Send via smtp.example every 10 minute(s)*03/04 10:25AM\r\n"
-              "3*Import ant*Run " +
-                  script + " every 30 minute(s)*03/04 10:45AM\r\n");
-    EXPECT_EQ(settings->m_tasks[1].m_name, "Import*ant");  // stored as given
+              "2*Import ant*Run " + script +
+                  " every 30 minute(s)*03/04 10:45AM\r\n"
+                  "3*EMAIL sender*Send via smtp.example every 10 minute(s)*03/04 10:25AM\r\n");
+    EXPECT_EQ(settings->m_tasks[0].m_name, "Import*ant");  // stored as given
 }
 
 TEST(TaskTableTest, LoadResetsShortTablesToTheDefaults) {

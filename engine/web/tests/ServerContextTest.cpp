@@ -159,6 +159,43 @@ TEST_F(ServerContextTest, SharedAndPrivateDataSources) {
     EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 1) << info;
 }
 
+TEST_F(ServerContextTest, RunsOnOneThreadShareItsConnectionUntilItIdles) {
+    if (!HaveSqlite()) {
+        GTEST_SKIP() << "SQLite3 ODBC driver (libsqliteodbc) not installed";
+    }
+    m_settings->DbAccessSerialize = false;
+    m_settings->DbConnectionThreadOwn = true;
+    // A temporary table lives as long as the connection that made it.
+    PageResult made =
+        Run("<!--{ sql t = 'create temp table mark (x integer)'; t.execute(); "
+            "sql i = 'insert into mark values (7)'; i.execute(); }-->");
+    ASSERT_EQ(made.m_code, 0) << made.m_error;
+    const std::string read = "<!--{ sql c = 'select x from mark'; c.fetch(); }-->--{ c.x; }--";
+    PageResult same = Run(read);
+    EXPECT_EQ(same.m_code, 0) << same.m_error;
+    EXPECT_EQ(same.m_output, "7");
+    PageResult elsewhere;
+    std::thread([&] { elsewhere = Run(read, "/other.zrp"); }).join();
+    EXPECT_EQ(elsewhere.m_code, 1);
+    EXPECT_NE(elsewhere.m_error.find("mark"), std::string::npos) << elsewhere.m_error;
+
+    CDataSource* own = m_context->AcquireDataSource("/test.zrp");
+    CDataSource* kept = own;
+    EXPECT_EQ(kept->ConnectCount(), 1);
+    m_context->ReleaseDataSource(own);
+    m_now = context_test::kStart + 121 * 60;
+    m_context->CloseIdleDataSources();
+    EXPECT_FALSE(kept->IsConnected());
+
+    PageResult reconnected = Run(read);
+    EXPECT_EQ(reconnected.m_code, 1);
+    EXPECT_NE(reconnected.m_error.find("mark"), std::string::npos) << reconnected.m_error;
+    own = m_context->AcquireDataSource("/test.zrp");
+    EXPECT_EQ(own, kept);
+    EXPECT_EQ(kept->ConnectCount(), 2);
+    m_context->ReleaseDataSource(own);
+}
+
 TEST_F(ServerContextTest, InitDefaultDataSourceRules) {
     struct Case {
         int timeout;

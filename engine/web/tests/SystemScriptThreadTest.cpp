@@ -263,7 +263,7 @@ TEST_F(SystemScriptThreadTest, IdleDataSourcesCloseAtMinuteZeroOnly) {
     };
     const Case cases[] = {
         {"11:00:00", false, 30, true},  {"11:00:59", false, 30, true},
-        {"11:01:00", false, 30, false}, {"11:00:00", true, 30, false},
+        {"11:01:00", false, 30, false}, {"11:00:00", true, 30, true},
         {"11:00:00", false, 0, false},
     };
     const std::time_t midnight = context_test::kStart - context_test::kStart % 86400;
