@@ -9,6 +9,7 @@
 #include "console/ConsoleMessages.h"
 #include "console/ServerControl.h"
 #include "console/SystemdServiceControl.h"
+#include "engine/data/OdbcEnvironment.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
                      "-compact.\n";
         return 1;
     }
+    UseInstallationOdbcIni(g_rootDir);
     // An unattended run must never wait on a message box: log lines go to stderr.
     g_log.SetMessageBox(nullptr);
     ConsoleMessages();

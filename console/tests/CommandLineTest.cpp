@@ -122,20 +122,26 @@ TEST(CommandLine, CompactInPlaceAndIntoAnotherFile) {
     CConsoleTestRoot root;
     const std::string a = root.Path("data/zr2.db");
     const std::string b = root.Path("data/copy.db");
-    root.WriteSettings({"DbOdbcConnectString=ODBC;DSN=zr2;DBQ=" + a});
+    const std::string dbq = root.Path("data/dbq.db");
 
     struct Case {
         std::vector<std::string> arguments;
         std::string compacted;
+        std::string connect;
     } cases[] = {
-        {{"-compact"}, a},
-        {{"-compact", a}, a},
-        {{"-COMPACT", a, b}, b},
+        // The data source's file: its entry in the installation's odbc.ini, or DBQ.
+        {{"-compact"}, a, "ODBC;DSN=zr2;"},
+        {{"-compact"}, dbq, "ODBC;DSN=zr2;DBQ=" + dbq},
+        {{"-compact", a}, a, "ODBC;DSN=zr2;"},
+        {{"-COMPACT", a, b}, b, "ODBC;DSN=zr2;"},
     };
     for (const Case& c : cases) {
+        root.WriteSettings({"DbOdbcConnectString=" + c.connect});
         fs::remove(a);
         fs::remove(b);
+        fs::remove(dbq);
         MakeDatabase(a);
+        MakeDatabase(dbq);
         ASSERT_NE(Query(a, "PRAGMA freelist_count"), "0");
         const std::string before = ReadFile(a);
         const CConsoleRun run = root.Run(c.arguments);

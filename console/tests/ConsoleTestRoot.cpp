@@ -41,6 +41,10 @@ CConsoleTestRoot::CConsoleTestRoot(const std::string& folderName)
     m_env.Set("PATH", (m_fakeBin + ":/usr/bin:/bin").c_str());
     m_env.Set("DISPLAY", nullptr);
     m_env.Set("NOTIFY_SOCKET", nullptr);
+    // The programs find the installation's own data sources.
+    m_env.Set("ODBCINI", nullptr);
+    WriteFile(Path("etc/odbc.ini"),
+              "[zr2]\nDriver=SQLite3\nDatabase=" + Path("data/zr2.db") + "\n");
     WriteSettings();
 }
 
