@@ -133,10 +133,10 @@ TEST_F(ProcessRunner, OptionsNameSessionAndFolder) {
     options.m_newSession = true;
     options.m_workFolder = m_dir + "/work";
     EXPECT_EQ(RunOutcomeText(RunProgram("sh", {"-c", script}, 30000, options)), "0");
-    EXPECT_EQ(Read(out), "Named -c " + script + " \n" + m_dir + "/work\nleader\n");
+    EXPECT_EQ(ReadFile(out), "Named -c " + script + " \n" + m_dir + "/work\nleader\n");
 
     ASSERT_EQ(RunOutcomeText(RunProgram("/bin/sh", {"-c", script}, 30000)), "0");
-    EXPECT_EQ(Read(out),
+    EXPECT_EQ(ReadFile(out),
               "/bin/sh -c " + script + " \n" + fs::current_path().string() + "\nmember\n");
 
     // Without the search a bare name is a path relative to the working folder.
