@@ -15,7 +15,13 @@
 
 namespace {
 
-TEST(DataSources, KindsFromDriversAndDataSources) {
+// Every case works in the private ini files, never the user's own.
+class DataSources : public ::testing::Test {
+protected:
+    void SetUp() override { COdbcTestEnv::Dir(); }
+};
+
+TEST_F(DataSources, KindsFromDriversAndDataSources) {
     struct Case {
         const char* driver;
         const char* kind;
@@ -53,7 +59,7 @@ TEST(DataSources, KindsFromDriversAndDataSources) {
     EXPECT_NE(std::find(names.begin(), names.end(), "SQLite3"), names.end());
 }
 
-TEST(DataSources, DatabaseFileOfAConnectionString) {
+TEST_F(DataSources, DatabaseFileOfAConnectionString) {
     COdbcTestEnv::AddDsn("filelite", {{"Driver", "SQLite3"}, {"Database", "/srv/v/data/zr2.db"}});
     COdbcTestEnv::AddDsn("filepg", {{"Driver", "PostgreSQL"}, {"Database", "velmorin"}});
     struct Case {
@@ -72,7 +78,7 @@ TEST(DataSources, DatabaseFileOfAConnectionString) {
     }
 }
 
-TEST(DataSources, SuggestedNamesAndTheLengthRule) {
+TEST_F(DataSources, SuggestedNamesAndTheLengthRule) {
     EXPECT_EQ(SuggestedDsnAttribute("zr2", "SQL Server"), "DSN=zr2_sql");
     EXPECT_EQ(SuggestedDsnAttribute("zr2", "Sybase ASE"), "DSN=zr2_syb");
     EXPECT_EQ(SuggestedDsnAttribute("zr2", "Oracle 19"), "DSN=zr2_ora");
@@ -89,7 +95,7 @@ TEST(DataSources, SuggestedNamesAndTheLengthRule) {
     EXPECT_EQ(DataSourceAttribute("shortname", "Database"), "");
 }
 
-TEST(DataSources, CreateDefaultWritesTheRootsDatabase) {
+TEST_F(DataSources, CreateDefaultWritesTheRootsDatabase) {
     CTempFolder root;
     std::filesystem::create_directories(root.File("data"));
     std::string error;
