@@ -103,8 +103,8 @@ bool ListDataSources(std::vector<CDataSourceEntry>& sources, std::string& error)
             break;
         }
         direction = SQL_FETCH_NEXT;
-        sources.push_back({reinterpret_cast<char*>(name),
-                           DriverOfLibrary(reinterpret_cast<char*>(description))});
+        sources.push_back(
+            {reinterpret_cast<char*>(name), DriverOfLibrary(reinterpret_cast<char*>(description))});
     }
     return true;
 }
@@ -113,8 +113,8 @@ std::string DriverKind(const std::string& driver) {
     static const struct {
         const char* m_part;
         const char* m_kind;
-    } kinds[] = {{"Oracle", "Oracle"},   {"Sybase", "Sybase"}, {"SQL Server", "Mssql"},
-                 {"Access", "Access"},   {"SQLite", "Sqlite"}, {"PostgreSQL", "Postgres"}};
+    } kinds[] = {{"Oracle", "Oracle"}, {"Sybase", "Sybase"}, {"SQL Server", "Mssql"},
+                 {"Access", "Access"}, {"SQLite", "Sqlite"}, {"PostgreSQL", "Postgres"}};
     for (const auto& k : kinds) {
         if (driver.find(k.m_part) != std::string::npos) {
             return k.m_kind;

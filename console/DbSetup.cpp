@@ -22,9 +22,8 @@ constexpr const char* kSpecify =
 bool CatalogueHasTable(COdbcConnection& db, const std::string& table) {
     COdbcHandle stmt(SQL_HANDLE_STMT, db.Handle());
     std::string name = table;
-    const SQLRETURN rc =
-        SQLTables(stmt.Get(), nullptr, 0, nullptr, 0,
-                  reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS, nullptr, 0);
+    const SQLRETURN rc = SQLTables(stmt.Get(), nullptr, 0, nullptr, 0,
+                                   reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS, nullptr, 0);
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt.Get());
     return SQLFetch(stmt.Get()) == SQL_SUCCESS;
 }
@@ -81,8 +80,10 @@ std::string CDbSetup::ScriptFor(const std::string& kind) const {
     static const struct {
         const char* m_kind;
         const char* m_file;
-    } scripts[] = {{"Mssql", "zr2mssql.sql"},   {"Sybase", "zr2sybase.sql"},
-                   {"Oracle", "zr2oracle.sql"}, {"Sqlite", "zr2sqlite.sql"},
+    } scripts[] = {{"Mssql", "zr2mssql.sql"},
+                   {"Sybase", "zr2sybase.sql"},
+                   {"Oracle", "zr2oracle.sql"},
+                   {"Sqlite", "zr2sqlite.sql"},
                    {"Postgres", "zr2pgsql.sql"}};
     for (const auto& s : scripts) {
         if (kind == s.m_kind) {

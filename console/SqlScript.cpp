@@ -64,9 +64,7 @@ public:
     }
 
 private:
-    bool Next(const char* two) const {
-        return m_text.compare(m_at, 2, two) == 0;
-    }
+    bool Next(const char* two) const { return m_text.compare(m_at, 2, two) == 0; }
     char At(size_t i) const { return i < m_text.size() ? m_text[i] : '\0'; }
 
     void Terminator() {

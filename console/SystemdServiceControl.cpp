@@ -28,8 +28,7 @@ std::string CSystemdServiceControl::UnitName(const std::string& name) {
 }
 
 std::string CSystemdServiceControl::UnitText(const std::string& name, const std::string& command) {
-    return "[Unit]\nDescription=" + name +
-           "\n\n[Service]\nType=notify\nExecStart=" + command +
+    return "[Unit]\nDescription=" + name + "\n\n[Service]\nType=notify\nExecStart=" + command +
            "\nTimeoutStartSec=" + std::to_string(kUnitTimeoutSeconds) +
            "\nTimeoutStopSec=" + std::to_string(kUnitTimeoutSeconds) +
            "\n\n[Install]\nWantedBy=multi-user.target\n";
@@ -40,13 +39,15 @@ int CSystemdServiceControl::Run(const std::vector<std::string>& arguments, int w
     args.insert(args.end(), arguments.begin(), arguments.end());
     CRunOptions options;
     options.m_searchPath = true;
-    const CRunOutcome outcome = RunProgram(m_config.m_systemctl, args, waitSeconds * 1000LL, options);
+    const CRunOutcome outcome =
+        RunProgram(m_config.m_systemctl, args, waitSeconds * 1000LL, options);
     std::string command = "systemctl";
     for (const std::string& arg : arguments) {
         command += " " + arg;
     }
     if (outcome.m_kind == CRunOutcome::kExited) {
-        m_lastFailure = command + " ended with exit code " + std::to_string(outcome.m_exitCode) + ".";
+        m_lastFailure =
+            command + " ended with exit code " + std::to_string(outcome.m_exitCode) + ".";
         return outcome.m_exitCode;
     }
     m_lastFailure = outcome.m_kind == CRunOutcome::kTimedOut

@@ -48,9 +48,10 @@ TEST(CommandLine, StartFailures) {
     CConsoleTestRoot root;
     CConsoleRun run = root.Run({"-start"});
     EXPECT_EQ(run.m_exitCode, 3);
-    EXPECT_EQ(run.m_stderr, "Failed to start Velmorin Server Tallgrove.\nFailed to launch "
-                            "Tallgrove:\n" +
-                                FormatSystemError(ENOENT) + "\n");
+    EXPECT_EQ(run.m_stderr,
+              "Failed to start Velmorin Server Tallgrove.\nFailed to launch "
+              "Tallgrove:\n" +
+                  FormatSystemError(ENOENT) + "\n");
 
     // A server that never comes up: the ten polls pass, then the time-out text.
     root.InstallStub("exit 0");
@@ -68,7 +69,8 @@ TEST(CommandLine, AServerThatIgnoresTheStopGivesFour) {
     ASSERT_TRUE(event.Create(root.Root(), kServerStopEventName));
     const CConsoleRun run = root.Run({"-stop"});
     EXPECT_EQ(run.m_exitCode, 4);
-    EXPECT_EQ(run.m_stderr, "Failed to stop Velmorin Server.\nPlease check log file for errors. \n\n");
+    EXPECT_EQ(run.m_stderr,
+              "Failed to stop Velmorin Server.\nPlease check log file for errors. \n\n");
 }
 
 TEST(CommandLine, UnreadableSettingsGiveTwoForEveryAction) {

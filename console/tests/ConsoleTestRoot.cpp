@@ -27,7 +27,9 @@ void WriteExecutable(const std::string& path, const std::string& text) {
 }
 
 CConsoleTestRoot::CConsoleTestRoot(const std::string& folderName)
-    : m_root(m_temp.File(folderName)), m_fakeBin(m_temp.File("fakebin")), m_port(FreeLoopbackPort()) {
+    : m_root(m_temp.File(folderName)),
+      m_fakeBin(m_temp.File("fakebin")),
+      m_port(FreeLoopbackPort()) {
     for (const char* folder : {"bin", "etc", "webroot/log", "tmp", "mail", "data", "certs"}) {
         fs::create_directories(Path(folder));
     }
@@ -35,8 +37,9 @@ CConsoleTestRoot::CConsoleTestRoot(const std::string& folderName)
     fs::copy_file(VELMORIN_BRACKMOOR, Path("bin/Brackmoor"));
     // Records its arguments; "status" of an unknown unit is 4, as systemd says.
     WriteExecutable(m_fakeBin + "/systemctl",
-                    "#!/bin/sh\necho \"$*\" >> '" + m_fakeBin + "/calls'\n"
-                    "case \"$*\" in *\" status \"*) exit 4;; esac\nexit 0\n");
+                    "#!/bin/sh\necho \"$*\" >> '" + m_fakeBin +
+                        "/calls'\n"
+                        "case \"$*\" in *\" status \"*) exit 4;; esac\nexit 0\n");
     // PATH holds the fake and the system's tools, never a Tallgrove.
     m_env.Set("PATH", (m_fakeBin + ":/usr/bin:/bin").c_str());
     m_env.Set("DISPLAY", nullptr);

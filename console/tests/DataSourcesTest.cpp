@@ -26,9 +26,12 @@ TEST_F(DataSources, KindsFromDriversAndDataSources) {
         const char* driver;
         const char* kind;
     } drivers[] = {
-        {"SQL Server", "Mssql"},          {"SQLite3", "Sqlite"},
-        {"PostgreSQL Unicode", "Postgres"}, {"Foo", ""},
-        {"Oracle in OraClient", "Oracle"}, {"Adaptive Server Enterprise Sybase", "Sybase"},
+        {"SQL Server", "Mssql"},
+        {"SQLite3", "Sqlite"},
+        {"PostgreSQL Unicode", "Postgres"},
+        {"Foo", ""},
+        {"Oracle in OraClient", "Oracle"},
+        {"Adaptive Server Enterprise Sybase", "Sybase"},
         {"Microsoft Access Driver (*.mdb)", "Access"},
     };
     for (const Case& c : drivers) {

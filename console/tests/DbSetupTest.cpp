@@ -108,7 +108,8 @@ TEST_P(DbSetupTest, MissingTableScriptAndUniqueIds) {
     EXPECT_EQ(setup.CheckRegistryTable(db, m_connect), 0);
 
     // The script may run again on its tables.
-    EXPECT_TRUE(RunSqlScript(text, db, [](const std::string&) {}, [](const std::string&) { return false; }));
+    EXPECT_TRUE(RunSqlScript(
+        text, db, [](const std::string&) {}, [](const std::string&) { return false; }));
 
     db.ExecuteSQL("CREATE TABLE uid_probe (id INTEGER)");
     CUniqueIdGenerator ids(db);
@@ -118,8 +119,9 @@ TEST_P(DbSetupTest, MissingTableScriptAndUniqueIds) {
 
     // The sample's task scripts keep their last run this way on either database.
     for (const char* when : {"2026-12-10 10:00:00", "2026-12-10 11:00:00"}) {
-        db.ExecuteSQL("delete from zr2_registry where reg_user = 'System' and reg_section = "
-                      "'Tasks' and reg_key = 'SystemLastRun'");
+        db.ExecuteSQL(
+            "delete from zr2_registry where reg_user = 'System' and reg_section = "
+            "'Tasks' and reg_key = 'SystemLastRun'");
         db.ExecuteSQL(std::string("insert into zr2_registry (reg_user, reg_section, reg_key, "
                                   "reg_value) values ('System', 'Tasks', 'SystemLastRun', '") +
                       when + "')");

@@ -69,7 +69,8 @@ private:
 class ServerControlTest : public ::testing::Test {
 protected:
     ServerControlTest()
-        : m_control(m_root.Path(), [this] { return std::make_unique<CFakeServiceControl>(m_service); }) {
+        : m_control(m_root.Path(),
+                    [this] { return std::make_unique<CFakeServiceControl>(m_service); }) {
         m_control.SetPolling({10, std::chrono::milliseconds(1)});
         m_control.ProbeService();
     }
@@ -102,14 +103,16 @@ TEST_F(ServerControlTest, ServiceFailuresNameTheKind) {
     m_service.m_startWorks = false;
     std::string text;
     EXPECT_FALSE(m_control.DoStartServer(text));
-    EXPECT_EQ(text, "Failed to start Velmorin Server NT Service Tallgrove.\nThe service did not "
-                    "respond.");
+    EXPECT_EQ(text,
+              "Failed to start Velmorin Server NT Service Tallgrove.\nThe service did not "
+              "respond.");
 
     m_service.m_running = true;
     m_service.m_stopWorks = false;
     EXPECT_FALSE(m_control.DoStopServer(text));
-    EXPECT_EQ(text, "Failed to stop Velmorin ServerNT Service .\nPlease check log file for "
-                    "errors. The service cannot accept control messages.\n");
+    EXPECT_EQ(text,
+              "Failed to stop Velmorin ServerNT Service .\nPlease check log file for "
+              "errors. The service cannot accept control messages.\n");
 }
 
 TEST_F(ServerControlTest, WithoutTheServiceTheStopEventDecides) {
@@ -157,8 +160,9 @@ TEST_F(ServerControlTest, AnotherUsersConsoleIsToldWhyItCannotStop) {
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(text, "Failed to stop Velmorin Server.\nPlease check log file for errors. Velmorin "
-                    "Server runs as user 0; only that user or root can stop it.\n");
+    EXPECT_EQ(text,
+              "Failed to stop Velmorin Server.\nPlease check log file for errors. Velmorin "
+              "Server runs as user 0; only that user or root can stop it.\n");
     EXPECT_TRUE(CNamedEvent::Exists(m_root.Path(), kServerStopEventName));
 }
 
@@ -180,15 +184,17 @@ protected:
         m_masks = m_temp.File("masks");
         WriteExecutable(m_temp.File("systemctl"),
                         "#!/bin/sh\n"
-                        "cd '" + m_temp.Path() + "'\n"
-                        "echo \"$*\" >> calls\n"
-                        "[ \"$1\" = --no-ask-password ] || exit 9\n"
-                        "case \"$2\" in\n"
-                        "  status) [ -e 'units/'\"$3\" ] || exit 4; [ -e active ] || exit 3;;\n"
-                        "  is-active) [ -e active ] || exit 3;;\n"
-                        "  start) [ -e startfails ] && exit 1; touch active;;\n"
-                        "  stop) rm -f active;;\n"
-                        "esac\nexit 0\n");
+                        "cd '" +
+                            m_temp.Path() +
+                            "'\n"
+                            "echo \"$*\" >> calls\n"
+                            "[ \"$1\" = --no-ask-password ] || exit 9\n"
+                            "case \"$2\" in\n"
+                            "  status) [ -e 'units/'\"$3\" ] || exit 4; [ -e active ] || exit 3;;\n"
+                            "  is-active) [ -e active ] || exit 3;;\n"
+                            "  start) [ -e startfails ] && exit 1; touch active;;\n"
+                            "  stop) rm -f active;;\n"
+                            "esac\nexit 0\n");
         m_env.Set("PATH", (m_temp.Path() + ":/usr/bin:/bin").c_str());
     }
 
@@ -224,16 +230,19 @@ TEST_F(SystemdTest, InstallWritesTheUnitAndItsStartType) {
     EXPECT_NE(unit.find("\nType=notify\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nExecStart=\"" + program + "\"\n"), std::string::npos) << unit;
     EXPECT_EQ(unit.find("User="), std::string::npos) << unit;
-    EXPECT_EQ(Calls(), (std::vector<std::string>{"--no-ask-password daemon-reload",
-                                                 "--no-ask-password unmask velmorinServer2.service",
-                                                 "--no-ask-password enable velmorinServer2.service"}));
+    EXPECT_EQ(Calls(),
+              (std::vector<std::string>{"--no-ask-password daemon-reload",
+                                        "--no-ask-password unmask velmorinServer2.service",
+                                        "--no-ask-password enable velmorinServer2.service"}));
     EXPECT_TRUE(manager.IsInstalled("velmorinServer2"));
     EXPECT_FALSE(manager.IsRunning("velmorinServer2"));
 
     // A path without a blank stands unquoted.
-    ASSERT_TRUE(manager.Install("/opt/v/bin/Tallgrove", "velmorinServer2", CServiceControl::kManual, ""));
-    EXPECT_NE(ReadFile(m_units + "/velmorinServer2.service").find("\nExecStart=/opt/v/bin/Tallgrove\n"),
-              std::string::npos);
+    ASSERT_TRUE(
+        manager.Install("/opt/v/bin/Tallgrove", "velmorinServer2", CServiceControl::kManual, ""));
+    EXPECT_NE(
+        ReadFile(m_units + "/velmorinServer2.service").find("\nExecStart=/opt/v/bin/Tallgrove\n"),
+        std::string::npos);
 }
 
 TEST_F(SystemdTest, StartTypesAreEnableDisableAndMask) {
@@ -260,8 +269,7 @@ TEST_F(SystemdTest, DependencyIsADropIn) {
     CSystemdServiceControl manager = Manager();
     const std::string dropIn = m_units + "/velmorinServer2.service.d/dependency.conf";
     ASSERT_TRUE(manager.SetDependency("velmorinServer2", "postgresql")) << manager.Error();
-    EXPECT_EQ(ReadFile(dropIn),
-              "[Unit]\nRequires=postgresql.service\nAfter=postgresql.service\n");
+    EXPECT_EQ(ReadFile(dropIn), "[Unit]\nRequires=postgresql.service\nAfter=postgresql.service\n");
     ASSERT_TRUE(manager.SetDependency("velmorinServer2", "db.socket"));
     EXPECT_EQ(ReadFile(dropIn), "[Unit]\nRequires=db.socket\nAfter=db.socket\n");
     ASSERT_TRUE(manager.SetDependency("velmorinServer2", ""));

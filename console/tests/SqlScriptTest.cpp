@@ -18,15 +18,19 @@ TEST(SqlScript, SplitRules) {
         const char* text;
         Statements statements;
     } cases[] = {
-        {"two tables, one a line", "CREATE TABLE a (x INT);\r\nCREATE TABLE b (y INT);\r\n",
+        {"two tables, one a line",
+         "CREATE TABLE a (x INT);\r\nCREATE TABLE b (y INT);\r\n",
          {"CREATE TABLE a (x INT)", "CREATE TABLE b (y INT)"}},
-        {"line ends and tabs become one blank", "CREATE TABLE a (\r\n\tx INT,\r\n  y INT\r\n);",
+        {"line ends and tabs become one blank",
+         "CREATE TABLE a (\r\n\tx INT,\r\n  y INT\r\n);",
          {"CREATE TABLE a ( x INT, y INT )"}},
-        {"a go line ends a statement", "CREATE TABLE a (x INT)\r\ngo\r\nINSERT INTO a VALUES (1)\nGO\n",
+        {"a go line ends a statement",
+         "CREATE TABLE a (x INT)\r\ngo\r\nINSERT INTO a VALUES (1)\nGO\n",
          {"CREATE TABLE a (x INT)", "INSERT INTO a VALUES (1)"}},
         {"go inside a line does not", "SELECT go\r\nFROM t go\r\n;", {"SELECT go FROM t go"}},
         {"go at the very end without a line end does not", "SELECT 1\r\ngo", {}},
-        {"a ';' then a go line runs no empty statement", "CREATE TABLE a (x INT);\r\ngo\r\n",
+        {"a ';' then a go line runs no empty statement",
+         "CREATE TABLE a (x INT);\r\ngo\r\n",
          {"CREATE TABLE a (x INT)"}},
         {"a procedure keeps its semicolons and line ends, not its CRs",
          "CREATE PROCEDURE p AS\r\nBEGIN\r\n  SELECT 1;\r\n  SELECT 2;\r\nEND;\r\n/\r\nSELECT 3;",
@@ -35,7 +39,8 @@ TEST(SqlScript, SplitRules) {
          "CREATE TABLE t (trigger_name INT);\r\nSELECT 1;\r\ngo\r\nSELECT 2;",
          {"CREATE TABLE t (trigger_name INT);\nSELECT 1;", "SELECT 2"}},
         {"comments never reach the database",
-         "-- heading\r\n/* a\r\n block */SELECT 1 -- tail\r\n, 2; /* unclosed", {"SELECT 1 , 2"}},
+         "-- heading\r\n/* a\r\n block */SELECT 1 -- tail\r\n, 2; /* unclosed",
+         {"SELECT 1 , 2"}},
         {"a leading blank line is dropped", "\r\n\r\n  SELECT 1;", {"SELECT 1"}},
         {"text after the last end is not run", "SELECT 1; SELECT 2", {"SELECT 1"}},
         {"a slash line ends a statement", "SELECT 1\n/\nSELECT 2\n/\n", {"SELECT 1", "SELECT 2"}},
@@ -52,22 +57,32 @@ TEST(SqlScript, ShippedScriptsSplitIntoTheirStatements) {
         const char* file;
         Statements starts;
     } cases[] = {
-        {"zr2sqlite.sql", {"CREATE TABLE IF NOT EXISTS zr2_registry", "CREATE TABLE IF NOT EXISTS "
-                           "support_request", "INSERT INTO support_request"}},
-        {"zr2pgsql.sql", {"CREATE TABLE IF NOT EXISTS zr2_registry", "CREATE TABLE IF NOT EXISTS "
-                          "support_request", "INSERT INTO support_request"}},
-        {"zr2mssql.sql", {"CREATE TABLE zr2_registry", "CREATE TABLE support_request",
-                          "INSERT INTO support_request"}},
-        {"zr2sybase.sql", {"CREATE TABLE zr2_registry", "CREATE TABLE support_request",
-                           "INSERT INTO support_request"}},
-        {"zr2oracle.sql", {"CREATE TABLE zr2_registry", "CREATE TABLE support_request",
-                           "CREATE SEQUENCE support_request_seq", "CREATE OR REPLACE TRIGGER",
-                           "INSERT INTO support_request"}},
+        {"zr2sqlite.sql",
+         {"CREATE TABLE IF NOT EXISTS zr2_registry",
+          "CREATE TABLE IF NOT EXISTS "
+          "support_request",
+          "INSERT INTO support_request"}},
+        {"zr2pgsql.sql",
+         {"CREATE TABLE IF NOT EXISTS zr2_registry",
+          "CREATE TABLE IF NOT EXISTS "
+          "support_request",
+          "INSERT INTO support_request"}},
+        {"zr2mssql.sql",
+         {"CREATE TABLE zr2_registry", "CREATE TABLE support_request",
+          "INSERT INTO support_request"}},
+        {"zr2sybase.sql",
+         {"CREATE TABLE zr2_registry", "CREATE TABLE support_request",
+          "INSERT INTO support_request"}},
+        {"zr2oracle.sql",
+         {"CREATE TABLE zr2_registry", "CREATE TABLE support_request",
+          "CREATE SEQUENCE support_request_seq", "CREATE OR REPLACE TRIGGER",
+          "INSERT INTO support_request"}},
     };
     for (const Case& c : cases) {
         std::string text;
         std::string error;
-        ASSERT_TRUE(LoadSqlScript(std::string(VELMORIN_SOURCE_ROOT) + "/data/" + c.file, text, error))
+        ASSERT_TRUE(
+            LoadSqlScript(std::string(VELMORIN_SOURCE_ROOT) + "/data/" + c.file, text, error))
             << error;
         const Statements statements = SplitSqlScript(text);
         ASSERT_EQ(statements.size(), c.starts.size()) << c.file;
