@@ -1,9 +1,14 @@
 // The server control over a fake service manager, and the systemd manager over a fake
 // systemctl that keeps the unit's state in files.
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
 #include "engine/foundation/SystemError.h"
+#include "engine/foundation/UniqueFd.h"
 #include "engine/testsupport/ScopedEnv.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
@@ -164,6 +170,29 @@ TEST_F(ServerControlTest, AnotherUsersConsoleIsToldWhyItCannotStop) {
               "Failed to stop Velmorin Server.\nPlease check log file for errors. Velmorin "
               "Server runs as user 0; only that user or root can stop it.\n");
     EXPECT_TRUE(CNamedEvent::Exists(m_root.Path(), kServerStopEventName));
+}
+
+TEST_F(ServerControlTest, AStopEventThatVanishesBeforeTheSignalStillStops) {
+    m_service.m_installed = false;
+    m_control.ProbeService();
+    // A server's stop event that ends as soon as the console first looks at it.
+    const std::string name = NamedObjectAddress(m_root.Path(), kServerStopEventName);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    CUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener.Get(), 4), 0);
+    std::thread server([&listener] {
+        CUniqueFd first(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        ::close(listener.Release());
+    });
+    std::string text = "stale";
+    EXPECT_TRUE(m_control.DoStopServer(text));
+    EXPECT_EQ(text, "");
+    server.join();
+    EXPECT_FALSE(m_control.IsServerRunning());
 }
 
 TEST_F(ServerControlTest, DependencyOfFiftyCharactersAtMost) {
