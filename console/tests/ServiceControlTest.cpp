@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -180,7 +180,8 @@ TEST_F(ServerControlTest, AStopEventThatVanishesBeforeTheSignalStillStops) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     CUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
     ASSERT_EQ(::listen(listener.Get(), 4), 0);
