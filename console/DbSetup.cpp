@@ -5,6 +5,7 @@
 
 #include "console/ConsoleMessages.h"
 #include "console/DataSources.h"
+#include "console/SqlScript.h"
 #include "engine/data/DbException.h"
 #include "engine/data/OdbcConnection.h"
 #include "engine/data/OdbcHandle.h"
@@ -151,6 +152,27 @@ bool CDbSetup::EnsureDataSource(std::string& connect) {
             }
         }
     }
+}
+
+bool CDbSetup::RunCreateTables(const std::string& script, COdbcConnection& db,
+                               const std::string& connect,
+                               const std::function<void(const std::string&)>& status) {
+    if (!db.IsOpen()) {
+        m_ui.ShowMessage("Not yet connected to the database. Please cancel.");
+        return false;
+    }
+    if (!RunSqlScript(script, db, status, [this](const std::string& failure) {
+            return m_ui.Ask(failure);
+        })) {
+        return false;
+    }
+    status("All done, click OK to continue.");
+    if (CheckRegistryTable(db, connect) == 0) {
+        return true;
+    }
+    return m_ui.Ask(std::string("Table: ") + kRequiredTable +
+                    " is still not found. \nThe Velmorin Server will not work. \n\nAre you sure "
+                    "you want to continue?");
 }
 
 bool CDbSetup::StartupCheck(CServerSettings& settings) {

@@ -3,6 +3,7 @@
 // set-up script of the database kind. Connections never prompt.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class COdbcConnection;
@@ -14,6 +15,8 @@ public:
     virtual ~CDbSetupUi() = default;
     // An information message box.
     virtual void ShowMessage(const std::string& text) = 0;
+    // A Yes/No question; true for Yes.
+    virtual bool Ask(const std::string& question) = 0;
     // The data source dialog with the current DSN, why it is shown and the default name;
     // false when cancelled, else `dsn` holds the choice.
     virtual bool ChooseDataSource(std::string& dsn, const std::string& message,
@@ -49,6 +52,11 @@ public:
     // Until a usable data source is chosen (true; `connect` is then the driver's completed
     // string, FRL=F turned to T) or the user cancels (false).
     bool EnsureDataSource(std::string& connect);
+    // The Create Tables dialog's OK: runs the script (each statement shown through `status`,
+    // each failure asked about) and checks the required table again. True when the dialog
+    // may close with OK.
+    bool RunCreateTables(const std::string& script, COdbcConnection& db, const std::string& connect,
+                         const std::function<void(const std::string&)>& status);
     // The start-up check on the settings' connection string; a changed string is saved.
     bool StartupCheck(CServerSettings& settings);
 

@@ -11,6 +11,8 @@
 #include "engine/data/OdbcConnection.h"
 #include "engine/data/UniqueIdGenerator.h"
 #include "engine/foundation/ConnectString.h"
+#include "engine/settings/ServerSettings.h"
+#include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/TestBackends.h"
 
 namespace {
@@ -19,6 +21,10 @@ namespace {
 class CFakeUi : public CDbSetupUi {
 public:
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
+    bool Ask(const std::string& question) override {
+        m_questions.push_back(question);
+        return m_answer;
+    }
     bool ChooseDataSource(std::string& dsn, const std::string& message,
                           const std::string& defaultName) override {
         m_dialogMessages.push_back(message);
@@ -40,13 +46,15 @@ public:
             m_messages.push_back(error);
             return false;
         }
-        return RunSqlScript(
-            text, db, [](const std::string&) {},
-            [this](const std::string& failure) {
-                m_messages.push_back(failure);
-                return false;
-            });
+        return m_setup->RunCreateTables(text, db, m_connect,
+                                        [this](const std::string& s) { m_status.push_back(s); });
     }
+
+    CDbSetup* m_setup = nullptr;
+    std::string m_connect;
+    bool m_answer = false;
+    std::vector<std::string> m_questions;
+    std::vector<std::string> m_status;
 
     std::vector<std::string> m_choices;
     std::vector<std::string> m_messages;
@@ -129,8 +137,58 @@ TEST_P(DbSetupTest, MissingTableScriptAndUniqueIds) {
     EXPECT_TRUE(m_ui.m_messages.empty());
 }
 
+TEST_P(DbSetupTest, CreateTablesAsksAboutFailuresAndAMissingTable) {
+    CDbSetup setup(VELMORIN_SOURCE_ROOT, m_ui);
+    setup.SetMode(CDbSetup::kStartupMode);
+    COdbcConnection closed;
+    EXPECT_FALSE(setup.RunCreateTables("SELECT 1;", closed, m_connect, [](const std::string&) {}));
+    EXPECT_EQ(m_ui.m_messages, (std::vector<std::string>{"Not yet connected to the database. Please cancel."}));
+
+    COdbcConnection db;
+    db.Open(m_connect);
+    std::vector<std::string> status;
+    auto record = [&](const std::string& s) { status.push_back(s); };
+    // A failing statement: No stops there, the table stays missing.
+    m_ui.m_answer = false;
+    EXPECT_FALSE(setup.RunCreateTables("CREATE TABLE no_such_syntax (;\r\nCREATE TABLE zr2_registry (reg_user VARCHAR(50));", db, m_connect, record));
+    ASSERT_EQ(m_ui.m_questions.size(), 1u);
+    EXPECT_TRUE(m_ui.m_questions[0].ends_with("\nWould you like to continue?")) << m_ui.m_questions[0];
+    EXPECT_EQ(setup.TableExists(db, "zr2_registry"), 1);
+    // A script that runs but makes no registry table: the question, Yes closes all the same.
+    m_ui.m_answer = true;
+    EXPECT_TRUE(setup.RunCreateTables("CREATE TABLE uid_probe (id INTEGER);", db, m_connect, record));
+    EXPECT_EQ(m_ui.m_questions.back(), "Table: zr2_registry is still not found. \nThe Velmorin Server will not work. \n\nAre you sure you want to continue?");
+    EXPECT_EQ(status.back(), "All done, click OK to continue.");
+    m_ui.m_answer = false;
+    EXPECT_FALSE(setup.RunCreateTables("SELECT 1 FROM uid_probe;", db, m_connect, record));
+}
+
+TEST_P(DbSetupTest, StartupCheckSavesTheCompletedString) {
+    CTempFolder root;
+    CServerSettings settings(root.Path(), SettingsBuild::kConsole);
+    settings.DbOdbcConnectString = "ODBC;DSN=" + m_dsn + ";FRL=F";
+    CDbSetup setup(VELMORIN_SOURCE_ROOT, m_ui);
+    m_ui.m_setup = &setup;
+    m_ui.m_connect = "DSN=" + m_dsn;
+    ASSERT_TRUE(setup.StartupCheck(settings)) << (m_ui.m_messages.empty() ? "" : m_ui.m_messages[0]);
+    EXPECT_EQ(setup.Mode(), CDbSetup::kStartupMode);
+    EXPECT_TRUE(m_ui.m_dialogMessages.empty());
+    CServerSettings reloaded(root.Path(), SettingsBuild::kConsole);
+    ASSERT_TRUE(reloaded.Load());
+    EXPECT_EQ(reloaded.DbOdbcConnectString, settings.DbOdbcConnectString);
+    EXPECT_TRUE(reloaded.DbOdbcConnectString.starts_with("ODBC;")) << reloaded.DbOdbcConnectString;
+    EXPECT_EQ(ConnectStringValue(reloaded.DbOdbcConnectString, "DSN"), m_dsn);
+
+    // Cancelled: the console says the data source is missing and ends.
+    settings.DbOdbcConnectString = "ODBC;";
+    EXPECT_FALSE(setup.StartupCheck(settings));
+    EXPECT_EQ(m_ui.m_messages.back(), "You have not set up the data source needed by this program.\r\nPlease run this program again to set it up.");
+}
+
 TEST_P(DbSetupTest, EnsureDataSourceUntilOneOpensWithItsTables) {
     CDbSetup setup(VELMORIN_SOURCE_ROOT, m_ui);
+    m_ui.m_setup = &setup;
+    m_ui.m_connect = "DSN=" + m_dsn;
     setup.SetMode(CDbSetup::kStartupMode);
     m_ui.m_choices = {"nosuch", m_dsn};
     std::string connect = "DSN=nosuch";
