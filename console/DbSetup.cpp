@@ -161,9 +161,8 @@ bool CDbSetup::RunCreateTables(const std::string& script, COdbcConnection& db,
         m_ui.ShowMessage("Not yet connected to the database. Please cancel.");
         return false;
     }
-    if (!RunSqlScript(script, db, status, [this](const std::string& failure) {
-            return m_ui.Ask(failure);
-        })) {
+    if (!RunSqlScript(script, db, status,
+                      [this](const std::string& failure) { return m_ui.Ask(failure); })) {
         return false;
     }
     status("All done, click OK to continue.");

@@ -142,7 +142,8 @@ TEST_P(DbSetupTest, CreateTablesAsksAboutFailuresAndAMissingTable) {
     setup.SetMode(CDbSetup::kStartupMode);
     COdbcConnection closed;
     EXPECT_FALSE(setup.RunCreateTables("SELECT 1;", closed, m_connect, [](const std::string&) {}));
-    EXPECT_EQ(m_ui.m_messages, (std::vector<std::string>{"Not yet connected to the database. Please cancel."}));
+    EXPECT_EQ(m_ui.m_messages,
+              (std::vector<std::string>{"Not yet connected to the database. Please cancel."}));
 
     COdbcConnection db;
     db.Open(m_connect);
@@ -150,14 +151,20 @@ TEST_P(DbSetupTest, CreateTablesAsksAboutFailuresAndAMissingTable) {
     auto record = [&](const std::string& s) { status.push_back(s); };
     // A failing statement: No stops there, the table stays missing.
     m_ui.m_answer = false;
-    EXPECT_FALSE(setup.RunCreateTables("CREATE TABLE no_such_syntax (;\r\nCREATE TABLE zr2_registry (reg_user VARCHAR(50));", db, m_connect, record));
+    EXPECT_FALSE(setup.RunCreateTables(
+        "CREATE TABLE no_such_syntax (;\r\nCREATE TABLE zr2_registry (reg_user VARCHAR(50));", db,
+        m_connect, record));
     ASSERT_EQ(m_ui.m_questions.size(), 1u);
-    EXPECT_TRUE(m_ui.m_questions[0].ends_with("\nWould you like to continue?")) << m_ui.m_questions[0];
+    EXPECT_TRUE(m_ui.m_questions[0].ends_with("\nWould you like to continue?"))
+        << m_ui.m_questions[0];
     EXPECT_EQ(setup.TableExists(db, "zr2_registry"), 1);
     // A script that runs but makes no registry table: the question, Yes closes all the same.
     m_ui.m_answer = true;
-    EXPECT_TRUE(setup.RunCreateTables("CREATE TABLE uid_probe (id INTEGER);", db, m_connect, record));
-    EXPECT_EQ(m_ui.m_questions.back(), "Table: zr2_registry is still not found. \nThe Velmorin Server will not work. \n\nAre you sure you want to continue?");
+    EXPECT_TRUE(
+        setup.RunCreateTables("CREATE TABLE uid_probe (id INTEGER);", db, m_connect, record));
+    EXPECT_EQ(m_ui.m_questions.back(),
+              "Table: zr2_registry is still not found. \nThe Velmorin Server will not work. "
+              "\n\nAre you sure you want to continue?");
     EXPECT_EQ(status.back(), "All done, click OK to continue.");
     m_ui.m_answer = false;
     EXPECT_FALSE(setup.RunCreateTables("SELECT 1 FROM uid_probe;", db, m_connect, record));
@@ -170,7 +177,8 @@ TEST_P(DbSetupTest, StartupCheckSavesTheCompletedString) {
     CDbSetup setup(VELMORIN_SOURCE_ROOT, m_ui);
     m_ui.m_setup = &setup;
     m_ui.m_connect = "DSN=" + m_dsn;
-    ASSERT_TRUE(setup.StartupCheck(settings)) << (m_ui.m_messages.empty() ? "" : m_ui.m_messages[0]);
+    ASSERT_TRUE(setup.StartupCheck(settings))
+        << (m_ui.m_messages.empty() ? "" : m_ui.m_messages[0]);
     EXPECT_EQ(setup.Mode(), CDbSetup::kStartupMode);
     EXPECT_TRUE(m_ui.m_dialogMessages.empty());
     CServerSettings reloaded(root.Path(), SettingsBuild::kConsole);
@@ -182,7 +190,9 @@ TEST_P(DbSetupTest, StartupCheckSavesTheCompletedString) {
     // Cancelled: the console says the data source is missing and ends.
     settings.DbOdbcConnectString = "ODBC;";
     EXPECT_FALSE(setup.StartupCheck(settings));
-    EXPECT_EQ(m_ui.m_messages.back(), "You have not set up the data source needed by this program.\r\nPlease run this program again to set it up.");
+    EXPECT_EQ(m_ui.m_messages.back(),
+              "You have not set up the data source needed by this program.\r\nPlease run this "
+              "program again to set it up.");
 }
 
 TEST_P(DbSetupTest, EnsureDataSourceUntilOneOpensWithItsTables) {
