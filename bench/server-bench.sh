@@ -27,6 +27,8 @@ while [ $# -gt 0 ]; do
     *) echo "server-bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
+# 1,000 connections at once need more descriptors than the usual soft limit.
+ulimit -n 8192 2>/dev/null || true
 
 bash scripts/install-deps.sh
 # The Release build the script benchmarks use as well.
@@ -231,6 +233,17 @@ for (kind, server), rates in runs.items():
     other = server.replace("php-S", "php -S")
     print(f"{kinds[kind]:<17}{other:<10}{ours:>11.0f}{theirs:>11.0f}{ours / theirs:>16.2f}x")
 PY
+
+# Far past the pool of 50 threads: connections refused (closed unanswered) count as wrk's
+# read errors.
+for entry in "${cases[@]}"; do
+  read -r kind server url <<<"$entry"
+  [ "$kind $server" = "static Tallgrove" ] || continue
+  wrk -t4 -c1000 -d"${seconds}s" -H 'Connection: close' "$url" >"$work/crowd.out"
+  echo "static Tallgrove, 1000 connections: $(awk '/Requests\/sec/ {print $2}' "$work/crowd.out")" \
+    "requests/s, $(awk '/requests in/ {print $1}' "$work/crowd.out") answered," \
+    "refused/failed: $(awk '/Socket errors/ {sub(/^ *Socket errors: /, ""); print}' "$work/crowd.out")"
+done
 
 if [ "$requests" -gt 0 ]; then
   # wrk has no request count (a thread that stops itself still leaves wrk sleeping out its

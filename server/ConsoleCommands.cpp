@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/foundation/FoldedLog.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspDateTime.h"
@@ -58,8 +59,8 @@ void CConsoleCommands::Serve(CSocketConn& conn, const std::string& command,
                              const std::string& argument, long askingThread) {
     sockaddr_in local{};
     if (!GetLocalAddress(conn.GetHandle(), local) || !IsLocalPeer(conn.GetPeerAddress(), local)) {
-        g_log.Log("Console command refused: %s is not on this host.",
-                  conn.GetPeerAddressText().c_str());
+        g_refusalLog.Log("Console command refused: " + conn.GetPeerAddressText() +
+                         " is not on this host.");
         return;
     }
     const std::string reply = Answer(command, argument, askingThread);

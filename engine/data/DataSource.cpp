@@ -101,6 +101,22 @@ std::string CDataSource::GetConnectStringValue(const std::string& connect, const
     return ConnectStringValue(connect, key);
 }
 
+std::string CDataSource::MakeConnectString(const std::string& dsn, const std::string& uid,
+                                           const std::string& pwd) {
+    auto value = [](const std::string& v) {
+        if (v.find_first_of(";}") == std::string::npos && (v.empty() || v.front() != '{'))
+            return v;
+        std::string out = "{";
+        for (char c : v) {
+            out += c;
+            if (c == '}')
+                out += '}';
+        }
+        return out + "}";
+    };
+    return "DSN=" + value(dsn) + ";UID=" + value(uid) + ";PWD=" + value(pwd);
+}
+
 int CDataSource::DoCommand(const char* command, const char* first, const char* second,
                            const char* third) {
     std::lock_guard lock(m_lock);

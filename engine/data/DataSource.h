@@ -67,6 +67,10 @@ public:
     // The text after "key=" (case-sensitive search) up to the next ';' or the
     // end; empty when the key is absent.
     static std::string GetConnectStringValue(const std::string& connect, const std::string& key);
+    // "DSN=..;UID=..;PWD=.." with each value braced when it holds ';' or '}' or starts with
+    // '{' ('}' doubled), so a page's text cannot add keys to the connection.
+    static std::string MakeConnectString(const std::string& dsn, const std::string& uid,
+                                         const std::string& pwd);
 
     // Set for a connection that belongs to one thread and serves its runs one at a time
     // (CDataSourcePool).

@@ -123,7 +123,7 @@ bool CDynBindSet::SetColumnValue(int index, const CSspValue& value) {
     } else if (dst.IsDateTime() && value.IsDateTime()) {
         dst.m_dateTime = value.m_dateTime;
     } else {
-        dst.SetFromText(value.GetText());
+        dst.SetFromText(value.GetTextFor(dst));
     }
     c.m_bChanged = true;
     return true;

@@ -34,20 +34,6 @@ bool AllDigits(const std::string& s) {
     return true;
 }
 
-// A connection-string value as ODBC wants it: braced when it holds a
-// character that would end or open the value.
-std::string ConnectValue(const std::string& v) {
-    if (v.find_first_of(";}") == std::string::npos && (v.empty() || v.front() != '{'))
-        return v;
-    std::string out = "{";
-    for (char c : v) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    return out + "}";
-}
-
 // Members with the fewest arguments each needs ("Missing parameter." below).
 struct CSqlMember {
     const char* name;
@@ -221,9 +207,8 @@ void CSspSql::UseDataSource(const std::vector<CSspValue>& args) {
             Raise("Invalid ODBC connection string");
         connect = text.substr(5);
     } else if (args.size() == 3) {
-        connect = "DSN=" + ConnectValue(args[0].GetText()) +
-                  ";UID=" + ConnectValue(args[1].GetText()) +
-                  ";PWD=" + ConnectValue(args[2].GetText());
+        connect =
+            CDataSource::MakeConnectString(args[0].GetText(), args[1].GetText(), args[2].GetText());
     } else {
         Raise(g_msg.m_missingParameter);
     }

@@ -145,7 +145,7 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
         CBoundColumn* column = typed ? types.FindColumn(latest) : nullptr;
         if (column && column->m_value.m_type != kSqlNoType) {
             CSspValue typedValue = column->m_value;
-            typedValue.SetFromText(value.GetText());
+            typedValue.SetFromText(value.GetTextFor(typedValue));
             if (typedValue.IsDecimal() && !typedValue.m_text.empty() &&
                 !PlainNumber(typedValue.m_text))
                 Raise(g_msg.m_invalidToken + value.GetText(), toks[from].m_pStart);

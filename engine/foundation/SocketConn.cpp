@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -98,7 +97,7 @@ void CSocketConn::Log(const char* format, ...) {
     g_log.Log("%s", text);
 }
 
-void CSocketConn::Attach(int fd) {
+void CSocketConn::Attach(int fd, bool nonBlocking) {
     Close();
     std::lock_guard<std::mutex> guard(m_lock);
     m_fd = fd;
@@ -109,10 +108,48 @@ void CSocketConn::Attach(int fd) {
     m_handshakeDone = false;
     m_handshakeFailed = false;
     m_readPos = m_readEnd = 0;
+    m_preRead.clear();
+    m_preReadPos = 0;
+    // A client that half-closed after its request still reads the answer: an end of its
+    // input counts as gone only once a page has run for a second.
+    m_nextPeerCheck = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     // Waits are done by poll, so the descriptor is always non-blocking underneath.
-    if (fd >= 0) {
+    if (fd >= 0 && !nonBlocking) {
         SetNonBlocking(fd, true);
     }
+}
+
+void CSocketConn::TakeOver(CSocketConn& other) {
+    int fd;
+    {
+        std::lock_guard<std::mutex> guard(other.m_lock);
+        fd = other.m_fd;
+        other.m_fd = -1;
+        other.m_timeout = 0;
+    }
+    Attach(fd, true);
+    m_peer = other.m_peer;
+    m_sslOn = other.m_sslOn;
+    m_transport = std::move(other.m_transport);
+    m_handshakeDone = other.m_handshakeDone;
+    m_handshakeFailed = other.m_handshakeFailed;
+    other.m_handshakeDone = other.m_handshakeFailed = false;
+    m_preRead = std::move(other.m_preRead);
+    m_preReadPos = other.m_preReadPos;
+    other.m_preRead.clear();
+    other.m_preReadPos = 0;
+    other.m_readPos = other.m_readEnd = 0;
+}
+
+void CSocketConn::SetPreRead(std::string bytes) {
+    m_preRead = std::move(bytes);
+    m_preReadPos = 0;
+}
+
+void CSocketConn::SetTransportReady(std::unique_ptr<CConnTransport> transport) {
+    m_transport = std::move(transport);
+    m_handshakeDone = m_transport != nullptr;
+    m_handshakeFailed = false;
 }
 
 int CSocketConn::Detach() {
@@ -124,6 +161,8 @@ int CSocketConn::Detach() {
     m_fd = -1;
     m_timeout = 0;
     m_readPos = m_readEnd = 0;
+    m_preRead.clear();
+    m_preReadPos = 0;
     m_transport.reset();
     return fd;
 }
@@ -163,9 +202,10 @@ bool CSocketConn::Accept(CSocketConn& other) {
     for (;;) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        int fd = accept4(scope.Fd(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+        int fd = accept4(scope.Fd(), reinterpret_cast<sockaddr*>(&peer), &len,
+                         SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
-            other.Attach(fd);
+            other.Attach(fd, true);
             other.m_peer = peer;
             return true;
         }
@@ -240,31 +280,72 @@ bool CSocketConn::Connect(const std::string& host, int port) {
 }
 
 bool CSocketConn::SetTimeout(int seconds) {
+    // Attach made the descriptor non-blocking already; only the waits change.
     m_timeout = seconds;
-    if (m_fd >= 0 && !SetNonBlocking(m_fd, true)) {
-        Log("Failed to set non-blocking mode");
-        return false;
-    }
     return true;
 }
 
-int CSocketConn::WaitFor(int fd, bool forWrite) {
+int CSocketConn::WaitFor(int fd, bool forWrite, bool tick) {
+    const auto start = Clock::now();
+    std::optional<Clock::time_point> end = m_deadline;
+    if (m_timeout > 0 && (!end || start + std::chrono::seconds(m_timeout) < *end)) {
+        end = start + std::chrono::seconds(m_timeout);
+    }
     for (;;) {
-        int ms = m_timeout > 0 ? m_timeout * 1000 : -1;
-        if (m_deadline) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(*m_deadline - Clock::now());
-            long long leftMs = std::max<long long>(0, left.count());
-            if (ms < 0 || leftMs < ms) {
-                ms = static_cast<int>(std::min<long long>(leftMs, INT_MAX));
-            }
+        long long ms = -1;
+        if (end) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - Clock::now());
+            ms = std::clamp<long long>(left.count(), 0, INT_MAX);
         }
+        const bool ticking = tick && (ms < 0 || ms > kTickMs);
         pollfd p{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
-        int r = poll(&p, 1, ms);
+        int r = poll(&p, 1, static_cast<int>(ticking ? kTickMs : ms));
         if (r < 0 && errno == EINTR) {
             continue;
         }
+        if (r == 0 && ticking) {
+            return 2;
+        }
         return r < 0 ? -1 : (r == 0 ? 0 : 1);
     }
+}
+
+void CSocketConn::SetRateFloor(size_t bytesPerSecond, std::chrono::seconds window) {
+    m_floorBytes = bytesPerSecond * static_cast<size_t>(window.count());
+    m_floorWindow = window;
+    m_floorStart = Clock::now();
+    // The seconds of the window and the one under way, which counts in the peer's favour.
+    m_floorSeconds.assign(static_cast<size_t>(std::max<long long>(1, window.count())) + 1, 0);
+    m_floorLast = 0;
+}
+
+void CSocketConn::ClearRateFloor() {
+    m_floorBytes = 0;
+    m_floorSeconds.clear();
+}
+
+bool CSocketConn::CountTowardsFloor(size_t bytes) {
+    if (m_floorBytes == 0) {
+        return true;
+    }
+    const long long second =
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m_floorStart).count();
+    const size_t slots = m_floorSeconds.size();
+    // The seconds that passed without a byte count as empty.
+    for (long long s = m_floorLast + 1;
+         s <= second && s <= m_floorLast + static_cast<long long>(slots); ++s) {
+        m_floorSeconds[static_cast<size_t>(s) % slots] = 0;
+    }
+    m_floorLast = std::max(m_floorLast, second);
+    m_floorSeconds[static_cast<size_t>(second) % slots] += bytes;
+    if (second < m_floorWindow.count()) {
+        return true;  // the first window is free
+    }
+    size_t sum = 0;
+    for (size_t v : m_floorSeconds) {
+        sum += v;
+    }
+    return sum >= m_floorBytes;
 }
 
 long CSocketConn::RecvPlain(char* buffer, size_t size) {
@@ -276,6 +357,7 @@ long CSocketConn::RecvPlain(char* buffer, size_t size) {
     for (;;) {
         ssize_t n = recv(fd, buffer, size, 0);
         if (n >= 0) {
+            CountTowardsFloor(static_cast<size_t>(n));
             return static_cast<long>(n);
         }
         if (errno == EINTR) {
@@ -285,7 +367,11 @@ long CSocketConn::RecvPlain(char* buffer, size_t size) {
             Log("Socket error [%d] when receiving.", errno);
             return -1;
         }
-        int r = WaitFor(fd, false);
+        int r;
+        do {
+            // A peer that trickles below the floor is cut off as one that sends nothing.
+            r = CountTowardsFloor(0) ? WaitFor(fd, false, m_floorBytes > 0) : 0;
+        } while (r == 2);
         if (r == 0) {
             Log("Timeout receiving on socket");
             return -1;
@@ -315,7 +401,7 @@ long CSocketConn::SendPlain(const char* data, size_t length, int flags) {
             Log("Socket error [%d] when sending.", errno);
             return -1;
         }
-        int r = WaitFor(fd, true);
+        int r = WaitFor(fd, true, false);
         if (r == 0) {
             Log("Timeout sending on socket");
             return -1;
@@ -352,6 +438,16 @@ bool CSocketConn::EnsureHandshake() {
 }
 
 long CSocketConn::ReceiveRaw(char* buffer, size_t size) {
+    if (m_preReadPos < m_preRead.size()) {
+        size_t n = std::min(size, m_preRead.size() - m_preReadPos);
+        memcpy(buffer, m_preRead.data() + m_preReadPos, n);
+        m_preReadPos += n;
+        if (m_preReadPos == m_preRead.size()) {
+            m_preRead.clear();
+            m_preReadPos = 0;
+        }
+        return static_cast<long>(n);
+    }
     if (!m_transport) {
         return RecvPlain(buffer, size);
     }
@@ -454,6 +550,8 @@ int CSocketConn::ReadLine(char* buffer, int size, int* outLength) {
 
 void CSocketConn::DrainInput() {
     m_readPos = m_readEnd = 0;
+    m_preRead.clear();
+    m_preReadPos = 0;
     if (m_transport) {
         return;  // raw bytes of a record cannot be dropped without breaking the stream
     }
@@ -462,15 +560,8 @@ void CSocketConn::DrainInput() {
     if (fd < 0) {
         return;
     }
-    for (;;) {
-        int pending = 0;
-        if (ioctl(fd, FIONREAD, &pending) != 0 || pending <= 0) {
-            return;
-        }
-        ssize_t n = recv(fd, m_readAhead.data(), m_readAhead.size(), MSG_DONTWAIT);
-        if (n <= 0) {
-            return;
-        }
+    // Reads until the socket would block: an empty socket costs one call.
+    while (recv(fd, m_readAhead.data(), m_readAhead.size(), MSG_DONTWAIT) > 0) {
     }
 }
 
@@ -549,7 +640,7 @@ bool CSocketConn::SendFileLoop(int fd, uint64_t offset, uint64_t count) {
             Log("Socket error [%d] when sending.", errno);
             return false;
         }
-        int r = WaitFor(sock, true);
+        int r = WaitFor(sock, true, false);
         if (r == 0) {
             Log("Timeout sending on socket");
             return false;
@@ -625,6 +716,14 @@ void CSocketConn::Close() {
     CloseLocked();
 }
 
+void CSocketConn::CloseAfterAnswer(bool inputLeft, std::chrono::milliseconds linger) {
+    if (inputLeft) {
+        CloseGracefully(linger);
+    } else {
+        Close();
+    }
+}
+
 void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
     if (m_fd < 0) {
         return;
@@ -637,6 +736,11 @@ void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
         CCallScope scope(*this);
         int fd = scope.Fd();
         if (fd >= 0 && ::shutdown(fd, SHUT_WR) == 0) {
+            {
+                // Close must not shut down a second time.
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_shutDown = true;
+            }
             auto end = Clock::now() + linger;
             for (;;) {
                 auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
@@ -659,6 +763,20 @@ void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
         }
     }
     Close();
+}
+
+bool CSocketConn::HasPeerLeft() {
+    const auto now = Clock::now();
+    if (now < m_nextPeerCheck) {
+        return false;
+    }
+    m_nextPeerCheck = now + std::chrono::milliseconds(100);
+    CCallScope scope(*this);
+    if (scope.Fd() < 0) {
+        return true;
+    }
+    pollfd p{scope.Fd(), POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 std::string CSocketConn::GetPeerAddressText() const {

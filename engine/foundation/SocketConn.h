@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/foundation/ConnTransport.h"
 
@@ -43,8 +44,15 @@ public:
     CSocketConn(const CSocketConn&) = delete;
     CSocketConn& operator=(const CSocketConn&) = delete;
 
-    // Takes ownership of an open socket; the time-out becomes 0.
-    void Attach(int fd);
+    // Takes ownership of an open socket; the time-out becomes 0. A socket known to be
+    // non-blocking already (accept4 with SOCK_NONBLOCK) is left as it is.
+    void Attach(int fd, bool nonBlocking = false);
+    // Moves other's connection into this one: socket, peer, SSL mark, its layer with the
+    // handshake state, and the bytes read ahead of the reader (SetPreRead).
+    void TakeOver(CSocketConn& other);
+    // Bytes read from the peer before this connection's reader runs; every read serves
+    // them first. With a layer installed they are its application data.
+    void SetPreRead(std::string bytes);
     // Gives the socket up (blocking again) and forgets it; the time-out becomes 0.
     int Detach();
 
@@ -65,6 +73,11 @@ public:
     // Seconds to wait for the peer in every later call; 0 waits for ever.
     bool SetTimeout(int seconds);
     int GetTimeout() const { return m_timeout; }
+
+    // From now on a peer that sends fewer than bytesPerSecond * window bytes within the
+    // last window, once the first window has passed, times out like a silent one.
+    void SetRateFloor(size_t bytesPerSecond, std::chrono::seconds window);
+    void ClearRateFloor();
 
     // Bounds every wait until the point in time; passing it is a time-out.
     void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
@@ -113,6 +126,14 @@ public:
     // linger time passed, so the peer reads the answer instead of a reset.
     // Then Close.
     void CloseGracefully(std::chrono::milliseconds linger = std::chrono::milliseconds(2000));
+    // After a server's answer: CloseGracefully when the request left input unread (a body
+    // refused unread), else Close at once.
+    void CloseAfterAnswer(bool inputLeft,
+                          std::chrono::milliseconds linger = std::chrono::milliseconds(2000));
+
+    // Whether the peer has closed (or reset) the connection; looks first a second after the
+    // connection was attached, then at most every 100 ms, and says false in between.
+    bool HasPeerLeft();
 
     bool IsOpen() const { return m_fd >= 0; }
     int GetHandle() const { return m_fd; }
@@ -130,7 +151,10 @@ public:
     bool IsSslOn() const { return m_sslOn; }
     // Installs the layer that Send, Receive and Close go through from now on.
     void SetTransport(std::unique_ptr<CConnTransport> transport);
+    // The same for a layer whose handshake is already done.
+    void SetTransportReady(std::unique_ptr<CConnTransport> transport);
     void ResetTransport();
+    bool HasTransport() const { return m_transport != nullptr; }
 
     // The console's client logs nothing.
     void SetLogging(bool on) { m_logging = on; }
@@ -138,8 +162,13 @@ public:
 private:
     class CCallScope;
 
-    // Waits until fd is readable (or writable). 1 ready, 0 time-out, -1 error.
-    int WaitFor(int fd, bool forWrite);
+    static constexpr int kTickMs = 1000;
+
+    // Waits until fd is readable (or writable). 1 ready, 0 time-out, -1 error; with tick,
+    // 2 when a second passed without either.
+    int WaitFor(int fd, bool forWrite, bool tick);
+    // Counts bytes received against the rate floor; false once the peer is below it.
+    bool CountTowardsFloor(size_t bytes);
     // Fills the read-ahead buffer; the count, 0 at the end, -1 on error.
     long Refill();
     long ReceiveRaw(char* buffer, size_t size);
@@ -163,4 +192,12 @@ private:
     std::array<char, kReadAheadSize> m_readAhead;
     size_t m_readPos;
     size_t m_readEnd;
+    std::string m_preRead;
+    size_t m_preReadPos = 0;
+    size_t m_floorBytes = 0;  // 0: no rate floor
+    std::chrono::seconds m_floorWindow{0};
+    std::chrono::steady_clock::time_point m_floorStart;
+    std::vector<size_t> m_floorSeconds;  // bytes of each second of the window, round robin
+    long long m_floorLast = 0;           // the last second counted
+    std::chrono::steady_clock::time_point m_nextPeerCheck;
 };

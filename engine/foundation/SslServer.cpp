@@ -107,15 +107,19 @@ void CSslServer::SetPlainRequestHint(bool on) {
     m_plainRequestHint = on;
 }
 
+std::unique_ptr<CSslTransport> CSslServer::NewSession() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_ctx) {
+        return nullptr;
+    }
+    // The session holds its own reference to the context from here on.
+    return std::make_unique<CSslTransport>(m_ctx.get(), m_plainRequestHint);
+}
+
 bool CSslServer::Attach(CSocketConn& conn) const {
-    std::unique_ptr<CSslTransport> transport;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_ctx) {
-            return false;
-        }
-        // The session holds its own reference to the context from here on.
-        transport = std::make_unique<CSslTransport>(m_ctx.get(), m_plainRequestHint);
+    std::unique_ptr<CSslTransport> transport = NewSession();
+    if (!transport) {
+        return false;
     }
     conn.SetSslOn(true);
     conn.SetTransport(std::move(transport));

@@ -16,6 +16,7 @@
 #include <string>
 
 class CSocketConn;
+class CSslTransport;
 
 class CSslServer {
 public:
@@ -49,6 +50,8 @@ public:
     // handshake runs on its first read or write. False, leaving conn as it
     // was, without credentials.
     bool Attach(CSocketConn& conn) const;
+    // A fresh TLS layer for one connection; nullptr without credentials.
+    std::unique_ptr<CSslTransport> NewSession() const;
 
 private:
     struct CCtxDeleter {

@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,7 +42,32 @@ public:
     }
 
 private:
+    static constexpr long kWouldBlock = -2;
+
     static CSslTransport* Of(BIO* bio) { return static_cast<CSslTransport*>(BIO_get_data(bio)); }
+
+    // One non-blocking call; a socket that would block asks OpenSSL to retry later.
+    template <typename F>
+    static long RawCall(BIO* bio, F call, bool forWrite) {
+        for (;;) {
+            ssize_t n = call();
+            if (n >= 0) {
+                return static_cast<long>(n);
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (forWrite) {
+                    BIO_set_retry_write(bio);
+                } else {
+                    BIO_set_retry_read(bio);
+                }
+                return kWouldBlock;
+            }
+            return -1;
+        }
+    }
 
     static int Create(BIO* bio) {
         BIO_set_init(bio, 1);
@@ -51,10 +77,19 @@ private:
     static int Read(BIO* bio, char* out, int size) {
         BIO_clear_retry_flags(bio);
         CSslTransport* self = Of(bio);
-        if (self == nullptr || self->m_conn == nullptr || size <= 0) {
+        if (self == nullptr || (self->m_conn == nullptr && self->m_rawFd < 0) || size <= 0) {
             return -1;
         }
-        long n = self->m_conn->RecvPlain(out, static_cast<size_t>(size));
+        long n;
+        if (self->m_conn != nullptr) {
+            n = self->m_conn->RecvPlain(out, static_cast<size_t>(size));
+        } else {
+            n = RawCall(
+                bio, [&] { return recv(self->m_rawFd, out, static_cast<size_t>(size), 0); }, false);
+            if (n == kWouldBlock) {
+                return -1;
+            }
+        }
         if (n == 0) {
             self->m_peerClosed = true;
             return 0;
@@ -77,8 +112,19 @@ private:
     static int Write(BIO* bio, const char* data, int size) {
         BIO_clear_retry_flags(bio);
         CSslTransport* self = Of(bio);
-        if (self == nullptr || self->m_conn == nullptr || size < 0) {
+        if (self == nullptr || (self->m_conn == nullptr && self->m_rawFd < 0) || size < 0) {
             return -1;
+        }
+        if (self->m_conn == nullptr) {
+            long n = RawCall(
+                bio,
+                [&] { return send(self->m_rawFd, data, static_cast<size_t>(size), MSG_NOSIGNAL); },
+                true);
+            if (n < 0 && n != kWouldBlock) {
+                self->m_sendErrno = errno;
+                self->m_wireFailed = true;
+            }
+            return n < 0 ? -1 : static_cast<int>(n);
         }
         errno = 0;
         if (!self->m_conn->SendAllPlain(data, static_cast<size_t>(size))) {
@@ -159,6 +205,64 @@ bool CSslTransport::Handshake(CSocketConn& conn) {
                                 : "Failed to send handshake to client");
     }
     return false;
+}
+
+CSslTransport::EStep CSslTransport::HandshakeStep(int fd) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_ssl) {
+        g_log.Log("Accept Security Context Failed with error code %lx", 0UL);
+        return EStep::Failed;
+    }
+    m_conn = nullptr;
+    m_rawFd = fd;
+    ERR_clear_error();
+    int result = SSL_accept(m_ssl.get());
+    m_rawFd = -1;
+    if (result == 1) {
+        return EStep::Done;
+    }
+    switch (SSL_get_error(m_ssl.get(), result)) {
+        case SSL_ERROR_WANT_READ:
+            return EStep::WantRead;
+        case SSL_ERROR_WANT_WRITE:
+            return EStep::WantWrite;
+        default:
+            break;
+    }
+    m_broken = true;
+    LogFailure(result, "Accept Security Context Failed with error code %lx");
+    return EStep::Failed;
+}
+
+long CSslTransport::ReadStep(int fd, char* buffer, size_t size, bool& wantWrite) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    wantWrite = false;
+    if (!m_ssl || m_broken) {
+        return -1;
+    }
+    m_conn = nullptr;
+    m_rawFd = fd;
+    ERR_clear_error();
+    int n = SSL_read(m_ssl.get(), buffer, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+    m_rawFd = -1;
+    if (n > 0) {
+        return n;
+    }
+    switch (SSL_get_error(m_ssl.get(), n)) {
+        case SSL_ERROR_ZERO_RETURN:
+            ERR_clear_error();
+            return 0;
+        case SSL_ERROR_WANT_READ:
+            return -2;
+        case SSL_ERROR_WANT_WRITE:
+            wantWrite = true;
+            return -2;
+        default:
+            break;
+    }
+    m_broken = true;
+    LogFailure(n, "Couldn't decrypt, error %lx");
+    return -1;
 }
 
 long CSslTransport::Read(CSocketConn& conn, char* buffer, size_t size) {

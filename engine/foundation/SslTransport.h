@@ -36,6 +36,14 @@ public:
     CSslTransport& operator=(const CSslTransport&) = delete;
 
     bool Handshake(CSocketConn& conn) override;
+
+    // The same steps on a non-blocking socket of one's own, for an event loop: each call
+    // goes as far as the socket's bytes allow.
+    enum class EStep { Done, WantRead, WantWrite, Failed };
+    EStep HandshakeStep(int fd);
+    // Application data after the handshake: the count, 0 at the end of the stream, -1 on
+    // error; when no whole record is there yet, -2 with wantWrite telling which wait.
+    long ReadStep(int fd, char* buffer, size_t size, bool& wantWrite);
     // The peer's close notify reads as the end of the stream (0); a TCP end
     // without one is a truncated stream (-1).
     long Read(CSocketConn& conn, char* buffer, size_t size) override;
@@ -58,6 +66,7 @@ private:
     std::mutex m_lock;  // one call on the session at a time
     std::unique_ptr<SSL, CSslDeleter> m_ssl;
     CSocketConn* m_conn = nullptr;  // the connection of the call in progress
+    int m_rawFd = -1;               // or the non-blocking socket of a step
     bool m_plainRequestHint;
     bool m_firstRead = true;
     bool m_peerClosed = false;  // the TCP stream ended

@@ -705,6 +705,13 @@ std::string CSspValue::GetText() const {
     return m_text;
 }
 
+std::string CSspValue::GetTextFor(const CSspValue& target) const {
+    if ((IsReal() || IsDouble()) && !IsNull() && (target.IsReal() || target.IsDouble())) {
+        return ShortestDoubleText(GetDouble());
+    }
+    return GetText();
+}
+
 // ---- writing ----
 
 void CSspValue::SetFromText(std::string_view text) {
@@ -780,10 +787,10 @@ std::string CSspValue::ToSqlLiteral() const {
         return IsPlainNumber(m_text) ? m_text : Quoted(m_text);
     }
     if (IsReal()) {
-        return IsNull() ? "NULL" : DoubleToText(static_cast<double>(m_real));
+        return IsNull() ? "NULL" : ShortestDoubleText(static_cast<double>(m_real));
     }
     if (IsDouble()) {
-        return IsNull() ? "NULL" : DoubleToText(m_double);
+        return IsNull() ? "NULL" : ShortestDoubleText(m_double);
     }
     if (IsDateTime()) {
         if (m_dateTime <= 0) {
@@ -1027,28 +1034,51 @@ std::int32_t CSspValue::TextToInt(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    // Like strtol: saturate at the 64-bit range, then keep the low 32 bits as atoi does.
+    // Past 2^31 the value is clamped, however many digits follow.
+    constexpr std::int64_t kLimit = std::int64_t{1} << 31;
     std::int64_t n = 0;
-    bool saturated = false;
     for (; i < text.size() && IsDigit(text[i]); ++i) {
-        const int digit = text[i] - '0';
-        if (!saturated) {
-            if (n > (std::numeric_limits<std::int64_t>::max() - digit) / 10) {
-                saturated = true;
-            } else {
-                n = n * 10 + digit;
-            }
-        }
+        n = std::min(n * 10 + (text[i] - '0'), kLimit);
     }
-    if (saturated) {
-        return Wrap32(negative ? std::numeric_limits<std::int64_t>::min()
-                               : std::numeric_limits<std::int64_t>::max());
+    if (negative) {
+        return static_cast<std::int32_t>(-n);
     }
-    return Wrap32(negative ? -n : n);
+    return static_cast<std::int32_t>(std::min(n, kLimit - 1));
 }
 
 double CSspValue::TextToDouble(std::string_view text) {
-    const std::string copy(text);
+    // Only the decimal form is read: strtod would also take hexadecimal, "inf" and "nan".
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) {
+        ++i;
+    }
+    const std::size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    std::size_t digits = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        ++digits;
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && IsDigit(text[i]); ++i) {
+            ++digits;
+        }
+    }
+    if (digits == 0) {
+        return 0;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t e = i + 1;
+        if (e < text.size() && (text[e] == '+' || text[e] == '-')) {
+            ++e;
+        }
+        if (e < text.size() && IsDigit(text[e])) {
+            for (i = e; i < text.size() && IsDigit(text[i]); ++i) {
+            }
+        }
+    }
+    const std::string copy(text.substr(start, i - start));
     return strtod_l(copy.c_str(), nullptr, CLocale());
 }
 
@@ -1065,4 +1095,10 @@ std::string CSspValue::DoubleToText(double value, int decimals) {
                                       std::chars_format::fixed, decimals);
     buf.resize(static_cast<std::size_t>(result.ptr - buf.data()));
     return buf;
+}
+
+std::string CSspValue::ShortestDoubleText(double value) {
+    char buf[32];  // the longest shortest form, "-2.2250738585072014e-308", has 24
+    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, result.ptr);
 }

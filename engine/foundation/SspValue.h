@@ -167,10 +167,10 @@ public:
     bool HasDateTime() const;
 
     // Integer types: the integer; real and double: truncated toward zero (NaN gives 0, values
-    // beyond 32 bits saturate); others: the text by atoi, empty text the integer sentinel.
+    // beyond 32 bits saturate); others: the text by TextToInt, empty text the integer sentinel.
     std::int32_t GetInteger() const;
-    // Numbers convert (the integer sentinel as a number); others: the text by atof, empty text
-    // the double sentinel.
+    // Numbers convert (the integer sentinel as a number); others: the text by TextToDouble, empty
+    // text the double sentinel.
     double GetDouble() const;
     // Date-time types: the member; text types: the parsed text (0 when it does not parse);
     // others 0.
@@ -178,6 +178,9 @@ public:
     // The printed form: blob bytes (a lone blank is empty), "%d", "%f", the locale date-time,
     // "days h:m:s" for a span; NULL markers print empty.
     std::string GetText() const;
+    // The text that gives `target` this value by SetFromText: from a real or double into a
+    // real or double, ShortestDoubleText, so no digit is lost; otherwise GetText.
+    std::string GetTextFor(const CSspValue& target) const;
 
     // Sets the live member of the current type from text (see the type groups above); a
     // decimal's decimals become CountDecimals(text). A blob keeps its length when memory cannot
@@ -192,8 +195,8 @@ public:
     // Every single quote doubled.
     static std::string EscapeSqlQuotes(std::string_view text);
     // The value as an SQL literal: "NULL" for NULL; quoted text with quotes doubled; bare
-    // numbers; a decimal bare only when its text is a plain number, else quoted; "{d '...'}"
-    // for a date and "{ts '...'}" for a timestamp.
+    // numbers (real and double by ShortestDoubleText); a decimal bare only when its text is a plain
+    // number, else quoted; "{d '...'}" for a date and "{ts '...'}" for a timestamp.
     std::string ToSqlLiteral() const;
 
     // Operators: the result goes into *this, which may be one of the operands; each returns
@@ -215,10 +218,14 @@ public:
     bool Compare(std::string_view op, const CSspValue& right) const;
 
     // Number text in the C locale, for callers that read or print numbers as values do.
-    // TextToInt: C atoi (leading blanks, sign, digits; 0 when none; wraps to 32 bits).
+    // TextToInt: as C atoi (leading blanks, sign, digits; 0 when none), clamped to 32 bits.
     static std::int32_t TextToInt(std::string_view text);
-    // TextToDouble: C atof (0 when nothing parses).
+    // TextToDouble: as C atof, but only of the decimal form (sign, digits, point, exponent);
+    // 0 when nothing parses, so hexadecimal, "inf" and "nan" are no numbers.
     static double TextToDouble(std::string_view text);
     // DoubleToText: "%.*f" (a negative count prints 6 digits, as printf does).
     static std::string DoubleToText(double value, int decimals = 6);
+    // ShortestDoubleText: the shortest text that reads back as the same double (an exponent
+    // only where it is shorter), so a value reaches SQL unchanged.
+    static std::string ShortestDoubleText(double value);
 };

@@ -13,6 +13,21 @@ public:
     }
     CUniqueFd(const CUniqueFd&) = delete;
     CUniqueFd& operator=(const CUniqueFd&) = delete;
+    CUniqueFd(CUniqueFd&& other) noexcept : m_fd(other.Release()) {}
+    CUniqueFd& operator=(CUniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+
+    // Closes the descriptor held and holds fd instead.
+    void Reset(int fd = -1) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = fd;
+    }
 
     int Get() const { return m_fd; }
 

@@ -1,5 +1,6 @@
 #include "engine/script/SspApplication.h"
 
+#include "engine/data/DataSource.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
@@ -22,20 +23,6 @@ constexpr CSspMember kMembers[] = {
     {"Var", 0, kVar},
 };
 
-std::string ConnectValue(const std::string& value) {
-    if (value.find_first_of(";}") == std::string::npos && (value.empty() || value[0] != '{')) {
-        return value;
-    }
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}') {
-            out += '}';
-        }
-    }
-    return out + "}";
-}
-
 }  // namespace
 
 std::string MakeUseDataSourceConnection(const CSspCall& call) {
@@ -47,9 +34,8 @@ std::string MakeUseDataSourceConnection(const CSspCall& call) {
         return text.substr(5);
     }
     if (call.ArgCount() == 3) {
-        return "DSN=" + ConnectValue(call.GetParamStr(0)) +
-               ";UID=" + ConnectValue(call.GetParamStr(1)) +
-               ";PWD=" + ConnectValue(call.GetParamStr(2));
+        return CDataSource::MakeConnectString(call.GetParamStr(0), call.GetParamStr(1),
+                                              call.GetParamStr(2));
     }
     throw CSspException(g_msg.m_missingParameter, call.m_pPos);
 }

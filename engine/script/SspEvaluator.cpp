@@ -1,5 +1,5 @@
-// Expressions: operators applied slot by slot in the statement's own arrays, innermost
-// parentheses first, and conditions split at and/or and at one comparison.
+// Expressions: operands and calls with their arguments, and conditions split at and/or and
+// at one comparison.
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
@@ -8,10 +8,6 @@
 #include "engine/script/SspObject.h"
 
 namespace {
-
-bool IsLiveOperand(uint8_t cls) {
-    return cls == kSspOperand || cls == kSspCall || cls == kSspComputed;
-}
 
 // The characters of a literal in its source form ('...'), escapes decoded.
 std::string DecodeLiteral(const std::string& token) {
@@ -59,158 +55,24 @@ std::string DecodeLiteral(const std::string& token) {
     return out;
 }
 
+const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
+
+// Argument lists being evaluated on this thread, one inside another: each holds stack, so
+// their nesting is bounded as function runs are.
+thread_local int t_argumentDepth = 0;
+
+struct CArgumentDepth {
+    CArgumentDepth() { ++t_argumentDepth; }
+    ~CArgumentDepth() { --t_argumentDepth; }
+    CArgumentDepth(const CArgumentDepth&) = delete;
+    CArgumentDepth& operator=(const CArgumentDepth&) = delete;
+};
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace
-
-void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result) {
-    if (to < from) {
-        result = CSspValue::FromText(std::string());
-        return;
-    }
-    for (;;) {
-        int maxDepth = -1;
-        int runFrom = from;
-        int runTo = from;
-        bool broken = false;
-        for (int i = from; i <= to; ++i) {
-            int depth = stmt.m_depths[i];
-            if (depth > maxDepth) {
-                maxDepth = depth;
-                runFrom = runTo = i;
-                broken = false;
-            } else if (depth == maxDepth) {
-                if (!broken) {
-                    runTo = i;
-                }
-            } else {
-                broken = true;
-            }
-        }
-        EvaluateFlat(stmt, runFrom, runTo, result);
-        if (runFrom == from && runTo == to) {
-            return;
-        }
-        if (runFrom == runTo && stmt.m_classes[runFrom] != kSspComputed) {
-            // Keep the value of a parenthesised operand, so a call in it runs once.
-            stmt.m_values[runFrom] = std::make_unique<CSspValue>(result);
-            stmt.m_classes[runFrom] = kSspComputed;
-        }
-        for (int i = runFrom; i <= runTo; ++i) {
-            if (stmt.m_depths[i] > 0) {
-                --stmt.m_depths[i];
-            }
-        }
-    }
-}
-
-void CSspInterpreter::EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result) {
-    if (from == to) {
-        if (stmt.m_classes[from] == kSspComputed) {
-            result = *stmt.m_values[from];
-        } else {
-            EvaluateOperand(stmt, from, result);
-        }
-        return;
-    }
-    int lastApplied = -1;
-    for (;;) {
-        int op = -1;
-        for (int i = from; i <= to && op < 0; ++i) {
-            if (stmt.m_classes[i] == kSspMulOp) {
-                op = i;
-            }
-        }
-        for (int i = from; i <= to && op < 0; ++i) {
-            if (stmt.m_classes[i] == kSspAddOp) {
-                op = i;
-            }
-        }
-        if (op < 0) {
-            for (int i = from; i <= to; ++i) {
-                if (stmt.m_classes[i] == kSspOperand || stmt.m_classes[i] == kSspCall) {
-                    throw CSspException(g_msg.m_missingOperator, stmt.m_ends[from]);
-                }
-            }
-            if (lastApplied < 0) {
-                // Only computed slots: the range's value is its last one.
-                for (int i = to; i >= from; --i) {
-                    if (stmt.m_classes[i] == kSspComputed) {
-                        lastApplied = i;
-                        break;
-                    }
-                }
-            }
-            if (lastApplied >= 0) {
-                result = *stmt.m_values[lastApplied];
-            } else {
-                result = CSspValue::FromText(std::string());
-            }
-            return;
-        }
-        ApplyAt(stmt, from, to, op);
-        lastApplied = op;
-    }
-}
-
-void CSspInterpreter::ApplyAt(CSspStatement& stmt, int from, int to, int op) {
-    int left = -1;
-    for (int i = op - 1; i >= from; --i) {
-        if (IsLiveOperand(stmt.m_classes[i])) {
-            left = i;
-            break;
-        }
-    }
-    int right = -1;
-    for (int i = op + 1; i <= to; ++i) {
-        if (IsLiveOperand(stmt.m_classes[i])) {
-            right = i;
-            break;
-        }
-    }
-    const std::string& opText = stmt.m_tokens[op];
-    const char* opPos = stmt.m_starts[op];
-    CSspValue leftValue;
-    std::string_view applied = opText;
-    if (left < 0) {
-        if (opText != "-") {
-            throw CSspException(g_msg.m_missingLeftOperand, opPos);
-        }
-        leftValue = CSspValue::FromInteger(-1);
-        applied = "*";
-    }
-    if (right < 0) {
-        throw CSspException(g_msg.m_missingRightOperand, opPos);
-    }
-    auto valueOf = [&](int index, CSspValue& out) {
-        if (stmt.m_classes[index] == kSspComputed) {
-            out = *stmt.m_values[index];
-        } else {
-            EvaluateOperand(stmt, index, out);
-        }
-    };
-    if (left >= 0) {
-        valueOf(left, leftValue);
-    }
-    CSspValue rightValue;
-    valueOf(right, rightValue);
-    auto value = std::make_unique<CSspValue>();
-    int code = value->ApplyOperator(leftValue, applied, rightValue);
-    if (code < 0) {
-        const char* text = SspOperatorErrorText(code);
-        throw CSspException(text != nullptr ? text : g_msg.m_operationNotAllowed, opPos);
-    }
-    stmt.m_values[op] = std::move(value);
-    stmt.m_classes[op] = kSspComputed;
-    if (left >= 0) {
-        stmt.m_classes[left] = kSspConsumed;
-        stmt.m_values[left].reset();
-    }
-    stmt.m_classes[right] = kSspConsumed;
-    stmt.m_values[right].reset();
-}
 
 void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result) {
     const std::string& token = stmt.m_tokens[index];
@@ -272,6 +134,10 @@ void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) 
     }
     m_pPos = saved;
     call.m_bHasArgs = true;
+    CArgumentDepth depth;
+    if (t_argumentDepth > kMaxCallDepth) {
+        throw CSspException(kCallsTooDeep, call.m_pPos);
+    }
     EvaluateArguments(args, call);
 }
 
@@ -321,26 +187,39 @@ int CSspInterpreter::EvaluateCondition() {
 }
 
 int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
-    int op = -1;
+    // The and/or of the shallowest level split the range; each splits the rest after it, so
+    // the parts are taken from left to right, each part's own and/or being deeper.
+    int minDepth = -1;
     for (int i = from; i <= to; ++i) {
-        if (stmt.m_classes[i] == kSspAndOr && (op < 0 || stmt.m_depths[i] < stmt.m_depths[op])) {
-            op = i;
+        if (stmt.m_classes[i] == kSspAndOr && (minDepth < 0 || stmt.m_depths[i] < minDepth)) {
+            minDepth = stmt.m_depths[i];
         }
     }
-    if (op < 0) {
+    if (minDepth < 0) {
         return EvaluateComparison(stmt, from, to);
     }
-    if (op == from) {
-        throw CSspException(g_msg.m_missingBeforeAndOr, stmt.m_starts[op]);
+    int start = from;
+    for (int op = from; op <= to; ++op) {
+        if (stmt.m_classes[op] != kSspAndOr || stmt.m_depths[op] != minDepth) {
+            continue;
+        }
+        if (op == start) {
+            throw CSspException(g_msg.m_missingBeforeAndOr, stmt.m_starts[op]);
+        }
+        if (op == to) {
+            throw CSspException(g_msg.m_missingAfterAndOr, stmt.m_starts[op]);
+        }
+        const bool left = EvaluateAndOr(stmt, start, op - 1) != 0;
+        if (SspNameEquals(stmt.m_tokens[op], "and")) {
+            if (!left) {
+                return 0;
+            }
+        } else if (left) {
+            return 1;
+        }
+        start = op + 1;
     }
-    if (op == to) {
-        throw CSspException(g_msg.m_missingAfterAndOr, stmt.m_starts[op]);
-    }
-    bool left = EvaluateAndOr(stmt, from, op - 1) != 0;
-    if (SspNameEquals(stmt.m_tokens[op], "and")) {
-        return left ? EvaluateAndOr(stmt, op + 1, to) : 0;
-    }
-    return left ? 1 : EvaluateAndOr(stmt, op + 1, to);
+    return EvaluateAndOr(stmt, start, to);
 }
 
 int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {

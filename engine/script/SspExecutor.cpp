@@ -1,5 +1,8 @@
 // Statements: control flow moves the position through the text, declarations make objects,
 // function definitions are recorded with the file.
+#include <algorithm>
+#include <functional>
+
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
@@ -16,6 +19,16 @@ const char kFunctionSyntax[] = "Syntax: function name(paramter 1, parameter 2, .
 
 bool IsAlnum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Where the record of the statement at `keyword` is, or belongs, in records ordered by
+// keyword position. Pointers into one text compare by their place in it.
+template <typename Record>
+auto FindRecord(std::vector<std::unique_ptr<Record>>& records, const char* keyword) {
+    return std::lower_bound(records.begin(), records.end(), keyword,
+                            [](const std::unique_ptr<Record>& record, const char* key) {
+                                return std::less<const char*>()(record->m_pKeyword, key);
+                            });
 }
 
 // A target of the form a.b: at least one character before the first ".".
@@ -135,20 +148,14 @@ void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
 }
 
 void CSspInterpreter::ExecIf(const char* keyword) {
-    CSspIfRecord* record = nullptr;
-    for (auto& candidate : m_ifs) {
-        if (candidate->m_pKeyword == keyword) {
-            record = candidate.get();
-            break;
-        }
-    }
-    if (record == nullptr) {
+    auto at = FindRecord(m_ifs, keyword);
+    if (at == m_ifs.end() || (*at)->m_pKeyword != keyword) {
         auto created = std::make_unique<CSspIfRecord>();
         created->m_pParent = m_pCurrentIf;
         created->m_pKeyword = keyword;
-        record = created.get();
-        m_ifs.push_back(std::move(created));
+        at = m_ifs.insert(at, std::move(created));
     }
+    CSspIfRecord* record = at->get();
     m_pCurrentIf = record;
     record->m_bTaken = EvaluateCondition();
     if (!record->m_bTaken) {
@@ -189,22 +196,16 @@ void CSspInterpreter::ExecEndIf() {
 }
 
 void CSspInterpreter::ExecWhile(const char* keyword) {
-    CSspWhileRecord* record = nullptr;
-    for (auto& candidate : m_whiles) {
-        if (candidate->m_pKeyword == keyword) {
-            record = candidate.get();
-            break;
-        }
-    }
-    if (record == nullptr) {
+    auto at = FindRecord(m_whiles, keyword);
+    if (at == m_whiles.end() || (*at)->m_pKeyword != keyword) {
         auto created = std::make_unique<CSspWhileRecord>();
         created->m_pParent = m_pCurrentWhile;
         created->m_pKeyword = keyword;
         created->m_nCodeKind = m_nCodeKind;
         created->m_pIf = m_pCurrentIf;
-        record = created.get();
-        m_whiles.push_back(std::move(created));
+        at = m_whiles.insert(at, std::move(created));
     }
+    CSspWhileRecord* record = at->get();
     m_pCurrentWhile = record;
     if (!EvaluateCondition()) {
         ExecBreak();

@@ -244,9 +244,7 @@ void CSspFile::RunFunction(CSspCall& call, CSspValue& result, CSspValueList* res
     int rc = m_pse->RunPage(m_strPath, m_strName, m_pseParent->m_pRequest, m_pseParent->m_pResponse,
                             function, &call.m_args, &result, resultArray);
     m_pseParent->m_pChild = nullptr;
-    if (rc != kSspDone && rc != kSspReturned) {
-        throw CSspException(m_pse->m_strError, call.m_pPos);
-    }
+    m_pse->PassOnCallResult(rc, call.m_pPos);
 }
 
 std::string CSspFile::Run(std::string_view arguments, std::int64_t waitMs) const {

@@ -20,6 +20,7 @@ class CSspDebugHooks;
 class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
+class CSspSlotLinks;
 class CSspTokenCache;
 class CSspValue;
 
@@ -118,6 +119,11 @@ public:
     void CallObjectMethod(CSspCall& call, CSspValue& result);
     // Runs the function `call.m_strMember` of this file in a child interpreter.
     void CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray);
+    // For the caller of this run (a function or a file object's), which gave `rc`: returns
+    // when it is done or returned, stops the caller when it was stopped, else raises its
+    // error text at the caller's `pos` with the text's "%" left doubled once, whichever path
+    // the call took.
+    void PassOnCallResult(int rc, const char* pos) const;
 
     // Local variables, by lower-cased name.
     CSspValue* FindLocalVar(std::string_view name);
@@ -176,6 +182,7 @@ public:
     CSspDebugHooks* m_pDebugHooks = nullptr;  // taken when the run binds to its file
     CSspIfRecord* m_pCurrentIf = nullptr;
     CSspWhileRecord* m_pCurrentWhile = nullptr;
+    // Ordered by keyword position, so a statement that runs again finds its record quickly.
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::vector<CSspDeclared> m_declared;
@@ -221,7 +228,18 @@ private:
 
     // Evaluator.
     void Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result);
+    // A short range: the deepest parenthesised run first, each by EvaluateFlat's scans, which
+    // cost time by the square of the length. The same order as EvaluateRun's.
+    void EvaluateShort(CSspStatement& stmt, int from, int to, CSspValue& result);
     void EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result);
+    void ApplyNearest(CSspStatement& stmt, int from, int to, int op);
+    // Any range, in time linear in its length: EvaluateRun for each run of each level.
+    void EvaluateLinked(CSspStatement& stmt, int from, int to, CSspValue& result);
+    // One run of slots [from, to] at one parenthesis level; `own` lists the run's slots at
+    // that level (nullptr: all of them), the deeper ones being computed or consumed already.
+    // An inner run (`keep`) leaves its value in its slots; the outermost sets `result`.
+    void EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int from, int to, const int* own,
+                     int ownCount, bool keep, CSspValue& result);
     void EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result);
     void BuildCall(CSspStatement& stmt, int index, CSspCall& call);
     void EvaluateArguments(CSspStatement& stmt, CSspCall& call);
@@ -229,7 +247,8 @@ private:
     int EvaluateAndOr(CSspStatement& stmt, int from, int to);
     int EvaluateComparison(CSspStatement& stmt, int from, int to);
     static bool IsRawArgumentMember(const CSspCall& call);
-    void ApplyAt(CSspStatement& stmt, int from, int to, int op);
+    // Applies the operator at `op` to the slots `left` (-1: none, a unary minus) and `right`.
+    void ApplyAt(CSspStatement& stmt, int op, int left, int right);
 
     // Executor.
     int ExecuteStatement();

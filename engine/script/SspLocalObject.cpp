@@ -4,6 +4,7 @@
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/script/SspApplication.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspServerLink.h"
@@ -46,7 +47,6 @@ constexpr CSspMember kLocalMembers[] = {
 const char kNotInFunction[] = "This is not a function or no parameter is defined.";
 const char kArgNotInDefinition[] = "Argument not found in function definition.";
 const char kArgNotInCall[] = "Argument not found in function call statement.";
-const char kInvalidConnection[] = "Invalid ODBC connection string";
 
 CSspServerLink& RequireLink(const char* pos) {
     CSspServerLink* link = CSspServerLink::Current();
@@ -154,19 +154,7 @@ void CSspInterpreter::CallLocal(CSspCall& call, CSspValue& result) {
 }
 
 void CSspInterpreter::UseDataSource(CSspCall& call, CSspValue& result) {
-    std::string connection;
-    if (call.ArgCount() == 1) {
-        std::string text = call.GetParamStr(0);
-        if (text.size() < 5) {
-            throw CSspException(kInvalidConnection, call.m_pPos);
-        }
-        connection = text.substr(5);  // the "ODBC;" prefix, whatever its letters
-    } else if (call.ArgCount() == 3) {
-        connection = "DSN=" + call.GetParamStr(0) + ";UID=" + call.GetParamStr(1) +
-                     ";PWD=" + call.GetParamStr(2);
-    } else {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
+    std::string connection = MakeUseDataSourceConnection(call);
     RequireLink(call.m_pPos).SetDataSource(m_strUrl, connection);
     if (m_pDataSource != nullptr) {
         throw CSspException(g_msg.m_useDataSourceTooLate, call.m_pPos);

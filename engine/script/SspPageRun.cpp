@@ -389,11 +389,15 @@ void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueL
     int rc = child.RunPage(m_strFilePath, m_strUrl, m_pRequest, m_pResponse, call.m_strMember,
                            &call.m_args, &result, resultArray);
     m_pChild = nullptr;
+    child.PassOnCallResult(rc, call.m_pPos);
+}
+
+void CSspInterpreter::PassOnCallResult(int rc, const char* pos) const {
     if (rc == kSspStopped) {
         throw CSspStopSignal{};
     }
     if (rc != kSspDone && rc != kSspReturned) {
-        throw CSspChildError(child.m_strError, call.m_pPos);
+        throw CSspChildError(m_strError, pos);
     }
 }
 

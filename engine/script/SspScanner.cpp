@@ -368,7 +368,7 @@ void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, con
             stop = Stop::Keyword;
             break;
         }
-        stmt.AddToken(std::move(token), tokenStart, m_pPos, static_cast<uint8_t>(depth));
+        stmt.AddToken(std::move(token), tokenStart, m_pPos, depth);
     }
     if (parenthesized) {
         if (stop != Stop::CloseParen) {

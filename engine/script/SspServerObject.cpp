@@ -58,9 +58,25 @@ void CSspServerObject::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspV
     }
 }
 
+namespace {
+
+// Server's arguments arrive as written, so a name written as a literal, 'tickets', still
+// holds its quotes: the name is what they enclose.
+std::string NameArgument(const CSspCall& call, int index) {
+    std::string text = call.GetParamStr(index);
+    if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') {
+        text = text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
+}  // namespace
+
 void CSspServerObject::GetUniqueId(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
-    std::string registry = call.ArgCount() == 3 ? call.GetParamStr(2) : kDefaultRegistryTable;
-    if (call.ArgCount() < 2 || call.GetParamStr(0).empty() || call.GetParamStr(1).empty()) {
+    const std::string table = call.ArgCount() >= 1 ? NameArgument(call, 0) : std::string();
+    const std::string column = call.ArgCount() >= 2 ? NameArgument(call, 1) : std::string();
+    std::string registry = call.ArgCount() == 3 ? NameArgument(call, 2) : kDefaultRegistryTable;
+    if (call.ArgCount() < 2 || table.empty() || column.empty()) {
         throw CSspException(g_msg.m_missingParameter, call.m_pPos);
     }
     CDataSource* source = interp.AcquireDataSource(call.m_pPos);
@@ -69,5 +85,5 @@ void CSspServerObject::GetUniqueId(CSspInterpreter& interp, CSspCall& call, CSsp
         throw CSspException(kServerNotAvailable, call.m_pPos);
     }
     result = CSspValue::FromInteger(
-        link->GetUniqueId(source, call.GetParamStr(0), call.GetParamStr(1), registry));
+        link->GetUniqueId(source, table, column, registry));
 }

@@ -31,7 +31,7 @@ CSspStatement& CSspStatement::operator=(const CSspStatement& other) {
     return *this;
 }
 
-void CSspStatement::AddToken(std::string text, const char* start, const char* end, uint8_t depth) {
+void CSspStatement::AddToken(std::string text, const char* start, const char* end, int depth) {
     m_classes.push_back(GetOperatorClass(text));
     m_tokens.push_back(std::move(text));
     m_starts.push_back(start);

@@ -29,7 +29,7 @@ public:
     CSspStatement& operator=(const CSspStatement& other);
 
     // Appends a token with the class GetOperatorClass gives it.
-    void AddToken(std::string text, const char* start, const char* end, uint8_t depth);
+    void AddToken(std::string text, const char* start, const char* end, int depth);
     std::size_t Size() const { return m_tokens.size(); }
     bool Empty() const { return m_tokens.empty(); }
     void Clear();
@@ -41,7 +41,7 @@ public:
     std::vector<const char*> m_starts;
     std::vector<const char*> m_ends;
     std::vector<uint8_t> m_classes;
-    std::vector<uint8_t> m_depths;
+    std::vector<int> m_depths;  // parenthesis level
     // Values of class-6 slots; null elsewhere.
     std::vector<std::unique_ptr<CSspValue>> m_values;
 };

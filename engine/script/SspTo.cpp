@@ -280,10 +280,25 @@ std::string CSspTo::EscapeForJs(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\'') {
-            out += '\\';
+        switch (c) {
+            case '\'':
+                out += "\\'";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '<':  // "</script>" must not end the page's script block
+                out += "\\x3c";
+                break;
+            default:
+                out += c;
         }
-        out += c;
     }
     return out;
 }

@@ -46,8 +46,10 @@ public:
     // and LF becomes "<br>" CR LF; a text that needs no entity or line break is returned as is.
     static std::string HtmlEscape(std::string_view text, bool lineBreaks);
 
-    // Every "'" doubled (SQL), or preceded by a backslash (JavaScript).
+    // Every "'" doubled (SQL).
     static std::string DoubleQuotes(std::string_view text);
+    // Safe inside a JavaScript string literal: ' and \ take a backslash, CR and LF become \r
+    // and \n, and < becomes \x3c; other text is unchanged.
     static std::string EscapeForJs(std::string_view text);
 
     // ASCII case mapping; other bytes are left alone.

@@ -189,6 +189,15 @@ bool CServerSettings::Load() {
     GeneralSslPort = ReadOr("GeneralSslPort", "443");
     GeneralSessionTimeout = Read("GeneralSessionTimeout", text) ? std::atoi(text.c_str()) : 600;
     GeneralMaxUpload = Read("GeneralMaxUpload", text) ? std::atoi(text.c_str()) : 10;
+    GeneralHeaderTimeout = Read("GeneralHeaderTimeout", text) ? std::atoi(text.c_str()) : 10;
+    if (GeneralHeaderTimeout < 1) {
+        GeneralHeaderTimeout = 10;
+    }
+    GeneralMaxPendingConnections =
+        Read("GeneralMaxPendingConnections", text) ? std::atoi(text.c_str()) : 4096;
+    if (GeneralMaxPendingConnections < 1) {
+        GeneralMaxPendingConnections = 4096;
+    }
     LogHttp = ReadOr("LogHttp", "") == "yes";
     LogSmtp = ReadOr("LogSmtp", "") == "yes";
     LogPop3 = ReadOr("LogPop3", "") == "yes";

@@ -138,6 +138,8 @@ public:
     std::string GeneralTcpipPort = "80";
     int GeneralSessionTimeout = 600;  // minutes
     int GeneralMaxUpload = 10;        // megabytes
+    int GeneralHeaderTimeout = 10;    // seconds a client has for its whole request header
+    int GeneralMaxPendingConnections = 4096;  // connections waiting for their header
     bool LogHttp = false;
     bool LogSmtp = false;
     bool LogPop3 = false;

@@ -84,6 +84,9 @@ void CHttpResponse::WriteText(std::string_view text) {
 }
 
 void CHttpResponse::WriteBinary(const void* data, size_t length) {
+    if (m_clientGone && m_conn != nullptr && m_conn->HasPeerLeft()) {
+        m_clientGone();
+    }
     if (!OpenOutput()) {
         return;
     }
@@ -160,9 +163,19 @@ void CHttpResponse::ClearOutput() {
     }
 }
 
-void CHttpResponse::AddCookie(const std::string& name, const std::string& value,
+bool CHttpResponse::AddCookie(const std::string& name, const std::string& value,
                               const std::string& path, const std::string& expires) {
+    for (const std::string* field : {&name, &path, &expires}) {
+        if (field->find(';') != std::string::npos) {
+            return false;
+        }
+    }
     m_cookies.push_back({name, value, expires, path});
+    return true;
+}
+
+void CHttpResponse::AddCookie(CCookie cookie) {
+    m_cookies.push_back(std::move(cookie));
 }
 
 std::string CHttpResponse::GetCookie(std::string_view name) const {
@@ -174,18 +187,14 @@ std::string CHttpResponse::GetCookie(std::string_view name) const {
     return std::string();
 }
 
-void CHttpResponse::AddHeader(std::string_view text) {
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        if (end > pos) {
-            m_extraHeaders.emplace_back(text.substr(pos, end - pos));
-        }
-        pos = end + 1;
+bool CHttpResponse::AddHeader(std::string_view text) {
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        return false;
     }
+    if (!text.empty()) {
+        m_extraHeaders.emplace_back(text);
+    }
+    return true;
 }
 
 void CHttpResponse::SetContentType(std::string_view type) {
@@ -231,6 +240,12 @@ std::string CHttpResponse::BuildCookieHeaders() const {
         std::string expires = WithoutLineBreaks(cookie.m_expires);
         if (!expires.empty()) {
             out += "; expires=" + expires;
+        }
+        if (cookie.m_httpOnly) {
+            out += "; HttpOnly";
+        }
+        if (cookie.m_secure) {
+            out += "; Secure";
         }
         out += "\r\n";
     }
@@ -400,12 +415,16 @@ void CHttpResponse::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSsp
             if (call.ArgCount() < 1) {
                 throw CSspException(g_msg.m_addHeaderMissingParam, call.m_pPos);
             }
-            AddHeader(call.GetParamStr(0));
+            if (!AddHeader(call.GetParamStr(0))) {
+                throw CSspException(g_msg.m_addHeaderLineBreak, call.m_pPos);
+            }
             break;
         case kSetCookie:
-            AddCookie(call.GetParamStr(0), call.GetParamStr(1),
-                      call.ArgCount() > 2 ? call.GetParamStr(2) : std::string(),
-                      call.ArgCount() > 3 ? call.GetParamStr(3) : std::string());
+            if (!AddCookie(call.GetParamStr(0), call.GetParamStr(1),
+                           call.ArgCount() > 2 ? call.GetParamStr(2) : std::string(),
+                           call.ArgCount() > 3 ? call.GetParamStr(3) : std::string())) {
+                throw CSspException(g_msg.m_setCookieSemicolon, call.m_pPos);
+            }
             break;
         case kError:
             result = CSspValue::FromText(m_errorText);

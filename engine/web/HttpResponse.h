@@ -3,11 +3,13 @@
 // small HTML error page go out directly. In pages it is the script object `Response`.
 //
 // No header line is ever sent with a CR or LF taken from a page: Location is
-// percent-encoded, added header text is split into lines, and content type, charset and
-// cookie fields lose them.
+// percent-encoded, added header text holding one is refused, and content type, charset and
+// cookie fields lose them. A cookie's name, path and expires never hold a ';', which would
+// add attributes of the page's choosing.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,8 @@ struct CCookie {
     std::string m_value;
     std::string m_expires;
     std::string m_path;
+    bool m_httpOnly = false;
+    bool m_secure = false;
 };
 
 class CHttpResponse : public CSspResponseObject {
@@ -38,6 +42,9 @@ public:
 
     // Creates the output file on first use. False (after logging) when it cannot be made.
     bool OpenOutput();
+
+    // Called by a write once the client has gone (a page then stops: nobody reads it).
+    void SetClientGoneHook(std::function<void()> hook) { m_clientGone = std::move(hook); }
     // Append to the output file; nothing once it is closed.
     void WriteText(std::string_view text) override;
     void WriteBinary(const void* data, size_t length);
@@ -49,13 +56,17 @@ public:
     // Empties the output.
     void ClearOutput();
 
-    void AddCookie(const std::string& name, const std::string& value,
+    // False, adding nothing, when the name, path or expires holds a ';'.
+    bool AddCookie(const std::string& name, const std::string& value,
                    const std::string& path = std::string(),
                    const std::string& expires = std::string());
+    // The server's own cookies, with their attributes; not checked.
+    void AddCookie(CCookie cookie);
     // The value of the first cookie of this response named so (any case), or empty.
     std::string GetCookie(std::string_view name) const;
-    // Appends header lines; CR and LF split the text, empty lines are dropped.
-    void AddHeader(std::string_view text);
+    // Appends one header line; an empty text adds none. False, adding nothing, when the text
+    // holds a CR or LF.
+    bool AddHeader(std::string_view text);
 
     // The content type that a file is sent with, by the MIME map of the settings.
     static std::string GetContentType(const std::string& filePath);
@@ -107,4 +118,5 @@ private:
     std::string m_charset;
     std::string m_dateMode = "0";
     std::vector<std::string> m_extraHeaders;
+    std::function<void()> m_clientGone;
 };

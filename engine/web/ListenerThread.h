@@ -1,6 +1,13 @@
-// One listening address and port (HTTP or HTTPS). Its thread accepts connections and hands
-// each to the server-thread pool, which posts it to a server thread; a connection the pool
-// refuses is closed at once, unanswered.
+// One listening address and port (HTTP or HTTPS). Its thread runs one event loop over the
+// listening socket and every connection still waiting for its request head: it accepts,
+// does the TLS handshake on the HTTPS port, reads the head (CHeadReader), and only then hands
+// the connection, with the bytes read, to the server-thread pool, which posts it to a server
+// thread; a connection the pool refuses is closed at once, unanswered. So slow clients wait
+// in the loop, not in server threads.
+//
+// A head must be complete within GeneralHeaderTimeout seconds; at most
+// GeneralMaxPendingConnections wait for theirs, and a new one past that closes the oldest.
+// Both settings are read when the loop starts.
 //
 // Made by Create(): the thread holds a reference of its own, so the object lives until
 // both the owner has dropped its reference and the thread has ended. Set the address, port
@@ -17,6 +24,7 @@
 #include <thread>
 
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/UniqueFd.h"
 
 class CServerThreadPool;
 
@@ -35,7 +43,8 @@ public:
     // Polls the started flag every `interval`, at most `polls` times; true once it is set.
     bool WaitStarted(int polls = 50,
                      std::chrono::milliseconds interval = std::chrono::milliseconds(100));
-    // Sets the stop flag and closes the listening socket so that a waiting accept returns.
+    // Sets the stop flag and wakes the loop, which closes the listening socket and every
+    // connection still waiting for its head.
     void Stop();
     // Waits up to `timeout` for the thread to end; true when it has.
     bool WaitForEnd(std::chrono::milliseconds timeout);
@@ -49,10 +58,14 @@ public:
     const std::int64_t m_timeStart;       // shown by the console as the listener's start
     std::atomic<bool> m_bStarted{false};  // set while the accept loop runs
 
+    // Connections now waiting for their head (read by tests and the console's view).
+    std::size_t GetPendingCount() const { return m_nPending.load(); }
+
 private:
     void InitInstance();
-    // Waits out a back-off after a failed accept; false when stopped meanwhile.
-    bool BackOff(std::chrono::milliseconds wait);
+    // The event loop, until Stop.
+    void RunLoop();
+    bool IsStopping();
 
     CServerThreadPool* m_pPool;
     std::mutex m_lock;  // guards the stop and end flags
@@ -60,6 +73,8 @@ private:
     bool m_bStop = false;
     bool m_bEnded = false;
     std::atomic<int> m_nBoundPort{0};
+    std::atomic<std::size_t> m_nPending{0};
+    CUniqueFd m_wake;  // an eventfd that Stop writes to
     CSocketConn m_listener;
     std::thread m_thread;
 };

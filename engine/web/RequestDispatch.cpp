@@ -141,6 +141,7 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
     CHttpResponse response(&m_conn);
     response.SetOutputFile(file);
     CSspInterpreter interp;
+    response.SetClientGoneHook([&interp] { interp.RequestStop(); });
     SetRunning(&interp);
     int rc = request.IsFileInDb()
                  ? interp.ServeDatabaseFile(request.GetUrl(), &request, &response)

@@ -134,8 +134,9 @@ void CServerContextLink::SetSessionCookies(CSspResponseObject& response,
     if (http == nullptr) {
         return;
     }
-    http->AddCookie(kIdCookie, session.GetSessionId(), path);
-    // The cookie record has no attribute list: the attribute rides after the path, which
-    // the response writes as it stands (line breaks removed).
-    http->AddCookie(kKeyCookie, session.GetSecret(), path + "; HttpOnly");
+    http->AddCookie(CCookie{kIdCookie, session.GetSessionId(), "", path});
+    // The secret never reaches page scripts, nor a plain connection once sent over TLS.
+    CSocketConn* conn = http->GetConnection();
+    http->AddCookie(CCookie{kKeyCookie, session.GetSecret(), "", path, true,
+                            conn != nullptr && conn->IsSslOn()});
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SslServer.h"
 #include "engine/script/SspInterpreter.h"
@@ -56,13 +57,19 @@ void CServerThread::Run() {
 }
 
 void CServerThread::OnServeConnection() {
+    bool inputLeft = false;
     try {
         m_socket.SetTimeout(kTimeoutSeconds);
-        // The TLS layer goes on here, so that its handshake runs on this thread.
-        if (!m_socket.IsSslOn() || ServerSsl().Attach(m_socket)) {
+        // A connection of the HTTPS listener normally comes with its handshake done; one
+        // handed over without its layer gets it here.
+        if (!m_socket.IsSslOn() || m_socket.HasTransport() || ServerSsl().Attach(m_socket)) {
             CHttpRequest request(&m_socket);
             request.SetRootFolder(m_rootFolder);
+            // The head is in memory already; a body that trickles in is cut off.
+            m_socket.SetRateFloor(kBodyRateFloor, kBodyRateWindow);
             int result = request.ReadRequest();
+            m_socket.ClearRateFloor();
+            inputLeft = IsBodyLeftUnread(request, result);
             SetCurrentRequest(request.GetUrlFull());
             if (CConsoleCommandHandler::IsCommand(request.GetMethod())) {
                 if (CConsoleCommandHandler* handler = CConsoleCommandHandler::Current()) {
@@ -81,8 +88,18 @@ void CServerThread::OnServeConnection() {
         g_log.Log("Server thread %d: unknown error.", m_threadId);
     }
     SetInterpreter(nullptr);
-    m_socket.CloseGracefully();
+    // Lingering is for a client still sending a body that was refused: it must read the
+    // answer, not a reset. Any other client gets its end at once.
+    m_socket.CloseAfterAnswer(inputLeft);
     ReleaseToPool();
+}
+
+bool CServerThread::IsBodyLeftUnread(const CHttpRequest& request, int readResult) {
+    if (!request.HasContentLength() || request.GetContentLength() <= 0 ||
+        readResult == CHttpRequest::READ_FAILED) {
+        return false;
+    }
+    return !(AsciiEqualNoCase(request.GetMethod(), "POST") && readResult == CHttpRequest::READ_OK);
 }
 
 bool CServerThread::TryClaim() {

@@ -18,13 +18,18 @@
 #include "engine/foundation/SocketConn.h"
 #include "engine/web/ThreadMessageQueue.h"
 
+class CHttpRequest;
 class CServerThreadPool;
 class CSspInterpreter;
 
 class CServerThread {
 public:
-    // Seconds a client has for its whole request head, and for each later wait.
+    // Seconds a client has for each wait of its request, and for each later wait.
     static constexpr int kTimeoutSeconds = 60;
+    // A request body slower than this (bytes a second over the window, after the first
+    // window) ends the request as a time-out.
+    static constexpr size_t kBodyRateFloor = 1024;
+    static constexpr std::chrono::seconds kBodyRateWindow{10};
 
     // A thread of `pool` serving pages under `rootFolder`. Nothing runs before Start.
     CServerThread(CServerThreadPool* pool, std::string rootFolder);
@@ -76,6 +81,8 @@ public:
 private:
     void Run();
     void OnServeConnection();
+    // Whether the request announced body bytes that were never read (a refused upload).
+    static bool IsBodyLeftUnread(const CHttpRequest& request, int readResult);
     void SetInterpreter(CSspInterpreter* interp);
 
     CServerThreadPool* m_pPool;

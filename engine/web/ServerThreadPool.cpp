@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/FoldedLog.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspDateTime.h"
@@ -63,7 +64,7 @@ CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted) {
     }
     if (thread == nullptr) {
         if (m_threads.size() >= kMaxThreads) {
-            g_log.Log("%s", kDenied);
+            g_refusalLog.Log(kDenied);
             return nullptr;
         }
         auto created = std::make_unique<CServerThread>(this, m_rootFolder);
@@ -76,12 +77,7 @@ CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted) {
         m_threads.push_back(std::move(created));
     }
     thread->SetStartTime(CSspDateTime::Now());
-    CSocketConn& record = thread->Connection();
-    bool ssl = accepted.IsSslOn();
-    sockaddr_in peer = accepted.GetPeerAddress();
-    record.Attach(accepted.Detach());
-    record.SetPeerAddress(peer);
-    record.SetSslOn(ssl);
+    thread->Connection().TakeOver(accepted);
     return thread;
 }
 
@@ -142,6 +138,8 @@ void CServerThreadPool::DisconnectConnection(long threadId) {
     for (const auto& thread : m_threads) {
         if (thread->GetThreadId() == threadId && thread->IsBusy()) {
             thread->BreakConnection();
+            // A page never reads its connection: its stop flag ends it at the next statement.
+            thread->RequestStop();
         }
     }
 }

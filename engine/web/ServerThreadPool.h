@@ -35,10 +35,10 @@ public:
     void SetRootFolder(const std::string& root);
     std::string GetRootFolder();
 
-    // Moves the accepted socket (with its peer and SSL mark) into a claimed thread and
-    // returns it; the caller posts it WM_SERVE_CONNECTION. nullptr after logging when every
-    // thread is busy and the pool is full, or no thread could be made; `accepted` then keeps
-    // its socket.
+    // Moves the accepted connection (socket, peer, SSL mark, layer and the bytes read ahead)
+    // into a claimed thread and returns it; the caller posts it WM_SERVE_CONNECTION. nullptr
+    // after logging when every thread is busy and the pool is full, or no thread could be
+    // made; `accepted` then keeps its socket.
     CServerThread* AssignConnection(CSocketConn& accepted);
 
     // Breaks every busy thread's connection, tells every thread to quit and waits for each
@@ -55,7 +55,7 @@ public:
     std::string ListConnections(const CServerThread* asking);
     // The same, leaving out the thread whose id is `askingThreadId`.
     std::string ListConnections(long askingThreadId);
-    // Breaks the connection of every busy thread whose id is `threadId`.
+    // Breaks the connection of every busy thread whose id is `threadId` and stops its page.
     void DisconnectConnection(long threadId);
 
     std::size_t GetThreadCount();

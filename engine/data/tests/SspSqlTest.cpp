@@ -127,6 +127,29 @@ TEST_P(SspSqlTest, WhereColumnsOfAJoinAreTypedFromTheirOwnTable) {
     EXPECT_EQ(Call(q, "qty").GetInteger(), 40);
 }
 
+// A double or decimal with more than six decimals finds its row: every digit reaches SQL.
+TEST_P(SspSqlTest, WhereDoublesKeepEveryDigit) {
+    Exec("DROP TABLE IF EXISTS m");
+    Exec("CREATE TABLE m (id INTEGER, d DOUBLE PRECISION)");
+    Exec("INSERT INTO m VALUES (1, 0.1234567)");
+    const CSspValue values[] = {CSspValue::FromDouble(0.1234567),
+                                CSspValue::FromText("0.1234567", kSqlNumeric)};
+    for (const CSspValue& v : values) {
+        m_host->m_locals["v"] = v;
+        CSspSql& q = m_host->Declare("q", "select id from m where d = Local.v");
+        EXPECT_EQ(Rows(q, 1), std::vector<std::string>{"1"}) << q.Sql();
+        EXPECT_EQ(q.Sql(), "select id from m WHERE d = 0.1234567");
+    }
+    // A double written into a REAL column by an insert keeps its digits as far as a float can.
+    Exec("DROP TABLE IF EXISTS m");
+    Exec("CREATE TABLE m (id INTEGER, r REAL)");
+    m_host->m_locals["v"] = CSspValue::FromDouble(0.1234567);
+    Call(m_host->Declare("i", "insert into m (id, r) values (1, Local.v)"), "execute");
+    CSspSql& r = m_host->Declare("r", "select r from m");
+    ASSERT_EQ(Call(r, "fetch").GetInteger(), 1);
+    EXPECT_EQ(static_cast<float>(Call(r, "r").GetDouble()), 0.1234567f);
+}
+
 TEST_P(SspSqlTest, InsertTakesOneValuePerColumn) {
     m_host->m_locals["n"] = CSspValue::FromText("mug");
     CSspSql& three =

@@ -167,6 +167,44 @@ TEST_F(SocketConnTest, DeadlineBoundsATrickleOfBytes) {
     m_server.Close();
 }
 
+TEST_F(SocketConnTest, RateFloorCutsATrickleButNotASteadyPeer) {
+    struct FloorCase {
+        const char* name;
+        size_t piece;  // bytes sent every 100 ms for 3 s, then the peer leaves
+        bool cut;
+    };
+    for (const FloorCase& c : {FloorCase{"trickle of 500 bytes a second", 50, true},
+                               FloorCase{"steady 5000 bytes a second", 500, false}}) {
+        SCOPED_TRACE(c.name);
+        CSocketConn client;
+        CSocketConn server;
+        ASSERT_TRUE(client.Connect("127.0.0.1", m_port));
+        ASSERT_TRUE(m_listener.Accept(server));
+        ASSERT_TRUE(server.SetTimeout(30));
+        std::jthread sender([&client, &c](std::stop_token stop) {
+            const std::string piece(c.piece, 'x');
+            for (int i = 0; i < 30 && !stop.stop_requested() && client.Send(piece); ++i) {
+                std::this_thread::sleep_for(100ms);
+            }
+            client.Shutdown();
+        });
+        const size_t before = m_log->Count("Timeout receiving on socket\r\n");
+        server.SetRateFloor(1024, 1s);
+        char buffer[4096];
+        long n;
+        size_t total = 0;
+        while ((n = server.Receive(buffer, sizeof buffer)) > 0) {
+            total += static_cast<size_t>(n);
+        }
+        EXPECT_EQ(n, c.cut ? -1 : 0);
+        EXPECT_EQ(m_log->Count("Timeout receiving on socket\r\n"), before + (c.cut ? 1 : 0));
+        if (!c.cut) {
+            EXPECT_EQ(total, 30 * c.piece);
+        }
+        sender.request_stop();
+    }
+}
+
 TEST_F(SocketConnTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
     Pair();
     m_client.Close();

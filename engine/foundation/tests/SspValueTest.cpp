@@ -361,7 +361,15 @@ TEST_F(SspValueTest, SqlLiterals) {
         {"decimal in exponent form", CSspValue::FromText("1e5", kSqlNumeric), "'1e5'"},
         {"decimal with bare point", CSspValue::FromText("1.", kSqlNumeric), "'1.'"},
         {"empty decimal", CSspValue::FromText("", kSqlNumeric), "NULL"},
-        {"double", Dbl(1.5), "1.500000"},
+        {"double", Dbl(1.5), "1.5"},
+        // Every digit that tells the double apart, and no more.
+        {"double beyond six decimals", Dbl(0.1234567), "0.1234567"},
+        {"double with 17 digits", Dbl(0.1 + 0.2), "0.30000000000000004"},
+        {"large double", Dbl(1e22), "1e+22"},
+        {"small double", Dbl(-2.5e-9), "-2.5e-09"},
+        {"whole double", Dbl(300), "300"},
+        {"real as the double it holds", Real(0.5f), "0.5"},
+        {"real keeps its float digits", Real(0.1f), "0.10000000149011612"},
         {"real NULL", Real(kNullReal), "NULL"},
         {"date keeps the date form", CSspValue::FromDateTime(t, kSqlDate), "{d '1999-12-31'}"},
         {"timestamp keeps its time", CSspValue::FromDateTime(t, kSqlTimestamp),
@@ -375,6 +383,24 @@ TEST_F(SspValueTest, SqlLiterals) {
         EXPECT_EQ(c.value.ToSqlLiteral(), c.literal) << c.name;
     }
     EXPECT_EQ(CSspValue::EscapeSqlQuotes("''a'"), "''''a''");
+}
+
+// Between real and double values no digit is lost; other pairs take the printed form.
+TEST_F(SspValueTest, TextForAnotherValue) {
+    struct Case {
+        CSspValue value;
+        CSspValue target;
+        const char* text;
+    };
+    const Case cases[] = {
+        {Dbl(0.1234567), Dbl(0), "0.1234567"}, {Dbl(0.1234567), Real(0), "0.1234567"},
+        {Real(0.5f), Dbl(0), "0.5"},           {Dbl(0.1234567), Text("x"), "0.123457"},
+        {Dbl(0.1234567), Int(0), "0.123457"},  {Int(3), Dbl(0), "3"},
+        {Dbl(kNullDouble), Dbl(0), ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value.GetTextFor(c.target), c.text) << c.value.GetText();
+    }
 }
 
 TEST_F(SspValueTest, ReadingAsNumbers) {
@@ -401,8 +427,42 @@ TEST_F(SspValueTest, ReadingAsNumbers) {
         EXPECT_EQ(c.value.GetDouble(), c.dbl) << c.name;
     }
     EXPECT_EQ(Dbl(std::nan("")).GetInteger(), 0);
-    EXPECT_EQ(CSspValue::TextToInt("4294967297"), 1) << "atoi keeps the low 32 bits";
-    EXPECT_EQ(CSspValue::TextToInt("-99999999999999999999999"), 0);
+}
+
+// Integers clamp to 32 bits; only sign, digits, point and exponent make a number, read as far
+// as they go.
+TEST_F(SspValueTest, NumberTexts) {
+    struct Case {
+        const char* text;
+        std::int32_t integer;
+        double dbl;
+    };
+    const Case cases[] = {
+        {"3000000000", kIntMax, 3e9},
+        {"-3000000000", kIntMin, -3e9},
+        {"4294967297", kIntMax, 4294967297.0},
+        {"-99999999999999999999999", kIntMin, -1e23},
+        {"2147483647", kIntMax, 2147483647.0},
+        {"-2147483648", kIntMin, -2147483648.0},
+        {" \t+17x", 17, 17.0},
+        {"0x10", 0, 0.0},
+        {"inf", 0, 0.0},
+        {"-infinity", 0, 0.0},
+        {"nan", 0, 0.0},
+        {"NAN(1)", 0, 0.0},
+        {"1.5e3", 1, 1500.0},
+        {"-.5E-1", 0, -0.05},
+        {"2e", 2, 2.0},
+        {"2e+x", 2, 2.0},
+        {"7.", 7, 7.0},
+        {".", 0, 0.0},
+        {"-", 0, 0.0},
+        {"1e999", 1, HUGE_VAL},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CSspValue::TextToInt(c.text), c.integer) << c.text;
+        EXPECT_EQ(CSspValue::TextToDouble(c.text), c.dbl) << c.text;
+    }
 }
 
 TEST_F(SspValueTest, TextForms) {

@@ -32,6 +32,14 @@ private:
     int m_writes = 0;
 };
 
+std::string Repeat(const std::string& piece, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += piece;
+    }
+    return out;
+}
+
 std::string TempScript(const std::string& text) {
     static const CTempFolder folder;
     std::string path = folder.File(
@@ -41,15 +49,20 @@ std::string TempScript(const std::string& text) {
 }
 
 TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
-    for (const char* text : {"while (1) write 'x'; endwhile",
-                             "write Local.spin(0);\nfunction spin(n) while (1) write 'y'; endwhile "
-                             "endfunction"}) {
+    // Five writes, then the stop: also through a function, and between long statements.
+    const std::pair<std::string, std::string> cases[] = {
+        {"while (1) write 'x'; endwhile", "xxxxx"},
+        {"write Local.spin(0);\nfunction spin(n) while (1) write 'y'; endwhile endfunction",
+         "yyyyy"},
+        {"while (1) write 1" + Repeat("+1", 31999) + "; endwhile", Repeat("32000", 5)},
+    };
+    for (const auto& [text, output] : cases) {
         std::string path = TempScript(text);
         CSspInterpreter interp;
         CStoppingResponse response(interp, 5);
         int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
-        EXPECT_EQ(rc, kSspStopped) << text << interp.m_strError;
-        EXPECT_EQ(response.m_output.size(), 5u) << text;
+        EXPECT_EQ(rc, kSspStopped) << text.substr(0, 40) << interp.m_strError;
+        EXPECT_EQ(response.m_output, output) << text.substr(0, 40);
     }
 }
 
@@ -152,6 +165,49 @@ TEST(InterpreterTest, FunctionErrorNamesItsFileLineWithinCallersError) {
     EXPECT_NE(outer, std::string::npos) << r.m_error;
     EXPECT_NE(inner, std::string::npos) << r.m_error;
     EXPECT_LT(outer, inner);
+}
+
+// Statements of tens of thousands of tokens give their results (the evaluator is linear in
+// them); parentheses nest past 255 levels; call arguments nest at most as deep as calls.
+TEST(InterpreterTest, LongStatementsEvaluate) {
+    struct Case {
+        std::string text;
+        const char* output;
+        const char* error;  // the end of the error text, or nullptr
+    };
+    const Case cases[] = {
+        {"write 1" + Repeat("+1", 31999) + ";", "32000", nullptr},
+        {"write 2" + Repeat("*1", 31999) + Repeat("-1", 1000) + ";", "-998", nullptr},
+        {Repeat("if (1) ", 20000) + "write 'in';" + Repeat(" endif", 20000), "in", nullptr},
+        {Repeat("if (0) ", 20000) + "write 'in';" + Repeat(" endif", 20000), "", nullptr},
+        {"if (1" + Repeat(" and 1", 20000) + ") write 'all'; endif", "all", nullptr},
+        {"write " + Repeat("(1+", 300) + "1" + Repeat(")", 300) + ";", "301", nullptr},
+        {"write " + Repeat("(", 20000) + "7" + Repeat(")", 20000) + ";", "7", nullptr},
+        {"write " + Repeat("To.upper(", 200) + "'a'" + Repeat(")", 200) + ";", "A", nullptr},
+        {"write " + Repeat("To.upper(", 201) + "'a'" + Repeat(")", 201) + ";", "",
+         "Function calls are nested too deeply (more than 200 levels)."},
+    };
+    for (const Case& c : cases) {
+        CSspRunResult r = RunSspText(c.text, false);
+        EXPECT_EQ(r.m_output, c.output) << c.text.substr(0, 40);
+        if (c.error == nullptr) {
+            EXPECT_EQ(r.m_code, kSspDone) << r.m_error.substr(0, 200);
+        } else {
+            EXPECT_EQ(r.m_code, kSspError);
+            EXPECT_TRUE(r.m_error.ends_with(c.error)) << r.m_error.substr(0, 200);
+        }
+    }
+}
+
+// The deepest parentheses are evaluated first, whatever their place: calls run in that order.
+TEST(InterpreterTest, DeepestParenthesesRunFirst) {
+    CSspRunResult r = RunSspText(
+        "write (Local.a(1)) + ((Local.b(2)));\n"
+        "function a(x) write 'a'; return arg.x; endfunction\n"
+        "function b(x) write 'b'; return arg.x; endfunction\n",
+        false);
+    EXPECT_EQ(r.m_code, kSspDone) << r.m_error;
+    EXPECT_EQ(r.m_output, "ba3");
 }
 
 TEST(InterpreterTest, PercentIsDoubledOnceThroughCalls) {

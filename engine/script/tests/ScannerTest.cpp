@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
 #include "engine/script/SspInterpreter.h"
 
 // Drives the interpreter's scanner over a text of its own.
@@ -34,6 +35,23 @@ public:
         CSspStatement stmt;
         m_interp.ReadParenthesized(stmt);
         return stmt;
+    }
+    // The statement's value, or its error and the error's offset, by the short scans or by
+    // the linked slots.
+    std::string Value(bool linked) {
+        CSspStatement stmt = Statement();
+        CSspValue value;
+        try {
+            const int last = static_cast<int>(stmt.Size()) - 1;
+            if (linked) {
+                m_interp.EvaluateLinked(stmt, 0, last, value);
+            } else {
+                m_interp.EvaluateShort(stmt, 0, last, value);
+            }
+        } catch (const CSspException& e) {
+            return e.Message() + " @" + std::to_string(Offset(e));
+        }
+        return value.GetText();
     }
     int CodeStart(std::string& literal) { return m_interp.FindCodeStart(literal); }
     void EndBlock(int kind) {
@@ -107,7 +125,7 @@ TEST(ScannerTest, StatementTokensClassesAndDepths) {
     CSspStatement stmt = peer.Statement();
     EXPECT_EQ(stmt.m_tokens, (Tokens{"f(1,g(2))", "+", "3", "*", "4", "and", "x"}));
     EXPECT_EQ(stmt.m_classes, (std::vector<uint8_t>{1, 2, 0, 3, 0, 5, 0}));
-    EXPECT_EQ(stmt.m_depths, (std::vector<uint8_t>{0, 0, 1, 1, 1, 0, 0}));
+    EXPECT_EQ(stmt.m_depths, (std::vector<int>{0, 0, 1, 1, 1, 0, 0}));
     EXPECT_EQ(peer.Tokens(), (Tokens{"rest"}));
 }
 
@@ -160,7 +178,7 @@ TEST(ScannerTest, ConditionStopsAtItsParenthesis) {
     CSspScannerTestPeer peer("((a == 1) or b) rest");
     CSspStatement stmt = peer.Condition();
     EXPECT_EQ(stmt.m_tokens, (Tokens{"a", "==", "1", "or", "b"}));
-    EXPECT_EQ(stmt.m_depths, (std::vector<uint8_t>{1, 1, 1, 0, 0}));
+    EXPECT_EQ(stmt.m_depths, (std::vector<int>{1, 1, 1, 0, 0}));
     EXPECT_EQ(peer.Tokens(), (Tokens{"rest"}));
 
     CSspScannerTestPeer open("(a == 1; b)");
@@ -205,6 +223,38 @@ TEST(ScannerTest, BlockEnds) {
     } catch (const CSspException& e) {
         EXPECT_EQ(e.Message(), "Should be }-->");
         EXPECT_EQ(wrong.Offset(e), 3);
+    }
+}
+
+// Long ranges take the linked slots, short ones the plain scans: both give the same values,
+// errors and error places, the odd forms included.
+TEST(ScannerTest, ShortAndLinkedEvaluationAgree) {
+    const char* texts[] = {
+        "1 + 2 * 3 - 4 / 2 % 3;",
+        "((1)) + ((2) * (3 - 1));",
+        "(((1 + 2) * 3) + 4) % 5;",
+        "'a' || (1 + 2) || 'b' || 1.50;",
+        "(4 + 5 2 * 3) * 10;",
+        "(1 + 2)(3 + 4);",
+        "4 + 5 2 * 3;",
+        "1 + + 2 3;",
+        "3 * -2;",
+        "-(2 * 3) - -1;",
+        "2 * (-3);",
+        "- 2;",
+        "(1) (2);",
+        "1 2;",
+        "1 < 2;",
+        "(1 < 2);",
+        "+ 1;",
+        "1 +;",
+        "1 / 0;",
+        "(1 / 0) + (2 +);",
+        "((2));",
+    };
+    for (const char* text : texts) {
+        EXPECT_EQ(CSspScannerTestPeer(text).Value(true), CSspScannerTestPeer(text).Value(false))
+            << text;
     }
 }
 

@@ -145,8 +145,12 @@ TEST_F(ServerObject, UniqueIdComesFromTheRunsDataSource) {
     // A registry table is taken only from exactly three arguments.
     EXPECT_EQ(Run("GetUniqueID", {Text("tickets"), Text("id"), Text("MY_REG")}).m_integer, 101);
     Run("GetUniqueID", {Text("tickets"), Text("id"), Text("MY_REG"), Text("extra")});
+    // Names written as literals reach the call with their quotes.
+    Run("GetUniqueID", {Text("'tickets'"), Text("'id'"), Text("'MY_REG'")});
     EXPECT_EQ(link.m_uniqueIds,
-              "tickets,id,zr2_registry;tickets,id,MY_REG;tickets,id,zr2_registry;");
+              "tickets,id,zr2_registry;tickets,id,MY_REG;tickets,id,zr2_registry;"
+              "tickets,id,MY_REG;");
+    EXPECT_EQ(Error("GetUniqueID", {Text("''"), Text("id")}), "Missing parameter.");
     // The run keeps the data source it acquired.
     EXPECT_EQ(link.m_acquiredFor, "/app/page.zrp;/app/page.zrp;");
 }

@@ -74,9 +74,11 @@ TEST_F(SqlDeclarationTest, UseDataSourceRegistersAndRefusesAfterSql) {
     EXPECT_EQ(early.m_output, "1");
     EXPECT_EQ(m_link->m_registered, "/script/test.zrs -> DSN=x");
 
-    CSspRunResult late = RunSspText("Local.dbType; Local.UseDataSource('a', 'b', 'c');", false);
+    // Values that would end or open a value are braced, so they cannot add keys.
+    CSspRunResult late =
+        RunSspText("Local.dbType; Local.UseDataSource('zr2;Database=x.db', 'b', 'p}w');", false);
     EXPECT_EQ(late.m_code, 1);
-    EXPECT_EQ(m_link->m_registered, "/script/test.zrs -> DSN=a;UID=b;PWD=c");
+    EXPECT_EQ(m_link->m_registered, "/script/test.zrs -> DSN={zr2;Database=x.db};UID=b;PWD={p}}w}");
     EXPECT_NE(late.m_error.find("UseDataSource can only be called before all SQL related "
                                 "statements."),
               std::string::npos)

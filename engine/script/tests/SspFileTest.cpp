@@ -304,6 +304,51 @@ TEST_F(FileObject, PageCallsThroughADeclaredFile) {
     EXPECT_EQ(args, "x|; rm -rf /|");
 }
 
+// A called function's error text has its "%" doubled once, through Local or a file object.
+TEST_F(FileObject, PercentIsDoubledOnceWhicheverWayAFunctionIsCalled) {
+    const char* bad = "function bad(n) return 3 * -2; endfunction\n";
+    Write("webroot/lib/bad.zrs", bad);
+    const std::string pages[] = {std::string("<!--{ write Local.bad(1);\n") + bad + "}-->",
+                                 "<!--{ write m.bad(1); }-->"};
+    for (const std::string& text : pages) {
+        Write("webroot/app/page.zrp", text);
+        CSspInterpreter page;
+        auto math = std::make_unique<CSspFile>("m", m_root);
+        math->SetServerFile("/lib/bad.zrs", &page);
+        page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(math)});
+        CSspMemoryResponse response;
+        int rc =
+            page.RunPage(m_root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &response);
+        EXPECT_EQ(rc, kSspError) << text;
+        EXPECT_NE(page.m_strError.find("Missing right operand after */%%+-."), std::string::npos)
+            << page.m_strError;
+        EXPECT_EQ(page.m_strError.find("%%%"), std::string::npos) << page.m_strError;
+    }
+}
+
+// A stop asked while a file object's function runs stops the page, as it does through Local.
+TEST_F(FileObject, StopInAFileFunctionStopsThePage) {
+    struct CStopAtFirstWrite : CSspMemoryResponse {
+        explicit CStopAtFirstWrite(CSspInterpreter& interp) : m_interp(interp) {}
+        void WriteValue(const CSspValue& value) override {
+            CSspMemoryResponse::WriteValue(value);
+            m_interp.RequestStop();
+        }
+        CSspInterpreter& m_interp;
+    };
+    Write("webroot/lib/spin.zrs", "function spin() while (1) write 'y'; endwhile endfunction\n");
+    Write("webroot/app/page.zrp", "<!--{ write m.spin(); write 'after'; }-->");
+    CSspInterpreter page;
+    auto spin = std::make_unique<CSspFile>("m", m_root);
+    spin->SetServerFile("/lib/spin.zrs", &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(spin)});
+    CStopAtFirstWrite response(page);
+    int rc = page.RunPage(m_root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &response);
+    EXPECT_EQ(rc, kSspStopped) << page.m_strError;
+    EXPECT_EQ(page.m_strError, "");
+    EXPECT_EQ(response.m_output, "y");
+}
+
 TEST_F(FileObject, Declarations) {
     CFakeRequest request;
     request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};

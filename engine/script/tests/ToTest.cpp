@@ -56,6 +56,10 @@ TEST_F(ToObject, TextConversions) {
         {"sql", "''", "''''"},
         {"js", "it's", "it\\'s"},
         {"js", "a''b \"c\"", "a\\'\\'b \"c\""},
+        {"js", "plain text 1.5 & \"more\"", "plain text 1.5 & \"more\""},
+        {"js", "a\\'b", "a\\\\\\'b"},
+        {"js", "l1\r\nl2\n", "l1\\r\\nl2\\n"},
+        {"js", "</script><b>", "\\x3c/script>\\x3cb>"},
         {"upper", "abc\xE4z", "ABC\xE4Z"},
         {"lower", "ABC\xC4Z", "abc\xC4z"},
         {"hex", "AB\n", "41420a"},
@@ -84,6 +88,7 @@ TEST_F(ToObject, IntegerAndNumber) {
     CSspValue i = Call(g_sspTo, "To", "Integer", {Text(" -42abc")});
     EXPECT_EQ(i.m_type, kSqlInteger);
     EXPECT_EQ(i.m_integer, -42);
+    EXPECT_EQ(Call(g_sspTo, "To", "Integer", {Text("3000000000")}).m_integer, 2147483647);
     CSspValue empty = Call(g_sspTo, "To", "Integer", {Text("")});
     EXPECT_EQ(empty.m_type, kSqlInteger);
     EXPECT_TRUE(empty.IsNull());
@@ -95,9 +100,19 @@ TEST_F(ToObject, IntegerAndNumber) {
         const char* printed;
     };
     const Case cases[] = {
-        {"1.50", nullptr, kSqlNumeric, "1.50"}, {"3", nullptr, kSqlInteger, "3"},
-        {"2.456", "1", kSqlNumeric, "2.5"},     {"7", "2", kSqlNumeric, "7.00"},
+        {"1.50", nullptr, kSqlNumeric, "1.50"},
+        {"3", nullptr, kSqlInteger, "3"},
+        {"2.456", "1", kSqlNumeric, "2.5"},
+        {"7", "2", kSqlNumeric, "7.00"},
         {"9.99", "0", kSqlInteger, "9"},
+        // Out of range clamps; hexadecimal, "inf" and "nan" are no numbers.
+        {"3000000000", nullptr, kSqlInteger, "2147483647"},
+        {"-3000000000", nullptr, kSqlInteger, "-2147483648"},
+        {"0x10", nullptr, kSqlInteger, "0"},
+        {"0x1p3", "1", kSqlNumeric, "0.0"},
+        {"inf", "2", kSqlNumeric, "0.00"},
+        {"nan", "2", kSqlNumeric, "0.00"},
+        {"1e2", "1", kSqlNumeric, "100.0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

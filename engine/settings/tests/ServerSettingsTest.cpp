@@ -52,6 +52,8 @@ TEST(ServerSettingsTest, LoadAppliesDefaultsAndCorrections) {
              EXPECT_EQ(s.EmPop3Port, "110");
              EXPECT_EQ(s.GeneralSessionTimeout, 600);
              EXPECT_EQ(s.GeneralMaxUpload, 10);
+             EXPECT_EQ(s.GeneralHeaderTimeout, 10);
+             EXPECT_EQ(s.GeneralMaxPendingConnections, 4096);
              EXPECT_EQ(s.EmMaxEmailOut, 500);
              EXPECT_EQ(s.SmtpTimeout, 60);
              EXPECT_EQ(s.Pop3Timeout, 30);
@@ -165,6 +167,20 @@ TEST(ServerSettingsTest, LoadAppliesDefaultsAndCorrections) {
              EXPECT_EQ(s.GeneralSessionTimeout, 45);
              EXPECT_EQ(s.GeneralMaxUpload, 0);
              EXPECT_EQ(s.DbConnectionIdleTimeout, 30);
+         }},
+        {"header time-out and pending cap: stored, or the default when not above 0",
+         SettingsBuild::kServer,
+         {{"GeneralHeaderTimeout", "3"}, {"GeneralMaxPendingConnections", "0"}},
+         [](const CServerSettings& s) {
+             EXPECT_EQ(s.GeneralHeaderTimeout, 3);
+             EXPECT_EQ(s.GeneralMaxPendingConnections, 4096);
+         }},
+        {"header time-out of 0 and a pending cap stored",
+         SettingsBuild::kServer,
+         {{"GeneralHeaderTimeout", "0"}, {"GeneralMaxPendingConnections", "100"}},
+         [](const CServerSettings& s) {
+             EXPECT_EQ(s.GeneralHeaderTimeout, 10);
+             EXPECT_EQ(s.GeneralMaxPendingConnections, 100);
          }},
     };
     for (const LoadCase& c : cases) {

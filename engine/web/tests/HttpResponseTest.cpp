@@ -221,7 +221,9 @@ TEST_F(ResponseTest, HeaderOrderCookiesAndAddedLines) {
         CallResponse(r, "setCookie", {Text("n"), Text("a b;c")});
         CallResponse(r, "setCookie", {Text("e"), Text(""), Text("  "), Text("")});
         CallResponse(r, "setCookie", {Text("p\r\n"), Text("1\r\n"), Text("/\r\n"), Text("soon")});
-        CallResponse(r, "AddHeader", {Text("X-A: 1\r\n\r\nX-B: 2\n")});
+        CallResponse(r, "AddHeader", {Text("X-A: 1")});
+        CallResponse(r, "AddHeader", {Text("")});
+        CallResponse(r, "AddHeader", {Text("X-B: 2")});
         r.Send(Web("p.html"));
     });
     EXPECT_EQ(MaskDates(got),
@@ -231,6 +233,45 @@ TEST_F(ResponseTest, HeaderOrderCookiesAndAddedLines) {
               "X-A: 1\r\nX-B: 2\r\n"
               "Content-Type: text/html; charset=iso-8859-1\r\nContent-Length: 3\r\n\r\n<p>");
     EXPECT_EQ(HeaderLine(got, "Expires").substr(9), HeaderLine(got, "Date").substr(6));
+}
+
+// A header text with a line break, or a cookie field with a ';', is a script error and none
+// of it goes out: a page cannot add header lines or cookie attributes from request input.
+TEST_F(ResponseTest, HeaderAndCookieInjectionIsRefused) {
+    WriteFile("webroot/p.html", "<p>");
+    const char* lineBreak = "Line break (CR or LF) not allowed in the parameter of AddHeader.";
+    const char* semicolon = "Semicolon not allowed in the name, path or expires of setCookie.";
+    struct Case {
+        const char* member;
+        std::vector<CSspValue> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"AddHeader", {Text("X-A: 1\r\nSet-Cookie: evil=1")}, lineBreak},
+        {"AddHeader", {Text("X-A: 1\rSet-Cookie: evil=1")}, lineBreak},
+        {"AddHeader", {Text("X-A: 1\nSet-Cookie: evil=1")}, lineBreak},
+        {"AddHeader", {Text("\r\n")}, lineBreak},
+        {"setCookie", {Text("evil;Domain=x"), Text("1")}, semicolon},
+        {"setCookie", {Text("evil"), Text("1"), Text("/; Domain=x")}, semicolon},
+        {"setCookie", {Text("evil"), Text("1"), Text("/"), Text("soon; Domain=x")}, semicolon},
+    };
+    for (const Case& c : cases) {
+        std::string message = "(no error)";
+        std::string got = Answer([&](CHttpResponse& r) {
+            try {
+                CallResponse(r, c.member, c.args);
+            } catch (const CSspException& e) {
+                message = e.Message();
+                EXPECT_EQ(e.Position(), kSource);
+            }
+            r.Send(Web("p.html"));
+        });
+        EXPECT_EQ(message, c.error) << c.args[0].GetText();
+        EXPECT_EQ(got.find("X-A"), std::string::npos) << got;
+        EXPECT_EQ(got.find("evil"), std::string::npos) << got;
+        EXPECT_EQ(got.find("Domain"), std::string::npos) << got;
+        EXPECT_EQ(HeaderLine(got, "Content-Length"), "Content-Length: 3") << got;
+    }
 }
 
 // Seconds since the epoch of an HTTP date.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/script/SessionRecord.h"
+#include "engine/web/UrlCodec.h"
 #include "engine/web/tests/ContextTestSupport.h"
 
 using context_test::ContextTest;
@@ -42,6 +44,22 @@ TEST_F(SessionPageTest, LogonMakesTheIdAndItsCookies) {
                                      "%5dL09080507-42; path=/\r\nSet-Cookie: sspSessionKey=" +
                                      secret + "; path=/; HttpOnly\r\n");
     EXPECT_EQ(m_context->SessionCount(), 1u);
+}
+
+// The key cookie is marked Secure on a TLS connection only; the ID cookie never is.
+TEST_F(SessionPageTest, KeyCookieIsSecureOverTls) {
+    CSessionRecord session("42", "10.1.2.3", "/", 600, kStart, 'Q');
+    for (bool tls : {false, true}) {
+        CSocketConn conn;
+        conn.SetSslOn(tls);
+        CHttpResponse response(&conn);
+        m_link->SetSessionCookies(response, session, "/app/");
+        EXPECT_EQ(response.BuildCookieHeaders(),
+                  "Set-Cookie: sspSessionID=" + UrlEncode(session.GetSessionId()) +
+                      "; path=/app/\r\nSet-Cookie: sspSessionKey=" + session.GetSecret() +
+                      "; path=/app/; HttpOnly" + (tls ? "; Secure" : "") + "\r\n")
+            << tls;
+    }
 }
 
 TEST_F(SessionPageTest, ValidityAcrossTimeAndCookies) {

@@ -92,6 +92,22 @@ protected:
     }
     std::string Get(const std::string& url) { return Fetch("GET " + url + " HTTP/1.0\r\n\r\n"); }
 
+    // Opens `count` connections that have each sent `request` and read nothing yet.
+    std::vector<std::unique_ptr<CSocketConn>> OpenSending(size_t count,
+                                                          const std::string& request) {
+        std::vector<std::unique_ptr<CSocketConn>> conns;
+        for (size_t i = 0; i < count; ++i) {
+            auto conn = std::make_unique<CSocketConn>();
+            conn->SetTimeout(30);
+            if (!conn->Connect("127.0.0.1", m_port) || !conn->Send(request)) {
+                ADD_FAILURE() << "connection " << i << " failed";
+                break;
+            }
+            conns.push_back(std::move(conn));
+        }
+        return conns;
+    }
+
     std::unique_ptr<CCapturedLog> m_log;
     CTempFolder m_folder;
     std::string m_root = m_folder.Path();

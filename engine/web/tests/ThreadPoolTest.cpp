@@ -59,16 +59,14 @@ long ResidentKb() {
 
 using ThreadPoolTest = ServingTest;
 
+// A whole head with a body too large to wait for in the listener, so a server thread takes
+// it, and a body that never comes, so it keeps it.
+constexpr const char* kHeldRequest =
+    "POST /slow.zrp?x=1 HTTP/1.0\r\nContent-Length: 1000000\r\n\r\n";
+
 TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
     WriteFile("a.txt", "served");
-    std::vector<std::unique_ptr<CSocketConn>> held;
-    for (size_t i = 0; i < CServerThreadPool::kMaxThreads; ++i) {
-        auto conn = std::make_unique<CSocketConn>();
-        conn->SetTimeout(30);
-        ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-        ASSERT_TRUE(conn->Send("GET /a.txt HTTP/1.0\r\n"));  // the head never ends
-        held.push_back(std::move(conn));
-    }
+    auto held = OpenSending(CServerThreadPool::kMaxThreads, kHeldRequest);
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 50; }));
     EXPECT_EQ(m_pool->GetThreadCount(), 50u);
 
@@ -88,6 +86,17 @@ TEST_F(ThreadPoolTest, FiftyHeldConnectionsFillThePoolAndTheNextIsRefused) {
     EXPECT_EQ(m_pool->GetThreadCount(), 50u) << "idle threads are reused, none is added";
 }
 
+TEST_F(ThreadPoolTest, ClientsThatKeepTheirSocketAfterTheAnswerHoldNoThread) {
+    WriteFile("a.txt", "served");
+    auto readers = OpenSending(CServerThreadPool::kMaxThreads, "GET /a.txt HTTP/1.0\r\n\r\n");
+    // Each reads its whole answer and keeps its end of the connection open.
+    for (auto& conn : readers) {
+        ASSERT_EQ(BodyOf(ReadAll(*conn)), "served");
+    }
+    EXPECT_EQ(BodyOf(Get("/a.txt")), "served") << "the next connection finds an idle thread";
+    EXPECT_FALSE(m_log->Has(CServerThreadPool::kDenied));
+}
+
 TEST_F(ThreadPoolTest, IdleThreadsAreReusedInListOrder) {
     WriteFile("a.txt", "served");
     for (int i = 0; i < 20; ++i) {
@@ -101,7 +110,7 @@ TEST_F(ThreadPoolTest, IdleThreadsAreReusedInListOrder) {
     for (CSocketConn* conn : {&a, &b}) {
         conn->SetTimeout(30);
         ASSERT_TRUE(conn->Connect("127.0.0.1", m_port));
-        conn->Send("GET /a.txt");
+        conn->Send(kHeldRequest);
     }
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 2; }));
     std::string listing = m_pool->ListConnections(nullptr);
@@ -118,7 +127,7 @@ TEST_F(ThreadPoolTest, ConsoleSeesAndDropsARunningRequest) {
     CSocketConn slow;
     slow.SetTimeout(30);
     ASSERT_TRUE(slow.Connect("127.0.0.1", m_port));
-    slow.Send("GET /slow.zrp?x=1 HTTP/1.0\r\n");
+    slow.Send(kHeldRequest);
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 1; }));
     std::string listing = m_pool->ListConnections(nullptr);
     // "client*thread id*assigned*current request" - the request text comes once the head
@@ -132,6 +141,58 @@ TEST_F(ThreadPoolTest, ConsoleSeesAndDropsARunningRequest) {
     m_pool->DisconnectConnection(id);
     EXPECT_EQ(ReadAll(slow), "");
     EXPECT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+}
+
+TEST_F(ThreadPoolTest, DisconnectEndsALoopingPageWhileOthersAreServed) {
+    g_settings.DbAccessSerialize = false;
+    WriteFile("spin.zrp", "<!--{ while (1) set Local.i = 1; endwhile }-->");
+    WriteFile("p.zrp", "page --{ 6 * 7; }--");
+    CSocketConn spinner;
+    spinner.SetTimeout(30);
+    ASSERT_TRUE(spinner.Connect("127.0.0.1", m_port));
+    spinner.Send("GET /spin.zrp HTTP/1.0\r\n\r\n");
+    std::string listing;
+    ASSERT_TRUE(Eventually([&] {
+        listing = m_pool->ListConnections(nullptr);
+        return listing.find("/spin.zrp (http)") != std::string::npos;
+    }));
+    EXPECT_NE(Get("/p.zrp").find("page 42"), std::string::npos) << "served beside the loop";
+
+    const long id = std::stol(listing.substr(std::strlen("127.0.0.1*")));
+    const auto start = std::chrono::steady_clock::now();
+    m_pool->DisconnectConnection(id);
+    ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(ReadAll(spinner), "") << "a stopped page sends nothing";
+    const size_t threads = m_pool->GetThreadCount();
+    EXPECT_NE(Get("/p.zrp").find("page 42"), std::string::npos);
+    EXPECT_EQ(m_pool->GetThreadCount(), threads) << "the stopped page's thread serves again";
+    g_settings.DbAccessSerialize = true;
+}
+
+TEST_F(ThreadPoolTest, APageWhoseClientLeftStopsAtItsNextWrite) {
+    WriteFile("writer.zrp", "<!--{ while (1) Response.write('x'); endwhile }-->");
+    CSocketConn client;
+    client.SetTimeout(30);
+    ASSERT_TRUE(client.Connect("127.0.0.1", m_port));
+    client.Send("GET /writer.zrp HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(Eventually([&] {
+        return m_pool->ListConnections(nullptr).find("/writer.zrp (http)") != std::string::npos;
+    }));
+    client.Close();
+    EXPECT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+}
+
+// Half-closing after the request is how some HTTP/1.0 clients say they are done sending; they
+// still read the answer.
+TEST_F(ThreadPoolTest, AClientThatHalfClosesAfterItsRequestGetsItsPage) {
+    WriteFile("half.zrp", "<!--{ Response.write('answered'); }-->");
+    CSocketConn client;
+    client.SetTimeout(30);
+    ASSERT_TRUE(client.Connect("127.0.0.1", m_port));
+    ASSERT_TRUE(client.Send("GET /half.zrp HTTP/1.0\r\n\r\n"));
+    ASSERT_EQ(::shutdown(client.GetHandle(), SHUT_WR), 0);
+    EXPECT_EQ(BodyOf(ReadAll(client)), "answered");
 }
 
 TEST_F(ThreadPoolTest, ListenerOnATakenPortNeverStarts) {
