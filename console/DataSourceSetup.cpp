@@ -2,6 +2,8 @@
 
 #include <odbcinst.h>
 
+#include "engine/foundation/AsciiText.h"
+
 namespace {
 
 std::string InstallerFailure(const std::string& what) {
@@ -53,4 +55,42 @@ bool ConfigureDataSource(const std::string& name, const std::map<std::string, st
 
 bool CreateDefaultDataSource(const std::string& root, const std::string& name, std::string& error) {
     return CreateDataSource(name, "SQLite3", {{"Database", root + "/data/zr2.db"}}, error);
+}
+
+std::string DataSourceDialogTitle(const std::string& defaultName, const std::string& current) {
+    if (defaultName.empty()) {
+        return "Create data source";
+    }
+    return current.empty() ? "Set up data source" : "Change data source";
+}
+
+std::string FindNewDataSource(const std::vector<CDataSourceEntry>& before,
+                              const std::vector<CDataSourceEntry>& after) {
+    for (const CDataSourceEntry& entry : after) {
+        bool known = false;
+        for (const CDataSourceEntry& old : before) {
+            known = known || old.m_name == entry.m_name;
+        }
+        if (!known) {
+            return entry.m_name;
+        }
+    }
+    return std::string();
+}
+
+bool DriverForConfigure(const std::string& name, const std::vector<CDataSourceEntry>& sources,
+                        std::string& driver, std::string& error) {
+    const size_t first = name.find_first_not_of(" \t");
+    const size_t last = name.find_last_not_of(" \t");
+    const std::string trimmed =
+        first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+    for (const CDataSourceEntry& entry : sources) {
+        if (AsciiEqualNoCase(entry.m_name, trimmed)) {
+            driver = entry.m_driver;
+            return true;
+        }
+    }
+    error = "System did not find " + trimmed +
+            "\nPlease configue it through Control Panel, ODBC administrator";
+    return false;
 }

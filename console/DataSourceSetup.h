@@ -4,6 +4,9 @@
 
 #include <map>
 #include <string>
+#include <vector>
+
+#include "console/DataSources.h"
 
 // The longest "DSN=<name>" attribute the installer is given.
 inline constexpr size_t kMaxDsnAttribute = 250;
@@ -25,3 +28,16 @@ bool ConfigureDataSource(const std::string& name, const std::map<std::string, st
 // The default data source: driver "SQLite3", Database = <root>/data/zr2.db. A database path
 // the installer cannot store is refused, never dropped.
 bool CreateDefaultDataSource(const std::string& root, const std::string& name, std::string& error);
+
+// The dialog's title: "Create data source" without a default name, else "Change data source"
+// with a current data source, else "Set up data source".
+std::string DataSourceDialogTitle(const std::string& defaultName, const std::string& current);
+
+// The first data source of `after` that `before` does not list; empty when there is none.
+std::string FindNewDataSource(const std::vector<CDataSourceEntry>& before,
+                              const std::vector<CDataSourceEntry>& after);
+
+// The driver of the named data source (case ignored, blanks trimmed) for Configure; false
+// with the text for the user when the list does not hold it.
+bool DriverForConfigure(const std::string& name, const std::vector<CDataSourceEntry>& sources,
+                        std::string& driver, std::string& error);

@@ -98,6 +98,27 @@ TEST_F(DataSources, SuggestedNamesAndTheLengthRule) {
     EXPECT_EQ(DataSourceAttribute("shortname", "Database"), "");
 }
 
+TEST(DataSourceDialog, TitlesNewEntriesAndConfigure) {
+    EXPECT_EQ(DataSourceDialogTitle("", ""), "Create data source");
+    EXPECT_EQ(DataSourceDialogTitle("", "zr2"), "Create data source");
+    EXPECT_EQ(DataSourceDialogTitle("zr2", "zr2"), "Change data source");
+    EXPECT_EQ(DataSourceDialogTitle("zr2", ""), "Set up data source");
+
+    const std::vector<CDataSourceEntry> before = {{"a", "SQLite3"}, {"b", "PostgreSQL"}};
+    const std::vector<CDataSourceEntry> after = {{"a", "SQLite3"}, {"c", "SQLite3"},
+                                                 {"b", "PostgreSQL"}, {"d", "SQLite3"}};
+    EXPECT_EQ(FindNewDataSource(before, after), "c");
+    EXPECT_EQ(FindNewDataSource(after, before), "");
+
+    std::string driver;
+    std::string error;
+    EXPECT_TRUE(DriverForConfigure("  B ", after, driver, error));
+    EXPECT_EQ(driver, "PostgreSQL");
+    EXPECT_FALSE(DriverForConfigure(" zz ", after, driver, error));
+    EXPECT_EQ(error, "System did not find zz\nPlease configue it through Control Panel, ODBC "
+                     "administrator");
+}
+
 TEST_F(DataSources, CreateDefaultWritesTheRootsDatabase) {
     CTempFolder root;
     std::filesystem::create_directories(root.File("data"));
