@@ -105,8 +105,8 @@ TEST(DataSourceDialog, TitlesNewEntriesAndConfigure) {
     EXPECT_EQ(DataSourceDialogTitle("zr2", ""), "Set up data source");
 
     const std::vector<CDataSourceEntry> before = {{"a", "SQLite3"}, {"b", "PostgreSQL"}};
-    const std::vector<CDataSourceEntry> after = {{"a", "SQLite3"}, {"c", "SQLite3"},
-                                                 {"b", "PostgreSQL"}, {"d", "SQLite3"}};
+    const std::vector<CDataSourceEntry> after = {
+        {"a", "SQLite3"}, {"c", "SQLite3"}, {"b", "PostgreSQL"}, {"d", "SQLite3"}};
     EXPECT_EQ(FindNewDataSource(before, after), "c");
     EXPECT_EQ(FindNewDataSource(after, before), "");
 
@@ -115,8 +115,9 @@ TEST(DataSourceDialog, TitlesNewEntriesAndConfigure) {
     EXPECT_TRUE(DriverForConfigure("  B ", after, driver, error));
     EXPECT_EQ(driver, "PostgreSQL");
     EXPECT_FALSE(DriverForConfigure(" zz ", after, driver, error));
-    EXPECT_EQ(error, "System did not find zz\nPlease configue it through Control Panel, ODBC "
-                     "administrator");
+    EXPECT_EQ(error,
+              "System did not find zz\nPlease configue it through Control Panel, ODBC "
+              "administrator");
 }
 
 TEST_F(DataSources, CreateDefaultWritesTheRootsDatabase) {
