@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -222,6 +223,7 @@ protected:
                             "case \"$2\" in\n"
                             "  status) [ -e 'units/'\"$3\" ] || exit 4; [ -e active ] || exit 3;;\n"
                             "  is-active) [ -e active ] || exit 3;;\n"
+                        "  is-enabled) [ -e enabled ] || exit 1;;\n"
                             "  start) [ -e startfails ] && exit 1; touch active;;\n"
                             "  stop) rm -f active;;\n"
                             "esac\nexit 0\n");
@@ -293,6 +295,20 @@ TEST_F(SystemdTest, StartTypesAreEnableDisableAndMask) {
         }
         EXPECT_EQ(Calls(), expected) << c.type;
     }
+}
+
+TEST_F(SystemdTest, StartTypeIsReadBack) {
+    CSystemdServiceControl manager = Manager();
+    int type = -1;
+    ASSERT_TRUE(manager.QueryStartType("velmorinServer2", type));
+    EXPECT_EQ(type, CServiceControl::kManual);
+    WriteFile(m_temp.File("enabled"), "");
+    ASSERT_TRUE(manager.QueryStartType("velmorinServer2", type));
+    EXPECT_EQ(type, CServiceControl::kAutomatic);
+    std::filesystem::create_directories(m_masks);
+    std::filesystem::create_symlink("/dev/null", m_masks + "/velmorinServer2.service");
+    ASSERT_TRUE(manager.QueryStartType("velmorinServer2", type));
+    EXPECT_EQ(type, CServiceControl::kDisabled);
 }
 
 TEST_F(SystemdTest, DependencyIsADropIn) {
