@@ -223,7 +223,7 @@ protected:
                             "case \"$2\" in\n"
                             "  status) [ -e 'units/'\"$3\" ] || exit 4; [ -e active ] || exit 3;;\n"
                             "  is-active) [ -e active ] || exit 3;;\n"
-                        "  is-enabled) [ -e enabled ] || exit 1;;\n"
+                            "  is-enabled) [ -e enabled ] || exit 1;;\n"
                             "  start) [ -e startfails ] && exit 1; touch active;;\n"
                             "  stop) rm -f active;;\n"
                             "esac\nexit 0\n");
