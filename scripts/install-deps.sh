@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libssl-dev openssl
-  unixodbc unixodbc-dev libsqliteodbc sqlite3 odbc-postgresql
+  unixodbc unixodbc-dev libsqliteodbc sqlite3 libsqlite3-dev odbc-postgresql
   postgresql postgresql-client
   libldap-dev slapd ldap-utils
   libsystemd-dev

@@ -124,7 +124,7 @@ Database=$root/data/zr2.db
 Timeout=10000
 JournalMode=WAL
 EOF
-sqlite3 "$root/data/zr2.db" <sample/zr2.sql
+sqlite3 "$root/data/zr2.db" <data/zr2sqlite.sql
 sqlite3 "$root/data/zr2.db" "PRAGMA journal_mode=WAL;" >/dev/null
 
 # A port this user can bind.

@@ -16,17 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/ConsoleConnectionList.h"
+
 class CServerSettings;
 class CServerStatus;
 class CSocketConn;
-
-// One connection a server thread is serving, as the pool lists it.
-struct CConsoleConnection {
-    std::string m_address;   // the client's dotted address
-    long m_threadId = 0;     // the serving thread's id
-    std::string m_assigned;  // when the connection was handed to it (GetDateTimeStr2)
-    std::string m_request;   // the full URL followed by " (http)" or " (https)"
-};
 
 // The thread pool as the console sees it.
 class CConsoleConnections {
@@ -39,12 +33,6 @@ public:
     // Breaks the connection of every busy thread whose id is threadId.
     virtual void Disconnect(long threadId) = 0;
 };
-
-// Reads the pool's listing, "%s*%d*%s*%s\r\n" lines (client, thread id, assignment
-// time, request) ending in "watermark*%d\r\n\r\n", into busy; the request is everything
-// after the third '*', so a '*' inside it stays in it. Returns the watermark, 0 when the
-// listing has none.
-int ParseConnectionList(const std::string& listing, std::vector<CConsoleConnection>& busy);
 
 class CConsoleCommands {
 public:

@@ -50,7 +50,7 @@ int CServerApp::Run(const std::string& commandLine) {
 }
 
 bool CServerApp::InitInstance(const std::string& commandLine) {
-    switch (m_singleMutex.Create(m_root, kSingleName)) {
+    switch (m_singleMutex.Create(m_root, kServerSingleName)) {
         case CNamedMutex::Result::kCreated:
             break;
         case CNamedMutex::Result::kExists:
@@ -183,7 +183,7 @@ bool CServerApp::CreateStopEvent() {
     if (m_stopEvent.IsOpen()) {
         return true;
     }
-    if (!m_stopEvent.Create(m_root, kStopEventName)) {
+    if (!m_stopEvent.Create(m_root, kServerStopEventName)) {
         g_log.Log("Failed to create Tallgrove2stopEvent");
         return false;
     }

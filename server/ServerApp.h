@@ -23,6 +23,7 @@
 #include <string>
 
 #include "engine/foundation/NamedObject.h"
+#include "engine/foundation/ObjectNames.h"
 #include "server/ServerStatus.h"
 #include "server/ServiceManager.h"
 
@@ -31,9 +32,6 @@ class CServerWorker;
 
 class CServerApp {
 public:
-    static constexpr const char* kSingleName = "Tallgrove2EnsureSingle";
-    static constexpr const char* kStopEventName = "Tallgrove2stopEvent";
-
     struct Timing {
         std::chrono::milliseconds m_poll{100};
         int m_listenerPolls = 50;

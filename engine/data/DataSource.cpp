@@ -9,6 +9,7 @@
 #include "engine/data/DbException.h"
 #include "engine/data/UniqueIdGenerator.h"
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/ConnectString.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 
@@ -97,12 +98,7 @@ std::string CDataSource::GetDbmsVersion() {
 }
 
 std::string CDataSource::GetConnectStringValue(const std::string& connect, const std::string& key) {
-    size_t at = connect.find(key + "=");
-    if (at == std::string::npos)
-        return std::string();
-    at += key.size() + 1;
-    size_t end = connect.find(';', at);
-    return connect.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    return ConnectStringValue(connect, key);
 }
 
 std::string CDataSource::MakeConnectString(const std::string& dsn, const std::string& uid,

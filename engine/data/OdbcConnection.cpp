@@ -1,5 +1,6 @@
 #include "engine/data/OdbcConnection.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/data/DbException.h"
@@ -29,6 +30,9 @@ void COdbcConnection::Open(const std::string& connect) {
     if (!SQL_SUCCEEDED(SQLGetInfo(dbc.Get(), SQL_TXN_CAPABLE, &txn, sizeof(txn), nullptr)))
         txn = SQL_TC_NONE;
     m_bCanTransact = txn != SQL_TC_NONE;
+    m_strCompleted.assign(
+        reinterpret_cast<const char*>(out),
+        std::min<size_t>(outLen > 0 ? static_cast<size_t>(outLen) : 0, sizeof(out) - 1));
     m_hdbc = std::move(dbc);
 }
 

@@ -21,6 +21,8 @@ public:
     // error on disconnect, after which the object is closed all the same.
     void Close();
     bool IsOpen() const { return static_cast<bool>(m_hdbc); }
+    // The connection string the driver completed on Open (its SQLDriverConnect out string).
+    const std::string& CompletedConnectString() const { return m_strCompleted; }
     SQLHDBC Handle() const { return m_hdbc.Get(); }
 
     // Whether the driver supports transactions (read when the connection opened).
@@ -45,4 +47,5 @@ private:
     COdbcHandle m_hdbc;
     bool m_bCanTransact = false;
     CColumnCatalogue m_catalogue;
+    std::string m_strCompleted;
 };

@@ -189,3 +189,14 @@ bool CNamedEvent::Signal(const std::string& root, const std::string& name) {
     const char byte = 1;
     return ::send(fd.Get(), &byte, 1, MSG_NOSIGNAL) == 1;
 }
+
+bool CNamedEvent::HolderUid(const std::string& root, const std::string& name, unsigned& uid) {
+    CUniqueFd fd(ConnectNamed(root, name));
+    ucred cred{};
+    socklen_t length = sizeof(cred);
+    if (fd.Get() < 0 || ::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0) {
+        return false;
+    }
+    uid = cred.uid;
+    return true;
+}

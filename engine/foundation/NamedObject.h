@@ -68,6 +68,8 @@ public:
     static bool Exists(const std::string& root, const std::string& name);
     // Sets it; false when it does not exist or the byte could not be sent.
     static bool Signal(const std::string& root, const std::string& name);
+    // The user id of the event's holder; false when the event does not exist.
+    static bool HolderUid(const std::string& root, const std::string& name, unsigned& uid);
 
 private:
     // Takes one pending connection: true when it set the event.

@@ -195,12 +195,13 @@ std::int64_t RunWaitMs(std::int64_t seconds) {
 }
 
 CRunOutcome RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                       std::int64_t waitMs) {
+                       std::int64_t waitMs, const CRunOptions& options) {
     CRunOutcome outcome;
     waitMs = std::clamp<std::int64_t>(waitMs, 0, kMaxRunWaitMs);
 
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    argv.push_back(
+        const_cast<char*>(options.m_argv0.empty() ? program.c_str() : options.m_argv0.c_str()));
     for (const std::string& arg : arguments) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -222,6 +223,9 @@ CRunOutcome RunProgram(const std::string& program, const std::vector<std::string
     if (rc == 0) {
         rc = posix_spawn_file_actions_addclosefrom_np(&actions.m_actions, 3);
     }
+    if (rc == 0 && !options.m_workFolder.empty()) {
+        rc = posix_spawn_file_actions_addchdir_np(&actions.m_actions, options.m_workFolder.c_str());
+    }
     // The server ignores SIGPIPE and its threads may block signals; the child starts clean.
     sigset_t none;
     sigset_t all;
@@ -234,12 +238,16 @@ CRunOutcome RunProgram(const std::string& program, const std::vector<std::string
         rc = posix_spawnattr_setsigdefault(&attr.m_attr, &all);
     }
     if (rc == 0) {
-        rc = posix_spawnattr_setflags(&attr.m_attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (options.m_newSession) {
+            flags |= POSIX_SPAWN_SETSID;
+        }
+        rc = posix_spawnattr_setflags(&attr.m_attr, flags);
     }
     pid_t pid = -1;
     if (rc == 0) {
-        rc = posix_spawn(&pid, program.c_str(), &actions.m_actions, &attr.m_attr, argv.data(),
-                         environ);
+        rc = (options.m_searchPath ? posix_spawnp : posix_spawn)(
+            &pid, program.c_str(), &actions.m_actions, &attr.m_attr, argv.data(), environ);
     }
     if (rc != 0) {
         outcome.m_error = rc;

@@ -33,10 +33,22 @@ struct CRunOutcome {
     int m_error = 0;
 };
 
+// How a program is started beyond the defaults above.
+struct CRunOptions {
+    // argv[0]; empty gives the program path.
+    std::string m_argv0;
+    // A program name without '/' is looked up on PATH.
+    bool m_searchPath = false;
+    // The child leads a session of its own, so it outlives the caller's terminal and group.
+    bool m_newSession = false;
+    // The child's working folder; empty keeps the caller's.
+    std::string m_workFolder;
+};
+
 // Runs `program` with the arguments (argv[0] is the program path itself) and waits up to
 // `waitMs` (clamped to 0 .. kMaxRunWaitMs). Blocks the calling thread; thread-safe.
 CRunOutcome RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                       std::int64_t waitMs);
+                       std::int64_t waitMs, const CRunOptions& options = {});
 
 // The text result of `run`: "%d" of the exit code, "timeout", or the system's error text.
 std::string RunOutcomeText(const CRunOutcome& outcome);

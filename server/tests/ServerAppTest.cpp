@@ -167,7 +167,7 @@ protected:
     // Waits until the stop event of the root exists; false after 10 s.
     bool WaitForStopEvent() {
         for (int i = 0; i < 1000; ++i) {
-            if (CNamedEvent::Exists(m_root.Path(), CServerApp::kStopEventName)) {
+            if (CNamedEvent::Exists(m_root.Path(), kServerStopEventName)) {
                 return true;
             }
             std::this_thread::sleep_for(10ms);
@@ -337,14 +337,14 @@ TEST_F(ServerAppTest, NormalAppRunsUntilTheStopEventIsSetInAnyCase) {
             std::async(std::launch::async, [&app, commandLine] { return app.Run(commandLine); });
         bool exists = false;
         for (int i = 0; i < 1000 && !exists; ++i) {
-            exists = CNamedEvent::Exists(root.Path(), CServerApp::kStopEventName);
+            exists = CNamedEvent::Exists(root.Path(), kServerStopEventName);
             std::this_thread::sleep_for(10ms);
         }
         ASSERT_TRUE(exists) << commandLine;
-        EXPECT_TRUE(CNamedEvent::Signal(root.Path(), CServerApp::kStopEventName));
+        EXPECT_TRUE(CNamedEvent::Signal(root.Path(), kServerStopEventName));
         ASSERT_EQ(run.wait_for(10s), std::future_status::ready) << commandLine;
         EXPECT_EQ(run.get(), 0) << commandLine;
-        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), CServerApp::kStopEventName));
+        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), kServerStopEventName));
         EXPECT_TRUE(log.HasLine("Velmorin Server starting up...")) << commandLine;
         ASSERT_FALSE(log.Lines().empty());
         EXPECT_EQ(log.Lines().back(), "Velmorin Server ended.") << commandLine;
@@ -365,10 +365,10 @@ TEST_F(ServerAppTest, TheStopEventLivesFromBeforeTheFirstListenerUntilEverything
         bool sent = false;
         bool existedAtTheEnd = false;
         parts.m_http.m_onStart = [&] {
-            sent = CNamedEvent::Signal(root.Path(), CServerApp::kStopEventName);
+            sent = CNamedEvent::Signal(root.Path(), kServerStopEventName);
         };
         parts.m_onClearContext = [&] {
-            existedAtTheEnd = CNamedEvent::Exists(root.Path(), CServerApp::kStopEventName);
+            existedAtTheEnd = CNamedEvent::Exists(root.Path(), kServerStopEventName);
         };
         std::future<int> run =
             std::async(std::launch::async, [&] { return app.Run(service ? "" : "-NormalApp"); });
@@ -377,13 +377,13 @@ TEST_F(ServerAppTest, TheStopEventLivesFromBeforeTheFirstListenerUntilEverything
         EXPECT_TRUE(sent);
         EXPECT_TRUE(existedAtTheEnd);
         EXPECT_EQ(parts.m_trace.back(), "ClearContext");
-        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), CServerApp::kStopEventName));
+        EXPECT_FALSE(CNamedEvent::Exists(root.Path(), kServerStopEventName));
     }
 }
 
 TEST_F(ServerAppTest, ASecondServerOfTheSameRootEndsAtOnce) {
     CNamedMutex first;
-    ASSERT_EQ(first.Create(m_root.Path(), CServerApp::kSingleName), CNamedMutex::Result::kCreated);
+    ASSERT_EQ(first.Create(m_root.Path(), kServerSingleName), CNamedMutex::Result::kCreated);
     EXPECT_EQ(m_app.Run("-NormalApp"), 1);
     EXPECT_TRUE(m_log.HasLine("A Velmorin Server 2 is already running."));
     EXPECT_TRUE(m_parts.m_trace.empty());
@@ -392,7 +392,7 @@ TEST_F(ServerAppTest, ASecondServerOfTheSameRootEndsAtOnce) {
 TEST_F(ServerAppTest, AFailedStartExitsNonZeroWithoutAStopEvent) {
     m_parts.m_http.m_starts = false;
     EXPECT_EQ(m_app.Run("-NormalApp"), 1);
-    EXPECT_FALSE(CNamedEvent::Exists(m_root.Path(), CServerApp::kStopEventName));
+    EXPECT_FALSE(CNamedEvent::Exists(m_root.Path(), kServerStopEventName));
     EXPECT_EQ(m_log.Lines().back(), "Velmorin Server ended.");
 }
 

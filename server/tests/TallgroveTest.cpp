@@ -451,7 +451,8 @@ class CSampleInstallation : public CInstallation {
 public:
     CSampleInstallation() {
         const std::string sample = VELMORIN_SOURCE_ROOT "/sample";
-        m_ready = RunCommand({"sqlite3", Database(), ".read " + sample + "/zr2.sql"}) == 0;
+        m_ready = RunCommand({"sqlite3", Database(),
+                              ".read " VELMORIN_SOURCE_ROOT "/data/zr2sqlite.sql"}) == 0;
         WriteDataSource(Root() + "/etc/odbc.ini", Database());
         fs::copy_file(sample + "/webroot/bench/query.zrp", Root() + "/webroot/query.zrp");
         std::ofstream(Root() + "/webroot/uid.zrp")
@@ -489,7 +490,7 @@ TEST(TallgroveTest, ServesTheSampleQueryWithoutAnyOdbcVariable) {
     const std::string other = installation.Root() + "/other";
     fs::create_directories(other);
     ASSERT_EQ(
-        RunCommand({"sqlite3", other + "/zr2.db", ".read " VELMORIN_SOURCE_ROOT "/sample/zr2.sql",
+        RunCommand({"sqlite3", other + "/zr2.db", ".read " VELMORIN_SOURCE_ROOT "/data/zr2sqlite.sql",
                     "UPDATE support_request SET title = 'From elsewhere' WHERE id = 1"}),
         0);
     CSampleInstallation::WriteDataSource(other + "/odbc.ini", other + "/zr2.db");

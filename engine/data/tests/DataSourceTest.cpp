@@ -186,7 +186,8 @@ TEST(DataSourceConnectString, ValueOfKey) {
         {"DSN=zr2;UID=sa;PWD=x", "DSN", "zr2"},
         {"UID=sa;DSN=zr2", "DSN", "zr2"},
         {"UID=sa;PWD=x", "DSN", ""},
-        {"dsn=zr2", "DSN", ""},  // the search is case-sensitive
+        {"dsn=zr2", "DSN", "zr2"},
+        {"FILEDSN=x;DSN=y", "DSN", "y"},
         {"DSN=", "DSN", ""},
     };
     for (const Case& c : cases)

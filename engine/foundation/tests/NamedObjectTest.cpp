@@ -98,10 +98,14 @@ TEST(NamedObjectTest, EventExistsExactlyWhileCreated) {
     const std::string& root = folder.Path();
     EXPECT_FALSE(CNamedEvent::Exists(root, "E"));
     EXPECT_FALSE(CNamedEvent::Signal(root, "E"));
+    unsigned uid = 12345;
+    EXPECT_FALSE(CNamedEvent::HolderUid(root, "E", uid));
     {
         CNamedEvent event;
         ASSERT_TRUE(event.Create(root, "E"));
         EXPECT_TRUE(CNamedEvent::Exists(root, "E"));
+        EXPECT_TRUE(CNamedEvent::HolderUid(root, "E", uid));
+        EXPECT_EQ(uid, ::geteuid());
         CNamedEvent twin;
         EXPECT_FALSE(twin.Create(root, "E"));
         EXPECT_FALSE(CNamedEvent::Exists(root + "-other", "E"));

@@ -119,6 +119,32 @@ TEST_F(ProcessRunner, ChildGetsNullStdioAndNoOtherDescriptors) {
     EXPECT_EQ(ReadFile(out), "/dev/null\n/dev/null\n/dev/null\nclosed\n");
 }
 
+TEST_F(ProcessRunner, OptionsNameSessionAndFolder) {
+    std::string out = m_dir + "/out.txt";
+    fs::create_directory(m_dir + "/work");
+    // Field 6 of /proc/<pid>/stat is the session: a session leader's is its own pid.
+    std::string script =
+        "tr '\\0' ' ' < /proc/$$/cmdline > " + out + "; echo >> " + out + "; pwd >> " + out +
+        "; read -r l < /proc/$$/stat; set -- $l; [ \"$6\" = \"$$\" ] && echo leader >> " + out +
+        " || echo member >> " + out;
+    CRunOptions options;
+    options.m_argv0 = "Named";
+    options.m_searchPath = true;
+    options.m_newSession = true;
+    options.m_workFolder = m_dir + "/work";
+    EXPECT_EQ(RunOutcomeText(RunProgram("sh", {"-c", script}, 30000, options)), "0");
+    EXPECT_EQ(ReadFile(out), "Named -c " + script + " \n" + m_dir + "/work\nleader\n");
+
+    ASSERT_EQ(RunOutcomeText(RunProgram("/bin/sh", {"-c", script}, 30000)), "0");
+    EXPECT_EQ(ReadFile(out),
+              "/bin/sh -c " + script + " \n" + fs::current_path().string() + "\nmember\n");
+
+    // Without the search a bare name is a path relative to the working folder.
+    CRunOutcome missing = RunProgram("sh", {"-c", "exit 0"}, 30000);
+    EXPECT_EQ(missing.m_kind, CRunOutcome::kNotStarted);
+    EXPECT_EQ(missing.m_error, ENOENT);
+}
+
 TEST_F(ProcessRunner, TimeoutLeavesTheChildRunningAndReapsItLater) {
     std::string pidFile = m_dir + "/pid";
     std::string program = Script("sleeper", "echo $$ > " + pidFile + "\nsleep 2");

@@ -1,20 +1,21 @@
--- Tables of the sample support-request application; safe to run on an existing database.
+-- Tables of Velmorin Server and its sample support-request application (PostgreSQL).
+-- Safe to run on an existing database.
 CREATE TABLE IF NOT EXISTS zr2_registry (
   reg_user VARCHAR(50) NOT NULL,
   reg_section VARCHAR(50) NOT NULL,
   reg_key VARCHAR(100) NOT NULL,
   reg_value VARCHAR(255),
-  UNIQUE (reg_user, reg_section, reg_key)
+  PRIMARY KEY (reg_user, reg_section, reg_key)
 );
 
 CREATE TABLE IF NOT EXISTS support_request (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  id SERIAL PRIMARY KEY,
   title VARCHAR(200) NOT NULL,
   requester VARCHAR(100) NOT NULL,
   detail VARCHAR(4000),
   status VARCHAR(20) NOT NULL DEFAULT 'Open',
-  created VARCHAR(20) NOT NULL DEFAULT CURRENT_TIMESTAMP,
-  due VARCHAR(10) NOT NULL DEFAULT (date('now', '+7 days'))
+  created TIMESTAMP(0) NOT NULL DEFAULT LOCALTIMESTAMP(0),
+  due DATE NOT NULL DEFAULT CURRENT_DATE + 7
 );
 
 INSERT INTO support_request (title, requester, detail)

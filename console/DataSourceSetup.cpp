@@ -1,0 +1,96 @@
+#include "console/DataSourceSetup.h"
+
+#include <odbcinst.h>
+
+#include "engine/foundation/AsciiText.h"
+
+namespace {
+
+std::string InstallerFailure(const std::string& what) {
+    DWORD code = 0;
+    char message[SQL_MAX_MESSAGE_LENGTH] = {};
+    WORD length = 0;
+    SQLInstallerError(1, &code, message, sizeof(message), &length);
+    return message[0] != '\0' ? what + ": " + message : what;
+}
+
+}  // namespace
+
+std::string SuggestedDsnAttribute(const std::string& defaultName, const std::string& driver) {
+    std::string attribute = "DSN=" + defaultName;
+    if (driver.find("SQL Server") != std::string::npos) {
+        attribute += "_sql";
+    } else if (driver.find("Sybase") != std::string::npos) {
+        attribute += "_syb";
+    } else if (driver.find("Oracle") != std::string::npos) {
+        attribute += "_ora";
+    }
+    return attribute;
+}
+
+bool CreateDataSource(const std::string& name, const std::string& driver,
+                      const std::map<std::string, std::string>& keys, std::string& error) {
+    if (("DSN=" + name).size() > kMaxDsnAttribute) {
+        error = "Data source name can not be longer than 250.";
+        return false;
+    }
+    if (name.empty() || !SQLWriteDSNToIni(name.c_str(), driver.c_str())) {
+        error = InstallerFailure("Failed to create data source " + name);
+        return false;
+    }
+    return ConfigureDataSource(name, keys, error);
+}
+
+bool ConfigureDataSource(const std::string& name, const std::map<std::string, std::string>& keys,
+                         std::string& error) {
+    for (const auto& [key, value] : keys) {
+        if (!SQLWritePrivateProfileString(name.c_str(), key.c_str(),
+                                          value.empty() ? nullptr : value.c_str(), "odbc.ini")) {
+            error = InstallerFailure("Failed to write " + key + " of data source " + name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CreateDefaultDataSource(const std::string& root, const std::string& name, std::string& error) {
+    return CreateDataSource(name, "SQLite3", {{"Database", root + "/data/zr2.db"}}, error);
+}
+
+std::string DataSourceDialogTitle(const std::string& defaultName, const std::string& current) {
+    if (defaultName.empty()) {
+        return "Create data source";
+    }
+    return current.empty() ? "Set up data source" : "Change data source";
+}
+
+std::string FindNewDataSource(const std::vector<CDataSourceEntry>& before,
+                              const std::vector<CDataSourceEntry>& after) {
+    for (const CDataSourceEntry& entry : after) {
+        bool known = false;
+        for (const CDataSourceEntry& old : before) {
+            known = known || old.m_name == entry.m_name;
+        }
+        if (!known) {
+            return entry.m_name;
+        }
+    }
+    return std::string();
+}
+
+bool DriverForConfigure(const std::string& name, const std::vector<CDataSourceEntry>& sources,
+                        std::string& driver, std::string& error) {
+    const size_t first = name.find_first_not_of(" \t");
+    const size_t last = name.find_last_not_of(" \t");
+    const std::string trimmed =
+        first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+    for (const CDataSourceEntry& entry : sources) {
+        if (AsciiEqualNoCase(entry.m_name, trimmed)) {
+            driver = entry.m_driver;
+            return true;
+        }
+    }
+    error = "System did not find " + trimmed +
+            "\nPlease configue it through Control Panel, ODBC administrator";
+    return false;
+}

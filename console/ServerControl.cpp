@@ -1,0 +1,125 @@
+#include "console/ServerControl.h"
+
+#include <unistd.h>
+
+#include <thread>
+
+#include "console/ConsoleMessages.h"
+#include "engine/foundation/NamedObject.h"
+#include "engine/foundation/ObjectNames.h"
+#include "engine/foundation/SystemError.h"
+#include "engine/script/ProcessRunner.h"
+
+namespace {
+
+constexpr const char* kProgramName = "Tallgrove";
+
+}  // namespace
+
+CServerControl::CServerControl(std::string root, ServiceControlFactory serviceFactory)
+    : m_root(std::move(root)), m_serviceFactory(std::move(serviceFactory)) {}
+
+void CServerControl::ProbeService() {
+    m_serviceInstalled = m_serviceFactory()->IsInstalled(kServiceName);
+}
+
+std::string CServerControl::Kind() const {
+    return m_serviceInstalled ? "NT Service " : "";
+}
+
+bool CServerControl::IsServerRunning() {
+    if (m_serviceInstalled) {
+        return m_serviceFactory()->IsRunning(kServiceName);
+    }
+    return CNamedEvent::Exists(m_root, kServerStopEventName);
+}
+
+bool CServerControl::LaunchServerApp(std::string& text) {
+    const std::string own = m_root + "/bin/" + kProgramName;
+    CRunOptions options;
+    options.m_argv0 = kProgramName;
+    options.m_newSession = true;
+    options.m_workFolder = m_root.empty() ? "/" : m_root;
+    options.m_searchPath = ::access(own.c_str(), F_OK) != 0;
+    const CRunOutcome outcome =
+        RunProgram(options.m_searchPath ? kProgramName : own, {"-NormalApp"}, 0, options);
+    if (outcome.m_kind == CRunOutcome::kNotStarted) {
+        text = std::string("Failed to launch ") + kProgramName + ":\n" +
+               FormatSystemError(outcome.m_error);
+        return false;
+    }
+    return true;
+}
+
+bool CServerControl::PollUntil(bool wanted) {
+    for (int i = 0; i < m_polling.m_count; ++i) {
+        if (IsServerRunning() == wanted) {
+            return true;
+        }
+        if (i + 1 < m_polling.m_count) {
+            std::this_thread::sleep_for(m_polling.m_interval);
+        }
+    }
+    return false;
+}
+
+bool CServerControl::DoStartServer(std::string& text) {
+    text.clear();
+    if (IsServerRunning()) {
+        return true;
+    }
+    const std::string kind = Kind();
+    std::string detail;
+    bool started = false;
+    if (m_serviceInstalled) {
+        auto service = m_serviceFactory();
+        started = service->Start(kServiceName);
+        detail = service->Error();
+    } else {
+        started = LaunchServerApp(detail);
+    }
+    const CConsoleMessages& msg = ConsoleMessages();
+    if (!started) {
+        text = FormatMessage(msg.msgStartFailed, {kind, kProgramName, detail});
+        return false;
+    }
+    if (!PollUntil(true)) {
+        text = FormatMessage(msg.msgStartTimedOut, {kind});
+        return false;
+    }
+    return true;
+}
+
+bool CServerControl::DoStopServer(std::string& text) {
+    text.clear();
+    if (!IsServerRunning()) {
+        return true;
+    }
+    const std::string kind = Kind();
+    std::string detail;
+    const CConsoleMessages& msg = ConsoleMessages();
+    if (m_serviceInstalled) {
+        auto service = m_serviceFactory();
+        if (!service->Stop(kServiceName)) {
+            text = FormatMessage(msg.msgStopFailed, {kind, service->Error()});
+            return false;
+        }
+    } else {
+        // The server takes a stop only from its own user or root: say so rather than wait.
+        unsigned holder = 0;
+        if (::geteuid() != 0 && CNamedEvent::HolderUid(m_root, kServerStopEventName, holder) &&
+            holder != ::geteuid()) {
+            text = FormatMessage(msg.msgStopFailed,
+                                 {kind, "Velmorin Server runs as user " + std::to_string(holder) +
+                                            "; only that user or root can stop it."});
+            return false;
+        }
+        // An event that vanished since the test means the server is already ending.
+        CNamedEvent::Signal(m_root, kServerStopEventName);
+    }
+    if (!PollUntil(false)) {
+        text = FormatMessage(msg.msgStopFailed, {kind, detail});
+        return false;
+    }
+    return true;
+}

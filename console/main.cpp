@@ -1,0 +1,31 @@
+// Brackmoor: the console. The command-line actions run without a display; anything else
+// is the window.
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/CommandLine.h"
+#include "console/ConsoleMessages.h"
+#include "console/ServerControl.h"
+#include "console/SystemdServiceControl.h"
+#include "engine/data/OdbcEnvironment.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/settings/RootFolder.h"
+#include "engine/settings/ServerSettings.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // The command line decides before anything that would need a display exists.
+    if (!IsCommandLineAction(arguments)) {
+        std::cerr << "Brackmoor: the console window is not built yet; use -start, -stop or "
+                     "-compact.\n";
+        return 1;
+    }
+    UseInstallationOdbcIni(g_rootDir);
+    // An unattended run must never wait on a message box: log lines go to stderr.
+    g_log.SetMessageBox(nullptr);
+    ConsoleMessages();
+    CServerControl control(g_rootDir, [] { return std::make_unique<CSystemdServiceControl>(); });
+    return RunCommandLine(arguments, g_settings, control, std::cerr);
+}
