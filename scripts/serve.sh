@@ -94,7 +94,7 @@ bash scripts/install-deps.sh
 
 if [ -z "$binary" ]; then
   cmake -S . -B build -G Ninja -DVELMORIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build --target Tallgrove
+  cmake --build build --target Tallgrove Brackmoor
   binary=build/bin/Tallgrove
 fi
 
@@ -104,6 +104,10 @@ for folder in bin etc data tmp mail certs webroot webroot/log webroot/script; do
 done
 chmod 700 "$root/certs"
 install -m 755 "$binary" "$root/bin/Tallgrove"
+# The console's command line (-start, -stop, -compact) serves this root as well.
+if [ -x build/bin/Brackmoor ]; then
+  install -m 755 build/bin/Brackmoor "$root/bin/Brackmoor"
+fi
 cp -R sample/webroot/. "$root/webroot/"
 
 # The embedded default data source: SQLite through the ODBC driver the system lists as
