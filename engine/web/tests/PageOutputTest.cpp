@@ -12,6 +12,7 @@
 #include "engine/web/HttpRequest.h"
 #include "engine/web/HttpResponse.h"
 #include "engine/web/RequestDispatch.h"
+#include "engine/web/tests/ServingTestSupport.h"
 #include "engine/web/tests/WireHarness.h"
 
 namespace {
@@ -174,6 +175,18 @@ TEST_F(PageOutputTest, OrdinaryPagesReuseTheBufferAndMakeNoFile) {
     EXPECT_EQ(watch.Count(), 1);
     EXPECT_TRUE(ListFolder(m_root + "/tmp").empty());
     EXPECT_LE(m_buffer.capacity(), 2 * kSpill);
+}
+
+using PoolPageOutputTest = serving_test::ServingTest;
+
+TEST_F(PoolPageOutputTest, ServerThreadsAnswerPagesWithoutAnOutputFile) {
+    WriteFile("p.zrp", "page --{ 6 * 7; }--");
+    std::filesystem::create_directories(m_root + "/tmp");
+    CreationWatch watch(m_root + "/tmp");
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(serving_test::BodyOf(Get("/p.zrp")), "page 42") << i;
+    }
+    EXPECT_EQ(watch.Count(), 0);
 }
 
 }  // namespace
