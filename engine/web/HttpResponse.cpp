@@ -61,19 +61,53 @@ CHttpResponse::CHttpResponse(CSocketConn* conn) : m_conn(conn) {}
 
 CHttpResponse::~CHttpResponse() {
     CloseOutput();
-    if (m_created) {
+    if (m_fileMade) {
         unlink(m_outputPath.c_str());
     }
+}
+
+void CHttpResponse::SetOutputBuffer(std::string* buffer) {
+    m_buffer = buffer;
+    if (m_buffer == nullptr) {
+        return;
+    }
+    m_buffer->clear();
+    // Only output whose file could not be made grows past the spill size: give that back.
+    if (m_buffer->capacity() > 2 * kSpillSize) {
+        m_buffer->shrink_to_fit();
+    }
+}
+
+const std::string& CHttpResponse::GetOutputFile() {
+    if (m_buffer != nullptr && m_created && !m_closed && !InFile()) {
+        MoveToFile();
+    }
+    return m_outputPath;
+}
+
+bool CHttpResponse::MoveToFile() {
+    m_fd.Reset(open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!InFile()) {
+        g_log.Log("%s [%s]. %s", "Failed to create output file.", m_outputPath.c_str(),
+                  strerror(errno));
+        return false;
+    }
+    m_fileMade = true;
+    if (m_buffer != nullptr && !m_buffer->empty()) {
+        if (!WriteAll(m_fd.Get(), m_buffer->data(), m_buffer->size())) {
+            g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
+                      strerror(errno));
+        }
+        m_buffer->clear();
+    }
+    return true;
 }
 
 bool CHttpResponse::OpenOutput() {
     if (m_created) {
         return !m_closed;
     }
-    m_fd = open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        g_log.Log("%s [%s]. %s", "Failed to create output file.", m_outputPath.c_str(),
-                  strerror(errno));
+    if (m_buffer == nullptr && !MoveToFile()) {
         return false;
     }
     m_created = true;
@@ -102,7 +136,13 @@ bool CHttpResponse::WriteOutput(const void* data, size_t length) {
     if (!OpenOutput()) {
         return false;
     }
-    if (!WriteAll(m_fd, static_cast<const char*>(data), length)) {
+    const char* bytes = static_cast<const char*>(data);
+    // A file that cannot be made keeps the output in memory: nothing written is lost.
+    if (!InFile() && (m_buffer->size() + length <= kSpillSize || !MoveToFile())) {
+        m_buffer->append(bytes, length);
+        return true;
+    }
+    if (!WriteAll(m_fd.Get(), bytes, length)) {
         g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
                   strerror(errno));
     }
@@ -137,8 +177,7 @@ void CHttpResponse::WriteValue(const CSspValue& value) {
 
 void CHttpResponse::CloseOutput() {
     if (m_created && !m_closed) {
-        close(m_fd);
-        m_fd = -1;
+        m_fd.Reset();
         m_closed = true;
     }
 }
@@ -147,14 +186,17 @@ std::string CHttpResponse::ReadOutput() {
     if (!m_created || m_closed) {
         return std::string();
     }
+    if (!InFile()) {
+        return *m_buffer;
+    }
     struct stat st {};
-    if (fstat(m_fd, &st) != 0 || st.st_size <= 0) {
+    if (fstat(m_fd.Get(), &st) != 0 || st.st_size <= 0) {
         return std::string();
     }
     std::string out(static_cast<size_t>(st.st_size), '\0');
     size_t got = 0;
     while (got < out.size()) {
-        ssize_t n = pread(m_fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
+        ssize_t n = pread(m_fd.Get(), out.data() + got, out.size() - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -168,8 +210,11 @@ std::string CHttpResponse::ReadOutput() {
 }
 
 void CHttpResponse::ClearOutput() {
-    if (m_created && !m_closed) {
-        if (ftruncate(m_fd, 0) != 0 || lseek(m_fd, 0, SEEK_SET) < 0) {
+    if (m_created && !m_closed && m_buffer != nullptr) {
+        m_buffer->clear();
+    }
+    if (m_created && !m_closed && InFile()) {
+        if (ftruncate(m_fd.Get(), 0) != 0 || lseek(m_fd.Get(), 0, SEEK_SET) < 0) {
             g_log.Log("%s [%s]. %s", "Failed to clear output file.", m_outputPath.c_str(),
                       strerror(errno));
         }
@@ -279,21 +324,26 @@ int CHttpResponse::Send(const std::string& filePath) {
     }
     m_conn->DrainInput();
     // Non-blocking, so that a FIFO cannot hold the thread before fstat refuses it.
-    int fd = open(filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    CUniqueFd fd(open(filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     int error = errno;
     struct stat st {};
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        close(fd);
-        fd = -1;
+    if (fd.Get() >= 0 && (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        fd.Reset();
         error = ENOENT;
     }
-    if (fd < 0) {
+    if (fd.Get() < 0) {
         // The path comes from the URL: it is shown, never interpreted as HTML.
         std::string text = filePath + " : " + FormatSystemError(error);
         HtmlEscape(text, false);
         SendErrorBody(text);
         return 0;
     }
+    std::string head = BuildPageHead(filePath, static_cast<uint64_t>(st.st_size));
+    m_conn->SendFile(head, fd.Get(), 0, static_cast<uint64_t>(st.st_size));
+    return 1;
+}
+
+std::string CHttpResponse::BuildPageHead(const std::string& filePath, uint64_t length) const {
     std::string type = m_contentType.empty() ? GetContentType(filePath) : m_contentType;
     std::string head = "HTTP/1.0 200 OK\r\n" + BuildDateHeaders() + BuildCookieHeaders() +
                        BuildExtraHeaders() + "Content-Type: " + type;
@@ -302,13 +352,12 @@ int CHttpResponse::Send(const std::string& filePath) {
     } else if (!g_settings.MimeTextEncoding.empty() && AsciiStartsWithNoCase(type, "text/")) {
         head += "; charset=" + WithoutLineBreaks(g_settings.MimeTextEncoding);
     }
-    head += "\r\nContent-Length: " + std::to_string(static_cast<uint64_t>(st.st_size)) + "\r\n\r\n";
+    head += "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+    // The studio shows the head of every answer, from memory or from a file.
     if (CSspDebugHooks::Current() != nullptr) {
         CSspDebugHooks::Echo(std::string(g_msg.m_responseHeaderBanner) + head);
     }
-    m_conn->SendFile(head, fd, 0, static_cast<uint64_t>(st.st_size));
-    close(fd);
-    return 1;
+    return head;
 }
 
 void CHttpResponse::Finish() {
@@ -316,7 +365,17 @@ void CHttpResponse::Finish() {
         return;
     }
     CloseOutput();
-    Send(m_outputPath);
+    if (m_fileMade) {
+        Send(m_outputPath);
+        return;
+    }
+    if (m_conn == nullptr) {
+        return;
+    }
+    m_conn->DrainInput();
+    // The head goes in front of the body, so that both leave in one send.
+    m_buffer->insert(0, BuildPageHead(m_outputPath, m_buffer->size()));
+    m_conn->Send(*m_buffer);
 }
 
 void CHttpResponse::Redirect(const std::string& location, bool permanent) {

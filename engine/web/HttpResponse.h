@@ -1,6 +1,8 @@
-// The answer to one request. A page's output is collected in an output file and sent,
-// when the page is done, as one HTTP/1.0 response with its headers; a redirect and the
-// small HTML error page go out directly. In pages it is the script object `Response`.
+// The answer to one request. A page's output is collected in an output file, or in a
+// memory buffer that moves into that file only when it grows large or the file itself is
+// asked for, and sent, when the page is done, as one HTTP/1.0 response with its headers; a
+// redirect and the small HTML error page go out directly. In pages it is the script object
+// `Response`.
 //
 // No header line is ever sent with a CR or LF taken from a page: Location is
 // percent-encoded, added header text holding one is refused, and content type, charset and
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/foundation/UniqueFd.h"
 #include "engine/script/SspResponseObject.h"
 
 class CSocketConn;
@@ -36,9 +39,18 @@ public:
     CHttpResponse(const CHttpResponse&) = delete;
     CHttpResponse& operator=(const CHttpResponse&) = delete;
 
-    // The file the output is collected in (created by the first write).
+    // Output held in memory beyond this many bytes moves into the output file.
+    static constexpr size_t kSpillSize = size_t{1} << 20;
+
+    // The file the output is collected in (created by the first write, or, with a buffer,
+    // once the output outgrows it).
     void SetOutputFile(const std::string& path) { m_outputPath = path; }
-    const std::string& GetOutputFile() const { return m_outputPath; }
+    // Collects the output in `buffer` first; the caller keeps it for its next response, so
+    // that its memory is reused. It is emptied here.
+    void SetOutputBuffer(std::string* buffer);
+    // The output file's path. Asking for it while the output is open moves what memory holds
+    // into the file, so that the file holds the whole output.
+    const std::string& GetOutputFile();
 
     // Creates the output file on first use. False (after logging) when it cannot be made.
     bool OpenOutput();
@@ -75,7 +87,8 @@ public:
     // Sends the file as the response: 1 when it was sent, 0 otherwise (an error page went
     // out instead, or there is no connection). Only regular files are sent.
     int Send(const std::string& filePath);
-    // Closes the output and sends it, when anything was written.
+    // Closes the output and sends it, when anything was written: what memory holds in one
+    // send with its head, a file by Send.
     void Finish();
     // "301" when permanent, else "302 Moved Temporarily".
     void Redirect(const std::string& location, bool permanent);
@@ -108,11 +121,20 @@ private:
     bool WriteOutput(const void* data, size_t length);
     // The bare error page (Send's own failures).
     void SendErrorBody(const std::string& body);
+    // The status line and headers of a page of `length` bytes, typed by `filePath` unless the
+    // page set its type.
+    std::string BuildPageHead(const std::string& filePath, uint64_t length) const;
+    // Creates the output file and moves the buffer's bytes into it. False (after logging)
+    // when it cannot be made.
+    bool MoveToFile();
+    bool InFile() const { return m_fd.Get() >= 0; }
 
     std::string m_errorText;
     CSocketConn* m_conn;
     std::string m_outputPath;
-    int m_fd = -1;
+    std::string* m_buffer = nullptr;
+    CUniqueFd m_fd;
+    bool m_fileMade = false;
     bool m_created = false;
     bool m_closed = true;
     std::vector<CCookie> m_cookies;

@@ -146,6 +146,7 @@ void CRequestDispatch::ServeDynamicPage(CHttpRequest& request) {
 
     CHttpResponse response(&m_conn);
     response.SetOutputFile(file);
+    response.SetOutputBuffer(m_outputBuffer);
     CSspInterpreter interp;
     response.SetClientGoneHook([&interp] { interp.RequestStop(); });
     SetRunning(&interp);
@@ -166,6 +167,7 @@ void CRequestDispatch::SendErrorPage(CHttpRequest& request, const std::string& m
     const std::string text = message.empty() ? std::string(kNoErrorMessage) : message;
     CHttpResponse response(&m_conn);
     response.SetOutputFile(OutputFolder() + "/err" + std::to_string(m_threadId) + ".html");
+    response.SetOutputBuffer(m_outputBuffer);
     response.SetErrorText(text);
     response.SetExpires(0);
 

@@ -41,11 +41,16 @@ public:
     CRequestDispatch(CSocketConn& conn, int threadId, std::string rootFolder,
                      RunningHook running = RunningHook());
 
+    // Page output is collected in `buffer` (kept by the caller between requests, so that its
+    // memory is reused) before any file; none keeps it in files.
+    void SetOutputBuffer(std::string* buffer) { m_outputBuffer = buffer; }
+
     // Sends the answer to a request whose read gave `readResult` (CHttpRequest's codes).
     // Parses the form data of a successful read. Logs the request when LogHttp is on.
     void HandleRequest(CHttpRequest& request, int readResult);
 
-    // Runs the page (or reads the database file) into <root>/tmp/dyn<id>.<ext> and sends it.
+    // Runs the page (or reads the database file) into the output buffer, or, when the output
+    // grows large or has no buffer, into <root>/tmp/dyn<id>.<ext>, and sends it.
     // A page that writes nothing still gets a 200 answer with an empty body.
     void ServeDynamicPage(CHttpRequest& request);
 
@@ -64,4 +69,5 @@ private:
     int m_threadId;
     std::string m_rootFolder;
     RunningHook m_running;
+    std::string* m_outputBuffer = nullptr;
 };

@@ -79,6 +79,7 @@ void CServerThread::OnServeConnection() {
                 CRequestDispatch dispatch(
                     m_socket, m_threadId, m_rootFolder,
                     [this](CSspInterpreter* interp) { SetInterpreter(interp); });
+                dispatch.SetOutputBuffer(&m_output);
                 dispatch.HandleRequest(request, result);
             }
         }

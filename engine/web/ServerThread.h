@@ -101,4 +101,6 @@ private:
     bool m_bEnded = false;
 
     CSocketConn m_socket;
+    // Page output of every request of this thread, kept so that its memory is reused.
+    std::string m_output;
 };
