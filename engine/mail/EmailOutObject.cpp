@@ -1,5 +1,4 @@
 // The script members of email_out and its use of the process's settings.
-#include <array>
 #include <memory>
 
 #include "engine/foundation/EngineMessages.h"
@@ -14,38 +13,27 @@
 
 namespace {
 
-enum Member {
-    kSend,
-    kAddHeader,
-    kAttach,
-    kSetVar,
-    kTo,
-    kCc,
-    kBcc,
-    kFrom,
-    kSubject,
-    kContent,
-    kContentType,
-    kContentTransferEncoding,
-    kDoNotSendTo,
+// The texts a page reads as members and sets through SetVar.
+struct CEmailOutField {
+    std::string_view m_name;  // matched without regard to ASCII case
+    std::string CSspEmailOut::*m_field;
+};
+constexpr CEmailOutField kFields[] = {
+    {"to", &CSspEmailOut::m_strTo},
+    {"cc", &CSspEmailOut::m_strCc},
+    {"bcc", &CSspEmailOut::m_strBcc},
+    {"from", &CSspEmailOut::m_strFrom},
+    {"subject", &CSspEmailOut::m_strSubject},
+    {"content", &CSspEmailOut::m_strContent},
+    {"contentType", &CSspEmailOut::m_strContentType},
+    {"contentTransferEncoding", &CSspEmailOut::m_strContentTransferEncoding},
+    {"DoNotSendTo", &CSspEmailOut::m_strDoNotSendTo},
 };
 
-// AddHeader and attach check their own arguments: their texts differ from the table's.
-constexpr std::array<CSspMember, 13> kMembers = {{
-    {"Send", 0, kSend},
-    {"AddHeader", 0, kAddHeader},
-    {"attach", 0, kAttach},
-    {"SetVar", 2, kSetVar},
-    {"to", 0, kTo},
-    {"cc", 0, kCc},
-    {"bcc", 0, kBcc},
-    {"from", 0, kFrom},
-    {"subject", 0, kSubject},
-    {"content", 0, kContent},
-    {"contentType", 0, kContentType},
-    {"contentTransferEncoding", 0, kContentTransferEncoding},
-    {"DoNotSendTo", 0, kDoNotSendTo},
-}};
+std::string* TextField(CSspEmailOut& self, std::string_view name) {
+    const CEmailOutField* field = FindSspMemberRow(kFields, name);
+    return field == nullptr ? nullptr : &(self.*field->m_field);
+}
 
 // The bytes a value carries: a binary value's data, any other value's text.
 std::string ValueBytes(const CSspValue& value) {
@@ -66,66 +54,62 @@ void RegisterEmailOutDeclaration() {
 }
 
 std::string* CSspEmailOut::FieldByName(const std::string& name) {
-    const CSspMember* member = FindSspMember(kMembers, name);
-    switch (member == nullptr ? -1 : member->m_id) {
-        case kTo:
-            return &m_strTo;
-        case kCc:
-            return &m_strCc;
-        case kBcc:
-            return &m_strBcc;
-        case kFrom:
-            return &m_strFrom;
-        case kSubject:
-            return &m_strSubject;
-        case kContent:
-            return &m_strContent;
-        case kContentType:
-            return &m_strContentType;
-        case kContentTransferEncoding:
-            return &m_strContentTransferEncoding;
-        case kDoNotSendTo:
-            return &m_strDoNotSendTo;
-        default:
-            return nullptr;
-    }
+    return TextField(*this, name);
 }
 
 int CSspEmailOut::Send() {
     return Send(MailSettingsFrom(g_settings), g_rootDir, g_log);
 }
 
-void CSspEmailOut::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownEmailOutField);
-    result = CSspValue::FromText("");
-    switch (member.m_id) {
-        case kSend:
-            result = CSspValue::FromInteger(Send());
-            return;
-        case kAddHeader:
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_addHeaderMissingParam, call.m_pPos);
-            }
-            AddHeader(call.GetParamStr(0));
-            return;
-        case kAttach:
-            if (call.ArgCount() != 2) {
-                throw CSspException(std::string(g_msg.m_missingParameter) + call.m_strMember,
-                                    call.m_pPos);
-            }
-            Attach(call.GetParamStr(0), ValueBytes(call.Arg(1)));
-            return;
-        case kSetVar: {
-            const std::string name = call.GetParamStr(0);
-            std::string* field = FieldByName(name);
-            if (field == nullptr) {
-                throw CSspException(std::string(g_msg.m_unknownEmailOutField) + name, call.m_pPos);
-            }
-            *field = call.GetParamStr(1);
-            return;
-        }
-        default:
-            result = CSspValue::FromText(*FieldByName(std::string(member.m_name)));
-            return;
+namespace {
+
+void Send(CSspEmailOut& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromInteger(self.Send());
+}
+void AddHeader(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
+    if (call.ArgCount() < 1) {
+        throw CSspException(g_msg.m_addHeaderMissingParam, call.m_pPos);
     }
+    self.AddHeader(call.GetParamStr(0));
+    result = CSspValue::FromText("");
+}
+void Attach(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
+    if (call.ArgCount() != 2) {
+        throw CSspException(std::string(g_msg.m_missingParameter) + call.m_strMember,
+                            call.m_pPos);
+    }
+    self.Attach(call.GetParamStr(0), ValueBytes(call.Arg(1)));
+    result = CSspValue::FromText("");
+}
+void SetVar(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
+    const std::string name = call.GetParamStr(0);
+    std::string* field = TextField(self, name);
+    if (field == nullptr) {
+        throw CSspException(std::string(g_msg.m_unknownEmailOutField) + name, call.m_pPos);
+    }
+    *field = call.GetParamStr(1);
+    result = CSspValue::FromText("");
+}
+
+// AddHeader and attach check their own arguments: their texts differ from the table's.
+constexpr CSspMemberRow<CSspEmailOut&> kTable[] = {
+    {"Send", 0, kSspAnyArgs, &Send},
+    {"AddHeader", 0, kSspAnyArgs, &AddHeader},
+    {"attach", 0, kSspAnyArgs, &Attach},
+    {"SetVar", 2, kSspAnyArgs, &SetVar},
+};
+
+}  // namespace
+
+void CSspEmailOut::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
+    if (const auto* row = FindSspMemberRow(kTable, call.m_strMember)) {
+        CallSspMemberRow(*row, call, result, *this);
+        return;
+    }
+    // The other members read the message's texts.
+    std::string* field = FieldByName(call.m_strMember);
+    if (field == nullptr) {
+        ThrowUnknownSspMember(call, g_msg.m_unknownEmailOutField);
+    }
+    result = CSspValue::FromText(*field);
 }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <new>
 
@@ -24,70 +23,6 @@
 #include "engine/web/FormData.h"
 
 namespace {
-
-enum Member {
-    kFrom,
-    kFromName,
-    kTo,
-    kCc,
-    kPriority,
-    kXMailer,
-    kXLoop,
-    kSubject,
-    kContent,
-    kHeaders,
-    kHtmlContent,
-    kFetch,
-    kFetchMail,
-    kDeleteMail,
-    kMoveToFolder,
-    kMoveToDeleted,
-    kFileName,
-    kSize,
-    kAttachmentCount,
-    kGetAttachment,
-    kAttachName,
-    kAttachSize,
-    kAttachData,
-    kPop3Host,
-    kPop3Port,
-    kUsername,
-    kPassword,
-    kAddress,
-    kSetVar,
-};
-
-constexpr std::array<CSspMember, 29> kMembers{{
-    {"from", 0, kFrom},
-    {"FromName", 0, kFromName},
-    {"to", 0, kTo},
-    {"cc", 0, kCc},
-    {"priority", 0, kPriority},
-    {"XMailer", 0, kXMailer},
-    {"XLoop", 0, kXLoop},
-    {"subject", 0, kSubject},
-    {"content", 0, kContent},
-    {"headers", 0, kHeaders},
-    {"htmlContent", 0, kHtmlContent},
-    {"fetch", 0, kFetch},
-    {"FetchMail", 0, kFetchMail},
-    {"DeleteMail", 0, kDeleteMail},
-    {"MoveToFolder", 1, kMoveToFolder},
-    {"MoveToDeleted", 0, kMoveToDeleted},
-    {"FileName", 0, kFileName},
-    {"size", 0, kSize},
-    {"AttachmentCount", 0, kAttachmentCount},
-    {"GetAttachment", 0, kGetAttachment},
-    {"AttachName", 0, kAttachName},
-    {"AttachSize", 0, kAttachSize},
-    {"AttachData", 0, kAttachData},
-    {"Pop3Host", 0, kPop3Host},
-    {"Pop3Port", 0, kPop3Port},
-    {"Username", 0, kUsername},
-    {"Password", 0, kPassword},
-    {"Address", 0, kAddress},
-    {"SetVar", 2, kSetVar},
-}};
 
 bool HoldsDotDot(const std::string& name) {
     return name.find("..") != std::string::npos;
@@ -364,161 +299,152 @@ bool CSspEmailIn::SaveAttachment(size_t index, const std::string& folder, std::s
     return true;
 }
 
-void CSspEmailIn::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownEmailInField);
-    const char* pos = call.m_pPos;
-    auto text = [&](const std::string& value) { result = CSspValue::FromText(value); };
-    switch (member.m_id) {
-        case kFrom:
-            EnsureParsed(pos);
-            text(m_message.m_strFrom);
-            break;
-        case kFromName:
-            EnsureParsed(pos);
-            text(m_message.m_strFromName);
-            break;
-        case kTo:
-            EnsureParsed(pos);
-            text(m_message.m_strTo);
-            break;
-        case kCc:
-            EnsureParsed(pos);
-            text(m_message.m_strCc);
-            break;
-        case kPriority:
-            EnsureParsed(pos);
-            text(m_message.m_strPriority);
-            break;
-        case kXMailer:
-            EnsureParsed(pos);
-            text(m_message.m_strXMailer);
-            break;
-        case kXLoop:
-            EnsureParsed(pos);
-            text(m_message.m_strXLoop);
-            break;
-        case kSubject:
-            EnsureParsed(pos);
-            text(m_message.m_strSubject);
-            break;
-        case kContent:
-            EnsureParsed(pos);
-            text(m_message.m_strContent);
-            break;
-        case kHeaders:
-            EnsureParsed(pos);
-            text(m_message.m_strHeaders);
-            break;
-        case kHtmlContent:
-            EnsureParsed(pos);
-            text(m_message.HtmlContent());
-            break;
-        case kFetch:
-            throw CSspException(g_msg.m_fetchObsolete, pos);
-        case kFetchMail:
-            DownloadOnce();
-            result = Int(NextMessage() ? 1 : 0);
-            break;
-        case kDeleteMail:
-            DownloadOnce();
-            result = Int(!m_strFileName.empty() && ForceDeleteFile(m_strFileName, m_log) ? 1 : 0);
-            break;
-        case kMoveToFolder:
-        case kMoveToDeleted: {
-            std::string folder = member.m_id == kMoveToDeleted ? "deleted" : call.GetParamStr(0);
-            DownloadOnce();
-            if (m_strFileName.empty()) {
-                result = Int(0);
-            } else if (folder.empty() || HoldsDotDot(folder)) {
-                m_log.Log("Refused mail folder name: %s", folder.c_str());
-                result = Int(0);
-            } else {
-                result = Int(MoveMailFile(m_strRoot, m_strFileName, folder, m_log) ? 1 : 0);
-            }
-            break;
-        }
-        case kFileName:
-            text(m_strFileName);
-            break;
-        case kSize: {
-            struct stat info {};
-            bool known = !m_strFileName.empty() && stat(m_strFileName.c_str(), &info) == 0;
-            result = Int(known ? static_cast<long>(info.st_size) : 0);
-            break;
-        }
-        case kAttachmentCount:
-            EnsureParsed(pos);
-            result = Int(static_cast<long>(m_message.m_attachments.size()));
-            break;
-        case kGetAttachment:
-            EnsureParsed(pos);
-            if (static_cast<size_t>(m_nAttachment + 1) <= m_message.m_attachments.size()) {
-                ++m_nAttachment;
-            }
-            result = Int(CurrentAttachment() != nullptr ? 1 : 0);
-            break;
-        case kAttachName: {
-            EnsureParsed(pos);
-            const CMailAttachment* current = CurrentAttachment();
-            text(current != nullptr ? current->m_strName : std::string());
-            break;
-        }
-        case kAttachSize: {
-            EnsureParsed(pos);
-            const CMailAttachment* current = CurrentAttachment();
-            result = Int(current != nullptr ? static_cast<long>(current->m_data.size()) : 0);
-            break;
-        }
-        case kAttachData: {
-            EnsureParsed(pos);
-            const CMailAttachment* current = CurrentAttachment();
-            if (current == nullptr) {
-                throw CSspException(g_msg.m_noMoreAttachment, pos);
-            }
-            try {
-                result = CSspValue::FromBinary(current->m_data, kSqlLongVarBinary);
-            } catch (const std::bad_alloc&) {
-                throw CSspException(g_msg.m_emailCopyOutOfMemory, pos);
-            }
-            break;
-        }
-        case kPop3Host:
-            text(m_strPop3Host);
-            break;
-        case kPop3Port:
-            text(m_strPop3Port);
-            break;
-        case kUsername:
-            text(m_strUsername);
-            break;
-        case kPassword:
-            text(m_strPassword);
-            break;
-        case kAddress:
-            text(m_strAddress);
-            break;
-        case kSetVar: {
-            std::string name = call.GetParamStr(0);
-            std::string value = call.GetParamStr(1);
-            if (SspNameEquals(name, "Pop3Host")) {
-                m_strPop3Host = value;
-            } else if (SspNameEquals(name, "Pop3Port")) {
-                m_strPop3Port = value;
-            } else if (SspNameEquals(name, "Username")) {
-                if (value != m_strUsername) {
-                    // Another account: its mail is downloaded and walked afresh.
-                    ForgetWalk();
-                }
-                m_strUsername = value;
-            } else if (SspNameEquals(name, "Password")) {
-                m_strPassword = value;
-            } else if (SspNameEquals(name, "Address")) {
-                m_strAddress = value;
-            } else {
-                throw CSspException(std::string(g_msg.m_unknownEmailInField) + name, pos);
-            }
-            result = Int(1);
-            break;
+struct CSspEmailIn::CMembers {
+    using Row = CSspMemberRow<CSspEmailIn&>;
+
+    // A part of the current message, parsed first when a parse is pending.
+    template <std::string CMimeMessage::*field>
+    static void Part(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        result = CSspValue::FromText(self.m_message.*field);
+    }
+    // One of the object's own texts.
+    template <std::string CSspEmailIn::*field>
+    static void Own(CSspEmailIn& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(self.*field);
+    }
+
+    static void HtmlContent(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        result = CSspValue::FromText(self.m_message.HtmlContent());
+    }
+    static void Fetch(CSspEmailIn&, CSspCall& call, CSspValue&) {
+        throw CSspException(g_msg.m_fetchObsolete, call.m_pPos);
+    }
+    static void FetchMail(CSspEmailIn& self, CSspCall&, CSspValue& result) {
+        self.DownloadOnce();
+        result = Int(self.NextMessage() ? 1 : 0);
+    }
+    static void DeleteMail(CSspEmailIn& self, CSspCall&, CSspValue& result) {
+        self.DownloadOnce();
+        result = Int(
+            !self.m_strFileName.empty() && ForceDeleteFile(self.m_strFileName, self.m_log) ? 1 : 0);
+    }
+    static void MoveTo(CSspEmailIn& self, const std::string& folder, CSspValue& result) {
+        self.DownloadOnce();
+        if (self.m_strFileName.empty()) {
+            result = Int(0);
+        } else if (folder.empty() || HoldsDotDot(folder)) {
+            self.m_log.Log("Refused mail folder name: %s", folder.c_str());
+            result = Int(0);
+        } else {
+            result =
+                Int(MoveMailFile(self.m_strRoot, self.m_strFileName, folder, self.m_log) ? 1 : 0);
         }
     }
+    static void MoveToFolder(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        MoveTo(self, call.GetParamStr(0), result);
+    }
+    static void MoveToDeleted(CSspEmailIn& self, CSspCall&, CSspValue& result) {
+        MoveTo(self, "deleted", result);
+    }
+    static void Size(CSspEmailIn& self, CSspCall&, CSspValue& result) {
+        struct stat info {};
+        bool known = !self.m_strFileName.empty() && stat(self.m_strFileName.c_str(), &info) == 0;
+        result = Int(known ? static_cast<long>(info.st_size) : 0);
+    }
+    static void AttachmentCount(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        result = Int(static_cast<long>(self.m_message.m_attachments.size()));
+    }
+    static void GetAttachment(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        if (static_cast<size_t>(self.m_nAttachment + 1) <= self.m_message.m_attachments.size()) {
+            ++self.m_nAttachment;
+        }
+        result = Int(self.CurrentAttachment() != nullptr ? 1 : 0);
+    }
+    static void AttachName(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        const CMailAttachment* current = self.CurrentAttachment();
+        result = CSspValue::FromText(current != nullptr ? current->m_strName : std::string());
+    }
+    static void AttachSize(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        const CMailAttachment* current = self.CurrentAttachment();
+        result = Int(current != nullptr ? static_cast<long>(current->m_data.size()) : 0);
+    }
+    static void AttachData(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        self.EnsureParsed(call.m_pPos);
+        const CMailAttachment* current = self.CurrentAttachment();
+        if (current == nullptr) {
+            throw CSspException(g_msg.m_noMoreAttachment, call.m_pPos);
+        }
+        try {
+            result = CSspValue::FromBinary(current->m_data, kSqlLongVarBinary);
+        } catch (const std::bad_alloc&) {
+            throw CSspException(g_msg.m_emailCopyOutOfMemory, call.m_pPos);
+        }
+    }
+    static void SetVar(CSspEmailIn& self, CSspCall& call, CSspValue& result) {
+        std::string name = call.GetParamStr(0);
+        std::string value = call.GetParamStr(1);
+        if (SspNameEquals(name, "Pop3Host")) {
+            self.m_strPop3Host = value;
+        } else if (SspNameEquals(name, "Pop3Port")) {
+            self.m_strPop3Port = value;
+        } else if (SspNameEquals(name, "Username")) {
+            if (value != self.m_strUsername) {
+                // Another account: its mail is downloaded and walked afresh.
+                self.ForgetWalk();
+            }
+            self.m_strUsername = value;
+        } else if (SspNameEquals(name, "Password")) {
+            self.m_strPassword = value;
+        } else if (SspNameEquals(name, "Address")) {
+            self.m_strAddress = value;
+        } else {
+            throw CSspException(std::string(g_msg.m_unknownEmailInField) + name, call.m_pPos);
+        }
+        result = Int(1);
+    }
+
+    using M = CMimeMessage;
+    using E = CSspEmailIn;
+    static constexpr int kAny = kSspAnyArgs;
+    static constexpr Row kTable[] = {
+        {"from", 0, kAny, &Part<&M::m_strFrom>},
+        {"FromName", 0, kAny, &Part<&M::m_strFromName>},
+        {"to", 0, kAny, &Part<&M::m_strTo>},
+        {"cc", 0, kAny, &Part<&M::m_strCc>},
+        {"priority", 0, kAny, &Part<&M::m_strPriority>},
+        {"XMailer", 0, kAny, &Part<&M::m_strXMailer>},
+        {"XLoop", 0, kAny, &Part<&M::m_strXLoop>},
+        {"subject", 0, kAny, &Part<&M::m_strSubject>},
+        {"content", 0, kAny, &Part<&M::m_strContent>},
+        {"headers", 0, kAny, &Part<&M::m_strHeaders>},
+        {"htmlContent", 0, kAny, &HtmlContent},
+        {"fetch", 0, kAny, &Fetch},
+        {"FetchMail", 0, kAny, &FetchMail},
+        {"DeleteMail", 0, kAny, &DeleteMail},
+        {"MoveToFolder", 1, kAny, &MoveToFolder},
+        {"MoveToDeleted", 0, kAny, &MoveToDeleted},
+        {"FileName", 0, kAny, &Own<&E::m_strFileName>},
+        {"size", 0, kAny, &Size},
+        {"AttachmentCount", 0, kAny, &AttachmentCount},
+        {"GetAttachment", 0, kAny, &GetAttachment},
+        {"AttachName", 0, kAny, &AttachName},
+        {"AttachSize", 0, kAny, &AttachSize},
+        {"AttachData", 0, kAny, &AttachData},
+        {"Pop3Host", 0, kAny, &Own<&E::m_strPop3Host>},
+        {"Pop3Port", 0, kAny, &Own<&E::m_strPop3Port>},
+        {"Username", 0, kAny, &Own<&E::m_strUsername>},
+        {"Password", 0, kAny, &Own<&E::m_strPassword>},
+        {"Address", 0, kAny, &Own<&E::m_strAddress>},
+        {"SetVar", 2, kAny, &SetVar},
+    };
+};
+
+void CSspEmailIn::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
+    DispatchSspMemberRow(CMembers::kTable, call, result, g_msg.m_unknownEmailInField, *this);
 }

@@ -53,6 +53,9 @@ public:
     bool SaveAttachment(size_t index, const std::string& folder, std::string* path = nullptr);
 
 private:
+    // The member table and its handlers.
+    struct CMembers;
+
     void DownloadOnce();
     bool NextMessage();
     // Parses FileName when a parse is pending; pos is the error position.

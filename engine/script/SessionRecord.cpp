@@ -17,36 +17,6 @@
 
 namespace {
 
-enum Member : int {
-    kValidate,
-    kIsValid,
-    kSessionId,
-    kExist,
-    kCipherKeyCreated,
-    kCreateCipherKey,
-    kDestroyCipherKey,
-    kCipher,
-    kDecipher,
-    kSetVar,
-    kVar,
-};
-
-// Argument counts are checked by each member: their texts differ.
-constexpr CSspMember kMembers[] = {
-    {"validate", 0, kValidate},
-    {"IsValid", 0, kIsValid},
-    {"SessionID", 0, kSessionId},
-    {"exist", 0, kExist},
-    {"VarExist", 0, kExist},
-    {"cipherKeyCreated", 0, kCipherKeyCreated},
-    {"createCipherKey", 1, kCreateCipherKey},
-    {"destroyCipherKey", 0, kDestroyCipherKey},
-    {"cipher", 1, kCipher},
-    {"decipher", 1, kDecipher},
-    {"SetVar", 0, kSetVar},
-    {"Var", 0, kVar},
-};
-
 void FillRandom(void* buffer, std::size_t length) {
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
@@ -189,11 +159,81 @@ bool CSessionRecord::HasCipherKey() const {
     return m_cipherKey.has_value();
 }
 
+// The handlers run under the record's lock, which CallMethod holds, with the result already
+// set to 1. SetVar checks its own count: its text differs.
+struct CSessionRecord::CMembers {
+    using Row = CSspMemberRow<CSessionRecord&, std::time_t>;
+
+    static void Validate(CSessionRecord& self, std::time_t now, CSspCall&, CSspValue&) {
+        if (self.IsExpired(self.m_nTimeout, now)) {
+            char text[512];
+            std::snprintf(text, sizeof text, g_msg.m_sessionExpired,
+                          Describe(self.m_strId).c_str());
+            throw CSspException(text);
+        }
+    }
+    static void IsValid(CSessionRecord& self, std::time_t now, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromInteger(self.IsExpired(self.m_nTimeout, now) ? 0 : 1);
+    }
+    static void SessionId(CSessionRecord& self, std::time_t, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(self.m_strId);
+    }
+    static void Exist(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromInteger(self.m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
+    }
+    static void CipherKeyCreated(CSessionRecord& self, std::time_t, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromInteger(self.m_cipherKey ? 1 : 0);
+    }
+    static void CreateCipherKey(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue&) {
+        self.CreateCipherKey(call);
+    }
+    static void DestroyCipherKey(CSessionRecord& self, std::time_t, CSspCall&, CSspValue&) {
+        self.m_cipherKey.reset();
+    }
+    static void Cipher(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromText(CipherPassText(self.m_cipherKey ? &*self.m_cipherKey : nullptr,
+                                                    call.GetParamStr(0), kSessionCipherTexts,
+                                                    call.m_pPos));
+    }
+    static void Decipher(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromText(
+            DecipherPassText(self.m_cipherKey ? &*self.m_cipherKey : nullptr, call.GetParamStr(0),
+                             kSessionCipherTexts, call.m_pPos));
+    }
+    static void SetVar(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
+        if (call.ArgCount() != 2) {
+            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+        }
+        self.m_vars.Set(call.GetParamStr(0), call.Arg(1));
+        result = CSspValue();
+    }
+    static void Var(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
+        self.m_vars.ReadVar(call, result, g_msg.m_sessionVarNotDefined);
+    }
+
+    static constexpr int kAny = kSspAnyArgs;
+    static constexpr Row kTable[] = {
+        {"validate", 0, kAny, &Validate},
+        {"IsValid", 0, kAny, &IsValid},
+        {"SessionID", 0, kAny, &SessionId},
+        {"exist", 1, kAny, &Exist},
+        {"VarExist", 1, kAny, &Exist},
+        {"cipherKeyCreated", 0, kAny, &CipherKeyCreated},
+        {"createCipherKey", 1, kAny, &CreateCipherKey},
+        {"destroyCipherKey", 0, kAny, &DestroyCipherKey},
+        {"cipher", 1, kAny, &Cipher},
+        {"decipher", 1, kAny, &Decipher},
+        {"SetVar", 0, kAny, &SetVar},
+        {"Var", 0, kAny, &Var},
+    };
+};
+
 void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t now) {
     std::lock_guard lock(m_lock);
     result = CSspValue::FromInteger(1);
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr) {
+    const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
+    if (row == nullptr) {
+        // A name that is no member reads the session variable of that name.
         const CSspValue* value = m_vars.Find(call.m_strMember);
         if (value == nullptr) {
             throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
@@ -202,60 +242,7 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
         result = *value;
         return;
     }
-    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
-    switch (member->m_id) {
-        case kValidate:
-            if (IsExpired(m_nTimeout, now)) {
-                char text[512];
-                std::snprintf(text, sizeof text, g_msg.m_sessionExpired, Describe(m_strId).c_str());
-                throw CSspException(text);
-            }
-            break;
-        case kIsValid:
-            result = CSspValue::FromInteger(IsExpired(m_nTimeout, now) ? 0 : 1);
-            break;
-        case kSessionId:
-            result = CSspValue::FromText(m_strId);
-            break;
-        case kExist:
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-            }
-            result = CSspValue::FromInteger(m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
-            break;
-        case kCipherKeyCreated:
-            result = CSspValue::FromInteger(m_cipherKey ? 1 : 0);
-            break;
-        case kCreateCipherKey:
-            CreateCipherKey(call);
-            break;
-        case kDestroyCipherKey:
-            m_cipherKey.reset();
-            break;
-        case kCipher:
-            result = CSspValue::FromText(CipherPassText(m_cipherKey ? &*m_cipherKey : nullptr,
-                                                        call.GetParamStr(0), kSessionCipherTexts,
-                                                        call.m_pPos));
-            break;
-        case kDecipher:
-            result = CSspValue::FromText(DecipherPassText(m_cipherKey ? &*m_cipherKey : nullptr,
-                                                          call.GetParamStr(0), kSessionCipherTexts,
-                                                          call.m_pPos));
-            break;
-        case kSetVar: {
-            if (call.ArgCount() != 2) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            m_vars.Set(call.GetParamStr(0), call.Arg(1));
-            result = CSspValue();
-            break;
-        }
-        case kVar:
-            m_vars.ReadVar(call, result, g_msg.m_sessionVarNotDefined);
-            break;
-    }
+    CallSspMemberRow(*row, call, result, *this, now);
 }
 
 void CSessionRecord::CreateCipherKey(CSspCall& call) {

@@ -90,6 +90,9 @@ public:
     void CallMethod(CSspCall& call, CSspValue& result, std::time_t now);
 
 private:
+    // The member table and its handlers.
+    struct CMembers;
+
     void CreateCipherKey(CSspCall& call);
 
     const std::string m_strId;

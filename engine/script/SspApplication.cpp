@@ -13,16 +13,6 @@ namespace {
 
 const char kInvalidConnection[] = "Invalid ODBC connection string";
 
-enum Member : int { kUseDataSource, kSetVar, kVarExist, kVar };
-
-// Argument counts are checked by each member: their texts differ.
-constexpr CSspMember kMembers[] = {
-    {"UseDataSource", 0, kUseDataSource},
-    {"SetVar", 0, kSetVar},
-    {"VarExist", 0, kVarExist},
-    {"Var", 0, kVar},
-};
-
 }  // namespace
 
 std::string MakeUseDataSourceConnection(const CSspCall& call) {
@@ -40,10 +30,48 @@ std::string MakeUseDataSourceConnection(const CSspCall& call) {
     throw CSspException(g_msg.m_missingParameter, call.m_pPos);
 }
 
+// The handlers run under the application's lock, which CallMethod holds.
+struct CSspApplication::CMembers {
+    using Row = CSspMemberRow<CSspApplication&>;
+
+    static void UseDataSource(CSspApplication& self, CSspCall& call, CSspValue& result) {
+        std::string connection = MakeUseDataSourceConnection(call);
+        CSspServerLink* link = CSspServerLink::Current();
+        if (link == nullptr) {
+            throw CSspException(g_msg.m_noDataSourceDefined, call.m_pPos);
+        }
+        link->SetDataSource(self.m_strName, connection);
+        result = CSspValue::FromText("1");
+    }
+    static void SetVar(CSspApplication& self, CSspCall& call, CSspValue& result) {
+        // Its own text for a wrong count, not "Missing parameter.".
+        if (call.ArgCount() != 2) {
+            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+        }
+        self.m_vars.Set(call.GetParamStr(0), call.Arg(1));
+        result = CSspValue::FromInteger(1);
+    }
+    static void VarExist(CSspApplication& self, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromInteger(self.m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
+    }
+    static void Var(CSspApplication& self, CSspCall& call, CSspValue& result) {
+        self.m_vars.ReadVar(call, result, g_msg.m_appVarNotDefined);
+    }
+
+    // UseDataSource checks its count itself: one or three.
+    static constexpr Row kTable[] = {
+        {"UseDataSource", 0, kSspAnyArgs, &UseDataSource},
+        {"SetVar", 0, kSspAnyArgs, &SetVar},
+        {"VarExist", 1, kSspAnyArgs, &VarExist},
+        {"Var", 0, kSspAnyArgs, &Var},
+    };
+};
+
 void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr) {
+    const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
+    if (row == nullptr) {
+        // A name that is no member reads the application variable of that name.
         const CSspValue* value = m_vars.Find(call.m_strMember);
         if (value == nullptr) {
             throw CSspException(std::string(g_msg.m_appVarNotDefined) + call.m_strMember,
@@ -52,33 +80,5 @@ void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
         result = *value;
         return;
     }
-    switch (member->m_id) {
-        case kUseDataSource: {
-            std::string connection = MakeUseDataSourceConnection(call);
-            CSspServerLink* link = CSspServerLink::Current();
-            if (link == nullptr) {
-                throw CSspException(g_msg.m_noDataSourceDefined, call.m_pPos);
-            }
-            link->SetDataSource(m_strName, connection);
-            result = CSspValue::FromText("1");
-            break;
-        }
-        case kSetVar: {
-            if (call.ArgCount() != 2) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            m_vars.Set(call.GetParamStr(0), call.Arg(1));
-            result = CSspValue::FromInteger(1);
-            break;
-        }
-        case kVarExist:
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-            }
-            result = CSspValue::FromInteger(m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
-            break;
-        case kVar:
-            m_vars.ReadVar(call, result, g_msg.m_appVarNotDefined);
-            break;
-    }
+    CallSspMemberRow(*row, call, result, *this);
 }

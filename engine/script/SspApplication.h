@@ -31,6 +31,9 @@ public:
     void CallMethod(CSspCall& call, CSspValue& result);
 
 private:
+    // The member table and its handlers.
+    struct CMembers;
+
     const std::string m_strName;
     std::mutex m_lock;  // guards m_vars
     CSspVarTable m_vars;

@@ -13,14 +13,6 @@
 
 namespace {
 
-enum Member : int { kGetSize, kSetSize, kGetAt, kSetAt, kAdd, kInsertAt, kRemoveAt };
-
-constexpr CSspMember kMembers[] = {
-    {"GetSize", 0, kGetSize},   {"SetSize", 1, kSetSize}, {"GetAt", 1, kGetAt},
-    {"SetAt", 2, kSetAt},       {"Add", 1, kAdd},         {"InsertAt", 2, kInsertAt},
-    {"RemoveAt", 1, kRemoveAt},
-};
-
 // The index in the first argument, checked against the list's bounds.
 size_t CheckedIndex(const CSspCall& call, size_t size) {
     int index = CSspValue::TextToInt(call.GetParamStr(0));
@@ -47,55 +39,67 @@ size_t MaxSlots() {
 
 }  // namespace
 
-std::span<const CSspMember> CSspArray::Members() {
-    return kMembers;
+namespace {
+
+CSspValue Done() {
+    return CSspValue::FromInteger(1);
 }
 
+void GetSize(CSspArray& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromInteger(static_cast<int32_t>(self.m_elements.size()));
+}
+void SetSize(CSspArray& self, CSspCall& call, CSspValue& result) {
+    int size = CSspValue::TextToInt(call.GetParamStr(0));
+    self.m_elements.clear();
+    if (size > 0 && static_cast<size_t>(size) > MaxSlots()) {
+        throw std::bad_alloc();
+    }
+    self.m_elements.reserve(static_cast<size_t>(std::max(size, 0)));
+    for (int i = 0; i < size; ++i) {
+        self.m_elements.push_back(std::make_unique<CSspValue>());
+    }
+    result = Done();
+}
+void GetAt(CSspArray& self, CSspCall& call, CSspValue& result) {
+    result = *self.m_elements[CheckedIndex(call, self.m_elements.size())];
+}
+void SetAt(CSspArray& self, CSspCall& call, CSspValue& result) {
+    size_t index = CheckedIndex(call, self.m_elements.size());
+    *self.m_elements[index] = call.Arg(1);
+    result = Done();
+}
+void Add(CSspArray& self, CSspCall& call, CSspValue& result) {
+    self.m_elements.push_back(std::make_unique<CSspValue>(call.Arg(0)));
+    result = Done();
+}
+void InsertAt(CSspArray& self, CSspCall& call, CSspValue& result) {
+    size_t index = CheckedIndex(call, self.m_elements.size());
+    auto value = std::make_unique<CSspValue>(call.Arg(1));
+    self.m_elements.insert(self.m_elements.begin() + static_cast<std::ptrdiff_t>(index),
+                           std::move(value));
+    result = Done();
+}
+void RemoveAt(CSspArray& self, CSspCall& call, CSspValue& result) {
+    size_t index = CheckedIndex(call, self.m_elements.size());
+    self.m_elements.erase(self.m_elements.begin() + static_cast<std::ptrdiff_t>(index));
+    result = Done();
+}
+
+constexpr int kAny = kSspAnyArgs;
+constexpr CSspMemberRow<CSspArray&> kTable[] = {
+    {"GetSize", 0, kAny, &GetSize},   {"SetSize", 1, kAny, &SetSize},
+    {"GetAt", 1, kAny, &GetAt},       {"SetAt", 2, kAny, &SetAt},
+    {"Add", 1, kAny, &Add},           {"InsertAt", 2, kAny, &InsertAt},
+    {"RemoveAt", 1, kAny, &RemoveAt},
+};
+
+}  // namespace
+
 void CSspArray::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) {
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownArrayFunction);
     result = CSspValue::FromInteger(0);
     try {
-        switch (member.m_id) {
-            case kGetSize:
-                result = CSspValue::FromInteger(static_cast<int32_t>(m_elements.size()));
-                return;
-            case kSetSize: {
-                int size = CSspValue::TextToInt(call.GetParamStr(0));
-                m_elements.clear();
-                if (size > 0 && static_cast<size_t>(size) > MaxSlots()) {
-                    throw std::bad_alloc();
-                }
-                m_elements.reserve(static_cast<size_t>(std::max(size, 0)));
-                for (int i = 0; i < size; ++i) {
-                    m_elements.push_back(std::make_unique<CSspValue>());
-                }
-                break;
-            }
-            case kGetAt:
-                result = *m_elements[CheckedIndex(call, m_elements.size())];
-                return;
-            case kSetAt: {
-                size_t index = CheckedIndex(call, m_elements.size());
-                *m_elements[index] = call.Arg(1);
-                break;
-            }
-            case kAdd:
-                m_elements.push_back(std::make_unique<CSspValue>(call.Arg(0)));
-                break;
-            case kInsertAt: {
-                size_t index = CheckedIndex(call, m_elements.size());
-                auto value = std::make_unique<CSspValue>(call.Arg(1));
-                m_elements.insert(m_elements.begin() + static_cast<std::ptrdiff_t>(index),
-                                  std::move(value));
-                break;
-            }
-            case kRemoveAt:
-                m_elements.erase(m_elements.begin() + static_cast<std::ptrdiff_t>(
-                                                          CheckedIndex(call, m_elements.size())));
-                break;
-        }
+        DispatchSspMemberRow(kTable, call, result, g_msg.m_unknownArrayFunction, *this);
     } catch (const std::bad_alloc&) {
         throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
     }
-    result = CSspValue::FromInteger(1);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <span>
 #include <string>
 
 #include "engine/script/SspCall.h"
@@ -23,9 +22,6 @@ public:
     // function: " and the name. A failed member leaves the array as it was, but a failed SetSize
     // keeps only the NULL slots made before memory ran out.
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
-
-    // The member table.
-    static std::span<const CSspMember> Members();
 
     // Deletes every element.
     void RemoveAll() { m_elements.clear(); }

@@ -6,141 +6,74 @@
 
 namespace {
 
-enum Member : int {
-    kValue,
-    kIsValid,
-    kYear,
-    kMonth,
-    kDay,
-    kDayOfWeek,
-    kHour,
-    kMinute,
-    kSecond,
-    kFormat,
-    kFormatGmt,
-    kDateStr,
-    kDateStr2,
-    kTimeStr,
-    kDateTimeStr,
-    kDateTimeStr2,
-    kOdbcDateStr,
-    kOdbcDateTimeStr,
-    kHttpDateTimeStr,
-    kAddDay,
-    kAddWeek,
-    kAddMonth,
-    kAddQuarter,
-    kCopy,
-};
+using CSelf = CSspDateTimeObject;
 
-constexpr CSspMember kMembers[] = {
-    {"", 0, kValue},
-    {"isValid", 0, kIsValid},
-    {"getYear", 0, kYear},
-    {"getMonth", 0, kMonth},
-    {"getDay", 0, kDay},
-    {"getDayOfWeek", 0, kDayOfWeek},
-    {"getHour", 0, kHour},
-    {"getMinute", 0, kMinute},
-    {"getSecond", 0, kSecond},
-    {"format", 1, kFormat},
-    {"formatGmt", 1, kFormatGmt},
-    {"getDateStr", 0, kDateStr},
-    {"getDateStr2", 0, kDateStr2},
-    {"getTimeStr", 0, kTimeStr},
-    {"getDateTimeStr", 0, kDateTimeStr},
-    {"getDateTimeStr2", 0, kDateTimeStr2},
-    {"getOdbcDateStr", 0, kOdbcDateStr},
-    {"getOdbcDateTimeStr", 0, kOdbcDateTimeStr},
-    {"getHttpDateTimeStr", 0, kHttpDateTimeStr},
-    {"addDay", 1, kAddDay},
-    {"addWeek", 1, kAddWeek},
-    {"addMonth", 1, kAddMonth},
-    {"addQuarter", 1, kAddQuarter},
-    {"copy", 1, kCopy},
+// Members that give the date value, as the empty member does and the moves do after moving.
+void GiveDate(CSelf& self, CSspValue& result) {
+    result = CSspValue::FromDateTime(self.m_value.GetTime(), kSqlDate);
+}
+
+template <auto get>
+void Integer(CSelf& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromInteger((self.m_value.*get)());
+}
+template <auto get>
+void Text(CSelf& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText((self.m_value.*get)());
+}
+template <auto format>
+void Formatted(CSelf& self, CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText((self.m_value.*format)(call.GetParamStr(0)));
+}
+// addDay(n) and the like: moves by n and gives the new date value.
+template <auto add>
+void Move(CSelf& self, CSspCall& call, CSspValue& result) {
+    (self.m_value.*add)(CSspValue::TextToInt(call.GetParamStr(0)));
+    GiveDate(self, result);
+}
+
+void Value(CSelf& self, CSspCall&, CSspValue& result) {
+    GiveDate(self, result);
+}
+void IsValid(CSelf& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromInteger(self.m_value.IsValid() ? 1 : 0);
+}
+void Copy(CSelf& self, CSspCall& call, CSspValue& result) {
+    self.m_value.SetTime(call.Arg(0).GetDateTime());
+    GiveDate(self, result);
+}
+
+using D = CSspDateTime;
+constexpr int kAny = kSspAnyArgs;
+constexpr CSspMemberRow<CSelf&> kTable[] = {
+    {"", 0, kAny, &Value},
+    {"isValid", 0, kAny, &IsValid},
+    {"getYear", 0, kAny, &Integer<&D::GetYear>},
+    {"getMonth", 0, kAny, &Integer<&D::GetMonth>},
+    {"getDay", 0, kAny, &Integer<&D::GetDay>},
+    {"getDayOfWeek", 0, kAny, &Integer<&D::GetDayOfWeek>},
+    {"getHour", 0, kAny, &Integer<&D::GetHour>},
+    {"getMinute", 0, kAny, &Integer<&D::GetMinute>},
+    {"getSecond", 0, kAny, &Integer<&D::GetSecond>},
+    {"format", 1, kAny, &Formatted<&D::Format>},
+    {"formatGmt", 1, kAny, &Formatted<&D::FormatGmt>},
+    {"getDateStr", 0, kAny, &Text<&D::GetDateStr>},
+    {"getDateStr2", 0, kAny, &Text<&D::GetDateStr2>},
+    {"getTimeStr", 0, kAny, &Text<&D::GetTimeStr>},
+    {"getDateTimeStr", 0, kAny, &Text<&D::GetDateTimeStr>},
+    {"getDateTimeStr2", 0, kAny, &Text<&D::GetDateTimeStr2>},
+    {"getOdbcDateStr", 0, kAny, &Text<&D::GetOdbcDateStr>},
+    {"getOdbcDateTimeStr", 0, kAny, &Text<&D::GetOdbcDateTimeStr>},
+    {"getHttpDateTimeStr", 0, kAny, &Text<&D::GetHttpDateTimeStr>},
+    {"addDay", 1, kAny, &Move<&D::AddDays>},
+    {"addWeek", 1, kAny, &Move<&D::AddWeeks>},
+    {"addMonth", 1, kAny, &Move<&D::AddMonths>},
+    {"addQuarter", 1, kAny, &Move<&D::AddQuarters>},
+    {"copy", 1, kAny, &Copy},
 };
 
 }  // namespace
 
-std::span<const CSspMember> CSspDateTimeObject::Members() {
-    return kMembers;
-}
-
 void CSspDateTimeObject::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) {
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownDateTimeField);
-    auto count = [&call]() -> int64_t { return CSspValue::TextToInt(call.GetParamStr(0)); };
-    switch (member.m_id) {
-        case kValue:
-            break;
-        case kIsValid:
-            result = CSspValue::FromInteger(m_value.IsValid() ? 1 : 0);
-            return;
-        case kYear:
-            result = CSspValue::FromInteger(m_value.GetYear());
-            return;
-        case kMonth:
-            result = CSspValue::FromInteger(m_value.GetMonth());
-            return;
-        case kDay:
-            result = CSspValue::FromInteger(m_value.GetDay());
-            return;
-        case kDayOfWeek:
-            result = CSspValue::FromInteger(m_value.GetDayOfWeek());
-            return;
-        case kHour:
-            result = CSspValue::FromInteger(m_value.GetHour());
-            return;
-        case kMinute:
-            result = CSspValue::FromInteger(m_value.GetMinute());
-            return;
-        case kSecond:
-            result = CSspValue::FromInteger(m_value.GetSecond());
-            return;
-        case kFormat:
-            result = CSspValue::FromText(m_value.Format(call.GetParamStr(0)));
-            return;
-        case kFormatGmt:
-            result = CSspValue::FromText(m_value.FormatGmt(call.GetParamStr(0)));
-            return;
-        case kDateStr:
-            result = CSspValue::FromText(m_value.GetDateStr());
-            return;
-        case kDateStr2:
-            result = CSspValue::FromText(m_value.GetDateStr2());
-            return;
-        case kTimeStr:
-            result = CSspValue::FromText(m_value.GetTimeStr());
-            return;
-        case kDateTimeStr:
-            result = CSspValue::FromText(m_value.GetDateTimeStr());
-            return;
-        case kDateTimeStr2:
-            result = CSspValue::FromText(m_value.GetDateTimeStr2());
-            return;
-        case kOdbcDateStr:
-            result = CSspValue::FromText(m_value.GetOdbcDateStr());
-            return;
-        case kOdbcDateTimeStr:
-            result = CSspValue::FromText(m_value.GetOdbcDateTimeStr());
-            return;
-        case kHttpDateTimeStr:
-            result = CSspValue::FromText(m_value.GetHttpDateTimeStr());
-            return;
-        case kAddDay:
-            m_value.AddDays(count());
-            break;
-        case kAddWeek:
-            m_value.AddWeeks(count());
-            break;
-        case kAddMonth:
-            m_value.AddMonths(count());
-            break;
-        case kAddQuarter:
-            m_value.AddQuarters(count());
-            break;
-        case kCopy:
-            m_value.SetTime(call.Arg(0).GetDateTime());
-            break;
-    }
-    result = CSspValue::FromDateTime(m_value.GetTime(), kSqlDate);
+    DispatchSspMemberRow(kTable, call, result, g_msg.m_unknownDateTimeField, *this);
 }

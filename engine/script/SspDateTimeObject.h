@@ -1,7 +1,5 @@
 #pragma once
 
-#include <span>
-
 #include "engine/foundation/SspDateTime.h"
 #include "engine/script/SspObject.h"
 
@@ -18,9 +16,6 @@ public:
     // value) and copy(value). A missing argument raises "Missing parameter.", any other
     // member "Unknown datetime field: " and the name, at the call's position.
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
-
-    // The member table.
-    static std::span<const CSspMember> Members();
 
     CSspDateTime m_value;
 };

@@ -25,13 +25,6 @@ const char kOutsideRoot[] = "The file must lie inside the root folder: ";
 
 constexpr std::int64_t kDefaultRunWaitMs = 30000;
 
-enum Member : int { kData, kName, kSize, kRun };
-
-constexpr CSspMember kMembers[] = {
-    {"data", 0, kData}, {"content", 0, kData}, {"name", 0, kName},
-    {"size", 0, kSize}, {"run", 0, kRun},
-};
-
 bool StartsWithSeparator(const std::string& path) {
     return !path.empty() && (path[0] == '/' || path[0] == '\\');
 }
@@ -141,82 +134,91 @@ void CSspFile::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) {
     }
 }
 
-void CSspFile::CallUploadMember(CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr || member->m_id == kRun) {
-        throw CSspException(g_msg.m_unknownFileUploadField + call.m_strMember, call.m_pPos);
-    }
-    switch (member->m_id) {
-        case kData: {
-            CSspValue data;
-            data.m_type = kSqlLongVarBinary;
-            if (!CSspValue::CopyBlob(data.m_blob, m_content)) {
-                throw CSspException(g_msg.m_uploadCopyOutOfMemory, call.m_pPos);
-            }
-            result = std::move(data);
-            break;
+// An upload's members read what the request carried; a server file's read the file in the
+// source store or run it.
+struct CSspFile::CMembers {
+    using Row = CSspMemberRow<CSspFile&>;
+
+    static void UploadData(CSspFile& self, CSspCall& call, CSspValue& result) {
+        CSspValue data;
+        data.m_type = kSqlLongVarBinary;
+        if (!CSspValue::CopyBlob(data.m_blob, self.m_content)) {
+            throw CSspException(g_msg.m_uploadCopyOutOfMemory, call.m_pPos);
         }
-        case kName:
-            result = CSspValue::FromText(m_strName);
-            break;
-        case kSize:
-            result = CSspValue::FromInteger(static_cast<std::int32_t>(m_content.Length()));
-            break;
+        result = std::move(data);
     }
+    static void Name(CSspFile& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(self.m_strName);
+    }
+    static void UploadSize(CSspFile& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromInteger(static_cast<std::int32_t>(self.m_content.Length()));
+    }
+
+    static CSspSourceFile& StoredFile(CSspFile& self, const CSspCall& call) {
+        CSspSourceStore& store = self.m_pseParent->m_pRoot->m_sourceStore;
+        CSspSourceFile* file = store.GetFile(self.m_strPath);
+        if (file == nullptr) {
+            throw CSspException(store.m_strError, call.m_pPos);
+        }
+        return *file;
+    }
+    static void ServerData(CSspFile& self, CSspCall& call, CSspValue& result) {
+        CSspSourceFile& file = StoredFile(self, call);
+        try {
+            result = CSspValue::FromBinary(std::string_view(
+                file.m_pBegin, static_cast<std::size_t>(file.m_pEnd - file.m_pBegin)));
+        } catch (const std::bad_alloc&) {
+            throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
+        }
+    }
+    static void ServerSize(CSspFile& self, CSspCall& call, CSspValue& result) {
+        if (!self.m_pse) {
+            throw CSspException(kNoOwnerOrChild, call.m_pPos);
+        }
+        result = CSspValue::FromInteger(static_cast<std::int32_t>(StoredFile(self, call).m_nSize));
+    }
+    static void Run(CSspFile& self, CSspCall& call, CSspValue& result) {
+        std::string arguments = call.ArgCount() > 0 ? call.GetParamStr(0) : std::string();
+        std::int64_t waitMs =
+            call.ArgCount() > 1 ? RunWaitMs(std::strtoll(call.GetParamStr(1).c_str(), nullptr, 10))
+                                : kDefaultRunWaitMs;
+        result = CSspValue::FromText(self.Run(arguments, waitMs));
+    }
+
+    static constexpr int kAny = kSspAnyArgs;
+    static constexpr Row kUploadTable[] = {
+        {"data", 0, kAny, &UploadData},
+        {"content", 0, kAny, &UploadData},
+        {"name", 0, kAny, &Name},
+        {"size", 0, kAny, &UploadSize},
+    };
+    static constexpr Row kServerTable[] = {
+        {"data", 0, kAny, &ServerData}, {"content", 0, kAny, &ServerData},
+        {"name", 0, kAny, &Name},       {"size", 0, kAny, &ServerSize},
+        {"run", 0, kAny, &Run},
+    };
+};
+
+void CSspFile::CallUploadMember(CSspCall& call, CSspValue& result) {
+    DispatchSspMemberRow(CMembers::kUploadTable, call, result, g_msg.m_unknownFileUploadField,
+                         *this);
 }
 
 void CSspFile::CallServerMember(CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
+    const CMembers::Row* row = FindSspMemberRow(CMembers::kServerTable, call.m_strMember);
     if (m_pseParent == nullptr) {
-        bool isSize = member != nullptr && member->m_id == kSize;
+        bool isSize = row != nullptr && row->m_handler == &CMembers::ServerSize;
         throw CSspException(isSize ? kNoOwnerOrChild : kNoOwner, call.m_pPos);
     }
-    if (member == nullptr) {
+    if (row == nullptr) {
+        // Any other name calls the file's function of that name.
         if (!call.m_bHasArgs) {
             throw CSspException(kNeedsParentheses, call.m_pPos);
         }
         RunFunction(call, result);
         return;
     }
-    CSspSourceStore& store = m_pseParent->m_pRoot->m_sourceStore;
-    switch (member->m_id) {
-        case kData: {
-            CSspSourceFile* file = store.GetFile(m_strPath);
-            if (file == nullptr) {
-                throw CSspException(store.m_strError, call.m_pPos);
-            }
-            try {
-                result = CSspValue::FromBinary(std::string_view(
-                    file->m_pBegin, static_cast<std::size_t>(file->m_pEnd - file->m_pBegin)));
-            } catch (const std::bad_alloc&) {
-                throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
-            }
-            break;
-        }
-        case kName:
-            result = CSspValue::FromText(m_strName);
-            break;
-        case kSize: {
-            if (!m_pse) {
-                throw CSspException(kNoOwnerOrChild, call.m_pPos);
-            }
-            CSspSourceFile* file = store.GetFile(m_strPath);
-            if (file == nullptr) {
-                throw CSspException(store.m_strError, call.m_pPos);
-            }
-            result = CSspValue::FromInteger(static_cast<std::int32_t>(file->m_nSize));
-            break;
-        }
-        case kRun: {
-            std::string arguments = call.ArgCount() > 0 ? call.GetParamStr(0) : std::string();
-            std::int64_t waitMs =
-                call.ArgCount() > 1
-                    ? RunWaitMs(std::strtoll(call.GetParamStr(1).c_str(), nullptr, 10))
-                    : kDefaultRunWaitMs;
-            result = CSspValue::FromText(Run(arguments, waitMs));
-            break;
-        }
-    }
+    CallSspMemberRow(*row, call, result, *this);
 }
 
 void CSspFile::RunFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {

@@ -99,6 +99,9 @@ public:
     static std::string DefaultRootFolder();
 
 private:
+    // The member tables and their handlers.
+    struct CMembers;
+
     void CallUploadMember(CSspCall& call, CSspValue& result);
     void CallServerMember(CSspCall& call, CSspValue& result);
 

@@ -16,77 +16,6 @@
 
 namespace {
 
-enum Member {
-    kInit,
-    kSslInit,
-    kBind,
-    kSimpleBind,
-    kSearch,
-    kSearchTimed,
-    kCountEntries,
-    kFirstEntry,
-    kNextEntry,
-    kGetDn,
-    kFirstAttribute,
-    kNextAttribute,
-    kGetValues,
-    kGetValuesLen,
-    kCountValues,
-    kValue,
-    kLastErrStr,
-    kLastErrCode,
-    kSetTimeLimit,
-    kSetSizeLimit,
-    kGetHostName,
-    kValueFree,
-    kMsgFree,
-    kUnbind,
-};
-
-constexpr std::array<CSspMember, 24> kMembers{{
-    {"init", 0, kInit},
-    {"sslinit", 0, kSslInit},
-    {"bind_s", 0, kBind},
-    {"simple_bind_s", 0, kSimpleBind},
-    {"search_s", 5, kSearch},
-    {"search_st", 6, kSearchTimed},
-    {"count_entries", 0, kCountEntries},
-    {"first_entry", 0, kFirstEntry},
-    {"next_entry", 0, kNextEntry},
-    {"get_dn", 0, kGetDn},
-    {"first_attribute", 0, kFirstAttribute},
-    {"next_attribute", 0, kNextAttribute},
-    {"get_values", 1, kGetValues},
-    {"get_values_len", 1, kGetValuesLen},
-    {"count_values", 0, kCountValues},
-    {"value", 0, kValue},
-    {"last_err_str", 0, kLastErrStr},
-    {"last_err_code", 0, kLastErrCode},
-    {"set_time_limit", 1, kSetTimeLimit},
-    {"set_size_limit", 1, kSetSizeLimit},
-    {"get_host_name", 0, kGetHostName},
-    {"value_free", 0, kValueFree},
-    {"msgfree", 0, kMsgFree},
-    {"unbind", 0, kUnbind},
-}};
-
-bool NeedsConnection(int id) {
-    switch (id) {
-        case kInit:
-        case kSslInit:
-        case kCountValues:
-        case kValue:
-        case kLastErrStr:
-        case kLastErrCode:
-        case kValueFree:
-        case kMsgFree:
-        case kUnbind:
-            return false;
-        default:
-            return true;
-    }
-}
-
 // Code points of Windows-1252's bytes 0x80 to 0x9F; 0 where the code page has none.
 constexpr std::array<char32_t, 32> kCp1252High{
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -380,180 +309,225 @@ int CSspLdap::GetValues(const std::string& attribute, bool binary) {
     return m_nValueCount;
 }
 
+// Each handler makes one library call; those that use the connection take it from
+// Connection, which raises when there is none.
+struct CSspLdap::CMembers {
+    using Row = CSspMemberRow<CSspLdap&>;
+
+    static LDAP* Connection(CSspLdap& self, const CSspCall& call) {
+        if (!self.m_pConnection) {
+            throw CSspException(g_msg.m_ldapNotInitialized, call.m_pPos);
+        }
+        return self.m_pConnection.get();
+    }
+    static void NeedResult(CSspLdap& self, const CSspCall& call) {
+        if (!self.m_pSearchResult) {
+            throw CSspException(g_msg.m_ldapNoSearchResult, call.m_pPos);
+        }
+    }
+    static void NeedEntry(CSspLdap& self, const CSspCall& call) {
+        if (self.m_pCurrentEntry == nullptr) {
+            throw CSspException(g_msg.m_ldapNoEntry, call.m_pPos);
+        }
+    }
+    static void NeedValues(CSspLdap& self, const CSspCall& call) {
+        if (!self.m_ppValues) {
+            throw CSspException(g_msg.m_ldapNoValues, call.m_pPos);
+        }
+    }
+    static CSspValue Integer(long value) { return CSspValue::FromInteger(static_cast<int>(value)); }
+
+    static void Init(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        result = Integer(self.Init(call, false));
+    }
+    static void SslInit(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        result = Integer(self.Init(call, true));
+    }
+    static void Bind(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        Connection(self, call);
+        if (call.ArgCount() != 0 && call.ArgCount() != 3) {
+            throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+        }
+        result = Integer(self.NegotiateBind(call));
+    }
+    static void SimpleBind(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        Connection(self, call);
+        if (call.ArgCount() == 0) {
+            result = Integer(self.SimpleBind(nullptr, nullptr));
+        } else if (call.ArgCount() == 2) {
+            std::string name = call.GetParamStr(0);
+            std::string password = call.GetParamStr(1);
+            result = Integer(self.SimpleBind(&name, &password));
+        } else {
+            throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+        }
+    }
+    static void Search(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        Connection(self, call);
+        result = Integer(self.Search(call, false));
+    }
+    static void SearchTimed(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        Connection(self, call);
+        result = Integer(self.Search(call, true));
+    }
+    static void CountEntries(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        LDAP* ld = Connection(self, call);
+        NeedResult(self, call);
+        result = Integer(ldap_count_entries(ld, self.m_pSearchResult.get()));
+    }
+    static void FirstEntry(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        LDAP* ld = Connection(self, call);
+        NeedResult(self, call);
+        self.m_pCurrentEntry = ldap_first_entry(ld, self.m_pSearchResult.get());
+        result = Integer(self.m_pCurrentEntry != nullptr ? 1 : 0);
+    }
+    static void NextEntry(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        LDAP* ld = Connection(self, call);
+        NeedEntry(self, call);
+        self.m_pCurrentEntry = ldap_next_entry(ld, self.m_pCurrentEntry);
+        result = Integer(self.m_pCurrentEntry != nullptr ? 1 : 0);
+    }
+    static void GetDn(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        LDAP* ld = Connection(self, call);
+        NeedEntry(self, call);
+        char* dn = ldap_get_dn(ld, self.m_pCurrentEntry);
+        result = CSspValue::FromText(dn != nullptr ? Utf8ToPage(dn) : std::string());
+        if (dn == nullptr) {
+            int rc = LDAP_SUCCESS;
+            ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+            self.SetLastError(rc);
+        }
+        ldap_memfree(dn);
+    }
+    static void FirstAttribute(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        LDAP* ld = Connection(self, call);
+        NeedEntry(self, call);
+        self.FreeAttributePosition();
+        BerElement* ber = nullptr;
+        char* name = ldap_first_attribute(ld, self.m_pCurrentEntry, &ber);
+        self.m_pAttributePos.reset(ber);
+        result = CSspValue::FromText(name != nullptr ? Utf8ToPage(name) : std::string());
+        ldap_memfree(name);
+    }
+    static void NextAttribute(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        LDAP* ld = Connection(self, call);
+        NeedEntry(self, call);
+        if (!self.m_pAttributePos) {
+            throw CSspException(g_msg.m_ldapNoAttribute, call.m_pPos);
+        }
+        char* name = ldap_next_attribute(ld, self.m_pCurrentEntry, self.m_pAttributePos.get());
+        result = CSspValue::FromText(name != nullptr ? Utf8ToPage(name) : std::string());
+        ldap_memfree(name);
+    }
+    static void GetValues(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        Connection(self, call);
+        NeedEntry(self, call);
+        result = Integer(self.GetValues(call.GetParamStr(0), false));
+    }
+    static void GetValuesLen(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        Connection(self, call);
+        NeedEntry(self, call);
+        result = Integer(self.GetValues(call.GetParamStr(0), true));
+    }
+    static void CountValues(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        NeedValues(self, call);
+        result = Integer(self.m_nValueCount);
+    }
+    static void Value(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        NeedValues(self, call);
+        long index = std::atol(call.GetParamStr(0).c_str());
+        if (index < 0 || index >= self.m_nValueCount) {
+            throw CSspException(g_msg.m_ldapValueOutOfBound, call.m_pPos);
+        }
+        const berval* value = self.m_ppValues.get()[index];
+        if (value == nullptr || (value->bv_val == nullptr && value->bv_len > 0)) {
+            throw CSspException(g_msg.m_ldapValueNull, call.m_pPos);
+        }
+        result = self.m_bBinary ? CSspValue::FromBinary(BervalText(value), kSqlVarBinary)
+                                : CSspValue::FromText(Utf8ToPage(BervalText(value)));
+    }
+    static void LastErrStr(CSspLdap& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(ldap_err2string(self.m_nLastError));
+    }
+    static void LastErrCode(CSspLdap& self, CSspCall&, CSspValue& result) {
+        result = Integer(WindowsErrorCode(self.m_nLastError));
+    }
+    static void SetLimit(CSspLdap& self, CSspCall& call, CSspValue& result, int option) {
+        LDAP* ld = Connection(self, call);
+        result = Integer(0);
+        int value = IntArgument(call.GetParamStr(0));
+        if (value < 0) {
+            return;
+        }
+        int rc = ldap_set_option(ld, option, &value);
+        self.SetLastError(rc == LDAP_OPT_SUCCESS ? LDAP_SUCCESS : LDAP_PARAM_ERROR);
+        result = Integer(rc == LDAP_OPT_SUCCESS ? 1 : 0);
+    }
+    static void SetTimeLimit(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        SetLimit(self, call, result, LDAP_OPT_TIMELIMIT);
+    }
+    static void SetSizeLimit(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        SetLimit(self, call, result, LDAP_OPT_SIZELIMIT);
+    }
+    static void GetHostName(CSspLdap& self, CSspCall& call, CSspValue& result) {
+        char* host = nullptr;
+        ldap_get_option(Connection(self, call), LDAP_OPT_HOST_NAME, &host);
+        // OpenLDAP answers "host:port ..."; pages get the first host's name alone.
+        std::string name = host != nullptr ? Utf8ToPage(host) : std::string();
+        name = name.substr(0, name.find(' '));
+        size_t colon = name.find(':');
+        if (colon != std::string::npos && name.find(':', colon + 1) == std::string::npos) {
+            name.resize(colon);
+        }
+        result = CSspValue::FromText(name);
+        ldap_memfree(host);
+    }
+    static void ValueFree(CSspLdap& self, CSspCall&, CSspValue& result) {
+        self.FreeValues();
+        result = Integer(1);
+    }
+    static void MsgFree(CSspLdap& self, CSspCall&, CSspValue& result) {
+        // Without a connection there is nothing that a result could belong to.
+        if (self.m_pConnection) {
+            self.FreeSearchResult();
+        }
+        result = Integer(1);
+    }
+    static void Unbind(CSspLdap& self, CSspCall&, CSspValue& result) {
+        if (self.m_pConnection) {
+            self.Unbind();
+        }
+        result = Integer(1);
+    }
+
+    static constexpr Row kTable[] = {
+        {"init", 0, kSspAnyArgs, &Init},
+        {"sslinit", 0, kSspAnyArgs, &SslInit},
+        {"bind_s", 0, kSspAnyArgs, &Bind},
+        {"simple_bind_s", 0, kSspAnyArgs, &SimpleBind},
+        {"search_s", 5, kSspAnyArgs, &Search},
+        {"search_st", 6, kSspAnyArgs, &SearchTimed},
+        {"count_entries", 0, kSspAnyArgs, &CountEntries},
+        {"first_entry", 0, kSspAnyArgs, &FirstEntry},
+        {"next_entry", 0, kSspAnyArgs, &NextEntry},
+        {"get_dn", 0, kSspAnyArgs, &GetDn},
+        {"first_attribute", 0, kSspAnyArgs, &FirstAttribute},
+        {"next_attribute", 0, kSspAnyArgs, &NextAttribute},
+        {"get_values", 1, kSspAnyArgs, &GetValues},
+        {"get_values_len", 1, kSspAnyArgs, &GetValuesLen},
+        {"count_values", 0, kSspAnyArgs, &CountValues},
+        {"value", 1, 1, &Value},
+        {"last_err_str", 0, kSspAnyArgs, &LastErrStr},
+        {"last_err_code", 0, kSspAnyArgs, &LastErrCode},
+        {"set_time_limit", 1, kSspAnyArgs, &SetTimeLimit},
+        {"set_size_limit", 1, kSspAnyArgs, &SetSizeLimit},
+        {"get_host_name", 0, kSspAnyArgs, &GetHostName},
+        {"value_free", 0, kSspAnyArgs, &ValueFree},
+        {"msgfree", 0, kSspAnyArgs, &MsgFree},
+        {"unbind", 0, kSspAnyArgs, &Unbind},
+    };
+};
+
 void CSspLdap::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownFunctionOrField);
-    const char* pos = call.m_pPos;
-    result = CSspValue::FromInteger(0);
-    if (NeedsConnection(member.m_id) && !m_pConnection) {
-        throw CSspException(g_msg.m_ldapNotInitialized, pos);
-    }
-    LDAP* ld = m_pConnection.get();
-    auto integer = [&](long value) { result = CSspValue::FromInteger(static_cast<int>(value)); };
-    auto text = [&](const std::string& value) { result = CSspValue::FromText(value); };
-    auto needResult = [&] {
-        if (!m_pSearchResult) {
-            throw CSspException(g_msg.m_ldapNoSearchResult, pos);
-        }
-    };
-    auto needEntry = [&] {
-        if (m_pCurrentEntry == nullptr) {
-            throw CSspException(g_msg.m_ldapNoEntry, pos);
-        }
-    };
-    auto needValues = [&] {
-        if (!m_ppValues) {
-            throw CSspException(g_msg.m_ldapNoValues, pos);
-        }
-    };
-    switch (member.m_id) {
-        case kInit:
-        case kSslInit:
-            integer(Init(call, member.m_id == kSslInit));
-            break;
-        case kBind:
-            if (call.ArgCount() != 0 && call.ArgCount() != 3) {
-                throw CSspException(g_msg.m_missingParameter, pos);
-            }
-            integer(NegotiateBind(call));
-            break;
-        case kSimpleBind:
-            if (call.ArgCount() == 0) {
-                integer(SimpleBind(nullptr, nullptr));
-            } else if (call.ArgCount() == 2) {
-                std::string name = call.GetParamStr(0);
-                std::string password = call.GetParamStr(1);
-                integer(SimpleBind(&name, &password));
-            } else {
-                throw CSspException(g_msg.m_missingParameter, pos);
-            }
-            break;
-        case kSearch:
-        case kSearchTimed:
-            integer(Search(call, member.m_id == kSearchTimed));
-            break;
-        case kCountEntries:
-            needResult();
-            integer(ldap_count_entries(ld, m_pSearchResult.get()));
-            break;
-        case kFirstEntry:
-            needResult();
-            m_pCurrentEntry = ldap_first_entry(ld, m_pSearchResult.get());
-            integer(m_pCurrentEntry != nullptr ? 1 : 0);
-            break;
-        case kNextEntry:
-            needEntry();
-            m_pCurrentEntry = ldap_next_entry(ld, m_pCurrentEntry);
-            integer(m_pCurrentEntry != nullptr ? 1 : 0);
-            break;
-        case kGetDn: {
-            needEntry();
-            char* dn = ldap_get_dn(ld, m_pCurrentEntry);
-            text(dn != nullptr ? Utf8ToPage(dn) : std::string());
-            if (dn == nullptr) {
-                int rc = LDAP_SUCCESS;
-                ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
-                SetLastError(rc);
-            }
-            ldap_memfree(dn);
-            break;
-        }
-        case kFirstAttribute: {
-            needEntry();
-            FreeAttributePosition();
-            BerElement* ber = nullptr;
-            char* name = ldap_first_attribute(ld, m_pCurrentEntry, &ber);
-            m_pAttributePos.reset(ber);
-            text(name != nullptr ? Utf8ToPage(name) : std::string());
-            ldap_memfree(name);
-            break;
-        }
-        case kNextAttribute: {
-            needEntry();
-            if (!m_pAttributePos) {
-                throw CSspException(g_msg.m_ldapNoAttribute, pos);
-            }
-            char* name = ldap_next_attribute(ld, m_pCurrentEntry, m_pAttributePos.get());
-            text(name != nullptr ? Utf8ToPage(name) : std::string());
-            ldap_memfree(name);
-            break;
-        }
-        case kGetValues:
-        case kGetValuesLen:
-            needEntry();
-            integer(GetValues(call.GetParamStr(0), member.m_id == kGetValuesLen));
-            break;
-        case kCountValues:
-            needValues();
-            integer(m_nValueCount);
-            break;
-        case kValue: {
-            if (call.ArgCount() != 1) {
-                throw CSspException(g_msg.m_missingParameter, pos);
-            }
-            needValues();
-            long index = std::atol(call.GetParamStr(0).c_str());
-            if (index < 0 || index >= m_nValueCount) {
-                throw CSspException(g_msg.m_ldapValueOutOfBound, pos);
-            }
-            const berval* value = m_ppValues.get()[index];
-            if (value == nullptr || (value->bv_val == nullptr && value->bv_len > 0)) {
-                throw CSspException(g_msg.m_ldapValueNull, pos);
-            }
-            if (m_bBinary) {
-                result = CSspValue::FromBinary(BervalText(value), kSqlVarBinary);
-            } else {
-                text(Utf8ToPage(BervalText(value)));
-            }
-            break;
-        }
-        case kLastErrStr:
-            text(ldap_err2string(m_nLastError));
-            break;
-        case kLastErrCode:
-            integer(WindowsErrorCode(m_nLastError));
-            break;
-        case kSetTimeLimit:
-        case kSetSizeLimit: {
-            int value = IntArgument(call.GetParamStr(0));
-            if (value < 0) {
-                break;
-            }
-            int rc = ldap_set_option(
-                ld, member.m_id == kSetTimeLimit ? LDAP_OPT_TIMELIMIT : LDAP_OPT_SIZELIMIT, &value);
-            SetLastError(rc == LDAP_OPT_SUCCESS ? LDAP_SUCCESS : LDAP_PARAM_ERROR);
-            integer(rc == LDAP_OPT_SUCCESS ? 1 : 0);
-            break;
-        }
-        case kGetHostName: {
-            char* host = nullptr;
-            ldap_get_option(ld, LDAP_OPT_HOST_NAME, &host);
-            // OpenLDAP answers "host:port ..."; pages get the first host's name alone.
-            std::string name = host != nullptr ? Utf8ToPage(host) : std::string();
-            name = name.substr(0, name.find(' '));
-            size_t colon = name.find(':');
-            if (colon != std::string::npos && name.find(':', colon + 1) == std::string::npos) {
-                name.resize(colon);
-            }
-            text(name);
-            ldap_memfree(host);
-            break;
-        }
-        case kValueFree:
-            FreeValues();
-            integer(1);
-            break;
-        case kMsgFree:
-            // Without a connection there is nothing that a result could belong to.
-            if (m_pConnection) {
-                FreeSearchResult();
-            }
-            integer(1);
-            break;
-        case kUnbind:
-            if (m_pConnection) {
-                Unbind();
-            }
-            integer(1);
-            break;
-    }
+    DispatchSspMemberRow(CMembers::kTable, call, result, g_msg.m_unknownFunctionOrField, *this);
 }

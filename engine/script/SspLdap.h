@@ -73,6 +73,9 @@ public:
     static std::string Utf8ToPage(const std::string& text);
 
 private:
+    // The member table and its handlers.
+    struct CMembers;
+
     int Init(CSspCall& call, bool secure);
     int SimpleBind(const std::string* name, const std::string* password);
     int NegotiateBind(CSspCall& call);

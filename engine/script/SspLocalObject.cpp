@@ -13,37 +13,6 @@
 
 namespace {
 
-enum LocalMember : int {
-    kBeginTransaction,
-    kCommitTransaction,
-    kRollbackTransaction,
-    kGetUniqueId,
-    kSetErrorFile,
-    kDbType,
-    kDbVer,
-    kUseDataSource,
-    kUrl,
-    kUrlPath,
-    kSetVar,
-    kVar,
-};
-
-// Argument counts are checked by each member: their texts differ.
-constexpr CSspMember kLocalMembers[] = {
-    {"BeginTransaction", 0, kBeginTransaction},
-    {"CommitTransaction", 0, kCommitTransaction},
-    {"RollbackTransaction", 0, kRollbackTransaction},
-    {"GetUniqueID", 0, kGetUniqueId},
-    {"setErrorFile", 0, kSetErrorFile},
-    {"dbType", 0, kDbType},
-    {"dbVer", 0, kDbVer},
-    {"UseDataSource", 0, kUseDataSource},
-    {"url", 0, kUrl},
-    {"urlPath", 0, kUrlPath},
-    {"SetVar", 0, kSetVar},
-    {"Var", 0, kVar},
-};
-
 const char kNotInFunction[] = "This is not a function or no parameter is defined.";
 const char kArgNotInDefinition[] = "Argument not found in function definition.";
 const char kArgNotInCall[] = "Argument not found in function call statement.";
@@ -54,6 +23,61 @@ CSspServerLink& RequireLink(const char* pos) {
         throw CSspException(g_msg.m_noDataSourceDefined, pos);
     }
     return *link;
+}
+
+void BeginTransaction(CSspInterpreter& interp, CSspCall& call, CSspValue&) {
+    RequireLink(call.m_pPos).DataSourceCommand(interp.AcquireDataSource(call.m_pPos), "BeginTrans");
+}
+// Ends the run's transaction, when one is open, with `command`.
+void EndTransaction(CSspInterpreter& interp, const char* command) {
+    CSspServerLink* link = CSspServerLink::Current();
+    if (interp.m_pDataSource != nullptr && link != nullptr &&
+        link->InTransaction(interp.m_pDataSource)) {
+        link->DataSourceCommand(interp.m_pDataSource, command);
+    }
+}
+void CommitTransaction(CSspInterpreter& interp, CSspCall&, CSspValue&) {
+    EndTransaction(interp, "CommitTrans");
+}
+void RollbackTransaction(CSspInterpreter& interp, CSspCall&, CSspValue&) {
+    EndTransaction(interp, "Rollback");
+}
+void DbType(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
+    CDataSource* source = interp.AcquireDataSource(call.m_pPos);
+    result = CSspValue::FromText(RequireLink(call.m_pPos).DbmsName(source));
+}
+void DbVer(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
+    CDataSource* source = interp.AcquireDataSource(call.m_pPos);
+    result = CSspValue::FromText(RequireLink(call.m_pPos).DbmsVersion(source));
+}
+void UseRunDataSource(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
+    interp.UseDataSource(call, result);
+}
+void Url(CSspInterpreter& interp, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText(interp.m_strUrl);
+}
+void UrlPath(CSspInterpreter& interp, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText(interp.m_strUrlFolder);
+}
+void SetVar(CSspInterpreter& interp, CSspCall& call, CSspValue&) {
+    if (call.ArgCount() != 2) {
+        throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+    }
+    interp.SetLocalVar(call.GetParamStr(0), call.Arg(1));
+}
+void Var(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
+    if (call.ArgCount() < 1) {
+        throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+    }
+    CSspValue* var = interp.FindLocalVar(call.GetParamStr(0));
+    if (var != nullptr) {
+        result = *var;
+    } else if (call.ArgCount() >= 2) {
+        result = CSspValue::FromText(call.GetParamStr(1));
+    } else {
+        throw CSspException(std::string(g_msg.m_localVarNotDefined) + call.m_strMember,
+                            call.m_pPos);
+    }
 }
 
 }  // namespace
@@ -76,81 +100,37 @@ void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
 }
 
 void CSspInterpreter::CallLocal(CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kLocalMembers, call.m_strMember);
-    if (member == nullptr) {
-        if (call.m_bHasArgs) {
-            CallFunction(call, result, nullptr);
-            return;
-        }
-        CSspValue* var = FindLocalVar(call.m_strMember);
-        if (var == nullptr) {
-            throw CSspException(std::string(g_msg.m_localVarNotDefined) + call.m_strMember,
-                                call.m_pPos);
-        }
-        result = *var;
+    // Argument counts are checked by each member: their texts differ.
+    static constexpr CSspMemberRow<CSspInterpreter&> kTable[] = {
+        {"BeginTransaction", 0, kSspAnyArgs, &BeginTransaction},
+        {"CommitTransaction", 0, kSspAnyArgs, &CommitTransaction},
+        {"RollbackTransaction", 0, kSspAnyArgs, &RollbackTransaction},
+        {"GetUniqueID", 0, kSspAnyArgs, &CSspServerObject::GetUniqueId},
+        {"setErrorFile", 0, kSspAnyArgs,
+         [](CSspInterpreter& self, CSspCall& at, CSspValue&) { self.SetErrorFile(at); }},
+        {"dbType", 0, kSspAnyArgs, &DbType},
+        {"dbVer", 0, kSspAnyArgs, &DbVer},
+        {"UseDataSource", 0, kSspAnyArgs, &UseRunDataSource},
+        {"url", 0, kSspAnyArgs, &Url},
+        {"urlPath", 0, kSspAnyArgs, &UrlPath},
+        {"SetVar", 0, kSspAnyArgs, &SetVar},
+        {"Var", 0, kSspAnyArgs, &Var},
+    };
+    if (const auto* row = FindSspMemberRow(kTable, call.m_strMember)) {
+        CallSspMemberRow(*row, call, result, *this);
         return;
     }
-    switch (member->m_id) {
-        case kBeginTransaction:
-            RequireLink(call.m_pPos)
-                .DataSourceCommand(AcquireDataSource(call.m_pPos), "BeginTrans");
-            break;
-        case kCommitTransaction:
-        case kRollbackTransaction: {
-            CSspServerLink* link = CSspServerLink::Current();
-            if (m_pDataSource != nullptr && link != nullptr && link->InTransaction(m_pDataSource)) {
-                link->DataSourceCommand(
-                    m_pDataSource, member->m_id == kCommitTransaction ? "CommitTrans" : "Rollback");
-            }
-            break;
-        }
-        case kGetUniqueId:
-            CSspServerObject::GetUniqueId(*this, call, result);
-            break;
-        case kSetErrorFile:
-            SetErrorFile(call);
-            break;
-        case kDbType:
-        case kDbVer: {
-            CDataSource* source = AcquireDataSource(call.m_pPos);
-            CSspServerLink& link = RequireLink(call.m_pPos);
-            result = CSspValue::FromText(member->m_id == kDbType ? link.DbmsName(source)
-                                                                 : link.DbmsVersion(source));
-            break;
-        }
-        case kUseDataSource:
-            UseDataSource(call, result);
-            break;
-        case kUrl:
-            result = CSspValue::FromText(m_strUrl);
-            break;
-        case kUrlPath:
-            result = CSspValue::FromText(m_strUrlFolder);
-            break;
-        case kSetVar:
-            if (call.ArgCount() != 2) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            SetLocalVar(call.GetParamStr(0), call.Arg(1));
-            break;
-        case kVar: {
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            CSspValue* var = FindLocalVar(call.GetParamStr(0));
-            if (var != nullptr) {
-                result = *var;
-            } else if (call.ArgCount() >= 2) {
-                result = CSspValue::FromText(call.GetParamStr(1));
-            } else {
-                throw CSspException(std::string(g_msg.m_localVarNotDefined) + call.m_strMember,
-                                    call.m_pPos);
-            }
-            break;
-        }
-        default:
-            break;
+    // Another name with arguments calls the file's function; without, reads a local variable.
+    if (call.m_bHasArgs) {
+        CallFunction(call, result, nullptr);
+        return;
     }
+    CSspValue* var = FindLocalVar(call.m_strMember);
+    if (var == nullptr) {
+        throw CSspException(std::string(g_msg.m_localVarNotDefined) + call.m_strMember,
+                            call.m_pPos);
+    }
+    result = *var;
 }
 
 void CSspInterpreter::UseDataSource(CSspCall& call, CSspValue& result) {

@@ -18,14 +18,23 @@ const CSspMember* FindSspMember(std::span<const CSspMember> table, std::string_v
     return nullptr;
 }
 
+void CheckSspArgCount(const CSspCall& call, int least, int most) {
+    const size_t count = call.ArgCount();
+    if (count < static_cast<size_t>(least) || count > static_cast<size_t>(most)) {
+        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+    }
+}
+
+void ThrowUnknownSspMember(const CSspCall& call, std::string_view unknownText) {
+    throw CSspException(std::string(unknownText) + call.m_strMember, call.m_pPos);
+}
+
 const CSspMember& DispatchSspMember(std::span<const CSspMember> table, const CSspCall& call,
                                     std::string_view unknownText) {
     const CSspMember* member = FindSspMember(table, call.m_strMember);
     if (member == nullptr) {
-        throw CSspException(std::string(unknownText) + call.m_strMember, call.m_pPos);
+        ThrowUnknownSspMember(call, unknownText);
     }
-    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
+    CheckSspArgCount(call, member->m_minArgs, kSspAnyArgs);
     return *member;
 }

@@ -12,41 +12,33 @@ CSspServerObject g_sspServer;
 
 namespace {
 
-enum Member : int { kGetUniqueId, kCurrentUrlPath, kCurrentUrl, kError };
+void CurrentUrlPath(CSspInterpreter& interp, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText(interp.m_strUrlFolder);
+}
+void CurrentUrl(CSspInterpreter& interp, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText(interp.m_strUrl);
+}
+void Error(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
+    if (interp.m_pResponse != nullptr) {
+        interp.m_pResponse->CallMethod(interp, call, result);
+    }
+}
 
-constexpr CSspMember kMembers[] = {
-    {"GetUniqueID", 0, kGetUniqueId},
-    {"CurrentUrlPath", 0, kCurrentUrlPath},
-    {"CurrentUrl", 0, kCurrentUrl},
-    {"error", 0, kError},
+// GetUniqueID checks its own count.
+constexpr CSspMemberRow<CSspInterpreter&> kTable[] = {
+    {"GetUniqueID", 0, kSspAnyArgs, &CSspServerObject::GetUniqueId},
+    {"CurrentUrlPath", 0, kSspAnyArgs, &CurrentUrlPath},
+    {"CurrentUrl", 0, kSspAnyArgs, &CurrentUrl},
+    {"error", 0, kSspAnyArgs, &Error},
 };
 
 }  // namespace
 
-std::span<const CSspMember> CSspServerObject::Members() {
-    return kMembers;
-}
-
 void CSspServerObject::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member != nullptr) {
-        switch (member->m_id) {
-            case kGetUniqueId:
-                GetUniqueId(interp, call, result);
-                break;
-            case kCurrentUrlPath:
-                result = CSspValue::FromText(interp.m_strUrlFolder);
-                break;
-            case kCurrentUrl:
-                result = CSspValue::FromText(interp.m_strUrl);
-                break;
-            case kError:
-                if (interp.m_pResponse != nullptr) {
-                    interp.m_pResponse->CallMethod(interp, call, result);
-                }
-                break;
-        }
+    if (const auto* row = FindSspMemberRow(kTable, call.m_strMember)) {
+        CallSspMemberRow(*row, call, result, interp);
     } else {
+        // The rest, and the server's variables, live with the server.
         CSspServerLink* link = CSspServerLink::Current();
         if (link == nullptr) {
             throw CSspException(kServerNotAvailable, call.m_pPos);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <span>
 #include <string>
 
 #include "engine/script/SspObject.h"
@@ -19,9 +18,6 @@ public:
     static constexpr const char* kDefaultRegistryTable = "zr2_registry";
 
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
-
-    // The members answered here.
-    static std::span<const CSspMember> Members();
 
     // The next unique id of table.column (first and second arguments) from the registry
     // table (the third argument when there are exactly three, else zr2_registry), through

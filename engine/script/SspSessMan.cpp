@@ -13,28 +13,6 @@ namespace {
 
 constexpr int kFieldCount = 5;
 
-enum Member : int {
-    kPrepareForFetch = 100,
-    kFetch,
-    kRemove,
-    kUserId = 0,
-    kIpAddress = 1,
-    kStartTime = 2,
-    kLastAccess = 3,
-    kAppPath = 4,
-};
-
-constexpr CSspMember kMembers[] = {
-    {"PrepareForFetch", 0, kPrepareForFetch},
-    {"fetch", 0, kFetch},
-    {"Remove", 1, kRemove},
-    {"USER_ID", 0, kUserId},
-    {"IP_ADDRESS", 0, kIpAddress},
-    {"START_TIME", 0, kStartTime},
-    {"LAST_ACCESS", 0, kLastAccess},
-    {"APP_PATH", 0, kAppPath},
-};
-
 }  // namespace
 
 std::string CSspSessMan::Field(const std::string& line, int index) {
@@ -53,41 +31,61 @@ std::string CSspSessMan::Field(const std::string& line, int index) {
     return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+namespace {
+
+using CRow = CSspMemberRow<CSspContextLink&, CSspSessionRunState&>;
+
+void PrepareForFetch(CSspContextLink& link, CSspSessionRunState& state, CSspCall&,
+                     CSspValue& result) {
+    state.m_lines = link.ListSessions();
+    state.m_cursor = -1;
+    result = CSspValue::FromInteger(1);
+}
+void Fetch(CSspContextLink&, CSspSessionRunState& state, CSspCall&, CSspValue& result) {
+    bool more = state.m_cursor + 1 < static_cast<long>(state.m_lines.size());
+    if (more) {
+        ++state.m_cursor;
+    }
+    result = CSspValue::FromInteger(more ? 1 : 0);
+}
+void Remove(CSspContextLink& link, CSspSessionRunState&, CSspCall& call, CSspValue& result) {
+    link.RemoveUserSessions(call.GetParamStr(0));
+    result = CSspValue::FromInteger(1);
+}
+// A field of the session line that fetch moved to.
+template <int index>
+void Field(CSspContextLink&, CSspSessionRunState& state, CSspCall& call, CSspValue& result) {
+    if (state.m_cursor < 0 || state.m_cursor >= static_cast<long>(state.m_lines.size())) {
+        throw CSspException(g_msg.m_sessionOutOfBound, call.m_pPos);
+    }
+    result = CSspValue::FromText(
+        CSspSessMan::Field(state.m_lines[static_cast<std::size_t>(state.m_cursor)], index));
+}
+
+constexpr int kAny = kSspAnyArgs;
+constexpr CRow kTable[] = {
+    {"PrepareForFetch", 0, kAny, &PrepareForFetch},
+    {"fetch", 0, kAny, &Fetch},
+    {"Remove", 1, kAny, &Remove},
+    {"USER_ID", 0, kAny, &Field<0>},
+    {"IP_ADDRESS", 0, kAny, &Field<1>},
+    {"START_TIME", 0, kAny, &Field<2>},
+    {"LAST_ACCESS", 0, kAny, &Field<3>},
+    {"APP_PATH", 0, kAny, &Field<4>},
+};
+
+}  // namespace
+
 void CSspSessMan::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr) {
+    const CRow* row = FindSspMemberRow(kTable, call.m_strMember);
+    if (row == nullptr) {
+        // This object's text names no member.
         throw CSspException(g_msg.m_unknownSessManField, call.m_pPos);
     }
-    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
+    CheckSspArgCount(call, row->m_minArgs, row->m_maxArgs);
     CSspContextLink* link = CSspContextLink::Current();
     if (link == nullptr) {
         throw CSspException(CSspContextLink::kNotAvailable, call.m_pPos);
     }
-    CSspSessionRunState& state = CSspSessionRunState::Of(interp);
-    result = CSspValue::FromInteger(1);
-    switch (member->m_id) {
-        case kPrepareForFetch:
-            state.m_lines = link->ListSessions();
-            state.m_cursor = -1;
-            break;
-        case kFetch:
-            if (state.m_cursor + 1 < static_cast<long>(state.m_lines.size())) {
-                ++state.m_cursor;
-            } else {
-                result = CSspValue::FromInteger(0);
-            }
-            break;
-        case kRemove:
-            link->RemoveUserSessions(call.GetParamStr(0));
-            break;
-        default:
-            if (state.m_cursor < 0 || state.m_cursor >= static_cast<long>(state.m_lines.size())) {
-                throw CSspException(g_msg.m_sessionOutOfBound, call.m_pPos);
-            }
-            result = CSspValue::FromText(
-                Field(state.m_lines[static_cast<std::size_t>(state.m_cursor)], member->m_id));
-            break;
-    }
+    row->m_handler(*link, CSspSessionRunState::Of(interp), call, result);
 }

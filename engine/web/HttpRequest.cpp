@@ -378,57 +378,91 @@ int CHttpRequest::CopyUploadedFile(std::string_view field, std::string& fileName
     }
 }
 
-namespace {
+// Field lookups check their own argument ("Missing field name."), so their least count is 0.
+struct CHttpRequest::CMembers {
+    using Row = CSspMemberRow<CHttpRequest&>;
 
-enum ERequestMember {
-    kFieldExist,
-    kFieldSize,
-    kFieldValue,
-    kBrowserType,
-    kBrowserMajor,
-    kBrowserMinor,
-    kIpAddress,
-    kHost,
-    kReferer,
-    kVia,
-    kAllHeaders,
-    kUrlPath,
-    kUrl,
-    kUrlFull,
-    kProtocol,
-    kGetCookie,
-    kSetField,
+    static std::string FieldName(const CSspCall& call) {
+        if (call.ArgCount() < 1) {
+            throw CSspException(g_msg.m_missingFieldName, call.m_pPos);
+        }
+        return call.GetParamStr(0);
+    }
+    static CSspValue Integer(int64_t value) {
+        return CSspValue::FromInteger(static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX)));
+    }
+    template <std::string CHttpRequest::*field>
+    static void Own(CHttpRequest& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(self.*field);
+    }
+    template <int CHttpRequest::*field>
+    static void Number(CHttpRequest& self, CSspCall&, CSspValue& result) {
+        result = Integer(self.*field);
+    }
+
+    static void FieldExist(CHttpRequest& self, CSspCall& call, CSspValue& result) {
+        result = Integer(self.m_form.Exists(FieldName(call)) ? 1 : 0);
+    }
+    static void FieldSize(CHttpRequest& self, CSspCall& call, CSspValue& result) {
+        result = Integer(static_cast<int64_t>(self.m_form.GetSize(FieldName(call))));
+    }
+    static void FieldValue(CHttpRequest& self, CSspCall& call, CSspValue& result) {
+        const std::string* value = self.m_form.GetValue(FieldName(call));
+        result = CSspValue::FromText(value == nullptr ? std::string() : *value);
+    }
+    static void IpAddress(CHttpRequest& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(self.m_conn == nullptr ? std::string()
+                                                            : self.m_conn->GetPeerAddressText());
+    }
+    static void UrlPath(CHttpRequest& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(self.GetUrlDir());
+    }
+    static void Protocol(CHttpRequest& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromText(
+            self.m_conn == nullptr ? "sspRun" : (self.m_conn->IsSslOn() ? "https" : "http"));
+    }
+    static void GetCookie(CHttpRequest& self, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromText(self.GetCookie(call.GetParamStr(0)));
+    }
+    static void SetField(CHttpRequest& self, CSspCall& call, CSspValue& result) {
+        // Its own text for a wrong count, not "Missing parameter.".
+        if (call.ArgCount() != 2) {
+            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+        }
+        self.m_form.SetVar(call.GetParamStr(0), call.GetParamStr(1));
+        result = Integer(1);
+    }
+
+    using R = CHttpRequest;
+    static constexpr int kAny = kSspAnyArgs;
+    static constexpr Row kTable[] = {
+        {"FieldExist", 0, kAny, &FieldExist},
+        {"exist", 0, kAny, &FieldExist},
+        {"FieldSize", 0, kAny, &FieldSize},
+        {"size", 0, kAny, &FieldSize},
+        {"FieldValue", 0, kAny, &FieldValue},
+        {"BrowserType", 0, kAny, &Own<&R::m_browserType>},
+        {"BrowserVerMajor", 0, kAny, &Number<&R::m_browserMajor>},
+        {"BrowserVerMinor", 0, kAny, &Number<&R::m_browserMinor>},
+        {"IpAddress", 0, kAny, &IpAddress},
+        {"Host", 0, kAny, &Own<&R::m_host>},
+        {"Referer", 0, kAny, &Own<&R::m_referer>},
+        {"Via", 0, kAny, &Own<&R::m_via>},
+        {"AllHeaders", 0, kAny, &Own<&R::m_allHeaders>},
+        {"UrlPath", 0, kAny, &UrlPath},
+        {"Url", 0, kAny, &Own<&R::m_url>},
+        {"UrlFull", 0, kAny, &Own<&R::m_urlFull>},
+        {"protocol", 0, kAny, &Protocol},
+        {"getCookie", 1, kAny, &GetCookie},
+        {"SetField", 0, kAny, &SetField},
+        {"SetVar", 0, kAny, &SetField},
+    };
 };
-
-// Field lookups check their own argument ("Missing field name."), so their minimum is 0.
-constexpr CSspMember kRequestMembers[] = {
-    {"FieldExist", 0, kFieldExist},
-    {"exist", 0, kFieldExist},
-    {"FieldSize", 0, kFieldSize},
-    {"size", 0, kFieldSize},
-    {"FieldValue", 0, kFieldValue},
-    {"BrowserType", 0, kBrowserType},
-    {"BrowserVerMajor", 0, kBrowserMajor},
-    {"BrowserVerMinor", 0, kBrowserMinor},
-    {"IpAddress", 0, kIpAddress},
-    {"Host", 0, kHost},
-    {"Referer", 0, kReferer},
-    {"Via", 0, kVia},
-    {"AllHeaders", 0, kAllHeaders},
-    {"UrlPath", 0, kUrlPath},
-    {"Url", 0, kUrl},
-    {"UrlFull", 0, kUrlFull},
-    {"protocol", 0, kProtocol},
-    {"getCookie", 1, kGetCookie},
-    {"SetField", 0, kSetField},
-    {"SetVar", 0, kSetField},
-};
-
-}  // namespace
 
 void CHttpRequest::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kRequestMembers, call.m_strMember);
-    if (member == nullptr) {
+    const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
+    if (row == nullptr) {
+        // A name that is no member reads the form field of that name.
         const std::string* value = m_form.GetValue(call.m_strMember);
         if (value == nullptr) {
             throw CSspException(call.m_strMember + g_msg.m_notRequestFunction + m_referer,
@@ -437,76 +471,5 @@ void CHttpRequest::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspV
         result = CSspValue::FromText(*value);
         return;
     }
-    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
-    auto fieldName = [&call]() {
-        if (call.ArgCount() < 1) {
-            throw CSspException(g_msg.m_missingFieldName, call.m_pPos);
-        }
-        return call.GetParamStr(0);
-    };
-    auto text = [&result](const std::string& value) { result = CSspValue::FromText(value); };
-    auto integer = [&result](int64_t value) {
-        result = CSspValue::FromInteger(static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX)));
-    };
-    switch (member->m_id) {
-        case kFieldExist:
-            integer(m_form.Exists(fieldName()) ? 1 : 0);
-            break;
-        case kFieldSize:
-            integer(static_cast<int64_t>(m_form.GetSize(fieldName())));
-            break;
-        case kFieldValue: {
-            const std::string* value = m_form.GetValue(fieldName());
-            text(value == nullptr ? std::string() : *value);
-            break;
-        }
-        case kBrowserType:
-            text(m_browserType);
-            break;
-        case kBrowserMajor:
-            integer(m_browserMajor);
-            break;
-        case kBrowserMinor:
-            integer(m_browserMinor);
-            break;
-        case kIpAddress:
-            text(m_conn == nullptr ? std::string() : m_conn->GetPeerAddressText());
-            break;
-        case kHost:
-            text(m_host);
-            break;
-        case kReferer:
-            text(m_referer);
-            break;
-        case kVia:
-            text(m_via);
-            break;
-        case kAllHeaders:
-            text(m_allHeaders);
-            break;
-        case kUrlPath:
-            text(GetUrlDir());
-            break;
-        case kUrl:
-            text(m_url);
-            break;
-        case kUrlFull:
-            text(m_urlFull);
-            break;
-        case kProtocol:
-            text(m_conn == nullptr ? "sspRun" : (m_conn->IsSslOn() ? "https" : "http"));
-            break;
-        case kGetCookie:
-            text(GetCookie(call.GetParamStr(0)));
-            break;
-        case kSetField:
-            if (call.ArgCount() != 2) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            m_form.SetVar(call.GetParamStr(0), call.GetParamStr(1));
-            integer(1);
-            break;
-    }
+    CallSspMemberRow(*row, call, result, *this);
 }

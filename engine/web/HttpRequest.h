@@ -111,6 +111,9 @@ public:
     CSocketConn* GetConnection() const { return m_conn; }
 
 private:
+    // The member table and its handlers.
+    struct CMembers;
+
     int ReadHeader();
     // Reads and drops what is left of an over-long line, up to its line end.
     int SkipRestOfLine(char* buffer, size_t& total);

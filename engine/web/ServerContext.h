@@ -134,6 +134,9 @@ public:
     CServerSettings& Settings() { return m_settings; }
 
 private:
+    // The Server member table and its handlers.
+    struct CMembers;
+
     void RemoveSessionAt(std::size_t index);
     void RequireTasks(std::size_t rows, const char* pos);
 

@@ -25,97 +25,6 @@ const char kNoSmtpHost[] = "Please specify SMTP host for notifier to work.";
 const char kNoAdminEmail[] = "Please set administrator email addresses.";
 const char kScriptOutsideRoot[] = "A task script must lie inside the root folder: ";
 
-enum Member : int {
-    kLog,
-    kLogStr,
-    kDateTime,
-    kDate,
-    kTime,
-    kDateFormat,
-    kDateTimeFormat,
-    kSendMail,
-    kUseDataSource,
-    kOrgName,
-    kAdminEmail,
-    kDispatcherEmail,
-    kSmtpHost,
-    kSmtpPort,
-    kPop3Host,
-    kPop3Port,
-    kImporterUsername,
-    kImporterPassword,
-    kImporterEmail,
-    kHttpAddress,
-    kHttpsAddress,
-    kEmailSenderEnabled,
-    kEmailSenderInterval,
-    kTaskEnabled,
-    kImporterScript,
-    kTask3Name,
-    kTask3Script,
-    kTask4Name,
-    kTask4Script,
-    kTask5Name,
-    kTask5Script,
-    kAppInfo,
-    kDataSourceInfo,
-    kOdbcConnStr,
-    kEngineVersion,
-    kDsIdleTimeout,
-    kSessionTimeout,
-    kSaveSettings,
-    kCopyFile,
-    kSetVar,
-    kVarExist,
-    kVar,
-};
-
-// Counts that differ in their texts (SetVar, Var) are checked by the member.
-constexpr CSspMember kMembers[] = {
-    {"Log", 1, kLog},
-    {"LogStr", 1, kLogStr},
-    {"DateTime", 0, kDateTime},
-    {"Date", 0, kDate},
-    {"Time", 0, kTime},
-    {"DateFormat", 0, kDateFormat},
-    {"DateTimeFormat", 0, kDateTimeFormat},
-    {"SendMail", 0, kSendMail},
-    {"UseDataSource", 0, kUseDataSource},
-    {"OrgName", 0, kOrgName},
-    {"AdminEmail", 0, kAdminEmail},
-    {"DispatcherEmail", 0, kDispatcherEmail},
-    {"SmtpHost", 0, kSmtpHost},
-    {"SmtpPort", 0, kSmtpPort},
-    {"Pop3Host", 0, kPop3Host},
-    {"Pop3Port", 0, kPop3Port},
-    {"ImporterUsername", 0, kImporterUsername},
-    {"ImporterPassword", 0, kImporterPassword},
-    {"ImporterEmail", 0, kImporterEmail},
-    {"HttpAddress", 0, kHttpAddress},
-    {"HttpsAddress", 0, kHttpsAddress},
-    {"EmailSenderEnabled", 0, kEmailSenderEnabled},
-    {"EmailSenderInterval", 0, kEmailSenderInterval},
-    {"TaskEnabled", 1, kTaskEnabled},
-    {"ImporterScript", 0, kImporterScript},
-    {"Task3Name", 0, kTask3Name},
-    {"Task3Script", 0, kTask3Script},
-    {"Task4Name", 0, kTask4Name},
-    {"Task4Script", 0, kTask4Script},
-    {"Task5Name", 0, kTask5Name},
-    {"Task5Script", 0, kTask5Script},
-    {"AppInfo", 0, kAppInfo},
-    {"DataSourceInfo", 0, kDataSourceInfo},
-    {"odbcConnStr", 0, kOdbcConnStr},
-    {"EngineVersion", 0, kEngineVersion},
-    {"DsIdleTimeout", 0, kDsIdleTimeout},
-    {"SessionTimeout", 0, kSessionTimeout},
-    {"SaveSettings", 0, kSaveSettings},
-    {"CopyFile", 2, kCopyFile},
-    {"SetVar", 0, kSetVar},
-    {"VarExist", 1, kVarExist},
-    {"Var", 0, kVar},
-};
-
 // Task-row scripts that SetVar and the members name; row numbers of the table.
 struct CTaskScriptName {
     const char* m_name;
@@ -289,10 +198,168 @@ int CServerContext::SendAdminMail(CSspCall& call) {
     return m_pMailer->Send(call.GetParamStr(0), call.GetParamStr(1), call.GetParamStr(2)) ? 1 : 0;
 }
 
+// The handlers run under the context's lock, which CallServerMember holds.
+struct CServerContext::CMembers {
+    using Row = CSspMemberRow<CServerContext&>;
+
+    template <std::string CServerSettings::*field>
+    static void Setting(CServerContext& self, CSspCall&, CSspValue& result) {
+        result = Text(self.m_settings.*field);
+    }
+    template <int CServerSettings::*field>
+    static void Number(CServerContext& self, CSspCall&, CSspValue& result) {
+        result = CSspValue::FromInteger(self.m_settings.*field);
+    }
+    // Row 0 is the mail sender's; the named rows need all five.
+    static CTaskEntry& TaskRow(CServerContext& self, std::size_t row, const CSspCall& call) {
+        self.RequireTasks(row == 0 ? 1 : 5, call.m_pPos);
+        return self.m_settings.m_tasks[row];
+    }
+    template <std::size_t row>
+    static void TaskScript(CServerContext& self, CSspCall& call, CSspValue& result) {
+        std::lock_guard taskLock(self.m_settings.TaskLock());
+        result = Text(TaskRow(self, row, call).m_scriptPath);
+    }
+    template <std::size_t row>
+    static void TaskName(CServerContext& self, CSspCall& call, CSspValue& result) {
+        std::lock_guard taskLock(self.m_settings.TaskLock());
+        result = Text(TaskRow(self, row, call).m_name);
+    }
+
+    static void Log(CServerContext&, CSspCall& call, CSspValue& result) {
+        g_log.Log("%s", call.GetParamStr(0).c_str());
+        result = CSspValue::FromInteger(1);
+    }
+    static void LogStr(CServerContext&, CSspCall& call, CSspValue& result) {
+        g_log.LogRaw("%s", call.GetParamStr(0).c_str());
+        result = CSspValue::FromInteger(1);
+    }
+    static void DateTime(CServerContext& self, CSspCall&, CSspValue& result) {
+        self.GetDateTimeValue(result);
+    }
+    static void Date(CServerContext& self, CSspCall&, CSspValue& result) {
+        result = Text(CSspDateTime(static_cast<std::int64_t>(self.Now())).GetDateStr());
+    }
+    static void Time(CServerContext& self, CSspCall&, CSspValue& result) {
+        result = Text(CSspDateTime(static_cast<std::int64_t>(self.Now())).GetTimeStr());
+    }
+    static void DateFormat(CServerContext&, CSspCall&, CSspValue& result) {
+        result = Text(GetLocaleDatePattern());
+    }
+    static void DateTimeFormat(CServerContext&, CSspCall&, CSspValue& result) {
+        result = Text(GetLocaleDateTimePattern());
+    }
+    static void SendMail(CServerContext& self, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromInteger(self.SendAdminMail(call));
+    }
+    static void UseDataSource(CServerContext& self, CSspCall& call, CSspValue& result) {
+        self.SetDataSource(MakeUseDataSourceConnection(call), "/");
+        result = Text("1");
+    }
+    static void EmailSenderEnabled(CServerContext& self, CSspCall& call, CSspValue& result) {
+        std::lock_guard taskLock(self.m_settings.TaskLock());
+        result = CSspValue::FromInteger(TaskRow(self, 0, call).m_enabled ? 1 : 0);
+    }
+    static void EmailSenderInterval(CServerContext& self, CSspCall& call, CSspValue& result) {
+        std::lock_guard taskLock(self.m_settings.TaskLock());
+        result = CSspValue::FromInteger(static_cast<int>(TaskRow(self, 0, call).m_interval / 60));
+    }
+    static void TaskEnabled(CServerContext& self, CSspCall& call, CSspValue& result) {
+        std::lock_guard taskLock(self.m_settings.TaskLock());
+        self.RequireTasks(5, call.m_pPos);
+        std::string name = call.GetParamStr(0);
+        int enabled = 0;
+        for (const CTaskEntry& row : self.m_settings.m_tasks) {
+            if (row.m_enabled && row.m_name.size() == name.size() &&
+                strcasecmp(row.m_name.c_str(), name.c_str()) == 0) {
+                enabled = 1;
+                break;
+            }
+        }
+        result = CSspValue::FromInteger(enabled);
+    }
+    static void AppInfo(CServerContext& self, CSspCall&, CSspValue& result) {
+        result = Text(self.GetAppInfo());
+    }
+    static void DataSourceInfo(CServerContext& self, CSspCall&, CSspValue& result) {
+        result = Text(self.GetDataSourceInfo());
+    }
+    static void EngineVersion(CServerContext&, CSspCall&, CSspValue& result) { result = Text("2"); }
+    static void SaveSettings(CServerContext& self, CSspCall&, CSspValue& result) {
+        std::lock_guard taskLock(self.m_settings.TaskLock());
+        result = CSspValue::FromInteger(self.m_settings.SaveTaskScripts() ? 1 : 0);
+    }
+    static void CopyFile(CServerContext& self, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromInteger(self.CopyFile(call));
+    }
+    static void SetVar(CServerContext& self, CSspCall& call, CSspValue& result) {
+        // Its own text for a wrong count, not "Missing parameter.".
+        if (call.ArgCount() != 2) {
+            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+        }
+        self.SetVar(call.GetParamStr(0), call.Arg(1));
+        result = CSspValue::FromInteger(1);
+    }
+    static void VarExist(CServerContext& self, CSspCall& call, CSspValue& result) {
+        result = CSspValue::FromInteger(self.m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
+    }
+    static void Var(CServerContext& self, CSspCall& call, CSspValue& result) {
+        self.m_vars.ReadVar(call, result, g_msg.m_serverVarNotDefined);
+    }
+
+    using S = CServerSettings;
+    static constexpr int kAny = kSspAnyArgs;
+    static constexpr Row kTable[] = {
+        {"Log", 1, kAny, &Log},
+        {"LogStr", 1, kAny, &LogStr},
+        {"DateTime", 0, kAny, &DateTime},
+        {"Date", 0, kAny, &Date},
+        {"Time", 0, kAny, &Time},
+        {"DateFormat", 0, kAny, &DateFormat},
+        {"DateTimeFormat", 0, kAny, &DateTimeFormat},
+        {"SendMail", 0, kAny, &SendMail},
+        {"UseDataSource", 0, kAny, &UseDataSource},
+        {"OrgName", 0, kAny, &Setting<&S::GeneralOrganizationName>},
+        {"AdminEmail", 0, kAny, &Setting<&S::EmAdminEmail>},
+        {"DispatcherEmail", 0, kAny, &Setting<&S::EmDispatcherEmail>},
+        {"SmtpHost", 0, kAny, &Setting<&S::EmSmtpServer>},
+        {"SmtpPort", 0, kAny, &Setting<&S::EmSmtpPort>},
+        {"Pop3Host", 0, kAny, &Setting<&S::EmPop3Server>},
+        {"Pop3Port", 0, kAny, &Setting<&S::EmPop3Port>},
+        {"ImporterUsername", 0, kAny, &Setting<&S::EmImporterUserName>},
+        {"ImporterPassword", 0, kAny, &Setting<&S::EmImporterPassword>},
+        {"ImporterEmail", 0, kAny, &Setting<&S::EmImporterEmail>},
+        {"HttpAddress", 0, kAny, &Setting<&S::GeneralHttpAddr>},
+        {"HttpsAddress", 0, kAny, &Setting<&S::GeneralHttpsAddr>},
+        {"EmailSenderEnabled", 0, kAny, &EmailSenderEnabled},
+        {"EmailSenderInterval", 0, kAny, &EmailSenderInterval},
+        {"TaskEnabled", 1, kAny, &TaskEnabled},
+        {"ImporterScript", 0, kAny, &TaskScript<1>},
+        {"Task3Name", 0, kAny, &TaskName<2>},
+        {"Task3Script", 0, kAny, &TaskScript<2>},
+        {"Task4Name", 0, kAny, &TaskName<3>},
+        {"Task4Script", 0, kAny, &TaskScript<3>},
+        {"Task5Name", 0, kAny, &TaskName<4>},
+        {"Task5Script", 0, kAny, &TaskScript<4>},
+        {"AppInfo", 0, kAny, &AppInfo},
+        {"DataSourceInfo", 0, kAny, &DataSourceInfo},
+        {"odbcConnStr", 0, kAny, &Setting<&S::DbOdbcConnectString>},
+        {"EngineVersion", 0, kAny, &EngineVersion},
+        {"DsIdleTimeout", 0, kAny, &Number<&S::DbConnectionIdleTimeout>},
+        {"SessionTimeout", 0, kAny, &Number<&S::GeneralSessionTimeout>},
+        {"SaveSettings", 0, kAny, &SaveSettings},
+        {"CopyFile", 2, kAny, &CopyFile},
+        {"SetVar", 0, kAny, &SetVar},
+        {"VarExist", 1, kAny, &VarExist},
+        {"Var", 0, kAny, &Var},
+    };
+};
+
 void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr) {
+    const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
+    if (row == nullptr) {
+        // A name that is no member reads the server variable of that name.
         if (CSspValue* var = m_vars.Find(call.m_strMember)) {
             result = *var;
             return;
@@ -300,164 +367,5 @@ void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
         throw CSspException(std::string(g_msg.m_serverVarNotDefined) + call.m_strMember,
                             call.m_pPos);
     }
-    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
-    CServerSettings& s = m_settings;
-    auto taskRow = [&](std::size_t row) -> CTaskEntry& {
-        RequireTasks(row == 0 ? 1 : 5, call.m_pPos);
-        return s.m_tasks[row];
-    };
-    switch (member->m_id) {
-        case kLog:
-            g_log.Log("%s", call.GetParamStr(0).c_str());
-            result = CSspValue::FromInteger(1);
-            break;
-        case kLogStr:
-            g_log.LogRaw("%s", call.GetParamStr(0).c_str());
-            result = CSspValue::FromInteger(1);
-            break;
-        case kDateTime:
-            GetDateTimeValue(result);
-            break;
-        case kDate:
-            result = Text(CSspDateTime(static_cast<std::int64_t>(Now())).GetDateStr());
-            break;
-        case kTime:
-            result = Text(CSspDateTime(static_cast<std::int64_t>(Now())).GetTimeStr());
-            break;
-        case kDateFormat:
-            result = Text(GetLocaleDatePattern());
-            break;
-        case kDateTimeFormat:
-            result = Text(GetLocaleDateTimePattern());
-            break;
-        case kSendMail:
-            result = CSspValue::FromInteger(SendAdminMail(call));
-            break;
-        case kUseDataSource:
-            SetDataSource(MakeUseDataSourceConnection(call), "/");
-            result = Text("1");
-            break;
-        case kOrgName:
-            result = Text(s.GeneralOrganizationName);
-            break;
-        case kAdminEmail:
-            result = Text(s.EmAdminEmail);
-            break;
-        case kDispatcherEmail:
-            result = Text(s.EmDispatcherEmail);
-            break;
-        case kSmtpHost:
-            result = Text(s.EmSmtpServer);
-            break;
-        case kSmtpPort:
-            result = Text(s.EmSmtpPort);
-            break;
-        case kPop3Host:
-            result = Text(s.EmPop3Server);
-            break;
-        case kPop3Port:
-            result = Text(s.EmPop3Port);
-            break;
-        case kImporterUsername:
-            result = Text(s.EmImporterUserName);
-            break;
-        case kImporterPassword:
-            result = Text(s.EmImporterPassword);
-            break;
-        case kImporterEmail:
-            result = Text(s.EmImporterEmail);
-            break;
-        case kHttpAddress:
-            result = Text(s.GeneralHttpAddr);
-            break;
-        case kHttpsAddress:
-            result = Text(s.GeneralHttpsAddr);
-            break;
-        case kEmailSenderEnabled: {
-            std::lock_guard taskLock(s.TaskLock());
-            result = CSspValue::FromInteger(taskRow(0).m_enabled ? 1 : 0);
-            break;
-        }
-        case kEmailSenderInterval: {
-            std::lock_guard taskLock(s.TaskLock());
-            result = CSspValue::FromInteger(static_cast<int>(taskRow(0).m_interval / 60));
-            break;
-        }
-        case kTaskEnabled: {
-            std::lock_guard taskLock(s.TaskLock());
-            RequireTasks(5, call.m_pPos);
-            std::string name = call.GetParamStr(0);
-            int enabled = 0;
-            for (const CTaskEntry& row : s.m_tasks) {
-                if (row.m_enabled && row.m_name.size() == name.size() &&
-                    strcasecmp(row.m_name.c_str(), name.c_str()) == 0) {
-                    enabled = 1;
-                    break;
-                }
-            }
-            result = CSspValue::FromInteger(enabled);
-            break;
-        }
-        case kImporterScript:
-        case kTask3Script:
-        case kTask4Script:
-        case kTask5Script: {
-            std::lock_guard taskLock(s.TaskLock());
-            std::size_t row = member->m_id == kImporterScript ? 1
-                              : member->m_id == kTask3Script  ? 2
-                              : member->m_id == kTask4Script  ? 3
-                                                              : 4;
-            result = Text(taskRow(row).m_scriptPath);
-            break;
-        }
-        case kTask3Name:
-        case kTask4Name:
-        case kTask5Name: {
-            std::lock_guard taskLock(s.TaskLock());
-            std::size_t row = member->m_id == kTask3Name ? 2 : member->m_id == kTask4Name ? 3 : 4;
-            result = Text(taskRow(row).m_name);
-            break;
-        }
-        case kAppInfo:
-            result = Text(GetAppInfo());
-            break;
-        case kDataSourceInfo:
-            result = Text(GetDataSourceInfo());
-            break;
-        case kOdbcConnStr:
-            result = Text(s.DbOdbcConnectString);
-            break;
-        case kEngineVersion:
-            result = Text("2");
-            break;
-        case kDsIdleTimeout:
-            result = CSspValue::FromInteger(s.DbConnectionIdleTimeout);
-            break;
-        case kSessionTimeout:
-            result = CSspValue::FromInteger(s.GeneralSessionTimeout);
-            break;
-        case kSaveSettings: {
-            std::lock_guard taskLock(s.TaskLock());
-            result = CSspValue::FromInteger(s.SaveTaskScripts() ? 1 : 0);
-            break;
-        }
-        case kCopyFile:
-            result = CSspValue::FromInteger(CopyFile(call));
-            break;
-        case kSetVar:
-            if (call.ArgCount() != 2) {
-                throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-            }
-            SetVar(call.GetParamStr(0), call.Arg(1));
-            result = CSspValue::FromInteger(1);
-            break;
-        case kVarExist:
-            result = CSspValue::FromInteger(m_vars.Has(call.GetParamStr(0)) ? 1 : 0);
-            break;
-        case kVar:
-            m_vars.ReadVar(call, result, g_msg.m_serverVarNotDefined);
-            break;
-    }
+    CallSspMemberRow(*row, call, result, *this);
 }
