@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
 
 namespace {
@@ -71,7 +72,7 @@ int HexDigit(char c) {
 }
 
 std::string ErrnoText(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
+    return std::string(what) + " " + path + ": " + SystemErrorText(errno);
 }
 
 // Reads a whole file; std::nullopt with `error` set on failure (errno kept), empty text when it

@@ -71,7 +71,7 @@ bool CHttpResponse::OpenOutput() {
     m_fd = open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0) {
         g_log.Log("%s [%s]. %s", "Failed to create output file.", m_outputPath.c_str(),
-                  strerror(errno));
+                  SystemErrorText(errno).c_str());
         return false;
     }
     m_created = true;
@@ -92,7 +92,7 @@ void CHttpResponse::WriteBinary(const void* data, size_t length) {
     }
     if (!WriteAll(m_fd, static_cast<const char*>(data), length)) {
         g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
-                  strerror(errno));
+                  SystemErrorText(errno).c_str());
     }
 }
 
@@ -158,7 +158,7 @@ void CHttpResponse::ClearOutput() {
     if (m_created && !m_closed) {
         if (ftruncate(m_fd, 0) != 0 || lseek(m_fd, 0, SEEK_SET) < 0) {
             g_log.Log("%s [%s]. %s", "Failed to clear output file.", m_outputPath.c_str(),
-                      strerror(errno));
+                      SystemErrorText(errno).c_str());
         }
     }
 }
