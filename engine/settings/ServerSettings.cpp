@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspDateTime.h"
@@ -17,21 +18,6 @@
 #include "engine/settings/RootFolder.h"
 
 namespace {
-
-const char kWhiteSpace[] = " \t\r\n\v\f";
-
-std::string TrimRight(std::string text) {
-    text.erase(text.find_last_not_of(kWhiteSpace) + 1);
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(kWhiteSpace);
-    if (begin == std::string::npos) {
-        return std::string();
-    }
-    return text.substr(begin, text.find_last_not_of(kWhiteSpace) - begin + 1);
-}
 
 const char* YesNo(bool on) {
     return on ? "yes" : "no";
@@ -168,8 +154,8 @@ bool CServerSettings::Load() {
 
     const std::string autoCorrectIp = ReadOr("AutoCorrectIP", "");
     // An empty address would listen on every interface; that takes an explicit "0.0.0.0".
-    const bool haveAddress =
-        Read("GeneralTcpipAddress", GeneralTcpipAddress) && !Trim(GeneralTcpipAddress).empty();
+    const bool haveAddress = Read("GeneralTcpipAddress", GeneralTcpipAddress) &&
+                             !TrimAsciiSpace(GeneralTcpipAddress).empty();
     if (!haveAddress) {
         GeneralTcpipAddress = "127.0.0.1";
     }
@@ -204,7 +190,7 @@ bool CServerSettings::Load() {
     if (!console) {
         EncryptFileID = ReadOr("EncryptFileID", "") != "no";
     }
-    DbOdbcConnectString = TrimRight(ReadOr("DbOdbcConnectString", ""));
+    DbOdbcConnectString = std::string(TrimAsciiSpaceRight(ReadOr("DbOdbcConnectString", "")));
     DbAccessSerialize = ReadOr("DbAccessSerialize", "") != "no";
     const bool threadOwn = ReadOr("DbConnectionThreadOwn", "") == "yes";
     DbConnectionThreadOwn = DbAccessSerialize ? threadOwn : true;
@@ -215,13 +201,13 @@ bool CServerSettings::Load() {
     EmSmtpUserName = ReadOr("EmSmtpUserName", "");
     EmSmtpPassword = ReadOr("EmSmtpPassword", "");
 
-    GeneralHttpAddr = Trim(ReadOr("GeneralHttpAddr", ""));
+    GeneralHttpAddr = std::string(TrimAsciiSpace(ReadOr("GeneralHttpAddr", "")));
     if (GeneralHttpAddr.empty()) {
         GeneralHttpAddr = GeneralTcpipPort == "80"
                               ? "http://" + GeneralTcpipAddress
                               : "http://" + GeneralTcpipAddress + ":" + GeneralTcpipPort;
     }
-    GeneralHttpsAddr = Trim(ReadOr("GeneralHttpsAddr", ""));
+    GeneralHttpsAddr = std::string(TrimAsciiSpace(ReadOr("GeneralHttpsAddr", "")));
     if (GeneralHttpsAddr.empty()) {
         GeneralHttpsAddr = GeneralSslPort == "443"
                                ? "https://" + GeneralTcpipAddress
@@ -256,7 +242,7 @@ bool CServerSettings::Load() {
 
     LoadMime();
     MimeTextEncoding = Read("MimeTextEncoding", text) ? text : GetDefaultCharset();
-    MimeTextEncoding = Trim(MimeTextEncoding);
+    MimeTextEncoding = std::string(TrimAsciiSpace(MimeTextEncoding));
 
     m_loaded = true;
     m_key->Close();
