@@ -33,7 +33,7 @@ public:
 
     // kExists when another object (in any process) holds the name; kError with
     // errno set when no socket could be made or bound for another reason.
-    Result Create(const std::string& root, const std::string& name);
+    [[nodiscard]] Result Create(const std::string& root, const std::string& name);
     bool IsHeld() const { return m_fd.Get() >= 0; }
     void Close();
 
