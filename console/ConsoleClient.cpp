@@ -45,8 +45,8 @@ bool CConsoleClient::Exchange(const std::string& command, bool readReply,
     }
     std::vector<char> buffer(kLineBuffer);
     while (true) {
-        const int n = conn.ReadLine(buffer.data(), kLineBuffer);
-        if (n < 0) {
+        int n = 0;
+        if (conn.ReadLine(buffer.data(), kLineBuffer, &n) != CSocketConn::ELineRead::kLine) {
             break;  // a failed read or a time-out ends the list with what came
         }
         text.append(buffer.data(), static_cast<size_t>(n));

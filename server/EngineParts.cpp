@@ -3,15 +3,15 @@
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/SslServer.h"
 #include "engine/mail/MailEngineSetup.h"
-#include "engine/mail/SchedulerMailHooks.h"
+#include "engine/mail/MailSchedulerHooks.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/ListenerThread.h"
+#include "engine/web/ScriptThread.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerContextLink.h"
 #include "engine/web/ServerThread.h"
 #include "engine/web/ServerThreadPool.h"
-#include "engine/web/SystemScriptThread.h"
 #include "server/ConsoleCommands.h"
 
 namespace {

@@ -31,7 +31,7 @@ public:
     enum class PostResult { kPosted, kNotRunning, kFailed };
     // Hands a task number to the scheduler under the record's lock, so the
     // scheduler cannot go away in the middle.
-    PostResult PostRunTask(int taskNumber);
+    [[nodiscard]] PostResult PostRunTask(int taskNumber);
 
 private:
     mutable std::mutex m_lock;

@@ -17,7 +17,7 @@
 #include "engine/web/ListenerThread.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerThreadPool.h"
-#include "engine/web/SystemScriptThread.h"
+#include "engine/web/ScriptThread.h"
 #include "studio/DebugFrontEnd.h"
 
 CDebugController theDebugger;

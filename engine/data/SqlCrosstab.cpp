@@ -6,16 +6,13 @@
 #include <optional>
 
 #include "engine/data/DynBindSet.h"
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 std::string KeyText(const CSspValue& v) {
     if (v.IsDateTime())
@@ -33,10 +30,10 @@ std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc
     std::optional<std::string> fromPart;
     bool inHead = false;
     for (size_t i = 0; i < sql.size();) {
-        while (i < sql.size() && IsBlank(sql[i]))
+        while (i < sql.size() && IsSpaceTabOrLineBreak(sql[i]))
             ++i;
         size_t start = i;
-        while (i < sql.size() && !IsBlank(sql[i]))
+        while (i < sql.size() && !IsSpaceTabOrLineBreak(sql[i]))
             ++i;
         if (start == i)
             break;
@@ -47,7 +44,7 @@ std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc
         }
         if (strcasecmp(word.c_str(), "from") == 0) {
             size_t rest = i;
-            while (rest < sql.size() && IsBlank(sql[rest]))
+            while (rest < sql.size() && IsSpaceTabOrLineBreak(sql[rest]))
                 ++rest;
             fromPart = " FROM " + sql.substr(rest);
             break;

@@ -1,10 +1,8 @@
 #include "engine/data/SqlInjectionGuard.h"
 
-namespace {
+#include "engine/foundation/AsciiSpace.h"
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+namespace {
 
 bool Forbidden(const std::string& word) {
     static const char* const kCommands[] = {"update", "delete", "insert", "create", "drop", "exec"};
@@ -22,14 +20,14 @@ bool LooksLikeSqlInjection(const std::string& sql) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     size_t i = 0;
-    while (i < text.size() && IsBlank(text[i]))
+    while (i < text.size() && IsSpaceTabOrLineBreak(text[i]))
         ++i;
-    while (i < text.size() && !IsBlank(text[i]))
+    while (i < text.size() && !IsSpaceTabOrLineBreak(text[i]))
         ++i;
     std::string word;
     for (; i < text.size(); ++i) {
         char c = text[i];
-        if (IsBlank(c)) {
+        if (IsSpaceTabOrLineBreak(c)) {
             if (!word.empty() && Forbidden(word))
                 return true;
             word.clear();

@@ -9,6 +9,7 @@
 #include "engine/data/DataSource.h"
 #include "engine/data/DbException.h"
 #include "engine/data/SqlInjectionGuard.h"
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 
@@ -21,10 +22,6 @@ bool Is(const std::string& a, const char* b) {
 bool StartsNoCase(const std::string& text, const char* prefix) {
     size_t n = std::strlen(prefix);
     return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 bool AllDigits(const std::string& s) {
@@ -76,7 +73,7 @@ void CSspSql::Declare(CSqlHost* host, const std::string& name, const char* start
     m_crosstab.Clear();
     m_strGroupFunc = "count";
     size_t first = 0;
-    while (first < m_strSql.size() && IsBlank(m_strSql[first]))
+    while (first < m_strSql.size() && IsSpaceTabOrLineBreak(m_strSql[first]))
         ++first;
     if (first == m_strSql.size())
         Raise(g_msg.m_sqlEmpty);
@@ -218,7 +215,7 @@ void CSspSql::UseDataSource(const std::vector<CSspValue>& args) {
 
 int CSspSql::Execute() {
     size_t first = 0;
-    while (first < m_strSql.size() && IsBlank(m_strSql[first]))
+    while (first < m_strSql.size() && IsSpaceTabOrLineBreak(m_strSql[first]))
         ++first;
     m_strSql.erase(0, first);
     if (m_bStringMode) {
@@ -294,7 +291,7 @@ int CSspSql::ColumnCount() {
     if (m_bStringMode) {
         std::string word;
         for (char c : m_strSql + " ") {
-            if (c == ',' || IsBlank(c)) {
+            if (c == ',' || IsSpaceTabOrLineBreak(c)) {
                 if (Is(word, "from"))
                     break;
                 if (!word.empty() && !Is(word, "select") && !Is(word, "distinct"))

@@ -5,6 +5,7 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/data/SspSql.h"
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 
@@ -28,12 +29,6 @@ bool IsComparison(const std::string& t) {
 
 bool EndsClause(const std::string& t) {
     return t.empty() || t == ";" || Is(t, "group") || Is(t, "order");
-}
-
-void TrimRight(std::string& s) {
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.pop_back();
 }
 
 // A decimal written bare into SQL must be a plain number.
@@ -159,7 +154,7 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
         i = to;
     }
     *pos = i;
-    TrimRight(out);
+    out.resize(TrimSpaceTabOrLineBreakRight(out).size());
     return out;
 }
 
@@ -203,7 +198,7 @@ void CSspSql::ExecuteSelect(const std::vector<CSqlToken>& toks) {
             break;
         sql += t + " ";
     }
-    TrimRight(sql);
+    sql.resize(TrimSpaceTabOrLineBreakRight(sql).size());
     m_strSql = sql;
     CheckInjection(sql);
     // The tables only typed the WHERE values; the text names its own columns.

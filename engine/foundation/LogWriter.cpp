@@ -12,6 +12,8 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/foundation/UniqueFd.h"
+
 // Every member has a constant default, so the compiler initialises this before any dynamic
 // initialiser runs and every other global may log while it is built and torn down. (No
 // constinit: clang cannot constant-evaluate libstdc++'s std::string.)
@@ -21,30 +23,11 @@ namespace {
 
 constexpr const char* kEventSource = "velmorinServer2";
 
-// Owns the day file's descriptor for the length of one entry.
-class CDayFile {
-public:
-    CDayFile() = default;
-    ~CDayFile() { Close(); }
-    CDayFile(const CDayFile&) = delete;
-    CDayFile& operator=(const CDayFile&) = delete;
-
-    bool Open(const std::string& path) {
-        Close();
-        m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        return m_fd >= 0;
-    }
-    int Fd() const { return m_fd; }
-
-private:
-    void Close() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = -1;
-    }
-    int m_fd = -1;
-};
+// Opens the day file for the length of one entry; false when it cannot be opened.
+bool OpenDayFile(CUniqueFd& file, const std::string& path) {
+    file.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    return file.Get() >= 0;
+}
 
 std::tm SystemNow() {
     const std::time_t now = std::time(nullptr);
@@ -199,17 +182,18 @@ void CLogWriter::WriteToFile(const std::string& text) {
     }
     const std::tm when = Now();
     const std::string logFolder = m_folder + "/log";
-    CDayFile file;
-    if (!file.Open(DayFileName(logFolder, when))) {
+    CUniqueFd file;
+    if (!OpenDayFile(file, DayFileName(logFolder, when))) {
         ::mkdir(logFolder.c_str(), 0755);
-        if (!file.Open(DayFileName(logFolder, when)) && !file.Open(DayFileName(m_folder, when))) {
+        if (!OpenDayFile(file, DayFileName(logFolder, when)) &&
+            !OpenDayFile(file, DayFileName(m_folder, when))) {
             return;
         }
     }
     struct stat info {};
-    if (::fstat(file.Fd(), &info) == 0 && info.st_size > kMaxFileSize) {
+    if (::fstat(file.Get(), &info) == 0 && info.st_size > kMaxFileSize) {
         // Last month's file: start it afresh; O_APPEND keeps writes at the new end.
-        if (::ftruncate(file.Fd(), 0) != 0) {
+        if (::ftruncate(file.Get(), 0) != 0) {
             return;
         }
     }
@@ -217,5 +201,5 @@ void CLogWriter::WriteToFile(const std::string& text) {
     const size_t stampLength = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &when);
     std::string entry(stamp, stampLength);
     entry += text;
-    WriteAll(file.Fd(), entry);
+    WriteAll(file.Get(), entry);
 }

@@ -87,18 +87,15 @@ CNamedMutex::~CNamedMutex() {
 
 CNamedMutex::Result CNamedMutex::Create(const std::string& root, const std::string& name) {
     Close();
-    m_fd = BindNamed(root, name, false);
-    if (m_fd >= 0) {
+    m_fd.Reset(BindNamed(root, name, false));
+    if (m_fd.Get() >= 0) {
         return Result::kCreated;
     }
     return errno == EADDRINUSE ? Result::kExists : Result::kError;
 }
 
 void CNamedMutex::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.Reset();
 }
 
 CNamedEvent::~CNamedEvent() {
@@ -108,24 +105,21 @@ CNamedEvent::~CNamedEvent() {
 bool CNamedEvent::Create(const std::string& root, const std::string& name) {
     Close();
     m_set = false;
-    m_fd = BindNamed(root, name, true);
-    return m_fd >= 0;
+    m_fd.Reset(BindNamed(root, name, true));
+    return m_fd.Get() >= 0;
 }
 
 void CNamedEvent::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.Reset();
 }
 
 bool CNamedEvent::Wait(int wakeFd) {
     while (!m_set) {
-        if (m_fd < 0) {
+        if (m_fd.Get() < 0) {
             errno = EBADF;
             return false;
         }
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{m_fd.Get(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
         const int rc = ::poll(fds, wakeFd >= 0 ? 2 : 1, -1);
         if (rc < 0) {
             if (errno == EINTR) {
@@ -150,7 +144,7 @@ bool CNamedEvent::Wait(int wakeFd) {
 }
 
 bool CNamedEvent::TakeRequest() {
-    CUniqueFd peer(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+    CUniqueFd peer(::accept4(m_fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (peer.Get() < 0) {
         return false;
     }

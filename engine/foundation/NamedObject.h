@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "engine/foundation/UniqueFd.h"
+
 // The abstract socket name (without its leading NUL) of object `name` under
 // `root`: "velmorin:<name>:<root>", or, when that is longer than an abstract
 // name may be, "velmorin:<name>#<hash of root>".
@@ -31,12 +33,12 @@ public:
 
     // kExists when another object (in any process) holds the name; kError with
     // errno set when no socket could be made or bound for another reason.
-    Result Create(const std::string& root, const std::string& name);
-    bool IsHeld() const { return m_fd >= 0; }
+    [[nodiscard]] Result Create(const std::string& root, const std::string& name);
+    bool IsHeld() const { return m_fd.Get() >= 0; }
     void Close();
 
 private:
-    int m_fd = -1;
+    CUniqueFd m_fd;
 };
 
 // The holder's side of a stop event.
@@ -50,7 +52,7 @@ public:
     // Creates the event, not set. False (errno set; EADDRINUSE when another
     // process holds it) when it cannot be made.
     bool Create(const std::string& root, const std::string& name);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd.Get() >= 0; }
 
     // Blocks until the event is set by a permitted peer or Set, or until wakeFd
     // (when not -1) becomes readable. True when the event is set; false for a
@@ -75,6 +77,6 @@ private:
     // Takes one pending connection: true when it set the event.
     bool TakeRequest();
 
-    int m_fd = -1;
+    CUniqueFd m_fd;
     bool m_set = false;
 };

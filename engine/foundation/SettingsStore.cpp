@@ -11,26 +11,12 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string TrimBlanks(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
 
 std::string Escape(const std::string& text, bool name) {
     static const char kHex[] = "0123456789abcdef";
@@ -47,7 +33,7 @@ std::string Escape(const std::string& text, bool name) {
             out += "\\r";
         } else if (c == '\t' && !atEdge) {
             out += "\\t";
-        } else if (c < 0x20 || c == 0x7f || (atEdge && IsBlank(static_cast<char>(c))) ||
+        } else if (c < 0x20 || c == 0x7f || (atEdge && IsSpaceOrTab(static_cast<char>(c))) ||
                    (name && (c == '=' || c == '#'))) {
             out += "\\x";
             out += kHex[c >> 4];
@@ -71,7 +57,7 @@ int HexDigit(char c) {
 }
 
 std::string ErrnoText(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
+    return std::string(what) + " " + path + ": " + SystemErrorText(errno);
 }
 
 // Reads a whole file; std::nullopt with `error` set on failure (errno kept), empty text when it
@@ -213,13 +199,15 @@ std::vector<Line> SplitLines(const std::string& text) {
         if (!content.empty() && content.back() == '\r') {
             content.pop_back();
         }
-        const std::string trimmed = TrimBlanks(content);
+        const std::string trimmed(TrimSpaceOrTab(content));
         const size_t equals = content.find('=');
         if (!trimmed.empty() && trimmed[0] != '#' && equals != std::string::npos) {
-            std::string name = CSettingsStore::Unescape(TrimBlanks(content.substr(0, equals)));
+            std::string name =
+                CSettingsStore::Unescape(std::string(TrimSpaceOrTab(content.substr(0, equals))));
             if (!name.empty()) {
                 line.m_name = std::move(name);
-                line.m_value = CSettingsStore::Unescape(TrimBlanks(content.substr(equals + 1)));
+                line.m_value = CSettingsStore::Unescape(
+                    std::string(TrimSpaceOrTab(content.substr(equals + 1))));
             }
         }
         lines.push_back(std::move(line));
@@ -408,7 +396,7 @@ bool CSettingsStore::Read(CSettingsValues& values, std::string& error, int* code
 bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, std::string& error,
                            CSettingsValues* merged) {
     for (const CSettingsValues::Entry& change : changes) {
-        if (TrimBlanks(change.first).empty()) {
+        if (TrimSpaceOrTab(change.first).empty()) {
             error = "empty setting name";
             return false;
         }

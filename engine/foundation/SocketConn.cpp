@@ -502,10 +502,10 @@ bool CSocketConn::ReceiveExact(char* buffer, size_t count) {
     return true;
 }
 
-int CSocketConn::ReadLine(char* buffer, int size, int* outLength) {
+CSocketConn::ELineRead CSocketConn::ReadLine(char* buffer, int size, int* outLength) {
     int stored = 0;
     bool afterCr = false;
-    auto finish = [&](int code) {
+    auto finish = [&](ELineRead code) {
         if (size > 0) {
             buffer[stored] = '\0';
         }
@@ -515,28 +515,28 @@ int CSocketConn::ReadLine(char* buffer, int size, int* outLength) {
         return code;
     };
     if (size < 1) {
-        return finish(LINE_TOO_LONG);
+        return finish(ELineRead::kTooLong);
     }
     for (;;) {
         if (m_readPos >= m_readEnd) {
             long n = Refill();
             if (n < 0) {
-                return finish(LINE_RECV_ERROR);
+                return finish(ELineRead::kRecvError);
             }
             if (n == 0) {
-                return finish(LINE_CLOSED);
+                return finish(ELineRead::kClosed);
             }
         }
         char c = m_readAhead[m_readPos];
         if (stored >= size - 1 && !afterCr && c != '\r') {
             // Full: the rest of the line stays for the next call.
-            return finish(LINE_TOO_LONG);
+            return finish(ELineRead::kTooLong);
         }
         ++m_readPos;
         if (afterCr) {
             afterCr = false;
             if (c == '\n') {
-                return finish(stored);
+                return finish(ELineRead::kLine);
             }
             continue;  // CR and the byte after it are dropped
         }

@@ -34,8 +34,8 @@
 
 class CSocketConn {
 public:
-    // Results of ReadLine besides the count of stored characters.
-    enum { LINE_TOO_LONG = -1, LINE_RECV_ERROR = -2, LINE_CLOSED = -3 };
+    // Results of ReadLine; the values are those the reader has always returned.
+    enum class ELineRead { kLine = 0, kTooLong = -1, kRecvError = -2, kClosed = -3 };
 
     static constexpr size_t kReadAheadSize = 16384;
 
@@ -100,11 +100,11 @@ public:
 
     // Reads one line into buffer (size > 1), NUL-terminated, and stores the
     // count in *outLength when given. CR LF ends a line; CR followed by any
-    // other byte drops both; a lone LF is stored. Returns the count, or
-    // LINE_TOO_LONG when size - 1 characters came without a line end (the rest
+    // other byte drops both; a lone LF is stored. Returns kLine for a whole
+    // line, kTooLong when size - 1 characters came without a line end (the rest
     // of the line stays for the next call; a CR LF that follows exactly is
-    // taken as the line end), LINE_RECV_ERROR, or LINE_CLOSED.
-    int ReadLine(char* buffer, int size, int* outLength = nullptr);
+    // taken as the line end), kRecvError, or kClosed.
+    [[nodiscard]] ELineRead ReadLine(char* buffer, int size, int* outLength = nullptr);
 
     // One recv/send with the time-out wait, below any transport: the count
     // (0 = peer closed for recv) or -1 after logging.

@@ -40,7 +40,7 @@ public:
     // The same steps on a non-blocking socket of one's own, for an event loop: each call
     // goes as far as the socket's bytes allow.
     enum class EStep { Done, WantRead, WantWrite, Failed };
-    EStep HandshakeStep(int fd);
+    [[nodiscard]] EStep HandshakeStep(int fd);
     // Application data after the handshake: the count, 0 at the end of the stream, -1 on
     // error; when no whole record is there yet, -2 with wantWrite telling which wait.
     long ReadStep(int fd, char* buffer, size_t size, bool& wantWrite);

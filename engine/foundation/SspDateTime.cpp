@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspValue.h"
 
@@ -19,28 +20,12 @@ const char* const kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
 char ToUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 // Yields the runs of characters that are not delimiters, skipping delimiter runs before each.
@@ -210,7 +195,7 @@ void CSspDateTime::SetTime(std::int64_t time) {
 bool CSspDateTime::SetText(std::string_view text) {
     m_time = 0;
     m_bValid = 0;
-    text = Trim(text);
+    text = TrimAsciiSpace(text);
     if (text.empty()) {
         return false;
     }
@@ -324,7 +309,7 @@ bool CSspDateTime::ParseLocaleDate(std::string_view text, std::int64_t* time) {
         return false;
     }
     std::string_view rest = parts.Rest();
-    while (!rest.empty() && IsBlank(rest.front())) {
+    while (!rest.empty() && IsAsciiSpace(rest.front())) {
         rest.remove_prefix(1);
     }
     int hour = 0, minute = 0;
@@ -360,7 +345,7 @@ bool CSspDateTime::ParseTime(std::string_view text, int* hour, int* minute) {
         return false;
     }
     if (!locale.m_24Hour) {
-        const std::string_view designator = Trim(parts.Rest());
+        const std::string_view designator = TrimAsciiSpace(parts.Rest());
         if (AsciiEqualNoCase(designator, locale.m_amText) || AsciiEqualNoCase(designator, "AM")) {
             if (h == 12) {
                 h = 0;

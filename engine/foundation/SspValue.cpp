@@ -12,6 +12,7 @@
 #include <new>
 #include <utility>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 
@@ -20,10 +21,6 @@ namespace {
 // A script may ask for any number of decimals; beyond this many the digits carry no
 // information and only cost memory.
 constexpr int kMaxDecimals = 1000;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -1026,7 +1023,7 @@ bool CSspValue::Compare(std::string_view op, const CSspValue& right) const {
 
 std::int32_t CSspValue::TextToInt(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) {
+    while (i < text.size() && IsAsciiSpace(text[i])) {
         ++i;
     }
     bool negative = false;
@@ -1049,7 +1046,7 @@ std::int32_t CSspValue::TextToInt(std::string_view text) {
 double CSspValue::TextToDouble(std::string_view text) {
     // Only the decimal form is read: strtod would also take hexadecimal, "inf" and "nan".
     std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) {
+    while (i < text.size() && IsAsciiSpace(text[i])) {
         ++i;
     }
     const std::size_t start = i;

@@ -15,13 +15,18 @@ namespace {
 
 }  // namespace
 
-std::string FormatSystemError(int code) {
+std::string SystemErrorText(int code) {
     char buffer[256] = "";
     const char* text = ErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
-    if (text == nullptr || *text == '\0') {
+    return text == nullptr ? std::string() : std::string(text);
+}
+
+std::string FormatSystemError(int code) {
+    const std::string text = SystemErrorText(code);
+    if (text.empty()) {
         return "FormatMessage Failed";
     }
     char out[512];
-    std::snprintf(out, sizeof out, "Error [%d]: %s\r\n", code, text);
+    std::snprintf(out, sizeof out, "Error [%d]: %s\r\n", code, text.c_str());
     return out;
 }

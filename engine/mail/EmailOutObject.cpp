@@ -5,7 +5,7 @@
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/mail/EmailOut.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/script/SspCall.h"
 #include "engine/script/SspObjectRegistry.h"
 #include "engine/settings/RootFolder.h"

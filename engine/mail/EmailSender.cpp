@@ -13,9 +13,9 @@
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SystemError.h"
-#include "engine/mail/EmailOut.h"
 #include "engine/mail/MailSpool.h"
 #include "engine/mail/SmtpClient.h"
+#include "engine/mail/SspEmailOut.h"
 
 namespace {
 

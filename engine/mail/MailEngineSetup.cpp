@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/mail/AdminMailer.h"
-#include "engine/mail/EmailOut.h"
+#include "engine/mail/MailAdminMailer.h"
 #include "engine/mail/SspEmailIn.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/script/SspObjectRegistry.h"
 #include "engine/web/ServerContext.h"
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/QuotedPrintable.h"
@@ -31,25 +32,7 @@ std::string Without(std::string_view text, std::string_view drop) {
     return out;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 }  // namespace
-
-
-std::string TrimMail(std::string_view text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return std::string(text.substr(begin, end - begin));
-}
-
 
 void ParseMailAddress(std::string_view text, std::string& address, std::string& name) {
     static constexpr std::string_view kWordStart = " \t\n(,;<[";
@@ -75,9 +58,9 @@ void ParseMailAddress(std::string_view text, std::string& address, std::string& 
     address = std::string(text.substr(begin, end - begin));
 
     static constexpr std::string_view kNoise = "\r\n\"();<>[]";
-    name = TrimMail(Without(text.substr(0, start), kNoise));
+    name = std::string(TrimSpaceTabOrLineBreak(Without(text.substr(0, start), kNoise)));
     if (name.empty()) {
-        name = TrimMail(Without(text.substr(end), "\r\n\"();<>[],"));
+        name = std::string(TrimSpaceTabOrLineBreak(Without(text.substr(end), "\r\n\"();<>[],")));
     }
     if (name.empty()) {
         size_t at = address.find('@');
@@ -99,7 +82,7 @@ std::string ParseMailAddressList(std::string_view text) {
     }
     std::string out;
     for (std::string_view item : items) {
-        while (!item.empty() && IsBlank(item.front())) {
+        while (!item.empty() && IsSpaceTabOrLineBreak(item.front())) {
             item.remove_prefix(1);
         }
         if (item.empty()) {
@@ -180,7 +163,7 @@ std::string MailHeaderParam(std::string_view field, std::string_view key) {
     if (end == std::string_view::npos) {
         end = field.size();
     }
-    return TrimMail(field.substr(pos, end - pos));
+    return std::string(TrimSpaceTabOrLineBreak(field.substr(pos, end - pos)));
 }
 
 long FindHtmlTag(std::string_view html, std::string_view name, bool atClose, size_t from) {

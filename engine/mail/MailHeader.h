@@ -32,6 +32,3 @@ std::string MailHeaderParam(std::string_view field, std::string_view key);
 // a '<' followed by the name (any case) and then white space or '>'. With
 // atClose the offset of the tag's closing '>'. -1 when there is none.
 long FindHtmlTag(std::string_view html, std::string_view name, bool atClose, size_t from = 0);
-
-// ASCII helpers shared by the mail readers.
-std::string TrimMail(std::string_view text);

@@ -115,14 +115,14 @@ bool CNewMailFile::Open(const std::string& root, const std::string& sub,
     // reader of the spool ever takes a file that is still being written.
     auto makeTemp = [this] {
         std::string pattern = m_strFolder + "/.new-" + m_strStamp + "-XXXXXX";
-        m_fd = mkostemp(pattern.data(), O_CLOEXEC);
-        if (m_fd >= 0) {
+        m_fd.Reset(mkostemp(pattern.data(), O_CLOEXEC));
+        if (m_fd.Get() >= 0) {
             m_strTempPath = pattern;
-            fchmod(m_fd, 0644);
+            fchmod(m_fd.Get(), 0644);
             // Marks the file as in use until it is published or dropped.
-            flock(m_fd, LOCK_EX | LOCK_NB);
+            flock(m_fd.Get(), LOCK_EX | LOCK_NB);
         }
-        return m_fd >= 0;
+        return m_fd.Get() >= 0;
     };
     if (makeTemp()) {
         return true;
@@ -144,12 +144,12 @@ void CNewMailFile::Write(const std::string& bytes) {
 }
 
 void CNewMailFile::Write(const char* data, size_t length) {
-    if (m_fd < 0) {
+    if (m_fd.Get() < 0) {
         m_bWriteFailed = true;
         return;
     }
     while (length > 0 && !m_bWriteFailed) {
-        ssize_t written = ::write(m_fd, data, length);
+        ssize_t written = ::write(m_fd.Get(), data, length);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -163,12 +163,12 @@ void CNewMailFile::Write(const char* data, size_t length) {
 }
 
 bool CNewMailFile::Commit(CLogWriter& log, std::string* path) {
-    if (m_fd < 0) {
+    if (m_fd.Get() < 0) {
         return false;
     }
     // The descriptor, and with it the in-use lock, stays open until the file has
     // its final name, so no clean-up takes it in between.
-    CUniqueFd fd(std::exchange(m_fd, -1));
+    CUniqueFd fd(std::move(m_fd));
     if (m_bWriteFailed || fsync(fd.Get()) != 0) {
         log.Log("Failed to create %s", m_strTempPath.c_str());
         Abandon();
@@ -194,10 +194,7 @@ bool CNewMailFile::Commit(CLogWriter& log, std::string* path) {
 }
 
 void CNewMailFile::Abandon() {
-    if (m_fd >= 0) {
-        close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.Reset();
     if (!m_strTempPath.empty()) {
         unlink(m_strTempPath.c_str());
         m_strTempPath.clear();

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/foundation/UniqueFd.h"
+
 class CLogWriter;
 
 // Where the stamp of a new mail file comes from; defaults to the system clock.
@@ -40,7 +42,7 @@ public:
     bool Open(const std::string& root, const std::string& sub, const std::string& extension,
               CLogWriter& log, const MailClock& clock = {});
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd.Get() >= 0; }
 
     // Appends bytes; a failed write is remembered and makes Commit() fail.
     void Write(const std::string& bytes);
@@ -55,7 +57,7 @@ public:
     void Abandon();
 
 private:
-    int m_fd = -1;
+    CUniqueFd m_fd;
     bool m_bWriteFailed = false;
     std::string m_strFolder;
     std::string m_strStamp;

@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/LogWriter.h"
@@ -17,15 +18,6 @@ namespace {
 bool IsBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == '/';
-}
-
-void TrimTrailing(std::string& text) {
-    size_t end = text.size();
-    while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' ||
-                       text[end - 1] == '\n')) {
-        --end;
-    }
-    text.resize(end);
 }
 
 std::string AfterColon(std::string_view field, size_t nameLength) {
@@ -159,7 +151,7 @@ int CMimeReader::ReadPartHeader(PartHeader& header) {
     for (const std::string& field : fields) {
         if (AsciiStartsWithNoCase(field, "Content-Type:")) {
             std::string_view rest = std::string_view(field).substr(13);
-            header.m_strType = TrimMail(rest.substr(0, rest.find(';')));
+            header.m_strType = std::string(TrimSpaceTabOrLineBreak(rest.substr(0, rest.find(';'))));
             if (AsciiStartsWithNoCase(header.m_strType, "multipart")) {
                 header.m_strBoundary = "--" + MailHeaderParam(field, "boundary");
                 if (header.m_strBoundary == "--") {
@@ -170,7 +162,8 @@ int CMimeReader::ReadPartHeader(PartHeader& header) {
                 header.m_strName = MailHeaderParam(field, "name");
             }
         } else if (AsciiStartsWithNoCase(field, "Content-Transfer-Encoding:")) {
-            header.m_strEncoding = AsciiLowerCopy(TrimMail(std::string_view(field).substr(26)));
+            header.m_strEncoding =
+                AsciiLowerCopy(TrimSpaceTabOrLineBreak(std::string_view(field).substr(26)));
         } else if (AsciiStartsWithNoCase(field, "Content-Disposition:")) {
             header.m_strName = MailHeaderParam(field, "filename");
         }
@@ -278,7 +271,7 @@ int CMimeReader::ReadDecoded(const std::string& boundary, const std::string& enc
         AppendBase64(carry, target, true);
     }
     if (isBody) {
-        TrimTrailing(target);
+        target.resize(TrimSpaceTabOrLineBreakRight(target).size());
     }
     return result;
 }

@@ -123,8 +123,7 @@ int CSmtpClient::Command(const std::string& command, bool secret) {
     char line[512];
     int length = 0;
     for (;;) {
-        int result = m_conn->ReadLine(line, sizeof line, &length);
-        if (result < 0) {
+        if (m_conn->ReadLine(line, sizeof line, &length) != CSocketConn::ELineRead::kLine) {
             m_log.Log("Your SMTP server is not responding to %s.", what.c_str());
             return kConnectionLost;
         }

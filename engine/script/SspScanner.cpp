@@ -2,6 +2,7 @@
 // lists of statements and parenthesised conditions.
 #include <cstring>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 #include "engine/script/SspInterpreter.h"
@@ -9,10 +10,6 @@
 #include "engine/script/SspTokenCache.h"
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 bool IsOneCharOperator(char c) {
     return std::strchr("%()*+,-/;<=>", c) != nullptr && c != 0;
@@ -143,7 +140,7 @@ const char* CSspInterpreter::ScanToken(std::string& token) {
             SkipToLineEnd();
             continue;
         }
-        if (IsBlank(c)) {
+        if (IsSpaceTabOrLineBreak(c)) {
             if (!token.empty()) {
                 return start;
             }
@@ -215,7 +212,7 @@ void CSspInterpreter::ScanStringLiteral(std::string& token, const char* quote) {
                 m_bScanHitEnd = true;
                 break;
             }
-            if (IsBlank(*p)) {
+            if (IsSpaceTabOrLineBreak(*p)) {
                 ++p;
             } else if (*p == '/' && p + 1 < m_pEnd && p[1] == '/') {
                 const char* lf = static_cast<const char*>(std::memchr(p, '\n', m_pEnd - p));

@@ -4,6 +4,7 @@
 #include <new>
 #include <random>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
@@ -50,10 +51,6 @@ int CheckOptionalArg(const CSspCall& call, bool (CSspValue::*test)() const) {
         return 1;
     }
     return (call.Arg(0).*test)() ? 1 : 0;
-}
-
-bool IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 }  // namespace
@@ -117,15 +114,7 @@ void CSspString::RunChecked(int id, CSspCall& call, CSspValue& result) {
 }
 
 std::string CSspString::Trim(std::string_view text) {
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && IsBlank(static_cast<unsigned char>(text[first]))) {
-        ++first;
-    }
-    while (last > first && IsBlank(static_cast<unsigned char>(text[last - 1]))) {
-        --last;
-    }
-    return std::string(text.substr(first, last - first));
+    return std::string(TrimAsciiSpace(text));
 }
 
 int CSspString::FindOneOf(std::string_view text, std::string_view chars) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspDateTime.h"

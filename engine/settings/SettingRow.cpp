@@ -7,25 +7,19 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/settings/ServerSettings.h"
 
 namespace {
 
 using S = CServerSettings;
 
-const char kWhiteSpace[] = " \t\r\n\v\f";
-
-std::string TrimRight(std::string text) {
-    text.erase(text.find_last_not_of(kWhiteSpace) + 1);
-    return text;
+std::string TrimRight(const std::string& text) {
+    return std::string(TrimAsciiSpaceRight(text));
 }
 
 std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(kWhiteSpace);
-    if (begin == std::string::npos) {
-        return std::string();
-    }
-    return text.substr(begin, text.find_last_not_of(kWhiteSpace) - begin + 1);
+    return std::string(TrimAsciiSpace(text));
 }
 
 std::string Decimal(int value) {

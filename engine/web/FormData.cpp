@@ -2,25 +2,12 @@
 
 #include <vector>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/web/UrlCodec.h"
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 struct CWord {
     size_t m_start;
@@ -145,7 +132,7 @@ bool CFormData::ParseMultipart() {
 }
 
 void CFormData::AddVar(std::string_view name, std::string_view value) {
-    value = Trim(value);
+    value = TrimAsciiSpace(value);
     auto [it, inserted] = m_values.try_emplace(AsciiLowerCopy(name), value);
     if (inserted || value.empty()) {
         return;
@@ -157,7 +144,7 @@ void CFormData::AddVar(std::string_view name, std::string_view value) {
 }
 
 void CFormData::SetVar(std::string_view name, std::string_view value) {
-    m_values[AsciiLowerCopy(name)] = std::string(Trim(value));
+    m_values[AsciiLowerCopy(name)] = std::string(TrimAsciiSpace(value));
 }
 
 const std::string* CFormData::GetValue(std::string_view name) const {

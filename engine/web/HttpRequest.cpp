@@ -137,8 +137,8 @@ int CHttpRequest::ReadHeader() {
     size_t total = 0;
     for (;;) {
         int length = 0;
-        int r = m_conn->ReadLine(line, kLineSize, &length);
-        if (r == CSocketConn::LINE_RECV_ERROR || r == CSocketConn::LINE_CLOSED) {
+        const CSocketConn::ELineRead r = m_conn->ReadLine(line, kLineSize, &length);
+        if (r == CSocketConn::ELineRead::kRecvError || r == CSocketConn::ELineRead::kClosed) {
             if (first && length > 0 && !m_conn->IsSslOn()) {
                 HintHttpsOnPlainPort(std::string_view(line, static_cast<size_t>(length)));
             }
@@ -149,7 +149,7 @@ int CHttpRequest::ReadHeader() {
             return READ_HEADER_TOO_LARGE;
         }
         std::string_view text(line, static_cast<size_t>(length));
-        if (r == CSocketConn::LINE_TOO_LONG) {
+        if (r == CSocketConn::ELineRead::kTooLong) {
             g_log.Log("Long header [%s] ignored.", line);
             // A request line cut short names no resource; and the rest of any long line is
             // still part of it, never a line of its own (it could be a command or a header).
@@ -185,15 +185,15 @@ int CHttpRequest::ReadHeader() {
 int CHttpRequest::SkipRestOfLine(char* buffer, size_t& total) {
     for (;;) {
         int length = 0;
-        int r = m_conn->ReadLine(buffer, kLineSize, &length);
-        if (r == CSocketConn::LINE_RECV_ERROR || r == CSocketConn::LINE_CLOSED) {
+        const CSocketConn::ELineRead r = m_conn->ReadLine(buffer, kLineSize, &length);
+        if (r == CSocketConn::ELineRead::kRecvError || r == CSocketConn::ELineRead::kClosed) {
             return READ_FAILED;
         }
         total += static_cast<size_t>(length);
         if (total > kMaxHeaderBytes) {
             return READ_HEADER_TOO_LARGE;
         }
-        if (r != CSocketConn::LINE_TOO_LONG) {
+        if (r != CSocketConn::ELineRead::kTooLong) {
             return READ_OK;
         }
     }

@@ -89,14 +89,14 @@ bool CHttpResponse::MoveToFile() {
     m_fd.Reset(open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!InFile()) {
         g_log.Log("%s [%s]. %s", "Failed to create output file.", m_outputPath.c_str(),
-                  strerror(errno));
+                  SystemErrorText(errno).c_str());
         return false;
     }
     m_fileMade = true;
     if (m_buffer != nullptr && !m_buffer->empty()) {
         if (!WriteAll(m_fd.Get(), m_buffer->data(), m_buffer->size())) {
             g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
-                      strerror(errno));
+                      SystemErrorText(errno).c_str());
         }
         m_buffer->clear();
     }
@@ -144,7 +144,7 @@ bool CHttpResponse::WriteOutput(const void* data, size_t length) {
     }
     if (!WriteAll(m_fd.Get(), bytes, length)) {
         g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
-                  strerror(errno));
+                  SystemErrorText(errno).c_str());
     }
     return true;
 }
@@ -216,7 +216,7 @@ void CHttpResponse::ClearOutput() {
     if (m_created && !m_closed && InFile()) {
         if (ftruncate(m_fd.Get(), 0) != 0 || lseek(m_fd.Get(), 0, SEEK_SET) < 0) {
             g_log.Log("%s [%s]. %s", "Failed to clear output file.", m_outputPath.c_str(),
-                      strerror(errno));
+                      SystemErrorText(errno).c_str());
         }
     }
 }

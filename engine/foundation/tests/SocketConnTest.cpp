@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/tests/LineCount.h"
 #include "engine/testsupport/CapturedLog.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using enum CSocketConn::ELineRead;
 
 class SocketConnTest : public ::testing::Test {
 protected:
@@ -47,7 +49,7 @@ struct LineCase {
     const char* name;
     std::string input;                               // sent by the peer, which then closes
     int size;                                        // buffer size given to ReadLine
-    std::vector<std::pair<int, std::string>> reads;  // result and text of each call
+    std::vector<std::pair<CSocketConn::ELineRead, std::string>> reads;  // of each call
 };
 
 void PrintTo(const LineCase& c, std::ostream* os) {
@@ -64,7 +66,7 @@ TEST_P(ReadLineTest, ReturnsCodesAndText) {
     std::vector<char> buffer(static_cast<size_t>(c.size) + 8, 'X');
     for (const auto& [code, text] : c.reads) {
         int length = -99;
-        int r = m_server.ReadLine(buffer.data(), c.size, &length);
+        const CSocketConn::ELineRead r = m_server.ReadLine(buffer.data(), c.size, &length);
         EXPECT_EQ(r, code) << c.name;
         EXPECT_EQ(std::string(buffer.data()), text) << c.name;
         EXPECT_EQ(length, static_cast<int>(text.size())) << c.name;
@@ -74,23 +76,17 @@ TEST_P(ReadLineTest, ReturnsCodesAndText) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadLineTest,
     ::testing::Values(
-        LineCase{"crlf",
-                 "GET / HTTP/1.0\r\n",
-                 100,
-                 {{14, "GET / HTTP/1.0"}, {CSocketConn::LINE_CLOSED, ""}}},
-        LineCase{"cr_drops_next", "a\rb\r\n", 100, {{1, "a"}, {CSocketConn::LINE_CLOSED, ""}}},
-        LineCase{"lone_lf_kept", "a\nb\r\n", 100, {{3, "a\nb"}}},
-        LineCase{"empty_line", "\r\nx\r\n", 100, {{0, ""}, {1, "x"}}},
-        LineCase{"too_long_then_rest",
-                 "abcdefg\r\n",
-                 5,
-                 {{CSocketConn::LINE_TOO_LONG, "abcd"}, {3, "efg"}}},
-        LineCase{"exact_fit_then_crlf", "abcd\r\nz\r\n", 5, {{4, "abcd"}, {1, "z"}}},
-        LineCase{"closed_mid_line", "abc", 100, {{CSocketConn::LINE_CLOSED, "abc"}}},
+        LineCase{"crlf", "GET / HTTP/1.0\r\n", 100, {{kLine, "GET / HTTP/1.0"}, {kClosed, ""}}},
+        LineCase{"cr_drops_next", "a\rb\r\n", 100, {{kLine, "a"}, {kClosed, ""}}},
+        LineCase{"lone_lf_kept", "a\nb\r\n", 100, {{kLine, "a\nb"}}},
+        LineCase{"empty_line", "\r\nx\r\n", 100, {{kLine, ""}, {kLine, "x"}}},
+        LineCase{"too_long_then_rest", "abcdefg\r\n", 5, {{kTooLong, "abcd"}, {kLine, "efg"}}},
+        LineCase{"exact_fit_then_crlf", "abcd\r\nz\r\n", 5, {{kLine, "abcd"}, {kLine, "z"}}},
+        LineCase{"closed_mid_line", "abc", 100, {{kClosed, "abc"}}},
         LineCase{"line_over_read_ahead",
                  std::string(20000, 'q') + "\r\n",
                  30000,
-                 {{20000, std::string(20000, 'q')}}}),
+                 {{kLine, std::string(20000, 'q')}}}),
     [](const ::testing::TestParamInfo<LineCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SocketConnTest, LinesAndRawReadsShareTheReadAhead) {
@@ -101,7 +97,7 @@ TEST_F(SocketConnTest, LinesAndRawReadsShareTheReadAhead) {
     }
     ASSERT_TRUE(m_client.Send("HEAD\r\n" + body));
     char line[64];
-    ASSERT_EQ(m_server.ReadLine(line, sizeof line), 4);
+    ASSERT_EQ(ReadLineCount(m_server, line, sizeof line), 4);
     std::string got(body.size(), 'x');
     ASSERT_TRUE(m_server.ReceiveExact(got.data(), got.size()));
     EXPECT_EQ(got, body);
@@ -145,7 +141,7 @@ TEST_F(SocketConnTest, SilentPeerTimesOut) {
     char buffer[16];
     EXPECT_EQ(m_server.Receive(buffer, sizeof buffer), -1);
     EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
-    EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), CSocketConn::LINE_RECV_ERROR);
+    EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), CSocketConn::ELineRead::kRecvError);
 }
 
 TEST_F(SocketConnTest, DeadlineBoundsATrickleOfBytes) {
@@ -161,7 +157,7 @@ TEST_F(SocketConnTest, DeadlineBoundsATrickleOfBytes) {
     m_server.SetDeadline(std::chrono::steady_clock::now() + 700ms);
     char buffer[4096];
     // Each byte comes well within the time-out; only the deadline can end this.
-    EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), CSocketConn::LINE_RECV_ERROR);
+    EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), CSocketConn::ELineRead::kRecvError);
     EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
     trickle.request_stop();
     m_server.Close();
@@ -270,10 +266,10 @@ TEST_F(SocketConnTest, DrainDropsPendingInputWithoutWaiting) {
     ASSERT_TRUE(m_client.Send("line one\r\nrest of it"));
     std::this_thread::sleep_for(100ms);
     char buffer[64];
-    ASSERT_EQ(m_server.ReadLine(buffer, sizeof buffer), 8);
+    ASSERT_EQ(ReadLineCount(m_server, buffer, sizeof buffer), 8);
     m_server.DrainInput();
     ASSERT_TRUE(m_client.Send("next\r\n"));
-    EXPECT_EQ(m_server.ReadLine(buffer, sizeof buffer), 4);
+    EXPECT_EQ(ReadLineCount(m_server, buffer, sizeof buffer), 4);
     EXPECT_STREQ(buffer, "next");
 }
 
@@ -344,9 +340,9 @@ TEST_F(SocketConnTest, TransportCarriesLinesAndSends) {
     m_server.SetTransport(std::move(owned));
     ASSERT_TRUE(m_client.Send("HELLO" + Flip("GET / HTTP/1.0\r\n\r\n")));
     char line[64];
-    EXPECT_EQ(m_server.ReadLine(line, sizeof line), 14);
+    EXPECT_EQ(ReadLineCount(m_server, line, sizeof line), 14);
     EXPECT_STREQ(line, "GET / HTTP/1.0");
-    EXPECT_EQ(m_server.ReadLine(line, sizeof line), 0);
+    EXPECT_EQ(ReadLineCount(m_server, line, sizeof line), 0);
     EXPECT_TRUE(m_server.Send("answer"));
     EXPECT_EQ(layer->m_handshakes, 1);
     m_server.Close();

@@ -21,6 +21,7 @@
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/tests/LineCount.h"
 #include "engine/foundation/tests/SslTestPki.h"
 
 namespace {
@@ -108,10 +109,10 @@ TEST_P(SslRoundTripTest, BytesCrossBothWays) {
     Exchange(
         [&](CSocketConn& conn) {
             char line[4096];
-            EXPECT_EQ(conn.ReadLine(line, sizeof line), 23);
+            EXPECT_EQ(ReadLineCount(conn, line, sizeof line), 23);
             EXPECT_STREQ(line, "GET /index.zrp HTTP/1.0");
-            EXPECT_EQ(conn.ReadLine(line, sizeof line), 15);
-            EXPECT_EQ(conn.ReadLine(line, sizeof line), 0);
+            EXPECT_EQ(ReadLineCount(conn, line, sizeof line), 15);
+            EXPECT_EQ(ReadLineCount(conn, line, sizeof line), 0);
             EXPECT_TRUE(conn.Send(body));
             int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
             EXPECT_TRUE(conn.SendFile("head|", fd, 1000, fileBody.size()));
@@ -584,7 +585,7 @@ TEST_F(SslAcquireTest, CurlFetchesAPageWithToolMadeCertificate) {
         }
         conn.SetTimeout(10);
         char line[4096];
-        while (conn.ReadLine(line, sizeof line) > 0) {
+        while (ReadLineCount(conn, line, sizeof line) > 0) {
             request += std::string(line) + "\n";
         }
         conn.Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>Velmorin</p>");

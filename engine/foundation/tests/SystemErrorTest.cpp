@@ -22,6 +22,11 @@ TEST(FormatSystemError, CodeAndSystemTextWithTrailingLineBreak) {
     }
 }
 
+TEST(SystemErrorText, BareSystemTextAsStrerrorGivesIt) {
+    EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");
+    EXPECT_EQ(SystemErrorText(987654), "Unknown error 987654");
+}
+
 TEST(FormatSystemError, UnknownCodeStillNamesTheCode) {
     const std::string text = FormatSystemError(987654);
     EXPECT_TRUE(text.starts_with("Error [987654]: ")) << text;

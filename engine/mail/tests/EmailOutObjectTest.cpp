@@ -2,7 +2,7 @@
 
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/mail/EmailOut.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/script/SspCall.h"
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/mail/EmailOut.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/testsupport/CapturedLog.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"

@@ -4,8 +4,8 @@
 #include <set>
 #include <thread>
 
-#include "engine/mail/EmailOut.h"
 #include "engine/mail/EmailSender.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/testsupport/CapturedLog.h"
 #include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/ScriptedSmtp.h"

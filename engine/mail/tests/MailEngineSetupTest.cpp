@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/foundation/LogWriter.h"
-#include "engine/mail/AdminMailer.h"
+#include "engine/mail/MailAdminMailer.h"
 #include "engine/mail/MailEngineSetup.h"
 #include "engine/script/SspHarness.h"
 #include "engine/settings/RootFolder.h"

@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "engine/foundation/LogWriter.h"
-#include "engine/mail/EmailOut.h"
-#include "engine/mail/SchedulerMailHooks.h"
+#include "engine/mail/MailSchedulerHooks.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/testsupport/CapturedLog.h"
 #include "engine/testsupport/SmtpSink.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
+#include "engine/web/ScriptThread.h"
 #include "engine/web/ServerContext.h"
-#include "engine/web/SystemScriptThread.h"
 
 using namespace std::chrono_literals;
 

@@ -17,7 +17,7 @@
 #include "engine/foundation/LogWriter.h"
 #include "engine/testsupport/CapturedLog.h"
 #include "engine/web/SchedulerMailHooks.h"
-#include "engine/web/SystemScriptThread.h"
+#include "engine/web/ScriptThread.h"
 #include "engine/web/tests/ContextTestSupport.h"
 
 namespace fs = std::filesystem;

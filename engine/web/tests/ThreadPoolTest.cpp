@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/foundation/SystemError.h"
 #include "engine/web/ServerThread.h"
 #include "engine/web/ThreadMessageQueue.h"
 #include "engine/web/tests/ServingTestSupport.h"
@@ -295,7 +296,7 @@ TEST_F(ThreadPoolTest, AcceptFailuresBackOffInsteadOfFloodingTheLog) {
     for (auto& client : clients) {
         // The connection's socket is non-blocking: the handshake may still be under way.
         int r = connect(client->GetHandle(), reinterpret_cast<sockaddr*>(&server), sizeof server);
-        EXPECT_TRUE(r == 0 || errno == EINPROGRESS) << strerror(errno);
+        EXPECT_TRUE(r == 0 || errno == EINPROGRESS) << SystemErrorText(errno);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);

@@ -1,10 +1,10 @@
-#include "engine/mail/SchedulerMailHooks.h"
+#include "engine/mail/MailSchedulerHooks.h"
 
 #include <utility>
 
 #include "engine/foundation/LogWriter.h"
-#include "engine/mail/EmailOut.h"
 #include "engine/mail/MailSettings.h"
+#include "engine/mail/SspEmailOut.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
 

@@ -1,4 +1,4 @@
-#include "engine/mail/EmailOut.h"
+#include "engine/mail/SspEmailOut.h"
 
 #include <utility>
 
@@ -10,8 +10,6 @@
 namespace {
 
 const char kNoReceiverLine[] = "Error: Intended receiver has no email address\r\n";
-
-
 
 std::string Base64Of(const std::string& bytes) {
     std::string text;
@@ -84,7 +82,7 @@ std::string CSspEmailOut::ComposeBodyPart(const CMailSettings& settings) const {
         part += kNoReceiverLine;
     }
     part += AsciiEqualNoCase(m_strContentTransferEncoding, "base64") ? Base64Of(m_strContent)
-                                                                 : m_strContent;
+                                                                     : m_strContent;
     return part;
 }
 

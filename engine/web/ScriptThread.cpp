@@ -1,4 +1,4 @@
-#include "engine/web/SystemScriptThread.h"
+#include "engine/web/ScriptThread.h"
 
 #include <unistd.h>
 
