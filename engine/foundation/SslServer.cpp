@@ -142,3 +142,7 @@ bool AcquireServerCredentials(const std::string& certFolder, const std::string& 
 void FreeServerCredentials() {
     ServerSsl().FreeCredentials();
 }
+
+void EndThreadSsl() {
+    OPENSSL_thread_stop();
+}

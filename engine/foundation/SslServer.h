@@ -71,3 +71,8 @@ bool AcquireServerCredentials(const std::string& certFolder, const std::string& 
                               const std::string& issuer, const std::string& serial);
 // ServerSsl().FreeCredentials.
 void FreeServerCredentials();
+
+// Frees OpenSSL's state of the calling thread (its error queue and random generators). A
+// thread that did TLS work calls it before it reports itself ended: its own exit, which
+// would free them too, may come after the process's.
+void EndThreadSsl();

@@ -112,6 +112,7 @@ void CListenerThread::InitInstance() {
     }
     m_listener.Close();
     m_bStarted = false;
+    EndThreadSsl();
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_bEnded = true;

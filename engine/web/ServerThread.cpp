@@ -49,6 +49,7 @@ void CServerThread::Run() {
         }
     }
     m_queue.Close();
+    EndThreadSsl();
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_bEnded = true;
