@@ -47,8 +47,9 @@ void WriteDsns() {
         std::ofstream out(tmp);
         for (const auto& [name, keys] : g_dsns) {
             out << "[" << name << "]\n";
-            for (const auto& [k, v] : keys)
+            for (const auto& [k, v] : keys) {
                 out << k << "=" << v << "\n";
+            }
             out << "\n";
         }
     }

@@ -19,12 +19,15 @@ extern char** environ;
 
 std::string CPostgresServer::BinDir() {
     namespace fs = std::filesystem;
-    if (fs::exists("/usr/lib/postgresql/15/bin/initdb"))
+    if (fs::exists("/usr/lib/postgresql/15/bin/initdb")) {
         return "/usr/lib/postgresql/15/bin";
+    }
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
-        if (fs::exists(entry.path() / "bin" / "initdb") && fs::exists(entry.path() / "bin/pg_ctl"))
+        if (fs::exists(entry.path() / "bin" / "initdb") &&
+            fs::exists(entry.path() / "bin/pg_ctl")) {
             return (entry.path() / "bin").string();
+        }
     }
     return std::string();
 }
@@ -36,8 +39,9 @@ bool CPostgresServer::Run(const std::vector<std::string>& args, const std::strin
     }
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : full)
+    for (auto& a : full) {
         argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -69,23 +73,28 @@ void CPostgresServer::StartWatchdog() {
     // Everything the child needs is built before fork: after it, only
     // async-signal-safe calls.
     std::vector<std::string> stop;
-    if (geteuid() == 0)
+    if (geteuid() == 0) {
         stop = {"/usr/sbin/runuser", "-u", "postgres", "--"};
+    }
     for (std::string a :
          {m_strBin + "/pg_ctl", std::string("-D"), m_strDir + "/data", std::string("-m"),
-          std::string("immediate"), std::string("-w"), std::string("stop")})
+          std::string("immediate"), std::string("-w"), std::string("stop")}) {
         stop.push_back(a);
+    }
     std::vector<std::string> remove = {"/bin/rm", "-rf", m_strDir};
     std::vector<char*> stopArgv, removeArgv;
-    for (auto& a : stop)
+    for (auto& a : stop) {
         stopArgv.push_back(a.data());
+    }
     stopArgv.push_back(nullptr);
-    for (auto& a : remove)
+    for (auto& a : remove) {
         removeArgv.push_back(a.data());
+    }
     removeArgv.push_back(nullptr);
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         return;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         // Outlives a test program that crashes: when the pipe closes, for
@@ -143,8 +152,9 @@ bool CPostgresServer::Start() {
     std::string data = m_strDir + "/data";
     if (!Run({m_strBin + "/initdb", "-D", data, "-A", "trust", "-U", "postgres", "-E", "SQL_ASCII",
               "--locale=C", "--no-sync"},
-             "initdb"))
+             "initdb")) {
         return false;
+    }
     // The port can be taken between probing and binding; try a few.
     for (int attempt = 0; attempt < 5 && !m_bRunning; ++attempt) {
         m_nPort = FreeLoopbackPort();

@@ -58,14 +58,16 @@ bool CTestBackend::Connect(Kind kind, const std::string& dsnName, std::string* c
     }
     if (!server) {
         // Installed but broken is a failure, not a reason to skip.
-        if (!g_pgMissing)
+        if (!g_pgMissing) {
             ADD_FAILURE() << "PostgreSQL did not start: " << g_pgError;
+        }
         *why = g_pgError;
         return false;
     }
     std::map<std::string, std::string> keys;
-    for (const auto& [k, v] : server->OdbcKeys())
+    for (const auto& [k, v] : server->OdbcKeys()) {
         keys[k] = v;
+    }
     // The driver manager remembers a DSN's driver for the life of the process,
     // so the PostgreSQL DSNs carry their own names.
     COdbcTestEnv::AddDsn(dsnName + "pg", keys);
