@@ -104,7 +104,10 @@ int CUniqueIdGenerator::TryGetUid(const std::string& table, const std::string& c
             id = (max == 0 || max == kNullInteger) ? kFirstId : max + 1;
         } else {
             set.Edit();
-            id = set.GetColumnValue(3)->GetInteger();
+            // A long value column (TEXT) keeps its digits in the data block,
+            // which GetInteger does not read; GetText reads every kind of text.
+            std::string stored = set.GetColumnValue(3)->GetText();
+            id = stored.empty() ? kNullInteger : CSspValue::TextToInt(stored);
         }
         if (id < 1 || id > kMaxValidId) {
             // A damaged counter restarts above every id already in use.

@@ -52,6 +52,19 @@ TEST_P(UniqueIdTest, EmptyTableStartsAtOneHundred) {
     EXPECT_EQ(Stored("orders"), "102");
 }
 
+TEST_P(UniqueIdTest, CounterAdvancesWhateverTheValueColumnType) {
+    // TEXT is a long column to ODBC: its value is read in pieces, not as text.
+    for (const char* valueType : {"TEXT", "VARCHAR(255)"}) {
+        Exec("DROP TABLE zr2_registry");
+        Exec(std::string("CREATE TABLE zr2_registry (reg_user VARCHAR(40), reg_section "
+                         "VARCHAR(40), reg_key VARCHAR(80), reg_value ") +
+             valueType + ")");
+        for (int expected : {100, 101, 102})
+            EXPECT_EQ(Uid("orders"), expected) << valueType;
+        EXPECT_EQ(Stored("orders"), "103") << valueType;
+    }
+}
+
 TEST_P(UniqueIdTest, FirstIdFollowsTheLargestInUse) {
     Exec("INSERT INTO orders VALUES (3)");
     Exec("INSERT INTO orders VALUES (7)");
