@@ -127,7 +127,8 @@ int CUniqueIdGenerator::TryGetUid(const std::string& table, const std::string& c
             std::string stored = set.GetColumnValue(3)->GetText();
             id = stored.empty() ? kNullInteger : CSspValue::TextToInt(stored);
             if (set.GetColumnValue(3)->IsLongText())
-                set.m_strFilter += " AND " + StillHolds(set.GetColumnName(3), *set.GetColumnValue(3));
+                set.m_strFilter +=
+                    " AND " + StillHolds(set.GetColumnName(3), *set.GetColumnValue(3));
         }
         if (id < 1 || id > kMaxValidId) {
             // A damaged counter restarts above every id already in use.

@@ -73,8 +73,14 @@ TEST_P(UniqueIdTest, DamagedCounterRestartsAboveExistingIds) {
         int largestInUse;  // 0: table empty
         int expected;
     } cases[] = {
-        {"0", 0, 100}, {"-5", 0, 100},   {"1000000001", 0, 100}, {"abc", 0, 100},
-        {"0", 7, 100}, {"-5", 500, 501}, {"abc", 2000, 2001}, {"", 0, 100},
+        {"0", 0, 100},
+        {"-5", 0, 100},
+        {"1000000001", 0, 100},
+        {"abc", 0, 100},
+        {"0", 7, 100},
+        {"-5", 500, 501},
+        {"abc", 2000, 2001},
+        {"", 0, 100},
         {" ", 0, 100},
         // Not damaged: leading digits count, and the rest must not act as a pattern.
         {"1_0%", 0, 1},
@@ -167,14 +173,15 @@ TEST_P(UniqueIdTest, SeparateConnectionsRacingGetDistinctIds) {
     EXPECT_EQ(all.size(), 50u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Drivers, UniqueIdTest,
-    ::testing::Combine(::testing::Values(CTestBackend::kSqlite, CTestBackend::kPostgres),
-                       ::testing::Values("VARCHAR(80)", "TEXT")),
-    [](const auto& p) {
-        return std::string(CTestBackend::Name(std::get<0>(p.param))) +
-               (std::string(std::get<1>(p.param)) == "TEXT" ? "Text" : "Varchar");
-    });
+INSTANTIATE_TEST_SUITE_P(Drivers, UniqueIdTest,
+                         ::testing::Combine(::testing::Values(CTestBackend::kSqlite,
+                                                              CTestBackend::kPostgres),
+                                            ::testing::Values("VARCHAR(80)", "TEXT")),
+                         [](const auto& p) {
+                             return std::string(CTestBackend::Name(std::get<0>(p.param))) +
+                                    (std::string(std::get<1>(p.param)) == "TEXT" ? "Text"
+                                                                                 : "Varchar");
+                         });
 
 TEST(UniqueIdRegistry, UpperCaseColumnsByPrefix) {
     struct Case {
