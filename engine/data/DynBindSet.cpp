@@ -481,7 +481,10 @@ bool CDynBindSet::Update() {
             continue;
         if (!where.empty())
             where += " AND ";
-        if (c->m_original.IsNull()) {
+        if (c->m_original.IsText() && c->m_original.IsNull()) {
+            // Empty text and NULL both read as no text.
+            where += "(" + c->m_strName + " IS NULL OR " + c->m_strName + " = '')";
+        } else if (c->m_original.IsNull()) {
             where += c->m_strName + " IS NULL";
         } else {
             where += c->m_strName + "=?";

@@ -48,6 +48,24 @@ bool IsUniqueViolation(const CDbException& e) {
            e.m_strError.find("UNIQUE constraint failed") != std::string::npos;
 }
 
+// The update finds its row by exact values, which leaves a long value column
+// out: the counter must still hold what was read, or a writer that raced us
+// would hand out the same id. LIKE, as not every database compares long text
+// with "=".
+std::string StillHolds(const std::string& column, const CSspValue& value) {
+    std::string read = value.m_blob.HasBlock() ? std::string(value.m_blob.View()) : std::string();
+    // Empty and NULL both read as no data.
+    if (read.empty())
+        return "(" + column + " IS NULL OR " + column + " LIKE '')";
+    std::string pattern;
+    for (char c : read) {
+        if (c == '!' || c == '%' || c == '_')
+            pattern += '!';
+        pattern += c;
+    }
+    return column + " LIKE '" + CSspValue::EscapeSqlQuotes(pattern) + "' ESCAPE '!'";
+}
+
 std::string Failure(const std::string& table) {
     return std::string(" \r\n") + g_msg.m_uniqueIdFailed + table + ".";
 }
@@ -104,7 +122,13 @@ int CUniqueIdGenerator::TryGetUid(const std::string& table, const std::string& c
             id = (max == 0 || max == kNullInteger) ? kFirstId : max + 1;
         } else {
             set.Edit();
-            id = set.GetColumnValue(3)->GetInteger();
+            // A long value column (TEXT) keeps its digits in the data block,
+            // which GetInteger does not read; GetText reads every kind of text.
+            std::string stored = set.GetColumnValue(3)->GetText();
+            id = stored.empty() ? kNullInteger : CSspValue::TextToInt(stored);
+            if (set.GetColumnValue(3)->IsLongText())
+                set.m_strFilter +=
+                    " AND " + StillHolds(set.GetColumnName(3), *set.GetColumnValue(3));
         }
         if (id < 1 || id > kMaxValidId) {
             // A damaged counter restarts above every id already in use.

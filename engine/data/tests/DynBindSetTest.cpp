@@ -172,6 +172,26 @@ TEST_P(DynBindSetTest, SearchedUpdateMissesARowChangedSinceItWasRead) {
     EXPECT_EQ(check.GetColumnValue(0)->GetText(), "6");
 }
 
+TEST_P(DynBindSetTest, RowWhoseTextReadsEmptyIsUpdated) {
+    // Empty text and NULL read alike; the update must find either.
+    for (const char* stored : {"''", "NULL"}) {
+        Recreate("reg", "k VARCHAR(10), v VARCHAR(10)");
+        Exec(std::string("INSERT INTO reg VALUES ('a', ") + stored + ")");
+        CDynBindSet set(&m_ds->Connection());
+        set.AddTable("reg");
+        set.AddColumn("k");
+        set.AddColumn("v");
+        ASSERT_TRUE(set.OpenDefault());
+        ASSERT_FALSE(set.IsEOF());
+        set.Edit();
+        set.SetColumnValue(1, CSspValue::FromText("2"));
+        EXPECT_NO_THROW(set.Update()) << stored;
+        CDynBindSet check(&m_ds->Connection());
+        check.Open("SELECT v FROM reg");
+        EXPECT_EQ(check.GetColumnValue(0)->GetText(), "2") << stored;
+    }
+}
+
 TEST_P(DynBindSetTest, UpdateOfARowNothingIdentifiesIsRefused) {
     Recreate("docs", std::string("data ") + (Sqlite() ? "BLOB" : "BYTEA"));
     Insert("docs", {"data"}, {CSspValue::FromBinary("one")});

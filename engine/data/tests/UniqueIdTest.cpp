@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "engine/data/DataSource.h"
 #include "engine/data/DynBindSet.h"
@@ -13,11 +14,15 @@
 
 namespace {
 
-class UniqueIdTest : public ::testing::TestWithParam<CTestBackend::Kind> {
+// The back end, and how the registry declares its value column: TEXT is a
+// long column to ODBC, read in pieces rather than as text.
+using UniqueIdParam = std::tuple<CTestBackend::Kind, const char*>;
+
+class UniqueIdTest : public ::testing::TestWithParam<UniqueIdParam> {
 protected:
     void SetUp() override {
         std::string why;
-        if (!CTestBackend::Connect(GetParam(), "uid", &m_connect, &why))
+        if (!CTestBackend::Connect(std::get<0>(GetParam()), "uid", &m_connect, &why))
             GTEST_SKIP() << why;
         m_ds = std::make_unique<CDataSource>(m_connect);
         m_ds->DoCommand("Open");
@@ -25,7 +30,8 @@ protected:
             Exec(std::string("DROP TABLE IF EXISTS ") + reg);
             Exec(std::string("CREATE TABLE ") + reg +
                  " (reg_user VARCHAR(40), reg_section VARCHAR(40), reg_key VARCHAR(80), "
-                 "reg_value VARCHAR(80), PRIMARY KEY (reg_user, reg_section, reg_key))");
+                 "reg_value " +
+                 std::get<1>(GetParam()) + ", PRIMARY KEY (reg_user, reg_section, reg_key))");
         }
         Exec("DROP TABLE IF EXISTS orders");
         Exec("CREATE TABLE orders (id INTEGER)");
@@ -50,6 +56,8 @@ TEST_P(UniqueIdTest, EmptyTableStartsAtOneHundred) {
     EXPECT_EQ(Stored("orders"), "101");
     EXPECT_EQ(Uid("orders"), 101);
     EXPECT_EQ(Stored("orders"), "102");
+    EXPECT_EQ(Uid("orders"), 102);
+    EXPECT_EQ(Stored("orders"), "103");
 }
 
 TEST_P(UniqueIdTest, FirstIdFollowsTheLargestInUse) {
@@ -65,8 +73,17 @@ TEST_P(UniqueIdTest, DamagedCounterRestartsAboveExistingIds) {
         int largestInUse;  // 0: table empty
         int expected;
     } cases[] = {
-        {"0", 0, 100}, {"-5", 0, 100},   {"1000000001", 0, 100}, {"abc", 0, 100},
-        {"0", 7, 100}, {"-5", 500, 501}, {"abc", 2000, 2001},
+        {"0", 0, 100},
+        {"-5", 0, 100},
+        {"1000000001", 0, 100},
+        {"abc", 0, 100},
+        {"0", 7, 100},
+        {"-5", 500, 501},
+        {"abc", 2000, 2001},
+        {"", 0, 100},
+        {" ", 0, 100},
+        // Not damaged: leading digits count, and the rest must not act as a pattern.
+        {"1_0%", 0, 1},
     };
     for (const Case& c : cases) {
         Exec("DELETE FROM orders");
@@ -157,8 +174,14 @@ TEST_P(UniqueIdTest, SeparateConnectionsRacingGetDistinctIds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, UniqueIdTest,
-                         ::testing::Values(CTestBackend::kSqlite, CTestBackend::kPostgres),
-                         [](const auto& p) { return CTestBackend::Name(p.param); });
+                         ::testing::Combine(::testing::Values(CTestBackend::kSqlite,
+                                                              CTestBackend::kPostgres),
+                                            ::testing::Values("VARCHAR(80)", "TEXT")),
+                         [](const auto& p) {
+                             return std::string(CTestBackend::Name(std::get<0>(p.param))) +
+                                    (std::string(std::get<1>(p.param)) == "TEXT" ? "Text"
+                                                                                 : "Varchar");
+                         });
 
 TEST(UniqueIdRegistry, UpperCaseColumnsByPrefix) {
     struct Case {
