@@ -71,15 +71,18 @@ void CColumnCatalogue::SchemaMayHaveChanged() {
 
 void CColumnCatalogue::NoteStatement(const std::string& sql) {
     size_t start = 0;
-    while (start < sql.size() && std::isspace(static_cast<unsigned char>(sql[start])))
+    while (start < sql.size() && std::isspace(static_cast<unsigned char>(sql[start]))) {
         ++start;
+    }
     size_t end = start;
-    while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end])))
+    while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) {
         ++end;
+    }
     std::string_view word(sql.data() + start, end - start);
     for (const char* harmless : {"SELECT", "INSERT", "UPDATE", "DELETE"}) {
-        if (AsciiEqualNoCase(word, harmless))
+        if (AsciiEqualNoCase(word, harmless)) {
             return;
+        }
     }
     SchemaMayHaveChanged();
 }

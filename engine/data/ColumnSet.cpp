@@ -9,8 +9,9 @@ namespace {
 
 // An empty parameter is passed as null, which matches everything.
 SQLCHAR* Param(std::vector<SQLCHAR>& buf, const std::string& text) {
-    if (text.empty())
+    if (text.empty()) {
         return nullptr;
+    }
     buf.assign(text.begin(), text.end());
     buf.push_back(0);
     return buf.data();
@@ -21,8 +22,9 @@ std::string TextColumn(SQLHSTMT stmt, SQLUSMALLINT n) {
     SQLLEN ind = 0;
     SQLRETURN rc = SQLGetData(stmt, n, SQL_C_CHAR, buf, sizeof(buf), &ind);
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt);
-    if (rc == SQL_NO_DATA || ind == SQL_NULL_DATA)
+    if (rc == SQL_NO_DATA || ind == SQL_NULL_DATA) {
         return std::string();
+    }
     return std::string(buf);
 }
 
@@ -58,8 +60,9 @@ void CColumnSet::Open() {
 }
 
 void CColumnSet::MoveNext() {
-    if (!m_bEOF)
+    if (!m_bEOF) {
         Fetch();
+    }
 }
 
 void CColumnSet::Close() {
@@ -72,8 +75,9 @@ void CColumnSet::Fetch() {
     SQLRETURN rc = SQLFetch(stmt);
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt);
     m_bEOF = rc == SQL_NO_DATA;
-    if (m_bEOF)
+    if (m_bEOF) {
         return;
+    }
     m_strTableQualifier = TextColumn(stmt, 1);
     m_strTableOwner = TextColumn(stmt, 2);
     m_strTableName = TextColumn(stmt, 3);

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
@@ -104,13 +103,15 @@ std::string CDataSource::GetConnectStringValue(const std::string& connect, const
 std::string CDataSource::MakeConnectString(const std::string& dsn, const std::string& uid,
                                            const std::string& pwd) {
     auto value = [](const std::string& v) {
-        if (v.find_first_of(";}") == std::string::npos && (v.empty() || v.front() != '{'))
+        if (v.find_first_of(";}") == std::string::npos && (v.empty() || v.front() != '{')) {
             return v;
+        }
         std::string out = "{";
         for (char c : v) {
             out += c;
-            if (c == '}')
+            if (c == '}') {
                 out += '}';
+            }
         }
         return out + "}";
     };
@@ -124,8 +125,9 @@ int CDataSource::DoCommand(const char* command, const char* first, const char* s
     auto is = [&](const char* name) { return strcasecmp(cmd.c_str(), name) == 0; };
     try {
         if (is("GetUid")) {
-            if (!m_db.IsOpen())
+            if (!m_db.IsOpen()) {
                 Open();
+            }
             CUniqueIdGenerator ids(m_db);
             return ids.GetUid(Arg(first), Arg(second), Arg(third));
         }
@@ -134,13 +136,15 @@ int CDataSource::DoCommand(const char* command, const char* first, const char* s
         } else if (is("Close")) {
             Close();
         } else if (is("CloseIfNoOneUsesIt")) {
-            if (m_nUsers == 0)
+            if (m_nUsers == 0) {
                 Close();
+            }
         } else if (is("GetDbmsInfo")) {
             GetDbmsInfo();
         } else if (is("ExecuteSQL")) {
-            if (!m_db.IsOpen())
+            if (!m_db.IsOpen()) {
                 Open();
+            }
             m_db.ExecuteSQL(Arg(first));
         } else if (is("BeginTrans")) {
             BeginTrans();
@@ -182,8 +186,9 @@ void CDataSource::RaiseCommandError(const CDbException& e) {
 }
 
 void CDataSource::Open() {
-    if (m_db.IsOpen())
+    if (m_db.IsOpen()) {
         return;
+    }
     try {
         m_db.Open(m_strConnect);
         m_dwOpenerThread = CurrentThreadId();
@@ -207,8 +212,9 @@ void CDataSource::Open() {
 void CDataSource::Close() {
     // A transaction cannot outlive its connection.
     m_bInTrans = false;
-    if (!m_db.IsOpen())
+    if (!m_db.IsOpen()) {
         return;
+    }
     try {
         m_db.Close();
     } catch (const CDbException& e) {
@@ -223,28 +229,33 @@ void CDataSource::Close() {
 }
 
 void CDataSource::BeginTrans() {
-    if (m_bInTrans)
+    if (m_bInTrans) {
         throw CSspException(g_msg.m_nestedTransactions);
-    if (!m_db.IsOpen())
+    }
+    if (!m_db.IsOpen()) {
         Open();
-    if (!m_db.CanTransact())
+    }
+    if (!m_db.CanTransact()) {
         return;
+    }
     SQLRETURN rc = m_db.SetAutoCommit(false);
     if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) {
         m_bInTrans = true;
         return;
     }
     CDbException e = CDbException::FromHandle(SQL_HANDLE_DBC, m_db.Handle(), rc);
-    if (Contains(e.m_strStateNativeOrigin, ":S1011"))
+    if (Contains(e.m_strStateNativeOrigin, ":S1011")) {
         e.m_strError += "\r\nMake sure all SQL objects are closed before calling beginTransaction.";
+    }
     throw e;
 }
 
 void CDataSource::CommitTrans() {
     bool wasInTrans = m_bInTrans;
     m_bInTrans = false;
-    if (!wasInTrans || !m_db.IsOpen())
+    if (!wasInTrans || !m_db.IsOpen()) {
         return;
+    }
     SQLRETURN rc = m_db.EndTran(true);
     if (!SQL_SUCCEEDED(rc)) {
         // Leave the connection as a plain autocommit one, not half in a transaction.
@@ -258,23 +269,28 @@ void CDataSource::CommitTrans() {
 void CDataSource::Rollback() {
     bool wasInTrans = m_bInTrans;
     m_bInTrans = false;
-    if (!wasInTrans || !m_db.IsOpen())
+    if (!wasInTrans || !m_db.IsOpen()) {
         return;
+    }
     SQLRETURN rc = m_db.EndTran(false);
     CDbException failure(0, "", "");
     bool failed = !SQL_SUCCEEDED(rc);
-    if (failed)
+    if (failed) {
         failure = CDbException::FromHandle(SQL_HANDLE_DBC, m_db.Handle(), rc);
+    }
     m_db.SetAutoCommit(true);
-    if (failed)
+    if (failed) {
         throw failure;
+    }
 }
 
 void CDataSource::GetDbmsInfo() {
-    if (!m_db.IsOpen())
+    if (!m_db.IsOpen()) {
         Open();
-    if (!m_strDbmsName.empty())
+    }
+    if (!m_strDbmsName.empty()) {
         return;
+    }
     m_strDbmsName = m_db.GetInfoText(SQL_DBMS_NAME, 64);
     m_strDbmsVersion = m_db.GetInfoText(SQL_DBMS_VER, 128);
 }

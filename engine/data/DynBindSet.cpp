@@ -16,12 +16,10 @@
 
 namespace {
 
-
 std::string AfterDot(const std::string& name) {
     size_t dot = name.find('.');
     return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
-
 
 std::vector<SQLCHAR> SqlText(const std::string& s) {
     std::vector<SQLCHAR> v(s.begin(), s.end());
@@ -31,9 +29,11 @@ std::vector<SQLCHAR> SqlText(const std::string& s) {
 
 bool Aggregate(const std::string& name) {
     static const char* const kPrefixes[] = {"COUNT(", "MAX(", "MIN(", "SUM(", "AVG("};
-    for (const char* p : kPrefixes)
-        if (strncasecmp(name.c_str(), p, std::strlen(p)) == 0)
+    for (const char* p : kPrefixes) {
+        if (strncasecmp(name.c_str(), p, std::strlen(p)) == 0) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -59,8 +59,9 @@ void CDynBindSet::AddTable(const std::string& name) {
 bool CDynBindSet::AddColumn(const std::string& name) {
     size_t dot = name.find('.');
     std::string stored = dot == std::string::npos ? name : name.substr(dot + 1);
-    if (stored.empty() || FindColumn(stored))
+    if (stored.empty() || FindColumn(stored)) {
         return false;
+    }
     auto column = std::make_unique<CBoundColumn>();
     column->m_strName = stored;
     m_columns.push_back(std::move(column));
@@ -68,15 +69,18 @@ bool CDynBindSet::AddColumn(const std::string& name) {
 }
 
 CBoundColumn* CDynBindSet::FindColumn(const std::string& name) {
-    for (auto& c : m_columns)
-        if (AsciiEqualNoCase(c->m_strName, name))
+    for (auto& c : m_columns) {
+        if (AsciiEqualNoCase(c->m_strName, name)) {
             return c.get();
+        }
+    }
     std::string tail = AfterDot(name);
     bool qualified = name.find('.') != std::string::npos;
     for (auto& c : m_columns) {
         if (qualified) {
-            if (AsciiEqualNoCase(c->m_strName, tail))
+            if (AsciiEqualNoCase(c->m_strName, tail)) {
                 return c.get();
+            }
         } else if (c->m_strName.find('.') != std::string::npos &&
                    AsciiEqualNoCase(AfterDot(c->m_strName), name)) {
             return c.get();
@@ -86,15 +90,18 @@ CBoundColumn* CDynBindSet::FindColumn(const std::string& name) {
 }
 
 int CDynBindSet::FindColumnIndex(const std::string& name) const {
-    for (size_t i = 0; i < m_columns.size(); ++i)
-        if (AsciiEqualNoCase(m_columns[i]->m_strName, name))
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (AsciiEqualNoCase(m_columns[i]->m_strName, name)) {
             return static_cast<int>(i);
+        }
+    }
     return -1;
 }
 
 CSspValue* CDynBindSet::GetColumnValue(int index) {
-    if (index < 0 || index >= static_cast<int>(m_columns.size()))
+    if (index < 0 || index >= static_cast<int>(m_columns.size())) {
         return nullptr;
+    }
     return &m_columns[index]->m_value;
 }
 
@@ -104,14 +111,16 @@ CSspValue* CDynBindSet::GetColumnValue(const std::string& name) {
 }
 
 std::string CDynBindSet::GetColumnName(int index) const {
-    if (index < 0 || index >= static_cast<int>(m_columns.size()))
+    if (index < 0 || index >= static_cast<int>(m_columns.size())) {
         return std::string();
+    }
     return m_columns[index]->m_strName;
 }
 
 bool CDynBindSet::SetColumnValue(int index, const CSspValue& value) {
-    if (index < 0 || index >= static_cast<int>(m_columns.size()))
+    if (index < 0 || index >= static_cast<int>(m_columns.size())) {
         return false;
+    }
     CBoundColumn& c = *m_columns[index];
     CSspValue& dst = c.m_value;
     if ((dst.IsBinary() && value.IsBinary()) || (dst.IsLongText() && value.IsLongText())) {
@@ -137,8 +146,9 @@ bool CDynBindSet::CountColumns() {
 std::string CDynBindSet::GetDefaultSQL() const {
     std::string out;
     for (size_t i = 0; i < m_tables.size(); ++i) {
-        if (i)
+        if (i) {
             out += ",";
+        }
         out += m_tables[i];
     }
     return out;
@@ -147,27 +157,32 @@ std::string CDynBindSet::GetDefaultSQL() const {
 std::string CDynBindSet::SelectList() const {
     std::string out;
     for (size_t i = 0; i < m_columns.size(); ++i) {
-        if (i)
+        if (i) {
             out += ",";
+        }
         out += m_columns[i]->m_strName;
     }
     return out;
 }
 
 bool CDynBindSet::Open(const std::string& sql, unsigned /*options*/) {
-    if (sql.empty() && m_columns.empty())
+    if (sql.empty() && m_columns.empty()) {
         return false;
+    }
     Close();
-    if (!m_pDb || !m_pDb->IsOpen())
+    if (!m_pDb || !m_pDb->IsOpen()) {
         throw CDbException(SQL_INVALID_HANDLE, "", "State:08003,Native:0,Origin:\n");
+    }
     m_bLayoutOnly = false;
     m_nFields = static_cast<int>(m_columns.size());
     if (sql.empty()) {
         m_strSQL = "SELECT " + SelectList() + " FROM " + GetDefaultSQL();
-        if (!m_strFilter.empty())
+        if (!m_strFilter.empty()) {
             m_strSQL += " WHERE " + m_strFilter;
-        if (!m_strSort.empty())
+        }
+        if (!m_strSort.empty()) {
             m_strSQL += " ORDER BY " + m_strSort;
+        }
     } else {
         m_strSQL = sql;
     }
@@ -188,14 +203,16 @@ bool CDynBindSet::Open(const std::string& sql, unsigned /*options*/) {
 }
 
 bool CDynBindSet::OpenDefault() {
-    if (!CountColumns())
+    if (!CountColumns()) {
         return false;
+    }
     return Open(std::string(), kExecuteDirect) && IsOpen();
 }
 
 void CDynBindSet::OnSetOptions(SQLHSTMT stmt) {
-    if (m_nQueryTimeout == 15)
+    if (m_nQueryTimeout == 15) {
         return;
+    }
     SQLRETURN rc = SQLSetStmtAttr(
         stmt, SQL_ATTR_QUERY_TIMEOUT,
         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(0, m_nQueryTimeout))), 0);
@@ -245,8 +262,9 @@ void CDynBindSet::BindColumns() {
         c.m_bChanged = false;
     };
     if (m_nFields != 0) {
-        for (size_t i = 0; i < m_columns.size() && i < m_descs.size(); ++i)
+        for (size_t i = 0; i < m_columns.size() && i < m_descs.size(); ++i) {
             typeOf(*m_columns[i], m_descs[i]);
+        }
         return;
     }
     m_columns.clear();
@@ -279,21 +297,24 @@ void CDynBindSet::FetchRow() {
     }
     m_bEOF = false;
     size_t n = std::min(m_columns.size(), m_descs.size());
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         OdbcReadValue(m_stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), m_columns[i]->m_value,
                       m_nMaxColumnSize);
+    }
 }
 
 void CDynBindSet::MoveNext() {
-    if (!m_bOpen || m_bEOF)
+    if (!m_bOpen || m_bEOF) {
         return;
+    }
     FetchRow();
     m_bBOF = false;
 }
 
 void CDynBindSet::MoveFirst() {
-    if (!m_bOpen || m_bLayoutOnly)
+    if (!m_bOpen || m_bLayoutOnly) {
         return;
+    }
     // Forward-only cursors everywhere: the first row comes back by running
     // the statement again.
     SQLFreeStmt(m_stmt.Get(), SQL_CLOSE);
@@ -320,8 +341,9 @@ void CDynBindSet::Reset() {
 }
 
 bool CDynBindSet::OpenForInsert(const std::string& dbmsName) {
-    if (!CountColumns())
+    if (!CountColumns()) {
         return false;
+    }
     std::string lower = AsciiLowerCopy(dbmsName);
     if (lower.find("sql server") != std::string::npos ||
         lower.find("access") != std::string::npos) {
@@ -330,8 +352,9 @@ bool CDynBindSet::OpenForInsert(const std::string& dbmsName) {
         return IsOpen();
     }
     Close();
-    if (!m_pDb || !m_pDb->IsOpen())
+    if (!m_pDb || !m_pDb->IsOpen()) {
         throw CDbException(SQL_INVALID_HANDLE, "", "State:08003,Native:0,Origin:\n");
+    }
     m_strSQL = "SELECT " + SelectList() + " FROM " + GetDefaultSQL();
     DescribeColumnsFromCatalogue();
     BindColumns();
@@ -360,13 +383,15 @@ size_t CDynBindSet::DescribeFromTable(const std::string& table, bool useKept, bo
         *kept = *kept || fromKept;
         for (const COdbcColumnDesc& row : rows) {
             int index = FindColumnIndex(row.m_strName);
-            if (index < 0 || !m_descs[index].m_strName.empty())
+            if (index < 0 || !m_descs[index].m_strName.empty()) {
                 continue;
+            }
             m_descs[index] = row;
             ++described;
         }
-        if (!rows.empty())
+        if (!rows.empty()) {
             break;
+        }
     }
     return described;
 }
@@ -376,19 +401,23 @@ bool CDynBindSet::DescribeTables(bool useKept) {
     bool kept = false;
     // A join names its columns across all its tables.
     size_t described = 0;
-    for (size_t t = 0; t < m_tables.size() && described < m_columns.size(); ++t)
+    for (size_t t = 0; t < m_tables.size() && described < m_columns.size(); ++t) {
         described += DescribeFromTable(m_tables[t], useKept, &kept);
+    }
     return kept && described < m_columns.size();
 }
 
 void CDynBindSet::DescribeColumnsFromCatalogue() {
-    if (m_tables.empty())
+    if (m_tables.empty()) {
         throw CSspException("Table name not found in SQL INSERT.");
+    }
     // A kept table may have gained the missing column since it was read.
-    if (DescribeTables(m_bKeptCatalogue))
+    if (DescribeTables(m_bKeptCatalogue)) {
         DescribeTables(false);
-    if (m_bTolerateUnknownColumns)
+    }
+    if (m_bTolerateUnknownColumns) {
         return;
+    }
     for (size_t i = 0; i < m_columns.size(); ++i) {
         if (m_descs[i].m_strName.empty()) {
             char buf[600];
@@ -400,8 +429,9 @@ void CDynBindSet::DescribeColumnsFromCatalogue() {
 }
 
 void CDynBindSet::AddNewRow() {
-    if (!m_bOpen)
+    if (!m_bOpen) {
         throw CDbException(CDbException::kReadOnly, "Recordset is read-only", "");
+    }
     for (auto& c : m_columns) {
         int size = c->m_value.m_columnSize;
         int decimals = c->m_value.m_decimals;
@@ -410,36 +440,41 @@ void CDynBindSet::AddNewRow() {
         c->m_value.m_decimals = decimals;
         c->m_bChanged = false;
     }
-    if (m_stmt && !m_bLayoutOnly)
+    if (m_stmt && !m_bLayoutOnly) {
         SQLFreeStmt(m_stmt.Get(), SQL_CLOSE);
+    }
     m_bEOF = true;
     m_mode = Mode::kAdd;
 }
 
 void CDynBindSet::Edit() {
-    if (!m_bOpen || m_bEOF)
+    if (!m_bOpen || m_bEOF) {
         throw CDbException(CDbException::kIllegalMode, "No current record.", "");
+    }
     for (auto& c : m_columns) {
         c->m_original = c->m_value;
         c->m_bChanged = false;
     }
     // The update is a searched one and needs no cursor; an open cursor would
     // keep a read lock that blocks other writers (SQLite) while we wait on theirs.
-    if (m_stmt)
+    if (m_stmt) {
         SQLFreeStmt(m_stmt.Get(), SQL_CLOSE);
+    }
     m_bEOF = true;
     m_mode = Mode::kEdit;
 }
 
 bool CDynBindSet::UpdateNewRow() {
-    if (m_mode != Mode::kAdd)
+    if (m_mode != Mode::kAdd) {
         throw CDbException(CDbException::kIllegalMode,
                            "Update or Delete operation attempted in an illegal mode.", "");
+    }
     std::string cols, marks;
     std::vector<const CSspValue*> values;
     for (auto& c : m_columns) {
-        if (!c->m_bChanged)
+        if (!c->m_bChanged) {
             continue;
+        }
         if (!values.empty()) {
             cols += ",";
             marks += ",";
@@ -448,27 +483,32 @@ bool CDynBindSet::UpdateNewRow() {
         marks += "?";
         values.push_back(&c->m_value);
     }
-    if (values.empty())
+    if (values.empty()) {
         return false;
+    }
     RunWithParameters("INSERT INTO " + m_tables.front() + " (" + cols + ") VALUES (" + marks + ")",
                       values, false);
     m_mode = Mode::kNone;
-    for (auto& c : m_columns)
+    for (auto& c : m_columns) {
         c->m_bChanged = false;
+    }
     return true;
 }
 
 bool CDynBindSet::Update() {
-    if (m_mode == Mode::kAdd)
+    if (m_mode == Mode::kAdd) {
         return UpdateNewRow();
-    if (m_mode != Mode::kEdit)
+    }
+    if (m_mode != Mode::kEdit) {
         throw CDbException(CDbException::kIllegalMode,
                            "Update or Delete operation attempted in an illegal mode.", "");
+    }
     std::string set, where;
     std::vector<const CSspValue*> values;
     for (auto& c : m_columns) {
-        if (!c->m_bChanged)
+        if (!c->m_bChanged) {
             continue;
+        }
         set += (values.empty() ? "" : ",") + c->m_strName + "=?";
         values.push_back(&c->m_value);
     }
@@ -477,10 +517,12 @@ bool CDynBindSet::Update() {
         return false;
     }
     for (auto& c : m_columns) {
-        if (!Identifying(*c))
+        if (!Identifying(*c)) {
             continue;
-        if (!where.empty())
+        }
+        if (!where.empty()) {
             where += " AND ";
+        }
         if (c->m_original.IsText() && c->m_original.IsNull()) {
             // Empty text and NULL both read as no text.
             where += "(" + c->m_strName + " IS NULL OR " + c->m_strName + " = '')";
@@ -492,45 +534,52 @@ bool CDynBindSet::Update() {
         }
     }
     // The row must still match the query that found it, or nothing changes.
-    if (!m_strFilter.empty())
+    if (!m_strFilter.empty()) {
         where = "(" + m_strFilter + ")" + (where.empty() ? "" : " AND " + where);
-    if (where.empty())
+    }
+    if (where.empty()) {
         throw CSspException("The record to update cannot be identified by its columns.");
+    }
     std::string sql = "UPDATE " + m_tables.front() + " SET " + set + " WHERE " + where;
     RunWithParameters(sql, values, true);
     m_mode = Mode::kNone;
-    for (auto& c : m_columns)
+    for (auto& c : m_columns) {
         c->m_bChanged = false;
+    }
     return true;
 }
 
 void CDynBindSet::RunWithParameters(const std::string& sql,
                                     const std::vector<const CSspValue*>& values,
                                     bool mustAffectRow) {
-    if (m_tables.empty())
+    if (m_tables.empty()) {
         throw CSspException("Table name not found in SQL INSERT.");
+    }
     COdbcHandle stmt(SQL_HANDLE_STMT, m_pDb->Handle());
     OnSetOptions(stmt.Get());
     std::deque<COdbcParam> params(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
+    for (size_t i = 0; i < values.size(); ++i) {
         OdbcBindParameter(stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), *values[i], params[i]);
+    }
     std::vector<SQLCHAR> text = SqlText(sql);
     SQLRETURN rc;
     do {
         rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
     } while (rc == SQL_STILL_EXECUTING);
     if (rc == SQL_NO_DATA) {
-        if (mustAffectRow)
+        if (mustAffectRow) {
             throw CDbException(CDbException::kNoRowsAffected,
                                "No rows were affected by the update or delete operation.", "");
+        }
         return;
     }
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt.Get());
     if (mustAffectRow) {
         SQLLEN rows = 0;
         SQLRowCount(stmt.Get(), &rows);
-        if (rows == 0)
+        if (rows == 0) {
             throw CDbException(CDbException::kNoRowsAffected,
                                "No rows were affected by the update or delete operation.", "");
+        }
     }
 }

@@ -14,8 +14,9 @@ COdbcConnection::~COdbcConnection() {
 }
 
 void COdbcConnection::Open(const std::string& connect) {
-    if (IsOpen())
+    if (IsOpen()) {
         return;
+    }
     COdbcHandle dbc(SQL_HANDLE_DBC, OdbcEnvironment());
     SQLSetConnectAttr(dbc.Get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
     std::vector<SQLCHAR> in(connect.begin(), connect.end());
@@ -24,11 +25,13 @@ void COdbcConnection::Open(const std::string& connect) {
     SQLSMALLINT outLen = 0;
     SQLRETURN rc = SQLDriverConnect(dbc.Get(), nullptr, in.data(), SQL_NTS, out, sizeof(out),
                                     &outLen, SQL_DRIVER_NOPROMPT);
-    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
         throw CDbException::FromHandle(SQL_HANDLE_DBC, dbc.Get(), rc);
+    }
     SQLUSMALLINT txn = SQL_TC_NONE;
-    if (!SQL_SUCCEEDED(SQLGetInfo(dbc.Get(), SQL_TXN_CAPABLE, &txn, sizeof(txn), nullptr)))
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc.Get(), SQL_TXN_CAPABLE, &txn, sizeof(txn), nullptr))) {
         txn = SQL_TC_NONE;
+    }
     m_bCanTransact = txn != SQL_TC_NONE;
     m_strCompleted.assign(
         reinterpret_cast<const char*>(out),
@@ -37,8 +40,9 @@ void COdbcConnection::Open(const std::string& connect) {
 }
 
 void COdbcConnection::Close() {
-    if (!IsOpen())
+    if (!IsOpen()) {
         return;
+    }
     COdbcHandle dbc = std::move(m_hdbc);
     m_bCanTransact = false;
     m_catalogue.Clear();
@@ -47,8 +51,9 @@ void COdbcConnection::Close() {
         // A pending transaction blocks the disconnect; roll it back and retry.
         SQLEndTran(SQL_HANDLE_DBC, dbc.Get(), SQL_ROLLBACK);
         rc = SQLDisconnect(dbc.Get());
-        if (rc == SQL_ERROR)
+        if (rc == SQL_ERROR) {
             throw CDbException::FromHandle(SQL_HANDLE_DBC, dbc.Get(), rc);
+        }
     }
 }
 

@@ -32,8 +32,9 @@ SQLHENV OdbcEnvironment() {
     // objects may still be closed during exit.
     static SQLHENV env = [] {
         SQLHENV h = SQL_NULL_HENV;
-        if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h) != SQL_SUCCESS)
+        if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h) != SQL_SUCCESS) {
             throw CDbException(SQL_ERROR, "Failed to allocate the ODBC environment.", "");
+        }
         SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0);
         return h;
     }();

@@ -14,19 +14,22 @@ namespace {
 // "[-][d ]h:m[:s[.fraction]]" into seconds; false when it is no time.
 bool ParseSpan(const std::string& text, int64_t* seconds) {
     const char* p = text.c_str();
-    while (*p == ' ')
+    while (*p == ' ') {
         ++p;
+    }
     bool negative = *p == '-';
-    if (negative)
+    if (negative) {
         ++p;
+    }
     long long parts[4] = {0, 0, 0, 0};
     int count = 0;
     long long days = 0;
     while (*p && count < 3) {
         char* end = nullptr;
         long long v = std::strtoll(p, &end, 10);
-        if (end == p)
+        if (end == p) {
             return false;
+        }
         p = end;
         if (*p == ' ' && count == 0 && days == 0) {
             days = v;
@@ -34,12 +37,14 @@ bool ParseSpan(const std::string& text, int64_t* seconds) {
             continue;
         }
         parts[count++] = v;
-        if (*p != ':')
+        if (*p != ':') {
             break;
+        }
         ++p;
     }
-    if (count < 2)
+    if (count < 2) {
         return false;
+    }
     int64_t total = days * 86400 + parts[0] * 3600 + parts[1] * 60 + parts[2];
     *seconds = negative ? -total : total;
     return true;
@@ -73,8 +78,9 @@ void OdbcBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, const CSspValue& v, C
     }
     if (v.IsNull() && !v.IsTimeSpan()) {
         p.ind = SQL_NULL_DATA;
-        if (sqlType == SQL_DATE || sqlType == SQL_TIMESTAMP)
+        if (sqlType == SQL_DATE || sqlType == SQL_TIMESTAMP) {
             size = sqlType == SQL_DATE ? 10 : 19;
+        }
     } else if (v.IsInteger()) {
         cType = SQL_C_SLONG;
         p.integer = v.m_integer;
@@ -123,12 +129,14 @@ void OdbcBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, const CSspValue& v, C
             p.bytes = buf;
         } else if (v.IsBinary() || v.IsLongText()) {
             p.bytes.assign(v.m_blob.View());
-            if (v.IsBinary())
+            if (v.IsBinary()) {
                 cType = SQL_C_BINARY;
+            }
         } else {
             p.bytes = v.m_text;
-            if (v.IsDecimal())
+            if (v.IsDecimal()) {
                 digits = static_cast<SQLSMALLINT>(std::max(0, v.m_decimals));
+            }
         }
         p.ind = static_cast<SQLLEN>(p.bytes.size());
         data = p.bytes.data();
@@ -153,12 +161,14 @@ bool OdbcReadPieces(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT cType, size_
         do {
             rc = SQLGetData(stmt, number, cType, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
         } while (rc == SQL_STILL_EXECUTING);
-        if (rc == SQL_NO_DATA)
+        if (rc == SQL_NO_DATA) {
             return !first;
+        }
         OdbcCheck(rc, SQL_HANDLE_STMT, stmt);
         first = false;
-        if (ind == SQL_NULL_DATA)
+        if (ind == SQL_NULL_DATA) {
             return false;
+        }
         size_t room = buf.size() - term;
         bool truncated =
             rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > room);
@@ -170,8 +180,9 @@ bool OdbcReadPieces(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT cType, size_
             out.resize(cap);
             return true;
         }
-        if (!truncated)
+        if (!truncated) {
             return true;
+        }
         size_t left = ind == SQL_NO_TOTAL ? piece * 2 : static_cast<size_t>(ind) - got;
         piece = std::min(std::max<size_t>(left, 1), cap - out.size());
     }
@@ -183,30 +194,33 @@ void OdbcReadValue(SQLHSTMT stmt, SQLUSMALLINT number, CSspValue& v, int maxColu
         SQLBIGINT n = 0;
         OdbcCheck(SQLGetData(stmt, number, SQL_C_SBIGINT, &n, sizeof(n), &ind), SQL_HANDLE_STMT,
                   stmt);
-        if (ind == SQL_NULL_DATA)
+        if (ind == SQL_NULL_DATA) {
             v.SetNull();
-        else
+        } else {
             v.m_integer = static_cast<std::int32_t>(static_cast<uint32_t>(n));
+        }
         return;
     }
     if (v.IsReal()) {
         float f = 0;
         OdbcCheck(SQLGetData(stmt, number, SQL_C_FLOAT, &f, sizeof(f), &ind), SQL_HANDLE_STMT,
                   stmt);
-        if (ind == SQL_NULL_DATA)
+        if (ind == SQL_NULL_DATA) {
             v.SetNull();
-        else
+        } else {
             v.m_real = f;
+        }
         return;
     }
     if (v.IsDouble()) {
         double d = 0;
         OdbcCheck(SQLGetData(stmt, number, SQL_C_DOUBLE, &d, sizeof(d), &ind), SQL_HANDLE_STMT,
                   stmt);
-        if (ind == SQL_NULL_DATA)
+        if (ind == SQL_NULL_DATA) {
             v.SetNull();
-        else
+        } else {
             v.m_double = d;
+        }
         return;
     }
     if (v.IsDateTime()) {
@@ -227,8 +241,9 @@ void OdbcReadValue(SQLHSTMT stmt, SQLUSMALLINT number, CSspValue& v, int maxColu
         bool present = OdbcReadPieces(stmt, number, v.IsBinary() ? SQL_C_BINARY : SQL_C_CHAR,
                                       static_cast<size_t>(0x7FFFFFFF), data);
         v.m_blob.SetLength(0);
-        if (present)
+        if (present) {
             v.m_blob.Assign(data.data(), data.size());
+        }
         return;
     }
     bool present = OdbcReadPieces(stmt, number, SQL_C_CHAR,

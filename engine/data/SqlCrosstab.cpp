@@ -15,28 +15,33 @@
 namespace {
 
 std::string KeyText(const CSspValue& v) {
-    if (v.IsDateTime())
+    if (v.IsDateTime()) {
         return v.m_dateTime > 0 ? CSspDateTime(v.m_dateTime).GetDateStr() : std::string();
+    }
     return v.GetText();
 }
 
 }  // namespace
 
 std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc) {
-    if (sql.rfind("SELECT ", 0) == 0)
+    if (sql.rfind("SELECT ", 0) == 0) {
         return sql;
+    }
     // Words with their positions, to keep the text after "from" as written.
     std::string head;
     std::optional<std::string> fromPart;
     bool inHead = false;
     for (size_t i = 0; i < sql.size();) {
-        while (i < sql.size() && IsSpaceTabOrLineBreak(sql[i]))
+        while (i < sql.size() && IsSpaceTabOrLineBreak(sql[i])) {
             ++i;
+        }
         size_t start = i;
-        while (i < sql.size() && !IsSpaceTabOrLineBreak(sql[i]))
+        while (i < sql.size() && !IsSpaceTabOrLineBreak(sql[i])) {
             ++i;
-        if (start == i)
+        }
+        if (start == i) {
             break;
+        }
         std::string word = sql.substr(start, i - start);
         if (!inHead) {
             inHead = strcasecmp(word.c_str(), "crosstab") == 0;
@@ -44,8 +49,9 @@ std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc
         }
         if (strcasecmp(word.c_str(), "from") == 0) {
             size_t rest = i;
-            while (rest < sql.size() && IsSpaceTabOrLineBreak(sql[rest]))
+            while (rest < sql.size() && IsSpaceTabOrLineBreak(sql[rest])) {
                 ++rest;
+            }
             fromPart = " FROM " + sql.substr(rest);
             break;
         }
@@ -55,8 +61,9 @@ std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc
     std::string part;
     for (char c : head + " ") {
         if (c == ' ' || c == ',' || c == '(' || c == ')') {
-            if (!part.empty())
+            if (!part.empty()) {
                 parts.push_back(part);
+            }
             part.clear();
         } else {
             part += c;
@@ -67,17 +74,21 @@ std::string CSqlCrosstab::Rewrite(const std::string& sql, std::string* groupFunc
     const std::string& col = parts[1];
     std::string func = parts[2].empty() ? "count" : AsciiLowerCopy(parts[2]);
     const std::string& arg = parts[3];
-    if (func != "count" && func != "sum" && func != "avg")
+    if (func != "count" && func != "sum" && func != "avg") {
         throw CSspException(g_msg.m_groupFunctionsOnly);
-    if (row.empty() || col.empty())
+    }
+    if (row.empty() || col.empty()) {
         throw CSspException(g_msg.m_crosstabFieldEmpty);
-    if (!fromPart)
+    }
+    if (!fromPart) {
         throw CSspException(g_msg.m_tableNameEmpty);
+    }
     *groupFunc = func;
     std::string out = "SELECT " + row + ", " + col;
     // count(*) counts rows; "*" is no column to select.
-    if (!arg.empty() && arg != "*")
+    if (!arg.empty() && arg != "*") {
         out += ", " + arg;
+    }
     return out + *fromPart + " ORDER BY " + row + " ASC, " + col + " ASC";
 }
 
@@ -105,20 +116,23 @@ void CSqlCrosstab::Clear() {
 }
 
 void CSqlCrosstab::AddXHeader(const std::string& key) {
-    if (m_headers.empty())
+    if (m_headers.empty()) {
         m_headers.push_back({"Crosstab", {}});
+    }
     m_headers.push_back({key, {}});
     m_bPresetHeaders = true;
 }
 
 void CSqlCrosstab::AddYHeader(const std::string& key) {
     if (m_cells.empty()) {
-        for (size_t h = 1; h < m_headers.size(); ++h)
+        for (size_t h = 1; h < m_headers.size(); ++h) {
             m_cells.push_back({"", m_headers[h].key, {}});
+        }
         ++m_nRows;
     }
-    for (size_t h = 1; h < m_headers.size(); ++h)
+    for (size_t h = 1; h < m_headers.size(); ++h) {
         m_cells.push_back({key, m_headers[h].key, {}});
+    }
     ++m_nRows;
 }
 
@@ -129,10 +143,12 @@ void CSqlCrosstab::Build(CDynBindSet& set, const std::string& groupFunc) {
         // Built before and closed: count afresh into the preset layout.
         m_headers.pop_back();
         m_cells.pop_back();
-        for (CHeader& h : m_headers)
+        for (CHeader& h : m_headers) {
             h.tally = CTally();
-        for (CCell& c : m_cells)
+        }
+        for (CCell& c : m_cells) {
             c.tally = CTally();
+        }
     }
     if (!preset) {
         m_nRows = 0;
@@ -144,8 +160,9 @@ void CSqlCrosstab::Build(CDynBindSet& set, const std::string& groupFunc) {
     for (; !set.IsEOF(); set.MoveNext()) {
         const CSspValue* r = set.GetColumnValue(0);
         const CSspValue* c = set.GetColumnValue(1);
-        if (!r || !c)
+        if (!r || !c) {
             throw CSspException(g_msg.m_crosstabColumnFailed);
+        }
         const CSspValue* a = set.GetColumnValue(2);
         bool hasValue = a && !a->IsNull() && groupFunc != "count";
         double value = hasValue ? a->GetDouble() : 0;
@@ -183,8 +200,9 @@ void CSqlCrosstab::Build(CDynBindSet& set, const std::string& groupFunc) {
         int cmp = 1;
         for (; h < m_headers.size(); ++h) {
             cmp = strcasecmp(m_headers[h].key.c_str(), colKey.c_str());
-            if (cmp >= 0)
+            if (cmp >= 0) {
                 break;
+            }
         }
         if (h < m_headers.size() && cmp == 0) {
             m_headers[h].tally.Add(hasValue, value);
@@ -213,59 +231,73 @@ int CSqlCrosstab::Fetch() {
         m_nCursor = 0;
         return m_cells.empty() ? 0 : 1;
     }
-    if (m_nCursor < -1)
+    if (m_nCursor < -1) {
         throw CSspException(g_msg.m_internalError);
+    }
     size_t n = static_cast<size_t>(m_nCursor);
-    if (n >= m_cells.size())
+    if (n >= m_cells.size()) {
         return 0;
+    }
     const std::string key = m_cells[n].row;
-    while (n < m_cells.size() && m_cells[n].row == key)
+    while (n < m_cells.size() && m_cells[n].row == key) {
         ++n;
+    }
     m_nCursor = static_cast<int>(n);
     return n < m_cells.size() ? 1 : 0;
 }
 
 CSspValue CSqlCrosstab::Result(const CTally& t) const {
-    if (m_strGroupFunc == "count")
+    if (m_strGroupFunc == "count") {
         return CSspValue::FromInteger(t.rows);
+    }
     double v = t.sum;
-    if (m_strGroupFunc == "avg")
+    if (m_strGroupFunc == "avg") {
         v = t.values ? t.sum / t.values : 0;
-    if (std::floor(v) == v && std::fabs(v) < 2147483647.0)
+    }
+    if (std::floor(v) == v && std::fabs(v) < 2147483647.0) {
         return CSspValue::FromInteger(static_cast<int32_t>(v));
+    }
     return CSspValue::FromDouble(v);
 }
 
 CSspValue CSqlCrosstab::Column(int index) const {
     if (m_nCursor == -1) {
-        if (index < 0 || index >= static_cast<int>(m_headers.size()))
+        if (index < 0 || index >= static_cast<int>(m_headers.size())) {
             return CSspValue::FromText("column out of bound");
+        }
         return CSspValue::FromText(m_headers[index].key);
     }
-    if (m_nCursor < 0 || static_cast<size_t>(m_nCursor) >= m_cells.size())
+    if (m_nCursor < 0 || static_cast<size_t>(m_nCursor) >= m_cells.size()) {
         return CSspValue::FromText("row out of bound");
-    if (index < 0 || index >= static_cast<int>(m_headers.size()))
+    }
+    if (index < 0 || index >= static_cast<int>(m_headers.size())) {
         return CSspValue::FromText("column out of bound");
+    }
     const CCell& first = m_cells[m_nCursor];
-    if (first.row == "Total" && first.col == "Total")
+    if (first.row == "Total" && first.col == "Total") {
         return index == 0 ? CSspValue::FromText("Total") : Result(m_headers[index].tally);
-    if (index == 0)
+    }
+    if (index == 0) {
         return CSspValue::FromText(first.row);
+    }
     bool totalColumn = index == static_cast<int>(m_headers.size()) - 1;
     CTally sum;
     for (size_t n = m_nCursor; n < m_cells.size() && m_cells[n].row == first.row; ++n) {
-        if (totalColumn)
+        if (totalColumn) {
             sum.Add(m_cells[n].tally);
-        else if (m_cells[n].col == m_headers[index].key)
+        } else if (m_cells[n].col == m_headers[index].key) {
             return Result(m_cells[n].tally);
+        }
     }
     return Result(sum);
 }
 
 CSspValue CSqlCrosstab::ColTotal(int index) const {
-    if (index < 0 || index >= static_cast<int>(m_headers.size()))
+    if (index < 0 || index >= static_cast<int>(m_headers.size())) {
         return CSspValue::FromText("column out of bound");
-    if (index == 0)
+    }
+    if (index == 0) {
         return CSspValue::FromText("Total");
+    }
     return Result(m_headers[index].tally);
 }

@@ -6,9 +6,11 @@ namespace {
 
 bool Forbidden(const std::string& word) {
     static const char* const kCommands[] = {"update", "delete", "insert", "create", "drop", "exec"};
-    for (const char* c : kCommands)
-        if (word == c)
+    for (const char* c : kCommands) {
+        if (word == c) {
             return true;
+        }
+    }
     return word.find("--") != std::string::npos || word.find(';') != std::string::npos;
 }
 
@@ -16,25 +18,31 @@ bool Forbidden(const std::string& word) {
 
 bool LooksLikeSqlInjection(const std::string& sql) {
     std::string text = sql;
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
     size_t i = 0;
-    while (i < text.size() && IsSpaceTabOrLineBreak(text[i]))
+    while (i < text.size() && IsSpaceTabOrLineBreak(text[i])) {
         ++i;
-    while (i < text.size() && !IsSpaceTabOrLineBreak(text[i]))
+    }
+    while (i < text.size() && !IsSpaceTabOrLineBreak(text[i])) {
         ++i;
+    }
     std::string word;
     for (; i < text.size(); ++i) {
         char c = text[i];
         if (IsSpaceTabOrLineBreak(c)) {
-            if (!word.empty() && Forbidden(word))
+            if (!word.empty() && Forbidden(word)) {
                 return true;
+            }
             word.clear();
         } else if (c == '\'') {
             size_t close = text.find('\'', i + 1);
-            if (close == std::string::npos)
+            if (close == std::string::npos) {
                 return false;
+            }
             i = close;
         } else {
             word += c;

@@ -25,9 +25,11 @@ bool StartsNoCase(const std::string& text, const char* prefix) {
 }
 
 bool AllDigits(const std::string& s) {
-    for (char c : s)
-        if (c < '0' || c > '9')
+    for (char c : s) {
+        if (c < '0' || c > '9') {
             return false;
+        }
+    }
     return true;
 }
 
@@ -60,8 +62,9 @@ void CSspSql::Raise(const std::string& text, const char* pos) const {
 
 void CSspSql::Declare(CSqlHost* host, const std::string& name, const char* start, const char* end,
                       bool stringMode, const std::string& sqlText) {
-    if (m_pHost)
+    if (m_pHost) {
         Close();
+    }
     m_pHost = host;
     m_nStart = start;
     m_nEnd = end;
@@ -73,10 +76,12 @@ void CSspSql::Declare(CSqlHost* host, const std::string& name, const char* start
     m_crosstab.Clear();
     m_strGroupFunc = "count";
     size_t first = 0;
-    while (first < m_strSql.size() && IsSpaceTabOrLineBreak(m_strSql[first]))
+    while (first < m_strSql.size() && IsSpaceTabOrLineBreak(m_strSql[first])) {
         ++first;
-    if (first == m_strSql.size())
+    }
+    if (first == m_strSql.size()) {
         Raise(g_msg.m_sqlEmpty);
+    }
     m_bCrosstab = strncasecmp(m_strSql.c_str() + first, "crosstab", 8) == 0;
 }
 
@@ -94,8 +99,9 @@ void CSspSql::Close() {
 
 CDataSource* CSspSql::RunSource() {
     CDataSource* ds = m_pOwnSource ? m_pOwnSource.get() : m_pHost->PageDataSource(m_nStart);
-    if (!ds)
+    if (!ds) {
         Raise(g_msg.m_noDataSourceDefined);
+    }
     m_pRunSource = ds;
     ds->DoCommand("Open");
     m_set.SetConnection(&ds->Connection());
@@ -103,33 +109,42 @@ CDataSource* CSspSql::RunSource() {
 }
 
 void CSspSql::CheckInjection(const std::string& sql) const {
-    if (m_bPreventInjection && LooksLikeSqlInjection(sql))
+    if (m_bPreventInjection && LooksLikeSqlInjection(sql)) {
         Raise(g_msg.m_sqlInjection + sql);
+    }
 }
 
 CSspValue CSspSql::CallMethod(const std::string& member, const std::vector<CSspValue>& args) {
-    if (!m_pHost)
+    if (!m_pHost) {
         throw CSspException(g_msg.m_internalError);
-    for (const CSqlMember& m : kMembers)
-        if (Is(member, m.name) && static_cast<int>(args.size()) < m.minArgs)
+    }
+    for (const CSqlMember& m : kMembers) {
+        if (Is(member, m.name) && static_cast<int>(args.size()) < m.minArgs) {
             Raise(g_msg.m_missingParameter);
+        }
+    }
     auto arg = [&](size_t i) { return i < args.size() ? args[i].GetText() : std::string(); };
     try {
-        if (Is(member, "execute"))
+        if (Is(member, "execute")) {
             return CSspValue::FromInteger(Execute());
-        if (Is(member, "fetch"))
+        }
+        if (Is(member, "fetch")) {
             return CSspValue::FromInteger(Fetch());
-        if (Is(member, "movefirst"))
+        }
+        if (Is(member, "movefirst")) {
             return CSspValue::FromInteger(MoveFirst());
+        }
         if (Is(member, "close")) {
             Close();
             return CSspValue::FromInteger(1);
         }
-        if (Is(member, "ColumnCount"))
+        if (Is(member, "ColumnCount")) {
             return CSspValue::FromInteger(ColumnCount());
+        }
         if (Is(member, "RowCount")) {
-            if (!m_bCrosstab)
+            if (!m_bCrosstab) {
                 Raise(g_msg.m_rowCountCrosstabOnly);
+            }
             BuildCrosstab();
             return CSspValue::FromInteger(m_crosstab.RowCount());
         }
@@ -145,27 +160,33 @@ CSspValue CSspSql::CallMethod(const std::string& member, const std::vector<CSspV
             m_set.m_nQueryTimeout = CSspValue::TextToInt(arg(0));
             return CSspValue::FromInteger(1);
         }
-        if (Is(member, "Column"))
+        if (Is(member, "Column")) {
             return m_bCrosstab ? CrosstabColumn(arg(0)) : ColumnValue(arg(0));
+        }
         if (Is(member, "colTotal")) {
             BuildCrosstab();
             return m_crosstab.ColTotal(CSspValue::TextToInt(arg(0)));
         }
         if (Is(member, "addXHeader")) {
-            if (m_crosstab.m_nCursor != -3)
+            if (m_crosstab.m_nCursor != -3) {
                 Raise("addXHeader is valid only before the query is executed");
-            if (args.empty())
+            }
+            if (args.empty()) {
                 Raise(g_msg.m_missingParameter);
+            }
             m_crosstab.AddXHeader(arg(0));
             return CSspValue::FromInteger(1);
         }
         if (Is(member, "addYHeader")) {
-            if (!m_crosstab.HasHeaders())
+            if (!m_crosstab.HasHeaders()) {
                 Raise("Call addXHeader first");
-            if (m_crosstab.m_nCursor != -3)
+            }
+            if (m_crosstab.m_nCursor != -3) {
                 Raise("addYHeader is valid only before the query is executed");
-            if (args.empty())
+            }
+            if (args.empty()) {
                 Raise(g_msg.m_missingParameter);
+            }
             m_crosstab.AddYHeader(arg(0));
             return CSspValue::FromInteger(1);
         }
@@ -186,12 +207,14 @@ CSspValue CSspSql::CallMethod(const std::string& member, const std::vector<CSspV
             text = e.m_strError.empty() ? state : e.m_strError;
         }
         text += " SQL " + m_strName + ":" + m_strSql;
-        if (m_pRunSource)
+        if (m_pRunSource) {
             text += " DSN:" + m_pRunSource->Dsn();
+        }
         throw CSspException(text);
     } catch (const CSspException& e) {
-        if (e.Position())
+        if (e.Position()) {
             throw;
+        }
         throw CSspException(e.Message(), m_nStart);
     }
 }
@@ -200,8 +223,9 @@ void CSspSql::UseDataSource(const std::vector<CSspValue>& args) {
     std::string connect;
     if (args.size() == 1) {
         std::string text = args[0].GetText();
-        if (text.size() < 5)
+        if (text.size() < 5) {
             Raise("Invalid ODBC connection string");
+        }
         connect = text.substr(5);
     } else if (args.size() == 3) {
         connect =
@@ -209,14 +233,16 @@ void CSspSql::UseDataSource(const std::vector<CSspValue>& args) {
     } else {
         Raise(g_msg.m_missingParameter);
     }
-    if (!m_pOwnSource)
+    if (!m_pOwnSource) {
         m_pOwnSource = std::make_unique<CDataSource>(connect);
+    }
 }
 
 int CSspSql::Execute() {
     size_t first = 0;
-    while (first < m_strSql.size() && IsSpaceTabOrLineBreak(m_strSql[first]))
+    while (first < m_strSql.size() && IsSpaceTabOrLineBreak(m_strSql[first])) {
         ++first;
+    }
     m_strSql.erase(0, first);
     if (m_bStringMode) {
         CheckInjection(m_strSql);
@@ -234,16 +260,17 @@ int CSspSql::Execute() {
         return 1;
     }
     std::vector<CSqlToken> toks = m_pHost->Scan(m_nStart, m_nEnd);
-    if (StartsNoCase(m_strSql, "SELECT"))
+    if (StartsNoCase(m_strSql, "SELECT")) {
         ExecuteSelect(toks);
-    else if (StartsNoCase(m_strSql, "INSERT"))
+    } else if (StartsNoCase(m_strSql, "INSERT")) {
         ExecuteInsert(toks);
-    else if (StartsNoCase(m_strSql, "UPDATE"))
+    } else if (StartsNoCase(m_strSql, "UPDATE")) {
         ExecuteUpdate(toks);
-    else if (StartsNoCase(m_strSql, "DELETE"))
+    } else if (StartsNoCase(m_strSql, "DELETE")) {
         ExecuteDelete(toks);
-    else
+    } else {
         Raise(g_msg.m_sqlNotSupported + m_strSql);
+    }
     return 1;
 }
 
@@ -256,8 +283,9 @@ int CSspSql::Fetch() {
         Execute();
         return m_set.IsOpen() && !m_set.IsEOF() ? 1 : 0;
     }
-    if (m_set.IsEOF())
+    if (m_set.IsEOF()) {
         return 0;
+    }
     if (m_bMovedFirst) {
         m_bMovedFirst = false;
         return 1;
@@ -271,11 +299,13 @@ int CSspSql::Fetch() {
 }
 
 int CSspSql::MoveFirst() {
-    if (!m_set.IsOpen() || m_set.m_bLayoutOnly)
+    if (!m_set.IsOpen() || m_set.m_bLayoutOnly) {
         return 0;
+    }
     m_set.MoveFirst();
-    if (m_set.IsEOF())
+    if (m_set.IsEOF()) {
         return 0;
+    }
     m_bMovedFirst = true;
     return 1;
 }
@@ -285,17 +315,20 @@ int CSspSql::ColumnCount() {
         BuildCrosstab();
         return m_crosstab.ColumnCount();
     }
-    if (m_set.GetColumnCount() > 0)
+    if (m_set.GetColumnCount() > 0) {
         return m_set.GetColumnCount();
+    }
     int count = 0;
     if (m_bStringMode) {
         std::string word;
         for (char c : m_strSql + " ") {
             if (c == ',' || IsSpaceTabOrLineBreak(c)) {
-                if (Is(word, "from"))
+                if (Is(word, "from")) {
                     break;
-                if (!word.empty() && !Is(word, "select") && !Is(word, "distinct"))
+                }
+                if (!word.empty() && !Is(word, "select") && !Is(word, "distinct")) {
                     ++count;
+                }
                 word.clear();
             } else {
                 word += c;
@@ -308,14 +341,17 @@ int CSspSql::ColumnCount() {
     bool item = false;
     for (const CSqlToken& t : m_pHost->Scan(m_nStart, m_nEnd)) {
         std::string s = t.Text();
-        if (Is(s, "FROM") && depth == 0)
+        if (Is(s, "FROM") && depth == 0) {
             break;
-        if (Is(s, "SELECT") || Is(s, "DISTINCT"))
+        }
+        if (Is(s, "SELECT") || Is(s, "DISTINCT")) {
             continue;
-        if (s == "(")
+        }
+        if (s == "(") {
             ++depth;
-        else if (s == ")")
+        } else if (s == ")") {
             --depth;
+        }
         if (s == "," && depth == 0) {
             count += item ? 1 : 0;
             item = false;
@@ -328,13 +364,15 @@ int CSspSql::ColumnCount() {
 
 CSspValue CSspSql::ColumnValue(const std::string& name) {
     if (!m_set.IsOpen()) {
-        if (m_pHost->EvaluatingWatch())
+        if (m_pHost->EvaluatingWatch()) {
             return CSspValue::FromText("SQL statement has not been executed.");
+        }
         Fetch();
         m_bImplicitFetch = true;
     }
-    if (Is(name, "sql"))
+    if (Is(name, "sql")) {
         return CSspValue::FromText(m_set.GetSQL());
+    }
     CSspValue* v = AllDigits(name) ? m_set.GetColumnValue(CSspValue::TextToInt(name))
                                    : m_set.GetColumnValue(name);
     if (!v) {
@@ -354,11 +392,13 @@ CSspValue CSspSql::CrosstabColumn(const std::string& name) {
 }
 
 void CSspSql::BuildCrosstab() {
-    if (m_crosstab.m_nCursor != -3)
+    if (m_crosstab.m_nCursor != -3) {
         return;
+    }
     CloseSet();
-    if (m_bStringMode)
+    if (m_bStringMode) {
         CheckInjection(m_strSql);
+    }
     m_strSql = CSqlCrosstab::Rewrite(m_strSql, &m_strGroupFunc);
     RunSource();
     m_set.Open(m_strSql, CDynBindSet::kExecuteDirect);

@@ -21,9 +21,11 @@ std::string Tok(const std::vector<CSqlToken>& toks, size_t i) {
 
 bool IsComparison(const std::string& t) {
     static const char* const kOps[] = {"<", ">", "<=", ">=", "=", "==", "<>", "!="};
-    for (const char* op : kOps)
-        if (t == op)
+    for (const char* op : kOps) {
+        if (t == op) {
             return true;
+        }
+    }
     return Is(t, "alike") || Is(t, "like");
 }
 
@@ -54,13 +56,15 @@ size_t CSspSql::ReadToAndOrOrder(const std::vector<CSqlToken>& toks, size_t i) c
     int depth = 0;
     for (; i < toks.size(); ++i) {
         std::string t = toks[i].Text();
-        if (depth == 0 && (Is(t, "and") || Is(t, "or") || EndsClause(t)))
+        if (depth == 0 && (Is(t, "and") || Is(t, "or") || EndsClause(t))) {
             break;
+        }
         if (t == "(") {
             ++depth;
         } else if (t == ")") {
-            if (depth == 0)
+            if (depth == 0) {
                 break;  // closes a group opened before the operator
+            }
             --depth;
         }
     }
@@ -71,12 +75,14 @@ size_t CSspSql::ReadToCommaOrWhere(const std::vector<CSqlToken>& toks, size_t i)
     int depth = 0;
     for (; i < toks.size(); ++i) {
         std::string t = toks[i].Text();
-        if (depth == 0 && (t == "," || t == ";" || Is(t, "WHERE")))
+        if (depth == 0 && (t == "," || t == ";" || Is(t, "WHERE"))) {
             break;
-        if (t == "(")
+        }
+        if (t == "(") {
             ++depth;
-        else if (t == ")")
+        } else if (t == ")") {
             --depth;
+        }
     }
     return i;
 }
@@ -85,10 +91,12 @@ void CSspSql::CollectWhereColumns(const std::vector<CSqlToken>& toks, size_t i, 
     bool expectColumn = true;
     for (; i < toks.size(); ++i) {
         std::string t = toks[i].Text();
-        if (EndsClause(t))
+        if (EndsClause(t)) {
             break;
-        if (Is(t, "not"))
+        }
+        if (Is(t, "not")) {
             continue;
+        }
         if (Is(t, "and") || Is(t, "or")) {
             expectColumn = true;
             continue;
@@ -98,8 +106,9 @@ void CSspSql::CollectWhereColumns(const std::vector<CSqlToken>& toks, size_t i, 
             expectColumn = false;
         }
     }
-    if (expectColumn)
+    if (expectColumn) {
         Raise(g_msg.m_missingColumnName);
+    }
 }
 
 std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t* pos) {
@@ -109,8 +118,9 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
     std::string tables = m_set.GetDefaultSQL() + ",";
     for (size_t start = 0, comma; (comma = tables.find(',', start)) != std::string::npos;
          start = comma + 1) {
-        if (comma > start)
+        if (comma > start) {
             types.AddTable(tables.substr(start, comma - start));
+        }
     }
     CollectWhereColumns(toks, *pos, types);
     // Names that are no column (a function, an expression) keep their
@@ -124,8 +134,9 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
     size_t i = *pos;
     while (i < toks.size()) {
         std::string t = toks[i].Text();
-        if (EndsClause(t))
+        if (EndsClause(t)) {
             break;
+        }
         if (!IsComparison(t)) {
             out += t + " ";
             latest = t;
@@ -134,23 +145,26 @@ std::string CSspSql::BuildWhereClause(const std::vector<CSqlToken>& toks, size_t
         }
         size_t from = i + 1;
         size_t to = ReadToAndOrOrder(toks, from);
-        if (to == from)
+        if (to == from) {
             Raise(g_msg.m_missingOperand, toks[i].m_pStart);
+        }
         CSspValue value = m_pHost->Evaluate(static_cast<int>(from), static_cast<int>(to));
         CBoundColumn* column = typed ? types.FindColumn(latest) : nullptr;
         if (column && column->m_value.m_type != kSqlNoType) {
             CSspValue typedValue = column->m_value;
             typedValue.SetFromText(value.GetTextFor(typedValue));
             if (typedValue.IsDecimal() && !typedValue.m_text.empty() &&
-                !PlainNumber(typedValue.m_text))
+                !PlainNumber(typedValue.m_text)) {
                 Raise(g_msg.m_invalidToken + value.GetText(), toks[from].m_pStart);
+            }
             value = std::move(typedValue);
         }
         std::string literal = value.ToSqlLiteral();
-        if (!Is(literal, "null"))
+        if (!Is(literal, "null")) {
             out += t + " " + literal + " ";
-        else
+        } else {
             out += std::string(t == "=" || t == "==" ? "IS " : "IS NOT ") + literal + " ";
+        }
         i = to;
     }
     *pos = i;
@@ -176,26 +190,31 @@ void CSspSql::ExecuteSelect(const std::vector<CSqlToken>& toks) {
             break;
         }
     }
-    if (!from)
+    if (!from) {
         Raise(g_msg.m_missingFrom);
+    }
     for (; i < toks.size(); ++i) {
         std::string t = toks[i].Text();
-        if (t.empty() || t == ";" || Is(t, "WHERE"))
+        if (t.empty() || t == ";" || Is(t, "WHERE")) {
             break;
+        }
         sql += t + " ";
-        if (t != ",")
+        if (t != ",") {
             m_set.AddTable(t);
+        }
     }
     if (i < toks.size() && Is(toks[i].Text(), "WHERE")) {
         ++i;
         std::string where = BuildWhereClause(toks, &i);
-        if (!where.empty())
+        if (!where.empty()) {
             sql += "WHERE " + where + " ";
+        }
     }
     for (; i < toks.size(); ++i) {
         std::string t = toks[i].Text();
-        if (t.empty() || t == ";")
+        if (t.empty() || t == ";") {
             break;
+        }
         sql += t + " ";
     }
     sql.resize(TrimSpaceTabOrLineBreakRight(sql).size());
@@ -208,32 +227,38 @@ void CSspSql::ExecuteSelect(const std::vector<CSqlToken>& toks) {
 
 std::vector<CSspValue> CSspSql::EvaluateValueList(const std::vector<CSqlToken>& toks, size_t* pos) {
     size_t i = *pos;
-    if (Tok(toks, i) != "(")
+    if (Tok(toks, i) != "(") {
         Raise(g_msg.m_missingOpenParen, i < toks.size() ? toks[i].m_pStart : nullptr);
+    }
     int depth = 0;
     size_t close = i;
     for (; close < toks.size(); ++close) {
         std::string t = toks[close].Text();
-        if (t == "(")
+        if (t == "(") {
             ++depth;
-        else if (t == ")" && --depth == 0)
+        } else if (t == ")" && --depth == 0) {
             break;
+        }
     }
-    if (close >= toks.size())
+    if (close >= toks.size()) {
         Raise(g_msg.m_missingCloseParen, toks[i].m_pStart);
+    }
     std::vector<CSspValue> values;
     size_t start = i + 1;
     depth = 0;
     for (size_t k = start; k <= close; ++k) {
         std::string t = toks[k].Text();
-        if (t == "(")
+        if (t == "(") {
             ++depth;
-        if (t == ")" && k != close)
+        }
+        if (t == ")" && k != close) {
             --depth;
+        }
         if ((t == "," && depth == 0) || k == close) {
             if (k == start) {
-                if (t == ",")
+                if (t == ",") {
                     Raise(g_msg.m_missingParamBeforeComma, toks[k].m_pStart);
+                }
             } else {
                 values.push_back(m_pHost->Evaluate(static_cast<int>(start), static_cast<int>(k)));
             }
@@ -246,19 +271,23 @@ std::vector<CSspValue> CSspSql::EvaluateValueList(const std::vector<CSqlToken>& 
 
 void CSspSql::ExecuteInsert(const std::vector<CSqlToken>& toks) {
     size_t i = 1;
-    if (Is(Tok(toks, i), "INTO"))
+    if (Is(Tok(toks, i), "INTO")) {
         ++i;
+    }
     m_set.Reset();
     m_set.AddTable(Tok(toks, i++));
     for (; i < toks.size() && !Is(toks[i].Text(), "VALUES"); ++i) {
         std::string t = toks[i].Text();
-        if (t == "(" || t == ")" || t == ",")
+        if (t == "(" || t == ")" || t == ",") {
             continue;
-        if (!m_set.AddColumn(t))
+        }
+        if (!m_set.AddColumn(t)) {
             Raise(g_msg.m_duplicateColumn + t);
+        }
     }
-    if (i >= toks.size())
+    if (i >= toks.size()) {
         Raise(g_msg.m_missingValues + m_strSql);
+    }
     const char* afterValues = toks[i].m_pEnd;
     ++i;
     CDataSource* ds = RunSource();
@@ -266,10 +295,12 @@ void CSspSql::ExecuteInsert(const std::vector<CSqlToken>& toks) {
     m_set.AddNewRow();
     std::vector<CSspValue> values = EvaluateValueList(toks, &i);
     int columns = m_set.GetColumnCount();
-    if (static_cast<int>(values.size()) < columns)
+    if (static_cast<int>(values.size()) < columns) {
         Raise(g_msg.m_valueCountTooSmall, afterValues);
-    for (int c = 0; c < columns; ++c)
+    }
+    for (int c = 0; c < columns; ++c) {
         m_set.SetColumnValue(c, values[c]);
+    }
     m_set.UpdateNewRow();
     m_set.Reset();
 }
@@ -277,8 +308,9 @@ void CSspSql::ExecuteInsert(const std::vector<CSqlToken>& toks) {
 void CSspSql::ExecuteUpdate(const std::vector<CSqlToken>& toks) {
     m_set.Reset();
     m_set.AddTable(Tok(toks, 1));
-    if (!Is(Tok(toks, 2), "set"))
+    if (!Is(Tok(toks, 2), "set")) {
         Raise(g_msg.m_missingSetKeyword);
+    }
     struct Assignment {
         size_t from, to;
     };
@@ -286,20 +318,23 @@ void CSspSql::ExecuteUpdate(const std::vector<CSqlToken>& toks) {
     size_t i = 3;
     while (i < toks.size()) {
         std::string t = toks[i].Text();
-        if (t.empty() || t == ";" || Is(t, "WHERE"))
+        if (t.empty() || t == ";" || Is(t, "WHERE")) {
             break;
+        }
         if (t == ",") {
             ++i;
             continue;
         }
-        if (!m_set.AddColumn(t))
+        if (!m_set.AddColumn(t)) {
             Raise(g_msg.m_duplicateColumn + t, toks[i].m_pStart);
+        }
         i += 2;  // the column and its "="
         size_t to = ReadToCommaOrWhere(toks, i);
         assignments.push_back({i, to});
         std::string next = Tok(toks, to);
-        if (!next.empty() && next != ";" && next != "," && !Is(next, "WHERE"))
+        if (!next.empty() && next != ";" && next != "," && !Is(next, "WHERE")) {
             Raise(g_msg.m_valueCountTooSmall + next, toks[to].m_pStart);
+        }
         i = to;
     }
     RunSource();
@@ -308,21 +343,24 @@ void CSspSql::ExecuteUpdate(const std::vector<CSqlToken>& toks) {
         CollectWhereColumns(toks, i, m_set);
         m_set.m_strFilter = BuildWhereClause(toks, &i);
     }
-    if (!m_set.OpenDefault() || m_set.IsEOF())
+    if (!m_set.OpenDefault() || m_set.IsEOF()) {
         Raise(g_msg.m_recordNotFound);
+    }
     m_set.Edit();
-    for (size_t k = 0; k < assignments.size(); ++k)
+    for (size_t k = 0; k < assignments.size(); ++k) {
         m_set.SetColumnValue(static_cast<int>(k),
                              m_pHost->Evaluate(static_cast<int>(assignments[k].from),
                                                static_cast<int>(assignments[k].to)));
+    }
     m_set.Update();
     m_set.Reset();
 }
 
 void CSspSql::ExecuteDelete(const std::vector<CSqlToken>& toks) {
     size_t i = 1;
-    if (Is(Tok(toks, i), "from"))
+    if (Is(Tok(toks, i), "from")) {
         ++i;
+    }
     std::string table = Tok(toks, i++);
     std::string sql = "DELETE FROM " + table;
     m_set.Reset();
@@ -331,8 +369,9 @@ void CSspSql::ExecuteDelete(const std::vector<CSqlToken>& toks) {
     if (Is(Tok(toks, i), "where")) {
         ++i;
         std::string where = BuildWhereClause(toks, &i);
-        if (!where.empty())
+        if (!where.empty()) {
             sql += " WHERE " + where;
+        }
     }
     m_set.Reset();
     ds->DoCommand("ExecuteSQL", sql.c_str());

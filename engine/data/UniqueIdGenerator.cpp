@@ -20,21 +20,24 @@ constexpr int kFirstId = 100;
 constexpr int kMaxValidId = 1000000000;
 
 bool IsIdentifier(const std::string& name) {
-    if (name.empty())
+    if (name.empty()) {
         return false;
+    }
     int dots = 0;
     bool partEmpty = true;
     for (char c : name) {
         if (c == '.') {
-            if (partEmpty || ++dots > 1)
+            if (partEmpty || ++dots > 1) {
                 return false;
+            }
             partEmpty = true;
             continue;
         }
         bool ok =
             (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-        if (!ok)
+        if (!ok) {
             return false;
+        }
         partEmpty = false;
     }
     return !partEmpty;
@@ -55,12 +58,14 @@ bool IsUniqueViolation(const CDbException& e) {
 std::string StillHolds(const std::string& column, const CSspValue& value) {
     std::string read = value.m_blob.HasBlock() ? std::string(value.m_blob.View()) : std::string();
     // Empty and NULL both read as no data.
-    if (read.empty())
+    if (read.empty()) {
         return "(" + column + " IS NULL OR " + column + " LIKE '')";
+    }
     std::string pattern;
     for (char c : read) {
-        if (c == '!' || c == '%' || c == '_')
+        if (c == '!' || c == '%' || c == '_') {
             pattern += '!';
+        }
         pattern += c;
     }
     return column + " LIKE '" + CSspValue::EscapeSqlQuotes(pattern) + "' ESCAPE '!'";
@@ -83,8 +88,9 @@ int CUniqueIdGenerator::GetUid(const std::string& table, const std::string& colu
     int id = -1;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         id = TryGetUid(table, column, registry);
-        if (id >= 1)
+        if (id >= 1) {
             return id;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return id;
@@ -126,16 +132,18 @@ int CUniqueIdGenerator::TryGetUid(const std::string& table, const std::string& c
             // which GetInteger does not read; GetText reads every kind of text.
             std::string stored = set.GetColumnValue(3)->GetText();
             id = stored.empty() ? kNullInteger : CSspValue::TextToInt(stored);
-            if (set.GetColumnValue(3)->IsLongText())
+            if (set.GetColumnValue(3)->IsLongText()) {
                 set.m_strFilter +=
                     " AND " + StillHolds(set.GetColumnName(3), *set.GetColumnValue(3));
+            }
         }
         if (id < 1 || id > kMaxValidId) {
             // A damaged counter restarts above every id already in use.
             int max = GetMaxId(table, column);
             id = (max == kNullInteger || max < kFirstId) ? kFirstId : max + 1;
-            if (id > kMaxValidId)
+            if (id > kMaxValidId) {
                 id = kFirstId;
+            }
         }
         set.SetColumnValue(3, CSspValue::FromText(std::to_string(id + 1)));
         if (!set.Update()) {
@@ -143,8 +151,9 @@ int CUniqueIdGenerator::TryGetUid(const std::string& table, const std::string& c
             throw CSspException(std::string("Updating registry table failed.") + Failure(table));
         }
     } catch (CDbException& e) {
-        if (e.m_nRetCode == CDbException::kNoRowsAffected || (inserting && IsUniqueViolation(e)))
+        if (e.m_nRetCode == CDbException::kNoRowsAffected || (inserting && IsUniqueViolation(e))) {
             return -1;
+        }
         e.m_strError =
             (e.m_strError.empty() ? e.m_strStateNativeOrigin : e.m_strError) + Failure(table);
         throw;
@@ -154,9 +163,10 @@ int CUniqueIdGenerator::TryGetUid(const std::string& table, const std::string& c
 }
 
 int CUniqueIdGenerator::GetMaxId(const std::string& table, const std::string& column) {
-    if (!IsIdentifier(table) || !IsIdentifier(column))
+    if (!IsIdentifier(table) || !IsIdentifier(column)) {
         throw CSspException("Invalid table or column name for a unique ID: " + table + "." +
                             column);
+    }
     CDynBindSet set(&m_db);
     set.AddTable(table);
     set.AddColumn("MAX(" + column + ")");
@@ -164,7 +174,8 @@ int CUniqueIdGenerator::GetMaxId(const std::string& table, const std::string& co
         g_log.Log("Failed to open table %s", table.c_str());
         return 0;
     }
-    if (set.IsEOF())
+    if (set.IsEOF()) {
         return 0;
+    }
     return set.GetColumnValue(0)->GetInteger();
 }

@@ -14,8 +14,9 @@ class ColumnCatalogueTest : public ::testing::TestWithParam<CTestBackend::Kind> 
 protected:
     void SetUp() override {
         std::string why;
-        if (!CTestBackend::Connect(GetParam(), "catalogue", &m_connect, &why))
+        if (!CTestBackend::Connect(GetParam(), "catalogue", &m_connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(m_connect);
         m_other = std::make_unique<CDataSource>(m_connect);
         m_ds->DoCommand("Open");
@@ -33,8 +34,9 @@ protected:
             m_ds->Connection().Catalogue().Columns(m_ds->Connection(), "", "cat_t", &kept);
         if (names != nullptr) {
             names->clear();
-            for (const COdbcColumnDesc& row : rows)
+            for (const COdbcColumnDesc& row : rows) {
                 *names += row.m_strName + ";";
+            }
         }
         return kept;
     }

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "engine/data/DataSource.h"
-#include "engine/testsupport/TestBackends.h"
 #include "engine/foundation/SspException.h"
+#include "engine/testsupport/TestBackends.h"
 
 namespace {
 
@@ -16,8 +16,9 @@ class DataSourcePoolTest : public ::testing::TestWithParam<CTestBackend::Kind> {
 protected:
     void SetUp() override {
         std::string why;
-        if (!CTestBackend::Connect(GetParam(), "pool", &m_connect, &why))
+        if (!CTestBackend::Connect(GetParam(), "pool", &m_connect, &why)) {
             GTEST_SKIP() << why;
+        }
     }
 
     // Acquires and releases a private data source on a thread of its own.
@@ -122,8 +123,9 @@ INSTANTIATE_TEST_SUITE_P(Drivers, DataSourcePoolTest,
 
 TEST(DataSourcePoolPostgres, ALostKeptConnectionIsClosedAndTheNextRunReconnects) {
     std::string connect, why;
-    if (!CTestBackend::Connect(CTestBackend::kPostgres, "pool", &connect, &why))
+    if (!CTestBackend::Connect(CTestBackend::kPostgres, "pool", &connect, &why)) {
         GTEST_SKIP() << why;
+    }
     CDataSourcePool pool;
     CDataSource* own = pool.AcquireOwn(connect, kStart);
     pool.Release(own);

@@ -30,8 +30,9 @@ class DataSourceTest : public ::testing::TestWithParam<CTestBackend::Kind> {
 protected:
     void SetUp() override {
         std::string why;
-        if (!CTestBackend::Connect(GetParam(), "zr2", &m_connect, &why))
+        if (!CTestBackend::Connect(GetParam(), "zr2", &m_connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(m_connect);
         m_ds->DoCommand("Open");
         m_ds->DoCommand("ExecuteSQL", "DROP TABLE IF EXISTS t");
@@ -43,8 +44,9 @@ protected:
 };
 
 TEST_P(DataSourceTest, CommandNamesIgnoreCaseAndUnknownOnesAreRefused) {
-    for (const char* name : {"open", "OPEN", "Open", "getdbmsinfo", "CLOSE", "oPeN"})
+    for (const char* name : {"open", "OPEN", "Open", "getdbmsinfo", "CLOSE", "oPeN"}) {
         EXPECT_EQ(m_ds->DoCommand(name), 1) << name;
+    }
     EXPECT_TRUE(m_ds->IsConnected());
     EXPECT_EQ(RaisedText(*m_ds, "Opened"), "Bad datasource command: [Opened]");
     EXPECT_EQ(RaisedText(*m_ds, ""), "Bad datasource command: []");
@@ -160,8 +162,9 @@ TEST(DataSourceOpen, MissingDsnSaysHowToFixItAndKeepsTheDriverText) {
 }
 
 TEST(DataSourceOpen, UnreachableServerIsAConnectFailure) {
-    if (!COdbcTestEnv::HavePostgresDriver())
+    if (!COdbcTestEnv::HavePostgresDriver()) {
         GTEST_SKIP() << "PostgreSQL ODBC driver not installed";
+    }
     // A port nobody listens on (the probe closes it again).
     COdbcTestEnv::AddDsn("downdb", {{"Driver", "PostgreSQL"},
                                     {"Servername", "127.0.0.1"},
@@ -190,8 +193,9 @@ TEST(DataSourceConnectString, ValueOfKey) {
         {"FILEDSN=x;DSN=y", "DSN", "y"},
         {"DSN=", "DSN", ""},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(CDataSource::GetConnectStringValue(c.connect, c.key), c.value) << c.connect;
+    }
 }
 
 }  // namespace
@@ -203,8 +207,9 @@ class DataSourcePostgresTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string why;
-        if (!CTestBackend::Connect(CTestBackend::kPostgres, "zr2", &m_connect, &why))
+        if (!CTestBackend::Connect(CTestBackend::kPostgres, "zr2", &m_connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(m_connect);
         m_ds->DoCommand("Open");
     }

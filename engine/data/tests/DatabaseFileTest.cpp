@@ -16,8 +16,9 @@ class DatabaseFileTest : public ::testing::TestWithParam<CTestBackend::Kind> {
 protected:
     void SetUp() override {
         std::string connect, why;
-        if (!CTestBackend::Connect(GetParam(), "files", &connect, &why))
+        if (!CTestBackend::Connect(GetParam(), "files", &connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(connect);
         Exec("DROP TABLE IF EXISTS att");
         Exec(std::string("CREATE TABLE att (attid INTEGER, attdata ") +
@@ -88,8 +89,9 @@ TEST_P(DatabaseFileTest, PlainUrls) {
         {"/filedb/att/attid=attid or 1/5/attdata",
          "error: Invalid name in attachment URL: attid=attid or 1"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(Send(c.url, false), c.result) << c.url;
+    }
     std::string wrongMode = Send("/fileInDB/" + Token("att-attid-ok5-attdata") + "/r.pdf", false);
     EXPECT_EQ(wrongMode.rfind("error: The server expects an non-encrypted attachment file URL.", 0),
               0u);
@@ -120,8 +122,9 @@ TEST_P(DatabaseFileTest, ForgedColumnsAreANotFoundRow) {
         {"/x/fileInDB/" + Token("att-attid-ok5") + "/a.bin", true},
         {"/x/fileInDB/" + Token("att--ok5-attdata") + "/a.bin", true},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(Send(c.url, c.encrypted), notFound) << c.url;
+    }
     // The same data source still serves.
     EXPECT_EQ(Send("/FILEDB/att/att.attid/5/attdata", false), kFile);
 }

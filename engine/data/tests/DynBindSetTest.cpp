@@ -13,8 +13,9 @@ class DynBindSetTest : public ::testing::TestWithParam<CTestBackend::Kind> {
 protected:
     void SetUp() override {
         std::string connect, why;
-        if (!CTestBackend::Connect(GetParam(), "bindset", &connect, &why))
+        if (!CTestBackend::Connect(GetParam(), "bindset", &connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(connect);
         m_ds->DoCommand("Open");
     }
@@ -29,12 +30,14 @@ protected:
                 const std::vector<CSspValue>& values) {
         CDynBindSet set(&m_ds->Connection());
         set.AddTable(table);
-        for (const auto& c : columns)
+        for (const auto& c : columns) {
             ASSERT_TRUE(set.AddColumn(c));
+        }
         ASSERT_TRUE(set.OpenForInsert(m_ds->GetDbmsName()));
         set.AddNewRow();
-        for (size_t i = 0; i < values.size(); ++i)
+        for (size_t i = 0; i < values.size(); ++i) {
             ASSERT_TRUE(set.SetColumnValue(static_cast<int>(i), values[i]));
+        }
         ASSERT_TRUE(set.UpdateNewRow());
     }
 
@@ -43,9 +46,10 @@ protected:
 
 std::string Pattern(size_t n, bool allBytes) {
     std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         s[i] = allBytes ? static_cast<char>((i * 7 + i / 256) & 0xFF)
                         : static_cast<char>('a' + (i * 13 + i / 97) % 26);
+    }
     return s;
 }
 
@@ -107,8 +111,9 @@ TEST_P(DynBindSetTest, ResultColumnsTakeTheirTypesAndNulls) {
     set.Open("SELECT i, b, d, n, s, dt, tm FROM typed ORDER BY i");
     ASSERT_EQ(set.GetColumnCount(), 7);
     // Postgres sorts NULL last, SQLite first; find the full row either way.
-    if (set.GetColumnValue(0)->IsNull())
+    if (set.GetColumnValue(0)->IsNull()) {
         set.MoveNext();
+    }
     ASSERT_FALSE(set.IsEOF());
     struct Expect {
         int column;
@@ -136,11 +141,13 @@ TEST_P(DynBindSetTest, ResultColumnsTakeTheirTypesAndNulls) {
     EXPECT_GT(set.GetColumnValue(5)->m_dateTime, 0);
 
     set.MoveFirst();
-    if (!set.GetColumnValue(0)->IsNull())
+    if (!set.GetColumnValue(0)->IsNull()) {
         set.MoveNext();
+    }
     ASSERT_FALSE(set.IsEOF());
-    for (int c = 0; c < 6; ++c)
+    for (int c = 0; c < 6; ++c) {
         EXPECT_TRUE(set.GetColumnValue(c)->IsNull()) << "column " << c;
+    }
 }
 
 TEST_P(DynBindSetTest, SearchedUpdateMissesARowChangedSinceItWasRead) {

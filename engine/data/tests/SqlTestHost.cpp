@@ -18,17 +18,21 @@ std::vector<CSqlToken> CSqlTestHost::Scan(const char* start, const char* end) {
         const char* s = p;
         if (std::isalpha(static_cast<unsigned char>(*p)) || *p == '_') {
             while (p < end &&
-                   (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '.'))
+                   (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '.')) {
                 ++p;
+            }
         } else if (std::isdigit(static_cast<unsigned char>(*p))) {
-            while (p < end && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.'))
+            while (p < end && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) {
                 ++p;
+            }
         } else if (*p == '\'') {
             ++p;
-            while (p < end && *p != '\'')
+            while (p < end && *p != '\'') {
                 p += (*p == '\\' && p + 1 < end) ? 2 : 1;
-            if (p < end)
+            }
+            if (p < end) {
                 ++p;
+            }
         } else if (p + 1 < end && std::strchr("<>!=", *p) && std::strchr("=>", p[1]) &&
                    !(*p == '=' && p[1] == '>')) {
             p += 2;
@@ -42,13 +46,15 @@ std::vector<CSqlToken> CSqlTestHost::Scan(const char* start, const char* end) {
 
 CSspValue CSqlTestHost::Operand(const std::string& t) {
     CSspValue v;
-    if (t.empty())
+    if (t.empty()) {
         throw CSspException("Missing operand.");
+    }
     if (t[0] == '\'') {
         std::string text;
         for (size_t i = 1; i + 1 < t.size(); ++i) {
-            if (t[i] == '\\' && i + 2 < t.size())
+            if (t[i] == '\\' && i + 2 < t.size()) {
                 ++i;
+            }
             text += t[i];
         }
         return CSspValue::FromText(text);
@@ -57,15 +63,18 @@ CSspValue CSqlTestHost::Operand(const std::string& t) {
         v.SetNumber(t);
         return v;
     }
-    if (strcasecmp(t.c_str(), "null") == 0)
+    if (strcasecmp(t.c_str(), "null") == 0) {
         return v;
+    }
     if (strncasecmp(t.c_str(), "Local.", 6) == 0) {
         std::string name = t.substr(6);
-        for (char& c : name)
+        for (char& c : name) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
         auto it = m_locals.find(name);
-        if (it == m_locals.end())
+        if (it == m_locals.end()) {
             throw CSspException("Local variable not defined: " + name);
+        }
         return it->second;
     }
     throw CSspException("Unknown operand: " + t);
@@ -87,16 +96,18 @@ CSspSql& CSqlTestHost::Declare(const std::string& name, const std::string& state
     const char* start = src.data();
     const char* end = src.data() + src.size();
     auto& slot = m_objects[name];
-    if (!slot)
+    if (!slot) {
         slot = std::make_unique<CSspSql>();
+    }
     bool stringMode = CSspSql::IsStringModeText(src);
     std::string text;
     if (stringMode) {
         std::vector<CSqlToken> toks = Scan(start, end);
         text = Evaluate(0, static_cast<int>(toks.size())).GetText();
     } else {
-        for (const CSqlToken& t : Scan(start, end))
+        for (const CSqlToken& t : Scan(start, end)) {
             text += (text.empty() ? "" : " ") + t.Text();
+        }
     }
     slot->Declare(this, name, start, end, stringMode, text);
     return *slot;
@@ -105,7 +116,8 @@ CSspSql& CSqlTestHost::Declare(const std::string& name, const std::string& state
 CSspValue CSqlTestHost::Call(CSspSql& sql, const std::string& member,
                              const std::vector<std::string>& args) {
     std::vector<CSspValue> values;
-    for (const std::string& a : args)
+    for (const std::string& a : args) {
         values.push_back(CSspValue::FromText(a));
+    }
     return sql.CallMethod(member, values);
 }

@@ -14,17 +14,20 @@ class SspSqlTest : public ::testing::TestWithParam<CTestBackend::Kind> {
 protected:
     void SetUp() override {
         std::string connect, why;
-        if (!CTestBackend::Connect(GetParam(), "zr2", &connect, &why))
+        if (!CTestBackend::Connect(GetParam(), "zr2", &connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(connect);
         m_ds->DoCommand("Open");
         m_host = std::make_unique<CSqlTestHost>(m_ds.get());
-        for (const char* table : {"items", "t", "sales"})
+        for (const char* table : {"items", "t", "sales"}) {
             Exec(std::string("DROP TABLE IF EXISTS ") + table);
+        }
         Exec("CREATE TABLE items (name VARCHAR(20), price INTEGER, cost DECIMAL(8,2))");
         for (const char* row :
-             {"('pen', 3, 1.5)", "('ink', 9, 2.25)", "('pad', 6, NULL)", "('cap', 12, 4)"})
+             {"('pen', 3, 1.5)", "('ink', 9, 2.25)", "('pad', 6, NULL)", "('cap', 12, 4)"}) {
             Exec(std::string("INSERT INTO items VALUES ") + row);
+        }
     }
     void Exec(const std::string& sql) { m_ds->DoCommand("ExecuteSQL", sql.c_str()); }
     CSspValue Call(CSspSql& q, const std::string& m, const std::vector<std::string>& a = {}) {
@@ -43,11 +46,13 @@ protected:
         std::vector<std::string> rows;
         while (Call(q, "fetch").GetInteger() == 1) {
             std::string row;
-            for (int c = 0; c < columns; ++c)
+            for (int c = 0; c < columns; ++c) {
                 row += (c ? "|" : "") + Call(q, std::to_string(c)).GetText();
+            }
             rows.push_back(row);
-            if (rows.size() > 100)
+            if (rows.size() > 100) {
                 break;
+            }
         }
         return rows;
     }
@@ -257,8 +262,9 @@ TEST(SqlInjectionGuard, Words) {
         {"select * from t where a = 'it''s' and b = 2", false},
         {"select a from t where b = 'x'drop y", true},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(LooksLikeSqlInjection(c.sql), c.refused) << c.sql;
+    }
 }
 
 TEST_P(SspSqlTest, ColumnReadBeforeFetchRunsTheQueryAndStaysOnTheRow) {
@@ -360,12 +366,14 @@ class SspSqlCrosstabTest : public SspSqlTest {
 protected:
     void SetUp() override {
         SspSqlTest::SetUp();
-        if (IsSkipped())
+        if (IsSkipped()) {
             return;
+        }
         Exec("CREATE TABLE sales (region VARCHAR(4), month VARCHAR(4), amount INTEGER)");
         for (const char* row :
-             {"('E', 'Feb', 10)", "('E', 'Jan', 20)", "('E', 'Jan', 30)", "('W', 'Jan', 5)"})
+             {"('E', 'Feb', 10)", "('E', 'Jan', 20)", "('E', 'Jan', 30)", "('W', 'Jan', 5)"}) {
             Exec(std::string("INSERT INTO sales VALUES ") + row);
+        }
     }
     std::vector<std::string> Table(CSspSql& q) {
         int columns = Call(q, "ColumnCount").GetInteger();

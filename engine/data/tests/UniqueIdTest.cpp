@@ -22,8 +22,9 @@ class UniqueIdTest : public ::testing::TestWithParam<UniqueIdParam> {
 protected:
     void SetUp() override {
         std::string why;
-        if (!CTestBackend::Connect(std::get<0>(GetParam()), "uid", &m_connect, &why))
+        if (!CTestBackend::Connect(std::get<0>(GetParam()), "uid", &m_connect, &why)) {
             GTEST_SKIP() << why;
+        }
         m_ds = std::make_unique<CDataSource>(m_connect);
         m_ds->DoCommand("Open");
         for (const char* reg : {"zr2_registry", "kx30_registry"}) {
@@ -88,8 +89,9 @@ TEST_P(UniqueIdTest, DamagedCounterRestartsAboveExistingIds) {
     for (const Case& c : cases) {
         Exec("DELETE FROM orders");
         Exec("DELETE FROM zr2_registry");
-        if (c.largestInUse)
+        if (c.largestInUse) {
             Exec("INSERT INTO orders VALUES (" + std::to_string(c.largestInUse) + ")");
+        }
         Exec(std::string("INSERT INTO zr2_registry VALUES ('System', 'UniqueID', 'orders', '") +
              c.stored + "')");
         EXPECT_EQ(Uid("orders"), c.expected) << c.stored << " with " << c.largestInUse;
@@ -134,8 +136,9 @@ TEST_P(UniqueIdTest, MissingRegistryTableNamesTheTableAndTheDataSource) {
 TEST_P(UniqueIdTest, ThreadsSharingOneSourceGetDistinctIds) {
     std::vector<int> a, b;
     auto draw = [this](std::vector<int>* out) {
-        for (int i = 0; i < 50; ++i)
+        for (int i = 0; i < 50; ++i) {
             out->push_back(Uid("orders"));
+        }
     };
     std::thread t1(draw, &a), t2(draw, &b);
     t1.join();
@@ -156,8 +159,9 @@ TEST_P(UniqueIdTest, SeparateConnectionsRacingGetDistinctIds) {
     std::mutex lock;
     auto draw = [&](CDataSource* ds, std::vector<int>* out) {
         try {
-            for (int i = 0; i < 25; ++i)
+            for (int i = 0; i < 25; ++i) {
                 out->push_back(ds->DoCommand("GetUid", "orders", "id", "zr2_registry"));
+            }
         } catch (const CSspException& e) {
             std::lock_guard g(lock);
             errors += e.Message() + "\n";
@@ -190,8 +194,9 @@ TEST(UniqueIdRegistry, UpperCaseColumnsByPrefix) {
     } cases[] = {
         {"KX30_REGISTRY", true}, {"kx30_registry", true}, {"Kx40_reg", true}, {"kx5", true},
         {"kx6_registry", false}, {"zr2_registry", false}, {"kx", false}};
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(CUniqueIdGenerator::UsesUpperCaseColumns(c.registry), c.upper) << c.registry;
+    }
 }
 
 }  // namespace
