@@ -15,9 +15,9 @@
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/ListenerThread.h"
+#include "engine/web/ScriptThread.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerThreadPool.h"
-#include "engine/web/ScriptThread.h"
 #include "studio/DebugFrontEnd.h"
 
 CDebugController theDebugger;

@@ -38,8 +38,6 @@ int NoPassword(char*, int, int, void*) {
     return 0;
 }
 
-
-
 bool IsCertificateFileName(const std::string& name) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) {

@@ -350,7 +350,8 @@ bool CSspDateTime::ParseTime(std::string_view text, int* hour, int* minute) {
             if (h == 12) {
                 h = 0;
             }
-        } else if (AsciiEqualNoCase(designator, locale.m_pmText) || AsciiEqualNoCase(designator, "PM")) {
+        } else if (AsciiEqualNoCase(designator, locale.m_pmText) ||
+                   AsciiEqualNoCase(designator, "PM")) {
             if (h < 12) {
                 h += 12;
             }

@@ -75,8 +75,7 @@ void AddHeader(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
 }
 void Attach(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
     if (call.ArgCount() != 2) {
-        throw CSspException(std::string(g_msg.m_missingParameter) + call.m_strMember,
-                            call.m_pPos);
+        throw CSspException(std::string(g_msg.m_missingParameter) + call.m_strMember, call.m_pPos);
     }
     self.Attach(call.GetParamStr(0), ValueBytes(call.Arg(1)));
     result = CSspValue::FromText("");

@@ -9,7 +9,6 @@
 
 namespace {
 
-
 size_t FindNoCase(std::string_view text, std::string_view what, size_t from = 0) {
     if (what.size() > text.size()) {
         return std::string_view::npos;

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 bool IsBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == '/';
@@ -177,8 +176,8 @@ int CMimeReader::ReadPart(const std::string& boundary, int depth, CMimeMessage& 
         return kError;
     }
     const std::string& type = header.m_strType;
-    if (AsciiEqualNoCase(type, "multipart/alternative") || AsciiEqualNoCase(type, "multipart/mixed") ||
-        AsciiEqualNoCase(type, "multipart/related")) {
+    if (AsciiEqualNoCase(type, "multipart/alternative") ||
+        AsciiEqualNoCase(type, "multipart/mixed") || AsciiEqualNoCase(type, "multipart/related")) {
         if (depth < kMaxNesting) {
             return ReadMultipart(header.m_strBoundary, boundary, depth + 1, message);
         }
@@ -189,7 +188,8 @@ int CMimeReader::ReadPart(const std::string& boundary, int depth, CMimeMessage& 
         (type.empty() || AsciiEqualNoCase(type, "text/plain"))) {
         return ReadDecoded(boundary, header.m_strEncoding, true, message.m_strContent);
     }
-    if (message.m_strHtml.empty() && header.m_strName.empty() && AsciiEqualNoCase(type, "text/html")) {
+    if (message.m_strHtml.empty() && header.m_strName.empty() &&
+        AsciiEqualNoCase(type, "text/html")) {
         return ReadDecoded(boundary, header.m_strEncoding, true, message.m_strHtml);
     }
     return ReadAttachment(boundary, header, message);

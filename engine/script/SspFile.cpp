@@ -278,7 +278,6 @@ CSspFile& DeclaredFileAt(CSspInterpreter& interp, const std::string& name, const
     }
 }
 
-
 }  // namespace
 
 CSspFile& DeclareSspFileUpload(CSspInterpreter& interp, const std::string& name,

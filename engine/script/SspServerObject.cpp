@@ -76,6 +76,5 @@ void CSspServerObject::GetUniqueId(CSspInterpreter& interp, CSspCall& call, CSsp
     if (link == nullptr) {
         throw CSspException(kServerNotAvailable, call.m_pPos);
     }
-    result = CSspValue::FromInteger(
-        link->GetUniqueId(source, table, column, registry));
+    result = CSspValue::FromInteger(link->GetUniqueId(source, table, column, registry));
 }

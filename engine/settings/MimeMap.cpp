@@ -6,8 +6,6 @@
 
 namespace {
 
-
-
 struct TypeRow {
     const char* m_type;
     std::initializer_list<const char*> m_extensions;

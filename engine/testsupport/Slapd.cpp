@@ -87,5 +87,6 @@ CSlapd::~CSlapd() {
 }
 
 bool CSlapd::Running() const {
-    return m_pid > 0 && LoopbackAccepts(m_port) && (m_ldapsPort == 0 || LoopbackAccepts(m_ldapsPort));
+    return m_pid > 0 && LoopbackAccepts(m_port) &&
+           (m_ldapsPort == 0 || LoopbackAccepts(m_ldapsPort));
 }

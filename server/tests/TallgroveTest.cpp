@@ -489,10 +489,10 @@ TEST(TallgroveTest, ServesTheSampleQueryWithoutAnyOdbcVariable) {
     // Another data-source file whose zr2 is a database with another first request.
     const std::string other = installation.Root() + "/other";
     fs::create_directories(other);
-    ASSERT_EQ(
-        RunCommand({"sqlite3", other + "/zr2.db", ".read " VELMORIN_SOURCE_ROOT "/data/zr2sqlite.sql",
-                    "UPDATE support_request SET title = 'From elsewhere' WHERE id = 1"}),
-        0);
+    ASSERT_EQ(RunCommand({"sqlite3", other + "/zr2.db",
+                          ".read " VELMORIN_SOURCE_ROOT "/data/zr2sqlite.sql",
+                          "UPDATE support_request SET title = 'From elsewhere' WHERE id = 1"}),
+              0);
     CSampleInstallation::WriteDataSource(other + "/odbc.ini", other + "/zr2.db");
 
     struct Case {

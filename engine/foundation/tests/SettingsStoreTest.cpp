@@ -234,9 +234,9 @@ TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
     EXPECT_EQ(store.RemoveLeftovers(start), 1);
-    EXPECT_EQ(ListFolder(etc), (std::vector<std::string>{".new-other.conf-a1b2c3",
-                                                      ".new-velmorin.conf-d4e5f6", "velmorin.conf",
-                                                      "velmorin.conf.bak", "velmorin.conf.lock"}));
+    EXPECT_EQ(ListFolder(etc), (std::vector<std::string>{
+                                   ".new-other.conf-a1b2c3", ".new-velmorin.conf-d4e5f6",
+                                   "velmorin.conf", "velmorin.conf.bak", "velmorin.conf.lock"}));
 
     // While a writer holds the lock, the removal waits for it rather than take its file.
     const int lock = ::open((root.StorePath() + ".lock").c_str(), O_RDWR | O_CLOEXEC);

@@ -47,8 +47,8 @@ protected:
 
 struct LineCase {
     const char* name;
-    std::string input;                               // sent by the peer, which then closes
-    int size;                                        // buffer size given to ReadLine
+    std::string input;  // sent by the peer, which then closes
+    int size;           // buffer size given to ReadLine
     std::vector<std::pair<CSocketConn::ELineRead, std::string>> reads;  // of each call
 };
 

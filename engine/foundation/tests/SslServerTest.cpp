@@ -340,7 +340,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The first flight a TLS client sends: a ClientHello made by an OpenSSL client.
 std::string ClientHello() {
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
-                                                           SSL_CTX_free);
+                                                          SSL_CTX_free);
     std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx.get()), SSL_free);
     BIO* in = BIO_new(BIO_s_mem());
     BIO* out = BIO_new(BIO_s_mem());

@@ -49,7 +49,7 @@ public:
     struct Options {
         int minVersion = 0;  // TLS1_2_VERSION ...; 0 = library default
         int maxVersion = 0;
-        size_t dripBytes = 0;  // > 0: every write goes out in pieces this small
+        size_t dripBytes = 0;      // > 0: every write goes out in pieces this small
         std::string tls12Ciphers;  // the only TLS 1.2 suites offered; empty = all
     };
 

@@ -7,8 +7,8 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspLdap.h"
 #include "engine/script/tests/BuiltinCall.h"
-#include "engine/testsupport/LoopbackPort.h"
 #include "engine/script/tests/LdapTestDirectory.h"
+#include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/Slapd.h"
 
 using builtin_test::Call;
