@@ -38,8 +38,6 @@ std::string WithoutLineBreaks(std::string_view text) {
     return out;
 }
 
-
-
 bool WriteAll(int fd, const char* data, size_t length) {
     while (length > 0) {
         ssize_t n = write(fd, data, length);
