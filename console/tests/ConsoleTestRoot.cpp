@@ -1,10 +1,6 @@
 #include "console/tests/ConsoleTestRoot.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,10 +10,9 @@
 
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/WholeFile.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -95,27 +90,17 @@ CConsoleRun CConsoleTestRoot::Run(const std::vector<std::string>& arguments) {
     CConsoleRun run;
     const std::string program = Path("bin/Brackmoor");
     const std::string errors = m_temp.File("stderr");
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : arguments) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot run Brackmoor: " << rc;
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    CChildOptions options;
+    options.m_stdin = options.m_stdout = CChildStream::Null();
+    options.m_stderr = CChildStream::Truncate(errors);
+    CChildProcess brackmoor(argv, options);
+    if (!brackmoor.Started()) {
+        ADD_FAILURE() << "cannot run Brackmoor: " << brackmoor.StartError();
         return run;
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.m_exitCode = brackmoor.Wait();
     run.m_stderr = ReadFile(errors);
     return run;
 }

@@ -1,17 +1,12 @@
 #include "engine/testsupport/DovecotServer.h"
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/WholeFile.h"
-
-extern char** environ;
 
 CDovecotServer::CDovecotServer() {
     const std::string& root = m_folder.Path();
@@ -26,10 +21,8 @@ CDovecotServer::CDovecotServer() {
 }
 
 CDovecotServer::~CDovecotServer() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
+    if (m_dovecot.Started()) {
+        m_dovecot.Stop(SIGTERM);
         // The master's children leave on their own once it is gone.
         for (int i = 0; i < 50 && LoopbackAccepts(m_port); ++i) {
             usleep(20000);
@@ -71,10 +64,8 @@ bool CDovecotServer::Start() {
     WriteFile(root + "/dovecot.conf", conf);
 
     std::string confPath = root + "/dovecot.conf";
-    const char* argv[] = {"dovecot", "-F", "-c", confPath.c_str(), nullptr};
-    if (posix_spawn(&m_pid, "/usr/sbin/dovecot", nullptr, nullptr, const_cast<char**>(argv),
-                    environ) != 0) {
-        m_pid = -1;
+    m_dovecot = CChildProcess({"/usr/sbin/dovecot", "-F", "-c", confPath});
+    if (!m_dovecot.Started()) {
         return false;
     }
     for (int i = 0; i < 250; ++i) {

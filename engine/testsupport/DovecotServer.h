@@ -2,10 +2,9 @@
 // 127.0.0.1, with a temporary maildir.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/TempFolder.h"
 
 class CDovecotServer {
@@ -27,7 +26,7 @@ public:
 private:
     CTempFolder m_folder;
     std::string m_maildir;
-    pid_t m_pid = -1;
+    CChildProcess m_dovecot;
     int m_port = 0;
     int m_nextName = 0;
 };

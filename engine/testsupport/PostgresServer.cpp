@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,9 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/LoopbackPort.h"
-
-extern char** environ;
 
 std::string CPostgresServer::BinDir() {
     namespace fs = std::filesystem;
@@ -38,28 +36,17 @@ bool CPostgresServer::Run(const std::vector<std::string>& args, const std::strin
         full = {"/usr/sbin/runuser", "-u", "postgres", "--"};
     }
     full.insert(full.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : full) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     std::string log = m_strDir + "/tool.log";
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
+    CChildOptions options;
+    options.m_stdin = CChildStream::Null();
+    options.m_stdout = CChildStream::Append(log);
+    options.m_stderr = CChildStream::Append(log);
+    CChildProcess tool(full, options);
+    if (!tool.Started()) {
         m_strError = what + ": cannot start " + full[0];
         return false;
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (tool.Wait() != 0) {
         std::ifstream in(log);
         std::stringstream text;
         text << in.rdbuf();

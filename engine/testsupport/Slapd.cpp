@@ -1,48 +1,21 @@
 #include "engine/testsupport/Slapd.h"
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
-#include <vector>
 
 #include "engine/testsupport/LoopbackPort.h"
-
-extern char** environ;
-
-namespace {
-
-pid_t Spawn(std::initializer_list<const char*> args) {
-    std::vector<char*> argv;
-    for (const char* arg : args) {
-        argv.push_back(const_cast<char*>(arg));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
-
-bool RunToEnd(std::initializer_list<const char*> args) {
-    int status = -1;
-    pid_t pid = Spawn(args);
-    return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
-}
-
-}  // namespace
 
 CSlapd::CSlapd(const std::string& ldif, bool tls) {
     const std::string& folder = m_folder.Path();
     std::filesystem::create_directories(folder + "/db");
     std::string keyFile = folder + "/key.pem";
     std::string certFile = CaFile();
-    if (tls && !RunToEnd({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                          "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", keyFile.c_str(),
-                          "-out", certFile.c_str(), "-days", "2", "-subj", "/CN=127.0.0.1",
-                          "-addext", "subjectAltName=IP:127.0.0.1"})) {
+    if (tls && CChildProcess::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                   "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", keyFile,
+                                   "-out", certFile, "-days", "2", "-subj", "/CN=127.0.0.1",
+                                   "-addext", "subjectAltName=IP:127.0.0.1"}) != 0) {
         return;
     }
     std::ofstream conf(folder + "/slapd.conf");
@@ -62,7 +35,7 @@ CSlapd::CSlapd(const std::string& ldif, bool tls) {
     std::ofstream(folder + "/data.ldif") << ldif;
     std::string confFile = folder + "/slapd.conf";
     std::string data = folder + "/data.ldif";
-    if (!RunToEnd({"/usr/sbin/slapadd", "-q", "-f", confFile.c_str(), "-l", data.c_str()})) {
+    if (CChildProcess::Run({"/usr/sbin/slapadd", "-q", "-f", confFile, "-l", data}) != 0) {
         return;
     }
     m_port = FreeLoopbackPort();
@@ -73,20 +46,17 @@ CSlapd::CSlapd(const std::string& ldif, bool tls) {
         } while (m_ldapsPort == m_port);
         urls += " ldaps://127.0.0.1:" + std::to_string(m_ldapsPort) + "/";
     }
-    m_pid = Spawn({"/usr/sbin/slapd", "-d", "0", "-h", urls.c_str(), "-f", confFile.c_str()});
-    for (int i = 0; m_pid > 0 && i < 250 && !Running(); ++i) {
+    m_slapd = CChildProcess({"/usr/sbin/slapd", "-d", "0", "-h", urls, "-f", confFile});
+    for (int i = 0; m_slapd.Started() && i < 250 && !Running(); ++i) {
         usleep(20000);
     }
 }
 
 CSlapd::~CSlapd() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-    }
+    m_slapd.Stop(SIGTERM);
 }
 
 bool CSlapd::Running() const {
-    return m_pid > 0 && LoopbackAccepts(m_port) &&
+    return m_slapd.Started() && LoopbackAccepts(m_port) &&
            (m_ldapsPort == 0 || LoopbackAccepts(m_ldapsPort));
 }

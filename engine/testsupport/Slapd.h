@@ -5,10 +5,9 @@
 // simple binds that are not under TLS.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/TempFolder.h"
 
 class CSlapd {
@@ -26,7 +25,7 @@ public:
 
 private:
     CTempFolder m_folder;
-    pid_t m_pid = -1;
+    CChildProcess m_slapd;
     int m_port = 0;
     int m_ldapsPort = 0;
 };

@@ -2,17 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 
 #include "engine/testsupport/WholeFile.h"
-
-extern char** environ;
 
 CSmtpSink::CSmtpSink(const std::string& user, const std::string& password, bool noLogin) {
     const std::string python = Exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
@@ -25,12 +20,6 @@ CSmtpSink::CSmtpSink(const std::string& user, const std::string& password, bool 
     if (noLogin) {
         args.push_back("--no-login");
     }
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0) {
@@ -44,14 +33,12 @@ CSmtpSink::CSmtpSink(const std::string& user, const std::string& password, bool 
     CUniqueFd fromChild(out[0]);
     {
         CUniqueFd childOut(out[1]);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, childIn.Get(), 0);
-        posix_spawn_file_actions_adddup2(&actions, childOut.Get(), 1);
-        const int spawned = posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            m_pid = -1;
+        CChildOptions options;
+        options.m_stdin = CChildStream::Fd(childIn.Get());
+        options.m_stdout = CChildStream::Fd(childOut.Get());
+        options.m_searchPath = true;
+        m_sink = CChildProcess(args, options);
+        if (!m_sink.Started()) {
             return;
         }
     }
@@ -73,15 +60,9 @@ CSmtpSink::CSmtpSink(const std::string& user, const std::string& password, bool 
 
 CSmtpSink::~CSmtpSink() {
     m_stdin.reset();
-    if (m_pid > 0) {
-        for (int i = 0; i < 50; ++i) {
-            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                return;
-            }
-            usleep(100 * 1000);
-        }
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
+    // Given time to end on its own; m_sink kills it after that.
+    for (int i = 0; i < 50 && m_sink.Started() && !m_sink.TryWait(); ++i) {
+        usleep(100 * 1000);
     }
 }
 

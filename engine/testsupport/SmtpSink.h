@@ -2,13 +2,12 @@
 // accepts in a temporary folder.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/foundation/UniqueFd.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/TempFolder.h"
 
 class CSmtpSink {
@@ -33,7 +32,7 @@ public:
 
 private:
     CTempFolder m_folder;
-    pid_t m_pid = -1;
+    CChildProcess m_sink;
     std::unique_ptr<CUniqueFd> m_stdin;  // closing it ends the server
     int m_port = 0;
 };

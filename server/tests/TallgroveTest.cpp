@@ -3,11 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,12 +14,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/foundation/NamedObject.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/TempFolder.h"
 
@@ -96,25 +96,10 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 // Runs a shell-free command line; its exit status.
 int RunCommand(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        return -1;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    CChildOptions options;
+    options.m_stdin = options.m_stdout = options.m_stderr = CChildStream::Null();
+    options.m_searchPath = true;
+    return CChildProcess::Run(args, options);
 }
 
 // An installation root with the program, settings and a page to fetch. "$ROOT" in a
@@ -138,13 +123,6 @@ public:
             conf << line << "\n";
         }
     }
-    ~CInstallation() {
-        for (pid_t pid : m_started) {
-            ::kill(pid, SIGKILL);
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-        }
-    }
 
     const std::string& Root() const { return m_root.Path(); }
     std::string Program() const { return Root() + "/bin/Tallgrove"; }
@@ -153,9 +131,6 @@ public:
     // Starts "Tallgrove -NormalApp" (never as a service: no notification socket), as a
     // shell would with no ODBC variable, plus the given "NAME=value" variables.
     pid_t Start(const std::vector<std::string>& extra = {}) {
-        std::string program = Program();
-        std::string flag = "-NormalApp";
-        char* argv[] = {program.data(), flag.data(), nullptr};
         std::vector<std::string> variables = extra;
         const auto overridden = [&extra](const std::string& v) {
             for (const std::string& x : extra) {
@@ -172,20 +147,13 @@ public:
                 variables.push_back(v);
             }
         }
-        std::vector<char*> envp;
-        for (std::string& v : variables) {
-            envp.push_back(v.data());
-        }
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        pid_t pid = 0;
-        const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0);
-        m_started.push_back(pid);
-        return pid;
+        CChildOptions options;
+        options.m_environment = std::move(variables);
+        options.m_stdin = CChildStream::Null();
+        CChildProcess& started =
+            m_started.emplace_back(std::vector<std::string>{Program(), "-NormalApp"}, options);
+        EXPECT_EQ(started.StartError(), 0);
+        return started.Pid();
     }
 
     // Waits until the server runs: its stop event exists (from before the listener opens)
@@ -208,13 +176,13 @@ public:
 
     // The exit status of pid, waiting up to 60 s; -1 when it does not end.
     int WaitExit(pid_t pid) {
-        for (int i = 0; i < 6000; ++i) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                std::erase(m_started, pid);
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        for (CChildProcess& child : m_started) {
+            for (int i = 0; child.Pid() == pid && i < 6000; ++i) {
+                if (const std::optional<int> status = child.TryWait()) {
+                    return *status;
+                }
+                std::this_thread::sleep_for(10ms);
             }
-            std::this_thread::sleep_for(10ms);
         }
         return -1;
     }
@@ -244,7 +212,7 @@ public:
 private:
     CTempFolder m_root;
     int m_port;
-    std::vector<pid_t> m_started;
+    std::vector<CChildProcess> m_started;  // killed with the installation
 };
 
 TEST(TallgroveTest, ServesRefusesASecondServerAndStopsEachWay) {
