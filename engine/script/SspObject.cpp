@@ -1,5 +1,7 @@
 #include "engine/script/SspObject.h"
 
+#include <new>
+
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
@@ -37,4 +39,14 @@ const CSspMember& DispatchSspMember(std::span<const CSspMember> table, const CSs
     }
     CheckSspArgCount(call, member->m_minArgs, kSspAnyArgs);
     return *member;
+}
+
+void CallSspMemberRowCatchingNoMemory(const CSspMemberRow<>& row, CSspCall& call,
+                                      CSspValue& result) {
+    CheckSspArgCount(call, row.m_minArgs, row.m_maxArgs);
+    try {
+        row.m_handler(call, result);
+    } catch (const std::bad_alloc&) {
+        throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
+    }
 }

@@ -88,6 +88,11 @@ void CallSspMemberRow(const CSspMemberRow<TContext...>& row, CSspCall& call, CSs
     row.m_handler(std::forward<TPassed>(context)..., call, result);
 }
 
+// CallSspMemberRow for members that may ask for more memory than there is (a huge count or
+// text): that is a script error at the call, not the end of the process.
+void CallSspMemberRowCatchingNoMemory(const CSspMemberRow<>& row, CSspCall& call,
+                                      CSspValue& result);
+
 // Runs the row of `table` that `call.m_strMember` names on `context`; with no such row,
 // throws `unknownText` followed by the name.
 template <class TRow, std::size_t N, class... TPassed>
