@@ -11,15 +11,6 @@ bool SspNameEquals(std::string_view a, std::string_view b) {
     return AsciiEqualNoCase(a, b);
 }
 
-const CSspMember* FindSspMember(std::span<const CSspMember> table, std::string_view name) {
-    for (const CSspMember& member : table) {
-        if (SspNameEquals(member.m_name, name)) {
-            return &member;
-        }
-    }
-    return nullptr;
-}
-
 void CheckSspArgCount(const CSspCall& call, int least, int most) {
     const size_t count = call.ArgCount();
     if (count < static_cast<size_t>(least) || count > static_cast<size_t>(most)) {
@@ -29,16 +20,6 @@ void CheckSspArgCount(const CSspCall& call, int least, int most) {
 
 void ThrowUnknownSspMember(const CSspCall& call, std::string_view unknownText) {
     throw CSspException(std::string(unknownText) + call.m_strMember, call.m_pPos);
-}
-
-const CSspMember& DispatchSspMember(std::span<const CSspMember> table, const CSspCall& call,
-                                    std::string_view unknownText) {
-    const CSspMember* member = FindSspMember(table, call.m_strMember);
-    if (member == nullptr) {
-        ThrowUnknownSspMember(call, unknownText);
-    }
-    CheckSspArgCount(call, member->m_minArgs, kSspAnyArgs);
-    return *member;
 }
 
 void CallSspMemberRowCatchingNoMemory(const CSspMemberRow<>& row, CSspCall& call,
