@@ -51,21 +51,16 @@ void CSspGlobals::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result
         if (!SspNameEquals(alias.m_name, call.m_strObject)) {
             continue;
         }
-        bool toString = alias.m_target == Target::kString;
-        const CSspMember* member =
-            FindSspMember(toString ? CSspString::Members() : CSspTo::Members(), alias.m_member);
-        if (member == nullptr) {
-            break;
+        if (alias.m_target == Target::kString) {
+            if (const CSspString::MemberRow* row = CSspString::FindMember(alias.m_member)) {
+                CallSspMemberRowCatchingNoMemory(*row, call, result);
+                return;
+            }
+        } else if (const CSspTo::MemberRow* row = CSspTo::FindMember(alias.m_member)) {
+            CallSspMemberRowCatchingNoMemory(*row, call, result);
+            return;
         }
-        if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-            throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-        }
-        if (toString) {
-            CSspString::RunMember(member->m_id, call, result);
-        } else {
-            CSspTo::RunMember(member->m_id, call, result);
-        }
-        return;
+        break;
     }
     throw CSspException(std::string(g_msg.m_unknownGlobalFunction) + call.m_strObject, call.m_pPos);
 }

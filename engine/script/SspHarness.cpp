@@ -16,16 +16,27 @@ void CSspMemoryResponse::WriteValue(const CSspValue& value) {
     m_output += value.GetText();
 }
 
+namespace {
+
+using CSelf = CSspMemoryResponse;
+
+void Redirect(CSelf& self, CSspCall& call, CSspValue&) {
+    self.m_redirect = call.GetParamStr(0);
+}
+void Write(CSelf& self, CSspCall& call, CSspValue&) {
+    self.WriteValue(call.Arg(0));
+}
+
+constexpr CSspMemberRow<CSelf&> kTable[] = {
+    {"Redirect", 1, kSspAnyArgs, &Redirect},
+    {"Write", 1, kSspAnyArgs, &Write},
+};
+
+}  // namespace
+
 void CSspMemoryResponse::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call,
-                                    CSspValue& /*result*/) {
-    enum { kRedirect, kWrite };
-    static constexpr CSspMember kMembers[] = {{"Redirect", 1, kRedirect}, {"Write", 1, kWrite}};
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownResponseField);
-    if (member.m_id == kRedirect) {
-        m_redirect = call.GetParamStr(0);
-    } else {
-        WriteValue(call.Arg(0));
-    }
+                                    CSspValue& result) {
+    DispatchSspMemberRow(kTable, call, result, g_msg.m_unknownResponseField, *this);
 }
 
 CSspRunResult RunSspFile(const std::string& path, const std::string& url) {

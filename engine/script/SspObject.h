@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstddef>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,22 +25,6 @@ public:
     // Errors are CSspException at call.m_pPos.
     virtual void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) = 0;
 };
-
-// One row of an object's member table.
-struct CSspMember {
-    std::string_view m_name;  // matched without regard to ASCII case
-    int m_minArgs;            // fewer arguments raise "Missing parameter."
-    int m_id;                 // the object's own code for the member
-};
-
-// The row of `table` named `name` (ASCII case-insensitive), or nullptr.
-const CSspMember* FindSspMember(std::span<const CSspMember> table, std::string_view name);
-
-// The row of `table` that `call.m_strMember` names. Throws CSspException at call.m_pPos:
-// `unknownText` followed by the member name as written when there is no such row, and
-// "Missing parameter." when the call carries fewer than m_minArgs arguments.
-const CSspMember& DispatchSspMember(std::span<const CSspMember> table, const CSspCall& call,
-                                    std::string_view unknownText);
 
 // True when `a` and `b` are equal ignoring ASCII case.
 bool SspNameEquals(std::string_view a, std::string_view b);
@@ -87,6 +70,11 @@ void CallSspMemberRow(const CSspMemberRow<TContext...>& row, CSspCall& call, CSs
     CheckSspArgCount(call, row.m_minArgs, row.m_maxArgs);
     row.m_handler(std::forward<TPassed>(context)..., call, result);
 }
+
+// CallSspMemberRow for members that may ask for more memory than there is (a huge count or
+// text): that is a script error at the call, not the end of the process.
+void CallSspMemberRowCatchingNoMemory(const CSspMemberRow<>& row, CSspCall& call,
+                                      CSspValue& result);
 
 // Runs the row of `table` that `call.m_strMember` names on `context`; with no such row,
 // throws `unknownText` followed by the name.

@@ -1,45 +1,16 @@
 #include "engine/script/SspString.h"
 
 #include <algorithm>
-#include <new>
 #include <random>
 
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
-#include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspCall.h"
 
 CSspString g_sspString;
 
 namespace {
-
-enum Member : int {
-    kIsValidDateTime,
-    kIsValidNumber,
-    kTrim,
-    kFindOneOf,
-    kFindString,
-    kLength,
-    kSubstring,
-    kRandom,
-    kLeft,
-    kRight,
-};
-
-constexpr CSspMember kMembers[] = {
-    {"IsValidDateTime", 0, kIsValidDateTime},
-    {"IsValidNumber", 0, kIsValidNumber},
-    {"trim", 1, kTrim},
-    {"FindOneOf", 2, kFindOneOf},
-    {"FindString", 2, kFindString},
-    {"length", 1, kLength},
-    {"substring", 3, kSubstring},
-    {"mid", 3, kSubstring},
-    {"random", 0, kRandom},
-    {"left", 2, kLeft},
-    {"right", 2, kRight},
-};
 
 int IntArg(const CSspCall& call, size_t index) {
     return CSspValue::TextToInt(call.GetParamStr(index));
@@ -53,64 +24,69 @@ int CheckOptionalArg(const CSspCall& call, bool (CSspValue::*test)() const) {
     return (call.Arg(0).*test)() ? 1 : 0;
 }
 
+using CSelf = CSspString;
+
+void IsValidDateTime(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromInteger(CheckOptionalArg(call, &CSspValue::HasDateTime));
+}
+void IsValidNumber(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromInteger(CheckOptionalArg(call, &CSspValue::IsNumeric));
+}
+void Trim(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSelf::Trim(call.GetParamStr(0)));
+}
+void FindOneOf(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromInteger(CSelf::FindOneOf(call.GetParamStr(0), call.GetParamStr(1)));
+}
+void FindString(CSspCall& call, CSspValue& result) {
+    int start = call.ArgCount() > 2 ? IntArg(call, 2) : 1;
+    result =
+        CSspValue::FromInteger(CSelf::FindString(call.GetParamStr(0), call.GetParamStr(1), start));
+}
+void Length(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromInteger(static_cast<int32_t>(call.GetParamStr(0).size()));
+}
+void SubString(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(
+        CSelf::SubString(call.GetParamStr(0), IntArg(call, 1), IntArg(call, 2)));
+}
+void Random(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSelf::Random(call.ArgCount() > 0 ? IntArg(call, 0) : 0));
+}
+void Left(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSelf::Left(call.GetParamStr(0), IntArg(call, 1)));
+}
+void Right(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSelf::Right(call.GetParamStr(0), IntArg(call, 1)));
+}
+
+constexpr int kAny = kSspAnyArgs;
+constexpr CSspString::MemberRow kTable[] = {
+    {"IsValidDateTime", 0, kAny, &IsValidDateTime},
+    {"IsValidNumber", 0, kAny, &IsValidNumber},
+    {"trim", 1, kAny, &Trim},
+    {"FindOneOf", 2, kAny, &FindOneOf},
+    {"FindString", 2, kAny, &FindString},
+    {"length", 1, kAny, &Length},
+    {"substring", 3, kAny, &SubString},
+    {"mid", 3, kAny, &SubString},
+    {"random", 0, kAny, &Random},
+    {"left", 2, kAny, &Left},
+    {"right", 2, kAny, &Right},
+};
+
 }  // namespace
 
-std::span<const CSspMember> CSspString::Members() {
-    return kMembers;
+const CSspString::MemberRow* CSspString::FindMember(std::string_view name) {
+    return FindSspMemberRow(kTable, name);
 }
 
 void CSspString::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) {
-    const CSspMember& member = DispatchSspMember(kMembers, call, g_msg.m_unknownStringFunction);
-    RunMember(member.m_id, call, result);
-}
-
-void CSspString::RunMember(int id, CSspCall& call, CSspValue& result) {
-    // A page can ask for more than memory holds (a huge count or text); that is a script
-    // error, not the end of the process.
-    try {
-        RunChecked(id, call, result);
-    } catch (const std::bad_alloc&) {
-        throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
+    const MemberRow* row = FindMember(call.m_strMember);
+    if (row == nullptr) {
+        ThrowUnknownSspMember(call, g_msg.m_unknownStringFunction);
     }
-}
-
-void CSspString::RunChecked(int id, CSspCall& call, CSspValue& result) {
-    switch (id) {
-        case kIsValidDateTime:
-            result = CSspValue::FromInteger(CheckOptionalArg(call, &CSspValue::HasDateTime));
-            break;
-        case kIsValidNumber:
-            result = CSspValue::FromInteger(CheckOptionalArg(call, &CSspValue::IsNumeric));
-            break;
-        case kTrim:
-            result = CSspValue::FromText(Trim(call.GetParamStr(0)));
-            break;
-        case kFindOneOf:
-            result = CSspValue::FromInteger(FindOneOf(call.GetParamStr(0), call.GetParamStr(1)));
-            break;
-        case kFindString: {
-            int start = call.ArgCount() > 2 ? IntArg(call, 2) : 1;
-            result =
-                CSspValue::FromInteger(FindString(call.GetParamStr(0), call.GetParamStr(1), start));
-            break;
-        }
-        case kLength:
-            result = CSspValue::FromInteger(static_cast<int32_t>(call.GetParamStr(0).size()));
-            break;
-        case kSubstring:
-            result = CSspValue::FromText(
-                SubString(call.GetParamStr(0), IntArg(call, 1), IntArg(call, 2)));
-            break;
-        case kRandom:
-            result = CSspValue::FromText(Random(call.ArgCount() > 0 ? IntArg(call, 0) : 0));
-            break;
-        case kLeft:
-            result = CSspValue::FromText(Left(call.GetParamStr(0), IntArg(call, 1)));
-            break;
-        case kRight:
-            result = CSspValue::FromText(Right(call.GetParamStr(0), IntArg(call, 1)));
-            break;
-    }
+    CallSspMemberRowCatchingNoMemory(*row, call, result);
 }
 
 std::string CSspString::Trim(std::string_view text) {

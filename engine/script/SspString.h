@@ -1,6 +1,5 @@
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,10 +15,10 @@ public:
     // unknown-function text followed by the member name. Errors carry the call's position.
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
-    // The member table; m_id is what RunMember takes.
-    static std::span<const CSspMember> Members();
-    // Runs the member of table id `id`. REQUIRES: the call has the row's minimum arguments.
-    static void RunMember(int id, CSspCall& call, CSspValue& result);
+    // A row of the member table; its handler needs nothing but the call.
+    using MemberRow = CSspMemberRow<>;
+    // The member named `name` (any case), or nullptr.
+    static const MemberRow* FindMember(std::string_view name);
 
     // The text without leading and trailing white space (blank, TAB, CR, LF, VT, FF).
     static std::string Trim(std::string_view text);
@@ -43,9 +42,6 @@ public:
     // cut to its last `digits` characters. Each thread draws from its own generator, seeded
     // once from the system's random source, so calls in the same second differ.
     static std::string Random(int digits);
-
-private:
-    static void RunChecked(int id, CSspCall& call, CSspValue& result);
 };
 
 // The process-wide String object.

@@ -1,7 +1,6 @@
 #include "engine/script/SspTo.h"
 
 #include <algorithm>
-#include <new>
 #include <random>
 #include <utility>
 #include <vector>
@@ -19,51 +18,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-enum Member : int {
-    kCgi,
-    kHtml,
-    kHtml2,
-    kQuote,
-    kJs,
-    kUpper,
-    kLower,
-    kInteger,
-    kNumber,
-    kOdbcDate,
-    kOdbcDateTime,
-    kHours,
-    kMinutes,
-    kTimeSpan,
-    kEncrypted,
-    kDecrypted,
-    kHex,
-    kDec,
-    kFileUrl,
-};
-
-constexpr CSspMember kMembers[] = {
-    {"cgi", 1, kCgi},
-    {"html", 1, kHtml},
-    {"html2", 1, kHtml2},
-    {"2QuoteStr", 1, kQuote},
-    {"sql", 1, kQuote},
-    {"js", 1, kJs},
-    {"upper", 1, kUpper},
-    {"lower", 1, kLower},
-    {"Integer", 1, kInteger},
-    {"Number", 1, kNumber},
-    {"OdbcDateStr", 1, kOdbcDate},
-    {"OdbcDateTimeStr", 1, kOdbcDateTime},
-    {"Hours", 1, kHours},
-    {"Minutes", 1, kMinutes},
-    {"TimeSpan", 3, kTimeSpan},
-    {"Encrypted", 1, kEncrypted},
-    {"Decrypted", 1, kDecrypted},
-    {"hex", 1, kHex},
-    {"dec", 1, kDec},
-    {"fileUrl", 5, kFileUrl},
-};
-
 int IntArg(const CSspCall& call, size_t index) {
     return CSspValue::TextToInt(call.GetParamStr(index));
 }
@@ -79,109 +33,103 @@ bool NeedsUrlEscape(unsigned char c) {
            (c >= 0x7B && c <= 0x7E);
 }
 
+using CSelf = CSspTo;
+
+void Cgi(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSelf::UrlEncode(call.GetParamStr(0)));
+}
+void Html(CSspCall& call, CSspValue& result) {
+    std::string text = call.GetParamStr(0);
+    result = CSspValue::FromText(text.empty() ? "None" : CSelf::HtmlEscape(text, true));
+}
+void Html2(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSelf::HtmlEscape(call.GetParamStr(0), false));
+}
+// Members that map the first argument's text to a text.
+template <std::string (*convert)(std::string_view)>
+void Text(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(convert(call.GetParamStr(0)));
+}
+void Integer(CSspCall& call, CSspValue& result) {
+    result = IntegerOfText(call.GetParamStr(0));
+}
+void Number(CSspCall& call, CSspValue& result) {
+    CSspValue number;
+    if (call.ArgCount() > 1) {
+        number.SetNumber(call.GetParamStr(0), call.GetParamStr(1));
+    } else {
+        number.SetNumber(call.GetParamStr(0));
+    }
+    result = std::move(number);
+}
+void OdbcDate(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSspDateTime(call.GetParamStr(0)).GetOdbcDateStr());
+}
+void OdbcDateTime(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(CSspDateTime(call.GetParamStr(0)).GetOdbcDateTimeStr());
+}
+void Hours(CSspCall& call, CSspValue& result) {
+    result = CSelf::Hours(call.Arg(0), call.ArgCount() > 1 ? call.GetParamStr(1) : "");
+}
+void Minutes(CSspCall& call, CSspValue& result) {
+    result = CSelf::Minutes(call.Arg(0));
+}
+void TimeSpan(CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromTimeSpan(CSelf::SpanSeconds(IntArg(call, 0), IntArg(call, 1),
+                                                        IntArg(call, 2),
+                                                        call.ArgCount() > 3 ? IntArg(call, 3) : 0));
+}
+void Hex(CSspCall& call, CSspValue& result) {
+    const CSspValue& value = call.Arg(0);
+    result = CSspValue::FromText(value.IsBinary() ? CSelf::Hex(value.m_blob.View())
+                                                  : CSelf::Hex(call.GetParamStr(0)));
+}
+
+constexpr int kAny = kSspAnyArgs;
+// fileUrl has no handler here: its count is checked, then it goes to the cipher handler.
+constexpr CSspTo::MemberRow kTable[] = {
+    {"cgi", 1, kAny, &Cgi},
+    {"html", 1, kAny, &Html},
+    {"html2", 1, kAny, &Html2},
+    {"2QuoteStr", 1, kAny, &Text<&CSelf::DoubleQuotes>},
+    {"sql", 1, kAny, &Text<&CSelf::DoubleQuotes>},
+    {"js", 1, kAny, &Text<&CSelf::EscapeForJs>},
+    {"upper", 1, kAny, &Text<&CSelf::Upper>},
+    {"lower", 1, kAny, &Text<&CSelf::Lower>},
+    {"Integer", 1, kAny, &Integer},
+    {"Number", 1, kAny, &Number},
+    {"OdbcDateStr", 1, kAny, &OdbcDate},
+    {"OdbcDateTimeStr", 1, kAny, &OdbcDateTime},
+    {"Hours", 1, kAny, &Hours},
+    {"Minutes", 1, kAny, &Minutes},
+    {"TimeSpan", 3, kAny, &TimeSpan},
+    {"Encrypted", 1, kAny, &Text<&CSelf::Encrypted>},
+    {"Decrypted", 1, kAny, &Text<&CSelf::Decrypted>},
+    {"hex", 1, kAny, &Hex},
+    {"dec", 1, kAny, &Text<&CSelf::Dec>},
+    {"fileUrl", 5, kAny, nullptr},
+};
+
 }  // namespace
 
-std::span<const CSspMember> CSspTo::Members() {
-    return kMembers;
+const CSspTo::MemberRow* CSspTo::FindMember(std::string_view name) {
+    return FindSspMemberRow(kTable, name);
 }
 
 void CSspTo::CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member != nullptr && static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
-    if (member != nullptr && member->m_id != kFileUrl) {
-        RunMember(member->m_id, call, result);
+    const MemberRow* row = FindMember(call.m_strMember);
+    if (row != nullptr && row->m_handler != nullptr) {
+        CallSspMemberRowCatchingNoMemory(*row, call, result);
         return;
+    }
+    if (row != nullptr) {
+        CheckSspArgCount(call, row->m_minArgs, row->m_maxArgs);
     }
     // fileUrl and the cipher members belong to the cipher handler.
     if (m_pCipher != nullptr && m_pCipher->CallMethod(interp, call, result)) {
         return;
     }
     throw CSspException(std::string(g_msg.m_unknownToFunction) + call.m_strMember, call.m_pPos);
-}
-
-void CSspTo::RunMember(int id, CSspCall& call, CSspValue& result) {
-    // A page can ask for more than memory holds (a huge count or text); that is a script
-    // error, not the end of the process.
-    try {
-        RunChecked(id, call, result);
-    } catch (const std::bad_alloc&) {
-        throw CSspException(g_msg.m_outOfMemory, call.m_pPos);
-    }
-}
-
-void CSspTo::RunChecked(int id, CSspCall& call, CSspValue& result) {
-    switch (id) {
-        case kCgi:
-            result = CSspValue::FromText(UrlEncode(call.GetParamStr(0)));
-            break;
-        case kHtml: {
-            std::string text = call.GetParamStr(0);
-            result = CSspValue::FromText(text.empty() ? "None" : HtmlEscape(text, true));
-            break;
-        }
-        case kHtml2:
-            result = CSspValue::FromText(HtmlEscape(call.GetParamStr(0), false));
-            break;
-        case kQuote:
-            result = CSspValue::FromText(DoubleQuotes(call.GetParamStr(0)));
-            break;
-        case kJs:
-            result = CSspValue::FromText(EscapeForJs(call.GetParamStr(0)));
-            break;
-        case kUpper:
-            result = CSspValue::FromText(Upper(call.GetParamStr(0)));
-            break;
-        case kLower:
-            result = CSspValue::FromText(Lower(call.GetParamStr(0)));
-            break;
-        case kInteger:
-            result = IntegerOfText(call.GetParamStr(0));
-            break;
-        case kNumber: {
-            CSspValue number;
-            if (call.ArgCount() > 1) {
-                number.SetNumber(call.GetParamStr(0), call.GetParamStr(1));
-            } else {
-                number.SetNumber(call.GetParamStr(0));
-            }
-            result = std::move(number);
-            break;
-        }
-        case kOdbcDate:
-            result = CSspValue::FromText(CSspDateTime(call.GetParamStr(0)).GetOdbcDateStr());
-            break;
-        case kOdbcDateTime:
-            result = CSspValue::FromText(CSspDateTime(call.GetParamStr(0)).GetOdbcDateTimeStr());
-            break;
-        case kHours:
-            result = Hours(call.Arg(0), call.ArgCount() > 1 ? call.GetParamStr(1) : "");
-            break;
-        case kMinutes:
-            result = Minutes(call.Arg(0));
-            break;
-        case kTimeSpan:
-            result = CSspValue::FromTimeSpan(
-                SpanSeconds(IntArg(call, 0), IntArg(call, 1), IntArg(call, 2),
-                            call.ArgCount() > 3 ? IntArg(call, 3) : 0));
-            break;
-        case kEncrypted:
-            result = CSspValue::FromText(Encrypted(call.GetParamStr(0)));
-            break;
-        case kDecrypted:
-            result = CSspValue::FromText(Decrypted(call.GetParamStr(0)));
-            break;
-        case kHex: {
-            const CSspValue& value = call.Arg(0);
-            result = CSspValue::FromText(value.IsBinary() ? Hex(value.m_blob.View())
-                                                          : Hex(call.GetParamStr(0)));
-            break;
-        }
-        case kDec:
-            result = CSspValue::FromText(Dec(call.GetParamStr(0)));
-            break;
-    }
 }
 
 CSspValue CSspTo::Hours(const CSspValue& value, std::string_view decimals) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,10 +28,10 @@ public:
     // followed by the member name. Errors carry the call's position.
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
 
-    // The conversion member table; m_id is what RunMember takes.
-    static std::span<const CSspMember> Members();
-    // Runs the conversion member of table id `id`. REQUIRES: the row's minimum arguments.
-    static void RunMember(int id, CSspCall& call, CSspValue& result);
+    // A row of the conversion member table; its handler needs nothing but the call.
+    using MemberRow = CSspMemberRow<>;
+    // The conversion member named `name` (any case), or nullptr. fileUrl's row has no handler.
+    static const MemberRow* FindMember(std::string_view name);
 
     // Installs the handler of the cipher members and fileUrl (nullptr removes it). It must
     // outlive its installation; install before pages run.
@@ -81,8 +80,6 @@ public:
     static int64_t SpanSeconds(int days, int hours, int minutes, int seconds);
 
 private:
-    static void RunChecked(int id, CSspCall& call, CSspValue& result);
-
     CSspToCipherMembers* m_pCipher = nullptr;
 };
 

@@ -23,21 +23,6 @@ namespace {
 const char kTextTooLong[] = "text to be encrypted cannot exceed 256 characters.";
 const char kNegativeFileId[] = "The file ID of an attachment URL cannot be negative: ";
 
-enum Member : int {
-    kKeyCreated,
-    kCreateKey,
-    kDestroyKey,
-    kCipher,
-    kDecipher,
-    kFileUrl,
-};
-
-constexpr CSspMember kMembers[] = {
-    {"cipherKeyCreated", 0, kKeyCreated}, {"createCipherKey", 1, kCreateKey},
-    {"destroyCipherKey", 0, kDestroyKey}, {"cipher", 1, kCipher},
-    {"decipher", 1, kDecipher},           {"fileUrl", 5, kFileUrl},
-};
-
 }  // namespace
 
 std::string CipherPassText(const CRc4Key* key, std::string_view text, const CCipherTexts& texts,
@@ -116,43 +101,52 @@ std::string CSspToCipher::Decipher(std::string_view coded, const char* pos) cons
     return DecipherPassText(key ? &*key : nullptr, coded, kToCipherTexts, pos);
 }
 
+namespace {
+
+using CRow = CSspMemberRow<CSspToCipher&>;
+
+void KeyCreated(CSspToCipher& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromInteger(self.HasKey() ? 1 : 0);
+}
+void CreateKey(CSspToCipher& self, CSspCall& call, CSspValue& result) {
+    if (self.CreateKey(call.GetParamStr(0), call.m_pPos)) {
+        result = CSspValue::FromInteger(1);
+    }
+}
+void DestroyKey(CSspToCipher& self, CSspCall&, CSspValue&) {
+    self.DestroyKey();
+}
+void Cipher(CSspToCipher& self, CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(self.Cipher(call.GetParamStr(0), call.m_pPos));
+}
+void Decipher(CSspToCipher& self, CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(self.Decipher(call.GetParamStr(0), call.m_pPos));
+}
+void FileUrl(CSspToCipher&, CSspCall& call, CSspValue& result) {
+    std::string id = call.GetParamStr(2);
+    std::string url = BuildFileIdUrl(call.GetParamStr(0), call.GetParamStr(1), id,
+                                     call.GetParamStr(3), call.GetParamStr(4));
+    if (url.empty()) {
+        throw CSspException(kNegativeFileId + id, call.m_pPos);
+    }
+    result = CSspValue::FromText(std::move(url));
+}
+
+constexpr int kAny = kSspAnyArgs;
+constexpr CRow kTable[] = {
+    {"cipherKeyCreated", 0, kAny, &KeyCreated}, {"createCipherKey", 1, kAny, &CreateKey},
+    {"destroyCipherKey", 0, kAny, &DestroyKey}, {"cipher", 1, kAny, &Cipher},
+    {"decipher", 1, kAny, &Decipher},           {"fileUrl", 5, kAny, &FileUrl},
+};
+
+}  // namespace
+
 bool CSspToCipher::CallMethod(CSspInterpreter&, CSspCall& call, CSspValue& result) {
-    const CSspMember* member = FindSspMember(kMembers, call.m_strMember);
-    if (member == nullptr) {
+    const CRow* row = FindSspMemberRow(kTable, call.m_strMember);
+    if (row == nullptr) {
         return false;
     }
-    if (static_cast<int>(call.ArgCount()) < member->m_minArgs) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-    }
-    switch (member->m_id) {
-        case kKeyCreated:
-            result = CSspValue::FromInteger(HasKey() ? 1 : 0);
-            break;
-        case kCreateKey:
-            if (CreateKey(call.GetParamStr(0), call.m_pPos)) {
-                result = CSspValue::FromInteger(1);
-            }
-            break;
-        case kDestroyKey:
-            DestroyKey();
-            break;
-        case kCipher:
-            result = CSspValue::FromText(Cipher(call.GetParamStr(0), call.m_pPos));
-            break;
-        case kDecipher:
-            result = CSspValue::FromText(Decipher(call.GetParamStr(0), call.m_pPos));
-            break;
-        case kFileUrl: {
-            std::string id = call.GetParamStr(2);
-            std::string url = BuildFileIdUrl(call.GetParamStr(0), call.GetParamStr(1), id,
-                                             call.GetParamStr(3), call.GetParamStr(4));
-            if (url.empty()) {
-                throw CSspException(kNegativeFileId + id, call.m_pPos);
-            }
-            result = CSspValue::FromText(std::move(url));
-            break;
-        }
-    }
+    CallSspMemberRow(*row, call, result, *this);
     return true;
 }
 

@@ -417,30 +417,6 @@ void CHttpResponse::SendHtmlError(const std::string& text) {
 
 namespace {
 
-enum EResponseMember {
-    kRedirect,
-    kWrite,
-    kExpires,
-    kContentType,
-    kCharset,
-    kDateTimeOutputFormat,
-    kAddHeader,
-    kSetCookie,
-    kError,
-    kContent,
-    kClear,
-};
-
-// AddHeader checks its own argument: it has its own text for a missing one.
-constexpr CSspMember kResponseMembers[] = {
-    {"redirect", 1, kRedirect},   {"write", 1, kWrite},
-    {"Expires", 1, kExpires},     {"ContentType", 1, kContentType},
-    {"Charset", 1, kCharset},     {"DateTimeOutputFormat", 1, kDateTimeOutputFormat},
-    {"AddHeader", 0, kAddHeader}, {"setCookie", 2, kSetCookie},
-    {"error", 0, kError},         {"content", 0, kContent},
-    {"clear", 0, kClear},
-};
-
 int LeadingInt(const std::string& text) {
     long long value = 0;
     size_t i = text.find_first_not_of(" \t");
@@ -458,55 +434,72 @@ int LeadingInt(const std::string& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+using CSelf = CHttpResponse;
+
+void Redirect(CSelf& self, CSspCall& call, CSspValue&) {
+    self.Redirect(call.GetParamStr(0), false);
+}
+void Write(CSelf& self, CSspCall& call, CSspValue&) {
+    self.WriteValue(call.Arg(0));
+}
+void Expires(CSelf& self, CSspCall& call, CSspValue&) {
+    self.SetExpires(LeadingInt(call.GetParamStr(0)));
+}
+void ContentType(CSelf& self, CSspCall& call, CSspValue&) {
+    self.SetContentType(call.GetParamStr(0));
+}
+void Charset(CSelf& self, CSspCall& call, CSspValue&) {
+    self.SetCharset(call.GetParamStr(0));
+}
+void DateTimeOutputFormat(CSelf& self, CSspCall& call, CSspValue& result) {
+    result = CSspValue::FromText(self.GetDateOutputMode());
+    self.SetDateOutputMode(call.GetParamStr(0));
+}
+void AddHeader(CSelf& self, CSspCall& call, CSspValue&) {
+    if (call.ArgCount() < 1) {
+        throw CSspException(g_msg.m_addHeaderMissingParam, call.m_pPos);
+    }
+    if (!self.AddHeader(call.GetParamStr(0))) {
+        throw CSspException(g_msg.m_addHeaderLineBreak, call.m_pPos);
+    }
+}
+void SetCookie(CSelf& self, CSspCall& call, CSspValue&) {
+    if (!self.AddCookie(call.GetParamStr(0), call.GetParamStr(1),
+                        call.ArgCount() > 2 ? call.GetParamStr(2) : std::string(),
+                        call.ArgCount() > 3 ? call.GetParamStr(3) : std::string())) {
+        throw CSspException(g_msg.m_setCookieSemicolon, call.m_pPos);
+    }
+}
+void Error(CSelf& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText(self.GetErrorText());
+}
+void Content(CSelf& self, CSspCall&, CSspValue& result) {
+    result = CSspValue::FromText(self.ReadOutput());
+}
+void Clear(CSelf& self, CSspCall&, CSspValue&) {
+    self.ClearOutput();
+}
+
+constexpr int kAny = kSspAnyArgs;
+// AddHeader checks its own argument: it has its own text for a missing one.
+constexpr CSspMemberRow<CSelf&> kResponseMembers[] = {
+    {"redirect", 1, kAny, &Redirect},   {"write", 1, kAny, &Write},
+    {"Expires", 1, kAny, &Expires},     {"ContentType", 1, kAny, &ContentType},
+    {"Charset", 1, kAny, &Charset},     {"DateTimeOutputFormat", 1, kAny, &DateTimeOutputFormat},
+    {"AddHeader", 0, kAny, &AddHeader}, {"setCookie", 2, kAny, &SetCookie},
+    {"error", 0, kAny, &Error},         {"content", 0, kAny, &Content},
+    {"clear", 0, kAny, &Clear},
+};
+
 }  // namespace
 
+// Every member gives 1 unless it gives a value of its own.
 void CHttpResponse::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
-    const CSspMember& member =
-        DispatchSspMember(kResponseMembers, call, g_msg.m_unknownResponseField);
-    result = CSspValue::FromInteger(1);
-    switch (member.m_id) {
-        case kRedirect:
-            Redirect(call.GetParamStr(0), false);
-            break;
-        case kWrite:
-            WriteValue(call.Arg(0));
-            break;
-        case kExpires:
-            m_expires = LeadingInt(call.GetParamStr(0));
-            break;
-        case kContentType:
-            SetContentType(call.GetParamStr(0));
-            break;
-        case kCharset:
-            SetCharset(call.GetParamStr(0));
-            break;
-        case kDateTimeOutputFormat:
-            result = CSspValue::FromText(m_dateMode);
-            m_dateMode = call.GetParamStr(0);
-            break;
-        case kAddHeader:
-            if (call.ArgCount() < 1) {
-                throw CSspException(g_msg.m_addHeaderMissingParam, call.m_pPos);
-            }
-            if (!AddHeader(call.GetParamStr(0))) {
-                throw CSspException(g_msg.m_addHeaderLineBreak, call.m_pPos);
-            }
-            break;
-        case kSetCookie:
-            if (!AddCookie(call.GetParamStr(0), call.GetParamStr(1),
-                           call.ArgCount() > 2 ? call.GetParamStr(2) : std::string(),
-                           call.ArgCount() > 3 ? call.GetParamStr(3) : std::string())) {
-                throw CSspException(g_msg.m_setCookieSemicolon, call.m_pPos);
-            }
-            break;
-        case kError:
-            result = CSspValue::FromText(m_errorText);
-            break;
-        case kContent:
-            result = CSspValue::FromText(ReadOutput());
-            break;
-        case kClear:
-            ClearOutput();
-            break;
+    const auto* row = FindSspMemberRow(kResponseMembers, call.m_strMember);
+    if (row == nullptr) {
+        ThrowUnknownSspMember(call, g_msg.m_unknownResponseField);
     }
+    CheckSspArgCount(call, row->m_minArgs, row->m_maxArgs);
+    result = CSspValue::FromInteger(1);
+    row->m_handler(*this, call, result);
 }
