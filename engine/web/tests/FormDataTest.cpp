@@ -7,6 +7,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/web/HttpRequest.h"
 #include "engine/web/UrlCodec.h"
+#include "engine/web/tests/ReadResultPrint.h"
 #include "engine/web/tests/WireHarness.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST_F(WireTest, MultipartUploadIsCopiedByteForByte) {
         "POST /up.zrp HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
         "Content-Length: " +
         std::to_string(body.size()) + "\r\n\r\n" + body;
-    int result = 99;
+    CHttpRequest::EReadResult result = CHttpRequest::EReadResult::kNoConnection;
     bool parsed = false;
     int copied = 99;
     std::string fileName;
@@ -55,7 +56,7 @@ TEST_F(WireTest, MultipartUploadIsCopiedByteForByte) {
         std::string ignored;
         copyText = form.CopyFilePart("title", ignored, data);
     });
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, CHttpRequest::EReadResult::kOk);
     EXPECT_TRUE(parsed);
     EXPECT_EQ(copied, CFormData::COPY_OK);
     EXPECT_EQ(fileName, "a_b.txt");
