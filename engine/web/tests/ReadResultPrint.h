@@ -2,37 +2,28 @@
 #pragma once
 
 #include <ostream>
+#include <utility>
 
 #include "engine/web/HttpRequest.h"
 
 // Found by argument-dependent lookup, so it lives beside CHttpRequest, not in a test namespace.
 inline void PrintTo(CHttpRequest::EReadResult result, std::ostream* os) {
     using R = CHttpRequest::EReadResult;
-    switch (result) {
-        case R::kOk:
-            *os << "kOk";
+    static constexpr std::pair<R, const char*> kNames[] = {
+        {R::kOk, "kOk"},
+        {R::kNoMemory, "kNoMemory"},
+        {R::kNoLength, "kNoLength"},
+        {R::kFailed, "kFailed"},
+        {R::kHeaderTooLarge, "kHeaderTooLarge"},
+        {R::kTooLarge, "kTooLarge"},
+        {R::kNoConnection, "kNoConnection"},
+        {R::kInvalidAddress, "kInvalidAddress"},
+    };
+    for (const auto& [value, name] : kNames) {
+        if (value == result) {
+            *os << name;
             return;
-        case R::kNoMemory:
-            *os << "kNoMemory";
-            return;
-        case R::kNoLength:
-            *os << "kNoLength";
-            return;
-        case R::kFailed:
-            *os << "kFailed";
-            return;
-        case R::kHeaderTooLarge:
-            *os << "kHeaderTooLarge";
-            return;
-        case R::kTooLarge:
-            *os << "kTooLarge";
-            return;
-        case R::kNoConnection:
-            *os << "kNoConnection";
-            return;
-        case R::kInvalidAddress:
-            *os << "kInvalidAddress";
-            return;
+        }
     }
     *os << "EReadResult(" << static_cast<int>(result) << ")";
 }
