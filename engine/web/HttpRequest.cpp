@@ -364,17 +364,18 @@ std::string CHttpRequest::GetCookie(const std::string& name) const {
     return it == m_cookies.end() ? std::string() : it->second;
 }
 
-int CHttpRequest::CopyUploadedFile(std::string_view field, std::string& fileName,
-                                   CLongBinary& data) {
+CSspUploadSource::EUploadResult CHttpRequest::CopyUploadedFile(std::string_view field,
+                                                               std::string& fileName,
+                                                               CLongBinary& data) {
     switch (m_form.CopyFilePart(field, fileName, data)) {
-        case CFormData::COPY_OK:
-            return kUploadOk;
-        case CFormData::COPY_NO_VARIABLE:
-            return kUploadNoField;
-        case CFormData::COPY_NO_MEMORY:
-            return kUploadNoMemory;
+        case CFormData::ECopyResult::kOk:
+            return EUploadResult::kOk;
+        case CFormData::ECopyResult::kNoVariable:
+            return EUploadResult::kNoField;
+        case CFormData::ECopyResult::kNoMemory:
+            return EUploadResult::kNoMemory;
         default:
-            return kUploadNotAFile;
+            return EUploadResult::kNotAFile;
     }
 }
 

@@ -81,7 +81,8 @@ public:
     std::string GetCookie(const std::string& name) const;
 
     // The upload of form field `field` (CFormData::CopyFilePart; its codes are the same).
-    int CopyUploadedFile(std::string_view field, std::string& fileName, CLongBinary& data) override;
+    EUploadResult CopyUploadedFile(std::string_view field, std::string& fileName,
+                                   CLongBinary& data) override;
 
     // The `Request` members (names without regard to case).
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
