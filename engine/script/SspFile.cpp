@@ -60,11 +60,11 @@ void CSspFile::BindUpload(CSspInterpreter& owner, std::string_view source, const
     std::string fileName;
     CLongBinary data;
     switch (uploads->CopyUploadedFile(field, fileName, data)) {
-        case CSspUploadSource::kUploadOk:
+        case CSspUploadSource::EUploadResult::kOk:
             break;
-        case CSspUploadSource::kUploadNoField:
+        case CSspUploadSource::EUploadResult::kNoField:
             throw CSspException(g_msg.m_fileFieldNotFound + field, pos);
-        case CSspUploadSource::kUploadNoMemory:
+        case CSspUploadSource::EUploadResult::kNoMemory:
             throw CSspException(g_msg.m_uploadCopyOutOfMemory, pos);
         default:
             throw CSspException(g_msg.m_uploadedFileFailed + field, pos);

@@ -16,13 +16,14 @@ class CSspInterpreter;
 class CSspUploadSource {
 public:
     // Results of CopyUploadedFile (the form data's codes).
-    enum { kUploadOk = 0, kUploadNotAFile = -1, kUploadNoMemory = -2, kUploadNoField = -3 };
+    enum class EUploadResult { kOk = 0, kNotAFile = -1, kNoMemory = -2, kNoField = -3 };
 
     virtual ~CSspUploadSource() = default;
     // Copies the upload of form field `field` (any case) into `data` and its file name (the
     // sent name without folders) into `fileName`. Returns a code above.
-    virtual int CopyUploadedFile(std::string_view field, std::string& fileName,
-                                 CLongBinary& data) = 0;
+    [[nodiscard]] virtual EUploadResult CopyUploadedFile(std::string_view field,
+                                                         std::string& fileName,
+                                                         CLongBinary& data) = 0;
 };
 
 // The script's file object: a file the browser uploaded ("FileUpload f = Request.field", or

@@ -180,20 +180,21 @@ std::string CFormData::UploadFileName(std::string_view sentName) {
     return name;
 }
 
-int CFormData::CopyFilePart(std::string_view name, std::string& fileName, CLongBinary& data) const {
+CFormData::ECopyResult CFormData::CopyFilePart(std::string_view name, std::string& fileName,
+                                               CLongBinary& data) const {
     std::string key = AsciiLowerCopy(name);
     auto value = m_values.find(key);
     if (value == m_values.end()) {
-        return COPY_NO_VARIABLE;
+        return ECopyResult::kNoVariable;
     }
     auto part = m_parts.find(key);
     if (part == m_parts.end()) {
-        return COPY_NOT_A_FILE;
+        return ECopyResult::kNotAFile;
     }
     const CPart& range = part->second;
     if (!data.Assign(m_body.data() + range.m_start, range.m_end - range.m_start)) {
-        return COPY_NO_MEMORY;
+        return ECopyResult::kNoMemory;
     }
     fileName = UploadFileName(value->second);
-    return COPY_OK;
+    return ECopyResult::kOk;
 }

@@ -14,7 +14,7 @@ class CLongBinary;
 class CFormData {
 public:
     // Results of CopyFilePart.
-    enum { COPY_OK = 0, COPY_NOT_A_FILE = -1, COPY_NO_MEMORY = -2, COPY_NO_VARIABLE = -3 };
+    enum class ECopyResult { kOk = 0, kNotAFile = -1, kNoMemory = -2, kNoVariable = -3 };
 
     CFormData() = default;
     CFormData(const CFormData&) = delete;
@@ -60,8 +60,9 @@ public:
 
     // Copies the upload `name` into data and its name into fileName: the sent name after
     // its last '\' or '/', else its last ':', blanks turned into '_'; a name
-    // that is then "", "." or ".." becomes "_". Returns a COPY_ code.
-    int CopyFilePart(std::string_view name, std::string& fileName, CLongBinary& data) const;
+    // that is then "", "." or ".." becomes "_". Returns an ECopyResult.
+    [[nodiscard]] ECopyResult CopyFilePart(std::string_view name, std::string& fileName,
+                                           CLongBinary& data) const;
 
     // The file name that CopyFilePart gives for a sent name.
     static std::string UploadFileName(std::string_view sentName);

@@ -100,24 +100,24 @@ bool CHttpRequest::IsPost() const {
     return EqualsNoCase(m_method, "POST");
 }
 
-int CHttpRequest::ReadRequest() {
+CHttpRequest::EReadResult CHttpRequest::ReadRequest() {
     if (m_conn == nullptr) {
-        return READ_NO_CONNECTION;
+        return EReadResult::kNoConnection;
     }
     if (m_conn->GetTimeout() > 0) {
         m_conn->SetDeadline(std::chrono::steady_clock::now() +
                             std::chrono::seconds(m_conn->GetTimeout()));
     }
-    int result = ReadHeader();
+    const EReadResult result = ReadHeader();
     m_conn->ClearDeadline();
-    if (result != READ_OK) {
+    if (result != EReadResult::kOk) {
         return result;
     }
     if (m_invalidAddress) {
-        return READ_INVALID_ADDRESS;
+        return EReadResult::kInvalidAddress;
     }
     if (!IsPost()) {
-        return READ_OK;
+        return EReadResult::kOk;
     }
     return ReadBody();
 }
@@ -131,7 +131,7 @@ void CHttpRequest::HintHttpsOnPlainPort(std::string_view firstBytes) {
     }
 }
 
-int CHttpRequest::ReadHeader() {
+CHttpRequest::EReadResult CHttpRequest::ReadHeader() {
     char line[kLineSize];
     bool first = true;
     size_t total = 0;
@@ -142,11 +142,11 @@ int CHttpRequest::ReadHeader() {
             if (first && length > 0 && !m_conn->IsSslOn()) {
                 HintHttpsOnPlainPort(std::string_view(line, static_cast<size_t>(length)));
             }
-            return READ_FAILED;
+            return EReadResult::kFailed;
         }
         total += static_cast<size_t>(length) + 2;
         if (total > kMaxHeaderBytes) {
-            return READ_HEADER_TOO_LARGE;
+            return EReadResult::kHeaderTooLarge;
         }
         std::string_view text(line, static_cast<size_t>(length));
         if (r == CSocketConn::ELineRead::kTooLong) {
@@ -154,10 +154,10 @@ int CHttpRequest::ReadHeader() {
             // A request line cut short names no resource; and the rest of any long line is
             // still part of it, never a line of its own (it could be a command or a header).
             if (first) {
-                return READ_INVALID_ADDRESS;
+                return EReadResult::kInvalidAddress;
             }
-            int skipped = SkipRestOfLine(line, total);
-            if (skipped != READ_OK) {
+            const EReadResult skipped = SkipRestOfLine(line, total);
+            if (skipped != EReadResult::kOk) {
                 return skipped;
             }
             continue;
@@ -165,46 +165,46 @@ int CHttpRequest::ReadHeader() {
         if (first) {
             first = false;
             if (text.empty()) {
-                return READ_OK;
+                return EReadResult::kOk;
             }
             ParseRequestLine(text);
             // The console's Disconnect sends its line with no empty line after it.
             if (CConsoleCommandHandler::IsCommand(m_method)) {
-                return READ_OK;
+                return EReadResult::kOk;
             }
             continue;
         }
         if (text.empty()) {
-            return READ_OK;
+            return EReadResult::kOk;
         }
         m_allHeaders.append(text).append("\r\n");
         ParseHeaderLine(text);
     }
 }
 
-int CHttpRequest::SkipRestOfLine(char* buffer, size_t& total) {
+CHttpRequest::EReadResult CHttpRequest::SkipRestOfLine(char* buffer, size_t& total) {
     for (;;) {
         int length = 0;
         const CSocketConn::ELineRead r = m_conn->ReadLine(buffer, kLineSize, &length);
         if (r == CSocketConn::ELineRead::kRecvError || r == CSocketConn::ELineRead::kClosed) {
-            return READ_FAILED;
+            return EReadResult::kFailed;
         }
         total += static_cast<size_t>(length);
         if (total > kMaxHeaderBytes) {
-            return READ_HEADER_TOO_LARGE;
+            return EReadResult::kHeaderTooLarge;
         }
         if (r != CSocketConn::ELineRead::kTooLong) {
-            return READ_OK;
+            return EReadResult::kOk;
         }
     }
 }
 
-int CHttpRequest::ReadBody() {
+CHttpRequest::EReadResult CHttpRequest::ReadBody() {
     if (m_hasContentLength && m_contentLength > g_settings.GetUploadLimitBytes()) {
-        return READ_TOO_LARGE;
+        return EReadResult::kTooLarge;
     }
     if (!m_hasContentLength) {
-        return READ_NO_LENGTH;
+        return EReadResult::kNoLength;
     }
     // The buffer grows with the data that arrives, never from the declared length alone.
     constexpr size_t kPiece = 65536;
@@ -219,32 +219,32 @@ int CHttpRequest::ReadBody() {
             long n = m_conn->Receive(body.data() + have, piece);
             body.resize(have + (n > 0 ? static_cast<size_t>(n) : 0));
             if (n <= 0) {
-                return READ_FAILED;
+                return EReadResult::kFailed;
             }
         }
     } catch (const std::bad_alloc&) {
         body.clear();
         body.shrink_to_fit();
-        return READ_NO_MEMORY;
+        return EReadResult::kNoMemory;
     }
-    return READ_OK;
+    return EReadResult::kOk;
 }
 
-std::string CHttpRequest::ReadErrorText(int result) {
+std::string CHttpRequest::ReadErrorText(EReadResult result) {
     switch (result) {
-        case READ_OK:
-        case READ_FAILED:
+        case EReadResult::kOk:
+        case EReadResult::kFailed:
             return std::string();
-        case READ_TOO_LARGE: {
+        case EReadResult::kTooLarge: {
             char text[256];
             snprintf(text, sizeof text, g_msg.m_uploadTooLarge, g_settings.GeneralMaxUpload);
             return text;
         }
-        case READ_NO_LENGTH:
+        case EReadResult::kNoLength:
             return g_msg.m_contentLengthMissing;
-        case READ_NO_MEMORY:
+        case EReadResult::kNoMemory:
             return g_msg.m_outOfMemory;
-        case READ_INVALID_ADDRESS:
+        case EReadResult::kInvalidAddress:
             return kInvalidAddressText;
         default:
             return kServerErrorText;
@@ -364,17 +364,18 @@ std::string CHttpRequest::GetCookie(const std::string& name) const {
     return it == m_cookies.end() ? std::string() : it->second;
 }
 
-int CHttpRequest::CopyUploadedFile(std::string_view field, std::string& fileName,
-                                   CLongBinary& data) {
+CSspUploadSource::EUploadResult CHttpRequest::CopyUploadedFile(std::string_view field,
+                                                               std::string& fileName,
+                                                               CLongBinary& data) {
     switch (m_form.CopyFilePart(field, fileName, data)) {
-        case CFormData::COPY_OK:
-            return kUploadOk;
-        case CFormData::COPY_NO_VARIABLE:
-            return kUploadNoField;
-        case CFormData::COPY_NO_MEMORY:
-            return kUploadNoMemory;
+        case CFormData::ECopyResult::kOk:
+            return EUploadResult::kOk;
+        case CFormData::ECopyResult::kNoVariable:
+            return EUploadResult::kNoField;
+        case CFormData::ECopyResult::kNoMemory:
+            return EUploadResult::kNoMemory;
         default:
-            return kUploadNotAFile;
+            return EUploadResult::kNotAFile;
     }
 }
 

@@ -28,15 +28,15 @@ class CSocketConn;
 class CHttpRequest : public CSspRequestObject, public CSspUploadSource {
 public:
     // Results of ReadRequest.
-    enum EReadResult {
-        READ_OK = 0,
-        READ_NO_MEMORY = -1,         // the body could not be stored
-        READ_NO_LENGTH = -2,         // a POST without a usable Content-Length
-        READ_FAILED = -3,            // the peer closed, an error or a time-out: answer nothing
-        READ_HEADER_TOO_LARGE = -4,  // the header block passed kMaxHeaderBytes
-        READ_TOO_LARGE = -5,         // the declared body is above the upload limit
-        READ_NO_CONNECTION = -6,
-        READ_INVALID_ADDRESS = -7,  // a control byte in the request line, or one too long
+    enum class EReadResult {
+        kOk = 0,
+        kNoMemory = -1,        // the body could not be stored
+        kNoLength = -2,        // a POST without a usable Content-Length
+        kFailed = -3,          // the peer closed, an error or a time-out: answer nothing
+        kHeaderTooLarge = -4,  // the header block passed kMaxHeaderBytes
+        kTooLarge = -5,        // the declared body is above the upload limit
+        kNoConnection = -6,
+        kInvalidAddress = -7,  // a control byte in the request line, or one too long
     };
 
     // A line holds at most kLineSize - 1 bytes; a longer header line is logged and dropped
@@ -51,15 +51,15 @@ public:
     CHttpRequest& operator=(const CHttpRequest&) = delete;
 
     // Reads the request line, the headers and a POST body (up to the upload limit of the
-    // settings). Returns an EReadResult. The form data is parsed later by the caller
+    // settings). The form data is parsed later by the caller
     // (GetForm().Parse()). A request line whose first word is a console command
     // (CConsoleCommandHandler::IsCommand) ends the read at once: the console may send no
     // header block at all, and what follows the line is left unread.
-    int ReadRequest();
+    [[nodiscard]] EReadResult ReadRequest();
 
-    // The text the browser is shown for a failed read; empty for READ_OK and READ_FAILED,
+    // The text the browser is shown for a failed read; empty for kOk and kFailed,
     // which get no answer.
-    static std::string ReadErrorText(int result);
+    static std::string ReadErrorText(EReadResult result);
     // A studio's hint, while a debugger is installed, for a plain connection whose first
     // bytes were no request (a browser speaking https to the plain port).
     static void HintHttpsOnPlainPort(std::string_view firstBytes);
@@ -81,7 +81,8 @@ public:
     std::string GetCookie(const std::string& name) const;
 
     // The upload of form field `field` (CFormData::CopyFilePart; its codes are the same).
-    int CopyUploadedFile(std::string_view field, std::string& fileName, CLongBinary& data) override;
+    EUploadResult CopyUploadedFile(std::string_view field, std::string& fileName,
+                                   CLongBinary& data) override;
 
     // The `Request` members (names without regard to case).
     void CallMethod(CSspInterpreter& interp, CSspCall& call, CSspValue& result) override;
@@ -114,10 +115,10 @@ private:
     // The member table and its handlers.
     struct CMembers;
 
-    int ReadHeader();
+    [[nodiscard]] EReadResult ReadHeader();
     // Reads and drops what is left of an over-long line, up to its line end.
-    int SkipRestOfLine(char* buffer, size_t& total);
-    int ReadBody();
+    [[nodiscard]] EReadResult SkipRestOfLine(char* buffer, size_t& total);
+    [[nodiscard]] EReadResult ReadBody();
     bool IsPost() const;
 
     std::string m_method;

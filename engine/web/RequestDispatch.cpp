@@ -89,7 +89,7 @@ std::string CRequestDispatch::OutputFolder() const {
     return EnsureDirectory(folder) ? folder : m_rootFolder;
 }
 
-void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
+void CRequestDispatch::HandleRequest(CHttpRequest& request, CHttpRequest::EReadResult readResult) {
     const bool logHttp = g_settings.LogHttp;
     // The URL is outside text: it goes into the log as an argument, never as a format.
     const std::string logLine = m_conn.GetPeerAddressText() + " " + request.GetUrlFull() + " [" +
@@ -103,8 +103,8 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, int readResult) {
     }
     m_conn.DrainInput();
 
-    if (readResult != CHttpRequest::READ_OK) {
-        if (readResult != CHttpRequest::READ_FAILED) {
+    if (readResult != CHttpRequest::EReadResult::kOk) {
+        if (readResult != CHttpRequest::EReadResult::kFailed) {
             SendErrorPage(request, CHttpRequest::ReadErrorText(readResult), nullptr);
         }
     } else {

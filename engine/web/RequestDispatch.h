@@ -15,7 +15,8 @@
 #include <functional>
 #include <string>
 
-class CHttpRequest;
+#include "engine/web/HttpRequest.h"
+
 class CHttpResponse;
 class CSocketConn;
 class CSspInterpreter;
@@ -47,7 +48,7 @@ public:
 
     // Sends the answer to a request whose read gave `readResult` (CHttpRequest's codes).
     // Parses the form data of a successful read. Logs the request when LogHttp is on.
-    void HandleRequest(CHttpRequest& request, int readResult);
+    void HandleRequest(CHttpRequest& request, CHttpRequest::EReadResult readResult);
 
     // Runs the page (or reads the database file) into the output buffer, or, when the output
     // grows large or has no buffer, into <root>/tmp/dyn<id>.<ext>, and sends it.

@@ -68,7 +68,7 @@ void CServerThread::OnServeConnection() {
             request.SetRootFolder(m_rootFolder);
             // The head is in memory already; a body that trickles in is cut off.
             m_socket.SetRateFloor(kBodyRateFloor, kBodyRateWindow);
-            int result = request.ReadRequest();
+            const CHttpRequest::EReadResult result = request.ReadRequest();
             m_socket.ClearRateFloor();
             inputLeft = IsBodyLeftUnread(request, result);
             SetCurrentRequest(request.GetUrlFull());
@@ -96,12 +96,14 @@ void CServerThread::OnServeConnection() {
     ReleaseToPool();
 }
 
-bool CServerThread::IsBodyLeftUnread(const CHttpRequest& request, int readResult) {
+bool CServerThread::IsBodyLeftUnread(const CHttpRequest& request,
+                                     CHttpRequest::EReadResult readResult) {
     if (!request.HasContentLength() || request.GetContentLength() <= 0 ||
-        readResult == CHttpRequest::READ_FAILED) {
+        readResult == CHttpRequest::EReadResult::kFailed) {
         return false;
     }
-    return !(AsciiEqualNoCase(request.GetMethod(), "POST") && readResult == CHttpRequest::READ_OK);
+    return !(AsciiEqualNoCase(request.GetMethod(), "POST") &&
+             readResult == CHttpRequest::EReadResult::kOk);
 }
 
 bool CServerThread::TryClaim() {

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "engine/foundation/SocketConn.h"
+#include "engine/web/HttpRequest.h"
 #include "engine/web/ThreadMessageQueue.h"
 
-class CHttpRequest;
 class CServerThreadPool;
 class CSspInterpreter;
 
@@ -82,7 +82,7 @@ private:
     void Run();
     void OnServeConnection();
     // Whether the request announced body bytes that were never read (a refused upload).
-    static bool IsBodyLeftUnread(const CHttpRequest& request, int readResult);
+    static bool IsBodyLeftUnread(const CHttpRequest& request, CHttpRequest::EReadResult readResult);
     void SetInterpreter(CSspInterpreter* interp);
 
     CServerThreadPool* m_pPool;

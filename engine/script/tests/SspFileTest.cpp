@@ -33,19 +33,19 @@ namespace fs = std::filesystem;
 class CFakeRequest : public CSspRequestObject, public CSspUploadSource {
 public:
     void CallMethod(CSspInterpreter&, CSspCall&, CSspValue&) override {}
-    int CopyUploadedFile(std::string_view field, std::string& fileName,
-                         CLongBinary& data) override {
+    EUploadResult CopyUploadedFile(std::string_view field, std::string& fileName,
+                                   CLongBinary& data) override {
         auto it = m_codes.find(std::string(field));
         if (it == m_codes.end()) {
-            return kUploadNoField;
+            return EUploadResult::kNoField;
         }
-        if (it->second == kUploadOk) {
+        if (it->second == EUploadResult::kOk) {
             fileName = "photo.jpg";
             data.Assign(m_bytes.data(), m_bytes.size());
         }
         return it->second;
     }
-    std::map<std::string, int> m_codes;
+    std::map<std::string, EUploadResult> m_codes;
     std::string m_bytes;
 };
 
@@ -135,7 +135,7 @@ TEST_F(FileObject, ServerPathsStayInsideTheRoot) {
 
 TEST_F(FileObject, UploadMembers) {
     CFakeRequest request;
-    request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};
+    request.m_codes = {{"attach1", CSspUploadSource::EUploadResult::kOk}};
     request.m_bytes = std::string("\xff\xd8\0jpeg", 7);
     m_owner.m_pRequest = &request;
     CSspFile file("f", m_root);
@@ -168,8 +168,8 @@ TEST_F(FileObject, UploadMembers) {
 
 TEST_F(FileObject, UploadBindingErrors) {
     CFakeRequest request;
-    request.m_codes = {{"text", CSspUploadSource::kUploadNotAFile},
-                       {"big", CSspUploadSource::kUploadNoMemory}};
+    request.m_codes = {{"text", CSspUploadSource::EUploadResult::kNotAFile},
+                       {"big", CSspUploadSource::EUploadResult::kNoMemory}};
     CPlainRequest plain;
     struct Case {
         CSspRequestObject* request;
@@ -351,7 +351,7 @@ TEST_F(FileObject, StopInAFileFunctionStopsThePage) {
 
 TEST_F(FileObject, Declarations) {
     CFakeRequest request;
-    request.m_codes = {{"attach1", CSspUploadSource::kUploadOk}};
+    request.m_codes = {{"attach1", CSspUploadSource::EUploadResult::kOk}};
     request.m_bytes = "bytes";
     m_owner.m_pRequest = &request;
     const char* keyword = kSource;

@@ -7,6 +7,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/web/HttpRequest.h"
 #include "engine/web/UrlCodec.h"
+#include "engine/web/tests/ReadResultPrint.h"
 #include "engine/web/tests/WireHarness.h"
 
 namespace {
@@ -35,14 +36,14 @@ TEST_F(WireTest, MultipartUploadIsCopiedByteForByte) {
         "POST /up.zrp HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
         "Content-Length: " +
         std::to_string(body.size()) + "\r\n\r\n" + body;
-    int result = 99;
+    CHttpRequest::EReadResult result = CHttpRequest::EReadResult::kNoConnection;
     bool parsed = false;
-    int copied = 99;
+    CFormData::ECopyResult copied = CFormData::ECopyResult::kNoVariable;
     std::string fileName;
     std::string title;
     std::string sentName;
     CLongBinary data;
-    int copyText = 99;
+    CFormData::ECopyResult copyText = CFormData::ECopyResult::kNoVariable;
     Exchange(raw, [&](CSocketConn& conn) {
         CHttpRequest request(&conn);
         result = request.ReadRequest();
@@ -55,13 +56,13 @@ TEST_F(WireTest, MultipartUploadIsCopiedByteForByte) {
         std::string ignored;
         copyText = form.CopyFilePart("title", ignored, data);
     });
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, CHttpRequest::EReadResult::kOk);
     EXPECT_TRUE(parsed);
-    EXPECT_EQ(copied, CFormData::COPY_OK);
+    EXPECT_EQ(copied, CFormData::ECopyResult::kOk);
     EXPECT_EQ(fileName, "a_b.txt");
     EXPECT_EQ(sentName, "C:\\My Docs\\a b.txt");
     EXPECT_EQ(title, "first\nsecond");
-    EXPECT_EQ(copyText, CFormData::COPY_NOT_A_FILE);
+    EXPECT_EQ(copyText, CFormData::ECopyResult::kNotAFile);
     // The text field's failed copy leaves the upload's bytes alone.
     EXPECT_EQ(std::string(data.View()), kFileBytes);
 }
@@ -73,11 +74,11 @@ TEST(FormDataTest, CopyFilePartResults) {
     ASSERT_TRUE(form.Parse());
     CLongBinary data;
     std::string name;
-    EXPECT_EQ(form.CopyFilePart("nothing", name, data), CFormData::COPY_NO_VARIABLE);
-    EXPECT_EQ(form.CopyFilePart("title", name, data), CFormData::COPY_NOT_A_FILE);
+    EXPECT_EQ(form.CopyFilePart("nothing", name, data), CFormData::ECopyResult::kNoVariable);
+    EXPECT_EQ(form.CopyFilePart("title", name, data), CFormData::ECopyResult::kNotAFile);
     // A larger block is kept for the smaller upload.
     ASSERT_TRUE(data.Assign(std::string(4096, 'q').data(), 4096));
-    EXPECT_EQ(form.CopyFilePart("file1", name, data), CFormData::COPY_OK);
+    EXPECT_EQ(form.CopyFilePart("file1", name, data), CFormData::ECopyResult::kOk);
     EXPECT_EQ(data.Capacity(), 4096u);
     EXPECT_EQ(std::string(data.View()), kFileBytes);
     EXPECT_TRUE(form.IsFile("File1"));
@@ -94,7 +95,7 @@ TEST(FormDataTest, MultipartWithoutItsClosingDelimiterKeepsWhatCameBefore) {
     EXPECT_EQ(*form.GetValue("a"), "one");
     CLongBinary data;
     std::string name;
-    EXPECT_EQ(form.CopyFilePart("f", name, data), CFormData::COPY_OK);
+    EXPECT_EQ(form.CopyFilePart("f", name, data), CFormData::ECopyResult::kOk);
     EXPECT_EQ(std::string(data.View()), "cut off");
 }
 

@@ -12,6 +12,7 @@
 #include "engine/script/SspCall.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/web/HttpResponse.h"
+#include "engine/web/tests/ReadResultPrint.h"
 #include "engine/web/tests/WireHarness.h"
 
 namespace {
@@ -19,11 +20,15 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 using wire_test::WireTest;
+using EReadResult = CHttpRequest::EReadResult;
+
+// What a result holds before the read has run.
+constexpr auto kNotRead = static_cast<EReadResult>(99);
 
 struct RequestCase {
     std::string name;
     std::string raw;
-    int result;
+    EReadResult result;
     std::string url;
     std::string extension;
     std::map<std::string, std::string> fields;  // present with these values
@@ -39,21 +44,21 @@ class RequestReadTest : public WireTest, public ::testing::WithParamInterface<Re
 
 TEST_P(RequestReadTest, ReadsLineHeadersAndVariables) {
     const RequestCase& c = GetParam();
-    int result = 99;
+    EReadResult result = kNotRead;
     CHttpRequest* seen = nullptr;
     std::unique_ptr<CHttpRequest> request;
     Exchange(c.raw, [&](CSocketConn& conn) {
         request = std::make_unique<CHttpRequest>(&conn);
         request->SetRootFolder(m_root);
         result = request->ReadRequest();
-        if (result == CHttpRequest::READ_OK) {
+        if (result == EReadResult::kOk) {
             request->GetForm().Parse();
         }
         seen = request.get();
     });
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(result, c.result);
-    if (c.result != CHttpRequest::READ_OK) {
+    if (c.result != EReadResult::kOk) {
         return;
     }
     EXPECT_EQ(seen->GetUrl(), c.url);
@@ -75,7 +80,7 @@ std::vector<RequestCase> RequestCases() {
     std::vector<RequestCase> cases = {
         {"query",
          "GET /a/b.zrp?x=1&x=2&y=+a%41 HTTP/1.0\r\n\r\n",
-         CHttpRequest::READ_OK,
+         EReadResult::kOk,
          "/a/b.zrp",
          "zrp",
          {{"x", "1\n2"}, {"y", "aA"}},
@@ -83,7 +88,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"fragment_ends_query",
          "GET /p.zrp?a=1#frag&b=2 HTTP/1.0\r\n\r\n",
-         CHttpRequest::READ_OK,
+         EReadResult::kOk,
          "/p.zrp",
          "zrp",
          {{"a", "1"}},
@@ -91,7 +96,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"repeats_and_empties",
          "GET /f.zrp?A=&a=1&a=&a=2&flag HTTP/1.0\r\n\r\n",
-         CHttpRequest::READ_OK,
+         EReadResult::kOk,
          "/f.zrp",
          "zrp",
          {{"a", "1\n2"}, {"flag", ""}},
@@ -99,7 +104,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"cookies_skip_bad_pieces",
          "GET / HTTP/1.0\r\nCookie: a=1; =x; b\r\n\r\n",
-         CHttpRequest::READ_OK,
+         EReadResult::kOk,
          "/",
          "",
          {},
@@ -107,7 +112,7 @@ std::vector<RequestCase> RequestCases() {
          {{"a", "1"}}},
         {"cookie_decoded_last_wins",
          "GET / HTTP/1.0\r\ncookie:s=a%20b; s=c+d\r\n\r\n",
-         CHttpRequest::READ_OK,
+         EReadResult::kOk,
          "/",
          "",
          {},
@@ -115,7 +120,7 @@ std::vector<RequestCase> RequestCases() {
          {{"s", "c d"}}},
         {"post_keeps_its_query",
          "POST /a.zrp?x=1 HTTP/1.0\r\nContent-Length: 3\r\n\r\ny=2",
-         CHttpRequest::READ_OK,
+         EReadResult::kOk,
          "/a.zrp",
          "zrp",
          {{"x", "1"}, {"y", "2"}},
@@ -123,7 +128,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"post_without_length",
          "POST /a.zrp HTTP/1.0\r\n\r\ny=2",
-         CHttpRequest::READ_NO_LENGTH,
+         EReadResult::kNoLength,
          "",
          "",
          {},
@@ -131,7 +136,7 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"nul_in_request_line",
          "GET /a.txt\0.zrp HTTP/1.0\r\n\r\n"s,
-         CHttpRequest::READ_INVALID_ADDRESS,
+         EReadResult::kInvalidAddress,
          "",
          "",
          {},
@@ -139,16 +144,16 @@ std::vector<RequestCase> RequestCases() {
          {}},
         {"tab_in_request_line",
          "GET /a\t.zrp HTTP/1.0\r\n\r\n",
-         CHttpRequest::READ_INVALID_ADDRESS,
+         EReadResult::kInvalidAddress,
          "",
          "",
          {},
          {},
          {}},
-        {"empty_first_line", "\r\n", CHttpRequest::READ_OK, "", "", {}, {}, {}},
+        {"empty_first_line", "\r\n", EReadResult::kOk, "", "", {}, {}, {}},
         {"header_not_finished",
          "GET / HTTP/1.0\r\nHost: x\r\n",
-         CHttpRequest::READ_FAILED,
+         EReadResult::kFailed,
          "",
          "",
          {},
@@ -164,7 +169,7 @@ std::vector<RequestCase> RequestCases() {
                  return lines;
              }() +
              "\r\n",
-         CHttpRequest::READ_HEADER_TOO_LARGE,
+         EReadResult::kHeaderTooLarge,
          "",
          "",
          {},
@@ -175,7 +180,7 @@ std::vector<RequestCase> RequestCases() {
     for (const std::string& length : kBadLengths) {
         cases.push_back({"bad_length_" + std::to_string(i++),
                          "POST /a.zrp HTTP/1.0\r\nContent-Length: " + length + "\r\n\r\nabc",
-                         CHttpRequest::READ_NO_LENGTH,
+                         EReadResult::kNoLength,
                          "",
                          "",
                          {},
@@ -211,7 +216,7 @@ TEST_F(WireTest, PathsMapUnderTheWebRootOrIntoTheDatabase) {
 
 TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
     std::string longLine = "X-Long: " + std::string(4992, 'a');
-    int result = 99;
+    EReadResult result = kNotRead;
     std::string host;
     std::string got = Exchange("GET /p.zrp HTTP/1.0\r\n" + longLine + "\r\nHost: after\r\n\r\n",
                                [&](CSocketConn& conn) {
@@ -221,7 +226,7 @@ TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
                                    CHttpResponse response(&conn);
                                    response.Redirect("/done", false);
                                });
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, EReadResult::kOk);
     EXPECT_EQ(host, "after");
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Moved Temporarily\r\nLocation: /done\r\n", 0), 0u);
     std::string entry = "Long header [" + longLine.substr(0, 4095) + "] ignored.";
@@ -236,19 +241,19 @@ TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
 TEST_F(WireTest, OverLongHeaderLineIsDroppedUpToItsLineEndHoweverLong) {
     struct Case {
         size_t length;  // of the header line
-        int result;
+        EReadResult result;
         size_t logged;  // "Long header" entries
     } cases[] = {
-        {4095, CHttpRequest::READ_OK, 0},  // fills the buffer exactly: an ordinary line
-        {4096, CHttpRequest::READ_OK, 1},
-        {12000, CHttpRequest::READ_OK, 1},  // three buffers' worth
-        {70000, CHttpRequest::READ_HEADER_TOO_LARGE, 1},
+        {4095, EReadResult::kOk, 0},  // fills the buffer exactly: an ordinary line
+        {4096, EReadResult::kOk, 1},
+        {12000, EReadResult::kOk, 1},  // three buffers' worth
+        {70000, EReadResult::kHeaderTooLarge, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         size_t before = m_log->Lines().size();
         std::string line = "X-Long: " + std::string(c.length - 8, 'a');
-        int result = 99;
+        EReadResult result = kNotRead;
         std::string host;
         std::string all;
         Exchange("GET /p.zrp HTTP/1.0\r\n" + line + "\r\nHost: after\r\n\r\n",
@@ -259,7 +264,7 @@ TEST_F(WireTest, OverLongHeaderLineIsDroppedUpToItsLineEndHoweverLong) {
                      all = request.GetAllHeaders();
                  });
         EXPECT_EQ(result, c.result);
-        if (c.result == CHttpRequest::READ_OK) {
+        if (c.result == EReadResult::kOk) {
             EXPECT_EQ(host, "after");
             EXPECT_EQ(all.find("aaaa") != std::string::npos, c.logged == 0) << all.size();
         }
@@ -295,8 +300,8 @@ TEST_F(WireTest, BodyOverTheLimitIsRefusedBeforeItIsReadAndTheClientGetsTheAnswe
     ASSERT_TRUE(m_listener.Accept(server));
     server.SetTimeout(20);
     CHttpRequest request(&server);
-    int result = request.ReadRequest();
-    EXPECT_EQ(result, CHttpRequest::READ_TOO_LARGE);
+    const EReadResult result = request.ReadRequest();
+    EXPECT_EQ(result, EReadResult::kTooLarge);
     EXPECT_TRUE(request.GetForm().Body().empty());
     CHttpResponse response(&server);
     response.SendHtmlError(CHttpRequest::ReadErrorText(result));
@@ -313,7 +318,7 @@ TEST_F(WireTest, BodyOfExactlyTheLimitIsRead) {
     std::string body(1048576, 'z');
     body[1000] = '\0';
     for (int extra : {0, 1}) {
-        int result = 99;
+        EReadResult result = kNotRead;
         size_t length = 0;
         std::string raw = "POST /a.zrp HTTP/1.0\r\nContent-Length: " +
                           std::to_string(body.size() + static_cast<size_t>(extra)) + "\r\n\r\n" +
@@ -323,22 +328,22 @@ TEST_F(WireTest, BodyOfExactlyTheLimitIsRead) {
             result = request.ReadRequest();
             length = request.GetForm().Body().size();
         });
-        EXPECT_EQ(result, extra == 0 ? 0 : -5) << extra;
+        EXPECT_EQ(result, extra == 0 ? EReadResult::kOk : EReadResult::kTooLarge) << extra;
         EXPECT_EQ(length, extra == 0 ? body.size() : 0u) << extra;
     }
 }
 
 TEST_F(WireTest, ShortBodyIsAReadFailure) {
-    int result = 99;
+    EReadResult result = kNotRead;
     Exchange("POST /a.zrp HTTP/1.0\r\nContent-Length: 10\r\n\r\nabc", [&](CSocketConn& conn) {
         CHttpRequest request(&conn);
         result = request.ReadRequest();
     });
-    EXPECT_EQ(result, CHttpRequest::READ_FAILED);
+    EXPECT_EQ(result, EReadResult::kFailed);
 }
 
 TEST_F(WireTest, HeaderMustArriveWithinOneTimeOut) {
-    int result = 99;
+    EReadResult result = kNotRead;
     std::jthread client([this](std::stop_token stop) {
         CSocketConn conn;
         ASSERT_TRUE(conn.Connect("127.0.0.1", m_port));
@@ -356,7 +361,7 @@ TEST_F(WireTest, HeaderMustArriveWithinOneTimeOut) {
     result = request.ReadRequest();
     client.request_stop();
     server.Close();
-    EXPECT_EQ(result, CHttpRequest::READ_FAILED);
+    EXPECT_EQ(result, EReadResult::kFailed);
     EXPECT_EQ(m_log->CountEqual("Timeout receiving on socket\r\n"), 1);
 }
 
@@ -385,24 +390,24 @@ TEST(HttpRequestTest, BrowserDetection) {
 
 TEST(HttpRequestTest, ReadErrorTexts) {
     g_settings.GeneralMaxUpload = 10;
-    const std::pair<int, std::string> cases[] = {
-        {0, ""},
-        {-3, ""},
-        {-5, "The amount of data you sent has exceeded the limit of 10 MB. "},
-        {-2, "Content-Length missing from your HTTP request."},
-        {-1, "Out of memory"},
-        {-7, "Invalid HTTP address."},
-        {-4, "Server Error."},
-        {-6, "Server Error."},
+    const std::pair<EReadResult, std::string> cases[] = {
+        {EReadResult::kOk, ""},
+        {EReadResult::kFailed, ""},
+        {EReadResult::kTooLarge, "The amount of data you sent has exceeded the limit of 10 MB. "},
+        {EReadResult::kNoLength, "Content-Length missing from your HTTP request."},
+        {EReadResult::kNoMemory, "Out of memory"},
+        {EReadResult::kInvalidAddress, "Invalid HTTP address."},
+        {EReadResult::kHeaderTooLarge, "Server Error."},
+        {EReadResult::kNoConnection, "Server Error."},
     };
     for (const auto& [code, text] : cases) {
-        EXPECT_EQ(CHttpRequest::ReadErrorText(code), text) << code;
+        EXPECT_EQ(CHttpRequest::ReadErrorText(code), text) << ::testing::PrintToString(code);
     }
 }
 
 TEST(HttpRequestTest, WithoutAConnectionNothingIsRead) {
     CHttpRequest request;
-    EXPECT_EQ(request.ReadRequest(), CHttpRequest::READ_NO_CONNECTION);
+    EXPECT_EQ(request.ReadRequest(), EReadResult::kNoConnection);
 }
 
 // --- Script members ---------------------------------------------------------------------

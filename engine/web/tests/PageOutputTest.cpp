@@ -68,7 +68,7 @@ protected:
         return Exchange("GET " + url + " HTTP/1.0\r\n\r\n", [&](CSocketConn& conn) {
             CHttpRequest request(&conn);
             request.SetRootFolder(m_root);
-            int result = request.ReadRequest();
+            const CHttpRequest::EReadResult result = request.ReadRequest();
             CRequestDispatch dispatch(conn, 9, m_root);
             dispatch.SetOutputBuffer(&m_buffer);
             dispatch.HandleRequest(request, result);
