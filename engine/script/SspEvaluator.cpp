@@ -6,6 +6,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
+#include "engine/script/SspRestoreGuard.h"
 
 namespace {
 
@@ -121,18 +122,14 @@ void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) 
         return;
     }
     // The argument list is read again from the text, so it is evaluated on every use.
-    const char* saved = m_pPos;
     CSspStatement args;
-    try {
+    {
+        CSspRestoreGuard position(m_pPos);
         m_pPos = stmt.m_starts[index];
         std::string nameToken;
         NextToken(nameToken);
         ReadParenthesized(args);
-    } catch (...) {
-        m_pPos = saved;
-        throw;
     }
-    m_pPos = saved;
     call.m_bHasArgs = true;
     CArgumentDepth depth;
     if (t_argumentDepth > kMaxCallDepth) {
@@ -252,47 +249,31 @@ int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
 
 std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(const char* start,
                                                                              const char* end) {
-    const char* savedPos = m_pPos;
-    const char* savedEnd = m_pEnd;
+    CSspRestoreGuard position(m_pPos, m_pEnd);
     std::vector<std::pair<const char*, const char*>> tokens;
-    try {
-        m_pPos = start;
-        m_pEnd = end;
-        for (;;) {
-            std::string token;
-            const char* tokenStart = NextToken(token);
-            if (token.empty()) {
-                break;
-            }
-            tokens.emplace_back(tokenStart, m_pPos);
+    m_pPos = start;
+    m_pEnd = end;
+    for (;;) {
+        std::string token;
+        const char* tokenStart = NextToken(token);
+        if (token.empty()) {
+            break;
         }
-    } catch (...) {
-        m_pPos = savedPos;
-        m_pEnd = savedEnd;
-        throw;
+        tokens.emplace_back(tokenStart, m_pPos);
     }
-    m_pPos = savedPos;
-    m_pEnd = savedEnd;
     return tokens;
 }
 
 CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
-    const char* savedPos = m_pPos;
-    const char* savedEnd = m_pEnd;
+    CSspRestoreGuard position(m_pPos, m_pEnd);
     CSspValue value;
-    try {
-        m_pPos = start;
-        m_pEnd = end;
-        CSspStatement stmt;
-        ScanStatement(stmt, false, start, true);
-        m_pPos = savedPos;
-        m_pEnd = savedEnd;
-        Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
-    } catch (...) {
-        m_pPos = savedPos;
-        m_pEnd = savedEnd;
-        throw;
-    }
+    m_pPos = start;
+    m_pEnd = end;
+    CSspStatement stmt;
+    ScanStatement(stmt, false, start, true);
+    position.Restore();
+    Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+    position.Dismiss();
     return value;
 }
 
