@@ -76,6 +76,7 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result) {
+    // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
     const std::string& token = stmt.m_tokens[index];
     if (!token.empty() && token[0] == '\'') {
         result = CSspValue::FromText(DecodeLiteral(token));
@@ -105,6 +106,7 @@ void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue&
 }
 
 void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) {
+    // call: object [ '.' member ] [ '(' args ')' ]
     const std::string& token = stmt.m_tokens[index];
     std::size_t nameEnd = stmt.m_classes[index] == kSspCall ? token.find('(') : token.size();
     std::string_view name(token.data(), nameEnd == std::string::npos ? token.size() : nameEnd);
@@ -139,6 +141,7 @@ void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) 
 }
 
 void CSspInterpreter::EvaluateArguments(CSspStatement& stmt, CSspCall& call) {
+    // args: [ expression ( ',' expression )* [ ',' ] ]
     const bool raw = IsRawArgumentMember(call);
     const int count = static_cast<int>(stmt.Size());
     int itemStart = 0;
@@ -175,6 +178,7 @@ bool CSspInterpreter::IsRawArgumentMember(const CSspCall& call) {
 }
 
 int CSspInterpreter::EvaluateCondition() {
+    // condition: '(' [ and-or ] ')'
     CSspStatement stmt;
     ReadParenthesized(stmt);
     if (stmt.Empty()) {
@@ -184,6 +188,7 @@ int CSspInterpreter::EvaluateCondition() {
 }
 
 int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
+    // and-or: comparison ( ( 'and' | 'or' ) comparison )*
     // The and/or of the shallowest level split the range; each splits the rest after it, so
     // the parts are taken from left to right, each part's own and/or being deeper.
     int minDepth = -1;
@@ -220,6 +225,7 @@ int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
 }
 
 int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
+    // comparison: expression [ ( '<' | '<=' | '>' | '>=' | '=' | '==' | '!=' | '<>' ) expression ]
     int op = -1;
     for (int i = from; i <= to; ++i) {
         if (stmt.m_classes[i] == kSspCompareOp) {
@@ -249,6 +255,7 @@ int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
 
 std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(const char* start,
                                                                              const char* end) {
+    // tokens: token* up to the end of the range
     CSspRestoreGuard position(m_pPos, m_pEnd);
     std::vector<std::pair<const char*, const char*>> tokens;
     m_pPos = start;
@@ -265,6 +272,7 @@ std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(con
 }
 
 CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
+    // expression: the text of one statement, up to the end of the range
     CSspRestoreGuard position(m_pPos, m_pEnd);
     CSspValue value;
     m_pPos = start;
@@ -278,6 +286,7 @@ CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
 }
 
 std::string CSspInterpreter::EvaluateWatch(const std::string& expression) {
+    // watch: expression
     const std::string text = "(" + expression + ")";
     const char* savedPos = m_pPos;
     const char* savedEnd = m_pEnd;
