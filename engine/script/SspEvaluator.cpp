@@ -6,6 +6,7 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
+#include "engine/script/SspRestoreGuard.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result) {
+    // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
     const std::string& token = stmt.m_tokens[index];
     if (!token.empty() && token[0] == '\'') {
         result = CSspValue::FromText(DecodeLiteral(token));
@@ -104,6 +106,7 @@ void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue&
 }
 
 void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) {
+    // call: object [ '.' member ] [ '(' args ')' ]
     const std::string& token = stmt.m_tokens[index];
     std::size_t nameEnd = stmt.m_classes[index] == kSspCall ? token.find('(') : token.size();
     std::string_view name(token.data(), nameEnd == std::string::npos ? token.size() : nameEnd);
@@ -121,18 +124,14 @@ void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) 
         return;
     }
     // The argument list is read again from the text, so it is evaluated on every use.
-    const char* saved = m_pPos;
     CSspStatement args;
-    try {
+    {
+        CSspRestoreGuard position(m_pPos);
         m_pPos = stmt.m_starts[index];
         std::string nameToken;
         NextToken(nameToken);
         ReadParenthesized(args);
-    } catch (...) {
-        m_pPos = saved;
-        throw;
     }
-    m_pPos = saved;
     call.m_bHasArgs = true;
     CArgumentDepth depth;
     if (t_argumentDepth > kMaxCallDepth) {
@@ -142,6 +141,7 @@ void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) 
 }
 
 void CSspInterpreter::EvaluateArguments(CSspStatement& stmt, CSspCall& call) {
+    // args: [ expression ( ',' expression )* [ ',' ] ]
     const bool raw = IsRawArgumentMember(call);
     const int count = static_cast<int>(stmt.Size());
     int itemStart = 0;
@@ -178,6 +178,7 @@ bool CSspInterpreter::IsRawArgumentMember(const CSspCall& call) {
 }
 
 int CSspInterpreter::EvaluateCondition() {
+    // condition: '(' [ and-or ] ')'
     CSspStatement stmt;
     ReadParenthesized(stmt);
     if (stmt.Empty()) {
@@ -187,6 +188,7 @@ int CSspInterpreter::EvaluateCondition() {
 }
 
 int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
+    // and-or: comparison ( ( 'and' | 'or' ) comparison )*
     // The and/or of the shallowest level split the range; each splits the rest after it, so
     // the parts are taken from left to right, each part's own and/or being deeper.
     int minDepth = -1;
@@ -223,6 +225,7 @@ int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
 }
 
 int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
+    // comparison: expression [ ( '<' | '<=' | '>' | '>=' | '=' | '==' | '!=' | '<>' ) expression ]
     int op = -1;
     for (int i = from; i <= to; ++i) {
         if (stmt.m_classes[i] == kSspCompareOp) {
@@ -252,51 +255,38 @@ int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
 
 std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(const char* start,
                                                                              const char* end) {
-    const char* savedPos = m_pPos;
-    const char* savedEnd = m_pEnd;
+    // tokens: token* up to the end of the range
+    CSspRestoreGuard position(m_pPos, m_pEnd);
     std::vector<std::pair<const char*, const char*>> tokens;
-    try {
-        m_pPos = start;
-        m_pEnd = end;
-        for (;;) {
-            std::string token;
-            const char* tokenStart = NextToken(token);
-            if (token.empty()) {
-                break;
-            }
-            tokens.emplace_back(tokenStart, m_pPos);
+    m_pPos = start;
+    m_pEnd = end;
+    for (;;) {
+        std::string token;
+        const char* tokenStart = NextToken(token);
+        if (token.empty()) {
+            break;
         }
-    } catch (...) {
-        m_pPos = savedPos;
-        m_pEnd = savedEnd;
-        throw;
+        tokens.emplace_back(tokenStart, m_pPos);
     }
-    m_pPos = savedPos;
-    m_pEnd = savedEnd;
     return tokens;
 }
 
 CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
-    const char* savedPos = m_pPos;
-    const char* savedEnd = m_pEnd;
+    // expression: the text of one statement, up to the end of the range
+    CSspRestoreGuard position(m_pPos, m_pEnd);
     CSspValue value;
-    try {
-        m_pPos = start;
-        m_pEnd = end;
-        CSspStatement stmt;
-        ScanStatement(stmt, false, start, true);
-        m_pPos = savedPos;
-        m_pEnd = savedEnd;
-        Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
-    } catch (...) {
-        m_pPos = savedPos;
-        m_pEnd = savedEnd;
-        throw;
-    }
+    m_pPos = start;
+    m_pEnd = end;
+    CSspStatement stmt;
+    ScanStatement(stmt, false, start, true);
+    position.Restore();
+    Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+    position.Dismiss();
     return value;
 }
 
 std::string CSspInterpreter::EvaluateWatch(const std::string& expression) {
+    // watch: expression
     const std::string text = "(" + expression + ")";
     const char* savedPos = m_pPos;
     const char* savedEnd = m_pEnd;

@@ -11,6 +11,7 @@
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspResponseObject.h"
+#include "engine/script/SspRestoreGuard.h"
 
 namespace {
 
@@ -337,21 +338,7 @@ void CSspInterpreter::ExecFunctionDef(const char* keyword) {
 }
 
 const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name) {
-    const char* savedPos = m_pPos;
-    const char* savedEnd = m_pEnd;
-    int savedKind = m_nCodeKind;
-    struct Restore {
-        CSspInterpreter* self;
-        const char* pos;
-        const char* end;
-        int kind;
-        ~Restore() {
-            self->m_pPos = pos;
-            self->m_pEnd = end;
-            self->m_nCodeKind = kind;
-        }
-    } restore{this, savedPos, savedEnd, savedKind};
-
+    CSspRestoreGuard scan(m_pPos, m_pEnd, m_nCodeKind);
     m_pPos = m_pSourceFile->m_pBegin;
     m_pEnd = m_pSourceFile->m_pEnd;
     m_nCodeKind = m_pSourceFile->IsPageFile() ? 0 : 1;

@@ -44,6 +44,7 @@ constexpr int kShortRun = 16;
 }  // namespace
 
 void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    // expression: [ '-' ] factor ( op factor )*; factor: operand | '(' expression ')'
     if (to < from) {
         result = CSspValue::FromText(std::string());
         return;
@@ -58,6 +59,7 @@ void CSspInterpreter::Evaluate(CSspStatement& stmt, int from, int to, CSspValue&
 }
 
 void CSspInterpreter::EvaluateLinked(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    // expression, as Evaluate reads it, over linked slots for long statements
     CSspSlotLinks links(from, to);
     int minDepth = stmt.m_depths[from];
     int maxDepth = minDepth;
@@ -139,6 +141,7 @@ void CSspInterpreter::EvaluateLinked(CSspStatement& stmt, int from, int to, CSsp
 }
 
 void CSspInterpreter::EvaluateShort(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    // expression, as Evaluate reads it, rescanning for the deepest run
     for (;;) {
         int maxDepth = -1;
         int runFrom = from;
@@ -176,6 +179,7 @@ void CSspInterpreter::EvaluateShort(CSspStatement& stmt, int from, int to, CSspV
 }
 
 void CSspInterpreter::EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result) {
+    // flat: [ '-' ] operand ( ( '*' | '/' | '%' | '+' | '-' | '||' ) operand )*
     if (from == to) {
         if (stmt.m_classes[from] == kSspComputed) {
             result = *stmt.m_values[from];
@@ -212,6 +216,7 @@ void CSspInterpreter::EvaluateFlat(CSspStatement& stmt, int from, int to, CSspVa
 }
 
 void CSspInterpreter::ApplyNearest(CSspStatement& stmt, int from, int to, int op) {
+    // binary: operand op operand | '-' operand
     int left = -1;
     for (int i = op - 1; i >= from; --i) {
         if (IsLiveOperand(stmt.m_classes[i])) {
@@ -231,6 +236,7 @@ void CSspInterpreter::ApplyNearest(CSspStatement& stmt, int from, int to, int op
 
 void CSspInterpreter::EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int from, int to,
                                   const int* own, int ownCount, bool keep, CSspValue& result) {
+    // flat, one parenthesis level: [ '-' ] operand ( op operand )*
     if (from == to) {
         if (stmt.m_classes[from] == kSspComputed) {
             result = *stmt.m_values[from];
@@ -286,6 +292,7 @@ void CSspInterpreter::EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int
 }
 
 void CSspInterpreter::ApplyAt(CSspStatement& stmt, int op, int left, int right) {
+    // binary: operand op operand | '-' operand
     const std::string& opText = stmt.m_tokens[op];
     const char* opPos = stmt.m_starts[op];
     CSspValue leftValue;

@@ -33,6 +33,7 @@ CSspTokenCache* CSspInterpreter::TokenCache() {
 }
 
 int CSspInterpreter::FindCodeStart(std::string& literal) {
+    // literal: text up to '<!--{' (kind 1) | '--{' (kind 2) | the end
     const char* from = m_pPos;
     CSspTokenCache* cache = TokenCache();
     if (cache != nullptr) {
@@ -71,6 +72,7 @@ int CSspInterpreter::FindCodeStart(std::string& literal) {
 }
 
 int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
+    // literal: text up to '\n' (kept) | '<!--{' | '--{' | the end
     const char* from = m_pPos;
     for (const char* p = m_pPos; p < m_pEnd; ++p) {
         if (*p == '\n') {
@@ -99,6 +101,7 @@ int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
 }
 
 const char* CSspInterpreter::NextToken(std::string& token) {
+    // token: as ScanToken reads it, or the file's cached one at this position
     if (m_pPos >= m_pEnd) {
         token.clear();
         m_bScanHitEnd = true;
@@ -127,6 +130,7 @@ const char* CSspInterpreter::NextToken(std::string& token) {
 }
 
 const char* CSspInterpreter::ScanToken(std::string& token) {
+    // token: name | number | string | op2 | op1 | '}--', after blanks and comments
     token.clear();
     const char* start = m_pPos;
     while (m_pPos < m_pEnd) {
@@ -183,6 +187,7 @@ const char* CSspInterpreter::ScanToken(std::string& token) {
 }
 
 void CSspInterpreter::ScanStringLiteral(std::string& token, const char* quote) {
+    // string: "'" ( char | "''" | "\\'" | "\\\\" )* "'" ( comments "'" ... "'" )*
     token = "'";
     m_pPos = quote + 1;
     for (;;) {
@@ -232,6 +237,7 @@ void CSspInterpreter::ScanStringLiteral(std::string& token, const char* quote) {
 }
 
 std::string CSspInterpreter::PeekToken() {
+    // token, without moving past it
     const char* saved = m_pPos;
     std::string token;
     NextToken(token);
@@ -240,6 +246,7 @@ std::string CSspInterpreter::PeekToken() {
 }
 
 void CSspInterpreter::SkipToLineEnd() {
+    // comment: '//' char* '\n'
     const char* lf = static_cast<const char*>(std::memchr(m_pPos, '\n', m_pEnd - m_pPos));
     if (lf == nullptr) {
         m_bScanHitEnd = true;
@@ -250,6 +257,7 @@ void CSspInterpreter::SkipToLineEnd() {
 }
 
 void CSspInterpreter::EndCodeBlock() {
+    // block end: '}--' [ '>' in a '<!--{' block ]
     if (m_nCodeKind == 1) {
         const char* at = m_pPos;
         std::string token;
@@ -262,6 +270,7 @@ void CSspInterpreter::EndCodeBlock() {
 }
 
 std::string CSspInterpreter::ReadParenText(const char* start) {
+    // args: '(' ( token | '(' args ')' )* ')', after the '('
     std::string text = "(";
     int depth = 1;
     for (;;) {
@@ -280,6 +289,7 @@ std::string CSspInterpreter::ReadParenText(const char* start) {
 }
 
 void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start) {
+    // date: ( '{d' | '{ts' ) token* '}', after the opener
     for (;;) {
         std::string part;
         NextToken(part);
@@ -294,6 +304,7 @@ void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start)
 }
 
 void CSspInterpreter::ReadParenthesized(CSspStatement& stmt) {
+    // condition: '(' statement ')'
     const char* start = m_pPos;
     std::string token;
     const char* open = NextToken(token);
@@ -304,11 +315,13 @@ void CSspInterpreter::ReadParenthesized(CSspStatement& stmt) {
 }
 
 void CSspInterpreter::ReadStatementTokens(CSspStatement& stmt) {
+    // statement: as ScanStatement reads it, then ';' | '}--'
     ScanStatement(stmt, false, m_pPos);
 }
 
 void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start,
                                     bool toRangeEnd) {
+    // statement: ( operand [ '(' args ')' ] | operator | '(' statement ')' | date )*
     using Mode = CSspTokenCache::Mode;
     const Mode mode = parenthesized ? Mode::Parenthesized : Mode::ToSemicolon;
     CSspTokenCache* cache = TokenCache();
@@ -387,6 +400,7 @@ void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, con
 }
 
 void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
+    // block: ( token | literal | 'if'/'while' block )* 'endif' | 'endwhile' | 'elseif' | 'else'
     const char* skipStart = m_pPos;
     const char* open = isWhile ? "while" : "if";
     const char* close = isWhile ? "endwhile" : "endif";
@@ -427,18 +441,22 @@ void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
 }
 
 void CSspInterpreter::SkipToEndIf() {
+    // if rest: ( token | literal | nested if )* 'endif'
     SkipBlock(false, false);
 }
 
 void CSspInterpreter::SkipToEndWhile() {
+    // while rest: ( token | literal | nested while )* 'endwhile'
     SkipBlock(true, false);
 }
 
 void CSspInterpreter::SkipToNextBranch() {
+    // branch rest: ( token | literal | nested if )* ( 'elseif' | 'else' | 'endif' )
     SkipBlock(false, true);
 }
 
 const char* CSspInterpreter::SkipToFunction() {
+    // function search: ( token | literal )* 'function'
     // Only code is searched: "function" in literal HTML or JavaScript is text.
     for (;;) {
         if (m_nCodeKind == 0) {
@@ -467,12 +485,14 @@ const char* CSspInterpreter::SkipToFunction() {
 }
 
 bool CSspInterpreter::IsBlockKeyword(std::string_view token) {
+    // keyword: 'if' | 'elseif' | 'else' | 'endif' | 'while' | 'endwhile'
     return SspNameEquals(token, "if") || SspNameEquals(token, "elseif") ||
            SspNameEquals(token, "else") || SspNameEquals(token, "endif") ||
            SspNameEquals(token, "while") || SspNameEquals(token, "endwhile");
 }
 
 bool CSspInterpreter::IsNumberToken(std::string_view token) {
+    // number: ( digit | '.' | ',' )+
     if (token.empty()) {
         return false;
     }
