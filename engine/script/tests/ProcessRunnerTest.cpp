@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/script/DesktopOpener.h"
 #include "engine/script/ProcessRunner.h"
+#include "engine/testsupport/ScopedEnv.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
 
@@ -191,3 +193,33 @@ TEST_F(ProcessRunner, ProgramsThatCannotStart) {
 }
 
 }  // namespace
+
+TEST(DesktopOpener, StartsXdgOpenFromPathOrTheReplacement) {
+    CTempFolder folder;
+    std::string seen = folder.Path() + "/seen.txt";
+    std::string fake = folder.Path() + "/xdg-open";
+    std::ofstream(fake) << "#!/bin/sh\nprintf '%s' \"$1\" > " << seen << ".part && mv " << seen
+                        << ".part " << seen << "\n";
+    chmod(fake.c_str(), 0755);
+    CScopedEnv env;
+    env.Set("PATH", (folder.Path() + ":/usr/bin:/bin").c_str());
+    ASSERT_TRUE(OpenWithDesktop("http://127.0.0.1:8085"));
+    for (int i = 0; i < 500 && !Exists(seen); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ReadFile(seen), "http://127.0.0.1:8085");
+
+    std::vector<std::string> targets;
+    DesktopOpener old = SetDesktopOpener([&](const std::string& target) {
+        targets.push_back(target);
+        return false;
+    });
+    EXPECT_FALSE(old);
+    EXPECT_FALSE(OpenWithDesktop("/root/help.html"));
+    EXPECT_EQ(targets, std::vector<std::string>{"/root/help.html"});
+    SetDesktopOpener({});
+
+    env.Set("PATH", folder.Path().c_str());
+    fs::remove(fake);
+    EXPECT_FALSE(OpenWithDesktop("http://127.0.0.1:8085"));
+}
