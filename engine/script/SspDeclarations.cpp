@@ -8,6 +8,7 @@
 #include "engine/script/SspArray.h"
 #include "engine/script/SspDateTimeObject.h"
 #include "engine/script/SspFile.h"
+#include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspLdap.h"
 #include "engine/script/SspObjectRegistry.h"
@@ -53,12 +54,12 @@ void CSspInterpreter::ExecArrayDecl(const char* keyword) {
     }
     std::string equals;
     NextToken(equals);
-    CSspStatement stmt;
-    ReadStatementTokens(stmt);
+    CSspExpression own;
+    const CSspExpression& stmt = ReadStatementTokens(own);
     if (stmt.Size() != 1) {
         throw CSspException(kArraySyntax, keyword);
     }
-    if (stmt.m_classes[0] != kSspCall) {
+    if (stmt.m_stmt.m_classes[0] != kSspCall) {
         throw CSspException(kArrayNeedsCall, keyword);
     }
     CSspCall call;
@@ -92,8 +93,8 @@ void CSspInterpreter::ExecDateTimeDecl(const char* keyword) {
     date->m_value.m_strName = name;
     date->m_value.m_pDeclPos = keyword;
 
-    CSspStatement stmt;
-    ReadParenthesized(stmt);
+    CSspExpression own;
+    const CSspExpression& stmt = ReadParenthesized(own);
     CSspCall call;
     call.m_pPos = keyword;
     EvaluateArguments(stmt, call);
@@ -139,8 +140,8 @@ void CSspInterpreter::ExecTokenizerDecl(const char* keyword) {
             CSspDeclared{CSspDeclKind::Tokenizer, name, keyword, std::move(created)});
     }
     tokenizer->m_tokenizer.SetName(name);
-    CSspStatement stmt;
-    ReadParenthesized(stmt);
+    CSspExpression own;
+    const CSspExpression& stmt = ReadParenthesized(own);
     CSspCall call;
     call.m_pPos = keyword;
     EvaluateArguments(stmt, call);
@@ -218,8 +219,8 @@ void CSspInterpreter::ExecFileDecl(const char* keyword, bool upload) {
         NextToken(source);
         file->BindUpload(*this, source, keyword);
     } else {
-        CSspStatement stmt;
-        ReadParenthesized(stmt);
+        CSspExpression own;
+        const CSspExpression& stmt = ReadParenthesized(own);
         CSspCall call;
         call.m_pPos = keyword;
         EvaluateArguments(stmt, call);
@@ -274,8 +275,8 @@ void CSspInterpreter::ExecMailDecl(const char* keyword, CSspDeclKind kind,
                             keyword);
     }
     if (PeekToken() == "(") {
-        CSspStatement stmt;
-        ReadParenthesized(stmt);
+        CSspExpression own;
+        const CSspExpression& stmt = ReadParenthesized(own);
         // email_out reads its list without evaluating it; email_in takes host, user and
         // password when all three are given.
         if (kind == CSspDeclKind::EmailIn) {

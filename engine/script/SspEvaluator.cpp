@@ -4,57 +4,12 @@
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspRestoreGuard.h"
 
 namespace {
-
-// The characters of a literal in its source form ('...'), escapes decoded.
-std::string DecodeLiteral(const std::string& token) {
-    std::string out;
-    out.reserve(token.size());
-    for (std::size_t i = 1; i < token.size(); ++i) {
-        char c = token[i];
-        char next = i + 1 < token.size() ? token[i + 1] : '\0';
-        if (c == '\'') {
-            if (next == '\'') {
-                out += "''";
-                ++i;
-                continue;
-            }
-            break;
-        }
-        if (c == '\\') {
-            switch (next) {
-                case '\\':
-                    out += '\\';
-                    ++i;
-                    continue;
-                case 'r':
-                    out += '\r';
-                    ++i;
-                    continue;
-                case 'n':
-                    out += '\n';
-                    ++i;
-                    continue;
-                case 't':
-                    out += '\t';
-                    ++i;
-                    continue;
-                case '\'':
-                    out += '\'';
-                    ++i;
-                    continue;
-                default:
-                    break;
-            }
-        }
-        out += c;
-    }
-    return out;
-}
 
 const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
 
@@ -75,14 +30,16 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result) {
+void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
-    const std::string& token = stmt.m_tokens[index];
-    if (!token.empty() && token[0] == '\'') {
-        result = CSspValue::FromText(DecodeLiteral(token));
+    using EKind = CSspExpression::COperand::EKind;
+    const CSspExpression::COperand& operand = expr.m_operands[index];
+    if (operand.m_kind == EKind::Value) {
+        result = CSspValue(operand.m_value);
         return;
     }
-    if (HasPrefixNoCase(token, "{ts") || HasPrefixNoCase(token, "{d")) {
+    if (operand.m_kind == EKind::Date) {
+        const std::string& token = expr.m_stmt.m_tokens[index];
         bool stamp = HasPrefixNoCase(token, "{ts");
         // The scanner joins the literal's parts without blanks; the parser wants the ODBC form.
         std::string text = stamp ? "{ts " + token.substr(3) : "{d " + token.substr(2);
@@ -91,58 +48,51 @@ void CSspInterpreter::EvaluateOperand(CSspStatement& stmt, int index, CSspValue&
         result = CSspValue::FromDateTime(parsed.GetTime(), stamp ? kSqlTimestamp : kSqlDate);
         return;
     }
-    if (SspNameEquals(token, "null")) {
-        result = CSspValue::FromText(std::string());
-        return;
-    }
-    if (IsNumberToken(token)) {
-        result = CSspValue();
-        result.SetNumber(token);
+    if (operand.m_bLocalVar) {
+        const CSspValue* var = FindLocalVar(operand.m_strLocalVar, true);
+        if (var == nullptr) {
+            throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
+                                expr.m_stmt.m_starts[index]);
+        }
+        result = *var;
         return;
     }
     CSspCall call;
-    BuildCall(stmt, index, call);
+    BuildCall(expr, index, call);
     CallObjectMethod(call, result);
 }
 
-void CSspInterpreter::BuildCall(CSspStatement& stmt, int index, CSspCall& call) {
+void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall& call) {
     // call: object [ '.' member ] [ '(' args ')' ]
-    const std::string& token = stmt.m_tokens[index];
-    std::size_t nameEnd = stmt.m_classes[index] == kSspCall ? token.find('(') : token.size();
-    std::string_view name(token.data(), nameEnd == std::string::npos ? token.size() : nameEnd);
-    std::size_t dot = name.find('.');
-    if (dot == std::string_view::npos) {
-        call.m_strObject.assign(name);
-        call.m_strMember.clear();
-    } else {
-        call.m_strObject.assign(name.substr(0, dot));
-        call.m_strMember.assign(name.substr(dot + 1));
-    }
-    call.m_pPos = stmt.m_starts[index];
-    call.m_pEnd = stmt.m_ends[index];
-    if (stmt.m_classes[index] != kSspCall) {
+    const CSspExpression::COperand& operand = expr.m_operands[index];
+    call.m_strObject = operand.m_strObject;
+    call.m_strMember = operand.m_strMember;
+    call.m_pPos = expr.m_stmt.m_starts[index];
+    call.m_pEnd = expr.m_stmt.m_ends[index];
+    if (!operand.m_bHasArgs) {
         return;
     }
     // The argument list is read again from the text, so it is evaluated on every use.
-    CSspStatement args;
+    CSspExpression own;
+    const CSspExpression* args = nullptr;
     {
         CSspRestoreGuard position(m_pPos);
-        m_pPos = stmt.m_starts[index];
+        m_pPos = call.m_pPos;
         std::string nameToken;
         NextToken(nameToken);
-        ReadParenthesized(args);
+        args = &ReadParenthesized(own);
     }
     call.m_bHasArgs = true;
     CArgumentDepth depth;
     if (t_argumentDepth > kMaxCallDepth) {
         throw CSspException(kCallsTooDeep, call.m_pPos);
     }
-    EvaluateArguments(args, call);
+    EvaluateArguments(*args, call, operand.m_bRawArgs);
 }
 
-void CSspInterpreter::EvaluateArguments(CSspStatement& stmt, CSspCall& call) {
+void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw) {
     // args: [ expression ( ',' expression )* [ ',' ] ]
-    const bool raw = IsRawArgumentMember(call);
+    const CSspStatement& stmt = expr.m_stmt;
     const int count = static_cast<int>(stmt.Size());
     int itemStart = 0;
     for (int i = 0; i <= count; ++i) {
@@ -160,35 +110,26 @@ void CSspInterpreter::EvaluateArguments(CSspStatement& stmt, CSspCall& call) {
         if (raw) {
             *value = CSspValue::FromText(stmt.m_tokens[itemStart]);
         } else {
-            Evaluate(stmt, itemStart, i - 1, *value);
+            Evaluate(expr, itemStart, i - 1, *value);
         }
         call.m_args.push_back(std::move(value));
         itemStart = i + 1;
     }
 }
 
-bool CSspInterpreter::IsRawArgumentMember(const CSspCall& call) {
-    return (SspNameEquals(call.m_strObject, "Request") &&
-            (SspNameEquals(call.m_strMember, "exist") ||
-             SspNameEquals(call.m_strMember, "size"))) ||
-           (SspNameEquals(call.m_strObject, "Session") &&
-            SspNameEquals(call.m_strMember, "exist")) ||
-           (SspNameEquals(call.m_strObject, "Server") &&
-            SspNameEquals(call.m_strMember, "GetUniqueID"));
-}
-
 int CSspInterpreter::EvaluateCondition() {
     // condition: '(' [ and-or ] ')'
-    CSspStatement stmt;
-    ReadParenthesized(stmt);
-    if (stmt.Empty()) {
+    CSspExpression own;
+    const CSspExpression& expr = ReadParenthesized(own);
+    if (expr.Empty()) {
         return 0;
     }
-    return EvaluateAndOr(stmt, 0, static_cast<int>(stmt.Size()) - 1);
+    return EvaluateAndOr(expr, 0, static_cast<int>(expr.Size()) - 1);
 }
 
-int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
+int CSspInterpreter::EvaluateAndOr(const CSspExpression& expr, int from, int to) {
     // and-or: comparison ( ( 'and' | 'or' ) comparison )*
+    const CSspStatement& stmt = expr.m_stmt;
     // The and/or of the shallowest level split the range; each splits the rest after it, so
     // the parts are taken from left to right, each part's own and/or being deeper.
     int minDepth = -1;
@@ -198,7 +139,7 @@ int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
         }
     }
     if (minDepth < 0) {
-        return EvaluateComparison(stmt, from, to);
+        return EvaluateComparison(expr, from, to);
     }
     int start = from;
     for (int op = from; op <= to; ++op) {
@@ -211,7 +152,7 @@ int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
         if (op == to) {
             throw CSspException(g_msg.m_missingAfterAndOr, stmt.m_starts[op]);
         }
-        const bool left = EvaluateAndOr(stmt, start, op - 1) != 0;
+        const bool left = EvaluateAndOr(expr, start, op - 1) != 0;
         if (SspNameEquals(stmt.m_tokens[op], "and")) {
             if (!left) {
                 return 0;
@@ -221,11 +162,12 @@ int CSspInterpreter::EvaluateAndOr(CSspStatement& stmt, int from, int to) {
         }
         start = op + 1;
     }
-    return EvaluateAndOr(stmt, start, to);
+    return EvaluateAndOr(expr, start, to);
 }
 
-int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
+int CSspInterpreter::EvaluateComparison(const CSspExpression& expr, int from, int to) {
     // comparison: expression [ ( '<' | '<=' | '>' | '>=' | '=' | '==' | '!=' | '<>' ) expression ]
+    const CSspStatement& stmt = expr.m_stmt;
     int op = -1;
     for (int i = from; i <= to; ++i) {
         if (stmt.m_classes[i] == kSspCompareOp) {
@@ -237,7 +179,7 @@ int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
     }
     if (op < 0) {
         CSspValue value;
-        Evaluate(stmt, from, to, value);
+        Evaluate(expr, from, to, value);
         return value.GetInteger() == 1 ? 1 : 0;
     }
     if (op == from) {
@@ -247,9 +189,9 @@ int CSspInterpreter::EvaluateComparison(CSspStatement& stmt, int from, int to) {
         throw CSspException(g_msg.m_missingAfterComparison, stmt.m_starts[op]);
     }
     CSspValue left;
-    Evaluate(stmt, from, op - 1, left);
+    Evaluate(expr, from, op - 1, left);
     CSspValue right;
-    Evaluate(stmt, op + 1, to, right);
+    Evaluate(expr, op + 1, to, right);
     return left.Compare(stmt.m_tokens[op], right) ? 1 : 0;
 }
 
@@ -277,10 +219,10 @@ CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
     CSspValue value;
     m_pPos = start;
     m_pEnd = end;
-    CSspStatement stmt;
-    ScanStatement(stmt, false, start, true);
+    CSspExpression own;
+    const CSspExpression& expr = ScanStatement(own, false, start, true);
     position.Restore();
-    Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+    Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
     position.Dismiss();
     return value;
 }
@@ -297,10 +239,10 @@ std::string CSspInterpreter::EvaluateWatch(const std::string& expression) {
     try {
         m_pPos = text.data();
         m_pEnd = text.data() + text.size();
-        CSspStatement stmt;
-        ReadParenthesized(stmt);
+        CSspExpression own;
+        const CSspExpression& expr = ReadParenthesized(own);
         CSspValue value;
-        Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+        Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
         shown = value.GetText();
     } catch (const CSspException& e) {
         shown = e.Message();

@@ -2,12 +2,15 @@
 // function definitions are recorded with the file.
 #include <algorithm>
 #include <functional>
+#include <string_view>
+#include <utility>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspDebugHooks.h"
+#include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspResponseObject.h"
@@ -30,6 +33,69 @@ auto FindRecord(std::vector<std::unique_ptr<Record>>& records, const char* keywo
                             [](const std::unique_ptr<Record>& record, const char* key) {
                                 return std::less<const char*>()(record->m_pKeyword, key);
                             });
+}
+
+enum class EKeyword : uint8_t {
+    None,
+    If,
+    ElseIf,
+    Else,
+    EndIf,
+    While,
+    EndWhile,
+    Break,
+    Continue,
+    Set,
+    Error,
+    Return,
+    Write,
+    Log,
+    Function,
+    Array,
+    DateTime,
+    Tokenizer,
+    Sql,
+    File,
+    FileUpload,
+    Ldap,
+    EmailIn,
+    EmailOut,
+};
+
+constexpr std::pair<std::string_view, EKeyword> kKeywords[] = {
+    {"if", EKeyword::If},
+    {"elseif", EKeyword::ElseIf},
+    {"else", EKeyword::Else},
+    {"endif", EKeyword::EndIf},
+    {"while", EKeyword::While},
+    {"endwhile", EKeyword::EndWhile},
+    {"break", EKeyword::Break},
+    {"continue", EKeyword::Continue},
+    {"set", EKeyword::Set},
+    {"error", EKeyword::Error},
+    {"return", EKeyword::Return},
+    {"write", EKeyword::Write},
+    {"log", EKeyword::Log},
+    {"function", EKeyword::Function},
+    {"array", EKeyword::Array},
+    {"datetime", EKeyword::DateTime},
+    {"tokenizer", EKeyword::Tokenizer},
+    {"sql", EKeyword::Sql},
+    {"file", EKeyword::File},
+    {"FileUpload", EKeyword::FileUpload},
+    {"LDAP", EKeyword::Ldap},
+    {"email_in", EKeyword::EmailIn},
+    {"email_out", EKeyword::EmailOut},
+};
+
+// The statement keyword `token` is (any case), or None.
+EKeyword FindKeyword(std::string_view token) {
+    for (const auto& [name, keyword] : kKeywords) {
+        if (token.size() == name.size() && SspNameEquals(token, name)) {
+            return keyword;
+        }
+    }
+    return EKeyword::None;
 }
 
 // A target of the form a.b: at least one character before the first ".".
@@ -67,66 +133,94 @@ int CSspInterpreter::ExecuteStatement() {
                 return kSspStopped;
             }
         }
-        auto is = [&](const char* keyword) { return SspNameEquals(token, keyword); };
-        if (is("if")) {
-            ExecIf(start);
-        } else if (is("elseif")) {
-            ExecElseIf();
-        } else if (is("else")) {
-            ExecElse();
-        } else if (is("endif")) {
-            ExecEndIf();
-        } else if (is("while")) {
-            ExecWhile(start);
-        } else if (is("endwhile")) {
-            ExecEndWhile(start);
-        } else if (is("break")) {
-            ExecBreak();
-        } else if (is("continue")) {
-            ExecContinue();
-        } else if (is("set")) {
-            std::string target;
-            const char* targetStart = NextToken(target);
-            ExecAssignment(target, targetStart, true);
-        } else if (is("error")) {
-            CSspValue value;
-            ExecExpression(m_pPos, value);
-            m_strError = value.GetText();
-            return kSspError;
-        } else if (is("return")) {
-            ExecReturn();
-            return kSspReturned;
-        } else if (is("write")) {
-            CSspValue value;
-            ExecExpression(m_pPos, value);
-            if (m_pResponse != nullptr) {
-                m_pResponse->WriteValue(value);
+        switch (FindKeyword(token)) {
+            case EKeyword::If:
+                ExecIf(start);
+                continue;
+            case EKeyword::ElseIf:
+                ExecElseIf();
+                continue;
+            case EKeyword::Else:
+                ExecElse();
+                continue;
+            case EKeyword::EndIf:
+                ExecEndIf();
+                continue;
+            case EKeyword::While:
+                ExecWhile(start);
+                continue;
+            case EKeyword::EndWhile:
+                ExecEndWhile(start);
+                continue;
+            case EKeyword::Break:
+                ExecBreak();
+                continue;
+            case EKeyword::Continue:
+                ExecContinue();
+                continue;
+            case EKeyword::Set: {
+                std::string target;
+                const char* targetStart = NextToken(target);
+                ExecAssignment(target, targetStart, true);
+                continue;
             }
-        } else if (is("log")) {
-            CSspValue value;
-            ExecExpression(m_pPos, value);
-            g_log.LogText(value.GetText());
-        } else if (is("function")) {
-            ExecFunctionDef(start);
-        } else if (is("array")) {
-            ExecArrayDecl(start);
-        } else if (is("datetime")) {
-            ExecDateTimeDecl(start);
-        } else if (is("tokenizer")) {
-            ExecTokenizerDecl(start);
-        } else if (is("sql")) {
-            ExecSqlDecl(start);
-        } else if (is("file")) {
-            ExecFileDecl(start, false);
-        } else if (is("FileUpload")) {
-            ExecFileDecl(start, true);
-        } else if (is("LDAP")) {
-            ExecLdapDecl(start);
-        } else if (is("email_in")) {
-            ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
-        } else if (is("email_out")) {
-            ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
-        } else if (PeekToken() == "=") {
+            case EKeyword::Error: {
+                CSspValue value;
+                ExecExpression(m_pPos, value);
+                m_strError = value.GetText();
+                return kSspError;
+            }
+            case EKeyword::Return:
+                ExecReturn();
+                return kSspReturned;
+            case EKeyword::Write: {
+                CSspValue value;
+                ExecExpression(m_pPos, value);
+                if (m_pResponse != nullptr) {
+                    m_pResponse->WriteValue(value);
+                }
+                continue;
+            }
+            case EKeyword::Log: {
+                CSspValue value;
+                ExecExpression(m_pPos, value);
+                g_log.LogText(value.GetText());
+                continue;
+            }
+            case EKeyword::Function:
+                ExecFunctionDef(start);
+                continue;
+            case EKeyword::Array:
+                ExecArrayDecl(start);
+                continue;
+            case EKeyword::DateTime:
+                ExecDateTimeDecl(start);
+                continue;
+            case EKeyword::Tokenizer:
+                ExecTokenizerDecl(start);
+                continue;
+            case EKeyword::Sql:
+                ExecSqlDecl(start);
+                continue;
+            case EKeyword::File:
+                ExecFileDecl(start, false);
+                continue;
+            case EKeyword::FileUpload:
+                ExecFileDecl(start, true);
+                continue;
+            case EKeyword::Ldap:
+                ExecLdapDecl(start);
+                continue;
+            case EKeyword::EmailIn:
+                ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
+                continue;
+            case EKeyword::EmailOut:
+                ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
+                continue;
+            case EKeyword::None:
+                break;
+        }
+        if (PeekToken() == "=") {
             ExecAssignment(token, start, false);
         } else {
             CSspValue value;
@@ -143,9 +237,9 @@ int CSspInterpreter::ExecuteStatement() {
 
 void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
     m_pPos = start;
-    CSspStatement stmt;
-    ReadStatementTokens(stmt);
-    Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, value);
+    CSspExpression own;
+    const CSspExpression& expr = ReadStatementTokens(own);
+    Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
 }
 
 void CSspInterpreter::ExecIf(const char* keyword) {
@@ -271,6 +365,11 @@ void CSspInterpreter::ExecAssignment(const std::string& target, const char* targ
     CSspValue value;
     ExecExpression(m_pPos, value);
     std::size_t dot = target.find('.');
+    if (SspNameEquals(std::string_view(target).substr(0, dot), "Local")) {
+        // What Local.SetVar(name, value) does, without building the call.
+        SetLocalVar(std::string_view(target).substr(dot + 1), std::move(value));
+        return;
+    }
     CSspCall call;
     call.m_strObject = target.substr(0, dot);
     call.m_strMember = "SetVar";
@@ -354,10 +453,10 @@ const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name
 }
 
 void CSspInterpreter::ExecReturn() {
-    CSspStatement stmt;
-    ReadStatementTokens(stmt);
-    if (stmt.Size() == 1 && stmt.m_classes[0] == kSspOperand) {
-        if (CSspObject* array = FindDeclared(CSspDeclKind::Array, stmt.m_tokens[0])) {
+    CSspExpression own;
+    const CSspExpression& stmt = ReadStatementTokens(own);
+    if (stmt.Size() == 1 && stmt.m_stmt.m_classes[0] == kSspOperand) {
+        if (CSspObject* array = FindDeclared(CSspDeclKind::Array, stmt.m_stmt.m_tokens[0])) {
             ReturnArray(*array);
             return;
         }

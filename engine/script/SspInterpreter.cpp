@@ -47,8 +47,8 @@ bool CSspInterpreter::StopRequested() const {
     return m_pRoot->m_bStop.load(std::memory_order_relaxed);
 }
 
-CSspValue* CSspInterpreter::FindLocalVar(std::string_view name) {
-    auto it = m_localVars.find(LowerAscii(name));
+CSspValue* CSspInterpreter::FindLocalVar(std::string_view name, bool lowered) {
+    auto it = lowered ? m_localVars.find(name) : m_localVars.find(LowerAscii(name));
     return it == m_localVars.end() ? nullptr : it->second.get();
 }
 
@@ -58,6 +58,17 @@ void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value)
         *slot = value;
     } else {
         slot = std::make_unique<CSspValue>(value);
+    }
+}
+
+void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value, bool lowered) {
+    auto it = lowered ? m_localVars.find(name) : m_localVars.find(LowerAscii(name));
+    if (it == m_localVars.end()) {
+        m_localVars.emplace(lowered ? std::string(name) : LowerAscii(name),
+                            std::make_unique<CSspValue>(std::move(value)));
+    } else {
+        // Copied as SetVar always has, into the variable's own storage.
+        *it->second = value;
     }
 }
 

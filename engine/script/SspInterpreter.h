@@ -2,19 +2,22 @@
 
 #include <atomic>
 #include <cstddef>
-#include <map>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "engine/script/SspCall.h"
+#include "engine/script/SspExpressionPlan.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
 
 class CDataSource;
+class CSspExpression;
 class CSessionRecord;
 class CSspDebugHooks;
 class CSspObject;
@@ -31,6 +34,14 @@ enum : int {
     kSspRedirected = 2,  // a Response.Redirect statement ran
     kSspStopped = 3,     // stopped from outside (debugger, shutdown)
     kSspReturned = 4,    // a return statement ran
+};
+
+// Hashes a name as a string or a view of one, so that a lookup needs no copy.
+struct CSspNameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+        return std::hash<std::string_view>()(name);
+    }
 };
 
 // Kinds of declared objects, each kept in declaration order.
@@ -125,9 +136,14 @@ public:
     // the call took.
     void PassOnCallResult(int rc, const char* pos) const;
 
-    // Local variables, by lower-cased name.
-    CSspValue* FindLocalVar(std::string_view name);
+    // Local variables, by name in any case; `lowered` says the name is lower-cased already.
+    CSspValue* FindLocalVar(std::string_view name, bool lowered = false);
     void SetLocalVar(std::string_view name, const CSspValue& value);
+    void SetLocalVar(std::string_view name, CSspValue&& value, bool lowered = false);
+    // True when `member` is one of Local's own members rather than a variable or function.
+    static bool IsLocalMember(std::string_view member);
+    // number: ( digit | '.' | ',' )+
+    static bool IsNumberToken(std::string_view token);
 
     // The declared object of `kind` named `name` (ASCII case-insensitive), or nullptr.
     CSspObject* FindDeclared(CSspDeclKind kind, std::string_view name) const;
@@ -135,6 +151,9 @@ public:
     // The data source of the run, acquired through the server link on first need.
     // Throws CSspException at `pos` when there is none.
     CDataSource* AcquireDataSource(const char* pos);
+
+    // Local.setErrorFile: the page shown in place of an error text.
+    void SetErrorFile(CSspCall& call);
 
     // Local.UseDataSource: registers the page's connection (one "ODBC;..." argument, or data
     // source name, user and password) and gives the text "1".
@@ -186,7 +205,12 @@ public:
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::vector<CSspDeclared> m_declared;
-    std::map<std::string, std::unique_ptr<CSspValue>> m_localVars;
+    // By lower-cased name.
+    std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, std::equal_to<>>
+        m_localVars;
+    // The root's value slots of the expression evaluations under way in its chain.
+    std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;
+    int m_nPlanDepth = 0;
 
 private:
     friend class CSspScannerTestPeer;  // the scanner's own tests
@@ -210,12 +234,14 @@ private:
     void SkipToLineEnd();
     void EndCodeBlock();
     std::string ReadParenText(const char* start);
-    void ReadParenthesized(CSspStatement& stmt);
-    void ReadStatementTokens(CSspStatement& stmt);
+    // The compiled statement read from the position: the file's cached one, or one compiled
+    // into `own` when it cannot be cached.
+    const CSspExpression& ReadParenthesized(CSspExpression& own);
+    const CSspExpression& ReadStatementTokens(CSspExpression& own);
     // Stops at the matching ")" when `parenthesized`, else at ";" or a block end; with
     // `toRangeEnd` the end of the range ends the statement too.
-    void ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start,
-                       bool toRangeEnd = false);
+    const CSspExpression& ScanStatement(CSspExpression& own, bool parenthesized,
+                                        const char* start, bool toRangeEnd = false);
     void CompleteDateLiteral(std::string& token, const char* start);
     void SkipToEndIf();
     void SkipToEndWhile();
@@ -224,31 +250,20 @@ private:
     // Just after the next "function" keyword of code; returns its start, or nullptr.
     const char* SkipToFunction();
     static bool IsBlockKeyword(std::string_view token);
-    static bool IsNumberToken(std::string_view token);
 
     // Evaluator.
-    void Evaluate(CSspStatement& stmt, int from, int to, CSspValue& result);
-    // A short range: the deepest parenthesised run first, each by EvaluateFlat's scans, which
-    // cost time by the square of the length. The same order as EvaluateRun's.
-    void EvaluateShort(CSspStatement& stmt, int from, int to, CSspValue& result);
-    void EvaluateFlat(CSspStatement& stmt, int from, int to, CSspValue& result);
-    void ApplyNearest(CSspStatement& stmt, int from, int to, int op);
-    // Any range, in time linear in its length: EvaluateRun for each run of each level.
-    void EvaluateLinked(CSspStatement& stmt, int from, int to, CSspValue& result);
-    // One run of slots [from, to] at one parenthesis level; `own` lists the run's slots at
-    // that level (nullptr: all of them), the deeper ones being computed or consumed already.
-    // An inner run (`keep`) leaves its value in its slots; the outermost sets `result`.
-    void EvaluateRun(CSspStatement& stmt, CSspSlotLinks& links, int from, int to, const int* own,
-                     int ownCount, bool keep, CSspValue& result);
-    void EvaluateOperand(CSspStatement& stmt, int index, CSspValue& result);
-    void BuildCall(CSspStatement& stmt, int index, CSspCall& call);
-    void EvaluateArguments(CSspStatement& stmt, CSspCall& call);
+    void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result);
+    void RunPlan(const CSspExpression& expr, const CSspExpressionPlan& plan, CSspValue& result);
+    void EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result);
+    void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
+    // `raw`: the items are passed as written, not evaluated.
+    void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
     int EvaluateCondition();
-    int EvaluateAndOr(CSspStatement& stmt, int from, int to);
-    int EvaluateComparison(CSspStatement& stmt, int from, int to);
-    static bool IsRawArgumentMember(const CSspCall& call);
-    // Applies the operator at `op` to the slots `left` (-1: none, a unary minus) and `right`.
-    void ApplyAt(CSspStatement& stmt, int op, int left, int right);
+    int EvaluateAndOr(const CSspExpression& expr, int from, int to);
+    int EvaluateComparison(const CSspExpression& expr, int from, int to);
+    // Applies the step's operator to its operands and keeps the value in its slot.
+    void ApplyAt(const CSspExpression& expr, const CSspExpressionPlan::CStep& step,
+                 std::vector<CSspValue>& kept);
 
     // Executor.
     int ExecuteStatement();
@@ -281,7 +296,6 @@ private:
     // Built-in objects of the interpreter itself.
     void CallArg(CSspCall& call, CSspValue& result);
     void CallLocal(CSspCall& call, CSspValue& result);
-    void SetErrorFile(CSspCall& call);
 
     std::atomic<bool> m_bStop{false};
     bool m_bScanHitEnd = false;

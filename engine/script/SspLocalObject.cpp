@@ -80,7 +80,28 @@ void Var(CSspInterpreter& interp, CSspCall& call, CSspValue& result) {
     }
 }
 
+// Argument counts are checked by each member: their texts differ.
+constexpr CSspMemberRow<CSspInterpreter&> kLocalMembers[] = {
+    {"BeginTransaction", 0, kSspAnyArgs, &BeginTransaction},
+    {"CommitTransaction", 0, kSspAnyArgs, &CommitTransaction},
+    {"RollbackTransaction", 0, kSspAnyArgs, &RollbackTransaction},
+    {"GetUniqueID", 0, kSspAnyArgs, &CSspServerObject::GetUniqueId},
+    {"setErrorFile", 0, kSspAnyArgs,
+     [](CSspInterpreter& self, CSspCall& at, CSspValue&) { self.SetErrorFile(at); }},
+    {"dbType", 0, kSspAnyArgs, &DbType},
+    {"dbVer", 0, kSspAnyArgs, &DbVer},
+    {"UseDataSource", 0, kSspAnyArgs, &UseRunDataSource},
+    {"url", 0, kSspAnyArgs, &Url},
+    {"urlPath", 0, kSspAnyArgs, &UrlPath},
+    {"SetVar", 0, kSspAnyArgs, &SetVar},
+    {"Var", 0, kSspAnyArgs, &Var},
+};
+
 }  // namespace
+
+bool CSspInterpreter::IsLocalMember(std::string_view member) {
+    return FindSspMemberRow(kLocalMembers, member) != nullptr;
+}
 
 void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
     if (m_pFunction == nullptr || m_pFunction->m_params.empty()) {
@@ -100,23 +121,7 @@ void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
 }
 
 void CSspInterpreter::CallLocal(CSspCall& call, CSspValue& result) {
-    // Argument counts are checked by each member: their texts differ.
-    static constexpr CSspMemberRow<CSspInterpreter&> kTable[] = {
-        {"BeginTransaction", 0, kSspAnyArgs, &BeginTransaction},
-        {"CommitTransaction", 0, kSspAnyArgs, &CommitTransaction},
-        {"RollbackTransaction", 0, kSspAnyArgs, &RollbackTransaction},
-        {"GetUniqueID", 0, kSspAnyArgs, &CSspServerObject::GetUniqueId},
-        {"setErrorFile", 0, kSspAnyArgs,
-         [](CSspInterpreter& self, CSspCall& at, CSspValue&) { self.SetErrorFile(at); }},
-        {"dbType", 0, kSspAnyArgs, &DbType},
-        {"dbVer", 0, kSspAnyArgs, &DbVer},
-        {"UseDataSource", 0, kSspAnyArgs, &UseRunDataSource},
-        {"url", 0, kSspAnyArgs, &Url},
-        {"urlPath", 0, kSspAnyArgs, &UrlPath},
-        {"SetVar", 0, kSspAnyArgs, &SetVar},
-        {"Var", 0, kSspAnyArgs, &Var},
-    };
-    if (const auto* row = FindSspMemberRow(kTable, call.m_strMember)) {
+    if (const auto* row = FindSspMemberRow(kLocalMembers, call.m_strMember)) {
         CallSspMemberRow(*row, call, result, *this);
         return;
     }

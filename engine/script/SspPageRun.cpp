@@ -425,7 +425,7 @@ int CSspInterpreter::GetCurrentLine() const {
     int line = file->GetLineOfPosition(m_pPos);
     // The index has no entry for a last line without its line feed.
     if (line == 0) {
-        line = static_cast<int>(file->m_lineStarts.size()) + 1;
+        line = static_cast<int>(file->LineCount()) + 1;
     }
     return line;
 }

@@ -5,6 +5,7 @@
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
+#include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspTokenCache.h"
@@ -29,7 +30,9 @@ bool StartsWith(const char* p, const char* end, const char* what) {
 
 CSspTokenCache* CSspInterpreter::TokenCache() {
     // Watch texts live outside the file: their positions must not enter its cache.
-    return m_pSourceFile != nullptr && !m_bEvaluatingWatch ? &m_pSourceFile->TokenCache() : nullptr;
+    return m_pSourceFile != nullptr && m_pSourceFile->IsLoaded() && !m_bEvaluatingWatch
+               ? &m_pSourceFile->TokenCache()
+               : nullptr;
 }
 
 int CSspInterpreter::FindCodeStart(std::string& literal) {
@@ -303,7 +306,7 @@ void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start)
     }
 }
 
-void CSspInterpreter::ReadParenthesized(CSspStatement& stmt) {
+const CSspExpression& CSspInterpreter::ReadParenthesized(CSspExpression& own) {
     // condition: '(' statement ')'
     const char* start = m_pPos;
     std::string token;
@@ -311,34 +314,34 @@ void CSspInterpreter::ReadParenthesized(CSspStatement& stmt) {
     if (token != "(") {
         throw CSspException(g_msg.m_missingOpenParen, start);
     }
-    ScanStatement(stmt, true, open);
+    return ScanStatement(own, true, open);
 }
 
-void CSspInterpreter::ReadStatementTokens(CSspStatement& stmt) {
+const CSspExpression& CSspInterpreter::ReadStatementTokens(CSspExpression& own) {
     // statement: as ScanStatement reads it, then ';' | '}--'
-    ScanStatement(stmt, false, m_pPos);
+    return ScanStatement(own, false, m_pPos);
 }
 
-void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, const char* start,
-                                    bool toRangeEnd) {
+const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool parenthesized,
+                                                     const char* start, bool toRangeEnd) {
     // statement: ( operand [ '(' args ')' ] | operator | '(' statement ')' | date )*
     using Mode = CSspTokenCache::Mode;
     const Mode mode = parenthesized ? Mode::Parenthesized : Mode::ToSemicolon;
     CSspTokenCache* cache = TokenCache();
     const char* from = m_pPos;
+    const CSspTokenCache::CStatement* hit = nullptr;
     if (cache != nullptr) {
-        const CSspTokenCache::CStatement* hit = cache->FindStatement(from, mode);
+        hit = cache->FindStatement(from, mode);
         if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
-            stmt = hit->m_stmt;
             m_pPos = hit->m_pAfter;
-            return;
+            return hit->m_expr;
         }
     }
     bool hitBefore = m_bScanHitEnd;
     m_bScanHitEnd = false;
 
     enum class Stop { End, Semicolon, BlockEnd, Keyword, CloseParen } stop = Stop::End;
-    stmt.Clear();
+    CSspStatement stmt;
     int depth = 0;
     for (;;) {
         std::string token;
@@ -393,10 +396,14 @@ void CSspInterpreter::ScanStatement(CSspStatement& stmt, bool parenthesized, con
             throw CSspException(g_msg.m_missingSemicolon, start);
         }
     }
-    if (cache != nullptr && !m_bScanHitEnd) {
-        cache->StoreStatement(from, mode, CSspTokenCache::CStatement{stmt, m_pPos});
-    }
+    own = CSspExpression(std::move(stmt));
+    const bool store = cache != nullptr && !m_bScanHitEnd && hit == nullptr;
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
+    if (store) {
+        return cache->StoreStatement(from, mode, CSspTokenCache::CStatement{std::move(own), m_pPos})
+            ->m_expr;
+    }
+    return own;
 }
 
 void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {

@@ -8,12 +8,14 @@
 
 #include "engine/script/SspFunctionDef.h"
 
+class CSspCompiledFile;
 class CSspTokenCache;
 
-// The text of one page or script, read whole into memory (a mapping would die with SIGBUS
-// when another program truncates the file), with its line index and the functions defined
-// in it. Text positions throughout the interpreter are pointers into m_text; the text is
-// not NUL-terminated for readers: every reader stops at m_pEnd.
+// One run's view of a page or script: the file's compiled form, read whole into memory (a
+// mapping would die with SIGBUS when another program truncates the file) and shared with the
+// other runs of the file, and the functions this run has defined in it. Text positions
+// throughout the interpreter are pointers into the compiled form's text; the text is not
+// NUL-terminated for readers: every reader stops at m_pEnd.
 class CSspSourceFile {
 public:
     explicit CSspSourceFile(std::string path);
@@ -21,7 +23,8 @@ public:
     CSspSourceFile(const CSspSourceFile&) = delete;
     CSspSourceFile& operator=(const CSspSourceFile&) = delete;
 
-    // Reads the file unless it is loaded already. Returns false and sets `error` to
+    // Takes the file's current compiled form unless it is loaded already. Returns false and
+    // sets `error` to
     // "Failed to open file:  [path]. <system text>" when it cannot be read, or to
     // "Failed to create file mapping object. [path]. ..." when it is empty.
     bool Load(std::string& error);
@@ -45,20 +48,16 @@ public:
     void CopyTextTo(std::vector<unsigned char>& out) const;
     // Statement tokens cached by source position, valid while the text is loaded.
     CSspTokenCache& TokenCache();
+    // Lines that end with a "\n".
+    std::size_t LineCount() const;
 
     std::string m_strPath;
     uint32_t m_nSize = 0;
     const char* m_pBegin = nullptr;
     const char* m_pEnd = nullptr;
     std::vector<std::unique_ptr<CSspFunctionDef>> m_functions;
-    std::vector<uint32_t> m_lineStarts;
-    std::vector<uint32_t> m_lineEnds;
 
 private:
-    // Returns the start of the text after the last "\n".
-    const char* BuildLineIndex();
-
-    std::string m_text;
+    std::shared_ptr<CSspCompiledFile> m_pCompiled;
     bool m_bLoaded = false;
-    std::unique_ptr<CSspTokenCache> m_pTokenCache;
 };

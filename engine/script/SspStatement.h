@@ -1,12 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-class CSspValue;
 
 // Token classes of a statement slot.
 enum : uint8_t {
@@ -16,18 +13,13 @@ enum : uint8_t {
     kSspMulOp = 3,      // * / %
     kSspCompareOp = 4,  // < <= > >= = == != <>
     kSspAndOr = 5,      // and or (any case)
-    kSspComputed = 6,   // the slot holds a computed value
+    kSspComputed = 6,   // while planned: the slot holds a computed value
     kSspConsumed = 7,   // an operand already used by an operator
 };
 
 // The tokens of one statement or argument list, as parallel arrays (one entry per token).
 class CSspStatement {
 public:
-    CSspStatement();
-    ~CSspStatement();
-    CSspStatement(const CSspStatement& other);
-    CSspStatement& operator=(const CSspStatement& other);
-
     // Appends a token with the class GetOperatorClass gives it.
     void AddToken(std::string text, const char* start, const char* end, int depth);
     std::size_t Size() const { return m_tokens.size(); }
@@ -42,6 +34,4 @@ public:
     std::vector<const char*> m_ends;
     std::vector<uint8_t> m_classes;
     std::vector<int> m_depths;  // parenthesis level
-    // Values of class-6 slots; null elsewhere.
-    std::vector<std::unique_ptr<CSspValue>> m_values;
 };

@@ -1,15 +1,18 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
-#include "engine/script/SspStatement.h"
+#include "engine/script/SspExpression.h"
+#include "engine/script/SspPositionIndex.h"
 
-// Scanned tokens of one loaded file, by source position, so that a loop does not scan its
-// body again on every pass. Scanning is a pure function of the text and the position, so a
-// cached entry gives exactly what a fresh scan gives; scans that fail are never stored, and
-// fail again the same way. Owned by the file and dropped with its text.
+// Scanned tokens and compiled statements of one file's text, by source position, so that a
+// loop does not scan its body again on every pass and a page is compiled once for all its
+// runs. Scanning is a pure function of the text and the position, so a cached entry gives
+// exactly what a fresh scan gives; scans that fail are never stored, and fail again the same
+// way. Shared by the runs of every thread (see CSspPositionIndex); an entry never changes
+// once stored.
 class CSspTokenCache {
 public:
     struct CToken {
@@ -18,7 +21,7 @@ public:
         const char* m_pAfter;  // the position the scanner moved to
     };
     struct CStatement {
-        CSspStatement m_stmt;  // without computed values
+        CSspExpression m_expr;
         const char* m_pAfter;
     };
     // A stretch of literal text up to the code opener that ends it.
@@ -29,35 +32,40 @@ public:
     };
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
 
-    const CLiteral* FindLiteral(const char* pos) const {
-        auto it = m_literals.find(pos);
-        return it == m_literals.end() ? nullptr : &it->second;
-    }
-    void StoreLiteral(const char* pos, CLiteral literal) { m_literals.emplace(pos, literal); }
+    // For the text [begin, begin + size).
+    CSspTokenCache(const char* begin, std::size_t size)
+        : m_pBegin(begin), m_tokens(size), m_literals(size), m_statements(size), m_parens(size) {}
 
-    const CToken* FindToken(const char* pos) const {
-        auto it = m_tokens.find(pos);
-        return it == m_tokens.end() ? nullptr : &it->second;
+    const CLiteral* FindLiteral(const char* pos) const { return m_literals.Find(Offset(pos)); }
+    void StoreLiteral(const char* pos, CLiteral literal) {
+        m_literals.Store(Offset(pos), std::move(literal));
     }
-    void StoreToken(const char* pos, CToken token) { m_tokens.emplace(pos, std::move(token)); }
+
+    const CToken* FindToken(const char* pos) const { return m_tokens.Find(Offset(pos)); }
+    void StoreToken(const char* pos, CToken token) { m_tokens.Store(Offset(pos), std::move(token)); }
 
     const CStatement* FindStatement(const char* pos, Mode mode) const {
-        auto it = Map(mode).find(pos);
-        return it == Map(mode).end() ? nullptr : &it->second;
+        return Map(mode).Find(Offset(pos));
     }
-    void StoreStatement(const char* pos, Mode mode, CStatement stmt) {
-        Map(mode).emplace(pos, std::move(stmt));
+    // The entry at `pos`: one stored before, else `stmt`; nullptr for a place outside the text.
+    const CStatement* StoreStatement(const char* pos, Mode mode, CStatement stmt) {
+        return Map(mode).Store(Offset(pos), std::move(stmt));
     }
 
 private:
-    using StatementMap = std::unordered_map<const char*, CStatement>;
-    StatementMap& Map(Mode mode) { return mode == Mode::ToSemicolon ? m_statements : m_parens; }
-    const StatementMap& Map(Mode mode) const {
+    using StatementIndex = CSspPositionIndex<CStatement>;
+    StatementIndex& Map(Mode mode) { return mode == Mode::ToSemicolon ? m_statements : m_parens; }
+    const StatementIndex& Map(Mode mode) const {
         return mode == Mode::ToSemicolon ? m_statements : m_parens;
     }
+    // Places before the text wrap to an offset no index holds.
+    std::size_t Offset(const char* pos) const {
+        return reinterpret_cast<std::uintptr_t>(pos) - reinterpret_cast<std::uintptr_t>(m_pBegin);
+    }
 
-    std::unordered_map<const char*, CToken> m_tokens;
-    std::unordered_map<const char*, CLiteral> m_literals;
-    StatementMap m_statements;
-    StatementMap m_parens;
+    const char* m_pBegin;
+    CSspPositionIndex<CToken> m_tokens;
+    CSspPositionIndex<CLiteral> m_literals;
+    StatementIndex m_statements;
+    StatementIndex m_parens;
 };

@@ -5,6 +5,7 @@
 
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
 
 // Drives the interpreter's scanner over a text of its own.
@@ -27,27 +28,26 @@ public:
         }
     }
     CSspStatement Statement() {
-        CSspStatement stmt;
-        m_interp.ReadStatementTokens(stmt);
-        return stmt;
+        CSspExpression own;
+        return m_interp.ReadStatementTokens(own).m_stmt;
     }
     CSspStatement Condition() {
-        CSspStatement stmt;
-        m_interp.ReadParenthesized(stmt);
-        return stmt;
+        CSspExpression own;
+        return m_interp.ReadParenthesized(own).m_stmt;
     }
     // The statement's value, or its error and the error's offset, by the short scans or by
     // the linked slots.
     std::string Value(bool linked) {
-        CSspStatement stmt = Statement();
+        CSspExpression own;
+        const CSspExpression& expr = m_interp.ReadStatementTokens(own);
         CSspValue value;
         try {
-            const int last = static_cast<int>(stmt.Size()) - 1;
-            if (linked) {
-                m_interp.EvaluateLinked(stmt, 0, last, value);
-            } else {
-                m_interp.EvaluateShort(stmt, 0, last, value);
-            }
+            const int last = static_cast<int>(expr.Size()) - 1;
+            using EMethod = CSspExpressionPlan::EMethod;
+            m_interp.RunPlan(expr,
+                             CSspExpressionPlan::Build(expr.m_stmt, 0, last,
+                                                       linked ? EMethod::Linked : EMethod::Short),
+                             value);
         } catch (const CSspException& e) {
             return e.Message() + " @" + std::to_string(Offset(e));
         }

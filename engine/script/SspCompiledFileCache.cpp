@@ -1,0 +1,37 @@
+#include "engine/script/SspCompiledFileCache.h"
+
+CSspCompiledFileCache& CSspCompiledFileCache::Instance() {
+    static CSspCompiledFileCache cache;
+    return cache;
+}
+
+std::shared_ptr<CSspCompiledFile> CSspCompiledFileCache::Get(const std::string& path,
+                                                             std::string& error) {
+    std::shared_ptr<CEntry> entry;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::shared_ptr<CEntry>& slot = m_entries[path];
+        if (!slot) {
+            slot = std::make_shared<CEntry>();
+        }
+        entry = slot;
+    }
+    std::lock_guard<std::mutex> lock(entry->m_mutex);
+    CSspCompiledFile::CVersion now;
+    if (entry->m_pFile && CSspCompiledFile::StatVersion(path, now) &&
+        now == entry->m_pFile->Version()) {
+        return entry->m_pFile;
+    }
+    // Read afresh, whatever made the version differ; a failure is the reader's to word.
+    std::shared_ptr<CSspCompiledFile> file = CSspCompiledFile::Load(path, error);
+    entry->m_pFile = file;
+    if (!file) {
+        // Names of files that are not there do not pile up.
+        std::lock_guard<std::mutex> mapLock(m_mutex);
+        auto it = m_entries.find(path);
+        if (it != m_entries.end() && it->second == entry) {
+            m_entries.erase(it);
+        }
+    }
+    return file;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspExpressionPlan.h"
+#include "engine/script/SspStatement.h"
+
+// A statement's tokens compiled once for evaluation: what each operand slot is (its literal
+// value made already, or the object and member it names), and the evaluation plans of the
+// ranges a statement is evaluated by (the whole, each argument, each side of a condition).
+// Immutable once compiled, so runs on several threads may share it.
+class CSspExpression {
+public:
+    struct COperand {
+        enum class EKind : uint8_t { Value, Date, Call };
+        EKind m_kind = EKind::Call;
+        CSspValue m_value;  // Value: a text or number literal, or null's empty text
+        std::string m_strObject;
+        std::string m_strMember;
+        // A `Local.name` read of a variable: the name lower-cased; else empty.
+        std::string m_strLocalVar;
+        bool m_bLocalVar = false;
+        bool m_bHasArgs = false;
+        // The members whose arguments are passed as written, not evaluated.
+        bool m_bRawArgs = false;
+    };
+
+    CSspExpression() = default;
+    explicit CSspExpression(CSspStatement stmt);
+
+    std::size_t Size() const { return m_stmt.Size(); }
+    bool Empty() const { return m_stmt.Empty(); }
+    // The plan of [from, to], or nullptr when it was not made at compile time.
+    const CSspExpressionPlan* FindPlan(int from, int to) const;
+
+    CSspStatement m_stmt;
+    std::vector<COperand> m_operands;
+
+private:
+    void AddPlan(int from, int to);
+    void AddConditionPlans(int from, int to);
+
+    std::map<std::pair<int, int>, CSspExpressionPlan> m_plans;
+};
