@@ -22,7 +22,8 @@ CSspCompiledFile::CVersion VersionOf(const struct stat& st) {
     version.m_device = st.st_dev;
     version.m_inode = st.st_ino;
     version.m_size = st.st_size;
-    version.m_modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    version.m_modifiedNs =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     version.m_changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return version;
 }

@@ -150,8 +150,7 @@ void CSspExpression::AddConditionPlans(int from, int to) {
     // fails is evaluated without a plan made ahead.
     int minDepth = -1;
     for (int i = from; i <= to; ++i) {
-        if (m_stmt.m_classes[i] == kSspAndOr &&
-            (minDepth < 0 || m_stmt.m_depths[i] < minDepth)) {
+        if (m_stmt.m_classes[i] == kSspAndOr && (minDepth < 0 || m_stmt.m_depths[i] < minDepth)) {
             minDepth = m_stmt.m_depths[i];
         }
     }

@@ -387,8 +387,8 @@ CSspExpressionPlan CSspExpressionPlan::Build(const CSspStatement& stmt, int from
             continue;
         }
         plan.m_steps.push_back(step);
-        plan.m_nSlots = std::max({plan.m_nSlots, step.m_slot + 1, step.m_left + 1,
-                                  step.m_right + 1});
+        plan.m_nSlots =
+            std::max({plan.m_nSlots, step.m_slot + 1, step.m_left + 1, step.m_right + 1});
     }
     return plan;
 }

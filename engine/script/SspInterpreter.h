@@ -240,8 +240,8 @@ private:
     const CSspExpression& ReadStatementTokens(CSspExpression& own);
     // Stops at the matching ")" when `parenthesized`, else at ";" or a block end; with
     // `toRangeEnd` the end of the range ends the statement too.
-    const CSspExpression& ScanStatement(CSspExpression& own, bool parenthesized,
-                                        const char* start, bool toRangeEnd = false);
+    const CSspExpression& ScanStatement(CSspExpression& own, bool parenthesized, const char* start,
+                                        bool toRangeEnd = false);
     void CompleteDateLiteral(std::string& token, const char* start);
     void SkipToEndIf();
     void SkipToEndWhile();

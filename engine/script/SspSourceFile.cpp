@@ -11,7 +11,8 @@ bool CSspSourceFile::Load(std::string& error) {
     if (m_bLoaded) {
         return true;
     }
-    std::shared_ptr<CSspCompiledFile> compiled = CSspCompiledFileCache::Instance().Get(m_strPath, error);
+    std::shared_ptr<CSspCompiledFile> compiled =
+        CSspCompiledFileCache::Instance().Get(m_strPath, error);
     if (!compiled) {
         return false;
     }

@@ -42,7 +42,9 @@ public:
     }
 
     const CToken* FindToken(const char* pos) const { return m_tokens.Find(Offset(pos)); }
-    void StoreToken(const char* pos, CToken token) { m_tokens.Store(Offset(pos), std::move(token)); }
+    void StoreToken(const char* pos, CToken token) {
+        m_tokens.Store(Offset(pos), std::move(token));
+    }
 
     const CStatement* FindStatement(const char* pos, Mode mode) const {
         return Map(mode).Find(Offset(pos));
