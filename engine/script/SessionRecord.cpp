@@ -8,10 +8,10 @@
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspToCipher.h"
 

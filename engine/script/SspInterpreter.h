@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/script/SspCall.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
 

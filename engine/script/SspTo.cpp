@@ -8,9 +8,9 @@
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/HtmlCodec.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
 
 CSspTo g_sspTo;
 
