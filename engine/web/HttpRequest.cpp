@@ -13,12 +13,12 @@
 #include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/foundation/UrlCodec.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/ConsoleCommandHandler.h"
-#include "engine/web/UrlCodec.h"
 
 namespace {
 

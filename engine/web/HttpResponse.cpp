@@ -20,10 +20,10 @@
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/foundation/SystemError.h"
+#include "engine/foundation/UrlCodec.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
-#include "engine/web/UrlCodec.h"
 
 namespace {
 
