@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SystemError.h"
 #include "server/ServerParts.h"
@@ -17,15 +18,6 @@ namespace {
 constexpr const char* kManualStartHint =
     "Please use Velmorin Server Console to start Velmorin Server.\nDo not double click on "
     "Tallgrove in Windows Explorer to start it. ";
-
-std::string AsciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 const char* YesNo(bool on) {
     return on ? "yes" : "no";
@@ -65,7 +57,7 @@ bool CServerApp::InitInstance(const std::string& commandLine) {
         return false;
     }
 
-    if (AsciiLower(commandLine).find("-normalapp") != std::string::npos) {
+    if (AsciiLowerCopy(commandLine).find("-normalapp") != std::string::npos) {
         g_log.Log("Velmorin Server starting up...");
         if (CreateStopEvent() && StartServer()) {
             m_started = true;

@@ -11,6 +11,7 @@
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/ConnectString.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 
 namespace {
@@ -293,4 +294,23 @@ void CDataSource::GetDbmsInfo() {
     }
     m_strDbmsName = m_db.GetInfoText(SQL_DBMS_NAME, 64);
     m_strDbmsVersion = m_db.GetInfoText(SQL_DBMS_VER, 128);
+}
+
+std::string MakeUseDataSourceConnection(const CSspCall& call, const char* position) {
+    if (call.ArgCount() == 1) {
+        std::string text = call.GetParamStr(0);
+        if (text.size() < 5) {
+            throw CSspException("Invalid ODBC connection string", position);
+        }
+        return text.substr(5);
+    }
+    if (call.ArgCount() == 3) {
+        return CDataSource::MakeConnectString(call.GetParamStr(0), call.GetParamStr(1),
+                                              call.GetParamStr(2));
+    }
+    throw CSspException(g_msg.m_missingParameter, position);
+}
+
+std::string MakeUseDataSourceConnection(const CSspCall& call) {
+    return MakeUseDataSourceConnection(call, call.m_pPos);
 }

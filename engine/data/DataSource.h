@@ -7,6 +7,7 @@
 #include "engine/data/OdbcConnection.h"
 
 class CDbException;
+class CSspCall;
 
 // One ODBC connection shared by the pages and scripts of the engine. Every
 // public operation takes the object's re-entrant lock, so one connection runs
@@ -101,3 +102,11 @@ private:
 
 // The calling thread's id as the engine prints it in messages.
 long CurrentThreadId();
+
+// The connection text of a UseDataSource call: one argument of at least 5 characters loses
+// its first five (the "ODBC;" prefix), else "Invalid ODBC connection string"; three
+// arguments give CDataSource::MakeConnectString of them; other counts "Missing parameter.".
+// Errors are at `position`.
+std::string MakeUseDataSourceConnection(const CSspCall& call, const char* position);
+// The same with its errors at the call.
+std::string MakeUseDataSourceConnection(const CSspCall& call);

@@ -1,6 +1,7 @@
 #include "engine/data/SqlInjectionGuard.h"
 
 #include "engine/foundation/AsciiSpace.h"
+#include "engine/foundation/AsciiText.h"
 
 namespace {
 
@@ -17,12 +18,7 @@ bool Forbidden(const std::string& word) {
 }  // namespace
 
 bool LooksLikeSqlInjection(const std::string& sql) {
-    std::string text = sql;
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    const std::string text = AsciiLowerCopy(sql);
     size_t i = 0;
     while (i < text.size() && IsSpaceTabOrLineBreak(text[i])) {
         ++i;

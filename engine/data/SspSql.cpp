@@ -11,7 +11,9 @@
 #include "engine/data/SqlInjectionGuard.h"
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
+#include "engine/foundation/SspMemberRow.h"
 
 namespace {
 
@@ -33,19 +35,96 @@ bool AllDigits(const std::string& s) {
     return true;
 }
 
-// Members with the fewest arguments each needs ("Missing parameter." below).
-struct CSqlMember {
-    const char* name;
-    int minArgs;
-};
-constexpr CSqlMember kMembers[] = {
-    {"execute", 0},         {"fetch", 0},    {"movefirst", 0},     {"close", 0},
-    {"ColumnCount", 0},     {"RowCount", 0}, {"UseDataSource", 0}, {"PreventSqlInjection", 1},
-    {"SetQueryTimeout", 1}, {"Column", 1},   {"colTotal", 1},      {"addXHeader", 0},
-    {"addYHeader", 0},
-};
-
 }  // namespace
+
+struct CSspSql::CMembers {
+    using Row = CSspMemberRow<CSspSql&>;
+
+    static void ExecuteMember(CSspSql& self, CSspCall& /*call*/, CSspValue& result) {
+        result = CSspValue::FromInteger(self.Execute());
+    }
+    static void FetchMember(CSspSql& self, CSspCall& /*call*/, CSspValue& result) {
+        result = CSspValue::FromInteger(self.Fetch());
+    }
+    static void MoveFirstMember(CSspSql& self, CSspCall& /*call*/, CSspValue& result) {
+        result = CSspValue::FromInteger(self.MoveFirst());
+    }
+    static void CloseMember(CSspSql& self, CSspCall& /*call*/, CSspValue& result) {
+        self.Close();
+        result = CSspValue::FromInteger(1);
+    }
+    static void ColumnCountMember(CSspSql& self, CSspCall& /*call*/, CSspValue& result) {
+        result = CSspValue::FromInteger(self.ColumnCount());
+    }
+    static void RowCount(CSspSql& self, CSspCall& /*call*/, CSspValue& result) {
+        if (!self.m_bCrosstab) {
+            self.Raise(g_msg.m_rowCountCrosstabOnly);
+        }
+        self.BuildCrosstab();
+        result = CSspValue::FromInteger(self.m_crosstab.RowCount());
+    }
+    static void UseDataSource(CSspSql& self, CSspCall& call, CSspValue& result) {
+        std::string connect = MakeUseDataSourceConnection(call, self.m_nStart);
+        if (!self.m_pOwnSource) {
+            self.m_pOwnSource = std::make_unique<CDataSource>(connect);
+        }
+        result = CSspValue::FromInteger(1);
+    }
+    static void PreventSqlInjection(CSspSql& self, CSspCall& call, CSspValue& result) {
+        self.m_bPreventInjection = call.GetParamStr(0) == "1";
+        result = CSspValue();
+    }
+    static void SetQueryTimeout(CSspSql& self, CSspCall& call, CSspValue& result) {
+        self.m_set.m_nQueryTimeout = CSspValue::TextToInt(call.GetParamStr(0));
+        result = CSspValue::FromInteger(1);
+    }
+    static void Column(CSspSql& self, CSspCall& call, CSspValue& result) {
+        result = self.AnyColumn(call.GetParamStr(0));
+    }
+    static void ColTotal(CSspSql& self, CSspCall& call, CSspValue& result) {
+        self.BuildCrosstab();
+        result = self.m_crosstab.ColTotal(CSspValue::TextToInt(call.GetParamStr(0)));
+    }
+    // A header's text; headers shape the cross table, so they come before it is built.
+    static std::string HeaderText(CSspSql& self, CSspCall& call, const char* member) {
+        if (self.m_crosstab.m_nCursor != -3) {
+            self.Raise(std::string(member) + " is valid only before the query is executed");
+        }
+        if (call.ArgCount() == 0) {
+            self.Raise(g_msg.m_missingParameter);
+        }
+        return call.GetParamStr(0);
+    }
+    static void AddXHeader(CSspSql& self, CSspCall& call, CSspValue& result) {
+        self.m_crosstab.AddXHeader(HeaderText(self, call, "addXHeader"));
+        result = CSspValue::FromInteger(1);
+    }
+    static void AddYHeader(CSspSql& self, CSspCall& call, CSspValue& result) {
+        if (!self.m_crosstab.HasHeaders()) {
+            self.Raise("Call addXHeader first");
+        }
+        self.m_crosstab.AddYHeader(HeaderText(self, call, "addYHeader"));
+        result = CSspValue::FromInteger(1);
+    }
+
+    // UseDataSource counts its arguments itself (one or three), and the headers after
+    // their other checks.
+    static constexpr Row kTable[] = {
+        {"execute", 0, kSspAnyArgs, &ExecuteMember},
+        {"fetch", 0, kSspAnyArgs, &FetchMember},
+        {"movefirst", 0, kSspAnyArgs, &MoveFirstMember},
+        {"close", 0, kSspAnyArgs, &CloseMember},
+        {"ColumnCount", 0, kSspAnyArgs, &ColumnCountMember},
+        {"RowCount", 0, kSspAnyArgs, &RowCount},
+        {"UseDataSource", 0, kSspAnyArgs, &UseDataSource},
+        {"PreventSqlInjection", 1, kSspAnyArgs, &PreventSqlInjection},
+        {"SetQueryTimeout", 1, kSspAnyArgs, &SetQueryTimeout},
+        {"Column", 1, kSspAnyArgs, &Column},
+        {"colTotal", 1, kSspAnyArgs, &ColTotal},
+        {"addXHeader", 0, kSspAnyArgs, &AddXHeader},
+        {"addYHeader", 0, kSspAnyArgs, &AddYHeader},
+    };
+};
 
 CSspSql::CSspSql() = default;
 
@@ -114,83 +193,22 @@ void CSspSql::CheckInjection(const std::string& sql) const {
     }
 }
 
-CSspValue CSspSql::CallMethod(const std::string& member, const std::vector<CSspValue>& args) {
+void CSspSql::CallMethod(CSspCall& call, CSspValue& result) {
     if (!m_pHost) {
         throw CSspException(g_msg.m_internalError);
     }
-    for (const CSqlMember& m : kMembers) {
-        if (Is(member, m.name) && static_cast<int>(args.size()) < m.minArgs) {
-            Raise(g_msg.m_missingParameter);
-        }
+    // A name that is no member reads the column of that name.
+    const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
+    if (row != nullptr) {
+        // Like every error of the object, a missing argument is at its declaration.
+        CheckSspArgCount(call.ArgCount(), row->m_minArgs, row->m_maxArgs, m_nStart);
     }
-    auto arg = [&](size_t i) { return i < args.size() ? args[i].GetText() : std::string(); };
     try {
-        if (Is(member, "execute")) {
-            return CSspValue::FromInteger(Execute());
+        if (row != nullptr) {
+            row->m_handler(*this, call, result);
+        } else {
+            result = AnyColumn(call.m_strMember);
         }
-        if (Is(member, "fetch")) {
-            return CSspValue::FromInteger(Fetch());
-        }
-        if (Is(member, "movefirst")) {
-            return CSspValue::FromInteger(MoveFirst());
-        }
-        if (Is(member, "close")) {
-            Close();
-            return CSspValue::FromInteger(1);
-        }
-        if (Is(member, "ColumnCount")) {
-            return CSspValue::FromInteger(ColumnCount());
-        }
-        if (Is(member, "RowCount")) {
-            if (!m_bCrosstab) {
-                Raise(g_msg.m_rowCountCrosstabOnly);
-            }
-            BuildCrosstab();
-            return CSspValue::FromInteger(m_crosstab.RowCount());
-        }
-        if (Is(member, "UseDataSource")) {
-            UseDataSource(args);
-            return CSspValue::FromInteger(1);
-        }
-        if (Is(member, "PreventSqlInjection")) {
-            m_bPreventInjection = arg(0) == "1";
-            return CSspValue();
-        }
-        if (Is(member, "SetQueryTimeout")) {
-            m_set.m_nQueryTimeout = CSspValue::TextToInt(arg(0));
-            return CSspValue::FromInteger(1);
-        }
-        if (Is(member, "Column")) {
-            return m_bCrosstab ? CrosstabColumn(arg(0)) : ColumnValue(arg(0));
-        }
-        if (Is(member, "colTotal")) {
-            BuildCrosstab();
-            return m_crosstab.ColTotal(CSspValue::TextToInt(arg(0)));
-        }
-        if (Is(member, "addXHeader")) {
-            if (m_crosstab.m_nCursor != -3) {
-                Raise("addXHeader is valid only before the query is executed");
-            }
-            if (args.empty()) {
-                Raise(g_msg.m_missingParameter);
-            }
-            m_crosstab.AddXHeader(arg(0));
-            return CSspValue::FromInteger(1);
-        }
-        if (Is(member, "addYHeader")) {
-            if (!m_crosstab.HasHeaders()) {
-                Raise("Call addXHeader first");
-            }
-            if (m_crosstab.m_nCursor != -3) {
-                Raise("addYHeader is valid only before the query is executed");
-            }
-            if (args.empty()) {
-                Raise(g_msg.m_missingParameter);
-            }
-            m_crosstab.AddYHeader(arg(0));
-            return CSspValue::FromInteger(1);
-        }
-        return m_bCrosstab ? CrosstabColumn(member) : ColumnValue(member);
     } catch (const CDbException& e) {
         std::string text;
         const std::string& state = e.m_strStateNativeOrigin;
@@ -216,25 +234,6 @@ CSspValue CSspSql::CallMethod(const std::string& member, const std::vector<CSspV
             throw;
         }
         throw CSspException(e.Message(), m_nStart);
-    }
-}
-
-void CSspSql::UseDataSource(const std::vector<CSspValue>& args) {
-    std::string connect;
-    if (args.size() == 1) {
-        std::string text = args[0].GetText();
-        if (text.size() < 5) {
-            Raise("Invalid ODBC connection string");
-        }
-        connect = text.substr(5);
-    } else if (args.size() == 3) {
-        connect =
-            CDataSource::MakeConnectString(args[0].GetText(), args[1].GetText(), args[2].GetText());
-    } else {
-        Raise(g_msg.m_missingParameter);
-    }
-    if (!m_pOwnSource) {
-        m_pOwnSource = std::make_unique<CDataSource>(connect);
     }
 }
 
@@ -381,6 +380,10 @@ CSspValue CSspSql::ColumnValue(const std::string& name) {
         Raise(buf);
     }
     return *v;
+}
+
+CSspValue CSspSql::AnyColumn(const std::string& name) {
+    return m_bCrosstab ? CrosstabColumn(name) : ColumnValue(name);
 }
 
 CSspValue CSspSql::CrosstabColumn(const std::string& name) {

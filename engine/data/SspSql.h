@@ -10,6 +10,7 @@
 #include "engine/foundation/SspValue.h"
 
 class CDataSource;
+class CSspCall;
 
 // The page language's sql object: a declared query that the page executes,
 // fetches row by row, reads columns from (q.price) and closes. Statements
@@ -29,8 +30,8 @@ class CDataSource;
 //   stringMode = CSspSql::IsStringModeText(text);
 //   sqlText = stringMode ? Evaluate(text).GetText() : tokens joined with " ";
 //   object.Declare(host, "q", start, end, stringMode, sqlText);
-// then q.fetch() is object.CallMethod("fetch", {}), q.price is
-// CallMethod("price", {}), and the end of the page calls Close().
+// then q.fetch() is object.CallMethod with a call of member "fetch", q.price
+// one of member "price", and the end of the page calls Close().
 class CSspSql {
 public:
     CSspSql();
@@ -49,12 +50,12 @@ public:
     void Declare(CSqlHost* host, const std::string& name, const char* start, const char* end,
                  bool stringMode, const std::string& sqlText);
 
-    // Runs a member by name (case-insensitive): execute, fetch, movefirst,
-    // close, ColumnCount, RowCount, UseDataSource, PreventSqlInjection,
-    // SetQueryTimeout, Column, colTotal, addXHeader, addYHeader; any other
-    // name reads the column of that name (or index, or "sql": the statement
-    // that ran). args are the evaluated arguments.
-    CSspValue CallMethod(const std::string& member, const std::vector<CSspValue>& args);
+    // Runs call.m_strMember (case-insensitive) with the call's arguments and
+    // fills `result`: execute, fetch, movefirst, close, ColumnCount, RowCount,
+    // UseDataSource, PreventSqlInjection, SetQueryTimeout, Column, colTotal,
+    // addXHeader, addYHeader; any other name reads the column of that name (or
+    // index, or "sql": the statement that ran).
+    void CallMethod(CSspCall& call, CSspValue& result);
 
     // Deletes the own data source and closes the record set; the crosstab
     // layout stays. The page engine calls it for every declared object when
@@ -70,11 +71,15 @@ public:
     const CDataSource* OwnSource() const { return m_pOwnSource.get(); }
 
 private:
+    // The member table and its handlers.
+    struct CMembers;
+
     int Execute();
     int Fetch();
     int MoveFirst();
     int ColumnCount();
-    void UseDataSource(const std::vector<CSspValue>& args);
+    // The column `name` of the cross table or of the record set.
+    CSspValue AnyColumn(const std::string& name);
     CSspValue ColumnValue(const std::string& name);
     CSspValue CrosstabColumn(const std::string& name);
     void BuildCrosstab();

@@ -8,6 +8,14 @@ std::string AsciiLowerCopy(std::string_view text) {
     return lower;
 }
 
+std::string AsciiUpperCopy(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = AsciiUpper(c);
+    }
+    return upper;
+}
+
 bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && AsciiStartsWithNoCase(a, b);
 }
@@ -22,4 +30,16 @@ bool AsciiStartsWithNoCase(std::string_view text, std::string_view prefix) {
         }
     }
     return true;
+}
+
+std::string DoubledChar(std::string_view text, char ch) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == ch) {
+            out += ch;
+        }
+    }
+    return out;
 }

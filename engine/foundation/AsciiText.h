@@ -14,8 +14,12 @@ constexpr char AsciiUpper(char c) {
 }
 
 std::string AsciiLowerCopy(std::string_view text);
+std::string AsciiUpperCopy(std::string_view text);
 
 bool AsciiEqualNoCase(std::string_view a, std::string_view b);
 
 // True when text begins with prefix, letters compared without regard to case.
 bool AsciiStartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// Every `ch` of `text` doubled: '%' for text passed on as a format, "'" inside an SQL literal.
+std::string DoubledChar(std::string_view text, char ch);

@@ -24,10 +24,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-char ToUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Yields the runs of characters that are not delimiters, skipping delimiter runs before each.
 class PartReader {
 public:
@@ -335,7 +331,7 @@ bool CSspDateTime::ParseTime(std::string_view text, int* hour, int* minute) {
     delimiters += locale.m_timeSeparator;
     for (const std::string* designator : {&locale.m_amText, &locale.m_pmText}) {
         for (char c : *designator) {
-            delimiters += ToUpper(c);
+            delimiters += AsciiUpper(c);
             delimiters += AsciiLower(c);
         }
     }

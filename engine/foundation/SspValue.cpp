@@ -62,32 +62,9 @@ std::int64_t SaturatingSub(std::int64_t a, std::int64_t b) {
 
 enum class Arith { kAdd, kSub, kMul, kDiv };
 
-bool IntArith(std::int32_t a, std::int32_t b, Arith op, std::int32_t* out) {
-    const std::int64_t x = a;
-    const std::int64_t y = b;
-    switch (op) {
-        case Arith::kAdd:
-            *out = Wrap32(x + y);
-            return true;
-        case Arith::kSub:
-            *out = Wrap32(x - y);
-            return true;
-        case Arith::kMul:
-            *out = Wrap32(x * y);
-            return true;
-        case Arith::kDiv:
-            if (y == 0 || (x == std::numeric_limits<std::int32_t>::min() && y == -1)) {
-                return false;
-            }
-            *out = Wrap32(x / y);
-            return true;
-    }
-    return false;
-}
-
-// Floating arithmetic in the operand type T; dividing by zero is refused like the integer case.
+// Arithmetic in the operand type T; dividing by zero is refused.
 template <typename T>
-bool FloatArith(T a, T b, Arith op, T* out) {
+bool Arithmetic(T a, T b, Arith op, T* out) {
     switch (op) {
         case Arith::kAdd:
             *out = a + b;
@@ -106,6 +83,20 @@ bool FloatArith(T a, T b, Arith op, T* out) {
             return true;
     }
     return false;
+}
+
+// 32-bit integer arithmetic, worked in 64 bits and wrapped; the one quotient that does not fit
+// (the least integer by -1) is refused like a zero divisor.
+bool IntArith(std::int32_t a, std::int32_t b, Arith op, std::int32_t* out) {
+    if (op == Arith::kDiv && a == std::numeric_limits<std::int32_t>::min() && b == -1) {
+        return false;
+    }
+    std::int64_t wide = 0;
+    if (!Arithmetic<std::int64_t>(a, b, op, &wide)) {
+        return false;
+    }
+    *out = Wrap32(wide);
+    return true;
 }
 
 enum class NumClass { kInteger, kReal, kDouble, kDecimal };
@@ -135,7 +126,7 @@ bool DecimalArith(int decimals, Arith op, std::int32_t leftInt, std::int32_t rig
         return true;
     }
     double d = 0;
-    if (!FloatArith(leftD, rightD, op, &d)) {
+    if (!Arithmetic(leftD, rightD, op, &d)) {
         return false;
     }
     *out = CSspValue::DoubleToText(d, decimals);
@@ -170,11 +161,11 @@ int NumericPair(const CSspValue& left0, const CSspValue& right0, Arith op, CSspV
                     break;
                 case NumClass::kReal:
                     result.m_type = r.m_type;
-                    ok = FloatArith(static_cast<float>(l.m_integer), r.m_real, op, &result.m_real);
+                    ok = Arithmetic(static_cast<float>(l.m_integer), r.m_real, op, &result.m_real);
                     break;
                 case NumClass::kDouble:
                     result.m_type = r.m_type;
-                    ok = FloatArith(static_cast<double>(l.m_integer), r.m_double, op,
+                    ok = Arithmetic(static_cast<double>(l.m_integer), r.m_double, op,
                                     &result.m_double);
                     break;
                 case NumClass::kDecimal:
@@ -190,21 +181,21 @@ int NumericPair(const CSspValue& left0, const CSspValue& right0, Arith op, CSspV
             switch (ClassOf(r)) {
                 case NumClass::kInteger:
                     result.m_type = l.m_type;
-                    ok = FloatArith(l.m_real, static_cast<float>(r.m_integer), op, &result.m_real);
+                    ok = Arithmetic(l.m_real, static_cast<float>(r.m_integer), op, &result.m_real);
                     break;
                 case NumClass::kReal:
                     result.m_type = r.m_type;
-                    ok = FloatArith(l.m_real, r.m_real, op, &result.m_real);
+                    ok = Arithmetic(l.m_real, r.m_real, op, &result.m_real);
                     break;
                 case NumClass::kDouble:
                     result.m_type = r.m_type;
                     ok =
-                        FloatArith(static_cast<double>(l.m_real), r.m_double, op, &result.m_double);
+                        Arithmetic(static_cast<double>(l.m_real), r.m_double, op, &result.m_double);
                     break;
                 case NumClass::kDecimal: {
                     result.m_type = l.m_type;
                     double d = 0;
-                    ok = FloatArith(static_cast<double>(l.m_real), r.GetDouble(), op, &d);
+                    ok = Arithmetic(static_cast<double>(l.m_real), r.GetDouble(), op, &d);
                     result.m_real = static_cast<float>(d);
                     break;
                 }
@@ -214,21 +205,21 @@ int NumericPair(const CSspValue& left0, const CSspValue& right0, Arith op, CSspV
             switch (ClassOf(r)) {
                 case NumClass::kInteger:
                     result.m_type = l.m_type;
-                    ok = FloatArith(l.m_double, static_cast<double>(r.m_integer), op,
+                    ok = Arithmetic(l.m_double, static_cast<double>(r.m_integer), op,
                                     &result.m_double);
                     break;
                 case NumClass::kReal:
                     result.m_type = l.m_type;
                     ok =
-                        FloatArith(l.m_double, static_cast<double>(r.m_real), op, &result.m_double);
+                        Arithmetic(l.m_double, static_cast<double>(r.m_real), op, &result.m_double);
                     break;
                 case NumClass::kDouble:
                     result.m_type = r.m_type;
-                    ok = FloatArith(l.m_double, r.m_double, op, &result.m_double);
+                    ok = Arithmetic(l.m_double, r.m_double, op, &result.m_double);
                     break;
                 case NumClass::kDecimal:
                     result.m_type = l.m_type;
-                    ok = FloatArith(l.m_double, r.GetDouble(), op, &result.m_double);
+                    ok = Arithmetic(l.m_double, r.GetDouble(), op, &result.m_double);
                     break;
             }
             break;
@@ -243,13 +234,13 @@ int NumericPair(const CSspValue& left0, const CSspValue& right0, Arith op, CSspV
                 case NumClass::kReal: {
                     result.m_type = r.m_type;
                     double d = 0;
-                    ok = FloatArith(l.GetDouble(), static_cast<double>(r.m_real), op, &d);
+                    ok = Arithmetic(l.GetDouble(), static_cast<double>(r.m_real), op, &d);
                     result.m_real = static_cast<float>(d);
                     break;
                 }
                 case NumClass::kDouble:
                     result.m_type = r.m_type;
-                    ok = FloatArith(l.GetDouble(), r.m_double, op, &result.m_double);
+                    ok = Arithmetic(l.GetDouble(), r.m_double, op, &result.m_double);
                     break;
                 case NumClass::kDecimal: {
                     result.m_type = l.m_type;

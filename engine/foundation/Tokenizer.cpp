@@ -4,19 +4,25 @@
 #include <string>
 
 #include "engine/foundation/EngineMessages.h"
-#include "engine/foundation/SspException.h"
+#include "engine/foundation/SspCall.h"
+#include "engine/foundation/SspMemberRow.h"
+#include "engine/foundation/SspValue.h"
 
 namespace {
 
-struct Member {
-    const char* name;
-    std::string (CTokenizer::*method)();
-};
+using CRow = CSspMemberRow<CTokenizer&>;
 
-// The script members; they take no arguments. Matched exactly and in this order.
-constexpr Member kMembers[] = {
-    {"NextToken", &CTokenizer::NextToken},
-    {"NextPart", &CTokenizer::NextPart},
+void NextToken(CTokenizer& self, CSspCall& /*call*/, CSspValue& result) {
+    result = CSspValue::FromText(self.NextToken());
+}
+void NextPart(CTokenizer& self, CSspCall& /*call*/, CSspValue& result) {
+    result = CSspValue::FromText(self.NextPart());
+}
+
+// The script members; any arguments they are given are ignored.
+constexpr CRow kMembers[] = {
+    {"NextToken", 0, kSspAnyArgs, &NextToken},
+    {"NextPart", 0, kSspAnyArgs, &NextPart},
 };
 
 }  // namespace
@@ -91,11 +97,11 @@ std::string CTokenizer::NextPartBy(const char* delimiters) {
     return part;
 }
 
-std::string CTokenizer::CallMethod(std::string_view member, const char* position) {
-    for (const Member& m : kMembers) {
-        if (member == m.name) {
-            return (this->*m.method)();
-        }
+void CTokenizer::CallMethod(CSspCall& call, CSspValue& result) {
+    // Unlike other objects' members, these match only as written.
+    const CRow* row = FindSspMemberRow(kMembers, call.m_strMember);
+    if (row == nullptr || row->m_name != call.m_strMember) {
+        ThrowUnknownSspMember(call, g_msg.m_unknownTokenizerField);
     }
-    throw CSspException(std::string(g_msg.m_unknownTokenizerField) + std::string(member), position);
+    CallSspMemberRow(*row, call, result, *this);
 }

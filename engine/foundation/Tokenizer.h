@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
+
+class CSspCall;
+class CSspValue;
 
 // Splits a NUL-terminated text by a set of delimiter characters. The engine's general
 // splitter (request lines, headers, paths, mail headers) and the script `tokenizer` object.
@@ -43,10 +45,10 @@ public:
     // NextPart with `delimiters` in place of the delimiter set for this call only.
     std::string NextPartBy(const char* delimiters);
 
-    // The script members of a `tokenizer` object: "NextToken" and "NextPart" (exact case).
-    // Returns the member's text; the caller stores it as a text value. Any other member
-    // throws CSspException "Unknown tokenizer field: " + member at `position`.
-    std::string CallMethod(std::string_view member, const char* position);
+    // The script members of a `tokenizer` object: "NextToken" and "NextPart" (exact case,
+    // arguments ignored); `result` is the member's text. Any other member throws
+    // CSspException "Unknown tokenizer field: " + member at call.m_pPos.
+    void CallMethod(CSspCall& call, CSspValue& result);
 
     // The name a page declared this tokenizer under, and the position of the declaring
     // keyword; empty and 0 for the engine's own tokenizers. Never read by the tokenizer.

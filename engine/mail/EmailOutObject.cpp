@@ -3,10 +3,10 @@
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/mail/SspEmailOut.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObjectRegistry.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"

@@ -3,14 +3,7 @@
 #include "engine/settings/ServerSettings.h"
 
 std::string CMailSettings::ContentTypeFor(const std::string& fileName) const {
-    size_t dot = fileName.rfind('.');
-    std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
-    for (char& ch : extension) {
-        if (ch >= 'A' && ch <= 'Z') {
-            ch = static_cast<char>(ch - 'A' + 'a');
-        }
-    }
-    return m_mimeMap.ContentTypeFor(extension);
+    return m_mimeMap.ContentTypeForFile(fileName);
 }
 
 CMailSettings MailSettingsFrom(const CServerSettings& settings) {

@@ -215,14 +215,17 @@ bool MoveMailFile(const std::string& root, const std::string& path, const std::s
     }
     std::string folder = MailFolder(root, sub);
     std::string target = folder + "/" + name;
+    auto moveFailed = [&](int error) {
+        log.Log("Failed to move %s to %s. %s", path.c_str(), target.c_str(),
+                FormatSystemError(error).c_str());
+        return false;
+    };
     int error = RenameNoReplace(path, target);
     if (error == 0) {
         return true;
     }
     if (error != EEXIST) {
-        log.Log("Failed to move %s to %s. %s", path.c_str(), target.c_str(),
-                FormatSystemError(error).c_str());
-        return false;
+        return moveFailed(error);
     }
     if (sub == "sent") {
         // Sent mail is only an archive: the newer copy wins, as it always did.
@@ -234,9 +237,7 @@ bool MoveMailFile(const std::string& root, const std::string& path, const std::s
         }
         error = RenameNoReplace(path, target);
         if (error != 0) {
-            log.Log("Failed to move %s to %s. %s", path.c_str(), target.c_str(),
-                    FormatSystemError(error).c_str());
-            return false;
+            return moveFailed(error);
         }
         return true;
     }
@@ -251,9 +252,7 @@ bool MoveMailFile(const std::string& root, const std::string& path, const std::s
             return true;
         }
         if (error != EEXIST) {
-            log.Log("Failed to move %s to %s. %s", path.c_str(), target.c_str(),
-                    FormatSystemError(error).c_str());
-            return false;
+            return moveFailed(error);
         }
     }
 }

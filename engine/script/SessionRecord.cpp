@@ -8,11 +8,12 @@
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
+#include "engine/script/SspTo.h"
 #include "engine/script/SspToCipher.h"
 
 namespace {
@@ -86,14 +87,7 @@ char CSessionRecord::RandomLetter() {
 std::string CSessionRecord::RandomHex(std::size_t bytes) {
     std::string raw(bytes, '\0');
     FillRandom(raw.data(), raw.size());
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (char c : raw) {
-        auto b = static_cast<unsigned char>(c);
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
+    return CSspTo::Hex(raw);
 }
 
 std::time_t CSessionRecord::StartTimeFromId(std::string_view id) {

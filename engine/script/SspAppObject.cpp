@@ -1,8 +1,8 @@
 #include "engine/script/SspAppObject.h"
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspContextLink.h"
 #include "engine/script/SspInterpreter.h"
 

@@ -3,32 +3,11 @@
 #include "engine/data/DataSource.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspServerLink.h"
-
-namespace {
-
-const char kInvalidConnection[] = "Invalid ODBC connection string";
-
-}  // namespace
-
-std::string MakeUseDataSourceConnection(const CSspCall& call) {
-    if (call.ArgCount() == 1) {
-        std::string text = call.GetParamStr(0);
-        if (text.size() < 5) {
-            throw CSspException(kInvalidConnection, call.m_pPos);
-        }
-        return text.substr(5);
-    }
-    if (call.ArgCount() == 3) {
-        return CDataSource::MakeConnectString(call.GetParamStr(0), call.GetParamStr(1),
-                                              call.GetParamStr(2));
-    }
-    throw CSspException(g_msg.m_missingParameter, call.m_pPos);
-}
 
 // The handlers run under the application's lock, which CallMethod holds.
 struct CSspApplication::CMembers {

@@ -38,9 +38,3 @@ private:
     std::mutex m_lock;  // guards m_vars
     CSspVarTable m_vars;
 };
-
-// The connection text of a UseDataSource call: one argument of at least 5 characters loses
-// its first five (the "ODBC;" prefix), else "Invalid ODBC connection string"; three
-// arguments give "DSN=%s;UID=%s;PWD=%s" with each value braced when it holds ';' or '}' or
-// starts with '{', so a page's text cannot add keys; other counts "Missing parameter.".
-std::string MakeUseDataSourceConnection(const CSspCall& call);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/script/SspCall.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/script/SspObject.h"
 
 // A declared `array` object: a list of script values of any type, indexed from 0. Made by

@@ -1,8 +1,8 @@
 #include "engine/script/SspDateTimeObject.h"
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 
 class CSspInterpreter;

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspString.h"
 #include "engine/script/SspTo.h"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/script/SspCall.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/script/SspExpressionPlan.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"

@@ -9,10 +9,10 @@
 #include <ldap.h>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/foundation/Tokenizer.h"
-#include "engine/script/SspCall.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The interpreter's own objects: `arg` (a called function's arguments) and `Local` (local
 // variables, calls of the file's functions, the run's data source).
+#include "engine/data/DataSource.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
 #include "engine/foundation/SspException.h"

@@ -1,9 +1,9 @@
 #include "engine/script/SspServerObject.h"
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspResponseObject.h"
 #include "engine/script/SspServerLink.h"

@@ -1,9 +1,9 @@
 #include "engine/script/SspSessMan.h"
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspContextLink.h"
 #include "engine/script/SspSessionRunState.h"
 

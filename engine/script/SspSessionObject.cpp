@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspContextLink.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspSessionRunState.h"

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspInterpreter.h"
 
 namespace {

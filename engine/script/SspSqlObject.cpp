@@ -1,16 +1,11 @@
 #include "engine/script/SspSqlObject.h"
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspInterpreter.h"
 
 void CSspSqlObject::CallMethod(CSspInterpreter& /*interp*/, CSspCall& call, CSspValue& result) {
-    std::vector<CSspValue> args;
-    args.reserve(call.ArgCount());
-    for (const auto& arg : call.m_args) {
-        args.push_back(*arg);
-    }
-    result = m_sql.CallMethod(call.m_strMember, args);
+    m_sql.CallMethod(call, result);
 }
 
 std::vector<CSqlToken> CSspSqlObject::Scan(const char* start, const char* end) {

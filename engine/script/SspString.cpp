@@ -5,8 +5,8 @@
 
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 
 CSspString g_sspString;
 

@@ -5,18 +5,18 @@
 #include <utility>
 #include <vector>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/HtmlCodec.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
+#include "engine/foundation/UrlCodec.h"
 
 CSspTo g_sspTo;
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 int IntArg(const CSspCall& call, size_t index) {
     return CSspValue::TextToInt(call.GetParamStr(index));
@@ -27,16 +27,10 @@ CSspValue IntegerOfText(std::string_view text) {
     return CSspValue::FromInteger(text.empty() ? kNullInteger : CSspValue::TextToInt(text));
 }
 
-bool NeedsUrlEscape(unsigned char c) {
-    return c == '\r' || c == '\n' || (c >= 0x21 && c <= 0x29) || c == 0x2B || c == 0x2C ||
-           c == 0x2F || (c >= 0x3A && c <= 0x3F) || (c >= 0x5B && c <= 0x5E) || c == 0x60 ||
-           (c >= 0x7B && c <= 0x7E);
-}
-
 using CSelf = CSspTo;
 
 void Cgi(CSspCall& call, CSspValue& result) {
-    result = CSspValue::FromText(CSelf::UrlEncode(call.GetParamStr(0)));
+    result = CSspValue::FromText(UrlEncode(call.GetParamStr(0)));
 }
 void Html(CSspCall& call, CSspValue& result) {
     std::string text = call.GetParamStr(0);
@@ -94,8 +88,8 @@ constexpr CSspTo::MemberRow kTable[] = {
     {"2QuoteStr", 1, kAny, &Text<&CSelf::DoubleQuotes>},
     {"sql", 1, kAny, &Text<&CSelf::DoubleQuotes>},
     {"js", 1, kAny, &Text<&CSelf::EscapeForJs>},
-    {"upper", 1, kAny, &Text<&CSelf::Upper>},
-    {"lower", 1, kAny, &Text<&CSelf::Lower>},
+    {"upper", 1, kAny, &Text<&AsciiUpperCopy>},
+    {"lower", 1, kAny, &Text<&AsciiLowerCopy>},
     {"Integer", 1, kAny, &Integer},
     {"Number", 1, kAny, &Number},
     {"OdbcDateStr", 1, kAny, &OdbcDate},
@@ -188,24 +182,6 @@ std::string CSspTo::Decrypted(std::string_view text) {
     return plain.size() < 2 ? std::string() : plain.substr(1);
 }
 
-std::string CSspTo::UrlEncode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        if (NeedsUrlEscape(c)) {
-            out += '%';
-            out += kHexDigits[c >> 4];
-            out += kHexDigits[c & 0x0F];
-        } else if (c == ' ') {
-            out += '+';
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
 std::string CSspTo::HtmlEscape(std::string_view text, bool lineBreaks) {
     std::string out(text);
     ::HtmlEscape(out, lineBreaks);
@@ -213,15 +189,7 @@ std::string CSspTo::HtmlEscape(std::string_view text, bool lineBreaks) {
 }
 
 std::string CSspTo::DoubleQuotes(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out += c;
-        if (c == '\'') {
-            out += '\'';
-        }
-    }
-    return out;
+    return DoubledChar(text, '\'');
 }
 
 std::string CSspTo::EscapeForJs(std::string_view text) {
@@ -251,47 +219,19 @@ std::string CSspTo::EscapeForJs(std::string_view text) {
     return out;
 }
 
-std::string CSspTo::Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return out;
-}
-
-std::string CSspTo::Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 std::string CSspTo::Hex(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char ch : bytes) {
-        auto c = static_cast<unsigned char>(ch);
-        out += kHexDigits[c >> 4];
-        out += kHexDigits[c & 0x0F];
+        out += ByteToHex(static_cast<unsigned char>(ch));
     }
     return out;
 }
 
 std::string CSspTo::Dec(std::string_view text) {
-    auto digit = [](char ch) {
-        if (ch >= 'a' && ch <= 'z') {
-            ch = static_cast<char>(ch - 'a' + 'A');
-        }
-        return ch >= '0' && ch <= '9' ? ch - '0' : static_cast<unsigned char>(ch) - 55;
-    };
     std::string out;
     for (size_t i = 0; i + 1 < text.size(); i += 3) {
-        out += static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1]));
+        out += HexPairToByte(text.substr(i, 2));
     }
     return out;
 }

@@ -37,10 +37,6 @@ public:
     // outlive its installation; install before pages run.
     void SetCipherMembers(CSspToCipherMembers* handler) { m_pCipher = handler; }
 
-    // URL form: CR, LF and the punctuation !"#$%&'()+,/:;<=>?[\]^`{|}~ become "%xx" (lower-case
-    // hex), then each blank becomes "+". Everything else, bytes from 0x80 up included, stays.
-    static std::string UrlEncode(std::string_view text);
-
     // HTML form: & < > and the double quote become entities. With `lineBreaks`, CR is dropped
     // and LF becomes "<br>" CR LF; a text that needs no entity or line break is returned as is.
     static std::string HtmlEscape(std::string_view text, bool lineBreaks);
@@ -50,10 +46,6 @@ public:
     // Safe inside a JavaScript string literal: ' and \ take a backslash, CR and LF become \r
     // and \n, and < becomes \x3c; other text is unchanged.
     static std::string EscapeForJs(std::string_view text);
-
-    // ASCII case mapping; other bytes are left alone.
-    static std::string Upper(std::string_view text);
-    static std::string Lower(std::string_view text);
 
     // The reversible scrambling of a text: a random letter 'a'..'t' in front, adjacent
     // characters swapped, Base64 (CR LF every 76 characters), pairs swapped again. An empty
@@ -65,8 +57,7 @@ public:
     static std::string Hex(std::string_view bytes);
 
     // Hex pairs read at positions 0-1, 3-4, 6-7, ... (one separator between pairs), as long
-    // as a whole pair remains. Digits give 0-9; any other character, upper-cased, its code
-    // minus 55, so "A".."F" give 10..15 and nothing is an error.
+    // as a whole pair remains, each the byte HexPairToByte makes of it: nothing is an error.
     static std::string Dec(std::string_view text);
 
     // To.Hours: a number is kept; a span gives its whole minutes / 60, otherwise the text is

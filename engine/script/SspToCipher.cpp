@@ -4,10 +4,10 @@
 
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/FileIdUrl.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 
 const CCipherTexts kToCipherTexts{"Call to.createCipherKey first.", "Ciphertext limited to 256.",

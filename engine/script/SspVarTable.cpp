@@ -2,8 +2,8 @@
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
 
 CSspValue* CSspVarTable::Find(std::string_view name) {
     auto it = m_vars.find(AsciiLowerCopy(name));

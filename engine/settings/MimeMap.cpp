@@ -149,6 +149,11 @@ std::string CMimeMap::ContentTypeFor(const std::string& extension) const {
     return "application/octet-stream";
 }
 
+std::string CMimeMap::ContentTypeForFile(const std::string& fileName) const {
+    const size_t dot = fileName.rfind('.');
+    return ContentTypeFor(dot == std::string::npos ? std::string() : fileName.substr(dot + 1));
+}
+
 std::string CMimeMap::ExtensionForType(const std::string& contentType) const {
     for (const Entry& entry : m_entries) {
         if (entry.m_extension != "*" && AsciiEqualNoCase(entry.m_contentType, contentType)) {

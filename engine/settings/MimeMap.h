@@ -25,6 +25,8 @@ public:
     // The type that a file with this extension is sent with: its entry, else the "*" entry,
     // else "application/octet-stream".
     std::string ContentTypeFor(const std::string& extension) const;
+    // ContentTypeFor the text after the last '.' of `fileName` (empty text without one).
+    std::string ContentTypeForFile(const std::string& fileName) const;
 
     // The extension of the first entry other than "*" whose type equals `contentType` without
     // regard to case, or empty text.

@@ -5,7 +5,7 @@
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/web/UrlCodec.h"
+#include "engine/foundation/UrlCodec.h"
 
 namespace {
 

@@ -10,15 +10,15 @@
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
+#include "engine/foundation/UrlCodec.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/ConsoleCommandHandler.h"
-#include "engine/web/UrlCodec.h"
 
 namespace {
 

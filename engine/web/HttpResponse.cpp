@@ -15,15 +15,15 @@
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/foundation/SystemError.h"
-#include "engine/script/SspCall.h"
+#include "engine/foundation/UrlCodec.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
-#include "engine/web/UrlCodec.h"
 
 namespace {
 
@@ -262,14 +262,7 @@ void CHttpResponse::SetCharset(std::string_view charset) {
 }
 
 std::string CHttpResponse::GetContentType(const std::string& filePath) {
-    size_t dot = filePath.rfind('.');
-    std::string extension = dot == std::string::npos ? std::string() : filePath.substr(dot + 1);
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return g_settings.m_mimeMap.ContentTypeFor(extension);
+    return g_settings.m_mimeMap.ContentTypeForFile(filePath);
 }
 
 std::string CHttpResponse::BuildDateHeaders() const {

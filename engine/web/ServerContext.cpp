@@ -8,11 +8,11 @@
 
 #include "engine/data/DataSource.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspApplication.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
 

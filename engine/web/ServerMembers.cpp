@@ -6,15 +6,16 @@
 #include <filesystem>
 #include <span>
 
+#include "engine/data/DataSource.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspApplication.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/ServerContext.h"

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 
 std::vector<CSqlToken> CSqlTestHost::Scan(const char* start, const char* end) {
@@ -115,9 +116,12 @@ CSspSql& CSqlTestHost::Declare(const std::string& name, const std::string& state
 
 CSspValue CSqlTestHost::Call(CSspSql& sql, const std::string& member,
                              const std::vector<std::string>& args) {
-    std::vector<CSspValue> values;
+    CSspCall call;
+    call.m_strMember = member;
     for (const std::string& a : args) {
-        values.push_back(CSspValue::FromText(a));
+        call.AddArg(CSspValue::FromText(a));
     }
-    return sql.CallMethod(member, values);
+    CSspValue result;
+    sql.CallMethod(call, result);
+    return result;
 }

@@ -5,6 +5,7 @@
 #include "engine/data/DataSource.h"
 #include "engine/data/SqlInjectionGuard.h"
 #include "engine/data/tests/SqlTestHost.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/testsupport/TestBackends.h"
 
@@ -476,6 +477,37 @@ TEST(SqlCrosstabRewrite, Statements) {
             got = e.Message();
         }
         EXPECT_EQ(got, c.result) << c.text;
+    }
+}
+
+// Too few arguments are refused before any database work, at the declaration like every
+// error of the object, whatever case the member is written in.
+TEST(SspSqlMembers, TooFewArgumentsRaiseAtTheDeclaration) {
+    CSqlTestHost host(nullptr);
+    CSspSql& q = host.Declare("q", "select name from items");
+    const char callSite[] = "q.member()";
+    struct Case {
+        const char* member;
+        int args;
+    } cases[] = {
+        {"PreventSqlInjection", 0}, {"setquerytimeout", 0}, {"Column", 0},     {"COLTOTAL", 0},
+        {"UseDataSource", 0},       {"UseDataSource", 2},   {"addXHeader", 0},
+    };
+    for (const Case& c : cases) {
+        CSspCall call;
+        call.m_strMember = c.member;
+        call.m_pPos = callSite;
+        for (int i = 0; i < c.args; ++i) {
+            call.AddArg(CSspValue::FromText("x"));
+        }
+        CSspValue result;
+        try {
+            q.CallMethod(call, result);
+            ADD_FAILURE() << c.member << " did not throw";
+        } catch (const CSspException& e) {
+            EXPECT_EQ(e.Message(), "Missing parameter.") << c.member;
+            EXPECT_EQ(e.Position(), q.Start()) << c.member;
+        }
     }
 }
 

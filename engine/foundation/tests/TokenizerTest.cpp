@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
+#include "engine/foundation/SspValue.h"
 
 namespace {
 
@@ -111,16 +113,33 @@ TEST(Tokenizer, SetPosNeverPassesTheEnd) {
     EXPECT_EQ(tok.NextPart(), "xy");
 }
 
+namespace {
+
+// Runs a script member of `tok` as a page's call at `position` with `args` arguments.
+std::string CallMember(CTokenizer& tok, const char* member, const char* position, int args = 0) {
+    CSspCall call;
+    call.m_strMember = member;
+    call.m_pPos = position;
+    for (int i = 0; i < args; ++i) {
+        call.AddArg(CSspValue::FromInteger(i));
+    }
+    CSspValue result;
+    tok.CallMethod(call, result);
+    return result.GetText();
+}
+
+}  // namespace
+
 TEST(Tokenizer, ScriptMembers) {
     const char source[] = "tok.Next()";
     CTokenizer tok("one two", " ", true);
-    EXPECT_EQ(tok.CallMethod("NextToken", source), "one");
-    EXPECT_EQ(tok.CallMethod("NextPart", source), "two");
-    EXPECT_EQ(tok.CallMethod("NextPart", source), "");
+    EXPECT_EQ(CallMember(tok, "NextToken", source), "one");
+    EXPECT_EQ(CallMember(tok, "NextPart", source, 2), "two") << "arguments are ignored";
+    EXPECT_EQ(CallMember(tok, "NextPart", source), "");
 
     for (const char* member : {"nexttoken", "Next", ""}) {
         try {
-            tok.CallMethod(member, source + 4);
+            CallMember(tok, member, source + 4);
             ADD_FAILURE() << member << " did not throw";
         } catch (const CSspException& e) {
             EXPECT_EQ(e.Message(), std::string("Unknown tokenizer field: ") + member);

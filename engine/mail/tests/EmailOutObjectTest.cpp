@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/mail/SspEmailOut.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspInterpreter.h"
 

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/data/DataSource.h"
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspApplication.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspServerLink.h"
 #include "engine/script/tests/BuiltinCall.h"
 

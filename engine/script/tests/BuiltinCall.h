@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspHarness.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspObjectRegistry.h"

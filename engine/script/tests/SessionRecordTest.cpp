@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SessionRecord.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspSessMan.h"
 #include "engine/script/tests/BuiltinCall.h"
 #include "engine/testsupport/ScopedTimeZone.h"

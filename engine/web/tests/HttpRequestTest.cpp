@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/web/HttpResponse.h"
 #include "engine/web/tests/ReadResultPrint.h"

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/web/tests/WireHarness.h"

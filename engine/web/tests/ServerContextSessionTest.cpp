@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/foundation/UrlCodec.h"
 #include "engine/script/SessionRecord.h"
-#include "engine/web/UrlCodec.h"
 #include "engine/web/tests/ContextTestSupport.h"
 
 using context_test::ContextTest;

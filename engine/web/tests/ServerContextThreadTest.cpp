@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspValue.h"
-#include "engine/script/SspCall.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspObjectRegistry.h"
 #include "engine/web/tests/ContextTestSupport.h"

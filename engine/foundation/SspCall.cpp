@@ -1,4 +1,4 @@
-#include "engine/script/SspCall.h"
+#include "engine/foundation/SspCall.h"
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"

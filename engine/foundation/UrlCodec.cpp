@@ -1,4 +1,4 @@
-#include "engine/web/UrlCodec.h"
+#include "engine/foundation/UrlCodec.h"
 
 char HexPairToByte(std::string_view pair) {
     if (pair.size() != 2) {
@@ -62,18 +62,6 @@ std::string UrlEncode(std::string_view text) {
             out += '+';
         } else {
             out += c;
-        }
-    }
-    return out;
-}
-
-std::string DoublePercent(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out += c;
-        if (c == '%') {
-            out += '%';
         }
     }
     return out;

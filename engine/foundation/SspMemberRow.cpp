@@ -1,20 +1,19 @@
-#include "engine/script/SspObject.h"
+#include "engine/foundation/SspMemberRow.h"
 
 #include <new>
+#include <string>
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
-#include "engine/script/SspCall.h"
 
 bool SspNameEquals(std::string_view a, std::string_view b) {
     return AsciiEqualNoCase(a, b);
 }
 
-void CheckSspArgCount(const CSspCall& call, int least, int most) {
-    const size_t count = call.ArgCount();
-    if (count < static_cast<size_t>(least) || count > static_cast<size_t>(most)) {
-        throw CSspException(g_msg.m_missingParameter, call.m_pPos);
+void CheckSspArgCount(std::size_t count, int least, int most, const char* position) {
+    if (count < static_cast<std::size_t>(least) || count > static_cast<std::size_t>(most)) {
+        throw CSspException(g_msg.m_missingParameter, position);
     }
 }
 

@@ -1,4 +1,4 @@
-// The URL text functions of the form reader and the response's cookies.
+// The URL text functions of the form reader, the response's cookies and the script's To object.
 #pragma once
 
 #include <string>
@@ -19,6 +19,3 @@ std::string UrlDecode(std::string_view text);
 // become "%" and two lower-case hex digits, then blanks become '+'; every other byte (above
 // 127 included) stays.
 std::string UrlEncode(std::string_view text);
-
-// Every '%' doubled, for text passed on as a format.
-std::string DoublePercent(std::string_view text);
