@@ -1,5 +1,7 @@
 #include "engine/web/HeadScanner.h"
 
+#include <algorithm>
+
 #include "engine/foundation/AsciiText.h"
 #include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/HttpRequest.h"
@@ -36,25 +38,29 @@ int64_t ParseLength(std::string_view word) {
 }  // namespace
 
 bool CHeadScanner::Feed(std::string_view bytes) {
-    for (char c : bytes) {
-        if (m_complete) {
-            break;
-        }
-        ++m_consumed;
+    size_t i = 0;
+    while (i < bytes.size() && !m_complete) {
         if (m_afterCr) {
             m_afterCr = false;
-            if (c == '\n') {
+            ++m_consumed;
+            if (bytes[i++] == '\n') {
                 EndLine();
             }
             continue;  // CR and the byte after it are dropped
         }
-        if (c == '\r') {
-            m_afterCr = true;
-            continue;
-        }
-        ++m_stored;
+        // The bytes up to the next CR belong to the line as they are.
+        const size_t cr = bytes.find('\r', i);
+        const size_t run = (cr == std::string_view::npos ? bytes.size() : cr) - i;
+        m_consumed += run;
+        m_stored += run;
         if (m_line.size() < kKeptChars) {
-            m_line += c;
+            m_line.append(bytes.substr(i, std::min(run, kKeptChars - m_line.size())));
+        }
+        i += run;
+        if (i < bytes.size()) {
+            m_afterCr = true;
+            ++m_consumed;
+            ++i;
         }
     }
     return m_complete;

@@ -24,6 +24,7 @@
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
+#include "engine/web/StaticFileCache.h"
 
 namespace {
 
@@ -51,6 +52,18 @@ bool WriteAll(int fd, const char* data, size_t length) {
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// The Date text of a second, kept while the second lasts: formatting it is the dearest part
+// of a head.
+const std::string& HttpDate(int64_t time) {
+    thread_local int64_t formatted = -1;
+    thread_local std::string text;
+    if (time != formatted) {
+        text = CSspDateTime(time).GetHttpDateTimeStr();
+        formatted = time;
+    }
+    return text;
 }
 
 }  // namespace
@@ -267,7 +280,7 @@ std::string CHttpResponse::GetContentType(const std::string& filePath) {
 
 std::string CHttpResponse::BuildDateHeaders() const {
     int64_t now = CSspDateTime::Now();
-    std::string date = CSspDateTime(now).GetHttpDateTimeStr();
+    const std::string& date = HttpDate(now);
     std::string out = "Date: " + date + "\r\n";
     if (m_expires == 0 || m_expires == -1) {
         out += "Expires: " + date + "\r\n";
@@ -309,11 +322,22 @@ std::string CHttpResponse::BuildExtraHeaders() const {
     return out;
 }
 
-int CHttpResponse::Send(const std::string& filePath) {
+int CHttpResponse::Send(const std::string& filePath, bool drainInput) {
     if (m_conn == nullptr) {
         return 0;
     }
-    m_conn->DrainInput();
+    if (drainInput) {
+        m_conn->DrainInput();
+    }
+    if (m_fileCache != nullptr) {
+        struct stat now {};
+        if (stat(filePath.c_str(), &now) == 0 && S_ISREG(now.st_mode)) {
+            if (const std::string* bytes = m_fileCache->Find(filePath, now)) {
+                SendHeld(filePath, *bytes);
+                return 1;
+            }
+        }
+    }
     // Non-blocking, so that a FIFO cannot hold the thread before fstat refuses it.
     CUniqueFd fd(open(filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     int error = errno;
@@ -329,9 +353,21 @@ int CHttpResponse::Send(const std::string& filePath) {
         SendErrorBody(text);
         return 0;
     }
+    if (m_fileCache != nullptr) {
+        if (const std::string* bytes = m_fileCache->Load(filePath, fd.Get(), st)) {
+            SendHeld(filePath, *bytes);
+            return 1;
+        }
+    }
     std::string head = BuildPageHead(filePath, static_cast<uint64_t>(st.st_size));
     m_conn->SendFile(head, fd.Get(), 0, static_cast<uint64_t>(st.st_size));
     return 1;
+}
+
+void CHttpResponse::SendHeld(const std::string& filePath, const std::string& bytes) {
+    std::string answer = BuildPageHead(filePath, bytes.size());
+    answer += bytes;
+    m_conn->Send(answer);
 }
 
 std::string CHttpResponse::BuildPageHead(const std::string& filePath, uint64_t length) const {

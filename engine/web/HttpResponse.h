@@ -20,6 +20,7 @@
 #include "engine/script/SspResponseObject.h"
 
 class CSocketConn;
+class CStaticFileCache;
 
 struct CCookie {
     std::string m_name;
@@ -84,9 +85,12 @@ public:
     // The content type that a file is sent with, by the MIME map of the settings.
     static std::string GetContentType(const std::string& filePath);
 
+    // Small files are sent from (and kept in) this thread's cache; none reads every file.
+    void SetFileCache(CStaticFileCache* cache) { m_fileCache = cache; }
     // Sends the file as the response: 1 when it was sent, 0 otherwise (an error page went
-    // out instead, or there is no connection). Only regular files are sent.
-    int Send(const std::string& filePath);
+    // out instead, or there is no connection). Only regular files are sent. Unread input is
+    // dropped first unless the caller has just done so.
+    int Send(const std::string& filePath, bool drainInput = true);
     // Closes the output and sends it, when anything was written: what memory holds in one
     // send with its head, a file by Send.
     void Finish();
@@ -128,6 +132,8 @@ private:
     // when it cannot be made.
     bool MoveToFile();
     bool InFile() const { return m_fd.Get() >= 0; }
+    // Sends a small file's bytes with the head in one send.
+    void SendHeld(const std::string& filePath, const std::string& bytes);
 
     std::string m_errorText;
     CSocketConn* m_conn;
@@ -144,4 +150,5 @@ private:
     std::string m_dateMode = "0";
     std::vector<std::string> m_extraHeaders;
     std::function<void()> m_clientGone;
+    CStaticFileCache* m_fileCache = nullptr;
 };

@@ -14,16 +14,9 @@ CPendingHeads::~CPendingHeads() = default;
 void CPendingHeads::Add(int fd, const sockaddr_in& peer, std::unique_ptr<CSslTransport> tls,
                         Clock::time_point deadline) {
     m_order.emplace_back(fd, peer, std::move(tls), deadline);
-    auto it = std::prev(m_order.end());
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = fd;
-    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0) {
-        m_order.erase(it);  // closes it
-        return;
-    }
-    m_byFd[fd] = it;
-    Step(it);
+    // Most clients send their head with the connection: read at once, it never needs the
+    // epoll set.
+    Step(std::prev(m_order.end()));
 }
 
 void CPendingHeads::OnReady(int fd) {
@@ -38,22 +31,29 @@ void CPendingHeads::Step(List::iterator it) {
     const CHeadReader::EState state = entry.m_reader.Advance();
     if (state == CHeadReader::EState::kReading || state == CHeadReader::EState::kWriting) {
         const bool writing = state == CHeadReader::EState::kWriting;
-        if (writing != entry.m_writing) {
+        if (!entry.m_registered || writing != entry.m_writing) {
             epoll_event event{};
             event.events = writing ? EPOLLOUT : EPOLLIN;
             event.data.fd = entry.m_reader.Fd();
-            if (epoll_ctl(m_epoll, EPOLL_CTL_MOD, event.data.fd, &event) != 0) {
-                Remove(it);
+            if (epoll_ctl(m_epoll, entry.m_registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD,
+                          event.data.fd, &event) != 0) {
+                Remove(it);  // closes it
                 return;
+            }
+            if (!entry.m_registered) {
+                m_byFd[event.data.fd] = it;
+                entry.m_registered = true;
             }
             entry.m_writing = writing;
         }
         return;
     }
     if (state == CHeadReader::EState::kComplete) {
-        // The socket lives on in a server thread: the loop must stop watching it.
-        epoll_ctl(m_epoll, EPOLL_CTL_DEL, entry.m_reader.Fd(), nullptr);
-        m_byFd.erase(entry.m_reader.Fd());
+        if (entry.m_registered) {
+            // The socket lives on in a server thread: the loop must stop watching it.
+            epoll_ctl(m_epoll, EPOLL_CTL_DEL, entry.m_reader.Fd(), nullptr);
+            m_byFd.erase(entry.m_reader.Fd());
+        }
         m_handOver(entry.m_reader);
         m_order.erase(it);
         return;

@@ -31,7 +31,8 @@ public:
     CPendingHeads(const CPendingHeads&) = delete;
     CPendingHeads& operator=(const CPendingHeads&) = delete;
 
-    // Takes a newly accepted non-blocking socket and reads what has arrived already.
+    // Takes a newly accepted non-blocking socket and reads what has arrived already; only a
+    // connection that has to wait for more joins the epoll set.
     void Add(int fd, const sockaddr_in& peer, std::unique_ptr<CSslTransport> tls,
              Clock::time_point deadline);
     // The socket fd is ready: reads on. An fd that is not held is ignored.
@@ -48,7 +49,8 @@ private:
         template <typename... Args>
         explicit CEntry(Args&&... args) : m_reader(std::forward<Args>(args)...) {}
         CHeadReader m_reader;
-        bool m_writing = false;  // registered for writability
+        bool m_registered = false;  // in the epoll set
+        bool m_writing = false;     // registered for writability
     };
     using List = std::list<CEntry>;
 

@@ -92,9 +92,10 @@ std::string CRequestDispatch::OutputFolder() const {
 void CRequestDispatch::HandleRequest(CHttpRequest& request, CHttpRequest::EReadResult readResult) {
     const bool logHttp = g_settings.LogHttp;
     // The URL is outside text: it goes into the log as an argument, never as a format.
-    const std::string logLine = m_conn.GetPeerAddressText() + " " + request.GetUrlFull() + " [" +
-                                std::to_string(m_threadId) + "]";
+    std::string logLine;
     if (logHttp) {
+        logLine = m_conn.GetPeerAddressText() + " " + request.GetUrlFull() + " [" +
+                  std::to_string(m_threadId) + "]";
         g_log.Log("%s", logLine.c_str());
     }
     if (CSspDebugHooks::Current() != nullptr) {
@@ -130,7 +131,8 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, CHttpRequest::EReadR
         } else if (extension == "zrp") {
             ServeDynamicPage(request);
         } else {
-            response.Send(request.GetLocalPath());
+            response.SetFileCache(m_fileCache);
+            response.Send(request.GetLocalPath(), false);  // drained above
         }
     }
 

@@ -20,6 +20,7 @@
 class CHttpResponse;
 class CSocketConn;
 class CSspInterpreter;
+class CStaticFileCache;
 
 class CRequestDispatch {
 public:
@@ -45,6 +46,9 @@ public:
     // Page output is collected in `buffer` (kept by the caller between requests, so that its
     // memory is reused) before any file; none keeps it in files.
     void SetOutputBuffer(std::string* buffer) { m_outputBuffer = buffer; }
+    // Small static files are kept in `cache` (the caller's, between requests); none reads
+    // every file.
+    void SetFileCache(CStaticFileCache* cache) { m_fileCache = cache; }
 
     // Sends the answer to a request whose read gave `readResult` (CHttpRequest's codes).
     // Parses the form data of a successful read. Logs the request when LogHttp is on.
@@ -71,4 +75,5 @@ private:
     std::string m_rootFolder;
     RunningHook m_running;
     std::string* m_outputBuffer = nullptr;
+    CStaticFileCache* m_fileCache = nullptr;
 };

@@ -81,6 +81,7 @@ void CServerThread::OnServeConnection() {
                     m_socket, m_threadId, m_rootFolder,
                     [this](CSspInterpreter* interp) { SetInterpreter(interp); });
                 dispatch.SetOutputBuffer(&m_output);
+                dispatch.SetFileCache(&m_files);
                 dispatch.HandleRequest(request, result);
             }
         }
@@ -107,6 +108,11 @@ bool CServerThread::IsBodyLeftUnread(const CHttpRequest& request,
 }
 
 bool CServerThread::TryClaim() {
+    // A thread serving takes its lock often; the listener need not contend for it to learn
+    // that the thread is busy.
+    if (m_nBusy.load(std::memory_order_relaxed) != 0) {
+        return false;
+    }
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_nBusy != 0) {
         return false;

@@ -5,9 +5,11 @@
 // the connection and becomes idle again. WM_QUIT ends it.
 //
 // Thread-safety: the busy flag, the current-request text and the running interpreter are
-// guarded by the thread's own lock; the pool's lock, when held, is taken before it.
+// guarded by the thread's own lock (TryClaim also reads the flag without it first); the
+// pool's lock, when held, is taken before it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -17,6 +19,7 @@
 
 #include "engine/foundation/SocketConn.h"
 #include "engine/web/HttpRequest.h"
+#include "engine/web/StaticFileCache.h"
 #include "engine/web/ThreadMessageQueue.h"
 
 class CServerThreadPool;
@@ -94,7 +97,8 @@ private:
     std::mutex m_lock;  // guards every member below
     std::condition_variable m_changed;
     CSspInterpreter* m_pInterpreter = nullptr;
-    int m_nBusy = 0;
+    // Written under the lock; the pool's walk reads it without, to pass busy threads by.
+    std::atomic<int> m_nBusy{0};
     std::string m_strCurrentRequest;
     std::int64_t m_timeStart = 0;
     bool m_bRunning = false;
@@ -103,4 +107,6 @@ private:
     CSocketConn m_socket;
     // Page output of every request of this thread, kept so that its memory is reused.
     std::string m_output;
+    // The small static files this thread has sent.
+    CStaticFileCache m_files;
 };

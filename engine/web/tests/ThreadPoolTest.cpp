@@ -336,5 +336,24 @@ TEST(ThreadMessageQueue, DeliversInOrderAndRefusesAfterClose) {
     EXPECT_FALSE(queue.Get(m));
 }
 
+TEST(ThreadMessageQueue, SleepingReaderWakesForAPostTheCloseOrItsDeadline) {
+    using Clock = std::chrono::steady_clock;
+    CThreadMessageQueue queue;
+    CThreadMessage m;
+    EXPECT_FALSE(queue.GetUntil(m, Clock::now() + std::chrono::milliseconds(50)));
+
+    std::thread reader([&] {
+        CThreadMessage got;
+        ASSERT_TRUE(queue.GetUntil(got, Clock::now() + std::chrono::seconds(60)));
+        EXPECT_EQ(got.m_wParam, 7u);
+        EXPECT_FALSE(queue.Get(got));  // woken by the close
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader sleeps by now
+    queue.Post(WM_SERVE_CONNECTION, 7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    queue.Close();
+    reader.join();
+}
+
 }  // namespace
 }  // namespace serving_test
