@@ -1,0 +1,904 @@
+#include "studio/window/MainFrame.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolBar>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/script/DesktopOpener.h"
+#include "engine/settings/ServerSettings.h"
+#include "studio/DebugController.h"
+#include "studio/window/AboutDlg.h"
+#include "studio/window/BreakpointsDlg.h"
+#include "studio/window/BrowsePage.h"
+#include "studio/window/ChildFrame.h"
+#include "studio/window/ColorListBox.h"
+#include "studio/window/DebuggerOptionsDlg.h"
+#include "studio/window/FileTreeCtrl.h"
+#include "studio/window/FindInFilesDlg.h"
+#include "studio/window/FindReplaceDlg.h"
+#include "studio/window/GotoOffsetDlg.h"
+#include "studio/window/FindResultsList.h"
+#include "studio/window/FolderOptionsDlg.h"
+#include "studio/window/LogPaneSink.h"
+#include "studio/window/MessageSeam.h"
+#include "studio/window/OutputBar.h"
+#include "studio/window/OutputEdit.h"
+#include "studio/window/PrintSupport.h"
+#include "studio/window/QuickWatchDlg.h"
+#include "studio/window/SetColorDlg.h"
+#include "studio/window/SetTabStops.h"
+#include "studio/window/SspDoc.h"
+#include "studio/window/SspView.h"
+#include "studio/window/StudioCommands.h"
+#include "studio/window/StudioFrontEnd.h"
+#include "studio/window/VarListCtrl.h"
+#include "studio/window/WatchVarDlg.h"
+#include "studio/window/WorkspaceBar.h"
+
+namespace {
+
+constexpr int kBarWidth = 4;
+const char* const kOpenFailed =
+    "If you are using Windows 9x/me, note that this program cannot load files larger than 64K.";
+
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(const CStudioProfile& profile, const QString& programRoot,
+                       CServerSettings& settings, QWidget* parent)
+    : QMainWindow(parent),
+      m_profile(profile),
+      m_programRoot(programRoot),
+      m_settings(settings),
+      m_commands(new CStudioCommands(this)),
+      m_findReplace(new CFindReplaceDlg(this)) {
+    setWindowTitle(QStringLiteral("Velmorin Studio"));
+    theDebugger.SetPort(m_profile.m_port.toStdString());
+    theDebugger.SetSsl(m_profile.m_ssl);
+    m_rootPath = IsFolder(m_profile.m_rootPath) ? m_profile.m_rootPath : m_programRoot;
+    m_findFileTypes = m_profile.m_fileFilter;
+
+    addActions(m_commands->Actions());
+    connect(m_commands, &CStudioCommands::Triggered, this, &CMainFrame::Execute);
+    connect(m_commands, &CStudioCommands::RecentFileChosen, this,
+            [this](const QString& path) { OpenDocument(path); });
+    {
+        const std::unique_ptr<QSettings> stored = CStudioProfile::OpenSettings();
+        m_commands->SetRecentFiles(stored->value(QStringLiteral("Recent File List/Files")).toStringList());
+    }
+    CreateToolBar();
+    m_message = new QLabel(QStringLiteral("Ready"), this);
+    m_lineColumn = new QLabel(QStringLiteral("line 888 col 888"), this);
+    m_lineColumn->setMinimumWidth(m_lineColumn->sizeHint().width());
+    m_lineColumn->clear();
+    statusBar()->addWidget(m_message, 1);
+    statusBar()->addPermanentWidget(m_lineColumn);
+    CreatePanes();
+
+    m_logSink = std::make_shared<CLogPaneSink>(m_output->DebugEdit());
+    g_log.SetWindow(m_logSink);
+    m_frontEnd = std::make_unique<CStudioFrontEnd>(this);
+    theDebugger.SetFrontEnd(m_frontEnd.get());
+
+    if (m_profile.PlacementApplies(QApplication::primaryScreen()->availableVirtualGeometry())) {
+        setGeometry(m_profile.m_mainX, m_profile.m_mainY, m_profile.m_mainW, m_profile.m_mainH);
+    }
+    m_idleTimer = new QTimer(this);
+    connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommands);
+    m_idleTimer->start(200);
+    m_commands->ShowMenus(menuBar(), false);
+    UpdateCommands();
+    m_workspace->Tree()->setFocus();
+}
+
+CMainFrame::~CMainFrame() {
+    Shutdown();
+}
+
+void CMainFrame::CreateToolBar() {
+    QToolBar* bar = addToolBar(QStringLiteral("Standard"));
+    bar->setObjectName(QStringLiteral("toolbar128"));
+    bar->setMovable(false);
+    for (int id : std::initializer_list<int>{kCmdNew, kCmdOpen, kCmdSave, 0, kCmdCut, kCmdCopy, kCmdPaste, 0,
+                   kCmdStartContinue, kCmdSingleStep, kCmdStepOut, kCmdStop, kCmdToggleBreakpoint,
+                   0, kCmdBrowse, kCmdFindInFiles}) {
+        if (id == 0) {
+            bar->addSeparator();
+        } else {
+            bar->addAction(m_commands->Action(id));
+        }
+    }
+}
+
+void CMainFrame::CreatePanes() {
+    m_outer = new QSplitter(Qt::Vertical, this);
+    m_inner = new QSplitter(Qt::Horizontal, m_outer);
+    for (QSplitter* splitter : {m_outer, m_inner}) {
+        splitter->setHandleWidth(kBarWidth);
+        // A drag shows a rubber band; the panes move when the button is released.
+        splitter->setOpaqueResize(false);
+        splitter->setChildrenCollapsible(false);
+    }
+    m_workspace = new CWorkspaceBar(m_inner);
+    m_mdi = new QMdiArea(m_inner);
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_output = new COutputBar(m_outer);
+    m_inner->setStretchFactor(1, 1);
+    m_outer->setStretchFactor(0, 1);
+    setCentralWidget(m_outer);
+
+    CFileTreeCtrl* tree = m_workspace->Tree();
+    tree->SetFilter(m_profile.m_fileFilter);
+    tree->Fill(m_rootPath);
+    connect(tree, &CFileTreeCtrl::OpenFile, this, [this](const QString& path) {
+        OpenDocument(path.trimmed());
+    });
+    ApplyOutputSettings();
+    CVarListCtrl* variables = m_output->Variables();
+    variables->setColumnWidth(0, CStudioProfile::BoundColumn(m_profile.m_varNameW, 100));
+    variables->setColumnWidth(1, CStudioProfile::BoundColumn(m_profile.m_varValueW, 400));
+    connect(variables, &CVarListCtrl::EditRequested, this, [this] { Execute(kCmdEditVariable); });
+    connect(m_output->FindResults(), &CFindResultsList::OpenResult, this,
+            &CMainFrame::OpenFindResult);
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, &CMainFrame::OnActiveChildChanged);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_bPanesSized) {
+        m_bPanesSized = true;
+        ApplyPaneSizes();
+    }
+}
+
+void CMainFrame::ApplyPaneSizes() {
+    const QSize client = m_outer->size();
+    const int left = CStudioProfile::BoundLeftPane(m_profile.m_leftPaneW, client.width());
+    const int bottom = CStudioProfile::BoundBottomPane(m_profile.m_bottomPaneH, client.height());
+    m_outer->setSizes({client.height() - bottom - kBarWidth, bottom});
+    m_inner->setSizes({left, client.width() - left - kBarWidth});
+}
+
+QColor CMainFrame::TextColor() const {
+    return CColorListBox::ColorOf(m_profile.m_textColor, true, palette());
+}
+
+QColor CMainFrame::BackgroundColor() const {
+    return CColorListBox::ColorOf(m_profile.m_bkColor, false, palette());
+}
+
+void CMainFrame::ApplyOutputSettings() {
+    const QFont font = m_profile.Font();
+    for (COutputEdit* edit : {m_output->DebugEdit(), m_output->TrafficEdit()}) {
+        edit->setFont(font);
+        edit->SetColors(TextColor(), BackgroundColor());
+        edit->SetTabStops(m_profile.m_tabStops);
+    }
+    CFindResultsList* find = m_output->FindResults();
+    find->setFont(font);
+    QPalette colors = find->palette();
+    colors.setColor(QPalette::Text, TextColor());
+    colors.setColor(QPalette::Base, BackgroundColor());
+    find->setPalette(colors);
+}
+
+void CMainFrame::ApplyViewSettings(CSspView* view) {
+    view->setFont(m_profile.Font());
+    view->SetTabStops(m_profile.m_tabStops);
+    view->SetColors(TextColor(), BackgroundColor());
+}
+
+void CMainFrame::Shutdown() {
+    if (m_bShutDown) {
+        return;
+    }
+    m_bShutDown = true;
+    m_idleTimer->stop();
+    if (!theDebugger.IsIdle()) {
+        theDebugger.Stop(false);
+    }
+    theDebugger.SetFrontEnd(nullptr);
+    m_output->FindResults()->Stop();
+    m_output->FindResults()->Join();
+    m_logSink->Detach();
+    g_log.SetFolder((m_programRoot + QStringLiteral("/webroot")).toStdString());
+
+    m_profile.m_port = QString::fromStdString(theDebugger.GetPort());
+    m_profile.m_ssl = theDebugger.IsSsl();
+    m_profile.m_placementSaved = !isMinimized() && !isMaximized();
+    if (m_profile.m_placementSaved) {
+        const QRect placed = geometry();
+        m_profile.m_mainX = placed.x();
+        m_profile.m_mainY = placed.y();
+        m_profile.m_mainW = placed.width();
+        m_profile.m_mainH = placed.height();
+        if (m_bPanesSized) {
+            m_profile.m_leftPaneW = m_workspace->width();
+            m_profile.m_bottomPaneH = m_output->height();
+        }
+        m_profile.m_varNameW = m_output->Variables()->columnWidth(0);
+        m_profile.m_varValueW = m_output->Variables()->columnWidth(1);
+    }
+    const std::unique_ptr<QSettings> stored = CStudioProfile::OpenSettings();
+    m_profile.Save(*stored);
+    stored->setValue(QStringLiteral("Recent File List/Files"), m_commands->RecentFiles());
+    stored->sync();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!SaveAllModified()) {
+        event->ignore();
+        return;
+    }
+    Shutdown();
+    event->accept();
+}
+
+QList<CChildFrame*> CMainFrame::Children() const {
+    QList<CChildFrame*> children;
+    for (QMdiSubWindow* window : m_mdi->subWindowList()) {
+        if (auto* child = qobject_cast<CChildFrame*>(window->widget())) {
+            children.append(child);
+        }
+    }
+    return children;
+}
+
+CChildFrame* CMainFrame::ActiveChild() const {
+    QMdiSubWindow* window = m_mdi->activeSubWindow();
+    if (!window) {
+        const QList<QMdiSubWindow*> windows = m_mdi->subWindowList(QMdiArea::ActivationHistoryOrder);
+        window = windows.isEmpty() ? nullptr : windows.back();
+    }
+    return window ? qobject_cast<CChildFrame*>(window->widget()) : nullptr;
+}
+
+CSspView* CMainFrame::ActiveView() const {
+    CChildFrame* child = ActiveChild();
+    return child ? child->View() : nullptr;
+}
+
+QMdiSubWindow* CMainFrame::AddChild(CChildFrame* child) {
+    ApplyViewSettings(child->View());
+    QMdiSubWindow* window = m_mdi->addSubWindow(child);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    connect(child, &CChildFrame::TitleChanged, this, [this] { OnActiveChildChanged(); });
+    connect(child->View(), &QPlainTextEdit::cursorPositionChanged, this, [this, child] {
+        if (ActiveChild() == child) {
+            m_lineColumn->setText(child->View()->LineColumnText());
+        }
+    });
+    connect(child->View(), &CSspView::ContextMenuAsked, this, [this](const QPoint& at) {
+        QMenu menu;
+        menu.addAction(QStringLiteral("Quick &Watch..."), this, [this] { Execute(kCmdQuickWatch); })
+            ->setEnabled(theDebugger.IsPaused());
+        menu.addAction(QStringLiteral("Add to &Variable Window"), this,
+                       [this] { Execute(kCmdAddVariable); });
+        menu.addAction(QStringLiteral("Insert/Remove &Breakpoint\tF9"), this,
+                       [this] { Execute(kCmdToggleBreakpoint); });
+        menu.addSeparator();
+        menu.addAction(m_commands->Action(kCmdCut));
+        menu.addAction(m_commands->Action(kCmdCopy));
+        menu.addAction(m_commands->Action(kCmdPaste));
+        menu.exec(at);
+    });
+    connect(window, &QObject::destroyed, this, [this] {
+        QTimer::singleShot(0, this, [this] { OnActiveChildChanged(); });
+    });
+    window->showMaximized();
+    window->show();
+    m_mdi->setActiveSubWindow(window);
+    child->View()->setFocus();
+    OnActiveChildChanged();
+    return window;
+}
+
+CChildFrame* CMainFrame::NewDocument() {
+    auto* doc = new CSspDoc;
+    doc->SetUntitled(QStringLiteral("zrp%1").arg(++m_untitled));
+    auto* child = new CChildFrame(doc);
+    AddChild(child);
+    return child;
+}
+
+CChildFrame* CMainFrame::OpenDocument(const QString& path, bool report) {
+    const QString wanted = QFileInfo(path).absoluteFilePath();
+    for (QMdiSubWindow* window : m_mdi->subWindowList()) {
+        auto* child = qobject_cast<CChildFrame*>(window->widget());
+        if (child && child->Doc()->Path() == wanted) {
+            m_mdi->setActiveSubWindow(window);
+            return child;
+        }
+    }
+    auto doc = std::make_unique<CSspDoc>();
+    QString error;
+    if (!doc->Load(wanted, error)) {
+        g_log.LogText((wanted + QStringLiteral(": ") + error + QStringLiteral("\r\n")).toStdString());
+        if (report) {
+            CMessageSeam::Show(this, QString::fromLatin1(kOpenFailed));
+        }
+        return nullptr;
+    }
+    auto* child = new CChildFrame(doc.release());
+    AddChild(child);
+    AddRecentFile(wanted);
+    return child;
+}
+
+void CMainFrame::AddRecentFile(const QString& path) {
+    QStringList files = m_commands->RecentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    m_commands->SetRecentFiles(files);
+}
+
+void CMainFrame::OnActiveChildChanged() {
+    CChildFrame* child = ActiveChild();
+    setWindowTitle(child ? QStringLiteral("Velmorin Studio - ") + child->Title()
+                         : QStringLiteral("Velmorin Studio"));
+    m_lineColumn->setText(child ? child->View()->LineColumnText() : QString());
+    const bool document = !Children().isEmpty();
+    if (document != m_bLastDocument) {
+        m_bLastDocument = document;
+        m_commands->ShowMenus(menuBar(), document);
+    }
+    UpdateCommands();
+}
+
+void CMainFrame::RedrawMargins() {
+    for (CChildFrame* child : Children()) {
+        child->RedrawMargin();
+    }
+}
+
+void CMainFrame::UpdateCommands() {
+    // A run that started, paused or ended since the last look moves the arrows.
+    const int state = theDebugger.IsPaused() ? 3 : theDebugger.IsRunning() ? 2 : 1;
+    if (state != m_lastState) {
+        m_lastState = state;
+        RedrawMargins();
+    }
+    CSspView* view = ActiveView();
+    const bool document = view != nullptr;
+    const QString extension = document ? view->Doc()->Extension() : QString();
+    const bool findDone = m_output->FindResults()->IsDone();
+    auto enable = [this](int id, bool on) { m_commands->Action(id)->setEnabled(on); };
+    enable(kCmdFindInFiles, findDone);
+    enable(kCmdStopFind, !findDone);
+    enable(kCmdStartContinue, !theDebugger.IsRunning());
+    enable(kCmdStop, !theDebugger.IsIdle());
+    enable(kCmdBreak, theDebugger.CanBreak());
+    enable(kCmdQuickWatch, theDebugger.IsPaused());
+    enable(kCmdBrowse, !theDebugger.IsIdle());
+    enable(kCmdSingleStep, document && (extension == QLatin1String("zrs")
+                                            ? !theDebugger.IsRunning()
+                                            : theDebugger.IsPaused()));
+    enable(kCmdStepOut, theDebugger.CanStepOut());
+    enable(kCmdToggleBreakpoint,
+           extension == QLatin1String("zrp") || extension == QLatin1String("zrs"));
+    for (int id : {kCmdClose, kCmdSave, kCmdSaveAs, kCmdSaveAll, kCmdPrint, kCmdPrintPreview,
+                   kCmdUndo, kCmdCut, kCmdCopy, kCmdPaste, kCmdFind, kCmdFindAgain, kCmdReplace,
+                   kCmdGotoOffset, kCmdUpperCase, kCmdLowerCase, kCmdCascade,
+                   kCmdTileHorizontally, kCmdTileVertically}) {
+        enable(id, document);
+    }
+}
+
+void CMainFrame::Execute(int id) {
+    UpdateCommands();
+    QAction* action = m_commands->Action(id);
+    if (action && !action->isEnabled()) {
+        return;
+    }
+    if (id >= 57600 && id <= 57615) {
+        FileCommand(id);
+    } else if ((id >= 57634 && id <= 57643) || id == kCmdGotoOffset || id == kCmdFindInFiles ||
+               id == kCmdStopFind || id == kCmdUpperCase || id == kCmdLowerCase) {
+        EditCommand(id);
+    } else if (id == kCmdFolderOptions || id == kCmdDebuggerOptions || id == kCmdSetFont ||
+               id == kCmdSetTabStops || id == kCmdSetColor || id == kCmdNextPane ||
+               id == kCmdNextWindowTab) {
+        ViewCommand(id);
+    } else if (id >= 57650 && id <= 57652) {
+        WindowCommand(id);
+    } else if (id == kCmdAbout) {
+        CAboutDlg(this).exec();
+    } else if (id == kCmdHelpTopics) {
+        OpenWithDesktop((m_programRoot + QStringLiteral("/help/wrenfold.html")).toStdString());
+    } else if (id == kCmdExit) {
+        close();
+    } else {
+        DebugCommand(id);
+    }
+    UpdateCommands();
+}
+
+void CMainFrame::FileCommand(int id) {
+    CChildFrame* child = ActiveChild();
+    switch (id) {
+        case kCmdNew:
+            NewDocument();
+            break;
+        case kCmdOpen:
+            OpenFileDialog();
+            break;
+        case kCmdClose:
+            if (child && (!child->Doc()->IsModified() || SaveDocument(child, false))) {
+                m_mdi->activeSubWindow()->close();
+            }
+            break;
+        case kCmdSave:
+        case kCmdSaveAs:
+            if (child) {
+                SaveDocument(child, id == kCmdSaveAs || child->Doc()->Path().isEmpty());
+            }
+            break;
+        case kCmdSaveAll:
+            SaveAllModified();
+            break;
+        default:
+            CPrintSupport::Run(this, id, ActiveView());
+            break;
+    }
+}
+
+void CMainFrame::OpenFileDialog() {
+    QString start = m_workspace->Tree()->SelectedFilePath();
+    if (start.isEmpty()) {
+        start = m_workspace->Tree()->SelectedFolderPath();
+    }
+    QFileDialog dialog(this, QStringLiteral("Open"), start);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html) (*.zrp *.zrs *.html)"),
+                           QStringLiteral("All Files (*.*) (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("zrp"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        OpenDocument(dialog.selectedFiles().front());
+    }
+}
+
+bool CMainFrame::SaveDocument(CChildFrame* child, bool askPath) {
+    QString path = child->Doc()->Path();
+    if (askPath) {
+        QFileDialog dialog(this, QStringLiteral("Save As"), path);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters(
+            {QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html;.css;.sql;.txt) "
+                            "(*.zrp *.zrs *.html *.css *.sql *.txt)"),
+             QStringLiteral("All Files (*.*) (*)")});
+        dialog.setDefaultSuffix(QStringLiteral("zrp"));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return false;
+        }
+        path = dialog.selectedFiles().front();
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString error;
+    const bool saved = child->Doc()->Save(path, error);
+    QApplication::restoreOverrideCursor();
+    if (!saved) {
+        CMessageSeam::Show(this, QStringLiteral("Failed to save %1: %2").arg(path, error));
+        return false;
+    }
+    child->UpdateTitle();
+    if (askPath) {
+        AddRecentFile(path);
+    }
+    return true;
+}
+
+bool CMainFrame::SaveAllModified() {
+    for (CChildFrame* child : Children()) {
+        if (!child->Doc()->IsModified()) {
+            continue;
+        }
+        const QMessageBox::StandardButton answer = CMessageSeam::Show(
+            this, QStringLiteral("Save changes to %1?").arg(child->Doc()->Title()),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        if (answer == QMessageBox::Cancel) {
+            return false;
+        }
+        if (answer == QMessageBox::Yes &&
+            !SaveDocument(child, child->Doc()->Path().isEmpty())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CMainFrame::EditCommand(int id) {
+    CSspView* view = ActiveView();
+    switch (id) {
+        case kCmdFindInFiles:
+            FindInFiles();
+            return;
+        case kCmdStopFind:
+            m_output->FindResults()->Stop();
+            return;
+        default:
+            break;
+    }
+    if (!view) {
+        return;
+    }
+    switch (id) {
+        case kCmdUndo:
+            view->undo();
+            break;
+        case kCmdCut:
+            view->cut();
+            break;
+        case kCmdCopy:
+            view->copy();
+            break;
+        case kCmdPaste:
+            view->paste();
+            break;
+        case kCmdUpperCase:
+        case kCmdLowerCase:
+            view->ChangeCase(id == kCmdUpperCase);
+            break;
+        case kCmdGotoOffset: {
+            CGotoOffsetDlg dialog(this);
+            if (dialog.exec() == QDialog::Accepted) {
+                view->GoToOffset(dialog.Offset());
+            }
+            break;
+        }
+        default:
+            m_findReplace->Run(id, view);
+            break;
+    }
+}
+
+void CMainFrame::ViewCommand(int id) {
+    switch (id) {
+        case kCmdFolderOptions:
+            FolderOptions();
+            break;
+        case kCmdDebuggerOptions: {
+            CDebuggerOptionsDlg dialog(QString::fromStdString(theDebugger.GetPort()),
+                                       theDebugger.IsSsl(), this);
+            if (dialog.exec() == QDialog::Accepted) {
+                theDebugger.SetPort(dialog.Port().toStdString());
+                theDebugger.SetSsl(dialog.IsSsl());
+            }
+            break;
+        }
+        case kCmdSetFont: {
+            bool ok = false;
+            const QFont font = QFontDialog::getFont(&ok, m_profile.Font(), this);
+            if (ok) {
+                m_profile.SetFont(font);
+                for (CChildFrame* child : Children()) {
+                    ApplyViewSettings(child->View());
+                }
+                ApplyOutputSettings();
+            }
+            break;
+        }
+        case kCmdSetTabStops: {
+            CSetTabStops dialog(m_profile.m_tabStops, this);
+            if (dialog.exec() == QDialog::Accepted) {
+                m_profile.m_tabStops = dialog.TabStops();
+                for (CChildFrame* child : Children()) {
+                    ApplyViewSettings(child->View());
+                }
+                ApplyOutputSettings();
+            }
+            break;
+        }
+        case kCmdSetColor: {
+            CSetColorDlg dialog(m_profile.m_textColor, m_profile.m_bkColor, this);
+            if (dialog.exec() == QDialog::Accepted) {
+                m_profile.m_textColor = dialog.TextIndex();
+                m_profile.m_bkColor = dialog.BackgroundIndex();
+                for (CChildFrame* child : Children()) {
+                    ApplyViewSettings(child->View());
+                }
+                ApplyOutputSettings();
+            }
+            break;
+        }
+        case kCmdNextPane:
+            FocusNextPane();
+            break;
+        default:
+            NextWindowOrTab();
+            break;
+    }
+}
+
+void CMainFrame::FocusNextPane() {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == m_workspace->Tree() || (focus && m_workspace->isAncestorOf(focus))) {
+        if (CSspView* view = ActiveView()) {
+            view->setFocus();
+        } else {
+            m_output->ShowTab(m_output->currentIndex());
+        }
+    } else if (focus && (focus == m_output || m_output->isAncestorOf(focus))) {
+        m_workspace->Tree()->setFocus();
+    } else {
+        m_output->ShowTab(m_output->currentIndex());
+    }
+}
+
+void CMainFrame::NextWindowOrTab() {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus && (focus == m_output || m_output->isAncestorOf(focus))) {
+        m_output->NextTab();
+    } else if (focus && (focus == m_workspace->Tree() || m_workspace->isAncestorOf(focus))) {
+        return;
+    } else {
+        m_mdi->activateNextSubWindow();
+        if (CSspView* view = ActiveView()) {
+            view->setFocus();
+        }
+    }
+}
+
+void CMainFrame::WindowCommand(int id) {
+    if (id == kCmdCascade) {
+        m_mdi->cascadeSubWindows();
+        return;
+    }
+    // Stacked (each the full width) or side by side (each the full height).
+    const QList<QMdiSubWindow*> windows = m_mdi->subWindowList();
+    if (windows.isEmpty()) {
+        return;
+    }
+    const QSize area = m_mdi->viewport()->size();
+    const int n = static_cast<int>(windows.size());
+    for (int i = 0; i < n; ++i) {
+        windows[i]->showNormal();
+        if (id == kCmdTileHorizontally) {
+            const int h = area.height() / n;
+            windows[i]->setGeometry(0, i * h, area.width(), h);
+        } else {
+            const int w = area.width() / n;
+            windows[i]->setGeometry(i * w, 0, w, area.height());
+        }
+    }
+}
+
+void CMainFrame::FolderOptions() {
+    CFolderOptionsDlg dialog(m_rootPath, m_profile.m_fileFilter, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    QString root = dialog.Root().trimmed();
+    while (root.size() > 1 && root.endsWith(QLatin1Char('/'))) {
+        root.chop(1);
+    }
+    m_rootPath = root.isEmpty() ? m_programRoot : root;
+    m_profile.m_rootPath = root;
+    QString filter = dialog.Filter().trimmed();
+    if (filter.isEmpty()) {
+        filter = QString::fromLatin1(CStudioProfile::kDefaultFilter);
+    }
+    CFileTreeCtrl* tree = m_workspace->Tree();
+    tree->SetFilter(filter);
+    tree->Fill(m_rootPath);
+    m_profile.m_fileFilter = tree->FilterText();
+}
+
+void CMainFrame::FindInFiles() {
+    CFindInFilesDlg dialog(m_findText, m_findFileTypes, m_findFolder, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    m_findText = dialog.Text();
+    m_findFileTypes = dialog.FileTypes();
+    m_findFolder = dialog.Folder().trimmed();
+    m_output->FindResults()->Start(m_findText, m_findFileTypes,
+                                   m_findFolder.isEmpty() ? m_rootPath : m_findFolder);
+    m_output->ShowTab(COutputBar::kFindTab);
+}
+
+void CMainFrame::OpenFindResult(const QString& path, int line, const QString& text) {
+    if (CChildFrame* child = OpenDocument(path)) {
+        child->View()->SelectInLine(line - 1, text);
+    }
+}
+
+void CMainFrame::StartStep() {
+    SaveAllModified();
+    m_output->DebugEdit()->ClearOutput();
+    m_output->TrafficEdit()->ClearOutput();
+    m_output->ShowTab(COutputBar::kDebugTab);
+}
+
+void CMainFrame::DebugCommand(int id) {
+    CSspView* view = ActiveView();
+    const std::string path = view ? view->Doc()->Path().toStdString() : std::string();
+    switch (id) {
+        case kCmdStartContinue:
+            if (theDebugger.IsIdle()) {
+                StartStep();
+            }
+            theDebugger.StartOrContinue(view && view->Doc()->Extension() == QLatin1String("zrs")
+                                            ? path
+                                            : std::string());
+            break;
+        case kCmdSingleStep:
+            if (theDebugger.IsIdle()) {
+                StartStep();
+            }
+            theDebugger.SingleStep(path);
+            break;
+        case kCmdStepOut:
+            theDebugger.StepOut();
+            break;
+        case kCmdStop:
+            theDebugger.Stop(true);
+            break;
+        case kCmdBreak:
+            theDebugger.Break();
+            break;
+        case kCmdBrowse:
+            BrowseStep();
+            break;
+        case kCmdToggleBreakpoint:
+            ToggleBreakpoint();
+            break;
+        case kCmdBreakpoints:
+            ShowBreakpoints();
+            break;
+        case kCmdQuickWatch:
+            QuickWatch();
+            break;
+        case kCmdAddVariable:
+            AddVariable();
+            break;
+        case kCmdRemoveVariable:
+            if (!m_output->Variables()->RemoveSelected()) {
+                CMessageSeam::Show(this, QStringLiteral("Please select an item first"));
+            }
+            break;
+        case kCmdEditVariable:
+            EditVariable();
+            break;
+        default:
+            break;
+    }
+    RedrawMargins();
+}
+
+void CMainFrame::ToggleBreakpoint() {
+    CSspView* view = ActiveView();
+    if (!view) {
+        return;
+    }
+    if (view->Doc()->Path().isEmpty()) {
+        CMessageSeam::Show(
+            this, QStringLiteral("You must save this file first before you can set break point"));
+        return;
+    }
+    const QTextBlock block = view->document()->findBlock(view->textCursor().selectionStart());
+    if (block.text().left(255).trimmed().isEmpty()) {
+        CMessageSeam::Show(this, QStringLiteral("Break point can not be set on an empty line."));
+        return;
+    }
+    theDebugger.ToggleBreakpoint(view->Doc()->Path().toStdString(), block.blockNumber() + 1);
+    ActiveChild()->RedrawMargin();
+}
+
+void CMainFrame::BrowseStep() {
+    const std::string address = CBrowsePage::Address(theDebugger.IsSsl(), m_settings.FQDN,
+                                                     m_settings.GeneralTcpipAddress,
+                                                     theDebugger.GetPort());
+    const std::string page = (m_rootPath + QStringLiteral("/webroot/browse.html")).toStdString();
+    if (!CBrowsePage::Write(page, address) || !OpenWithDesktop(page)) {
+        CMessageSeam::Show(this, QString::fromStdString(CBrowsePage::FailureText(page, address)));
+    }
+}
+
+void CMainFrame::ShowBreakpoints() {
+    CBreakpointsDlg dialog(QString::fromStdString(theDebugger.GetBreakpointList()), this);
+    dialog.exec();
+    if (dialog.Result() == CBreakpointsDlg::kGoTo) {
+        const QString entry = dialog.Selected();
+        const qsizetype mark = entry.indexOf(QLatin1Char('?'));
+        const QString path = mark < 0 ? entry : entry.left(mark);
+        if (!path.isEmpty()) {
+            if (CChildFrame* child = OpenDocument(path)) {
+                child->View()->GoToLine(entry.mid(mark + 1).toInt());
+            }
+        }
+    } else if (dialog.Result() == CBreakpointsDlg::kClearAll) {
+        theDebugger.ClearAllBreakpoints();
+        RedrawMargins();
+    }
+}
+
+void CMainFrame::QuickWatch() {
+    CSspView* view = ActiveView();
+    CQuickWatchDlg dialog(view ? view->SelectedExpression() : QString(),
+                          CQuickWatchDlg::kQuickWatch, QString(), this);
+    dialog.exec();
+}
+
+void CMainFrame::AddVariable() {
+    CSspView* view = ActiveView();
+    QString expression = view ? view->SelectedExpression() : QString();
+    if (expression.isEmpty()) {
+        CWatchVarDlg dialog(this);
+        if (dialog.exec() != QDialog::Accepted) {
+            return;
+        }
+        expression = dialog.Expression();
+    }
+    if (!expression.isEmpty()) {
+        m_output->ShowTab(COutputBar::kVariablesTab);
+        m_output->Variables()->AddExpression(expression);
+    }
+}
+
+void CMainFrame::EditVariable() {
+    QString name;
+    QString value;
+    if (!m_output->Variables()->SelectedRow(name, value)) {
+        CMessageSeam::Show(this, QStringLiteral("Please select an itme first"));
+        return;
+    }
+    CQuickWatchDlg dialog(name, CQuickWatchDlg::kEditName, value, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_output->Variables()->SetSelectedRow(dialog.Expression(), dialog.Value());
+    }
+}
+
+void CMainFrame::OnDebugBreak(int line, const QString& path) {
+    if (!isVisible()) {
+        show();
+    }
+    raise();
+    activateWindow();
+    if (!path.isEmpty()) {
+        if (CChildFrame* child = OpenDocument(path)) {
+            child->View()->GoToLine(line);
+            if (child->Doc()->IsModified()) {
+                g_log.Log("%s", g_msg.m_debugFileModified);
+                m_output->ShowTab(COutputBar::kDebugTab);
+            }
+        }
+    }
+    m_lastState = 3;
+    RedrawMargins();
+    m_output->Variables()->RefreshAll();
+    UpdateCommands();
+}
+
+void CMainFrame::OnDebugShowError(int offset, const QString& path) {
+    if (!path.isEmpty()) {
+        m_output->ShowTab(COutputBar::kDebugTab);
+        CChildFrame* child = OpenDocument(path, false);
+        if (!child) {
+            CMessageSeam::Show(this, QStringLiteral("Failed to open ") + path);
+        } else {
+            child->View()->GoToOffset(offset);
+        }
+    }
+    RedrawMargins();
+}
+
+void CMainFrame::OnHttpText(const std::string& text) {
+    m_output->TrafficEdit()->AppendOutput(text);
+}
