@@ -78,10 +78,7 @@ CMainFrame::CMainFrame(const CStudioProfile& profile, const QString& programRoot
     connect(m_commands, &CStudioCommands::Triggered, this, &CMainFrame::Execute);
     connect(m_commands, &CStudioCommands::RecentFileChosen, this,
             [this](const QString& path) { OpenDocument(path); });
-    {
-        const std::unique_ptr<QSettings> stored = CStudioProfile::OpenSettings();
-        m_commands->SetRecentFiles(stored->value(QStringLiteral("Recent File List/Files")).toStringList());
-    }
+    m_commands->SetRecentFiles(m_profile.m_recentFiles);
     CreateToolBar();
     m_message = new QLabel(QStringLiteral("Ready"), this);
     m_lineColumn = new QLabel(QStringLiteral("line 888 col 888"), this);
@@ -237,9 +234,8 @@ void CMainFrame::Shutdown() {
         m_profile.m_varValueW = m_output->Variables()->columnWidth(1);
     }
     const std::unique_ptr<QSettings> stored = CStudioProfile::OpenSettings();
+    m_profile.m_recentFiles = m_commands->RecentFiles();
     m_profile.Save(*stored);
-    stored->setValue(QStringLiteral("Recent File List/Files"), m_commands->RecentFiles());
-    stored->sync();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -302,7 +298,9 @@ QMdiSubWindow* CMainFrame::AddChild(CChildFrame* child) {
     connect(window, &QObject::destroyed, this, [this] {
         QTimer::singleShot(0, this, [this] { OnActiveChildChanged(); });
     });
-    window->showMaximized();
+    // Not maximised: a maximised child would write its own title into the frame's.
+    const QSize area = m_mdi->viewport()->size();
+    window->resize(std::max(300, area.width() * 3 / 4), std::max(200, area.height() * 3 / 4));
     window->show();
     m_mdi->setActiveSubWindow(window);
     child->View()->setFocus();

@@ -53,6 +53,15 @@ void CStudioProfile::Load(QSettings& settings) {
     m_varNameW = ReadInt(settings, "VAR_NAME_W", kUnset);
     m_varValueW = ReadInt(settings, "VAR_VALUE_W", kUnset);
     settings.endGroup();
+
+    m_recentFiles.clear();
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        const QString file =
+            settings.value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
+        if (!file.isEmpty()) {
+            m_recentFiles.append(file);
+        }
+    }
 }
 
 void CStudioProfile::Save(QSettings& settings) const {
@@ -94,6 +103,12 @@ void CStudioProfile::Save(QSettings& settings) const {
         settings.setValue(QStringLiteral("VAR_VALUE_W"), m_varValueW);
         settings.endGroup();
     }
+    settings.beginGroup(QStringLiteral("Recent File List"));
+    settings.remove(QString());
+    for (int i = 0; i < m_recentFiles.size(); ++i) {
+        settings.setValue(QStringLiteral("File%1").arg(i + 1), m_recentFiles[i]);
+    }
+    settings.endGroup();
     settings.sync();
 }
 

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 struct CFontDescription {
@@ -23,6 +24,7 @@ class CStudioProfile {
 public:
     static constexpr int kAutomaticColor = 16;
     static constexpr int kUnset = -10;
+    static constexpr int kRecentFiles = 4;
     static constexpr const char* kDefaultFilter = ".zrp; .zrs; .html; .txt";
 
     // The profile of the user's settings.
@@ -61,4 +63,5 @@ public:
     int m_bottomPaneH = kUnset;
     int m_varNameW = kUnset;
     int m_varValueW = kUnset;
+    QStringList m_recentFiles;  // newest first
 };
