@@ -40,6 +40,8 @@ public:
     void Execute(int id);
     // Enables the commands by the current state.
     void UpdateCommands();
+    // The breakpoint toggle on the active view's line (F9, when enabled).
+    void ToggleBreakpoint();
 
     // Opens (or activates) the file at `path`; nullptr, after a message box, when it fails.
     CChildFrame* OpenDocument(const QString& path, bool report = true);
@@ -92,7 +94,6 @@ private:
     void FocusNextPane();
     void NextWindowOrTab();
     void BrowseStep();
-    void ToggleBreakpoint();
     void FolderOptions();
     void FindInFiles();
     void ShowBreakpoints();

@@ -13,6 +13,7 @@
 #include "engine/settings/ServerSettings.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
+#include "studio/DebugController.h"
 #include "studio/window/MainFrame.h"
 #include "studio/window/MessageSeam.h"
 #include "studio/window/StudioProfile.h"
@@ -30,6 +31,7 @@ protected:
     }
     void TearDown() override {
         m_frame.reset();
+        theDebugger.ClearAllBreakpoints();
         CMessageSeam::SetHandler(m_previous);
     }
 
