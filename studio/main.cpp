@@ -9,11 +9,8 @@
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/settings/RootFolder.h"
-#include "engine/settings/ServerSettings.h"
-#include "engine/web/ServerContext.h"
-#include "engine/web/ServerThreadPool.h"
-#include "studio/DebugController.h"
 #include "studio/window/MainFrame.h"
+#include "studio/window/StudioEngine.h"
 #include "studio/window/StudioProfile.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +25,6 @@ int main(int argc, char** argv) {
     // Before any thread: the process environment is still ours alone.
     UseInstallationOdbcIni(g_rootDir);
     g_log.SetFolder(g_rootDir + "/webroot");
-    g_serverThreadPool.SetRootFolder(g_rootDir);
 
     QApplication app(argc, argv);
     // The application object takes the user's numeric locale; the engine's formats need "C".
@@ -36,11 +32,10 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Tormalek"));
     QApplication::setApplicationName(QStringLiteral("Velmorin Studio"));
 
-    CServerSettings settings(g_rootDir, SettingsBuild::kServer);
-    theDebugger.SetEnvironment(settings, g_serverContext, g_serverThreadPool, g_rootDir);
+    CStudioEngine engine;
     int exitCode = 0;
     {
-        CMainFrame frame(profile, programRoot, settings);
+        CMainFrame frame(profile, programRoot, engine.Settings());
         frame.show();
         exitCode = QApplication::exec();
     }

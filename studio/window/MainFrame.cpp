@@ -10,7 +10,9 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
+#include <QPainter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
@@ -22,6 +24,7 @@
 #include "studio/DebugController.h"
 #include "studio/window/AboutDlg.h"
 #include "studio/window/BreakpointsDlg.h"
+#include "studio/window/BreakpointGutter.h"
 #include "studio/window/BrowsePage.h"
 #include "studio/window/ChildFrame.h"
 #include "studio/window/ColorListBox.h"
@@ -112,14 +115,34 @@ void CMainFrame::CreateToolBar() {
     QToolBar* bar = addToolBar(QStringLiteral("Standard"));
     bar->setObjectName(QStringLiteral("toolbar128"));
     bar->setMovable(false);
-    for (int id : std::initializer_list<int>{kCmdNew, kCmdOpen, kCmdSave, 0, kCmdCut, kCmdCopy, kCmdPaste, 0,
-                   kCmdStartContinue, kCmdSingleStep, kCmdStepOut, kCmdStop, kCmdToggleBreakpoint,
-                   0, kCmdBrowse, kCmdFindInFiles}) {
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    QPixmap breakpoint(16, 16);
+    breakpoint.fill(Qt::transparent);
+    QPainter(&breakpoint).fillRect(QRect(2, 1, 12, 13), CBreakpointGutter::kBreakpointColor);
+    const std::vector<std::pair<int, QIcon>> buttons = {
+        {kCmdNew, style()->standardIcon(QStyle::SP_FileIcon)},
+        {kCmdOpen, style()->standardIcon(QStyle::SP_DialogOpenButton)},
+        {kCmdSave, style()->standardIcon(QStyle::SP_DialogSaveButton)},
+        {0, QIcon()},
+        {kCmdStartContinue, style()->standardIcon(QStyle::SP_MediaPlay)},
+        {kCmdSingleStep, style()->standardIcon(QStyle::SP_ArrowDown)},
+        {kCmdStepOut, style()->standardIcon(QStyle::SP_ArrowUp)},
+        {kCmdStop, style()->standardIcon(QStyle::SP_MediaStop)},
+        {kCmdToggleBreakpoint, QIcon(breakpoint)},
+        {0, QIcon()},
+        {kCmdBrowse, style()->standardIcon(QStyle::SP_DriveNetIcon)},
+        {kCmdFindInFiles, style()->standardIcon(QStyle::SP_FileDialogContentsView)},
+    };
+    for (const auto& [id, icon] : buttons) {
         if (id == 0) {
             bar->addSeparator();
-        } else {
-            bar->addAction(m_commands->Action(id));
+            continue;
         }
+        QAction* action = m_commands->Action(id);
+        action->setIcon(icon);
+        // The tip is the menu text without its key and mnemonic.
+        action->setToolTip(action->text().section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')));
+        bar->addAction(action);
     }
 }
 
