@@ -68,9 +68,8 @@ void CBreakpointGutter::paintEvent(QPaintEvent*) {
     if (y < 0) {
         return;
     }
-    const QPolygon arrow({QPoint(4, y + 6), QPoint(9, y + 6), QPoint(9, y + 2),
-                          QPoint(15, y + 9), QPoint(9, y + 16), QPoint(9, y + 12),
-                          QPoint(4, y + 12)});
+    const QPolygon arrow({QPoint(4, y + 6), QPoint(9, y + 6), QPoint(9, y + 2), QPoint(15, y + 9),
+                          QPoint(9, y + 16), QPoint(9, y + 12), QPoint(4, y + 12)});
     painter.setPen(Qt::black);
     painter.setBrush(theDebugger.IsCurrentFile(path) ? kCurrentColor : kCallerColor);
     painter.drawPolygon(arrow);

@@ -15,7 +15,8 @@ std::string CBrowsePage::Address(bool ssl, const std::string& fqdn, const std::s
 }
 
 bool CBrowsePage::Write(const std::string& path, const std::string& address) {
-    const int size = std::snprintf(nullptr, 0, g_msg.m_connectPage, address.c_str(), address.c_str());
+    const int size =
+        std::snprintf(nullptr, 0, g_msg.m_connectPage, address.c_str(), address.c_str());
     std::vector<char> page(static_cast<size_t>(size) + 1);
     std::snprintf(page.data(), page.size(), g_msg.m_connectPage, address.c_str(), address.c_str());
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "w"), std::fclose);

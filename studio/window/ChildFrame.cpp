@@ -7,7 +7,10 @@
 #include "studio/window/SspView.h"
 
 CChildFrame::CChildFrame(CSspDoc* doc, QWidget* parent)
-    : QWidget(parent), m_doc(doc), m_gutter(new CBreakpointGutter(this)), m_view(new CSspView(doc, this)) {
+    : QWidget(parent),
+      m_doc(doc),
+      m_gutter(new CBreakpointGutter(this)),
+      m_view(new CSspView(doc, this)) {
     doc->setParent(this);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

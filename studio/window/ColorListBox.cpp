@@ -11,14 +11,22 @@ struct CColorEntry {
 };
 
 constexpr std::array<CColorEntry, 16> kEntries = {{
-    {"Black", qRgb(0, 0, 0)},        {"Maroon", qRgb(128, 0, 0)},
-    {"Green", qRgb(0, 128, 0)},      {"Olive", qRgb(128, 128, 0)},
-    {"Navy", qRgb(0, 0, 128)},       {"Purple", qRgb(128, 0, 128)},
-    {"Teal", qRgb(0, 128, 128)},     {"Gray", qRgb(128, 128, 128)},
-    {"Silver", qRgb(192, 192, 192)}, {"Red", qRgb(255, 0, 0)},
-    {"Lime", qRgb(0, 255, 0)},       {"Yellow", qRgb(255, 255, 0)},
-    {"Blue", qRgb(0, 0, 255)},       {"Fuchsia", qRgb(255, 0, 255)},
-    {"Aqua", qRgb(0, 255, 255)},     {"White", qRgb(255, 255, 255)},
+    {"Black", qRgb(0, 0, 0)},
+    {"Maroon", qRgb(128, 0, 0)},
+    {"Green", qRgb(0, 128, 0)},
+    {"Olive", qRgb(128, 128, 0)},
+    {"Navy", qRgb(0, 0, 128)},
+    {"Purple", qRgb(128, 0, 128)},
+    {"Teal", qRgb(0, 128, 128)},
+    {"Gray", qRgb(128, 128, 128)},
+    {"Silver", qRgb(192, 192, 192)},
+    {"Red", qRgb(255, 0, 0)},
+    {"Lime", qRgb(0, 255, 0)},
+    {"Yellow", qRgb(255, 255, 0)},
+    {"Blue", qRgb(0, 0, 255)},
+    {"Fuchsia", qRgb(255, 0, 255)},
+    {"Aqua", qRgb(0, 255, 255)},
+    {"White", qRgb(255, 255, 255)},
 }};
 
 // Swatch from 5 to 45 pixels, 2 pixels inside the row, the name at 50.

@@ -89,7 +89,8 @@ bool CFindReplaceDlg::FindNext() {
         return false;
     }
     if (!m_view->find(m_find->text(), Flags())) {
-        CMessageSeam::Show(this, QStringLiteral("Cannot find the string '%1'.").arg(m_find->text()));
+        CMessageSeam::Show(this,
+                           QStringLiteral("Cannot find the string '%1'.").arg(m_find->text()));
         return false;
     }
     return true;

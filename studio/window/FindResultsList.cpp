@@ -20,17 +20,16 @@ CFindResultsList::~CFindResultsList() {
     m_search.Join();
 }
 
-bool CFindResultsList::Start(const QString& text, const QString& fileTypes,
-                             const QString& folder) {
+bool CFindResultsList::Start(const QString& text, const QString& fileTypes, const QString& folder) {
     m_searchText = text;
-    const bool started = m_search.Start(
-        text.toStdString(), fileTypes.toStdString(), folder.toStdString(),
-        [this](const std::string& row) {
-            // The list outlives the thread (its destructor joins it).
-            QMetaObject::invokeMethod(
-                this, [this, text = QString::fromStdString(row)] { AddRow(text); },
-                Qt::QueuedConnection);
-        });
+    const bool started =
+        m_search.Start(text.toStdString(), fileTypes.toStdString(), folder.toStdString(),
+                       [this](const std::string& row) {
+                           // The list outlives the thread (its destructor joins it).
+                           QMetaObject::invokeMethod(
+                               this, [this, text = QString::fromStdString(row)] { AddRow(text); },
+                               Qt::QueuedConnection);
+                       });
     if (!started) {
         CMessageSeam::Show(this, QStringLiteral("Failed to start find in files thread"));
     }

@@ -4,8 +4,9 @@
 
 CGotoOffsetDlg::CGotoOffsetDlg(QWidget* parent)
     : CFormDialog(QStringLiteral("Go To File Offset"), parent) {
-    AddText(QStringLiteral("This dialog is used to locate the position in your template or "
-                           "script file where Velmorin Server hanged."));
+    AddText(
+        QStringLiteral("This dialog is used to locate the position in your template or "
+                       "script file where Velmorin Server hanged."));
     m_field = AddField(QStringLiteral("Enter the \"offset\" value from the log file:"),
                        QStringLiteral("0"));
 }

@@ -9,8 +9,8 @@
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QScreen>
 #include <QPainter>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
@@ -23,8 +23,8 @@
 #include "engine/settings/ServerSettings.h"
 #include "studio/DebugController.h"
 #include "studio/window/AboutDlg.h"
-#include "studio/window/BreakpointsDlg.h"
 #include "studio/window/BreakpointGutter.h"
+#include "studio/window/BreakpointsDlg.h"
 #include "studio/window/BrowsePage.h"
 #include "studio/window/ChildFrame.h"
 #include "studio/window/ColorListBox.h"
@@ -32,9 +32,9 @@
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindInFilesDlg.h"
 #include "studio/window/FindReplaceDlg.h"
-#include "studio/window/GotoOffsetDlg.h"
 #include "studio/window/FindResultsList.h"
 #include "studio/window/FolderOptionsDlg.h"
+#include "studio/window/GotoOffsetDlg.h"
 #include "studio/window/LogPaneSink.h"
 #include "studio/window/MessageSeam.h"
 #include "studio/window/OutputBar.h"
@@ -141,7 +141,8 @@ void CMainFrame::CreateToolBar() {
         QAction* action = m_commands->Action(id);
         action->setIcon(icon);
         // The tip is the menu text without its key and mnemonic.
-        action->setToolTip(action->text().section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')));
+        action->setToolTip(
+            action->text().section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')));
         bar->addAction(action);
     }
 }
@@ -167,9 +168,8 @@ void CMainFrame::CreatePanes() {
     CFileTreeCtrl* tree = m_workspace->Tree();
     tree->SetFilter(m_profile.m_fileFilter);
     tree->Fill(m_rootPath);
-    connect(tree, &CFileTreeCtrl::OpenFile, this, [this](const QString& path) {
-        OpenDocument(path.trimmed());
-    });
+    connect(tree, &CFileTreeCtrl::OpenFile, this,
+            [this](const QString& path) { OpenDocument(path.trimmed()); });
     ApplyOutputSettings();
     CVarListCtrl* variables = m_output->Variables();
     variables->setColumnWidth(0, CStudioProfile::BoundColumn(m_profile.m_varNameW, 100));
@@ -283,7 +283,8 @@ QList<CChildFrame*> CMainFrame::Children() const {
 CChildFrame* CMainFrame::ActiveChild() const {
     QMdiSubWindow* window = m_mdi->activeSubWindow();
     if (!window) {
-        const QList<QMdiSubWindow*> windows = m_mdi->subWindowList(QMdiArea::ActivationHistoryOrder);
+        const QList<QMdiSubWindow*> windows =
+            m_mdi->subWindowList(QMdiArea::ActivationHistoryOrder);
         window = windows.isEmpty() ? nullptr : windows.back();
     }
     return window ? qobject_cast<CChildFrame*>(window->widget()) : nullptr;
@@ -318,9 +319,8 @@ QMdiSubWindow* CMainFrame::AddChild(CChildFrame* child) {
         menu.addAction(m_commands->Action(kCmdPaste));
         menu.exec(at);
     });
-    connect(window, &QObject::destroyed, this, [this] {
-        QTimer::singleShot(0, this, [this] { OnActiveChildChanged(); });
-    });
+    connect(window, &QObject::destroyed, this,
+            [this] { QTimer::singleShot(0, this, [this] { OnActiveChildChanged(); }); });
     // Not maximised: a maximised child would write its own title into the frame's.
     const QSize area = m_mdi->viewport()->size();
     window->resize(std::max(300, area.width() * 3 / 4), std::max(200, area.height() * 3 / 4));
@@ -351,7 +351,8 @@ CChildFrame* CMainFrame::OpenDocument(const QString& path, bool report) {
     auto doc = std::make_unique<CSspDoc>();
     QString error;
     if (!doc->Load(wanted, error)) {
-        g_log.LogText((wanted + QStringLiteral(": ") + error + QStringLiteral("\r\n")).toStdString());
+        g_log.LogText(
+            (wanted + QStringLiteral(": ") + error + QStringLiteral("\r\n")).toStdString());
         if (report) {
             CMessageSeam::Show(this, QString::fromLatin1(kOpenFailed));
         }
@@ -408,16 +409,16 @@ void CMainFrame::UpdateCommands() {
     enable(kCmdBreak, theDebugger.CanBreak());
     enable(kCmdQuickWatch, theDebugger.IsPaused());
     enable(kCmdBrowse, !theDebugger.IsIdle());
-    enable(kCmdSingleStep, document && (extension == QLatin1String("zrs")
-                                            ? !theDebugger.IsRunning()
-                                            : theDebugger.IsPaused()));
+    enable(kCmdSingleStep,
+           document && (extension == QLatin1String("zrs") ? !theDebugger.IsRunning()
+                                                          : theDebugger.IsPaused()));
     enable(kCmdStepOut, theDebugger.CanStepOut());
     enable(kCmdToggleBreakpoint,
            extension == QLatin1String("zrp") || extension == QLatin1String("zrs"));
-    for (int id : {kCmdClose, kCmdSave, kCmdSaveAs, kCmdSaveAll, kCmdPrint, kCmdPrintPreview,
-                   kCmdUndo, kCmdCut, kCmdCopy, kCmdPaste, kCmdFind, kCmdFindAgain, kCmdReplace,
-                   kCmdGotoOffset, kCmdUpperCase, kCmdLowerCase, kCmdCascade,
-                   kCmdTileHorizontally, kCmdTileVertically}) {
+    for (int id :
+         {kCmdClose, kCmdSave, kCmdSaveAs, kCmdSaveAll, kCmdPrint, kCmdPrintPreview, kCmdUndo,
+          kCmdCut, kCmdCopy, kCmdPaste, kCmdFind, kCmdFindAgain, kCmdReplace, kCmdGotoOffset,
+          kCmdUpperCase, kCmdLowerCase, kCmdCascade, kCmdTileHorizontally, kCmdTileVertically}) {
         enable(id, document);
     }
 }
@@ -487,8 +488,9 @@ void CMainFrame::OpenFileDialog() {
     }
     QFileDialog dialog(this, QStringLiteral("Open"), start);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html) (*.zrp *.zrs *.html)"),
-                           QStringLiteral("All Files (*.*) (*)")});
+    dialog.setNameFilters(
+        {QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html) (*.zrp *.zrs *.html)"),
+         QStringLiteral("All Files (*.*) (*)")});
     dialog.setDefaultSuffix(QStringLiteral("zrp"));
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
         OpenDocument(dialog.selectedFiles().front());
@@ -536,8 +538,7 @@ bool CMainFrame::SaveAllModified() {
         if (answer == QMessageBox::Cancel) {
             return false;
         }
-        if (answer == QMessageBox::Yes &&
-            !SaveDocument(child, child->Doc()->Path().isEmpty())) {
+        if (answer == QMessageBox::Yes && !SaveDocument(child, child->Doc()->Path().isEmpty())) {
             return false;
         }
     }
@@ -755,9 +756,8 @@ void CMainFrame::DebugCommand(int id) {
             if (theDebugger.IsIdle()) {
                 StartStep();
             }
-            theDebugger.StartOrContinue(view && view->Doc()->Extension() == QLatin1String("zrs")
-                                            ? path
-                                            : std::string());
+            theDebugger.StartOrContinue(
+                view && view->Doc()->Extension() == QLatin1String("zrs") ? path : std::string());
             break;
         case kCmdSingleStep:
             if (theDebugger.IsIdle()) {
@@ -823,9 +823,9 @@ void CMainFrame::ToggleBreakpoint() {
 }
 
 void CMainFrame::BrowseStep() {
-    const std::string address = CBrowsePage::Address(theDebugger.IsSsl(), m_settings.FQDN,
-                                                     m_settings.GeneralTcpipAddress,
-                                                     theDebugger.GetPort());
+    const std::string address =
+        CBrowsePage::Address(theDebugger.IsSsl(), m_settings.FQDN, m_settings.GeneralTcpipAddress,
+                             theDebugger.GetPort());
     const std::string page = (m_rootPath + QStringLiteral("/webroot/browse.html")).toStdString();
     if (!CBrowsePage::Write(page, address) || !OpenWithDesktop(page)) {
         CMessageSeam::Show(this, QString::fromStdString(CBrowsePage::FailureText(page, address)));

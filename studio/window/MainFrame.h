@@ -27,8 +27,8 @@ class CMainFrame : public QMainWindow {
 public:
     // `programRoot` is the installation's root; `settings` the server settings the debugger
     // serves with (the browse address).
-    CMainFrame(const CStudioProfile& profile, const QString& programRoot,
-               CServerSettings& settings, QWidget* parent = nullptr);
+    CMainFrame(const CStudioProfile& profile, const QString& programRoot, CServerSettings& settings,
+               QWidget* parent = nullptr);
     // Shuts down (see Shutdown) when that has not happened yet.
     ~CMainFrame() override;
 

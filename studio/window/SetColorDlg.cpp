@@ -7,7 +7,9 @@
 #include "studio/window/ColorListBox.h"
 
 CSetColorDlg::CSetColorDlg(int textIndex, int backgroundIndex, QWidget* parent)
-    : QDialog(parent), m_text(new CColorListBox(true, this)), m_background(new CColorListBox(false, this)) {
+    : QDialog(parent),
+      m_text(new CColorListBox(true, this)),
+      m_background(new CColorListBox(false, this)) {
     setWindowTitle(QStringLiteral("Set Color"));
     m_text->setCurrentRow(textIndex);
     m_background->setCurrentRow(backgroundIndex);

@@ -25,8 +25,8 @@ bool CSspDoc::Load(const QString& path, QString& error) {
         error = file.errorString();
         return false;
     }
-    const std::vector<CTextLine> lines =
-        CDocumentText::Decode(std::string(data.constData(), static_cast<size_t>(data.size())), m_utf8);
+    const std::vector<CTextLine> lines = CDocumentText::Decode(
+        std::string(data.constData(), static_cast<size_t>(data.size())), m_utf8);
     m_newLineEnd = CDocumentText::FirstLineEnd(lines);
     QString text;
     for (size_t i = 0; i < lines.size(); ++i) {

@@ -23,9 +23,8 @@ void CStudioProfile::Load(QSettings& settings) {
     settings.beginGroup(QStringLiteral("Settings"));
     m_port = settings.value(QStringLiteral("DebuggerIpPort"), QStringLiteral("8085")).toString();
     m_ssl = ReadInt(settings, "DebuggerIsSSL", 0) == 1;
-    m_fileFilter =
-        settings.value(QStringLiteral("FileFilter"), QString::fromLatin1(kDefaultFilter))
-            .toString();
+    m_fileFilter = settings.value(QStringLiteral("FileFilter"), QString::fromLatin1(kDefaultFilter))
+                       .toString();
     m_rootPath = settings.value(QStringLiteral("RootPath7"), QString()).toString();
     m_textColor = ReadInt(settings, "TextColor", kAutomaticColor);
     m_bkColor = ReadInt(settings, "BkColor", kAutomaticColor);

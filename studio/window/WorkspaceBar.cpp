@@ -2,6 +2,7 @@
 
 #include "studio/window/FileTreeCtrl.h"
 
-CWorkspaceBar::CWorkspaceBar(QWidget* parent) : QTabWidget(parent), m_tree(new CFileTreeCtrl(this)) {
+CWorkspaceBar::CWorkspaceBar(QWidget* parent)
+    : QTabWidget(parent), m_tree(new CFileTreeCtrl(this)) {
     addTab(m_tree, QStringLiteral("Files"));
 }

@@ -92,7 +92,8 @@ private:
 };
 
 TEST_F(DebugWindowTest, BreakpointPausesTheScriptAndF5EndsIt) {
-    const std::string path = Write("bin/run.zrs", "set Local.i = 1;\nset Local.i = 2;\nset Local.i = 3;\n");
+    const std::string path =
+        Write("bin/run.zrs", "set Local.i = 1;\nset Local.i = 2;\nset Local.i = 3;\n");
     CMainFrame& frame = Frame();
     CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
     ASSERT_NE(child, nullptr);
@@ -114,7 +115,8 @@ TEST_F(DebugWindowTest, BreakpointPausesTheScriptAndF5EndsIt) {
     frame.Execute(kCmdStartContinue);
     ASSERT_TRUE(PumpUntil([] { return theDebugger.IsIdle(); }));
     ASSERT_TRUE(PumpUntil([&] {
-        return frame.Output()->DebugEdit()->toPlainText().contains(QStringLiteral("Debugger ended."));
+        return frame.Output()->DebugEdit()->toPlainText().contains(
+            QStringLiteral("Debugger ended."));
     }));
     frame.UpdateCommands();
     EXPECT_EQ(MarkColor(*child, 2), CBreakpointGutter::kBreakpointColor);

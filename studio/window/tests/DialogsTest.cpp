@@ -10,8 +10,8 @@
 #include "studio/window/tests/WindowFixture.h"
 
 TEST_F(WindowTest, TabStopsFromOneToSixteen) {
-    const std::vector<std::pair<QString, bool>> cases = {
-        {"0", false}, {"17", false}, {"x", false}, {"", false}, {"1", true}, {"16", true}};
+    const std::vector<std::pair<QString, bool>> cases = {{"0", false}, {"17", false}, {"x", false},
+                                                         {"", false},  {"1", true},   {"16", true}};
     for (const auto& [text, accepted] : cases) {
         m_boxes.clear();
         CSetTabStops dialog(4);
@@ -26,9 +26,9 @@ TEST_F(WindowTest, TabStopsFromOneToSixteen) {
 }
 
 TEST_F(WindowTest, ColorListsHoldTheSeventeenColours) {
-    const QStringList names = {"Black", "Maroon", "Green",  "Olive",   "Navy",  "Purple",
-                               "Teal",  "Gray",   "Silver", "Red",     "Lime",  "Yellow",
-                               "Blue",  "Fuchsia", "Aqua",  "White",   "Automatic"};
+    const QStringList names = {"Black", "Maroon",  "Green",  "Olive", "Navy",     "Purple",
+                               "Teal",  "Gray",    "Silver", "Red",   "Lime",     "Yellow",
+                               "Blue",  "Fuchsia", "Aqua",   "White", "Automatic"};
     CSetColorDlg dialog(16, 16);
     for (CColorListBox* list : {dialog.TextList(), dialog.BackgroundList()}) {
         ASSERT_EQ(list->count(), 17);

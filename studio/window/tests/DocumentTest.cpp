@@ -98,7 +98,8 @@ TEST_F(WindowTest, Latin1FileRefusesWhatItCannotHold) {
     ASSERT_TRUE(doc.Load(QString::fromStdString(path), error));
     CSspView view(&doc);
     // "ü" is Latin-1, "€" is not.
-    for (const QString& typed : {QString::fromUtf8("\xC3\xBC"), QString::fromUtf8("\xE2\x82\xAC")}) {
+    for (const QString& typed :
+         {QString::fromUtf8("\xC3\xBC"), QString::fromUtf8("\xE2\x82\xAC")}) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, typed);
         QApplication::sendEvent(&view, &press);
     }
@@ -119,9 +120,9 @@ TEST_F(WindowTest, ByteOffsetsLandOnTheirCharacters) {
         int m_position;
     };
     // Positions count characters with one per line break: "été" is 0-2, its break 3, "ab" 4-5.
-    for (const Case& c : {Case{0, 0}, Case{1, 0}, Case{2, 1}, Case{3, 2}, Case{5, 3}, Case{6, 3},
-                          Case{7, 4}, Case{8, 5}, Case{11, 7}, Case{13, 9}, Case{14, 10},
-                          Case{1000, 10}}) {
+    for (const Case& c :
+         {Case{0, 0}, Case{1, 0}, Case{2, 1}, Case{3, 2}, Case{5, 3}, Case{6, 3}, Case{7, 4},
+          Case{8, 5}, Case{11, 7}, Case{13, 9}, Case{14, 10}, Case{1000, 10}}) {
         EXPECT_EQ(doc.PositionOfOffset(c.m_offset), c.m_position) << c.m_offset;
     }
 }

@@ -15,7 +15,8 @@ QStringList MenuTexts(QMenuBar* bar) {
     for (QAction* menuAction : bar->actions()) {
         QString line = menuAction->text() + QStringLiteral(": ");
         for (QAction* item : menuAction->menu()->actions()) {
-            line += (item->isSeparator() ? QStringLiteral("-") : item->text()) + QStringLiteral("|");
+            line +=
+                (item->isSeparator() ? QStringLiteral("-") : item->text()) + QStringLiteral("|");
         }
         texts.append(line);
     }

@@ -58,7 +58,7 @@ TEST_F(WindowTest, TreeFilter) {
     tree.SetFilter(QStringLiteral("zrp, ZRS, html"));
     EXPECT_EQ(tree.FilterText(), QStringLiteral(".zrp; .ZRS; .html; "));
     const std::vector<std::pair<std::string, bool>> names = {
-        {"a.zrp", true}, {"A.ZRP", true}, {"b.zrs", false}, {"c.html", true},
+        {"a.zrp", true}, {"A.ZRP", true},      {"b.zrs", false}, {"c.html", true},
         {"zrp", false},  {"d.zrp.bak", false}, {"e.htm", false}};
     for (const auto& [name, matches] : names) {
         EXPECT_EQ(tree.MatchesFilter(name), matches) << name;
@@ -77,7 +77,8 @@ TEST_F(WindowTest, OutputLimitResetsThePane) {
         long m_limit;
         int m_kilobytes;
     };
-    for (const Case& c : {Case{COutputBar::kDebugLimit, 512}, Case{COutputBar::kTrafficLimit, 8192}}) {
+    for (const Case& c :
+         {Case{COutputBar::kDebugLimit, 512}, Case{COutputBar::kTrafficLimit, 8192}}) {
         COutputEdit edit(c.m_limit);
         edit.AppendOutput(std::string(static_cast<size_t>(c.m_limit), 'a'));
         edit.AppendOutput("b");

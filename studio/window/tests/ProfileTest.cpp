@@ -3,8 +3,8 @@
 
 #include <QSplitter>
 
-#include "studio/window/OutputBar.h"
 #include "studio/window/FileTreeCtrl.h"
+#include "studio/window/OutputBar.h"
 #include "studio/window/VarListCtrl.h"
 #include "studio/window/WorkspaceBar.h"
 #include "studio/window/tests/WindowFixture.h"

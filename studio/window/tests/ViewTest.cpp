@@ -30,8 +30,9 @@ TEST_F(WindowTest, DoubleClickSelectsDottedNames) {
         int m_column;
         const char* m_selected;
     };
-    for (const Case& c : {Case{0, 4, "Request.form"}, Case{0, 12, "Request.form"},
-                          Case{0, 18, "a_1"}, Case{0, 0, "x"}, Case{0, 2, ""}, Case{1, 2, "short"}}) {
+    for (const Case& c :
+         {Case{0, 4, "Request.form"}, Case{0, 12, "Request.form"}, Case{0, 18, "a_1"},
+          Case{0, 0, "x"}, Case{0, 2, ""}, Case{1, 2, "short"}}) {
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
                            PointOf(view, c.m_line, c.m_column));
         EXPECT_EQ(view->textCursor().selectedText(), QString::fromLatin1(c.m_selected))
@@ -46,7 +47,7 @@ TEST_F(WindowTest, DoubleClickSelectsDottedNames) {
 TEST_F(WindowTest, WatchExpressionOfASelection) {
     const std::vector<std::pair<QString, QString>> cases = {
         {"x + ", "x"},   {"  total  ", "total"}, {"a <", "a"}, {"a >=", "a >"},
-        {"i;", "i"},     {"n -", "n"},           {"", ""},    {"+", ""},
+        {"i;", "i"},     {"n -", "n"},           {"", ""},     {"+", ""},
         {"x == ", "x ="}};
     for (const auto& [selection, expression] : cases) {
         EXPECT_EQ(CSspView::ExpressionOf(selection), expression) << selection.toStdString();
