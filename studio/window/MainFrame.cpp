@@ -219,6 +219,13 @@ void CMainFrame::ApplyOutputSettings() {
     find->setPalette(colors);
 }
 
+void CMainFrame::ApplyLookEverywhere() {
+    for (CChildFrame* child : Children()) {
+        ApplyViewSettings(child->View());
+    }
+    ApplyOutputSettings();
+}
+
 void CMainFrame::ApplyViewSettings(CSspView* view) {
     view->setFont(m_profile.Font());
     view->SetTabStops(m_profile.m_tabStops);
@@ -609,10 +616,7 @@ void CMainFrame::ViewCommand(int id) {
             const QFont font = QFontDialog::getFont(&ok, m_profile.Font(), this);
             if (ok) {
                 m_profile.SetFont(font);
-                for (CChildFrame* child : Children()) {
-                    ApplyViewSettings(child->View());
-                }
-                ApplyOutputSettings();
+                ApplyLookEverywhere();
             }
             break;
         }
@@ -620,10 +624,7 @@ void CMainFrame::ViewCommand(int id) {
             CSetTabStops dialog(m_profile.m_tabStops, this);
             if (dialog.exec() == QDialog::Accepted) {
                 m_profile.m_tabStops = dialog.TabStops();
-                for (CChildFrame* child : Children()) {
-                    ApplyViewSettings(child->View());
-                }
-                ApplyOutputSettings();
+                ApplyLookEverywhere();
             }
             break;
         }
@@ -632,10 +633,7 @@ void CMainFrame::ViewCommand(int id) {
             if (dialog.exec() == QDialog::Accepted) {
                 m_profile.m_textColor = dialog.TextIndex();
                 m_profile.m_bkColor = dialog.BackgroundIndex();
-                for (CChildFrame* child : Children()) {
-                    ApplyViewSettings(child->View());
-                }
-                ApplyOutputSettings();
+                ApplyLookEverywhere();
             }
             break;
         }

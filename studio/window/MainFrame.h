@@ -73,6 +73,8 @@ private:
     void ApplyPaneSizes();
     void ApplyViewSettings(CSspView* view);
     void ApplyOutputSettings();
+    // The font, tab stops and colours to every editor and output pane.
+    void ApplyLookEverywhere();
     QMdiSubWindow* AddChild(CChildFrame* child);
     void OnActiveChildChanged();
     void RedrawMargins();

@@ -1,10 +1,10 @@
 #include "studio/window/OutputEdit.h"
 
-#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTextCursor>
 
 #include "engine/foundation/EngineMessages.h"
+#include "studio/window/TextLook.h"
 
 namespace {
 
@@ -52,12 +52,9 @@ void COutputEdit::ClearOutput() {
 }
 
 void COutputEdit::SetTabStops(int characters) {
-    setTabStopDistance(QFontMetricsF(font()).averageCharWidth() * characters);
+    SetTabStopCharacters(this, characters);
 }
 
 void COutputEdit::SetColors(const QColor& text, const QColor& background) {
-    QPalette colors = palette();
-    colors.setColor(QPalette::Text, text);
-    colors.setColor(QPalette::Base, background);
-    setPalette(colors);
+    SetTextColors(this, text, background);
 }

@@ -2,12 +2,12 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QFontMetricsF>
 #include <QMimeData>
 #include <QTextBlock>
 
 #include "studio/window/DocumentText.h"
 #include "studio/window/SspDoc.h"
+#include "studio/window/TextLook.h"
 
 namespace {
 
@@ -167,14 +167,11 @@ int CSspView::LineTop(int line) const {
 }
 
 void CSspView::SetTabStops(int characters) {
-    setTabStopDistance(QFontMetricsF(font()).averageCharWidth() * characters);
+    SetTabStopCharacters(this, characters);
 }
 
 void CSspView::SetColors(const QColor& text, const QColor& background) {
-    QPalette colors = palette();
-    colors.setColor(QPalette::Text, text);
-    colors.setColor(QPalette::Base, background);
-    setPalette(colors);
+    SetTextColors(this, text, background);
 }
 
 void CSspView::mouseDoubleClickEvent(QMouseEvent* event) {

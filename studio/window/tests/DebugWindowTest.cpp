@@ -11,11 +11,11 @@
 #include "engine/script/DesktopOpener.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/testsupport/LoopbackPort.h"
-#include "engine/testsupport/OdbcTestEnv.h"
 #include "engine/testsupport/ReadAll.h"
 #include "engine/web/ServerContext.h"
 #include "engine/web/ServerContextLink.h"
 #include "engine/web/ServerThreadPool.h"
+#include "studio/tests/DebuggerFixture.h"
 #include "studio/window/BreakpointGutter.h"
 #include "studio/window/ChildFrame.h"
 #include "studio/window/OutputBar.h"
@@ -49,14 +49,7 @@ class DebugWindowTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        for (const char* folder : {"tmp", "bin", "webroot"}) {
-            mkdir(m_root.File(folder).c_str(), 0755);
-        }
-        m_settings.DbOdbcConnectString = std::string("ODBC;DRIVER=") +
-                                         COdbcTestEnv::SqliteDriver() +
-                                         ";Database=" + m_root.File("data.db");
-        m_settings.GeneralTcpipAddress = "127.0.0.1";
-        ASSERT_TRUE(m_settings.Save());
+        PrepareDebugRoot(m_root, m_settings);
         CServerContextLink::InstallFor(&m_link);
         theDebugger.SetEnvironment(m_settings, m_context, m_pool, m_root.Path());
         m_opened.clear();
