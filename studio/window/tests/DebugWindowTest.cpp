@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QImage>
+#include <QTextBlock>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -20,6 +21,7 @@
 #include "studio/window/ChildFrame.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
+#include "studio/window/QuickWatchDlg.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
@@ -191,4 +193,51 @@ TEST_F(DebugWindowTest, ClosingWhilePausedEndsAtOnceAndSavesTheProfile) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
     EXPECT_TRUE(theDebugger.IsIdle());
     EXPECT_NE(ReadFile(IniPath()).find("DebuggerIpPort=8085"), std::string::npos);
+}
+
+TEST_F(DebugWindowTest, QuickWatchAsksForTheTrimmedSelection) {
+    const std::string path = Write("bin/watch.zrs", "set Local.i = 7;\nset Local.j = Local.i + 1;\n");
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
+    ASSERT_NE(child, nullptr);
+    theDebugger.ToggleBreakpoint(path, 2);
+    frame.Execute(kCmdStartContinue);
+    ASSERT_TRUE(WaitPaused());
+    // "Local.i + " on line 2.
+    QTextCursor cursor(child->View()->document()->findBlockByNumber(1));
+    cursor.setPosition(cursor.position() + 14);
+    cursor.setPosition(cursor.position() + 10, QTextCursor::KeepAnchor);
+    child->View()->setTextCursor(cursor);
+    ASSERT_EQ(cursor.selectedText(), QStringLiteral("Local.i + "));
+    QString expression;
+    QString value;
+    AnswerNextDialog<CQuickWatchDlg>([&](CQuickWatchDlg& dialog) {
+        expression = dialog.Expression();
+        value = dialog.Value();
+        dialog.reject();
+    });
+    frame.Execute(kCmdQuickWatch);
+    EXPECT_TRUE(m_answered);
+    EXPECT_EQ(expression, QStringLiteral("Local.i"));
+    EXPECT_EQ(value, QStringLiteral("7"));
+}
+
+TEST_F(DebugWindowTest, RunErrorPutsTheCaretAtItsOffset) {
+    const std::string text = "set Local.a = 1;\r\nset Local.b = bar.x;\r\n";
+    const std::string path = Write("bin/error.zrs", text);
+    CMainFrame& frame = Frame();
+    ASSERT_NE(frame.OpenDocument(QString::fromStdString(path)), nullptr);
+    frame.Execute(kCmdStartContinue);
+    ASSERT_TRUE(PumpUntil([&] {
+        return frame.ActiveView()->textCursor().blockNumber() == 1;
+    }));
+    // The byte offset of "bar.x" lands on it, past the CR LF of the first line.
+    EXPECT_EQ(frame.ActiveView()->textCursor().positionInBlock(), 14);
+    EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kDebugTab);
+}
+
+TEST_F(DebugWindowTest, HelpTopicsOpensTheInstalledPage) {
+    CMainFrame& frame = Frame();
+    frame.Execute(kCmdHelpTopics);
+    EXPECT_EQ(m_opened, std::vector<std::string>{m_root.File("help/wrenfold.html")});
 }

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "engine/settings/ServerSettings.h"
@@ -53,6 +55,21 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(m_frame.get()));
         return *m_frame;
     }
+    // Answers the next modal dialog: `answer` gets it once it shows (and closes it).
+    template <typename Dialog, typename Answer>
+    void AnswerNextDialog(Answer answer) {
+        m_answered = false;
+        auto poll = std::make_shared<std::function<void()>>();
+        *poll = [this, answer, poll] {
+            if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+                answer(*dialog);
+                m_answered = true;
+                return;
+            }
+            QTimer::singleShot(10, *poll);
+        };
+        QTimer::singleShot(0, *poll);
+    }
     // Closes the window as the user would, writing the profile.
     void CloseFrame() {
         m_frame->close();
@@ -63,6 +80,7 @@ protected:
     CTempFolder m_root;
     CServerSettings m_settings{m_root.Path(), SettingsBuild::kServer};
     QStringList m_boxes;
+    bool m_answered = false;
     std::unique_ptr<CMainFrame> m_frame;
 
 private:
