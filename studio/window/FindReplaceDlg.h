@@ -31,6 +31,7 @@ public:
     QCheckBox* MatchCase() const { return m_matchCase; }
     QCheckBox* WholeWord() const { return m_wholeWord; }
     QRadioButton* Up() const { return m_up; }
+    QRadioButton* Down() const { return m_down; }
 
 private:
     QTextDocument::FindFlags Flags() const;

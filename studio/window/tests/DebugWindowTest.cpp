@@ -196,7 +196,8 @@ TEST_F(DebugWindowTest, ClosingWhilePausedEndsAtOnceAndSavesTheProfile) {
 }
 
 TEST_F(DebugWindowTest, QuickWatchAsksForTheTrimmedSelection) {
-    const std::string path = Write("bin/watch.zrs", "set Local.i = 7;\nset Local.j = Local.i + 1;\n");
+    const std::string path =
+        Write("bin/watch.zrs", "set Local.i = 7;\nset Local.j = Local.i + 1;\n");
     CMainFrame& frame = Frame();
     CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
     ASSERT_NE(child, nullptr);
@@ -228,9 +229,7 @@ TEST_F(DebugWindowTest, RunErrorPutsTheCaretAtItsOffset) {
     CMainFrame& frame = Frame();
     ASSERT_NE(frame.OpenDocument(QString::fromStdString(path)), nullptr);
     frame.Execute(kCmdStartContinue);
-    ASSERT_TRUE(PumpUntil([&] {
-        return frame.ActiveView()->textCursor().blockNumber() == 1;
-    }));
+    ASSERT_TRUE(PumpUntil([&] { return frame.ActiveView()->textCursor().blockNumber() == 1; }));
     // The byte offset of "bar.x" lands on it, past the CR LF of the first line.
     EXPECT_EQ(frame.ActiveView()->textCursor().positionInBlock(), 14);
     EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kDebugTab);
