@@ -19,9 +19,14 @@ CChildFrame::CChildFrame(CSspDoc* doc, QWidget* parent)
     layout->addWidget(m_view);
     m_gutter->SetView(m_view);
     // Every scroll and edit repaints the margin.
-    connect(m_view, &QPlainTextEdit::updateRequest, m_gutter, [this] { m_gutter->update(); });
+    connect(m_view, &QPlainTextEdit::updateRequest, m_gutter, qOverload<>(&QWidget::update));
     connect(doc->Document(), &QTextDocument::modificationChanged, this, [this] { UpdateTitle(); });
     UpdateTitle();
+}
+
+CChildFrame::~CChildFrame() {
+    m_doc->Document()->disconnect(this);
+    m_view->disconnect(this);
 }
 
 void CChildFrame::SetNumber(int number) {

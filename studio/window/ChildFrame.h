@@ -12,6 +12,8 @@ class CChildFrame : public QWidget {
 public:
     // Takes `doc` as its own.
     CChildFrame(CSspDoc* doc, QWidget* parent = nullptr);
+    // Lets go of the document's and the view's signals before they go.
+    ~CChildFrame() override;
 
     CSspDoc* Doc() const { return m_doc; }
     CSspView* View() const { return m_view; }

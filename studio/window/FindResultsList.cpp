@@ -32,8 +32,11 @@ bool CFindResultsList::Start(const QString& text, const QString& fileTypes, cons
                        });
     if (!started) {
         CMessageSeam::Show(this, QStringLiteral("Failed to start find in files thread"));
+        return false;
     }
-    return started;
+    // Open until "}" has come, however soon the thread itself ends.
+    m_bOpen = true;
+    return true;
 }
 
 void CFindResultsList::AddRow(const QString& row) {

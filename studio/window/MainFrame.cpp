@@ -109,6 +109,8 @@ CMainFrame::CMainFrame(const CStudioProfile& profile, const QString& programRoot
 
 CMainFrame::~CMainFrame() {
     Shutdown();
+    // The panes go while this window is whole: their last signals may still reach it.
+    delete takeCentralWidget();
 }
 
 void CMainFrame::CreateToolBar() {
@@ -308,7 +310,7 @@ QMdiSubWindow* CMainFrame::AddChild(CChildFrame* child) {
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(child, &CChildFrame::TitleChanged, this, [this] { OnActiveChildChanged(); });
     connect(child->View(), &QPlainTextEdit::cursorPositionChanged, this, [this, child] {
-        if (ActiveChild() == child) {
+        if (!m_bShutDown && ActiveChild() == child) {
             m_lineColumn->setText(child->View()->LineColumnText());
         }
     });
@@ -379,6 +381,9 @@ void CMainFrame::AddRecentFile(const QString& path) {
 }
 
 void CMainFrame::OnActiveChildChanged() {
+    if (m_bShutDown) {
+        return;
+    }
     CChildFrame* child = ActiveChild();
     setWindowTitle(child ? QStringLiteral("Velmorin Studio - ") + child->Title()
                          : QStringLiteral("Velmorin Studio"));

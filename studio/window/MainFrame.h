@@ -33,7 +33,7 @@ public:
     ~CMainFrame() override;
 
     // Stops the debugger and the search and waits for both, hands the log back to its day
-    // files and writes the settings; once.
+    // files and writes the settings; once. The window then takes no more notices.
     void Shutdown();
 
     // Runs a command as its menu entry or key would.

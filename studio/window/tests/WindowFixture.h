@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
-#include <functional>
 #include <memory>
 
 #include "engine/settings/ServerSettings.h"
@@ -59,16 +58,16 @@ protected:
     template <typename Dialog, typename Answer>
     void AnswerNextDialog(Answer answer) {
         m_answered = false;
-        auto poll = std::make_shared<std::function<void()>>();
-        *poll = [this, answer, poll] {
+        auto* poll = new QTimer(QApplication::instance());
+        QObject::connect(poll, &QTimer::timeout, poll, [this, answer, poll] {
             if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+                poll->stop();
+                poll->deleteLater();
                 answer(*dialog);
                 m_answered = true;
-                return;
             }
-            QTimer::singleShot(10, *poll);
-        };
-        QTimer::singleShot(0, *poll);
+        });
+        poll->start(10);
     }
     // Closes the window as the user would, writing the profile.
     void CloseFrame() {
