@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QLabel>
@@ -13,22 +12,20 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/script/DesktopOpener.h"
-#include "engine/settings/ServerSettings.h"
 #include "studio/DebugController.h"
 #include "studio/window/AboutDlg.h"
 #include "studio/window/BreakpointGutter.h"
-#include "studio/window/BreakpointsDlg.h"
-#include "studio/window/BrowsePage.h"
 #include "studio/window/ChildFrame.h"
 #include "studio/window/ColorListBox.h"
+#include "studio/window/DebugCommands.h"
 #include "studio/window/DebuggerOptionsDlg.h"
+#include "studio/window/DocumentCommands.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindInFilesDlg.h"
 #include "studio/window/FindReplaceDlg.h"
@@ -39,8 +36,6 @@
 #include "studio/window/MessageSeam.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
-#include "studio/window/PrintSupport.h"
-#include "studio/window/QuickWatchDlg.h"
 #include "studio/window/SetColorDlg.h"
 #include "studio/window/SetTabStops.h"
 #include "studio/window/SspDoc.h"
@@ -48,7 +43,6 @@
 #include "studio/window/StudioCommands.h"
 #include "studio/window/StudioFrontEnd.h"
 #include "studio/window/VarListCtrl.h"
-#include "studio/window/WatchVarDlg.h"
 #include "studio/window/WorkspaceBar.h"
 
 namespace {
@@ -68,9 +62,10 @@ CMainFrame::CMainFrame(const CStudioProfile& profile, const QString& programRoot
     : QMainWindow(parent),
       m_profile(profile),
       m_programRoot(programRoot),
-      m_settings(settings),
       m_commands(new CStudioCommands(this)),
-      m_findReplace(new CFindReplaceDlg(this)) {
+      m_findReplace(new CFindReplaceDlg(this)),
+      m_documents(new CDocumentCommands(*this)),
+      m_debugging(new CDebugCommands(*this, settings)) {
     setWindowTitle(QStringLiteral("Velmorin Studio"));
     theDebugger.SetPort(m_profile.m_port.toStdString());
     theDebugger.SetSsl(m_profile.m_ssl);
@@ -271,7 +266,7 @@ void CMainFrame::Shutdown() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (!SaveAllModified()) {
+    if (!m_documents->SaveAllModified()) {
         event->ignore();
         return;
     }
@@ -442,7 +437,7 @@ void CMainFrame::Execute(int id) {
         return;
     }
     if (id >= 57600 && id <= 57615) {
-        FileCommand(id);
+        m_documents->Run(id);
     } else if ((id >= 57634 && id <= 57643) || id == kCmdGotoOffset || id == kCmdFindInFiles ||
                id == kCmdStopFind || id == kCmdUpperCase || id == kCmdLowerCase) {
         EditCommand(id);
@@ -459,102 +454,9 @@ void CMainFrame::Execute(int id) {
     } else if (id == kCmdExit) {
         close();
     } else {
-        DebugCommand(id);
+        m_debugging->Run(id);
     }
     UpdateCommands();
-}
-
-void CMainFrame::FileCommand(int id) {
-    CChildFrame* child = ActiveChild();
-    switch (id) {
-        case kCmdNew:
-            NewDocument();
-            break;
-        case kCmdOpen:
-            OpenFileDialog();
-            break;
-        case kCmdClose:
-            if (child && (!child->Doc()->IsModified() || SaveDocument(child, false))) {
-                m_mdi->activeSubWindow()->close();
-            }
-            break;
-        case kCmdSave:
-        case kCmdSaveAs:
-            if (child) {
-                SaveDocument(child, id == kCmdSaveAs || child->Doc()->Path().isEmpty());
-            }
-            break;
-        case kCmdSaveAll:
-            SaveAllModified();
-            break;
-        default:
-            CPrintSupport::Run(this, id, ActiveView());
-            break;
-    }
-}
-
-void CMainFrame::OpenFileDialog() {
-    QString start = m_workspace->Tree()->SelectedFilePath();
-    if (start.isEmpty()) {
-        start = m_workspace->Tree()->SelectedFolderPath();
-    }
-    QFileDialog dialog(this, QStringLiteral("Open"), start);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(
-        {QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html) (*.zrp *.zrs *.html)"),
-         QStringLiteral("All Files (*.*) (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("zrp"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-        OpenDocument(dialog.selectedFiles().front());
-    }
-}
-
-bool CMainFrame::SaveDocument(CChildFrame* child, bool askPath) {
-    QString path = child->Doc()->Path();
-    if (askPath) {
-        QFileDialog dialog(this, QStringLiteral("Save As"), path);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilters(
-            {QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html;.css;.sql;.txt) "
-                            "(*.zrp *.zrs *.html *.css *.sql *.txt)"),
-             QStringLiteral("All Files (*.*) (*)")});
-        dialog.setDefaultSuffix(QStringLiteral("zrp"));
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-            return false;
-        }
-        path = dialog.selectedFiles().front();
-    }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QString error;
-    const bool saved = child->Doc()->Save(path, error);
-    QApplication::restoreOverrideCursor();
-    if (!saved) {
-        CMessageSeam::Show(this, QStringLiteral("Failed to save %1: %2").arg(path, error));
-        return false;
-    }
-    child->UpdateTitle();
-    if (askPath) {
-        AddRecentFile(path);
-    }
-    return true;
-}
-
-bool CMainFrame::SaveAllModified() {
-    for (CChildFrame* child : Children()) {
-        if (!child->Doc()->IsModified()) {
-            continue;
-        }
-        const QMessageBox::StandardButton answer = CMessageSeam::Show(
-            this, QStringLiteral("Save changes to %1?").arg(child->Doc()->Title()),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        if (answer == QMessageBox::Cancel) {
-            return false;
-        }
-        if (answer == QMessageBox::Yes && !SaveDocument(child, child->Doc()->Path().isEmpty())) {
-            return false;
-        }
-    }
-    return true;
 }
 
 void CMainFrame::EditCommand(int id) {
@@ -744,151 +646,6 @@ void CMainFrame::OpenFindResult(const QString& path, int line, const QString& te
     }
 }
 
-void CMainFrame::StartStep() {
-    SaveAllModified();
-    m_output->DebugEdit()->ClearOutput();
-    m_output->TrafficEdit()->ClearOutput();
-    m_output->ShowTab(COutputBar::kDebugTab);
-}
-
-void CMainFrame::DebugCommand(int id) {
-    CSspView* view = ActiveView();
-    const std::string path = view ? view->Doc()->Path().toStdString() : std::string();
-    switch (id) {
-        case kCmdStartContinue:
-            if (theDebugger.IsIdle()) {
-                StartStep();
-            }
-            theDebugger.StartOrContinue(
-                view && view->Doc()->Extension() == QLatin1String("zrs") ? path : std::string());
-            break;
-        case kCmdSingleStep:
-            if (theDebugger.IsIdle()) {
-                StartStep();
-            }
-            theDebugger.SingleStep(path);
-            break;
-        case kCmdStepOut:
-            theDebugger.StepOut();
-            break;
-        case kCmdStop:
-            theDebugger.Stop(true);
-            break;
-        case kCmdBreak:
-            theDebugger.Break();
-            break;
-        case kCmdBrowse:
-            BrowseStep();
-            break;
-        case kCmdToggleBreakpoint:
-            ToggleBreakpoint();
-            break;
-        case kCmdBreakpoints:
-            ShowBreakpoints();
-            break;
-        case kCmdQuickWatch:
-            QuickWatch();
-            break;
-        case kCmdAddVariable:
-            AddVariable();
-            break;
-        case kCmdRemoveVariable:
-            if (!m_output->Variables()->RemoveSelected()) {
-                CMessageSeam::Show(this, QStringLiteral("Please select an item first"));
-            }
-            break;
-        case kCmdEditVariable:
-            EditVariable();
-            break;
-        default:
-            break;
-    }
-    RedrawMargins();
-}
-
-void CMainFrame::ToggleBreakpoint() {
-    CSspView* view = ActiveView();
-    if (!view) {
-        return;
-    }
-    if (view->Doc()->Path().isEmpty()) {
-        CMessageSeam::Show(
-            this, QStringLiteral("You must save this file first before you can set break point"));
-        return;
-    }
-    const QTextBlock block = view->document()->findBlock(view->textCursor().selectionStart());
-    if (block.text().left(255).trimmed().isEmpty()) {
-        CMessageSeam::Show(this, QStringLiteral("Break point can not be set on an empty line."));
-        return;
-    }
-    theDebugger.ToggleBreakpoint(view->Doc()->Path().toStdString(), block.blockNumber() + 1);
-    ActiveChild()->RedrawMargin();
-}
-
-void CMainFrame::BrowseStep() {
-    const std::string address =
-        CBrowsePage::Address(theDebugger.IsSsl(), m_settings.FQDN, m_settings.GeneralTcpipAddress,
-                             theDebugger.GetPort());
-    const std::string page = (m_rootPath + QStringLiteral("/webroot/browse.html")).toStdString();
-    if (!CBrowsePage::Write(page, address) || !OpenWithDesktop(page)) {
-        CMessageSeam::Show(this, QString::fromStdString(CBrowsePage::FailureText(page, address)));
-    }
-}
-
-void CMainFrame::ShowBreakpoints() {
-    CBreakpointsDlg dialog(QString::fromStdString(theDebugger.GetBreakpointList()), this);
-    dialog.exec();
-    if (dialog.Result() == CBreakpointsDlg::kGoTo) {
-        const QString entry = dialog.Selected();
-        const qsizetype mark = entry.indexOf(QLatin1Char('?'));
-        const QString path = mark < 0 ? entry : entry.left(mark);
-        if (!path.isEmpty()) {
-            if (CChildFrame* child = OpenDocument(path)) {
-                child->View()->GoToLine(entry.mid(mark + 1).toInt());
-            }
-        }
-    } else if (dialog.Result() == CBreakpointsDlg::kClearAll) {
-        theDebugger.ClearAllBreakpoints();
-        RedrawMargins();
-    }
-}
-
-void CMainFrame::QuickWatch() {
-    CSspView* view = ActiveView();
-    CQuickWatchDlg dialog(view ? view->SelectedExpression() : QString(),
-                          CQuickWatchDlg::kQuickWatch, QString(), this);
-    dialog.exec();
-}
-
-void CMainFrame::AddVariable() {
-    CSspView* view = ActiveView();
-    QString expression = view ? view->SelectedExpression() : QString();
-    if (expression.isEmpty()) {
-        CWatchVarDlg dialog(this);
-        if (dialog.exec() != QDialog::Accepted) {
-            return;
-        }
-        expression = dialog.Expression();
-    }
-    if (!expression.isEmpty()) {
-        m_output->ShowTab(COutputBar::kVariablesTab);
-        m_output->Variables()->AddExpression(expression);
-    }
-}
-
-void CMainFrame::EditVariable() {
-    QString name;
-    QString value;
-    if (!m_output->Variables()->SelectedRow(name, value)) {
-        CMessageSeam::Show(this, QStringLiteral("Please select an itme first"));
-        return;
-    }
-    CQuickWatchDlg dialog(name, CQuickWatchDlg::kEditName, value, this);
-    if (dialog.exec() == QDialog::Accepted) {
-        m_output->Variables()->SetSelectedRow(dialog.Expression(), dialog.Value());
-    }
-}
-
 void CMainFrame::OnDebugBreak(int line, const QString& path) {
     if (!isVisible()) {
         show();
@@ -904,7 +661,6 @@ void CMainFrame::OnDebugBreak(int line, const QString& path) {
             }
         }
     }
-    m_lastState = 3;
     RedrawMargins();
     m_output->Variables()->RefreshAll();
     UpdateCommands();

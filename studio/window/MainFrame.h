@@ -11,6 +11,8 @@
 #include "studio/window/StudioProfile.h"
 
 class CChildFrame;
+class CDebugCommands;
+class CDocumentCommands;
 class CFindReplaceDlg;
 class CLogPaneSink;
 class COutputBar;
@@ -40,8 +42,6 @@ public:
     void Execute(int id);
     // Enables the commands by the current state.
     void UpdateCommands();
-    // The breakpoint toggle on the active view's line (F9, when enabled).
-    void ToggleBreakpoint();
 
     // Opens (or activates) the file at `path`; nullptr, after a message box, when it fails.
     CChildFrame* OpenDocument(const QString& path, bool report = true);
@@ -57,6 +57,12 @@ public:
     QLabel* LineColumnPane() const { return m_lineColumn; }
     const CStudioProfile& Profile() const { return m_profile; }
     const QString& RootPath() const { return m_rootPath; }
+    CDocumentCommands* Documents() const { return m_documents; }
+    CDebugCommands* Debugging() const { return m_debugging; }
+    // Redraws every editor window's breakpoint margin.
+    void RedrawMargins();
+    // Puts `path` first in the recent-file list.
+    void AddRecentFile(const QString& path);
 
     // The debugger's notices, on this window's thread.
     void OnDebugBreak(int line, const QString& path);
@@ -77,42 +83,29 @@ private:
     void ApplyLookEverywhere();
     QMdiSubWindow* AddChild(CChildFrame* child);
     void OnActiveChildChanged();
-    void RedrawMargins();
-    void AddRecentFile(const QString& path);
     QColor TextColor() const;
     QColor BackgroundColor() const;
 
     // Commands grouped by the menus they come from.
-    void FileCommand(int id);
     void EditCommand(int id);
     void ViewCommand(int id);
-    void DebugCommand(int id);
     void WindowCommand(int id);
-    void OpenFileDialog();
-    bool SaveDocument(CChildFrame* child, bool askPath);
-    // Offers every modified document for saving; false when the user cancelled.
-    bool SaveAllModified();
-    void StartStep();
     void FocusNextPane();
     void NextWindowOrTab();
-    void BrowseStep();
     void FolderOptions();
     void FindInFiles();
-    void ShowBreakpoints();
-    void QuickWatch();
-    void AddVariable();
-    void EditVariable();
     void OpenFindResult(const QString& path, int line, const QString& text);
 
     CStudioProfile m_profile;
     QString m_programRoot;
     QString m_rootPath;
-    CServerSettings& m_settings;
     QString m_findText;
     QString m_findFileTypes;
     QString m_findFolder;
     CStudioCommands* m_commands;
     CFindReplaceDlg* m_findReplace;
+    CDocumentCommands* m_documents;
+    CDebugCommands* m_debugging;
     CWorkspaceBar* m_workspace = nullptr;
     COutputBar* m_output = nullptr;
     QMdiArea* m_mdi = nullptr;

@@ -3,6 +3,7 @@
 
 #include "studio/window/BreakpointGutter.h"
 #include "studio/window/ChildFrame.h"
+#include "studio/window/DebugCommands.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
@@ -102,7 +103,7 @@ TEST_F(WindowTest, BreakpointRefusals) {
         // A new document has no extension, so F9 is disabled there; the step still refuses.
         frame.UpdateCommands();
         EXPECT_EQ(frame.Commands()->Action(kCmdToggleBreakpoint)->isEnabled(), c.m_saved);
-        frame.ToggleBreakpoint();
+        frame.Debugging()->ToggleBreakpoint();
         EXPECT_EQ(m_boxes, QStringList{QString::fromLatin1(c.m_box)});
         EXPECT_TRUE(theDebugger.GetBreakpointList().empty());
         frame.MdiArea()->closeAllSubWindows();
