@@ -3,17 +3,21 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
@@ -67,6 +71,7 @@ CMainFrame::CMainFrame(const CStudioProfile& profile, const QString& programRoot
       m_documents(new CDocumentCommands(*this)),
       m_debugging(new CDebugCommands(*this, settings)) {
     setWindowTitle(QStringLiteral("Velmorin Studio"));
+    setAcceptDrops(true);
     theDebugger.SetPort(m_profile.m_port.toStdString());
     theDebugger.SetSsl(m_profile.m_ssl);
     m_rootPath = IsFolder(m_profile.m_rootPath) ? m_profile.m_rootPath : m_programRoot;
@@ -263,6 +268,21 @@ void CMainFrame::Shutdown() {
     const std::unique_ptr<QSettings> stored = CStudioProfile::OpenSettings();
     m_profile.m_recentFiles = m_commands->RecentFiles();
     m_profile.Save(*stored);
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            OpenDocument(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

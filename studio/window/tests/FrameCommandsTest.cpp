@@ -2,16 +2,20 @@
 #include <sys/stat.h>
 
 #include <QMdiSubWindow>
+#include <QMimeData>
+#include <QUrl>
 
 #include "studio/window/ChildFrame.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindReplaceDlg.h"
 #include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/OutputBar.h"
+#include "studio/window/QuickWatchDlg.h"
 #include "studio/window/SetTabStops.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
+#include "studio/window/VarListCtrl.h"
 #include "studio/window/WorkspaceBar.h"
 #include "studio/window/tests/WindowFixture.h"
 
@@ -160,4 +164,39 @@ TEST_F(WindowTest, FindAndReplaceInTheActiveView) {
     EXPECT_EQ(view->toPlainText(), QStringLiteral("dog dog category dog"));
     view->undo();
     EXPECT_EQ(view->toPlainText(), QStringLiteral("cat Cat category cat"));
+}
+
+TEST_F(WindowTest, DroppedFilesOpen) {
+    ASSERT_TRUE(WriteFile(m_root.File("dropped.zrp"), "x"));
+    CMainFrame& frame = Frame();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Root() + "/dropped.zrp")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // Straight to the window's handlers: offscreen there is no drag to deliver them.
+    QObject& window = frame;
+    window.event(&enter);
+    EXPECT_TRUE(enter.isAccepted());
+    window.event(&drop);
+    ASSERT_EQ(frame.Children().size(), 1);
+    EXPECT_EQ(frame.Children().front()->Doc()->Path(), Root() + "/dropped.zrp");
+}
+
+TEST_F(WindowTest, DoubleClickedVariableOpensItsNameForEditing) {
+    CMainFrame& frame = Frame();
+    CVarListCtrl* variables = frame.Output()->Variables();
+    variables->AddExpression(QStringLiteral("old"));
+    QString shownTitle;
+    AnswerNextDialog<CQuickWatchDlg>([&](CQuickWatchDlg& dialog) {
+        shownTitle = dialog.windowTitle();
+        dialog.ExpressionField()->setText(QStringLiteral("renamed"));
+        dialog.accept();
+    });
+    emit variables->itemDoubleClicked(variables->topLevelItem(0), 0);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(shownTitle, QStringLiteral("Edit Variable Name"));
+    EXPECT_EQ(variables->topLevelItem(0)->text(0), QStringLiteral("renamed"));
+    // Not paused: the new name cannot be evaluated, so the value stays as it was.
+    EXPECT_EQ(variables->topLevelItem(0)->text(1),
+              QString::fromLatin1(CDebugController::kNotPaused));
 }
