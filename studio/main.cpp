@@ -12,8 +12,10 @@
 #include "studio/window/MainFrame.h"
 #include "studio/window/StudioEngine.h"
 #include "studio/window/StudioProfile.h"
+#include "studio/window/TerminationSignal.h"
 
 int main(int argc, char** argv) {
+    CTerminationSignal::Block();
     LoadLocaleDateSettings();
     // The profile's root decides the program's root before any engine object reads it.
     CStudioProfile profile;
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     {
         CMainFrame frame(profile, programRoot, engine.Settings());
+        const CTerminationSignal termination([&frame] { frame.close(); });
         frame.show();
         exitCode = QApplication::exec();
     }
