@@ -6,7 +6,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFontDialog>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -28,20 +27,17 @@
 #include "studio/window/ChildFrame.h"
 #include "studio/window/ColorListBox.h"
 #include "studio/window/DebugCommands.h"
-#include "studio/window/DebuggerOptionsDlg.h"
 #include "studio/window/DocumentCommands.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindInFilesDlg.h"
 #include "studio/window/FindReplaceDlg.h"
 #include "studio/window/FindResultsList.h"
-#include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/GotoOffsetDlg.h"
 #include "studio/window/LogPaneSink.h"
 #include "studio/window/MessageSeam.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
-#include "studio/window/SetColorDlg.h"
-#include "studio/window/SetTabStops.h"
+#include "studio/window/SettingsCommands.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
@@ -69,7 +65,8 @@ CMainFrame::CMainFrame(const CStudioProfile& profile, const QString& programRoot
       m_commands(new CStudioCommands(this)),
       m_findReplace(new CFindReplaceDlg(this)),
       m_documents(new CDocumentCommands(*this)),
-      m_debugging(new CDebugCommands(*this, settings)) {
+      m_debugging(new CDebugCommands(*this, settings)),
+      m_settingsCommands(new CSettingsCommands(*this, m_profile)) {
     setWindowTitle(QStringLiteral("Velmorin Studio"));
     setAcceptDrops(true);
     theDebugger.SetPort(m_profile.m_port.toStdString());
@@ -525,51 +522,12 @@ void CMainFrame::EditCommand(int id) {
 }
 
 void CMainFrame::ViewCommand(int id) {
-    switch (id) {
-        case kCmdFolderOptions:
-            FolderOptions();
-            break;
-        case kCmdDebuggerOptions: {
-            CDebuggerOptionsDlg dialog(QString::fromStdString(theDebugger.GetPort()),
-                                       theDebugger.IsSsl(), this);
-            if (dialog.exec() == QDialog::Accepted) {
-                theDebugger.SetPort(dialog.Port().toStdString());
-                theDebugger.SetSsl(dialog.IsSsl());
-            }
-            break;
-        }
-        case kCmdSetFont: {
-            bool ok = false;
-            const QFont font = QFontDialog::getFont(&ok, m_profile.Font(), this);
-            if (ok) {
-                m_profile.SetFont(font);
-                ApplyLookEverywhere();
-            }
-            break;
-        }
-        case kCmdSetTabStops: {
-            CSetTabStops dialog(m_profile.m_tabStops, this);
-            if (dialog.exec() == QDialog::Accepted) {
-                m_profile.m_tabStops = dialog.TabStops();
-                ApplyLookEverywhere();
-            }
-            break;
-        }
-        case kCmdSetColor: {
-            CSetColorDlg dialog(m_profile.m_textColor, m_profile.m_bkColor, this);
-            if (dialog.exec() == QDialog::Accepted) {
-                m_profile.m_textColor = dialog.TextIndex();
-                m_profile.m_bkColor = dialog.BackgroundIndex();
-                ApplyLookEverywhere();
-            }
-            break;
-        }
-        case kCmdNextPane:
-            FocusNextPane();
-            break;
-        default:
-            NextWindowOrTab();
-            break;
+    if (id == kCmdNextPane) {
+        FocusNextPane();
+    } else if (id == kCmdNextWindowTab) {
+        NextWindowOrTab();
+    } else {
+        m_settingsCommands->Run(id);
     }
 }
 
@@ -624,27 +582,6 @@ void CMainFrame::WindowCommand(int id) {
             windows[i]->setGeometry(i * w, 0, w, area.height());
         }
     }
-}
-
-void CMainFrame::FolderOptions() {
-    CFolderOptionsDlg dialog(m_rootPath, m_profile.m_fileFilter, this);
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
-    }
-    QString root = dialog.Root().trimmed();
-    while (root.size() > 1 && root.endsWith(QLatin1Char('/'))) {
-        root.chop(1);
-    }
-    m_rootPath = root.isEmpty() ? m_programRoot : root;
-    m_profile.m_rootPath = root;
-    QString filter = dialog.Filter().trimmed();
-    if (filter.isEmpty()) {
-        filter = QString::fromLatin1(CStudioProfile::kDefaultFilter);
-    }
-    CFileTreeCtrl* tree = m_workspace->Tree();
-    tree->SetFilter(filter);
-    tree->Fill(m_rootPath);
-    m_profile.m_fileFilter = tree->FilterText();
 }
 
 void CMainFrame::FindInFiles() {

@@ -17,6 +17,7 @@ class CFindReplaceDlg;
 class CLogPaneSink;
 class COutputBar;
 class CServerSettings;
+class CSettingsCommands;
 class CSspView;
 class CStudioCommands;
 class CStudioFrontEnd;
@@ -57,8 +58,13 @@ public:
     QLabel* LineColumnPane() const { return m_lineColumn; }
     const CStudioProfile& Profile() const { return m_profile; }
     const QString& RootPath() const { return m_rootPath; }
+    // The file tree's root for the rest of the run (the tree is filled by the caller).
+    void SetRootPath(const QString& root) { m_rootPath = root; }
+    const QString& ProgramRoot() const { return m_programRoot; }
     CDocumentCommands* Documents() const { return m_documents; }
     CDebugCommands* Debugging() const { return m_debugging; }
+    // The font, tab stops and colours to every editor and output pane.
+    void ApplyLookEverywhere();
     // Redraws every editor window's breakpoint margin.
     void RedrawMargins();
     // Puts `path` first in the recent-file list.
@@ -82,8 +88,6 @@ private:
     void ApplyPaneSizes();
     void ApplyViewSettings(CSspView* view);
     void ApplyOutputSettings();
-    // The font, tab stops and colours to every editor and output pane.
-    void ApplyLookEverywhere();
     QMdiSubWindow* AddChild(CChildFrame* child);
     void OnActiveChildChanged();
     QColor TextColor() const;
@@ -95,7 +99,6 @@ private:
     void WindowCommand(int id);
     void FocusNextPane();
     void NextWindowOrTab();
-    void FolderOptions();
     void FindInFiles();
     void OpenFindResult(const QString& path, int line, const QString& text);
 
@@ -109,6 +112,7 @@ private:
     CFindReplaceDlg* m_findReplace;
     CDocumentCommands* m_documents;
     CDebugCommands* m_debugging;
+    CSettingsCommands* m_settingsCommands;
     CWorkspaceBar* m_workspace = nullptr;
     COutputBar* m_output = nullptr;
     QMdiArea* m_mdi = nullptr;
