@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 
 std::string RootFolderOf(const std::string& programPath) {
@@ -25,4 +26,19 @@ std::string GetRootFolder() {
     return RootFolderOf(std::string(buffer, static_cast<size_t>(n)));
 }
 
-const std::string g_rootDir = GetRootFolder();
+namespace {
+
+std::string s_rootDir = GetRootFolder();
+std::atomic<bool> s_rootSet{false};
+
+}  // namespace
+
+const std::string& g_rootDir = s_rootDir;
+
+bool SetRootFolder(const std::string& rootFolder) {
+    if (s_rootSet.exchange(true)) {
+        return false;
+    }
+    s_rootDir = rootFolder;
+    return true;
+}

@@ -11,5 +11,9 @@ std::string GetRootFolder();
 // text when there is none.
 std::string RootFolderOf(const std::string& programPath);
 
+// Replaces the process's root folder once, at start-up, before any engine object reads it
+// (the studio's own root choice). False, changing nothing, on every later call.
+bool SetRootFolder(const std::string& rootFolder);
+
 // The root folder of the process, computed once at start-up.
-extern const std::string g_rootDir;
+extern const std::string& g_rootDir;

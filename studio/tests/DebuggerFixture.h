@@ -74,18 +74,22 @@ private:
     std::string m_http;
 };
 
+// Lays out a root for debugger runs: its folders, and settings with a SQLite data source of
+// its own and the debugging web server on 127.0.0.1 only.
+inline void PrepareDebugRoot(const CTempFolder& root, CServerSettings& settings) {
+    for (const char* folder : {"tmp", "bin", "webroot"}) {
+        mkdir(root.File(folder).c_str(), 0755);
+    }
+    settings.DbOdbcConnectString = std::string("ODBC;DRIVER=") + COdbcTestEnv::SqliteDriver() +
+                                   ";Database=" + root.File("data.db");
+    settings.GeneralTcpipAddress = "127.0.0.1";
+    ASSERT_TRUE(settings.Save());
+}
+
 class DebugControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        mkdir(m_root.File("tmp").c_str(), 0755);
-        mkdir(m_root.File("bin").c_str(), 0755);
-        mkdir(m_root.File("webroot").c_str(), 0755);
-        m_settings.DbOdbcConnectString = std::string("ODBC;DRIVER=") +
-                                         COdbcTestEnv::SqliteDriver() +
-                                         ";Database=" + m_root.File("data.db");
-        // The debugging web server listens here only.
-        m_settings.GeneralTcpipAddress = "127.0.0.1";
-        ASSERT_TRUE(m_settings.Save());
+        PrepareDebugRoot(m_root, m_settings);
         CServerContextLink::InstallFor(&m_link);
         m_debugger = std::make_unique<CDebugController>();
         m_debugger->SetEnvironment(m_settings, m_context, m_pool, m_root.Path());

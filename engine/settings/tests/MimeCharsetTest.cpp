@@ -119,3 +119,12 @@ TEST(RootFolderTest, ParentOfTheProgramsFolder) {
     EXPECT_EQ(g_rootDir, GetRootFolder());
     EXPECT_EQ(g_rootDir.substr(g_rootDir.rfind('/')), "/engine");
 }
+
+TEST(RootFolderTest, SetOnceThenRefused) {
+    // The same root again keeps the other tests of this process on theirs.
+    const std::string root = GetRootFolder();
+    EXPECT_TRUE(SetRootFolder(root));
+    EXPECT_EQ(g_rootDir, root);
+    EXPECT_FALSE(SetRootFolder("/elsewhere"));
+    EXPECT_EQ(g_rootDir, root);
+}

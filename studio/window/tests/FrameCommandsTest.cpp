@@ -1,0 +1,202 @@
+// Commands of the main window that reach dialogs, the MDI area and the profile.
+#include <sys/stat.h>
+
+#include <QMdiSubWindow>
+#include <QMimeData>
+#include <QUrl>
+
+#include "studio/window/ChildFrame.h"
+#include "studio/window/FileTreeCtrl.h"
+#include "studio/window/FindReplaceDlg.h"
+#include "studio/window/FolderOptionsDlg.h"
+#include "studio/window/OutputBar.h"
+#include "studio/window/QuickWatchDlg.h"
+#include "studio/window/SetTabStops.h"
+#include "studio/window/SspDoc.h"
+#include "studio/window/SspView.h"
+#include "studio/window/StudioCommands.h"
+#include "studio/window/VarListCtrl.h"
+#include "studio/window/WorkspaceBar.h"
+#include "studio/window/tests/WindowFixture.h"
+
+TEST_F(WindowTest, CtrlTabInTheOutputPaneSelectsTheNextTab) {
+    CMainFrame& frame = Frame();
+    frame.NewDocument();
+    frame.activateWindow();
+    frame.Output()->ShowTab(COutputBar::kVariablesTab);
+    QApplication::processEvents();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kFindTab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kDebugTab);
+}
+
+TEST_F(WindowTest, TilesStackOrStandSideBySide) {
+    CMainFrame& frame = Frame();
+    frame.NewDocument();
+    frame.NewDocument();
+    const QSize area = frame.MdiArea()->viewport()->size();
+    struct Case {
+        int m_command;
+        bool m_stacked;
+    };
+    for (const Case& c : {Case{kCmdTileHorizontally, true}, Case{kCmdTileVertically, false}}) {
+        frame.Execute(c.m_command);
+        const QList<QMdiSubWindow*> windows = frame.MdiArea()->subWindowList();
+        ASSERT_EQ(windows.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const QRect placed = windows[i]->geometry();
+            if (c.m_stacked) {
+                EXPECT_EQ(placed,
+                          QRect(0, i * (area.height() / 2), area.width(), area.height() / 2));
+            } else {
+                EXPECT_EQ(placed,
+                          QRect(i * (area.width() / 2), 0, area.width() / 2, area.height()));
+            }
+        }
+    }
+}
+
+TEST_F(WindowTest, RecentFilesKeepTheLastFour) {
+    CMainFrame& frame = Frame();
+    for (int i = 1; i <= 5; ++i) {
+        const std::string path = m_root.File("f" + std::to_string(i) + ".zrp");
+        ASSERT_TRUE(WriteFile(path, "x"));
+        ASSERT_NE(frame.OpenDocument(QString::fromStdString(path)), nullptr);
+    }
+    CloseFrame();
+    CStudioProfile profile;
+    profile.Load(*CStudioProfile::OpenSettings());
+    EXPECT_EQ(profile.m_recentFiles, (QStringList{Root() + "/f5.zrp", Root() + "/f4.zrp",
+                                                  Root() + "/f3.zrp", Root() + "/f2.zrp"}));
+}
+
+TEST_F(WindowTest, FolderOptionsRule) {
+    mkdir(m_root.File("site").c_str(), 0755);
+    ASSERT_TRUE(WriteFile(m_root.File("site/a.zrp"), "x"));
+    ASSERT_TRUE(WriteFile(m_root.File("site/b.css"), "x"));
+    CMainFrame& frame = Frame();
+    struct Case {
+        QString m_root;
+        QString m_filter;
+        QString m_treeRoot;
+        QString m_storedFilter;
+    };
+    const std::vector<Case> cases = {
+        {"  " + Root() + "/site/  ", " css ", Root() + "/site", ".css; "},
+        {"   ", "", Root(), ".zrp; .zrs; .html; .txt; "},
+    };
+    for (const Case& c : cases) {
+        AnswerNextDialog<CFolderOptionsDlg>([&](CFolderOptionsDlg& dialog) {
+            dialog.findChildren<QLineEdit*>()[0]->setText(c.m_root);
+            dialog.findChildren<QLineEdit*>()[1]->setText(c.m_filter);
+            dialog.accept();
+        });
+        frame.Execute(kCmdFolderOptions);
+        ASSERT_TRUE(m_answered);
+        EXPECT_EQ(frame.RootPath(), c.m_treeRoot);
+        EXPECT_EQ(frame.Workspace()->Tree()->topLevelItem(0)->text(0), c.m_treeRoot);
+        EXPECT_EQ(frame.Profile().m_fileFilter, c.m_storedFilter);
+    }
+    EXPECT_TRUE(m_boxes.isEmpty());
+}
+
+TEST_F(WindowTest, TabStopsReachTheViews) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    const qreal four = child->View()->tabStopDistance();
+    AnswerNextDialog<CSetTabStops>([](CSetTabStops& dialog) {
+        dialog.Field()->setText(QStringLiteral("8"));
+        dialog.accept();
+    });
+    frame.Execute(kCmdSetTabStops);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(frame.Profile().m_tabStops, 8);
+    EXPECT_DOUBLE_EQ(child->View()->tabStopDistance(), four * 2);
+}
+
+TEST_F(WindowTest, FindAndReplaceInTheActiveView) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    CSspView* view = child->View();
+    view->setPlainText(QStringLiteral("cat Cat category cat"));
+    CFindReplaceDlg dialog;
+    dialog.Run(kCmdFind, view);
+    dialog.FindField()->setText(QStringLiteral("cat"));
+    struct Case {
+        bool m_matchCase;
+        bool m_wholeWord;
+        bool m_up;
+        int m_start;  // where the caret is before the search
+        int m_found;  // where the found text starts; -1: none
+    };
+    for (const Case& c : {Case{false, false, false, 3, 4}, Case{true, false, false, 1, 8},
+                          Case{false, true, false, 5, 17}, Case{true, true, true, 17, 0},
+                          Case{true, true, false, 20, -1}}) {
+        dialog.MatchCase()->setChecked(c.m_matchCase);
+        dialog.WholeWord()->setChecked(c.m_wholeWord);
+        (c.m_up ? dialog.Up() : dialog.Down())->setChecked(true);
+        QTextCursor caret(view->document());
+        caret.setPosition(c.m_start);
+        view->setTextCursor(caret);
+        m_boxes.clear();
+        const bool found = dialog.FindNext();
+        EXPECT_EQ(found, c.m_found >= 0) << c.m_start;
+        if (found) {
+            EXPECT_EQ(view->textCursor().selectionStart(), c.m_found) << c.m_start;
+        } else {
+            EXPECT_EQ(m_boxes, QStringList{"Cannot find the string 'cat'."});
+        }
+    }
+    // Find Again repeats the last search.
+    QTextCursor caret(view->document());
+    view->setTextCursor(caret);
+    dialog.MatchCase()->setChecked(false);
+    dialog.WholeWord()->setChecked(false);
+    dialog.Down()->setChecked(true);
+    dialog.Run(kCmdFindAgain, view);
+    EXPECT_EQ(view->textCursor().selectionStart(), 0);
+
+    dialog.Run(kCmdReplace, view);
+    dialog.ReplaceField()->setText(QStringLiteral("dog"));
+    dialog.WholeWord()->setChecked(true);
+    EXPECT_EQ(dialog.ReplaceAll(), 3);
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("dog dog category dog"));
+    view->undo();
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("cat Cat category cat"));
+}
+
+TEST_F(WindowTest, DroppedFilesOpen) {
+    ASSERT_TRUE(WriteFile(m_root.File("dropped.zrp"), "x"));
+    CMainFrame& frame = Frame();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Root() + "/dropped.zrp")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // Straight to the window's handlers: offscreen there is no drag to deliver them.
+    QObject& window = frame;
+    window.event(&enter);
+    EXPECT_TRUE(enter.isAccepted());
+    window.event(&drop);
+    ASSERT_EQ(frame.Children().size(), 1);
+    EXPECT_EQ(frame.Children().front()->Doc()->Path(), Root() + "/dropped.zrp");
+}
+
+TEST_F(WindowTest, DoubleClickedVariableOpensItsNameForEditing) {
+    CMainFrame& frame = Frame();
+    CVarListCtrl* variables = frame.Output()->Variables();
+    variables->AddExpression(QStringLiteral("old"));
+    QString shownTitle;
+    AnswerNextDialog<CQuickWatchDlg>([&](CQuickWatchDlg& dialog) {
+        shownTitle = dialog.windowTitle();
+        dialog.ExpressionField()->setText(QStringLiteral("renamed"));
+        dialog.accept();
+    });
+    emit variables->itemDoubleClicked(variables->topLevelItem(0), 0);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(shownTitle, QStringLiteral("Edit Variable Name"));
+    EXPECT_EQ(variables->topLevelItem(0)->text(0), QStringLiteral("renamed"));
+    // Not paused: the new name cannot be evaluated, so the value stays as it was.
+    EXPECT_EQ(variables->topLevelItem(0)->text(1),
+              QString::fromLatin1(CDebugController::kNotPaused));
+}
