@@ -1,0 +1,63 @@
+// The window's list of the server's components: the web servers and every scheduled task with
+// their address or schedule and state, from the server while it runs, else from the settings.
+// It carries the Server and Tools commands.
+#pragma once
+
+#include <QWidget>
+#include <string>
+
+#include "console/window/ConsoleContext.h"
+#include "console/window/ViewProfile.h"
+
+class QAction;
+class QTreeWidget;
+
+class CServerView : public QWidget {
+public:
+    enum ECommand {
+        kStart,
+        kStop,
+        kBrowse,
+        kSettings,
+        kViewLogFiles,
+        kRefresh,
+        kRunNow,
+        kCurrentRequests,
+        kCreateDataSource,
+        kCommandCount
+    };
+
+    CServerView(QWidget* parent, CConsoleContext& context, CViewProfile profile);
+    ~CServerView() override;
+
+    // Columns from the profile, the host's full name, the first refresh.
+    void OnInitialUpdate();
+    void OnRefresh();
+    void OnStart();
+    void OnStop();
+    void OnBrowse();
+    void OnSettings();
+    void OnViewLogFiles();
+    void OnRunNow();
+    void OnCurrentRequests();
+    void OnCreateDataSource();
+
+    bool IsRunning() const { return m_bRunning; }
+    QTreeWidget* List() const { return m_list; }
+    QAction* Action(ECommand command) const { return m_actions[command]; }
+
+private:
+    void CreateActions();
+    void UpdateActions();
+    std::string GetTaskList();
+    // Looks up the full name of the address behind the resolving box; stores and saves a
+    // changed one.
+    void UpdateDomainName();
+    void CheckHostUnderscore();
+
+    CConsoleContext& m_context;
+    CViewProfile m_profile;
+    QTreeWidget* m_list;
+    QAction* m_actions[kCommandCount] = {};
+    bool m_bRunning = false;
+};
