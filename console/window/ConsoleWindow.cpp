@@ -73,10 +73,7 @@ int RunConsoleWindow(int argc, char** argv, const std::string& root) {
     CMainFrame window(context, CViewProfile());
     frame = &window;
     window.show();
-    window.View()->OnInitialUpdate();
-    if (g_settings.GeneralOrganizationName.empty()) {
-        window.View()->OnSettings();
-    }
+    window.Start();
     const int code = QApplication::exec();
     g_log.SetMessageBox(nullptr);
     return code;

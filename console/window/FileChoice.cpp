@@ -24,6 +24,7 @@ std::optional<std::string> ChooseOpenFile(QWidget* parent, const CFileChoice& ch
                        QString::fromStdString(choice.m_folder));
     dialog.setNameFilters(filters);
     dialog.setFileMode(choice.m_mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setAcceptMode(choice.m_save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (!choice.m_fileName.empty()) {
         dialog.selectFile(QString::fromStdString(choice.m_fileName));
     }

@@ -14,6 +14,8 @@ struct CFileChoice {
     std::string m_fileName;
     std::vector<std::string> m_patterns;  // "*.log"; each labelled by itself
     bool m_mustExist = false;
+    // A save dialog, which asks before it overwrites a file.
+    bool m_save = false;
 };
 
 // The chosen path; nullopt when the dialog was cancelled.

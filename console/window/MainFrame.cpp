@@ -11,6 +11,7 @@
 #include "console/ServerControl.h"
 #include "console/window/AboutDlg.h"
 #include "console/window/ServerView.h"
+#include "engine/settings/ServerSettings.h"
 
 CMainFrame::CMainFrame(CConsoleContext& context, CViewProfile profile)
     : m_context(context),
@@ -23,8 +24,16 @@ CMainFrame::CMainFrame(CConsoleContext& context, CViewProfile profile)
     statusBar()->addPermanentWidget(m_servicePane);
     statusBar()->showMessage("Ready");
     UpdateServicePane();
+    m_view->SetAfterSettings([this] { UpdateServicePane(); });
     resize(720, 360);
     PlaceWindow();
+}
+
+void CMainFrame::Start() {
+    m_view->OnInitialUpdate();
+    if (m_context.m_settings.GeneralOrganizationName.empty()) {
+        m_view->OnSettings();
+    }
 }
 
 void CMainFrame::CreateMenus() {

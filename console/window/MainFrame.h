@@ -17,6 +17,9 @@ public:
     CMainFrame(CConsoleContext& context, CViewProfile profile);
 
     CServerView* View() const { return m_view; }
+    // The first update of the view; Settings over the window on a first start (no
+    // organisation name yet).
+    void Start();
     // "NT Service" or "Normal App".
     QLabel* ServicePane() const { return m_servicePane; }
     void UpdateServicePane();

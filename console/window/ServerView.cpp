@@ -12,9 +12,11 @@
 #include "console/ConsoleMessages.h"
 #include "console/ServerControl.h"
 #include "console/window/CurrentRequestsDlg.h"
+#include "console/window/DataSourceDlg.h"
 #include "console/window/FileChoice.h"
 #include "console/window/Prompts.h"
 #include "console/window/ResolvingDlg.h"
+#include "console/window/SettingsSht.h"
 #include "console/window/WaitCursor.h"
 #include "engine/script/DesktopOpener.h"
 #include "engine/settings/ServerSettings.h"
@@ -23,7 +25,9 @@ CServerView::CServerView(QWidget* parent, CConsoleContext& context, CViewProfile
     : QWidget(parent),
       m_context(context),
       m_profile(std::move(profile)),
-      m_list(new QTreeWidget(this)) {
+      m_list(new QTreeWidget(this)),
+      m_runSheet([](CSettingsSht& sheet) { return sheet.exec() == QDialog::Accepted; }),
+      m_runDataSource([](CDataSourceDlg& dialog) { return dialog.exec() == QDialog::Accepted; }) {
     m_list->setHeaderLabels({"#", "Server Component", "Status", "Start Time"});
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -199,8 +203,30 @@ void CServerView::OnBrowse() {
 }
 
 void CServerView::OnSettings() {
-    // The settings sheet arrives with its pages.
+    CServerSettings& settings = m_context.m_settings;
+    const std::string address = settings.GeneralTcpipAddress;
+    {
+        CSettingsSht sheet(window(), m_context);
+        if (!m_runSheet(sheet)) {
+            return;
+        }
+    }
+    const bool moved = settings.GeneralTcpipAddress != address;
+    if (moved) {
+        const std::string name =
+            ResolveDomainName(settings.GeneralTcpipAddress, m_context.m_resolver);
+        if (name != settings.FQDN) {
+            settings.FQDN = name;
+            settings.Save();
+        }
+    }
     OnRefresh();
+    if (moved) {
+        CheckHostUnderscore();
+    }
+    if (m_afterSettings) {
+        m_afterSettings();
+    }
 }
 
 void CServerView::OnViewLogFiles() {
@@ -261,5 +287,8 @@ void CServerView::OnCurrentRequests() {
 }
 
 void CServerView::OnCreateDataSource() {
-    // The data-source dialog arrives with the database dialogs.
+    CDataSourceDlg dialog(this, m_context.m_root, std::string(), std::string(),
+                          "You are creating an additional data source to be used in your own "
+                          "code.");
+    m_runDataSource(dialog);
 }

@@ -4,11 +4,14 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "console/window/ConsoleContext.h"
 #include "console/window/ViewProfile.h"
 
+class CDataSourceDlg;
+class CSettingsSht;
 class QAction;
 class QTreeWidget;
 
@@ -26,6 +29,10 @@ public:
         kCreateDataSource,
         kCommandCount
     };
+
+    // Run a modal dialog; true for OK. Tests answer instead.
+    using SheetRunner = std::function<bool(CSettingsSht& sheet)>;
+    using DataSourceRunner = std::function<bool(CDataSourceDlg& dialog)>;
 
     CServerView(QWidget* parent, CConsoleContext& context, CViewProfile profile);
     ~CServerView() override;
@@ -45,6 +52,10 @@ public:
     bool IsRunning() const { return m_bRunning; }
     QTreeWidget* List() const { return m_list; }
     QAction* Action(ECommand command) const { return m_actions[command]; }
+    void SetSheetRunner(SheetRunner runner) { m_runSheet = std::move(runner); }
+    void SetDataSourceRunner(DataSourceRunner runner) { m_runDataSource = std::move(runner); }
+    // Called after Settings closed with its changes saved.
+    void SetAfterSettings(std::function<void()> after) { m_afterSettings = std::move(after); }
 
 private:
     void CreateActions();
@@ -60,4 +71,7 @@ private:
     QTreeWidget* m_list;
     QAction* m_actions[kCommandCount] = {};
     bool m_bRunning = false;
+    SheetRunner m_runSheet;
+    DataSourceRunner m_runDataSource;
+    std::function<void()> m_afterSettings;
 };
