@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "console/SystemdServiceControl.h"
+#include "engine/foundation/SettingsStore.h"
 
 namespace {
 
@@ -36,6 +37,15 @@ CWindowFixture::CWindowFixture(const std::vector<std::string>& settings)
 
 std::unique_ptr<CServerSettings> CWindowFixture::Stored() const {
     return LoadStore(m_root.Root());
+}
+
+std::optional<std::string> CWindowFixture::StoredText(const std::string& name) const {
+    CSettingsValues values;
+    std::string error;
+    EXPECT_TRUE(CSettingsStore(CSettingsStore::PathUnderRoot(m_root.Root())).Read(values, error))
+        << error;
+    const std::string* value = values.Find(name);
+    return value != nullptr ? std::optional<std::string>(*value) : std::nullopt;
 }
 
 void CWindowFixture::StartServer() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ public:
     CViewProfile Profile() const { return CViewProfile(m_root.Path("profile.conf")); }
     // The settings as the store holds them now.
     std::unique_ptr<CServerSettings> Stored() const;
+    // A value as the store holds it, without the console's corrections; nullopt when missing.
+    std::optional<std::string> StoredText(const std::string& name) const;
     // Starts the real server of the root and waits until it answers.
     void StartServer();
 
