@@ -2,6 +2,7 @@
 // dialogs of the MIME map and the tasks.
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "console/ConsoleMessages.h"
+#include "console/window/DbPage.h"
 #include "console/window/EmailPage.h"
 #include "console/window/MimeTypeDlg.h"
 #include "console/window/MimeTypePage.h"
@@ -18,6 +21,7 @@
 #include "console/window/TaskTimes.h"
 #include "console/window/tests/PromptRecorder.h"
 #include "console/window/tests/WindowFixture.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/ScopedLocale.h"
 
 namespace {
@@ -299,4 +303,62 @@ TEST(SettingsPages, EditingTheEmailSenderKeepsItsScriptAndDayChoiceDisabled) {
         page.OnEdit();
         EXPECT_TRUE(shown);
     }
+}
+
+TEST(SettingsPages, CompactSaysWhatHappened) {
+    CWindowFixture fixture;
+    const std::string database = fixture.Root().Path("data/zr2.db");
+    const struct {
+        const char* label;
+        const char* connect;
+        std::function<void()> prepare;
+        std::string prompt;
+    } cases[] = {
+        {"not a database file", "ODBC;DSN=other;", [] {},
+         "You can only compact MS Access database files."},
+        {"a file that is not there", "ODBC;DSN=zr2;", [] {},
+         "Failed to compact the database file.\n"},
+        {"a database", "ODBC;DSN=zr2;",
+         [&database] {
+             CChildOptions options;
+             options.m_searchPath = true;
+             CChildProcess::Run({"sqlite3", database, "CREATE TABLE t (a INTEGER);"}, options);
+         },
+         "Database file has been compacted."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        c.prepare();
+        CPromptRecorder prompts;
+        CSettingsSht sheet(nullptr, fixture.Context());
+        auto& page = Show<CDbPage>(sheet, CSettingsSht::kDatabase);
+        page.ConnectString()->setText(c.connect);
+        page.WriteSettings();
+        page.OnCompact();
+        ASSERT_EQ(prompts.Texts().size(), 1u);
+        EXPECT_EQ(prompts.Texts()[0].rfind(c.prompt, 0), 0u) << prompts.Texts()[0];
+    }
+}
+
+TEST(SettingsPages, CompactRefusesWhileTheServerRuns) {
+    CWindowFixture fixture;
+    fixture.StartServer();
+    CPromptRecorder prompts;
+    CSettingsSht sheet(nullptr, fixture.Context());
+    auto& page = Show<CDbPage>(sheet, CSettingsSht::kDatabase);
+    page.OnCompact();
+    EXPECT_EQ(prompts.Texts(), std::vector<std::string>{ConsoleMessages().msgStopBeforeCompact});
+}
+
+TEST(SettingsPages, SerializedAccessDecidesTheSharing) {
+    CWindowFixture fixture;
+    CSettingsSht sheet(nullptr, fixture.Context());
+    auto& page = Show<CDbPage>(sheet, CSettingsSht::kDatabase);
+    ASSERT_TRUE(page.Serialize()->isChecked());
+    page.Serialize()->click();
+    EXPECT_TRUE(page.ThreadOwn()->isChecked());
+    EXPECT_FALSE(page.ThreadOwn()->isEnabled());
+    page.Serialize()->click();
+    EXPECT_FALSE(page.ThreadOwn()->isChecked());
+    EXPECT_TRUE(page.ThreadOwn()->isEnabled());
 }

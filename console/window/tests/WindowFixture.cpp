@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "console/SystemdServiceControl.h"
+#include "engine/data/OdbcEnvironment.h"
 #include "engine/foundation/SettingsStore.h"
 
 namespace {
@@ -33,6 +34,8 @@ CWindowFixture::CWindowFixture(const std::vector<std::string>& settings)
                 m_control,     [] { return std::make_unique<CSystemdServiceControl>(); },
                 NoNames(),     m_root.Path("bin/Brackmoor")} {
     m_control.SetPolling({40, std::chrono::milliseconds(250)});
+    // As the program does: the installation's own data sources (the root restores ODBCINI).
+    UseInstallationOdbcIni(m_root.Root());
 }
 
 std::unique_ptr<CServerSettings> CWindowFixture::Stored() const {
