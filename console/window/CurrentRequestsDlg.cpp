@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "console/ConsoleClient.h"
+#include "console/window/DotsElideDelegate.h"
 #include "console/window/Prompts.h"
 #include "console/window/WaitCursor.h"
 
@@ -32,6 +33,7 @@ CCurrentRequestsDlg::CCurrentRequestsDlg(QWidget* parent, std::string address, i
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setAllColumnsShowFocus(true);
+    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     m_list->setColumnWidth(0, 100);
     m_list->setColumnWidth(1, 200);
     m_list->setColumnWidth(2, 100);

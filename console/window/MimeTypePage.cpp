@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <memory>
 
+#include "console/window/DotsElideDelegate.h"
 #include "console/window/MimeTypeDlg.h"
 #include "console/window/Prompts.h"
 #include "engine/foundation/AsciiSpace.h"
@@ -31,6 +32,7 @@ CMimeTypePage::CMimeTypePage(QWidget* parent, CServerSettings& settings)
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setAllColumnsShowFocus(true);
+    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     m_list->setColumnWidth(0, 140);
     auto* buttons = new QHBoxLayout;
     const std::pair<const char*, void (CMimeTypePage::*)()> commands[] = {

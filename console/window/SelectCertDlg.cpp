@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "console/window/DotsElideDelegate.h"
 #include "console/window/Prompts.h"
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/SspDateTime.h"
@@ -18,6 +19,7 @@ CSelectCertDlg::CSelectCertDlg(QWidget* parent, const std::string& root, const s
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setAllColumnsShowFocus(true);
+    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     const int widths[] = {100, 100, 100, 200};
     for (int i = 0; i < 4; ++i) {
         m_list->setColumnWidth(i, widths[i]);

@@ -13,6 +13,7 @@
 #include "console/ServerControl.h"
 #include "console/window/CurrentRequestsDlg.h"
 #include "console/window/DataSourceDlg.h"
+#include "console/window/DotsElideDelegate.h"
 #include "console/window/FileChoice.h"
 #include "console/window/Prompts.h"
 #include "console/window/ResolvingDlg.h"
@@ -32,7 +33,7 @@ CServerView::CServerView(QWidget* parent, CConsoleContext& context, CViewProfile
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setAllColumnsShowFocus(true);
-    m_list->setTextElideMode(Qt::ElideRight);
+    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     // Saved widths down to the smallest the profile accepts are shown as saved.
     m_list->header()->setMinimumSectionSize(1);
     auto* layout = new QVBoxLayout(this);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "console/window/DotsElideDelegate.h"
 #include "console/window/Prompts.h"
 #include "console/window/TaskDlg.h"
 #include "console/window/TaskTimes.h"
@@ -37,6 +38,7 @@ CTaskPage::CTaskPage(QWidget* parent, CServerSettings& settings, std::string roo
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setAllColumnsShowFocus(true);
+    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     const int widths[] = {200, 70, 155, 95, 70};
     for (int i = 0; i < 5; ++i) {
         m_list->setColumnWidth(i, widths[i]);
