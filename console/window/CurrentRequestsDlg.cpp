@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 
 #include "console/ConsoleClient.h"
-#include "console/window/DotsElideDelegate.h"
 #include "console/window/Prompts.h"
+#include "console/window/ReportList.h"
 #include "console/window/WaitCursor.h"
 
 namespace {
@@ -25,15 +25,10 @@ CCurrentRequestsDlg::CCurrentRequestsDlg(QWidget* parent, std::string address, i
     : QDialog(parent),
       m_address(std::move(address)),
       m_port(port),
-      m_list(new QTreeWidget(this)),
+      m_list(MakeReportList(this, {"From IP", "URL", "Start Time"})),
       m_highWater(new QLabel(this)),
       m_disconnect(new QPushButton("&Disconnect", this)) {
     setWindowTitle("Current Requests");
-    m_list->setHeaderLabels({"From IP", "URL", "Start Time"});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     m_list->setColumnWidth(0, 100);
     m_list->setColumnWidth(1, 200);
     m_list->setColumnWidth(2, 100);

@@ -13,18 +13,11 @@
 #include "console/DataSourceSetup.h"
 #include "console/window/DataSourceForm.h"
 #include "console/window/Prompts.h"
+#include "console/window/ReportList.h"
+#include "console/window/RunModal.h"
 #include "engine/foundation/AsciiSpace.h"
 
 namespace {
-
-QTreeWidget* ReportList(QWidget* parent, const QStringList& headers) {
-    auto* list = new QTreeWidget(parent);
-    list->setHeaderLabels(headers);
-    list->setRootIsDecorated(false);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setAllColumnsShowFocus(true);
-    return list;
-}
 
 QPushButton* Button(QWidget* parent, const char* text, QLayout* layout) {
     auto* button = new QPushButton(text, parent);
@@ -42,11 +35,11 @@ CDataSourceDlg::CDataSourceDlg(QWidget* parent, std::string root, const std::str
       m_group(new QGroupBox("Current data source", this)),
       m_current(new QLineEdit(QString::fromStdString(current), this)),
       m_configure(new QPushButton("Configure...", this)),
-      m_drivers(ReportList(this, {"ODBC Driver"})),
-      m_sources(ReportList(this, {"Name", "ODBC Driver"})),
+      m_drivers(MakeReportList(this, {"ODBC Driver"})),
+      m_sources(MakeReportList(this, {"Name", "ODBC Driver"})),
       m_createDefault(new QPushButton("&Create\nDefault", this)),
       m_ok(nullptr),
-      m_runForm([](CDataSourceForm& form) { return form.exec() == QDialog::Accepted; }) {
+      m_runForm(&RunModal<CDataSourceForm>) {
     setWindowTitle(QString::fromStdString(DataSourceDialogTitle(m_defaultName, current)));
     auto* note = new QPlainTextEdit(QString::fromStdString(message), this);
     note->setReadOnly(true);

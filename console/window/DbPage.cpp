@@ -14,6 +14,7 @@
 #include "console/ServerControl.h"
 #include "console/window/DataSourceDlg.h"
 #include "console/window/Prompts.h"
+#include "console/window/RunModal.h"
 #include "console/window/WaitCursor.h"
 #include "console/window/WindowDbSetupUi.h"
 #include "engine/data/DbException.h"
@@ -27,7 +28,7 @@ CDbPage::CDbPage(QWidget* parent, CServerSettings& settings, CConsoleContext& co
       m_connect(new QLineEdit(this)),
       m_serialize(new QCheckBox("Serialize database access (see help)", this)),
       m_threadOwn(new QCheckBox("Don't share database connections (see help)", this)),
-      m_runDialog([](CDataSourceDlg& dialog) { return dialog.exec() == QDialog::Accepted; }) {
+      m_runDialog(&RunModal<CDataSourceDlg>) {
     auto* change = new QPushButton("Change...", this);
     auto* compact = new QPushButton("Compact", this);
     auto* row = new QHBoxLayout;

@@ -9,9 +9,10 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "console/window/DotsElideDelegate.h"
 #include "console/window/MimeTypeDlg.h"
 #include "console/window/Prompts.h"
+#include "console/window/ReportList.h"
+#include "console/window/RunModal.h"
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/settings/ServerSettings.h"
 
@@ -25,28 +26,13 @@ std::string Trimmed(const QLineEdit* edit) {
 
 CMimeTypePage::CMimeTypePage(QWidget* parent, CServerSettings& settings)
     : CSettingsPage(parent, settings),
-      m_list(new QTreeWidget(this)),
+      m_list(MakeReportList(this, {"File Extension", "Content Type"})),
       m_encoding(new QLineEdit(this)),
-      m_runDialog([](CMimeTypeDlg& dialog) { return dialog.exec() == QDialog::Accepted; }) {
-    m_list->setHeaderLabels({"File Extension", "Content Type"});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
+      m_runDialog(&RunModal<CMimeTypeDlg>) {
     m_list->setColumnWidth(0, 140);
-    auto* buttons = new QHBoxLayout;
-    const std::pair<const char*, void (CMimeTypePage::*)()> commands[] = {
-        {"New...", &CMimeTypePage::OnNew},
-        {"Edit...", &CMimeTypePage::OnEdit},
-        {"Delete", &CMimeTypePage::OnDelete},
-    };
-    for (const auto& [text, handler] : commands) {
-        auto* button = new QPushButton(text, this);
-        connect(button, &QPushButton::clicked, this,
-                [this, handler = handler] { (this->*handler)(); });
-        buttons->addWidget(button);
-    }
-    buttons->addStretch();
+    QHBoxLayout* buttons = MakeCommandRow(this, {{"New...", [this] { OnNew(); }},
+                                                 {"Edit...", [this] { OnEdit(); }},
+                                                 {"Delete", [this] { OnDelete(); }}});
     auto* encoding = new QHBoxLayout;
     encoding->addWidget(new QLabel("Encoding for text type:", this));
     encoding->addWidget(m_encoding);

@@ -4,26 +4,18 @@
 
 #include "console/ConsoleMessages.h"
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/Tokenizer.h"
 #include "engine/settings/ServerSettings.h"
 
 namespace {
 
 // True when any address of the list (split at ",; ") equals `address` but for case.
 bool ListHolds(const std::string& list, const std::string& address) {
-    size_t start = 0;
-    while (start < list.size()) {
-        start = list.find_first_not_of(",; ", start);
-        if (start == std::string::npos) {
-            break;
-        }
-        size_t end = list.find_first_of(",; ", start);
-        if (end == std::string::npos) {
-            end = list.size();
-        }
-        if (AsciiEqualNoCase(list.substr(start, end - start), address)) {
+    CTokenizer addresses(list.c_str(), ",; ");
+    for (std::string part = addresses.NextPart(); !part.empty(); part = addresses.NextPart()) {
+        if (AsciiEqualNoCase(part, address)) {
             return true;
         }
-        start = end;
     }
     return false;
 }

@@ -13,6 +13,7 @@
 #include "console/window/CertRequestDlg.h"
 #include "console/window/FileChoice.h"
 #include "console/window/Prompts.h"
+#include "console/window/RunModal.h"
 #include "console/window/SelectCertDlg.h"
 #include "engine/settings/ServerSettings.h"
 
@@ -24,8 +25,8 @@ CSecurePage::CSecurePage(QWidget* parent, CServerSettings& settings, std::string
       m_serial(new QLineEdit(this)),
       m_expiration(new QLineEdit(this)),
       m_disable(new QPushButton("Disable Secure Web Server", this)),
-      m_runSelect([](CSelectCertDlg& dialog) { return dialog.exec() == QDialog::Accepted; }),
-      m_runRequest([](CCertRequestDlg& dialog) { return dialog.exec() == QDialog::Accepted; }) {
+      m_runSelect(&RunModal<CSelectCertDlg>),
+      m_runRequest(&RunModal<CCertRequestDlg>) {
     for (QLineEdit* edit : {m_name, m_issuer, m_serial, m_expiration}) {
         edit->setReadOnly(true);
     }

@@ -7,19 +7,15 @@
 #include <memory>
 #include <vector>
 
-#include "console/window/DotsElideDelegate.h"
 #include "console/window/Prompts.h"
+#include "console/window/ReportList.h"
 #include "engine/foundation/CertificateInfo.h"
 #include "engine/foundation/SspDateTime.h"
 
 CSelectCertDlg::CSelectCertDlg(QWidget* parent, const std::string& root, const std::string& current)
-    : QDialog(parent), m_list(new QTreeWidget(this)) {
+    : QDialog(parent),
+      m_list(MakeReportList(this, {"Issued To", "Issued By", "Expiration", "Serial Number"})) {
     setWindowTitle("Select Certificate");
-    m_list->setHeaderLabels({"Issued To", "Issued By", "Expiration", "Serial Number"});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
     const int widths[] = {100, 100, 100, 200};
     for (int i = 0; i < 4; ++i) {
         m_list->setColumnWidth(i, widths[i]);

@@ -13,10 +13,11 @@
 #include "console/ServerControl.h"
 #include "console/window/CurrentRequestsDlg.h"
 #include "console/window/DataSourceDlg.h"
-#include "console/window/DotsElideDelegate.h"
 #include "console/window/FileChoice.h"
 #include "console/window/Prompts.h"
+#include "console/window/ReportList.h"
 #include "console/window/ResolvingDlg.h"
+#include "console/window/RunModal.h"
 #include "console/window/SettingsSht.h"
 #include "console/window/WaitCursor.h"
 #include "engine/script/DesktopOpener.h"
@@ -26,14 +27,9 @@ CServerView::CServerView(QWidget* parent, CConsoleContext& context, CViewProfile
     : QWidget(parent),
       m_context(context),
       m_profile(std::move(profile)),
-      m_list(new QTreeWidget(this)),
-      m_runSheet([](CSettingsSht& sheet) { return sheet.exec() == QDialog::Accepted; }),
-      m_runDataSource([](CDataSourceDlg& dialog) { return dialog.exec() == QDialog::Accepted; }) {
-    m_list->setHeaderLabels({"#", "Server Component", "Status", "Start Time"});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
+      m_list(MakeReportList(this, {"#", "Server Component", "Status", "Start Time"})),
+      m_runSheet(&RunModal<CSettingsSht>),
+      m_runDataSource(&RunModal<CDataSourceDlg>) {
     // Saved widths down to the smallest the profile accepts are shown as saved.
     m_list->header()->setMinimumSectionSize(1);
     auto* layout = new QVBoxLayout(this);

@@ -8,8 +8,9 @@
 #include <memory>
 #include <mutex>
 
-#include "console/window/DotsElideDelegate.h"
 #include "console/window/Prompts.h"
+#include "console/window/ReportList.h"
+#include "console/window/RunModal.h"
 #include "console/window/TaskDlg.h"
 #include "console/window/TaskTimes.h"
 #include "engine/settings/ServerSettings.h"
@@ -32,30 +33,15 @@ CTaskEntry TaskFromRow(const std::string& name, const std::string& status,
 CTaskPage::CTaskPage(QWidget* parent, CServerSettings& settings, std::string root)
     : CSettingsPage(parent, settings),
       m_root(std::move(root)),
-      m_list(new QTreeWidget(this)),
-      m_runDialog([](CTaskDlg& dialog) { return dialog.exec() == QDialog::Accepted; }) {
-    m_list->setHeaderLabels({"Name", "Status", "Run Script", "Every", "At"});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setAllColumnsShowFocus(true);
-    m_list->setItemDelegate(new CDotsElideDelegate(m_list));
+      m_list(MakeReportList(this, {"Name", "Status", "Run Script", "Every", "At"})),
+      m_runDialog(&RunModal<CTaskDlg>) {
     const int widths[] = {200, 70, 155, 95, 70};
     for (int i = 0; i < 5; ++i) {
         m_list->setColumnWidth(i, widths[i]);
     }
-    auto* buttons = new QHBoxLayout;
-    const std::pair<const char*, void (CTaskPage::*)()> commands[] = {
-        {"&New...", &CTaskPage::OnNew},
-        {"&Edit...", &CTaskPage::OnEdit},
-        {"&Delete", &CTaskPage::OnDelete},
-    };
-    for (const auto& [text, handler] : commands) {
-        auto* button = new QPushButton(text, this);
-        connect(button, &QPushButton::clicked, this,
-                [this, handler = handler] { (this->*handler)(); });
-        buttons->addWidget(button);
-    }
-    buttons->addStretch();
+    QHBoxLayout* buttons = MakeCommandRow(this, {{"&New...", [this] { OnNew(); }},
+                                                 {"&Edit...", [this] { OnEdit(); }},
+                                                 {"&Delete", [this] { OnDelete(); }}});
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { OnEdit(); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
