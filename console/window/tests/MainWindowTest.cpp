@@ -6,11 +6,15 @@
 #include <QAction>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPushButton>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
 #include "console/ConsoleClient.h"
+#include "console/window/AboutDlg.h"
 #include "console/window/MainFrame.h"
 #include "console/window/ServerView.h"
 #include "console/window/tests/PromptRecorder.h"
@@ -199,4 +203,24 @@ TEST(MainWindow, RunningServerShowsItsOwnRows) {
     ExpectEnabling(view, false);
     ExpectSameRows(ListedRows(*view.List()),
                    ParseServerRows(StoppedServerText(fixture.Settings())));
+}
+
+TEST(MainWindow, TheAboutBoxAndTheServicePane) {
+    CAboutDlg about(nullptr);
+    EXPECT_EQ(about.windowTitle(), "About Velmorin Server Console");
+    std::vector<QString> labels;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        labels.push_back(label->text());
+    }
+    EXPECT_NE(std::find(labels.begin(), labels.end(), "Velmorin Server Console 2"), labels.end());
+    const QList<QPushButton*> buttons = about.findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    EXPECT_EQ(buttons.front()->text(), "Close");
+    buttons.front()->click();
+    EXPECT_EQ(about.result(), QDialog::Accepted);
+
+    CWindowFixture fixture;
+    fixture.Control().SetServiceInstalled(true);
+    CMainFrame frame(fixture.Context(), fixture.Profile());
+    EXPECT_EQ(frame.ServicePane()->text(), "NT Service");
 }

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
 
@@ -140,4 +141,33 @@ TEST(SettingsSheet, AnAcceptedAddressChangeStopsTheServerFirst) {
     EXPECT_EQ(prompts.Texts(), std::vector<std::string>{ConsoleMessages().msgAddressChanged});
     EXPECT_FALSE(fixture.Root().ServerRunning());
     EXPECT_EQ(fixture.Stored()->GeneralTcpipPort, std::to_string(port));
+}
+
+TEST(SettingsSheet, NtServiceInstallsTheServiceWhenTheAnswerIsYes) {
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "yes" : "no");
+        CWindowFixture fixture;
+        CMainFrame frame(fixture.Context(), fixture.Profile());
+        CPromptRecorder prompts;
+        prompts.QueueAnswer(yes);
+        bool saved = false;
+        frame.View()->SetSheetRunner([&saved](CSettingsSht& sheet) {
+            General(sheet).RunAs()->button(1)->click();
+            General(sheet).StartType()->button(0)->click();
+            saved = sheet.OnOK();
+            EXPECT_EQ(General(sheet).RunAs()->checkedId(), saved ? 1 : 0);
+            return saved;
+        });
+        frame.View()->OnSettings();
+        EXPECT_EQ(saved, yes);
+        EXPECT_EQ(prompts.Texts(),
+                  std::vector<std::string>{ConsoleMessages().msgAskInstallService});
+        const std::string unit = fixture.Root().Path("units/velmorinServer2.service");
+        EXPECT_EQ(Exists(unit), yes);
+        if (yes) {
+            EXPECT_NE(ReadFile(unit).find(fixture.Root().Path("bin/Tallgrove")), std::string::npos);
+        }
+        EXPECT_EQ(fixture.Control().IsServiceInstalled(), yes);
+        EXPECT_EQ(frame.ServicePane()->text(), yes ? "NT Service" : "Normal App");
+    }
 }

@@ -19,6 +19,17 @@ CHostResolver NoNames() {
     return resolver;
 }
 
+// The fake systemctl of the root over unit folders of the root's own.
+ServiceControlFactory FakeServiceManager(const std::string& root) {
+    return [root] {
+        CSystemdServiceControl::Config config;
+        config.m_unitFolder = root + "/units";
+        config.m_maskFolder = root + "/masks";
+        config.m_hostRunsSystemd = [] { return true; };
+        return std::make_unique<CSystemdServiceControl>(config);
+    };
+}
+
 std::unique_ptr<CServerSettings> LoadStore(const std::string& root) {
     auto settings = std::make_unique<CServerSettings>(root, SettingsBuild::kConsole);
     EXPECT_TRUE(settings->Load());
@@ -29,11 +40,18 @@ std::unique_ptr<CServerSettings> LoadStore(const std::string& root) {
 
 CWindowFixture::CWindowFixture(const std::vector<std::string>& settings)
     : m_settings((m_root.WriteSettings(settings), LoadStore(m_root.Root()))),
-      m_control(m_root.Root(), [] { return std::make_unique<CSystemdServiceControl>(); }),
+      m_control(m_root.Root(), FakeServiceManager(m_root.Root())),
       m_context{m_root.Root(), *m_settings,
-                m_control,     [] { return std::make_unique<CSystemdServiceControl>(); },
+                m_control,     FakeServiceManager(m_root.Root()),
                 NoNames(),     m_root.Path("bin/Brackmoor")} {
     m_control.SetPolling({40, std::chrono::milliseconds(250)});
+    // Like the root's fake, but an installed service is not active: the server's own state
+    // comes from the program, not from the fake.
+    WriteExecutable(m_root.FakeBin() + "/systemctl",
+                    "#!/bin/sh\necho \"$*\" >> '" + m_root.FakeBin() +
+                        "/calls'\n"
+                        "case \"$*\" in *\" status \"*) exit 4;; *is-active*) exit 3;; esac\n"
+                        "exit 0\n");
     // As the program does: the installation's own data sources (the root restores ODBCINI).
     UseInstallationOdbcIni(m_root.Root());
 }
