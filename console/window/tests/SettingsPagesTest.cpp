@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "console/ConsoleMessages.h"
+#include "console/window/DataSourceDlg.h"
 #include "console/window/DbPage.h"
 #include "console/window/EmailPage.h"
+#include "console/window/GeneralPage.h"
 #include "console/window/MimeTypeDlg.h"
 #include "console/window/MimeTypePage.h"
 #include "console/window/SettingsSht.h"
@@ -23,6 +25,7 @@
 #include "console/window/tests/WindowFixture.h"
 #include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/ScopedLocale.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -322,6 +325,7 @@ TEST(SettingsPages, CompactSaysWhatHappened) {
          [&database] {
              CChildOptions options;
              options.m_searchPath = true;
+             options.m_stdin = CChildStream::Null();
              CChildProcess::Run({"sqlite3", database, "CREATE TABLE t (a INTEGER);"}, options);
          },
          "Database file has been compacted."},
@@ -361,4 +365,61 @@ TEST(SettingsPages, SerializedAccessDecidesTheSharing) {
     page.Serialize()->click();
     EXPECT_FALSE(page.ThreadOwn()->isChecked());
     EXPECT_TRUE(page.ThreadOwn()->isEnabled());
+}
+
+TEST(SettingsPages, TheAddressListOffersTheHostsAddressesWithLoopback) {
+    const struct {
+        const char* configured;
+        bool added;
+    } cases[] = {{"127.0.0.1", false}, {"10.250.250.250", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.configured);
+        CWindowFixture fixture({std::string("GeneralTcpipAddress=") + c.configured});
+        CSettingsSht sheet(nullptr, fixture.Context());
+        auto& page = Show<CGeneralPage>(sheet, CSettingsSht::kGeneral);
+        QComboBox& list = *page.Address();
+        std::vector<std::string> host;
+        ASSERT_EQ(ListHostAddresses(host, HostLoopback::kInclude),
+                  CServerSettings::HostListing::kListed);
+        EXPECT_EQ(list.count(), static_cast<int>(host.size()) + (c.added ? 1 : 0));
+        EXPECT_GE(list.findText("127.0.0.1"), 0);
+        EXPECT_EQ(list.currentText(), c.configured);
+        EXPECT_FALSE(page.SslPort()->isEnabled());
+    }
+}
+
+TEST(SettingsPages, ChangeTakesTheChosenDataSourceWithItsTables) {
+    CWindowFixture fixture;
+    CChildOptions options;
+    options.m_searchPath = true;
+    options.m_stdin = CChildStream::Null();
+    ASSERT_EQ(
+        CChildProcess::Run({"sqlite3", fixture.Root().Path("data/zr2.db"),
+                            std::string(".read ") + VELMORIN_SOURCE_ROOT + "/data/zr2sqlite.sql"},
+                           options),
+        0);
+
+    CPromptRecorder prompts;
+    CSettingsSht sheet(nullptr, fixture.Context());
+    auto& page = Show<CDbPage>(sheet, CSettingsSht::kDatabase);
+    std::string title;
+    page.SetDialogRunner([&title](CDataSourceDlg& dialog) {
+        title = dialog.windowTitle().toStdString();
+        const QList<QTreeWidgetItem*> zr2 = dialog.Sources()->findItems("zr2", Qt::MatchExactly);
+        EXPECT_EQ(zr2.size(), 1);
+        if (zr2.isEmpty()) {
+            return false;
+        }
+        dialog.Sources()->setCurrentItem(zr2.front());
+        dialog.OnSelect();
+        return true;
+    });
+    page.OnChange();
+    EXPECT_EQ(title, "Change data source");
+    EXPECT_TRUE(prompts.Prompts().empty()) << prompts.Texts().front();
+    const std::string connect = page.ConnectString()->text().toStdString();
+    EXPECT_EQ(connect.rfind("ODBC;DSN=zr2;", 0), 0u) << connect;
+    EXPECT_NE(connect.find(fixture.Root().Path("data/zr2.db")), std::string::npos) << connect;
+    EXPECT_TRUE(sheet.OnOK());
+    EXPECT_EQ(fixture.Stored()->DbOdbcConnectString, connect);
 }
