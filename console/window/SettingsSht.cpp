@@ -61,11 +61,7 @@ CSettingsSht::CSettingsSht(QWidget* parent, CConsoleContext& context)
         m_tabs->addTab(m_pages[i], captions[i]);
     }
     // Leaving a page exchanges its data; a refusal keeps the user on it.
-    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        if (index >= 0 && index < kPageCount) {
-            m_pages[index]->Activate();
-        }
-    });
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) { OnPageChanged(index); });
     m_pages[kGeneral]->Activate();
 
     auto* buttons = new QDialogButtonBox(this);
@@ -83,6 +79,18 @@ CSettingsSht::~CSettingsSht() = default;
 void CSettingsSht::ShowPage(EPage page) {
     m_tabs->setCurrentIndex(page);
     m_pages[page]->Activate();
+}
+
+void CSettingsSht::OnPageChanged(int index) {
+    if (index == m_activePage || index < 0 || index >= kPageCount) {
+        return;
+    }
+    if (!m_pages[m_activePage]->WriteSettings()) {
+        m_tabs->setCurrentIndex(m_activePage);
+        return;
+    }
+    m_activePage = index;
+    m_pages[index]->Activate();
 }
 
 bool CSettingsSht::ExchangeShownPages() {

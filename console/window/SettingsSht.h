@@ -40,6 +40,8 @@ public:
 
 private:
     bool ExchangeShownPages();
+    // Leaving a page exchanges its data; a refusal keeps the user on it.
+    void OnPageChanged(int index);
     void CertificateNotice();
 
     CConsoleContext& m_context;
@@ -48,4 +50,5 @@ private:
     int m_serviceStartType = 1;
     QTabWidget* m_tabs;
     CSettingsPage* m_pages[kPageCount] = {};
+    int m_activePage = kGeneral;
 };

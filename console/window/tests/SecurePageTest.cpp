@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "console/tests/TestCa.h"
 #include "console/window/CertRequestDlg.h"
 #include "console/window/FileChoice.h"
+#include "console/window/GeneralPage.h"
 #include "console/window/MainFrame.h"
 #include "console/window/SelectCertDlg.h"
 #include "console/window/ServerView.h"
@@ -175,4 +177,27 @@ TEST(SecurePage, AnInstalledCertificateServesTheSecurePage) {
                            options);
     EXPECT_EQ(code, 0) << ReadFile(out.File("errors"));
     EXPECT_EQ(ReadFile(out.File("page")), "secure marker page");
+}
+
+TEST(SecurePage, AChosenCertificateEnablesTheSslPortOnTheGeneralPage) {
+    CWindowFixture fixture;
+    ASSERT_TRUE(
+        CTestCa::SelfSigned(CertificateFolderOf(fixture.Root().Root()), "a", "Alpha", "0A"));
+    CPromptRecorder prompts;
+    CSettingsSht sheet(nullptr, fixture.Context());
+    CGeneralPage& general = *static_cast<CGeneralPage*>(sheet.Page(CSettingsSht::kGeneral));
+    EXPECT_FALSE(general.SslPort()->isEnabled());
+    CSecurePage& page = SecurePage(sheet);
+    page.SetSelectRunner([](CSelectCertDlg& dialog) { return dialog.OnOK(); });
+    page.OnSelect();
+    sheet.Tabs()->setCurrentIndex(CSettingsSht::kGeneral);
+    EXPECT_EQ(sheet.Copy().SecurityCertName, "Alpha");
+    EXPECT_TRUE(general.SslPort()->isEnabled());
+
+    // A page that refuses its data keeps the user on it.
+    general.MaxUpload()->setText("0");
+    sheet.Tabs()->setCurrentIndex(CSettingsSht::kTasks);
+    EXPECT_EQ(sheet.Tabs()->currentIndex(), CSettingsSht::kGeneral);
+    EXPECT_EQ(prompts.Texts(),
+              std::vector<std::string>{"Please enter an integer between 1 and 1000."});
 }
