@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include "console/window/MainFrame.h"
 #include "console/window/tests/WindowFixture.h"
 #include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/TempFolder.h"
 
 TEST(SingleInstance, ASecondConsoleRaisesTheFirstAndEndsWithZero) {
     CWindowFixture fixture;
+    CMainFrame frame(fixture.Context(), fixture.Profile());
+    frame.showMinimized();
     int raised = 0;
     CSingleInstance first;
-    ASSERT_EQ(first.Claim(fixture.Root().Root(), [&raised] { ++raised; }),
+    ASSERT_EQ(first.Claim(fixture.Root().Root(),
+                          [&] {
+                              ++raised;
+                              frame.Raise();
+                          }),
               CSingleInstance::EClaim::kFirst);
 
     CChildOptions options;
@@ -22,6 +29,8 @@ TEST(SingleInstance, ASecondConsoleRaisesTheFirstAndEndsWithZero) {
     EXPECT_TRUE(PumpUntil([&] { return (code = second.TryWait()).has_value(); }));
     EXPECT_EQ(code, std::optional<int>(0));
     EXPECT_EQ(raised, 1);
+    EXPECT_FALSE(frame.isMinimized());
+    EXPECT_TRUE(frame.isVisible());
 }
 
 TEST(SingleInstance, InstallationsDoNotMeet) {
