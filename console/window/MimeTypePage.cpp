@@ -29,7 +29,6 @@ CMimeTypePage::CMimeTypePage(QWidget* parent, CServerSettings& settings)
       m_list(MakeReportList(this, {"File Extension", "Content Type"})),
       m_encoding(new QLineEdit(this)),
       m_runDialog(&RunModal<CMimeTypeDlg>) {
-    m_list->setColumnWidth(0, 140);
     QHBoxLayout* buttons = MakeCommandRow(this, {{"New...", [this] { OnNew(); }},
                                                  {"Edit...", [this] { OnEdit(); }},
                                                  {"Delete", [this] { OnDelete(); }}});
@@ -60,6 +59,12 @@ void CMimeTypePage::InsertRow(const std::string& extension, const std::string& c
     QTreeWidgetItem* row = item.get();
     m_list->insertTopLevelItem(0, item.release());
     m_list->setCurrentItem(row);
+}
+
+void CMimeTypePage::OnActivate() {
+    const int width = m_list->viewport()->width() - 20;
+    m_list->setColumnWidth(0, width / 3);
+    m_list->setColumnWidth(1, width - width / 3);
 }
 
 bool CMimeTypePage::WriteSettings() {
@@ -121,7 +126,7 @@ void CMimeTypePage::OnDelete() {
         ShowMessage(this, "Please select a mime type to delete");
         return;
     }
-    if (!AskYesNo(this, "Are you sure you want to delete " + item->text(0).toStdString())) {
+    if (!AskYesNo(this, "Are you sure you want to delete " + item->text(0).toStdString(), true)) {
         return;
     }
     m_settings.m_mimeMap.Remove(item->text(0).toStdString().substr(1));

@@ -30,6 +30,8 @@ public:
 
 protected:
     void ReadSettings() override;
+    // The columns share the list's width: a third for the extension.
+    void OnActivate() override;
 
 private:
     void InsertRow(const std::string& extension, const std::string& contentType);

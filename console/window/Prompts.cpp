@@ -21,8 +21,9 @@ bool Show(QWidget* parent, const CPrompt& prompt) {
     const QString text = QString::fromStdString(prompt.m_text);
     switch (prompt.m_kind) {
         case EPromptKind::kQuestion:
-            return QMessageBox::question(parent, Title(), text,
-                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+            return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No,
+                                         prompt.m_defaultNo ? QMessageBox::No : QMessageBox::Yes) ==
+                   QMessageBox::Yes;
         case EPromptKind::kWarning:
             QMessageBox::warning(parent, Title(), text);
             return true;
@@ -42,8 +43,8 @@ void ShowMessage(QWidget* parent, const std::string& text, EPromptKind kind) {
     Show(parent, {kind, text});
 }
 
-bool AskYesNo(QWidget* parent, const std::string& question) {
-    return Show(parent, {EPromptKind::kQuestion, question});
+bool AskYesNo(QWidget* parent, const std::string& question, bool defaultNo) {
+    return Show(parent, {EPromptKind::kQuestion, question, defaultNo});
 }
 
 PromptAnswerer SetPromptAnswerer(PromptAnswerer answerer) {

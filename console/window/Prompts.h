@@ -12,6 +12,8 @@ enum class EPromptKind { kInformation, kWarning, kError, kQuestion };
 struct CPrompt {
     EPromptKind m_kind = EPromptKind::kInformation;
     std::string m_text;
+    // A question whose default button is No.
+    bool m_defaultNo = false;
 };
 
 // True for Yes (a question) or OK.
@@ -20,8 +22,8 @@ using PromptAnswerer = std::function<bool(const CPrompt& prompt)>;
 // Shows a message; returns once the user closed it.
 void ShowMessage(QWidget* parent, const std::string& text,
                  EPromptKind kind = EPromptKind::kInformation);
-// A Yes/No question; true for Yes.
-bool AskYesNo(QWidget* parent, const std::string& question);
+// A Yes/No question; true for Yes. Yes is the default button unless `defaultNo`.
+bool AskYesNo(QWidget* parent, const std::string& question, bool defaultNo = false);
 
 // Replaces the answerer for the whole process and returns the one it replaced; an empty
 // function puts back the message boxes.

@@ -99,6 +99,7 @@ TEST(SettingsPages, MimeTypeNewEditAndDelete) {
     page.List()->setCurrentItem(page.List()->topLevelItem(0));
     page.OnDelete();
     EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Are you sure you want to delete .abc"});
+    EXPECT_TRUE(prompts.Prompts()[0].m_defaultNo);
     EXPECT_TRUE(sheet.OnOK());
     EXPECT_EQ(fixture.Stored()->m_mimeMap.Find("abc"), nullptr);
     EXPECT_NE(fixture.Stored()->m_mimeMap.Find("htm"), nullptr);
