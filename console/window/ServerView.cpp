@@ -1,10 +1,13 @@
 #include "console/window/ServerView.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -20,8 +23,33 @@
 #include "console/window/RunModal.h"
 #include "console/window/SettingsSht.h"
 #include "console/window/WaitCursor.h"
+#include "engine/foundation/SystemError.h"
 #include "engine/script/DesktopOpener.h"
 #include "engine/settings/ServerSettings.h"
+
+namespace {
+
+constexpr const char* kOpener = "xdg-open";
+
+// Why the desktop's opener could not be started: missing from PATH, or refused to start.
+std::string OpenerFailure() {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        const std::string file = folders.substr(start, end - start) + "/" + kOpener;
+        if (end > start && ::access(file.c_str(), X_OK) == 0) {
+            return "the program could not be started";
+        }
+        start = end + 1;
+    }
+    return FormatSystemError(ENOENT);
+}
+
+}  // namespace
 
 CServerView::CServerView(QWidget* parent, CConsoleContext& context, CViewProfile profile)
     : QWidget(parent),
@@ -242,9 +270,7 @@ void CServerView::OnViewLogFiles() {
         return;
     }
     if (!OpenWithDesktop(*path)) {
-        ShowMessage(this,
-                    FormatMessage("Failed to launch [%s]:\n%s",
-                                  {"xdg-open", "the program could not be started"}),
+        ShowMessage(this, FormatMessage("Failed to launch [%s]:\n%s", {kOpener, OpenerFailure()}),
                     EPromptKind::kError);
     }
 }

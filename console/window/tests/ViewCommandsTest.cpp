@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QTreeWidget>
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 #include "console/ConsoleMessages.h"
@@ -11,7 +13,9 @@
 #include "console/window/ServerView.h"
 #include "console/window/tests/PromptRecorder.h"
 #include "console/window/tests/WindowFixture.h"
+#include "engine/foundation/SystemError.h"
 #include "engine/script/DesktopOpener.h"
+#include "engine/testsupport/ScopedEnv.h"
 #include "engine/testsupport/WholeFile.h"
 
 namespace {
@@ -101,7 +105,7 @@ TEST(ViewCommands, ViewLogFiles) {
         {"cancelled", std::nullopt, true, {}, false},
         {"no name", std::string(), true, {"No log file is selected."}, false},
         {"a file", std::string("/logs/day01.txt"), true, {}, true},
-        {"no opener",
+        {"an opener that does not start",
          std::string("/logs/day01.txt"),
          false,
          {"Failed to launch [xdg-open]:\nthe program could not be started"},
@@ -109,6 +113,7 @@ TEST(ViewCommands, ViewLogFiles) {
     };
     CWindowFixture fixture;
     CMainFrame frame(fixture.Context(), fixture.Profile());
+    // The root's PATH holds the system's xdg-open.
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         CPromptRecorder prompts;
@@ -124,6 +129,19 @@ TEST(ViewCommands, ViewLogFiles) {
         EXPECT_EQ(opener.Targets(), c.opened ? std::vector<std::string>{"/logs/day01.txt"}
                                              : std::vector<std::string>{});
     }
+}
+
+TEST(ViewCommands, AMissingOpenerIsNamedAsMissing) {
+    CWindowFixture fixture;
+    CScopedEnv path;
+    path.Set("PATH", fixture.Root().FakeBin().c_str());
+    CMainFrame frame(fixture.Context(), fixture.Profile());
+    CPromptRecorder prompts;
+    COpenerRecorder opener(false);
+    CChooserRecorder chooser(std::string("/logs/day01.txt"));
+    frame.View()->OnViewLogFiles();
+    EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Failed to launch [xdg-open]:\n" +
+                                                        FormatSystemError(ENOENT)});
 }
 
 TEST(ViewCommands, RunNowRefusesADisabledTaskOfTheRunningServer) {
