@@ -160,3 +160,24 @@ TEST(DataSourceForm, FieldsByDriverKind) {
     EXPECT_EQ(form.Attributes(),
               (std::map<std::string, std::string>{{"Server", "db2"}, {"User", "scott"}}));
 }
+
+TEST_F(DatabaseDialogs, ConfigureEditsTheChosenDataSource) {
+    CTempFolder root;
+    COdbcTestEnv::AddDsn("conf_me", {{"Driver", "SQLite3"}, {"Database", root.File("old.db")}});
+    CPromptRecorder prompts;
+    CDataSourceDlg dialog(nullptr, root.Path(), "conf_me", "zr2", "why");
+    dialog.SetFormRunner([&root](CDataSourceForm& form) {
+        EXPECT_FALSE(form.NameEdit()->isEnabled());
+        EXPECT_EQ(form.Field("Database")->text().toStdString(), root.File("old.db"));
+        form.Field("Database")->setText(QString::fromStdString(root.File("new.db")));
+        return true;
+    });
+    dialog.OnConfigure();
+    EXPECT_TRUE(prompts.Prompts().empty()) << prompts.Texts().front();
+    EXPECT_EQ(DataSourceAttribute("conf_me", "Database"), root.File("new.db"));
+
+    CDataSourceDlg unknown(nullptr, root.Path(), "nowhere", "zr2", "why");
+    unknown.OnConfigure();
+    ASSERT_EQ(prompts.Texts().size(), 1u);
+    EXPECT_EQ(prompts.Texts()[0].rfind("System did not find nowhere", 0), 0u) << prompts.Texts()[0];
+}

@@ -14,6 +14,7 @@
 #include "console/window/DataSourceDlg.h"
 #include "console/window/DbPage.h"
 #include "console/window/EmailPage.h"
+#include "console/window/FileChoice.h"
 #include "console/window/GeneralPage.h"
 #include "console/window/MimeTypeDlg.h"
 #include "console/window/MimeTypePage.h"
@@ -423,4 +424,25 @@ TEST(SettingsPages, ChangeTakesTheChosenDataSourceWithItsTables) {
     EXPECT_NE(connect.find(fixture.Root().Path("data/zr2.db")), std::string::npos) << connect;
     EXPECT_TRUE(sheet.OnOK());
     EXPECT_EQ(fixture.Stored()->DbOdbcConnectString, connect);
+}
+
+TEST(SettingsPages, TheTaskDialogsBrowseLooksForScriptsInTheWebRoot) {
+    CTaskFields fields;
+    fields.m_name = "Task";
+    fields.m_script = "/old.zrs";
+    CTaskDlg dialog(nullptr, fields, "/inst");
+    std::vector<CFileChoice> choices;
+    const FileChooser previous = SetFileChooser([&choices](const CFileChoice& choice) {
+        choices.push_back(choice);
+        return std::optional<std::string>("/inst/webroot/script/new.zrs");
+    });
+    dialog.OnBrowse();
+    SetFileChooser(previous);
+    ASSERT_EQ(choices.size(), 1u);
+    EXPECT_EQ(choices[0].m_title, "Select a Script");
+    EXPECT_EQ(choices[0].m_folder, "/inst/webroot");
+    EXPECT_EQ(choices[0].m_fileName, "/old.zrs");
+    EXPECT_EQ(choices[0].m_patterns, std::vector<std::string>{"*.zrs"});
+    EXPECT_TRUE(choices[0].m_mustExist);
+    EXPECT_EQ(dialog.Script()->text(), "/inst/webroot/script/new.zrs");
 }

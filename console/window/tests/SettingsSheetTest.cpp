@@ -171,3 +171,15 @@ TEST(SettingsSheet, NtServiceInstallsTheServiceWhenTheAnswerIsYes) {
         EXPECT_EQ(frame.ServicePane()->text(), yes ? "NT Service" : "Normal App");
     }
 }
+
+TEST(SettingsSheet, AChangeSavedWhileTheServerRunsAsksForARestart) {
+    CWindowFixture fixture;
+    fixture.StartServer();
+    CPromptRecorder prompts;
+    CSettingsSht sheet(nullptr, fixture.Context());
+    General(sheet).Organization()->setText("Running Org");
+    EXPECT_TRUE(sheet.OnOK());
+    EXPECT_EQ(prompts.Texts(), std::vector<std::string>{ConsoleMessages().msgStopAndRestart});
+    EXPECT_TRUE(fixture.Root().ServerRunning());
+    EXPECT_EQ(fixture.Stored()->GeneralOrganizationName, "Running Org");
+}
