@@ -183,3 +183,29 @@ TEST(SettingsSheet, AChangeSavedWhileTheServerRunsAsksForARestart) {
     EXPECT_TRUE(fixture.Root().ServerRunning());
     EXPECT_EQ(fixture.Stored()->GeneralOrganizationName, "Running Org");
 }
+
+TEST(SettingsSheet, TheCertificateNoticeNamesTheHostWhenItDiffers) {
+    const struct {
+        const char* hostName;
+        bool notice;
+    } cases[] = {{"other.example", true}, {"HOST.example", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hostName);
+        CWindowFixture fixture({"SecurityCertName=host.example"});
+        const std::string name = c.hostName;
+        fixture.Context().m_resolver.m_reverse = [name](const std::string&) { return name; };
+        fixture.Context().m_resolver.m_forward = [](const std::string&) {
+            return std::vector<std::string>{"127.0.0.1"};
+        };
+        CPromptRecorder prompts;
+        CSettingsSht sheet(nullptr, fixture.Context());
+        EXPECT_TRUE(sheet.OnOK());
+        const std::string text = FormatMessage(
+            "The certificate you selected was not issued to %s.\nWhen a user access this secure "
+            "website using https, he/she\nwill be asked by the web browser whether to accept the "
+            "certificate.",
+            {c.hostName});
+        EXPECT_EQ(prompts.Texts(),
+                  c.notice ? std::vector<std::string>{text} : std::vector<std::string>{});
+    }
+}
