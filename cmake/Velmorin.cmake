@@ -39,11 +39,11 @@ function(velmorin_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE velmorin_warnings)
 endfunction()
 
-# velmorin_tests(<name> [DEPS <libs...>])
+# velmorin_tests(<name> [DEPS <libs...>] [ENVIRONMENT <NAME=value...>])
 # One GoogleTest binary from tests/*.cpp of the calling folder, with the shared test support;
-# ctest lists every case.
+# ctest lists every case, each run with the given environment.
 function(velmorin_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;ENVIRONMENT" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
   if(NOT sources)
     return()
@@ -54,6 +54,14 @@ function(velmorin_tests name)
     VELMORIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
     VELMORIN_SOURCE_ROOT="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  if(ARG_ENVIRONMENT)
+    # Discovery flattens list-valued properties, so the environment is set on the discovered
+    # tests by a file ctest reads after their list.
+    set(environment_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+    file(WRITE ${environment_file}
+         "set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${ARG_ENVIRONMENT}\")\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${environment_file})
+  endif()
 endfunction()
 
 # velmorin_fuzzer(<name> <source> <library>)

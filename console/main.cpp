@@ -10,6 +10,9 @@
 #include "console/ServerControl.h"
 #include "console/SystemdServiceControl.h"
 #include "engine/data/OdbcEnvironment.h"
+#ifdef VELMORIN_CONSOLE_WINDOW
+#include "console/window/ConsoleWindow.h"
+#endif
 #include "engine/foundation/LogWriter.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
@@ -18,9 +21,14 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // The command line decides before anything that would need a display exists.
     if (!IsCommandLineAction(arguments)) {
-        std::cerr << "Brackmoor: the console window is not built yet; use -start, -stop or "
+        UseInstallationOdbcIni(g_rootDir);
+#ifdef VELMORIN_CONSOLE_WINDOW
+        return RunConsoleWindow(argc, argv, g_rootDir);
+#else
+        std::cerr << "Brackmoor: this build has no console window; use -start, -stop or "
                      "-compact.\n";
         return 1;
+#endif
     }
     UseInstallationOdbcIni(g_rootDir);
     // An unattended run must never wait on a message box: log lines go to stderr.

@@ -12,7 +12,7 @@ packages=(
   postgresql postgresql-client
   libldap-dev slapd ldap-utils
   libsystemd-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth xdg-utils
+  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth xdg-utils netpbm
   python3 python3-aiosmtpd dovecot-pop3d
   curl wrk procps iproute2
   locales

@@ -51,7 +51,10 @@ uint32_t AddressNumber(const std::string& address) {
     return ::inet_addr(address.c_str());
 }
 
-CServerSettings::HostListing ListHostAddresses(std::vector<std::string>& addresses) {
+}  // namespace
+
+CServerSettings::HostListing ListHostAddresses(std::vector<std::string>& addresses,
+                                               HostLoopback loopback) {
     char name[81];
     if (::gethostname(name, sizeof name) != 0) {
         return CServerSettings::HostListing::kNoHostName;
@@ -62,19 +65,22 @@ CServerSettings::HostListing ListHostAddresses(std::vector<std::string>& address
     }
     for (const struct ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
         if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET ||
-            (it->ifa_flags & IFF_UP) == 0 || (it->ifa_flags & IFF_LOOPBACK) != 0) {
+            (it->ifa_flags & IFF_UP) == 0 ||
+            (loopback == HostLoopback::kSkip && (it->ifa_flags & IFF_LOOPBACK) != 0)) {
             continue;
         }
         const auto* in = reinterpret_cast<const struct sockaddr_in*>(it->ifa_addr);
         char text[INET_ADDRSTRLEN];
         if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr &&
-            (ntohl(in->sin_addr.s_addr) >> 24) != 127) {
+            (loopback == HostLoopback::kInclude || (ntohl(in->sin_addr.s_addr) >> 24) != 127)) {
             addresses.emplace_back(text);
         }
     }
     ::freeifaddrs(list);
     return CServerSettings::HostListing::kListed;
 }
+
+namespace {
 
 CServerSettings::PortState ProbePort(const std::string& address, int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -399,8 +405,8 @@ bool CServerSettings::IsDifferent(const CServerSettings& other) const {
 
 bool CServerSettings::GetLocalAddress(std::string& address) {
     std::vector<std::string> addresses;
-    const HostListing listed =
-        m_addressLister ? m_addressLister(addresses) : ListHostAddresses(addresses);
+    const HostListing listed = m_addressLister ? m_addressLister(addresses)
+                                               : ListHostAddresses(addresses, HostLoopback::kSkip);
     if (listed == HostListing::kNoHostName) {
         g_log.Log("Failed to get local host name");
         return false;

@@ -194,5 +194,12 @@ private:
     AddressLister m_addressLister;
 };
 
+// Whether ListHostAddresses lists the loopback addresses (127.x): the server's own choice of
+// address skips them, the console's address list offers them.
+enum class HostLoopback { kSkip, kInclude };
+// The host's IPv4 addresses of interfaces that are up, in dotted form, in the system's order.
+CServerSettings::HostListing ListHostAddresses(std::vector<std::string>& addresses,
+                                               HostLoopback loopback);
+
 // The process's settings (server rules until a program says otherwise with SetBuild).
 extern CServerSettings g_settings;

@@ -94,8 +94,9 @@ void ThreadOwnRule(S& s, bool) {
     }
 }
 
+// The console shows and saves an empty address as empty: the other programs compute it.
 void HttpAddressRule(S& s, bool) {
-    if (s.GeneralHttpAddr.empty()) {
+    if (s.GeneralHttpAddr.empty() && s.GetBuild() != SettingsBuild::kConsole) {
         s.GeneralHttpAddr = s.GeneralTcpipPort == "80"
                                 ? "http://" + s.GeneralTcpipAddress
                                 : "http://" + s.GeneralTcpipAddress + ":" + s.GeneralTcpipPort;
@@ -103,7 +104,7 @@ void HttpAddressRule(S& s, bool) {
 }
 
 void HttpsAddressRule(S& s, bool) {
-    if (s.GeneralHttpsAddr.empty()) {
+    if (s.GeneralHttpsAddr.empty() && s.GetBuild() != SettingsBuild::kConsole) {
         s.GeneralHttpsAddr = s.GeneralSslPort == "443"
                                  ? "https://" + s.GeneralTcpipAddress
                                  : "https://" + s.GeneralTcpipAddress + ":" + s.GeneralSslPort;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -247,6 +248,48 @@ TEST(ServerSettingsTest, TheRealHostListingHasNoLoopbackAddress) {
         EXPECT_NE(inet_addr(address.c_str()), INADDR_NONE) << address;
     } else {
         EXPECT_EQ(address, "127.0.0.1");
+    }
+}
+
+TEST(ServerSettingsTest, TheExportedListingOffersLoopbackOnlyWhenAsked) {
+    std::vector<std::string> with;
+    std::vector<std::string> without;
+    ASSERT_EQ(ListHostAddresses(with, HostLoopback::kInclude),
+              CServerSettings::HostListing::kListed);
+    ASSERT_EQ(ListHostAddresses(without, HostLoopback::kSkip),
+              CServerSettings::HostListing::kListed);
+    EXPECT_NE(std::find(with.begin(), with.end(), "127.0.0.1"), with.end());
+    for (const std::string& address : without) {
+        EXPECT_NE(address.rfind("127.", 0), 0u) << address;
+        EXPECT_NE(std::find(with.begin(), with.end(), address), with.end()) << address;
+    }
+}
+
+TEST(ServerSettingsTest, AnEmptyStoredWebAddressStaysEmptyOnlyForTheConsole) {
+    struct Case {
+        SettingsBuild build;
+        const char* http;
+        const char* https;
+    };
+    for (const Case& c :
+         {Case{SettingsBuild::kConsole, "", ""},
+          Case{SettingsBuild::kServer, "http://127.0.0.1:81", "https://127.0.0.1"}}) {
+        TempRoot root;
+        root.Store({{"GeneralTcpipAddress", "127.0.0.1"},
+                    {"GeneralTcpipPort", "81"},
+                    {"GeneralHttpAddr", ""},
+                    {"GeneralHttpsAddr", " "}});
+        auto settings = MakeSettings(root, c.build, {"127.0.0.1"});
+        ASSERT_TRUE(settings->Load());
+        EXPECT_EQ(settings->GeneralHttpAddr, c.http);
+        EXPECT_EQ(settings->GeneralHttpsAddr, c.https);
+        if (c.build == SettingsBuild::kConsole) {
+            // A console that saves what it loaded keeps the stored texts empty.
+            settings->EmSmtpServer = "smtp.example";
+            ASSERT_TRUE(settings->Save());
+            EXPECT_EQ(root.Stored("GeneralHttpAddr"), std::optional<std::string>(""));
+            EXPECT_EQ(root.Stored("GeneralHttpsAddr"), std::optional<std::string>(""));
+        }
     }
 }
 

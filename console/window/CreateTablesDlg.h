@@ -1,0 +1,34 @@
+// Creates the application's tables: the set-up script of the database's kind in an editor, a
+// Load button for another one, and a status line that follows the statements as they run.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class CDbSetup;
+class COdbcConnection;
+class QLabel;
+class QPlainTextEdit;
+
+class CCreateTablesDlg : public QDialog {
+public:
+    // info: the database and user the tables go to; scriptPath: the script shown first (none
+    // when empty).
+    CCreateTablesDlg(QWidget* parent, CDbSetup& setup, COdbcConnection& db, const std::string& info,
+                     const std::string& scriptPath);
+
+    // Runs the script; closes with OK when the tables are there or the user goes on anyway.
+    bool OnOK();
+    void OnLoad();
+    // Reads a script into the editor; false (after telling the user) when it cannot be read.
+    bool LoadScript(const std::string& path);
+
+    QPlainTextEdit* Script() const { return m_script; }
+    QLabel* Status() const { return m_status; }
+
+private:
+    CDbSetup& m_setup;
+    COdbcConnection& m_db;
+    QPlainTextEdit* m_script;
+    QLabel* m_status;
+};

@@ -1,0 +1,28 @@
+// The one interactive console of an installation: a local server on the single-instance name
+// in the abstract namespace, scoped to the root like the server's own named objects. A second
+// console finds it taken, asks the holder to raise its window and ends.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLocalServer;
+
+class CSingleInstance {
+public:
+    enum class EClaim { kFirst, kOtherRaised, kError };
+
+    CSingleInstance();
+    ~CSingleInstance();
+    CSingleInstance(const CSingleInstance&) = delete;
+    CSingleInstance& operator=(const CSingleInstance&) = delete;
+
+    // kFirst: this process holds the name and calls `raise` whenever another console asks.
+    // kOtherRaised: another console holds it and got the request. kError: neither.
+    EClaim Claim(const std::string& root, std::function<void()> raise);
+
+private:
+    std::unique_ptr<QLocalServer> m_server;
+    std::function<void()> m_raise;
+};
