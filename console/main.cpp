@@ -19,9 +19,9 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    UseInstallationOdbcIni(g_rootDir);
     // The command line decides before anything that would need a display exists.
     if (!IsCommandLineAction(arguments)) {
-        UseInstallationOdbcIni(g_rootDir);
 #ifdef VELMORIN_CONSOLE_WINDOW
         return RunConsoleWindow(argc, argv, g_rootDir);
 #else
@@ -30,7 +30,6 @@ int main(int argc, char** argv) {
         return 1;
 #endif
     }
-    UseInstallationOdbcIni(g_rootDir);
     // An unattended run must never wait on a message box: log lines go to stderr.
     g_log.SetMessageBox(nullptr);
     ConsoleMessages();

@@ -238,12 +238,7 @@ void CServerView::OnSettings() {
     }
     const bool moved = settings.GeneralTcpipAddress != address;
     if (moved) {
-        const std::string name =
-            ResolveDomainName(settings.GeneralTcpipAddress, m_context.m_resolver);
-        if (name != settings.FQDN) {
-            settings.FQDN = name;
-            settings.Save();
-        }
+        UpdateDomainName();
     }
     OnRefresh();
     if (moved) {

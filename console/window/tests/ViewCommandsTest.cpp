@@ -1,6 +1,8 @@
 // The view's commands that reach outside the window: Start with its notice and Browse, View
 // Log Files, Run Now against the running server, and the host-name check.
 #include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QTreeWidget>
 
 #include <cerrno>
@@ -8,9 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "console/ConsoleMessages.h"
+#include "console/window/DataSourceDlg.h"
 #include "console/window/FileChoice.h"
+#include "console/window/GeneralPage.h"
 #include "console/window/MainFrame.h"
 #include "console/window/ServerView.h"
+#include "console/window/SettingsSht.h"
 #include "console/window/tests/PromptRecorder.h"
 #include "console/window/tests/WindowFixture.h"
 #include "engine/foundation/SystemError.h"
@@ -175,4 +180,43 @@ TEST(ViewCommands, AHostNameWithAnUnderscoreIsStoredAndWarnedAbout) {
                                    ConsoleMessages().msgUnderscoreHost, {"my_host.example"})});
     EXPECT_EQ(frame.View()->List()->topLevelItem(0)->text(2).toStdString(),
               "http://my_host.example:" + std::to_string(fixture.Root().Port()));
+}
+
+TEST(ViewCommands, CreateDataSourceOpensTheDialogForAnAdditionalOne) {
+    CWindowFixture fixture;
+    CMainFrame frame(fixture.Context(), fixture.Profile());
+    std::string title;
+    bool createDefault = true;
+    frame.View()->SetDataSourceRunner([&](CDataSourceDlg& dialog) {
+        title = dialog.windowTitle().toStdString();
+        createDefault = dialog.CreateDefaultButton()->isVisibleTo(&dialog);
+        return false;
+    });
+    frame.View()->Action(CServerView::kCreateDataSource)->trigger();
+    EXPECT_EQ(title, "Create data source");
+    EXPECT_FALSE(createDefault);
+}
+
+TEST(ViewCommands, AnAddressChangedInSettingsLooksUpTheNewName) {
+    CWindowFixture fixture;
+    fixture.Context().m_resolver.m_reverse = [](const std::string& address) {
+        return address == "127.0.0.2" ? std::string("second.example") : std::string();
+    };
+    fixture.Context().m_resolver.m_forward = [](const std::string&) {
+        return std::vector<std::string>{"127.0.0.2"};
+    };
+    CMainFrame frame(fixture.Context(), fixture.Profile());
+    frame.View()->OnInitialUpdate();
+    EXPECT_EQ(fixture.Settings().FQDN, "127.0.0.1");
+    CPromptRecorder prompts;
+    frame.View()->SetSheetRunner([](CSettingsSht& sheet) {
+        static_cast<CGeneralPage*>(sheet.Page(CSettingsSht::kGeneral))
+            ->Address()
+            ->setEditText("127.0.0.2");
+        return sheet.OnOK();
+    });
+    frame.View()->OnSettings();
+    EXPECT_EQ(fixture.Settings().GeneralTcpipAddress, "127.0.0.2");
+    EXPECT_EQ(fixture.Settings().FQDN, "second.example");
+    EXPECT_EQ(fixture.StoredText("FQDN"), std::optional<std::string>("second.example"));
 }
