@@ -351,6 +351,30 @@ TEST_F(SocketConnTest, TransportCarriesLinesAndSends) {
     EXPECT_EQ(got, Flip("answer") + "BYE");
 }
 
+TEST_F(SocketConnTest, BytesHeldForTheCloseArriveWholeBeforeTheEnd) {
+    for (const bool layered : {false, true}) {
+        Pair();
+        if (layered) {
+            m_server.SetTransport(std::make_unique<CFlipTransport>());
+            ASSERT_TRUE(m_client.Send("HELLO"));
+        }
+        // More than a segment: the full ones leave at once, the last with the FIN.
+        std::string answer(200000, 'a');
+        answer += "end";
+        ASSERT_TRUE(m_server.SendBeforeClose(answer));
+        m_server.Close();
+        std::string got;
+        char buffer[8192];
+        long n;
+        while ((n = m_client.Receive(buffer, sizeof buffer)) > 0) {
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        EXPECT_EQ(n, 0) << layered;
+        EXPECT_EQ(got, layered ? Flip(answer) + "BYE" : answer) << layered;
+        m_client.Close();
+    }
+}
+
 TEST_F(SocketConnTest, TransportCarriesAFileThroughItsReadLoop) {
     Pair();
     m_server.SetTransport(std::make_unique<CFlipTransport>());
