@@ -576,6 +576,13 @@ bool CSocketConn::Send(const char* data, long length) {
     return EnsureHandshake() && m_transport->Write(*this, data, len);
 }
 
+bool CSocketConn::SendBeforeClose(std::string_view data) {
+    if (m_transport) {
+        return Send(data);
+    }
+    return SendAllPlain(data.data(), data.size(), MSG_MORE);
+}
+
 bool CSocketConn::SendFile(std::string_view head, int fd, uint64_t offset, uint64_t count) {
     if (m_transport) {
         if (!EnsureHandshake()) {

@@ -88,6 +88,11 @@ public:
     bool Send(const char* data, long length = -1);
     bool Send(std::string_view data) { return Send(data.data(), static_cast<long>(data.size())); }
 
+    // Send for the last bytes of a connection that is closed right after: on a plain socket
+    // the last segment is held back (MSG_MORE) so that the close's FIN leaves in it, one
+    // packet fewer per connection.
+    bool SendBeforeClose(std::string_view data);
+
     // Sends head, then count bytes of the open file fd from offset: with
     // sendfile on a plain socket, through a read loop under a transport.
     // False on any failure, a file that ends early included.

@@ -367,7 +367,7 @@ int CHttpResponse::Send(const std::string& filePath, bool drainInput) {
 void CHttpResponse::SendHeld(const std::string& filePath, const std::string& bytes) {
     std::string answer = BuildPageHead(filePath, bytes.size());
     answer += bytes;
-    m_conn->Send(answer);
+    m_conn->SendBeforeClose(answer);
 }
 
 std::string CHttpResponse::BuildPageHead(const std::string& filePath, uint64_t length) const {

@@ -85,7 +85,8 @@ public:
     // The content type that a file is sent with, by the MIME map of the settings.
     static std::string GetContentType(const std::string& filePath);
 
-    // Small files are sent from (and kept in) this thread's cache; none reads every file.
+    // Small files are sent from (and kept in) this thread's cache, as the connection's last
+    // bytes (the caller closes it right after); none reads every file.
     void SetFileCache(CStaticFileCache* cache) { m_fileCache = cache; }
     // Sends the file as the response: 1 when it was sent, 0 otherwise (an error page went
     // out instead, or there is no connection). Only regular files are sent. Unread input is
@@ -132,7 +133,7 @@ private:
     // when it cannot be made.
     bool MoveToFile();
     bool InFile() const { return m_fd.Get() >= 0; }
-    // Sends a small file's bytes with the head in one send.
+    // Sends a small file's bytes with the head in one send, the close's FIN in its segment.
     void SendHeld(const std::string& filePath, const std::string& bytes);
 
     std::string m_errorText;

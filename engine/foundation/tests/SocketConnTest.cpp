@@ -15,6 +15,7 @@
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/tests/LineCount.h"
 #include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/ReadAll.h"
 
 namespace {
 
@@ -286,12 +287,7 @@ TEST_F(SocketConnTest, SendFileSendsHeadAndFileBytes) {
     close(fd);
     unlink(path);
     m_server.Close();
-    std::string got;
-    char buffer[8192];
-    long n;
-    while ((n = m_client.Receive(buffer, sizeof buffer)) > 0) {
-        got.append(buffer, static_cast<size_t>(n));
-    }
+    std::string got = ReadAll(m_client);
     EXPECT_EQ(got.substr(0, got.size() - 2), "HEAD\r\n" + content.substr(1));
 }
 
@@ -349,6 +345,24 @@ TEST_F(SocketConnTest, TransportCarriesLinesAndSends) {
     std::string got(9, '\0');
     ASSERT_TRUE(m_client.ReceiveExact(got.data(), got.size()));
     EXPECT_EQ(got, Flip("answer") + "BYE");
+}
+
+TEST_F(SocketConnTest, BytesHeldForTheCloseArriveWholeBeforeTheEnd) {
+    for (const bool layered : {false, true}) {
+        Pair();
+        if (layered) {
+            m_server.SetTransport(std::make_unique<CFlipTransport>());
+            ASSERT_TRUE(m_client.Send("HELLO"));
+        }
+        // More than a segment: the full ones leave at once, the last with the FIN.
+        std::string answer(200000, 'a');
+        answer += "end";
+        ASSERT_TRUE(m_server.SendBeforeClose(answer));
+        m_server.Close();
+        const std::string got = ReadAll(m_client);
+        EXPECT_EQ(got, layered ? Flip(answer) + "BYE" : answer) << layered;
+        m_client.Close();
+    }
 }
 
 TEST_F(SocketConnTest, TransportCarriesAFileThroughItsReadLoop) {
