@@ -52,6 +52,11 @@ TEST_F(WindowTest, UneditedFilesSaveByteIdentical) {
         {"lone-cr", "a\rb\nc", true, 2},
         {"nul", std::string("a\0b\nc\0", 6), true, 2},
         {"empty", "", true, 1},
+        {"literal-mark", "a\xE2\x90\x8D\rb\n", false, 2},
+        {"paragraph-separator",
+         "a\xE2\x80\xA9"
+         "b\n",
+         false, 2},
         {"no-end", "x", true, 1},
     };
     for (const CBytesCase& c : cases) {
