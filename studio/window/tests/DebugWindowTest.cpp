@@ -240,3 +240,27 @@ TEST_F(DebugWindowTest, HelpTopicsOpensTheInstalledPage) {
     frame.Execute(kCmdHelpTopics);
     EXPECT_EQ(m_opened, std::vector<std::string>{m_root.File("help/wrenfold.html")});
 }
+
+TEST_F(DebugWindowTest, RunningShowsNoArrow) {
+    const std::string path = Write("bin/loop.zrs",
+                                   "set Local.i = 0;\nwhile (1)\nset Local.i = Local.i + 1;\n"
+                                   "endwhile\n");
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
+    ASSERT_NE(child, nullptr);
+    theDebugger.ToggleBreakpoint(path, 3);
+    frame.Execute(kCmdStartContinue);
+    ASSERT_TRUE(WaitPaused());
+    QApplication::processEvents();
+    EXPECT_EQ(MarkColor(*child, 3), CBreakpointGutter::kCurrentColor);
+    theDebugger.ToggleBreakpoint(path, 3);
+    frame.Execute(kCmdStartContinue);
+    ASSERT_TRUE(PumpUntil([] { return theDebugger.IsRunning(); }));
+    frame.UpdateCommands();
+    EXPECT_TRUE(frame.Commands()->Action(kCmdBreak)->isEnabled());
+    const QColor running = MarkColor(*child, 3);
+    EXPECT_NE(running, CBreakpointGutter::kCurrentColor);
+    EXPECT_NE(running, CBreakpointGutter::kBreakpointColor);
+    frame.Execute(kCmdStop);
+    ASSERT_TRUE(PumpUntil([] { return theDebugger.IsIdle(); }));
+}
