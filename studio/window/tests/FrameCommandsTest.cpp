@@ -5,11 +5,14 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "engine/foundation/EngineMessages.h"
+
 #include "studio/window/ChildFrame.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindReplaceDlg.h"
 #include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/OutputBar.h"
+#include "studio/window/OutputEdit.h"
 #include "studio/window/QuickWatchDlg.h"
 #include "studio/window/SetTabStops.h"
 #include "studio/window/SspDoc.h"
@@ -199,4 +202,26 @@ TEST_F(WindowTest, DoubleClickedVariableOpensItsNameForEditing) {
     // Not paused: the new name cannot be evaluated, so the value stays as it was.
     EXPECT_EQ(variables->topLevelItem(0)->text(1),
               QString::fromLatin1(CDebugController::kNotPaused));
+}
+
+TEST_F(WindowTest, DebuggerNoticesOnTheWindow) {
+    const std::string path = m_root.File("edited.zrs");
+    ASSERT_TRUE(WriteFile(path, "a = 1\nb = 2\n"));
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
+    ASSERT_NE(child, nullptr);
+    QTest::keyClicks(child->View(), QStringLiteral("x"));
+    frame.Output()->ShowTab(COutputBar::kFindTab);
+
+    // A break in a file edited since: the caret goes to the line, the log says so.
+    frame.OnDebugBreak(2, QString::fromStdString(path));
+    EXPECT_EQ(child->View()->textCursor().blockNumber(), 1);
+    QApplication::processEvents();
+    EXPECT_TRUE(frame.Output()->DebugEdit()->toPlainText().contains(
+        QString::fromLatin1(g_msg.m_debugFileModified)));
+    EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kDebugTab);
+
+    // An error in a file that cannot be opened.
+    frame.OnDebugShowError(3, Root() + "/gone.zrs");
+    EXPECT_EQ(m_boxes, QStringList{"Failed to open " + Root() + "/gone.zrs"});
 }
