@@ -1,19 +1,23 @@
 // Commands of the main window that reach dialogs, the MDI area and the profile.
 #include <sys/stat.h>
 
+#include <QLabel>
 #include <QMdiSubWindow>
 #include <QMimeData>
 #include <QUrl>
 
 #include "engine/foundation/EngineMessages.h"
 
+#include "studio/window/AboutDlg.h"
 #include "studio/window/ChildFrame.h"
+#include "studio/window/ColorListBox.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindReplaceDlg.h"
 #include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
 #include "studio/window/QuickWatchDlg.h"
+#include "studio/window/SetColorDlg.h"
 #include "studio/window/SetTabStops.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
@@ -224,4 +228,43 @@ TEST_F(WindowTest, DebuggerNoticesOnTheWindow) {
     // An error in a file that cannot be opened.
     frame.OnDebugShowError(3, Root() + "/gone.zrs");
     EXPECT_EQ(m_boxes, QStringList{"Failed to open " + Root() + "/gone.zrs"});
+}
+
+TEST_F(WindowTest, AboutBox) {
+    CMainFrame& frame = Frame();
+    QString title;
+    QStringList lines;
+    AnswerNextDialog<CAboutDlg>([&](CAboutDlg& dialog) {
+        title = dialog.windowTitle();
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            lines.append(label->text());
+        }
+        dialog.accept();
+    });
+    frame.Execute(kCmdAbout);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(title, QStringLiteral("About Velmorin Studio"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Velmorin Studio Version 2")));
+}
+
+TEST_F(WindowTest, ColoursReachTheViewsAndThePanesAndTheProfile) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    AnswerNextDialog<CSetColorDlg>([](CSetColorDlg& dialog) {
+        EXPECT_EQ(dialog.TextIndex(), 16);
+        dialog.TextList()->setCurrentRow(9);
+        dialog.BackgroundList()->setCurrentRow(14);
+        dialog.accept();
+    });
+    frame.Execute(kCmdSetColor);
+    ASSERT_TRUE(m_answered);
+    for (QWidget* shown :
+         std::initializer_list<QWidget*>{child->View(), frame.Output()->DebugEdit()}) {
+        EXPECT_EQ(shown->palette().color(QPalette::Text), QColor(255, 0, 0));
+        EXPECT_EQ(shown->palette().color(QPalette::Base), QColor(0, 255, 255));
+    }
+    CloseFrame();
+    const std::string ini = ReadFile(IniPath());
+    EXPECT_NE(ini.find("TextColor=9"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("BkColor=14"), std::string::npos) << ini;
 }
