@@ -9,6 +9,7 @@
 #include "engine/foundation/EngineMessages.h"
 
 #include "studio/window/AboutDlg.h"
+#include "studio/window/BrowsePage.h"
 #include "studio/window/ChildFrame.h"
 #include "studio/window/ColorListBox.h"
 #include "studio/window/FileTreeCtrl.h"
@@ -267,4 +268,20 @@ TEST_F(WindowTest, ColoursReachTheViewsAndThePanesAndTheProfile) {
     const std::string ini = ReadFile(IniPath());
     EXPECT_NE(ini.find("TextColor=9"), std::string::npos) << ini;
     EXPECT_NE(ini.find("BkColor=14"), std::string::npos) << ini;
+}
+
+TEST_F(WindowTest, BrowseAddresses) {
+    struct Case {
+        bool m_ssl;
+        const char* m_port;
+        const char* m_address;
+    };
+    for (const Case& c :
+         {Case{false, "8085", "http://127.0.0.1:8085"}, Case{false, "80", "http://127.0.0.1"},
+          Case{false, "443", "http://127.0.0.1:443"}, Case{true, "443", "https://host.example"},
+          Case{true, "8443", "https://host.example:8443"},
+          Case{true, "80", "https://host.example:80"}}) {
+        EXPECT_EQ(CBrowsePage::Address(c.m_ssl, "host.example", "127.0.0.1", c.m_port),
+                  c.m_address);
+    }
 }
