@@ -1,6 +1,7 @@
 // Commands of the main window that reach dialogs, the MDI area and the profile.
 #include <sys/stat.h>
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMimeData>
@@ -284,4 +285,51 @@ TEST_F(WindowTest, BrowseAddresses) {
         EXPECT_EQ(CBrowsePage::Address(c.m_ssl, "host.example", "127.0.0.1", c.m_port),
                   c.m_address);
     }
+}
+
+namespace {
+
+// Types `path` into the dialog's file name: its own selection of the starting file may still
+// arrive (the folder is read on a thread), so the text goes in just before the dialog closes.
+void ChooseFile(QFileDialog& dialog, const QString& path) {
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(path);
+}
+
+}  // namespace
+
+TEST_F(WindowTest, OpenAndSaveAsDialogs) {
+    mkdir(m_root.File("site").c_str(), 0755);
+    ASSERT_TRUE(WriteFile(m_root.File("site/a.zrp"), "a\r\n"));
+    CMainFrame& frame = Frame();
+    frame.Workspace()->Tree()->Fill(Root() + "/site");
+    frame.Workspace()->Tree()->setCurrentItem(frame.Workspace()->Tree()->topLevelItem(0)->child(0));
+    QStringList filters;
+    QString folder;
+    AnswerNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        filters = dialog.nameFilters();
+        folder = dialog.directory().absolutePath();
+        ChooseFile(dialog, Root() + "/site/a.zrp");
+        static_cast<QDialog&>(dialog).accept();
+    });
+    frame.Execute(kCmdOpen);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(filters, (QStringList{"Velmorin Server Files (.zrp;.zrs;.html) (*.zrp *.zrs *.html)",
+                                    "All Files (*.*) (*)"}));
+    EXPECT_EQ(folder, Root() + "/site");
+    ASSERT_EQ(frame.Children().size(), 1);
+
+    AnswerNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        filters = dialog.nameFilters();
+        ChooseFile(dialog, Root() + "/site/b.zrs");
+        static_cast<QDialog&>(dialog).accept();
+    });
+    frame.Execute(kCmdSaveAs);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(filters.front(), QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html;.css;.sql;"
+                                              ".txt) (*.zrp *.zrs *.html *.css *.sql *.txt)"));
+    EXPECT_EQ(ReadFile(m_root.File("site/b.zrs")), "a\r\n");
+    EXPECT_EQ(frame.ActiveChild()->Doc()->Path(), Root() + "/site/b.zrs");
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Velmorin Studio - b.zrs"));
 }
