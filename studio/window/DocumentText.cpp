@@ -38,7 +38,11 @@ bool CDocumentText::IsUtf8(const std::string& bytes) {
 }
 
 std::vector<CTextLine> CDocumentText::Decode(const std::string& bytes, bool& utf8) {
-    utf8 = IsUtf8(bytes);
+    // UTF-8 that holds the marks themselves, or a paragraph separator (which the editor would
+    // take for a line break), is shown byte for byte so that it saves unchanged.
+    utf8 = IsUtf8(bytes) && bytes.find("\xE2\x90\x8D") == std::string::npos &&
+           bytes.find("\xE2\x90\x80") == std::string::npos &&
+           bytes.find("\xE2\x80\xA9") == std::string::npos;
     std::vector<CTextLine> lines;
     size_t start = 0;
     while (true) {
@@ -69,11 +73,10 @@ std::string CDocumentText::FirstLineEnd(const std::vector<CTextLine>& lines) {
 }
 
 bool CDocumentText::CanStore(const QString& text, bool utf8) {
-    if (utf8) {
-        return true;
-    }
     for (QChar c : text) {
-        if (c.unicode() > 0xFF && c.unicode() != kCrMark && c.unicode() != kNulMark) {
+        // A typed mark would save as the byte it stands for.
+        if (c.unicode() == kCrMark || c.unicode() == kNulMark || c == QChar::ParagraphSeparator ||
+            (!utf8 && c.unicode() > 0xFF)) {
             return false;
         }
     }
@@ -81,8 +84,10 @@ bool CDocumentText::CanStore(const QString& text, bool utf8) {
 }
 
 bool CDocumentText::Encode(const QString& text, bool utf8, std::string& bytes) {
-    if (!CanStore(text, utf8)) {
-        return false;
+    for (QChar c : text) {
+        if (!utf8 && c.unicode() > 0xFF && c.unicode() != kCrMark && c.unicode() != kNulMark) {
+            return false;
+        }
     }
     const QByteArray data = utf8 ? Stored(text).toUtf8() : Stored(text).toLatin1();
     bytes.append(data.constData(), static_cast<size_t>(data.size()));

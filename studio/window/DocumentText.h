@@ -25,7 +25,7 @@ public:
     // The bytes of one line's text; false when a character cannot be stored (not Latin-1 in a
     // Latin-1 file).
     static bool Encode(const QString& text, bool utf8, std::string& bytes);
-    // Whether `text` may be typed into a file read as `utf8`.
+    // Whether `text` may be typed into a file read as `utf8`: never the marks themselves.
     static bool CanStore(const QString& text, bool utf8);
     // The character index in `text` that byte `offset` of its encoding falls on (the text's
     // length past its end).

@@ -460,7 +460,7 @@ void CMainFrame::Execute(int id) {
         EditCommand(id);
     } else if (id == kCmdFolderOptions || id == kCmdDebuggerOptions || id == kCmdSetFont ||
                id == kCmdSetTabStops || id == kCmdSetColor || id == kCmdNextPane ||
-               id == kCmdNextWindowTab) {
+               id == kCmdPreviousPane || id == kCmdNextWindowTab) {
         ViewCommand(id);
     } else if (id >= 57650 && id <= 57652) {
         WindowCommand(id);
@@ -522,8 +522,8 @@ void CMainFrame::EditCommand(int id) {
 }
 
 void CMainFrame::ViewCommand(int id) {
-    if (id == kCmdNextPane) {
-        FocusNextPane();
+    if (id == kCmdNextPane || id == kCmdPreviousPane) {
+        FocusPane(id == kCmdNextPane);
     } else if (id == kCmdNextWindowTab) {
         NextWindowOrTab();
     } else {
@@ -531,16 +531,24 @@ void CMainFrame::ViewCommand(int id) {
     }
 }
 
-void CMainFrame::FocusNextPane() {
+void CMainFrame::FocusPane(bool forward) {
+    // The cycle: file tree, active editor (skipped without one), output pane.
     QWidget* focus = QApplication::focusWidget();
-    if (focus == m_workspace->Tree() || (focus && m_workspace->isAncestorOf(focus))) {
-        if (CSspView* view = ActiveView()) {
-            view->setFocus();
-        } else {
-            m_output->ShowTab(m_output->currentIndex());
-        }
-    } else if (focus && (focus == m_output || m_output->isAncestorOf(focus))) {
+    const bool inTree = focus && (focus == m_workspace->Tree() || m_workspace->isAncestorOf(focus));
+    const bool inOutput = focus && (focus == m_output || m_output->isAncestorOf(focus));
+    CSspView* view = ActiveView();
+    enum { kTree, kEditor, kOutput } next = kOutput;
+    if (inTree) {
+        next = forward && view ? kEditor : kOutput;
+    } else if (inOutput) {
+        next = forward || !view ? kTree : kEditor;
+    } else {
+        next = forward ? kOutput : kTree;
+    }
+    if (next == kTree) {
         m_workspace->Tree()->setFocus();
+    } else if (next == kEditor) {
+        view->setFocus();
     } else {
         m_output->ShowTab(m_output->currentIndex());
     }

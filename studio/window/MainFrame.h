@@ -97,7 +97,8 @@ private:
     void EditCommand(int id);
     void ViewCommand(int id);
     void WindowCommand(int id);
-    void FocusNextPane();
+    // F6 and Shift+F6: the focus to the next or the previous pane.
+    void FocusPane(bool forward);
     void NextWindowOrTab();
     void FindInFiles();
     void OpenFindResult(const QString& path, int line, const QString& text);

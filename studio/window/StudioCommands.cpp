@@ -49,6 +49,8 @@ const std::vector<CCommandRow>& CommandRows() {
         {kCmdSetTabStops, "Set &Tab Stops...", {}},
         {kCmdSetColor, "Set &Color...", {}},
         {kCmdNextPane, "Next &Pane\tF6", {QKeySequence(Qt::Key_F6)}},
+        // In no menu: the key alone.
+        {kCmdPreviousPane, "Previous Pane", {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
         {kCmdNextWindowTab, "Next &Window/Tab\tCtrl+Tab", {QKeySequence(Qt::CTRL | Qt::Key_Tab)}},
         {kCmdStartContinue, "&Start/Continue\tF5", {QKeySequence(Qt::Key_F5)}},
         {kCmdSingleStep, "Single S&tep\tF10", {QKeySequence(Qt::Key_F10)}},

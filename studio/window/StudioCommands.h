@@ -59,6 +59,7 @@ enum EStudioCommand : int {
     kCmdExit = 57665,
     kCmdHelpTopics = 57667,
     kCmdNextPane = 57680,
+    kCmdPreviousPane = 57681,
 };
 
 class CStudioCommands : public QObject {

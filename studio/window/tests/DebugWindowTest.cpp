@@ -75,6 +75,16 @@ protected:
     bool WaitPaused() {
         return PumpUntil([] { return theDebugger.IsPaused(); });
     }
+    // Writes the script `name`, opens it, sets a breakpoint on `line` and runs it (F5) until
+    // it pauses there; nullptr when it does not.
+    CChildFrame* RunToBreakpoint(CMainFrame& frame, const std::string& name,
+                                 const std::string& text, int line) {
+        const std::string path = Write(name, text);
+        CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
+        theDebugger.ToggleBreakpoint(path, line);
+        frame.Execute(kCmdStartContinue);
+        return child && WaitPaused() ? child : nullptr;
+    }
 
     CServerContext m_context{m_settings};
     CServerContextLink m_link{m_context};
@@ -181,12 +191,9 @@ TEST_F(DebugWindowTest, PagesShowTheirTrafficAndBrowseWritesTheLink) {
 }
 
 TEST_F(DebugWindowTest, ClosingWhilePausedEndsAtOnceAndSavesTheProfile) {
-    const std::string path = Write("bin/wait.zrs", "set Local.i = 1;\nset Local.i = 2;\n");
     CMainFrame& frame = Frame();
-    frame.OpenDocument(QString::fromStdString(path));
-    theDebugger.ToggleBreakpoint(path, 2);
-    frame.Execute(kCmdStartContinue);
-    ASSERT_TRUE(WaitPaused());
+    ASSERT_NE(RunToBreakpoint(frame, "bin/wait.zrs", "set Local.i = 1;\nset Local.i = 2;\n", 2),
+              nullptr);
     const auto started = std::chrono::steady_clock::now();
     CloseFrame();
     // Far below the debugger's 30 s stop wait.
@@ -196,14 +203,10 @@ TEST_F(DebugWindowTest, ClosingWhilePausedEndsAtOnceAndSavesTheProfile) {
 }
 
 TEST_F(DebugWindowTest, QuickWatchAsksForTheTrimmedSelection) {
-    const std::string path =
-        Write("bin/watch.zrs", "set Local.i = 7;\nset Local.j = Local.i + 1;\n");
     CMainFrame& frame = Frame();
-    CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
+    CChildFrame* child = RunToBreakpoint(frame, "bin/watch.zrs",
+                                         "set Local.i = 7;\nset Local.j = Local.i + 1;\n", 2);
     ASSERT_NE(child, nullptr);
-    theDebugger.ToggleBreakpoint(path, 2);
-    frame.Execute(kCmdStartContinue);
-    ASSERT_TRUE(WaitPaused());
     // "Local.i + " on line 2.
     QTextCursor cursor(child->View()->document()->findBlockByNumber(1));
     cursor.setPosition(cursor.position() + 14);
@@ -239,4 +242,25 @@ TEST_F(DebugWindowTest, HelpTopicsOpensTheInstalledPage) {
     CMainFrame& frame = Frame();
     frame.Execute(kCmdHelpTopics);
     EXPECT_EQ(m_opened, std::vector<std::string>{m_root.File("help/wrenfold.html")});
+}
+
+TEST_F(DebugWindowTest, RunningShowsNoArrow) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child =
+        RunToBreakpoint(frame, "bin/loop.zrs",
+                        "set Local.i = 0;\nwhile (1)\nset Local.i = Local.i + 1;\nendwhile\n", 3);
+    ASSERT_NE(child, nullptr);
+    const std::string path = child->Doc()->Path().toStdString();
+    QApplication::processEvents();
+    EXPECT_EQ(MarkColor(*child, 3), CBreakpointGutter::kCurrentColor);
+    theDebugger.ToggleBreakpoint(path, 3);
+    frame.Execute(kCmdStartContinue);
+    ASSERT_TRUE(PumpUntil([] { return theDebugger.IsRunning(); }));
+    frame.UpdateCommands();
+    EXPECT_TRUE(frame.Commands()->Action(kCmdBreak)->isEnabled());
+    const QColor running = MarkColor(*child, 3);
+    EXPECT_NE(running, CBreakpointGutter::kCurrentColor);
+    EXPECT_NE(running, CBreakpointGutter::kBreakpointColor);
+    frame.Execute(kCmdStop);
+    ASSERT_TRUE(PumpUntil([] { return theDebugger.IsIdle(); }));
 }

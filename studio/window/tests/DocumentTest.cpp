@@ -29,6 +29,19 @@ struct CBytesCase {
     int m_lines;
 };
 
+// Writes `bytes` to `path` and reads them into `doc`.
+::testing::AssertionResult LoadBytes(CSspDoc& doc, const std::string& path,
+                                     const std::string& bytes) {
+    if (!WriteFile(path, bytes)) {
+        return ::testing::AssertionFailure() << "cannot write " << path;
+    }
+    QString error;
+    if (!doc.Load(QString::fromStdString(path), error)) {
+        return ::testing::AssertionFailure() << error.toStdString();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace
 
 TEST_F(WindowTest, UneditedFilesSaveByteIdentical) {
@@ -39,17 +52,21 @@ TEST_F(WindowTest, UneditedFilesSaveByteIdentical) {
         {"lone-cr", "a\rb\nc", true, 2},
         {"nul", std::string("a\0b\nc\0", 6), true, 2},
         {"empty", "", true, 1},
+        {"literal-mark", "a\xE2\x90\x8D\rb\n", false, 2},
+        {"paragraph-separator",
+         "a\xE2\x80\xA9"
+         "b\n",
+         false, 2},
         {"no-end", "x", true, 1},
     };
     for (const CBytesCase& c : cases) {
         const std::string in = m_root.File(std::string(c.m_name) + ".zrp");
         const std::string out = m_root.File(std::string(c.m_name) + ".out.zrp");
-        ASSERT_TRUE(WriteFile(in, c.m_bytes));
         CSspDoc doc;
-        QString error;
-        ASSERT_TRUE(doc.Load(QString::fromStdString(in), error)) << error.toStdString();
+        ASSERT_TRUE(LoadBytes(doc, in, c.m_bytes));
         EXPECT_EQ(doc.IsUtf8(), c.m_utf8) << c.m_name;
         EXPECT_EQ(doc.Document()->blockCount(), c.m_lines) << c.m_name;
+        QString error;
         ASSERT_TRUE(doc.Save(QString::fromStdString(out), error)) << error.toStdString();
         EXPECT_EQ(ReadFile(out), c.m_bytes) << c.m_name;
         EXPECT_EQ(doc.Path(), QString::fromStdString(out));
@@ -72,11 +89,8 @@ TEST_F(WindowTest, TypedLineTakesTheFilesLineEnd) {
     };
     for (const Case& c : {Case{"a\r\nb\r\n", "a\r\nnew\r\nb\r\n"}, Case{"a\nb\n", "a\nnew\nb\n"},
                           Case{"a", "a\nnew"}}) {
-        const std::string path = m_root.File("typed.zrp");
-        ASSERT_TRUE(WriteFile(path, c.m_bytes));
         CSspDoc doc;
-        QString error;
-        ASSERT_TRUE(doc.Load(QString::fromStdString(path), error));
+        ASSERT_TRUE(LoadBytes(doc, m_root.File("typed.zrp"), c.m_bytes));
         CSspView view(&doc);
         QTextCursor cursor(doc.Document()->firstBlock());
         cursor.movePosition(QTextCursor::EndOfBlock);
@@ -91,11 +105,8 @@ TEST_F(WindowTest, TypedLineTakesTheFilesLineEnd) {
 }
 
 TEST_F(WindowTest, Latin1FileRefusesWhatItCannotHold) {
-    const std::string path = m_root.File("latin.zrp");
-    ASSERT_TRUE(WriteFile(path, "\xE9t\xE9\n"));
     CSspDoc doc;
-    QString error;
-    ASSERT_TRUE(doc.Load(QString::fromStdString(path), error));
+    ASSERT_TRUE(LoadBytes(doc, m_root.File("latin.zrp"), "\xE9t\xE9\n"));
     CSspView view(&doc);
     // "ü" is Latin-1, "€" is not.
     for (const QString& typed :
@@ -109,12 +120,9 @@ TEST_F(WindowTest, Latin1FileRefusesWhatItCannotHold) {
 }
 
 TEST_F(WindowTest, ByteOffsetsLandOnTheirCharacters) {
-    const std::string path = m_root.File("offsets.zrp");
     // "é" is two bytes; each line ends in CR LF.
-    ASSERT_TRUE(WriteFile(path, "\xC3\xA9t\xC3\xA9\r\nab\r\nxyz"));
     CSspDoc doc;
-    QString error;
-    ASSERT_TRUE(doc.Load(QString::fromStdString(path), error));
+    ASSERT_TRUE(LoadBytes(doc, m_root.File("offsets.zrp"), "\xC3\xA9t\xC3\xA9\r\nab\r\nxyz"));
     struct Case {
         long m_offset;
         int m_position;

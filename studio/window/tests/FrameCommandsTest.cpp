@@ -1,16 +1,25 @@
 // Commands of the main window that reach dialogs, the MDI area and the profile.
 #include <sys/stat.h>
 
+#include <QFileDialog>
+#include <QLabel>
 #include <QMdiSubWindow>
 #include <QMimeData>
 #include <QUrl>
 
+#include "engine/foundation/EngineMessages.h"
+
+#include "studio/window/AboutDlg.h"
+#include "studio/window/BrowsePage.h"
 #include "studio/window/ChildFrame.h"
+#include "studio/window/ColorListBox.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindReplaceDlg.h"
 #include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/OutputBar.h"
+#include "studio/window/OutputEdit.h"
 #include "studio/window/QuickWatchDlg.h"
+#include "studio/window/SetColorDlg.h"
 #include "studio/window/SetTabStops.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
@@ -199,4 +208,128 @@ TEST_F(WindowTest, DoubleClickedVariableOpensItsNameForEditing) {
     // Not paused: the new name cannot be evaluated, so the value stays as it was.
     EXPECT_EQ(variables->topLevelItem(0)->text(1),
               QString::fromLatin1(CDebugController::kNotPaused));
+}
+
+TEST_F(WindowTest, DebuggerNoticesOnTheWindow) {
+    const std::string path = m_root.File("edited.zrs");
+    ASSERT_TRUE(WriteFile(path, "a = 1\nb = 2\n"));
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
+    ASSERT_NE(child, nullptr);
+    QTest::keyClicks(child->View(), QStringLiteral("x"));
+    frame.Output()->ShowTab(COutputBar::kFindTab);
+
+    // A break in a file edited since: the caret goes to the line, the log says so.
+    frame.OnDebugBreak(2, QString::fromStdString(path));
+    EXPECT_EQ(child->View()->textCursor().blockNumber(), 1);
+    QApplication::processEvents();
+    EXPECT_TRUE(frame.Output()->DebugEdit()->toPlainText().contains(
+        QString::fromLatin1(g_msg.m_debugFileModified)));
+    EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kDebugTab);
+
+    // An error in a file that cannot be opened.
+    frame.OnDebugShowError(3, Root() + "/gone.zrs");
+    EXPECT_EQ(m_boxes, QStringList{"Failed to open " + Root() + "/gone.zrs"});
+}
+
+TEST_F(WindowTest, AboutBox) {
+    CMainFrame& frame = Frame();
+    QString title;
+    QStringList lines;
+    AnswerNextDialog<CAboutDlg>([&](CAboutDlg& dialog) {
+        title = dialog.windowTitle();
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            lines.append(label->text());
+        }
+        dialog.accept();
+    });
+    frame.Execute(kCmdAbout);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(title, QStringLiteral("About Velmorin Studio"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Velmorin Studio Version 2")));
+}
+
+TEST_F(WindowTest, ColoursReachTheViewsAndThePanesAndTheProfile) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    AnswerNextDialog<CSetColorDlg>([](CSetColorDlg& dialog) {
+        EXPECT_EQ(dialog.TextIndex(), 16);
+        dialog.TextList()->setCurrentRow(9);
+        dialog.BackgroundList()->setCurrentRow(14);
+        dialog.accept();
+    });
+    frame.Execute(kCmdSetColor);
+    ASSERT_TRUE(m_answered);
+    for (QWidget* shown :
+         std::initializer_list<QWidget*>{child->View(), frame.Output()->DebugEdit()}) {
+        EXPECT_EQ(shown->palette().color(QPalette::Text), QColor(255, 0, 0));
+        EXPECT_EQ(shown->palette().color(QPalette::Base), QColor(0, 255, 255));
+    }
+    CloseFrame();
+    const std::string ini = ReadFile(IniPath());
+    EXPECT_NE(ini.find("TextColor=9"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("BkColor=14"), std::string::npos) << ini;
+}
+
+TEST_F(WindowTest, BrowseAddresses) {
+    struct Case {
+        bool m_ssl;
+        const char* m_port;
+        const char* m_address;
+    };
+    for (const Case& c :
+         {Case{false, "8085", "http://127.0.0.1:8085"}, Case{false, "80", "http://127.0.0.1"},
+          Case{false, "443", "http://127.0.0.1:443"}, Case{true, "443", "https://host.example"},
+          Case{true, "8443", "https://host.example:8443"},
+          Case{true, "80", "https://host.example:80"}}) {
+        EXPECT_EQ(CBrowsePage::Address(c.m_ssl, "host.example", "127.0.0.1", c.m_port),
+                  c.m_address);
+    }
+}
+
+namespace {
+
+// Types `path` into the dialog's file name: its own selection of the starting file may still
+// arrive (the folder is read on a thread), so the text goes in just before the dialog closes.
+void ChooseFile(QFileDialog& dialog, const QString& path) {
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(path);
+}
+
+}  // namespace
+
+TEST_F(WindowTest, OpenAndSaveAsDialogs) {
+    mkdir(m_root.File("site").c_str(), 0755);
+    ASSERT_TRUE(WriteFile(m_root.File("site/a.zrp"), "a\r\n"));
+    CMainFrame& frame = Frame();
+    frame.Workspace()->Tree()->Fill(Root() + "/site");
+    frame.Workspace()->Tree()->setCurrentItem(frame.Workspace()->Tree()->topLevelItem(0)->child(0));
+    QStringList filters;
+    QString folder;
+    AnswerNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        filters = dialog.nameFilters();
+        folder = dialog.directory().absolutePath();
+        ChooseFile(dialog, Root() + "/site/a.zrp");
+        static_cast<QDialog&>(dialog).accept();
+    });
+    frame.Execute(kCmdOpen);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(filters, (QStringList{"Velmorin Server Files (.zrp;.zrs;.html) (*.zrp *.zrs *.html)",
+                                    "All Files (*.*) (*)"}));
+    EXPECT_EQ(folder, Root() + "/site");
+    ASSERT_EQ(frame.Children().size(), 1);
+
+    AnswerNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        filters = dialog.nameFilters();
+        ChooseFile(dialog, Root() + "/site/b.zrs");
+        static_cast<QDialog&>(dialog).accept();
+    });
+    frame.Execute(kCmdSaveAs);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(filters.front(), QStringLiteral("Velmorin Server Files (.zrp;.zrs;.html;.css;.sql;"
+                                              ".txt) (*.zrp *.zrs *.html *.css *.sql *.txt)"));
+    EXPECT_EQ(ReadFile(m_root.File("site/b.zrs")), "a\r\n");
+    EXPECT_EQ(frame.ActiveChild()->Doc()->Path(), Root() + "/site/b.zrs");
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Velmorin Studio - b.zrs"));
 }

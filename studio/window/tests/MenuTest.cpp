@@ -68,6 +68,7 @@ TEST_F(WindowTest, KeysReachTheirCommands) {
         {QKeySequence(Qt::SHIFT | Qt::Key_F11), kCmdStepOut},
         {QKeySequence(Qt::Key_F9), kCmdToggleBreakpoint},
         {QKeySequence(Qt::Key_F6), kCmdNextPane},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), kCmdPreviousPane},
         {QKeySequence(Qt::CTRL | Qt::Key_Tab), kCmdNextWindowTab},
         {QKeySequence(Qt::CTRL | Qt::Key_U), kCmdUpperCase},
         {QKeySequence(Qt::CTRL | Qt::Key_L), kCmdLowerCase},

@@ -6,9 +6,11 @@
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
+#include "studio/window/ChildFrame.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
+#include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
 #include "studio/window/VarListCtrl.h"
 #include "studio/window/WorkspaceBar.h"
@@ -148,4 +150,21 @@ TEST_F(WindowTest, NextWindowOrTabCyclesTheOutputTabs) {
     EXPECT_EQ(QApplication::focusWidget(), frame.Workspace()->Tree());
     frame.Execute(kCmdNextPane);
     EXPECT_EQ(QApplication::focusWidget(), frame.Output()->TrafficEdit());
+
+    // With an editor: tree, editor, output, and back the other way.
+    CChildFrame* child = frame.NewDocument();
+    struct Step {
+        int m_command;
+        QWidget* m_focus;
+    };
+    frame.Workspace()->Tree()->setFocus();
+    for (const Step& step :
+         {Step{kCmdNextPane, child->View()}, Step{kCmdNextPane, frame.Output()->TrafficEdit()},
+          Step{kCmdNextPane, frame.Workspace()->Tree()},
+          Step{kCmdPreviousPane, frame.Output()->TrafficEdit()},
+          Step{kCmdPreviousPane, child->View()},
+          Step{kCmdPreviousPane, frame.Workspace()->Tree()}}) {
+        frame.Execute(step.m_command);
+        EXPECT_EQ(QApplication::focusWidget(), step.m_focus) << step.m_command;
+    }
 }

@@ -71,7 +71,10 @@ TEST_F(WindowTest, CaseChangeIsOneUndoStepOverAsciiLetters) {
     const QString text = QString::fromUtf8("caf\xC3\xA9 Ab\nxY \xC3\xA9t\xC3\xA9 z");
     view->setPlainText(text);
     view->selectAll();
-    frame.Execute(kCmdUpperCase);
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    // The key, as typed into the view.
+    QTest::keyClick(view, Qt::Key_U, Qt::ControlModifier);
     EXPECT_EQ(view->toPlainText(), QString::fromUtf8("CAF\xC3\xA9 AB\nXY \xC3\xA9T\xC3\xA9 Z"));
     EXPECT_EQ(view->textCursor().selectedText().size(), text.size());
     frame.Execute(kCmdUndo);
