@@ -107,14 +107,7 @@ std::string CDataSource::MakeConnectString(const std::string& dsn, const std::st
         if (v.find_first_of(";}") == std::string::npos && (v.empty() || v.front() != '{')) {
             return v;
         }
-        std::string out = "{";
-        for (char c : v) {
-            out += c;
-            if (c == '}') {
-                out += '}';
-            }
-        }
-        return out + "}";
+        return "{" + DoubledChar(v, '}') + "}";
     };
     return "DSN=" + value(dsn) + ";UID=" + value(uid) + ";PWD=" + value(pwd);
 }
