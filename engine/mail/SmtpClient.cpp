@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
@@ -16,14 +17,7 @@ namespace {
 std::string Base64Line(const std::string& bytes) {
     std::string text;
     Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text);
-    std::string line;
-    line.reserve(text.size());
-    for (char ch : text) {
-        if (ch != '\r' && ch != '\n') {
-            line += ch;
-        }
-    }
-    return line;
+    return WithoutLineBreaks(text);
 }
 
 std::string LocalHostName() {

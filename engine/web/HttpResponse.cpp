@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/HtmlCodec.h"
@@ -26,17 +27,6 @@
 #include "engine/settings/ServerSettings.h"
 
 namespace {
-
-std::string WithoutLineBreaks(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r' && c != '\n') {
-            out += c;
-        }
-    }
-    return out;
-}
 
 bool WriteAll(int fd, const char* data, size_t length) {
     while (length > 0) {
