@@ -22,28 +22,10 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UrlCodec.h"
+#include "engine/foundation/WriteAll.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
-
-namespace {
-
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 CHttpResponse::CHttpResponse(CSocketConn* conn) : m_conn(conn) {}
 
