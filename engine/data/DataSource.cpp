@@ -244,10 +244,14 @@ void CDataSource::BeginTrans() {
     throw e;
 }
 
-void CDataSource::CommitTrans() {
-    bool wasInTrans = m_bInTrans;
+bool CDataSource::LeaveTransaction() {
+    const bool wasInTrans = m_bInTrans;
     m_bInTrans = false;
-    if (!wasInTrans || !m_db.IsOpen()) {
+    return wasInTrans && m_db.IsOpen();
+}
+
+void CDataSource::CommitTrans() {
+    if (!LeaveTransaction()) {
         return;
     }
     SQLRETURN rc = m_db.EndTran(true);
@@ -261,9 +265,7 @@ void CDataSource::CommitTrans() {
 }
 
 void CDataSource::Rollback() {
-    bool wasInTrans = m_bInTrans;
-    m_bInTrans = false;
-    if (!wasInTrans || !m_db.IsOpen()) {
+    if (!LeaveTransaction()) {
         return;
     }
     SQLRETURN rc = m_db.EndTran(false);
