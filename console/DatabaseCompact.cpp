@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SystemError.h"
 
 namespace {
@@ -37,14 +38,7 @@ bool HasSqliteHeader(const std::string& path) {
 
 // Single quotes doubled, for a file name inside a statement.
 std::string Quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'') {
-            out += '\'';
-        }
-    }
-    return out + "'";
+    return "'" + DoubledChar(text, '\'') + "'";
 }
 
 bool SamePath(const std::string& a, const std::string& b) {

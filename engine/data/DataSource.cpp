@@ -107,14 +107,7 @@ std::string CDataSource::MakeConnectString(const std::string& dsn, const std::st
         if (v.find_first_of(";}") == std::string::npos && (v.empty() || v.front() != '{')) {
             return v;
         }
-        std::string out = "{";
-        for (char c : v) {
-            out += c;
-            if (c == '}') {
-                out += '}';
-            }
-        }
-        return out + "}";
+        return "{" + DoubledChar(v, '}') + "}";
     };
     return "DSN=" + value(dsn) + ";UID=" + value(uid) + ";PWD=" + value(pwd);
 }
@@ -251,10 +244,14 @@ void CDataSource::BeginTrans() {
     throw e;
 }
 
-void CDataSource::CommitTrans() {
-    bool wasInTrans = m_bInTrans;
+bool CDataSource::LeaveTransaction() {
+    const bool wasInTrans = m_bInTrans;
     m_bInTrans = false;
-    if (!wasInTrans || !m_db.IsOpen()) {
+    return wasInTrans && m_db.IsOpen();
+}
+
+void CDataSource::CommitTrans() {
+    if (!LeaveTransaction()) {
         return;
     }
     SQLRETURN rc = m_db.EndTran(true);
@@ -268,9 +265,7 @@ void CDataSource::CommitTrans() {
 }
 
 void CDataSource::Rollback() {
-    bool wasInTrans = m_bInTrans;
-    m_bInTrans = false;
-    if (!wasInTrans || !m_db.IsOpen()) {
+    if (!LeaveTransaction()) {
         return;
     }
     SQLRETURN rc = m_db.EndTran(false);

@@ -83,6 +83,8 @@ private:
     void BeginTrans();
     void CommitTrans();
     void Rollback();
+    // Ends the transaction state; true when a transaction of an open connection is to end.
+    bool LeaveTransaction();
     void GetDbmsInfo();
     // Builds the script error of an ODBC failure inside a command (and closes
     // a broken connection) - never returns.

@@ -21,12 +21,6 @@ std::string AfterDot(const std::string& name) {
     return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
-std::vector<SQLCHAR> SqlText(const std::string& s) {
-    std::vector<SQLCHAR> v(s.begin(), s.end());
-    v.push_back(0);
-    return v;
-}
-
 bool Aggregate(const std::string& name) {
     static const char* const kPrefixes[] = {"COUNT(", "MAX(", "MIN(", "SUM(", "AVG("};
     for (const char* p : kPrefixes) {
@@ -224,11 +218,7 @@ void CDynBindSet::OnSetOptions(SQLHSTMT stmt) {
 }
 
 void CDynBindSet::Execute() {
-    std::vector<SQLCHAR> text = SqlText(m_strSQL);
-    SQLRETURN rc;
-    do {
-        rc = SQLExecDirect(m_stmt.Get(), text.data(), SQL_NTS);
-    } while (rc == SQL_STILL_EXECUTING);
+    const SQLRETURN rc = COdbcConnection::ExecDirect(m_stmt.Get(), m_strSQL);
     CColumnCatalogue::NoteStatement(m_strSQL);
     OdbcCheck(rc, SQL_HANDLE_STMT, m_stmt.Get());
 }
@@ -561,11 +551,7 @@ void CDynBindSet::RunWithParameters(const std::string& sql,
     for (size_t i = 0; i < values.size(); ++i) {
         OdbcBindParameter(stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), *values[i], params[i]);
     }
-    std::vector<SQLCHAR> text = SqlText(sql);
-    SQLRETURN rc;
-    do {
-        rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
-    } while (rc == SQL_STILL_EXECUTING);
+    const SQLRETURN rc = COdbcConnection::ExecDirect(stmt.Get(), sql);
     if (rc == SQL_NO_DATA) {
         if (mustAffectRow) {
             throw CDbException(CDbException::kNoRowsAffected,

@@ -57,14 +57,19 @@ void COdbcConnection::Close() {
     }
 }
 
-void COdbcConnection::ExecuteSQL(const std::string& sql) {
-    COdbcHandle stmt(SQL_HANDLE_STMT, m_hdbc.Get());
+SQLRETURN COdbcConnection::ExecDirect(SQLHSTMT stmt, const std::string& sql) {
     std::vector<SQLCHAR> text(sql.begin(), sql.end());
     text.push_back(0);
     SQLRETURN rc;
     do {
-        rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
+        rc = SQLExecDirect(stmt, text.data(), SQL_NTS);
     } while (rc == SQL_STILL_EXECUTING);
+    return rc;
+}
+
+void COdbcConnection::ExecuteSQL(const std::string& sql) {
+    COdbcHandle stmt(SQL_HANDLE_STMT, m_hdbc.Get());
+    const SQLRETURN rc = ExecDirect(stmt.Get(), sql);
     // After the statement, failed or not: a catalogue read meanwhile may predate its change.
     CColumnCatalogue::NoteStatement(sql);
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt.Get());

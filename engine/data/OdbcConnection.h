@@ -30,6 +30,8 @@ public:
 
     // Runs a statement directly; results, if any, are discarded.
     void ExecuteSQL(const std::string& sql);
+    // Runs `sql` directly on `stmt`, waiting out SQL_STILL_EXECUTING; the driver's last code.
+    static SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& sql);
 
     // Raw return codes, so callers can tell SQL_NO_DATA and SQL_SUCCESS_WITH_INFO apart.
     SQLRETURN SetAutoCommit(bool on);

@@ -189,47 +189,41 @@ bool OdbcReadPieces(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT cType, size_
 }
 
 void OdbcReadValue(SQLHSTMT stmt, SQLUSMALLINT number, CSspValue& v, int maxColumnSize) {
-    SQLLEN ind = 0;
-    if (v.IsInteger()) {
-        SQLBIGINT n = 0;
-        OdbcCheck(SQLGetData(stmt, number, SQL_C_SBIGINT, &n, sizeof(n), &ind), SQL_HANDLE_STMT,
-                  stmt);
+    // Reads the column as the fixed-size C type `cType` into `out`; NULL makes the value NULL
+    // and gives false.
+    auto readFixed = [&](SQLSMALLINT cType, auto& out) {
+        SQLLEN ind = 0;
+        OdbcCheck(SQLGetData(stmt, number, cType, &out, sizeof(out), &ind), SQL_HANDLE_STMT, stmt);
         if (ind == SQL_NULL_DATA) {
             v.SetNull();
-        } else {
+            return false;
+        }
+        return true;
+    };
+    if (v.IsInteger()) {
+        SQLBIGINT n = 0;
+        if (readFixed(SQL_C_SBIGINT, n)) {
             v.m_integer = static_cast<std::int32_t>(static_cast<uint32_t>(n));
         }
         return;
     }
     if (v.IsReal()) {
         float f = 0;
-        OdbcCheck(SQLGetData(stmt, number, SQL_C_FLOAT, &f, sizeof(f), &ind), SQL_HANDLE_STMT,
-                  stmt);
-        if (ind == SQL_NULL_DATA) {
-            v.SetNull();
-        } else {
+        if (readFixed(SQL_C_FLOAT, f)) {
             v.m_real = f;
         }
         return;
     }
     if (v.IsDouble()) {
         double d = 0;
-        OdbcCheck(SQLGetData(stmt, number, SQL_C_DOUBLE, &d, sizeof(d), &ind), SQL_HANDLE_STMT,
-                  stmt);
-        if (ind == SQL_NULL_DATA) {
-            v.SetNull();
-        } else {
+        if (readFixed(SQL_C_DOUBLE, d)) {
             v.m_double = d;
         }
         return;
     }
     if (v.IsDateTime()) {
         SQL_TIMESTAMP_STRUCT ts{};
-        OdbcCheck(SQLGetData(stmt, number, SQL_C_TIMESTAMP, &ts, sizeof(ts), &ind), SQL_HANDLE_STMT,
-                  stmt);
-        if (ind == SQL_NULL_DATA) {
-            v.SetNull();
-        } else {
+        if (readFixed(SQL_C_TIMESTAMP, ts)) {
             int64_t t = CSspDateTime::MakeLocalTime(ts.year, ts.month, ts.day, ts.hour, ts.minute,
                                                     ts.second);
             v.m_dateTime = t < 0 ? 0 : t;

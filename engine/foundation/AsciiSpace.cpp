@@ -37,3 +37,14 @@ std::string_view TrimSpaceTabOrLineBreakRight(std::string_view text) {
 std::string_view TrimAsciiSpaceRight(std::string_view text) {
     return TrimRightIf(text, IsAsciiSpace);
 }
+
+std::string WithoutLineBreaks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') {
+            out += c;
+        }
+    }
+    return out;
+}

@@ -3,6 +3,7 @@
 // value wherever it used to.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // The blanks within a line: space and tab.
@@ -28,3 +29,6 @@ std::string_view TrimAsciiSpace(std::string_view text);
 // The text without the blanks of one kind at its end only.
 std::string_view TrimSpaceTabOrLineBreakRight(std::string_view text);
 std::string_view TrimAsciiSpaceRight(std::string_view text);
+
+// The text with every CR and LF taken out.
+std::string WithoutLineBreaks(std::string_view text);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "engine/foundation/UniqueFd.h"
+#include "engine/foundation/WriteAll.h"
 
 // Every member has a constant default, so the compiler initialises this before any dynamic
 // initialiser runs and every other global may log while it is built and torn down. (No
@@ -40,22 +41,6 @@ std::string DayFileName(const std::string& folder, const std::tm& when) {
     char day[8];
     std::strftime(day, sizeof day, "%d", &when);
     return folder + "/day" + day + ".txt";
-}
-
-// One write() per entry: O_APPEND then places the whole entry at the end even when another
-// process appends to the same file at the same moment.
-void WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
 }
 
 }  // namespace
@@ -201,5 +186,7 @@ void CLogWriter::WriteToFile(const std::string& text) {
     const size_t stampLength = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &when);
     std::string entry(stamp, stampLength);
     entry += text;
+    // One write() per entry: O_APPEND then places the whole entry at the end even when another
+    // process appends to the same file at the same moment.
     WriteAll(file.Get(), entry);
 }

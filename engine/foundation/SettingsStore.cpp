@@ -15,6 +15,7 @@
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
+#include "engine/foundation/WriteAll.h"
 
 namespace {
 
@@ -93,21 +94,6 @@ std::optional<std::string> ReadFile(const std::string& path, std::string& error,
         text.append(buffer, static_cast<size_t>(n));
     }
     return text;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 std::string FolderOf(const std::string& path) {

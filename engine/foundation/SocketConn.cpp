@@ -348,6 +348,18 @@ bool CSocketConn::CountTowardsFloor(size_t bytes) {
     return sum >= m_floorBytes;
 }
 
+bool CSocketConn::WaitFailed(int ready, const char* timeoutText) {
+    if (ready == 0) {
+        Log("%s", timeoutText);
+        return true;
+    }
+    if (ready < 0) {
+        Log("Failed to select on socket");
+        return true;
+    }
+    return false;
+}
+
 long CSocketConn::RecvPlain(char* buffer, size_t size) {
     CCallScope scope(*this);
     int fd = scope.Fd();
@@ -372,12 +384,7 @@ long CSocketConn::RecvPlain(char* buffer, size_t size) {
             // A peer that trickles below the floor is cut off as one that sends nothing.
             r = CountTowardsFloor(0) ? WaitFor(fd, false, m_floorBytes > 0) : 0;
         } while (r == 2);
-        if (r == 0) {
-            Log("Timeout receiving on socket");
-            return -1;
-        }
-        if (r < 0) {
-            Log("Failed to select on socket");
+        if (WaitFailed(r, "Timeout receiving on socket")) {
             return -1;
         }
     }
@@ -401,13 +408,7 @@ long CSocketConn::SendPlain(const char* data, size_t length, int flags) {
             Log("Socket error [%d] when sending.", errno);
             return -1;
         }
-        int r = WaitFor(fd, true, false);
-        if (r == 0) {
-            Log("Timeout sending on socket");
-            return -1;
-        }
-        if (r < 0) {
-            Log("Failed to select on socket");
+        if (WaitFailed(WaitFor(fd, true, false), "Timeout sending on socket")) {
             return -1;
         }
     }
@@ -647,13 +648,7 @@ bool CSocketConn::SendFileLoop(int fd, uint64_t offset, uint64_t count) {
             Log("Socket error [%d] when sending.", errno);
             return false;
         }
-        int r = WaitFor(sock, true, false);
-        if (r == 0) {
-            Log("Timeout sending on socket");
-            return false;
-        }
-        if (r < 0) {
-            Log("Failed to select on socket");
+        if (WaitFailed(WaitFor(sock, true, false), "Timeout sending on socket")) {
             return false;
         }
     }

@@ -172,6 +172,9 @@ private:
     // Waits until fd is readable (or writable). 1 ready, 0 time-out, -1 error; with tick,
     // 2 when a second passed without either.
     int WaitFor(int fd, bool forWrite, bool tick);
+    // True, with the failure logged, when a WaitFor result `ready` is a time-out (logged as
+    // `timeoutText`) or an error.
+    bool WaitFailed(int ready, const char* timeoutText);
     // Counts bytes received against the rate floor; false once the peer is below it.
     bool CountTowardsFloor(size_t bytes);
     // Fills the read-ahead buffer; the count, 0 at the end, -1 on error.

@@ -222,6 +222,15 @@ std::int64_t CSspDateTime::MakeLocalTime(int year, int month, int day, int hour,
     if (!IsValidDate(year, month, day)) {
         return -1;
     }
+    const std::int64_t t = NormalisedLocalTime(year, month, day, hour, minute, second);
+    if (t < 0 || !LocalYearInRange(t)) {
+        return -1;  // also an hour of 24 that carries past the last valid day
+    }
+    return t;
+}
+
+std::int64_t CSspDateTime::NormalisedLocalTime(int year, int month, int day, int hour, int minute,
+                                               int second) {
     struct tm parts {};
     parts.tm_year = year - 1900;
     parts.tm_mon = month - 1;
@@ -230,11 +239,7 @@ std::int64_t CSspDateTime::MakeLocalTime(int year, int month, int day, int hour,
     parts.tm_min = minute;
     parts.tm_sec = second;
     parts.tm_isdst = -1;  // the zone rules decide daylight saving
-    const time_t t = mktime(&parts);
-    if (t < 0 || !LocalYearInRange(t)) {
-        return -1;  // also an hour of 24 that carries past the last valid day
-    }
-    return t;
+    return static_cast<std::int64_t>(mktime(&parts));
 }
 
 bool CSspDateTime::ParseOdbcDate(std::string_view text, std::int64_t* time) {

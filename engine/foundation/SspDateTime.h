@@ -101,6 +101,10 @@ public:
     // Local time of a calendar date, or -1 when it is out of range or does not exist.
     static std::int64_t MakeLocalTime(int year, int month, int day, int hour, int minute,
                                       int second);
+    // Local time of the fields, the calendar carrying out-of-range ones (month 13 is January
+    // of the next year); daylight saving is the system's. -1 when mktime cannot place it.
+    static std::int64_t NormalisedLocalTime(int year, int month, int day, int hour, int minute,
+                                            int second);
 
 private:
     std::string FormatWith(std::string_view pattern, bool utc) const;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/Base64.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
@@ -16,14 +17,7 @@ namespace {
 std::string Base64Line(const std::string& bytes) {
     std::string text;
     Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text);
-    std::string line;
-    line.reserve(text.size());
-    for (char ch : text) {
-        if (ch != '\r' && ch != '\n') {
-            line += ch;
-        }
-    }
-    return line;
+    return WithoutLineBreaks(text);
 }
 
 std::string LocalHostName() {
@@ -228,6 +222,15 @@ void CSmtpClient::Reset() {
     Command("RSET\r\n");
 }
 
+int CSmtpClient::Refused(int code, int refused) {
+    if (code == kConnectionLost) {
+        return kConnectionLost;
+    }
+    LogReply();
+    Reset();
+    return refused;
+}
+
 int CSmtpClient::SendMail(const std::string& from, const std::string& to, const std::string& cc,
                           const std::string& bcc, const std::string& subject,
                           const std::vector<std::string>& headerLines, const std::string& body) {
@@ -238,33 +241,18 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
     std::vector<std::string> senders = SplitAddresses(from);
     const std::string sender = senders.empty() ? std::string() : senders.front();
     int code = Command("MAIL From: <" + sender + ">\r\n");
-    if (code == kConnectionLost) {
-        return kConnectionLost;
-    }
     if (code != 250) {
-        LogReply();
-        Reset();
-        return code == 505 ? kSender505 : kRefused;
+        return Refused(code, code == 505 ? kSender505 : kRefused);
     }
     for (const std::string& recipient : SplitAddresses(to + ", " + cc + ", " + bcc)) {
         code = Command("RCPT To: <" + recipient + ">\r\n");
-        if (code == kConnectionLost) {
-            return kConnectionLost;
-        }
         if (code != 250 && code != 251) {
-            LogReply();
-            Reset();
-            return kRefused;
+            return Refused(code, kRefused);
         }
     }
     code = Command("DATA\r\n");
-    if (code == kConnectionLost) {
-        return kConnectionLost;
-    }
     if (code != 354) {
-        LogReply();
-        Reset();
-        return kRefused;
+        return Refused(code, kRefused);
     }
     m_conn->DrainInput();
     if (m_settings.m_bLogSmtp) {
@@ -294,13 +282,8 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
         return kConnectionLost;
     }
     code = Command("");
-    if (code == kConnectionLost) {
-        return kConnectionLost;
-    }
     if (code != 250) {
-        LogReply();
-        Reset();
-        return kRefused;
+        return Refused(code, kRefused);
     }
     return kSent;
 }

@@ -72,6 +72,9 @@ private:
     bool SendRaw(const std::string& data);
     void LogReply();
     void Reset();
+    // A transaction command answered `code`, not the reply it wanted: kConnectionLost when no
+    // reply came, else the reply is logged, the transaction reset and `refused` returned.
+    int Refused(int code, int refused);
 
     CMailSettings m_settings;
     CLogWriter& m_log;

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/Base64.h"
 #include "engine/settings/ServerSettings.h"
 
@@ -157,13 +158,7 @@ std::string BuildFileIdUrlAt(std::string_view table, std::string_view keyColumn,
     std::string coded;
     Base64Encode(tokenText.data(), tokenText.size(), coded);
     // A URL segment cannot hold the encoder's line breaks.
-    std::string token;
-    token.reserve(coded.size());
-    for (char c : coded) {
-        if (c != '\r' && c != '\n') {
-            token += c;
-        }
-    }
+    std::string token = WithoutLineBreaks(coded);
     SwapCharPairs(token);
     std::string url = "fileInDB/";
     url += token;

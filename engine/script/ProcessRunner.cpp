@@ -26,33 +26,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class CSpawnActions {
+// A posix_spawn helper object, destroyed with its scope once it was set up.
+template <class T, int (*Init)(T*), int (*Destroy)(T*)>
+class CSpawnObject {
 public:
-    CSpawnActions() { m_ok = posix_spawn_file_actions_init(&m_actions) == 0; }
-    ~CSpawnActions() {
+    CSpawnObject() { m_ok = Init(&m_object) == 0; }
+    ~CSpawnObject() {
         if (m_ok) {
-            posix_spawn_file_actions_destroy(&m_actions);
+            Destroy(&m_object);
         }
     }
-    CSpawnActions(const CSpawnActions&) = delete;
-    CSpawnActions& operator=(const CSpawnActions&) = delete;
+    CSpawnObject(const CSpawnObject&) = delete;
+    CSpawnObject& operator=(const CSpawnObject&) = delete;
     bool m_ok;
-    posix_spawn_file_actions_t m_actions;
+    T m_object;
 };
 
-class CSpawnAttr {
-public:
-    CSpawnAttr() { m_ok = posix_spawnattr_init(&m_attr) == 0; }
-    ~CSpawnAttr() {
-        if (m_ok) {
-            posix_spawnattr_destroy(&m_attr);
-        }
-    }
-    CSpawnAttr(const CSpawnAttr&) = delete;
-    CSpawnAttr& operator=(const CSpawnAttr&) = delete;
-    bool m_ok;
-    posix_spawnattr_t m_attr;
-};
+using CSpawnActions = CSpawnObject<posix_spawn_file_actions_t, &posix_spawn_file_actions_init,
+                                   &posix_spawn_file_actions_destroy>;
+using CSpawnAttr = CSpawnObject<posix_spawnattr_t, &posix_spawnattr_init, &posix_spawnattr_destroy>;
 
 // Waits for children that outlived their wait, so none stays a zombie. Its thread runs only
 // while there are such children and is stopped and joined at exit.
@@ -216,15 +208,15 @@ CRunOutcome RunProgram(const std::string& program, const std::vector<std::string
     int rc = 0;
     for (int fd : {0, 1, 2}) {
         if (rc == 0) {
-            rc = posix_spawn_file_actions_addopen(&actions.m_actions, fd, "/dev/null",
+            rc = posix_spawn_file_actions_addopen(&actions.m_object, fd, "/dev/null",
                                                   fd == 0 ? O_RDONLY : O_WRONLY, 0);
         }
     }
     if (rc == 0) {
-        rc = posix_spawn_file_actions_addclosefrom_np(&actions.m_actions, 3);
+        rc = posix_spawn_file_actions_addclosefrom_np(&actions.m_object, 3);
     }
     if (rc == 0 && !options.m_workFolder.empty()) {
-        rc = posix_spawn_file_actions_addchdir_np(&actions.m_actions, options.m_workFolder.c_str());
+        rc = posix_spawn_file_actions_addchdir_np(&actions.m_object, options.m_workFolder.c_str());
     }
     // The server ignores SIGPIPE and its threads may block signals; the child starts clean.
     sigset_t none;
@@ -232,22 +224,22 @@ CRunOutcome RunProgram(const std::string& program, const std::vector<std::string
     sigemptyset(&none);
     sigfillset(&all);
     if (rc == 0) {
-        rc = posix_spawnattr_setsigmask(&attr.m_attr, &none);
+        rc = posix_spawnattr_setsigmask(&attr.m_object, &none);
     }
     if (rc == 0) {
-        rc = posix_spawnattr_setsigdefault(&attr.m_attr, &all);
+        rc = posix_spawnattr_setsigdefault(&attr.m_object, &all);
     }
     if (rc == 0) {
         short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
         if (options.m_newSession) {
             flags |= POSIX_SPAWN_SETSID;
         }
-        rc = posix_spawnattr_setflags(&attr.m_attr, flags);
+        rc = posix_spawnattr_setflags(&attr.m_object, flags);
     }
     pid_t pid = -1;
     if (rc == 0) {
         rc = (options.m_searchPath ? posix_spawnp : posix_spawn)(
-            &pid, program.c_str(), &actions.m_actions, &attr.m_attr, argv.data(), environ);
+            &pid, program.c_str(), &actions.m_object, &attr.m_object, argv.data(), environ);
     }
     if (rc != 0) {
         outcome.m_error = rc;

@@ -195,10 +195,7 @@ struct CSessionRecord::CMembers {
                              kSessionCipherTexts, call.m_pPos));
     }
     static void SetVar(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
-        if (call.ArgCount() != 2) {
-            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-        }
-        self.m_vars.Set(call.GetParamStr(0), call.Arg(1));
+        self.m_vars.SetVar(call);
         result = CSspValue();
     }
     static void Var(CSessionRecord& self, std::time_t, CSspCall& call, CSspValue& result) {
@@ -227,13 +224,7 @@ void CSessionRecord::CallMethod(CSspCall& call, CSspValue& result, std::time_t n
     result = CSspValue::FromInteger(1);
     const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
     if (row == nullptr) {
-        // A name that is no member reads the session variable of that name.
-        const CSspValue* value = m_vars.Find(call.m_strMember);
-        if (value == nullptr) {
-            throw CSspException(std::string(g_msg.m_sessionVarNotDefined) + call.m_strMember,
-                                call.m_pPos);
-        }
-        result = *value;
+        m_vars.ReadNamedVar(call, result, g_msg.m_sessionVarNotDefined);
         return;
     }
     CallSspMemberRow(*row, call, result, *this, now);

@@ -23,11 +23,7 @@ struct CSspApplication::CMembers {
         result = CSspValue::FromText("1");
     }
     static void SetVar(CSspApplication& self, CSspCall& call, CSspValue& result) {
-        // Its own text for a wrong count, not "Missing parameter.".
-        if (call.ArgCount() != 2) {
-            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-        }
-        self.m_vars.Set(call.GetParamStr(0), call.Arg(1));
+        self.m_vars.SetVar(call);
         result = CSspValue::FromInteger(1);
     }
     static void VarExist(CSspApplication& self, CSspCall& call, CSspValue& result) {
@@ -50,13 +46,7 @@ void CSspApplication::CallMethod(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
     const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
     if (row == nullptr) {
-        // A name that is no member reads the application variable of that name.
-        const CSspValue* value = m_vars.Find(call.m_strMember);
-        if (value == nullptr) {
-            throw CSspException(std::string(g_msg.m_appVarNotDefined) + call.m_strMember,
-                                call.m_pPos);
-        }
-        result = *value;
+        m_vars.ReadNamedVar(call, result, g_msg.m_appVarNotDefined);
         return;
     }
     CallSspMemberRow(*row, call, result, *this);

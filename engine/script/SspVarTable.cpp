@@ -37,3 +37,23 @@ void CSspVarTable::ReadVar(const CSspCall& call, CSspValue& result,
         throw CSspException(std::string(notDefinedText) + call.m_strMember, call.m_pPos);
     }
 }
+
+void CSspVarTable::ReadNamedVar(const CSspCall& call, CSspValue& result,
+                                const char* notDefinedText) const {
+    const CSspValue* value = Find(call.m_strMember);
+    if (value == nullptr) {
+        throw CSspException(std::string(notDefinedText) + call.m_strMember, call.m_pPos);
+    }
+    result = *value;
+}
+
+void CSspVarTable::SetVar(const CSspCall& call) {
+    CheckSetVarCount(call);
+    Set(call.GetParamStr(0), call.Arg(1));
+}
+
+void CSspVarTable::CheckSetVarCount(const CSspCall& call) {
+    if (call.ArgCount() != 2) {
+        throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
+    }
+}

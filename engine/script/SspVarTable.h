@@ -26,6 +26,13 @@ public:
     // The Var member of every variable-keeping object: Var(name) or Var(name, default).
     // A missing variable without a default raises notDefinedText followed by the member name.
     void ReadVar(const CSspCall& call, CSspValue& result, const char* notDefinedText) const;
+    // A member name that is no member of the owner reads the variable of that name; a missing
+    // one raises notDefinedText followed by the name.
+    void ReadNamedVar(const CSspCall& call, CSspValue& result, const char* notDefinedText) const;
+    // The SetVar member stores call's second argument under its first. Any other count than
+    // two raises its own text, not "Missing parameter.".
+    void SetVar(const CSspCall& call);
+    static void CheckSetVarCount(const CSspCall& call);
 
 private:
     std::map<std::string, std::unique_ptr<CSspValue>> m_vars;  // keys lower-cased

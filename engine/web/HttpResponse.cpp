@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/HtmlCodec.h"
@@ -21,38 +22,13 @@
 #include "engine/foundation/SspValue.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UrlCodec.h"
+#include "engine/foundation/WriteAll.h"
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspObject.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/web/StaticFileCache.h"
 
 namespace {
-
-std::string WithoutLineBreaks(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r' && c != '\n') {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // The Date text of a second, kept while the second lasts: formatting it is the dearest part
 // of a head.

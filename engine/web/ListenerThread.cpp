@@ -11,6 +11,7 @@
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FoldedLog.h"
+#include "engine/foundation/JoinOrDetach.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SslServer.h"
 #include "engine/foundation/SslTransport.h"
@@ -41,14 +42,8 @@ CListenerThread::CListenerThread(CKey, CServerThreadPool* pool)
       m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 CListenerThread::~CListenerThread() {
-    if (m_thread.joinable()) {
-        // The last reference may be the thread's own, dropped on the thread itself.
-        if (m_thread.get_id() == std::this_thread::get_id()) {
-            m_thread.detach();
-        } else {
-            m_thread.join();
-        }
-    }
+    // The last reference may be the thread's own.
+    JoinOrDetach(m_thread);
 }
 
 bool CListenerThread::Start() {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/JoinOrDetach.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/script/SspInterpreter.h"
@@ -37,14 +38,8 @@ CScriptThread::CScriptThread(CServerSettings& settings, CServerContext& context,
       m_timeStart(CSspDateTime::Now()) {}
 
 CScriptThread::~CScriptThread() {
-    if (m_thread.joinable()) {
-        // The last reference may be the thread's own, dropped on the thread itself.
-        if (m_thread.get_id() == std::this_thread::get_id()) {
-            m_thread.detach();
-        } else {
-            m_thread.join();
-        }
-    }
+    // The last reference may be the thread's own.
+    JoinOrDetach(m_thread);
 }
 
 bool CScriptThread::Start() {

@@ -294,10 +294,7 @@ struct CServerContext::CMembers {
         result = CSspValue::FromInteger(self.CopyFile(call));
     }
     static void SetVar(CServerContext& self, CSspCall& call, CSspValue& result) {
-        // Its own text for a wrong count, not "Missing parameter.".
-        if (call.ArgCount() != 2) {
-            throw CSspException(g_msg.m_wrongParamCount, call.m_pPos);
-        }
+        CSspVarTable::CheckSetVarCount(call);
         self.SetVar(call.GetParamStr(0), call.Arg(1));
         result = CSspValue::FromInteger(1);
     }
@@ -360,13 +357,8 @@ void CServerContext::CallServerMember(CSspCall& call, CSspValue& result) {
     std::lock_guard lock(m_lock);
     const CMembers::Row* row = FindSspMemberRow(CMembers::kTable, call.m_strMember);
     if (row == nullptr) {
-        // A name that is no member reads the server variable of that name.
-        if (CSspValue* var = m_vars.Find(call.m_strMember)) {
-            result = *var;
-            return;
-        }
-        throw CSspException(std::string(g_msg.m_serverVarNotDefined) + call.m_strMember,
-                            call.m_pPos);
+        m_vars.ReadNamedVar(call, result, g_msg.m_serverVarNotDefined);
+        return;
     }
     CallSspMemberRow(*row, call, result, *this);
 }

@@ -48,41 +48,7 @@ public:
     }
 };
 
-// The data sources of runs: one SQLite file, or none.
-class CSqliteLink : public CSspServerLink {
-public:
-    explicit CSqliteLink(const std::string& database)
-        : m_source("DRIVER=" + std::string(COdbcTestEnv::SqliteDriver()) +
-                   ";Database=" + database) {}
-
-    CDataSource* AcquireDataSource(const std::string&) override {
-        if (!m_bHasSource) {
-            return nullptr;
-        }
-        ++m_acquired;
-        return &m_source;
-    }
-    void ReleaseDataSource(CDataSource*) override { ++m_released; }
-    void SetDataSource(const std::string&, const std::string&) override {}
-    void DataSourceCommand(CDataSource* source, std::string_view command) override {
-        source->DoCommand(std::string(command).c_str());
-    }
-    bool InTransaction(CDataSource* source) override { return source->InTransaction(); }
-    std::string DbmsName(CDataSource* source) override { return source->GetDbmsName(); }
-    std::string DbmsVersion(CDataSource* source) override { return source->GetDbmsVersion(); }
-    int GetUniqueId(CDataSource*, const std::string&, const std::string&,
-                    const std::string&) override {
-        return 0;
-    }
-    void CallServerMember(CSspInterpreter&, CSspCall&, CSspValue&) override {}
-
-    CDataSource m_source;
-    bool m_bHasSource = true;
-    std::atomic<int> m_acquired{0};
-    std::atomic<int> m_released{0};
-};
-
-class CSqliteRun : public sqltest::CSqliteLinkTest<CSqliteLink> {
+class CSqliteRun : public sqltest::CSqliteLinkTest<sqltest::CTestLink> {
 protected:
     void Sql(const std::string& statement) {
         m_link->m_source.DoCommand("Open");

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -27,6 +28,9 @@ public:
                    ";Database=" + database) {}
 
     CDataSource* AcquireDataSource(const std::string&) override {
+        if (!m_bHasSource) {
+            return nullptr;
+        }
         ++m_acquired;
         return &m_source;
     }
@@ -47,8 +51,10 @@ public:
     void CallServerMember(CSspInterpreter&, CSspCall&, CSspValue&) override {}
 
     CDataSource m_source;
-    int m_acquired = 0;
-    int m_released = 0;
+    bool m_bHasSource = true;  // false: the runs have no data source
+    // Runs on other threads count too.
+    std::atomic<int> m_acquired{0};
+    std::atomic<int> m_released{0};
     std::string m_registered;
 };
 

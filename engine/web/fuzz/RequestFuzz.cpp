@@ -17,6 +17,7 @@
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspValue.h"
+#include "engine/foundation/WriteAll.h"
 #include "engine/foundation/fuzz/ScratchFolder.h"
 #include "engine/script/FileIdUrl.h"
 #include "engine/settings/ServerSettings.h"
@@ -80,18 +81,6 @@ void CopyEveryUpload(const CFormData& form) {
     }
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The encrypted URL of a plain-form one (".../FileDB/t/k/id/d/name"), made as a page would,
 // so that the encrypted mode gets past its check digits with the fuzzed names; empty when
 // the path has no such form.
@@ -149,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int buffer = 1 << 20;
     setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    if (WriteAll(fds[0], data, size)) {
+    if (WriteAll(fds[0], reinterpret_cast<const char*>(data), size)) {
         shutdown(fds[0], SHUT_WR);
         CSocketConn conn;
         conn.Attach(fds[1]);
