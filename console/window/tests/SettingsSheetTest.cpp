@@ -48,6 +48,8 @@ TEST(SettingsSheet, AFirstStartOpensSettingsOverTheWindow) {
 
 TEST(SettingsSheet, SaveWithoutAChangeLeavesTheStoreAsItWas) {
     CWindowFixture fixture({"GeneralHttpAddr=", "EmMaxEmailOut=700"});
+    // A running server would be told to restart after a save.
+    fixture.StartServer();
     const std::string store = fixture.Root().Path("etc/velmorin.conf");
     const std::string before = ReadFile(store);
     CPromptRecorder prompts;
@@ -62,7 +64,7 @@ TEST(SettingsSheet, SaveWithoutAChangeLeavesTheStoreAsItWas) {
 }
 
 TEST(SettingsSheet, SaveWritesTheCopyAndReloadsTheProcessSettings) {
-    CWindowFixture fixture;
+    CWindowFixture fixture({"GeneralHttpAddr=", "GeneralHttpsAddr="});
     CPromptRecorder prompts;
     CSettingsSht sheet(nullptr, fixture.Context());
     General(sheet).Organization()->setText("Acme, Inc.");
@@ -72,6 +74,9 @@ TEST(SettingsSheet, SaveWritesTheCopyAndReloadsTheProcessSettings) {
     EXPECT_EQ(fixture.Stored()->GeneralSessionTimeout, 45);
     EXPECT_EQ(fixture.Settings().GeneralOrganizationName, "Acme, Inc.");
     EXPECT_EQ(fixture.Settings().GeneralSessionTimeout, 45);
+    // Addresses stored empty stay empty, for the server to compute them.
+    EXPECT_EQ(fixture.StoredText("GeneralHttpAddr"), std::optional<std::string>(""));
+    EXPECT_EQ(fixture.StoredText("GeneralHttpsAddr"), std::optional<std::string>(""));
     // A stopped server needs no restart.
     EXPECT_TRUE(prompts.Prompts().empty()) << prompts.Texts().front();
 }
