@@ -2,9 +2,15 @@
 #include <sys/stat.h>
 
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QUrl>
 
 #include "engine/foundation/EngineMessages.h"
@@ -15,6 +21,7 @@
 #include "studio/window/ColorListBox.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindReplaceDlg.h"
+#include "studio/window/FindResultsList.h"
 #include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
@@ -269,6 +276,62 @@ TEST_F(WindowTest, ColoursReachTheViewsAndThePanesAndTheProfile) {
     const std::string ini = ReadFile(IniPath());
     EXPECT_NE(ini.find("TextColor=9"), std::string::npos) << ini;
     EXPECT_NE(ini.find("BkColor=14"), std::string::npos) << ini;
+}
+
+TEST_F(WindowTest, FontReachesTheViewsAndThePanesAndTheProfile) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    QFont chosen(QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    chosen.setPointSize(17);
+    AnswerNextDialog<QFontDialog>([&](QFontDialog& dialog) {
+        dialog.setCurrentFont(chosen);
+        chosen = dialog.currentFont();
+        dialog.accept();
+    });
+    frame.Execute(kCmdSetFont);
+    ASSERT_TRUE(m_answered);
+    const int pixels = QFontInfo(chosen).pixelSize();
+    ASSERT_GT(pixels, 0);
+    for (QWidget* shown : std::initializer_list<QWidget*>{
+             child->View(), frame.Output()->DebugEdit(), frame.Output()->TrafficEdit(),
+             frame.Output()->FindResults()}) {
+        EXPECT_EQ(shown->font().pixelSize(), pixels) << shown->metaObject()->className();
+        EXPECT_EQ(shown->font().weight(), chosen.weight()) << shown->metaObject()->className();
+    }
+    CloseFrame();
+    const std::string ini = ReadFile(IniPath());
+    const std::string face = chosen.family().left(31).toStdString();
+    for (const std::string& line :
+         {std::string("[Font]"), "Height=-" + std::to_string(pixels),
+          "Weight=" + std::to_string(chosen.weight()), std::string("Italic=0"),
+          std::string("CharSet=1"), "FaceName=" + face}) {
+        EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+    }
+}
+
+TEST_F(WindowTest, PrintAndPrintPreviewOfTheActiveView) {
+    std::string text;
+    for (int i = 1; i <= 200; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    ASSERT_TRUE(WriteFile(m_root.File("long.zrp"), text));
+    CMainFrame& frame = Frame();
+    ASSERT_NE(frame.OpenDocument(Root() + "/long.zrp"), nullptr);
+    int pages = 0;
+    AnswerNextDialog<QPrintPreviewDialog>([&](QPrintPreviewDialog& dialog) {
+        if (auto* preview = dialog.findChild<QPrintPreviewWidget*>()) {
+            pages = preview->pageCount();
+        }
+        dialog.reject();
+    });
+    frame.Execute(kCmdPrintPreview);
+    ASSERT_TRUE(m_answered);
+    // Two hundred lines do not fit on one page: the whole text is laid out.
+    EXPECT_GT(pages, 1);
+
+    AnswerNextDialog<QPrintDialog>([](QPrintDialog& dialog) { dialog.reject(); });
+    frame.Execute(kCmdPrint);
+    EXPECT_TRUE(m_answered);
 }
 
 TEST_F(WindowTest, BrowseAddresses) {
