@@ -133,6 +133,13 @@ TEST_F(WindowTest, ByteOffsetsLandOnTheirCharacters) {
           Case{8, 5}, Case{11, 7}, Case{13, 9}, Case{14, 10}, Case{1000, 10}}) {
         EXPECT_EQ(doc.PositionOfOffset(c.m_offset), c.m_position) << c.m_offset;
     }
+    // A lone CR and a NUL are one byte each, shown as one mark each.
+    CSspDoc marked;
+    ASSERT_TRUE(LoadBytes(marked, m_root.File("marks.zrp"), std::string("\xC3\xA9\rb\0c\nd", 8)));
+    ASSERT_TRUE(marked.IsUtf8());
+    for (const Case& c : {Case{2, 1}, Case{3, 2}, Case{4, 3}, Case{5, 4}, Case{7, 6}}) {
+        EXPECT_EQ(marked.PositionOfOffset(c.m_offset), c.m_position) << c.m_offset;
+    }
 }
 
 TEST_F(WindowTest, GoToOffsetPastTheEndPutsTheCaretAtTheEnd) {
