@@ -6,10 +6,12 @@
 
 #include "studio/window/ChildFrame.h"
 #include "studio/window/DocumentText.h"
+#include "studio/window/GotoOffsetDlg.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
+#include "studio/window/StudioCommands.h"
 #include "studio/window/tests/WindowFixture.h"
 
 namespace {
@@ -151,6 +153,20 @@ TEST_F(WindowTest, GoToOffsetPastTheEndPutsTheCaretAtTheEnd) {
     EXPECT_EQ(child->View()->textCursor().position(), 5);
     child->View()->GoToOffset(4);
     EXPECT_EQ(frame.LineColumnPane()->text(), QStringLiteral("line 2 col 1"));
+
+    // Through the command: the dialog takes only an integer.
+    AnswerNextDialog<CGotoOffsetDlg>([](CGotoOffsetDlg& dialog) {
+        dialog.Field()->setText(QStringLiteral("x"));
+        dialog.accept();
+        EXPECT_TRUE(dialog.isVisible());
+        dialog.Field()->setText(QStringLiteral("5"));
+        dialog.accept();
+    });
+    frame.Execute(kCmdGotoOffset);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(m_boxes, QStringList{"Please enter an integer."});
+    EXPECT_EQ(frame.LineColumnPane()->text(), QStringLiteral("line 2 col 2"));
+    EXPECT_EQ(frame.focusWidget(), child->View());
 }
 
 TEST_F(WindowTest, FailedOpenShowsTheBoxAndLogsTheReason) {
