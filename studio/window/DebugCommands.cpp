@@ -102,6 +102,9 @@ void CDebugCommands::ToggleBreakpoint() {
                            QStringLiteral("Break point can not be set on an empty line."));
         return;
     }
+    if (view->StartsAboveView(block.blockNumber() + 1)) {
+        return;
+    }
     theDebugger.ToggleBreakpoint(view->Doc()->Path().toStdString(), block.blockNumber() + 1);
     m_frame.ActiveChild()->RedrawMargin();
 }

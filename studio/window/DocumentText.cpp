@@ -99,7 +99,9 @@ int CDocumentText::CharacterAt(const QString& text, bool utf8, long offset) {
     for (int i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         const bool pair = utf8 && QChar::isHighSurrogate(c) && i + 1 < text.size();
-        const long width = !utf8 ? 1 : pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        // A mark stands for the one byte it shows.
+        const bool mark = c == kCrMark || c == kNulMark;
+        const long width = !utf8 || mark ? 1 : pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
         if (offset < bytes + width) {
             return i;
         }

@@ -327,13 +327,15 @@ QMdiSubWindow* CMainFrame::AddChild(CChildFrame* child) {
         }
     });
     connect(child->View(), &CSspView::ContextMenuAsked, this, [this](const QPoint& at) {
+        UpdateCommands();
         QMenu menu;
         menu.addAction(QStringLiteral("Quick &Watch..."), this, [this] { Execute(kCmdQuickWatch); })
-            ->setEnabled(theDebugger.IsPaused());
+            ->setEnabled(m_commands->Action(kCmdQuickWatch)->isEnabled());
         menu.addAction(QStringLiteral("Add to &Variable Window"), this,
                        [this] { Execute(kCmdAddVariable); });
         menu.addAction(QStringLiteral("Insert/Remove &Breakpoint\tF9"), this,
-                       [this] { Execute(kCmdToggleBreakpoint); });
+                       [this] { Execute(kCmdToggleBreakpoint); })
+            ->setEnabled(m_commands->Action(kCmdToggleBreakpoint)->isEnabled());
         menu.addSeparator();
         menu.addAction(m_commands->Action(kCmdCut));
         menu.addAction(m_commands->Action(kCmdCopy));

@@ -166,6 +166,11 @@ int CSspView::LineTop(int line) const {
     return static_cast<int>(box.top()) + viewport()->geometry().top();
 }
 
+bool CSspView::StartsAboveView(int line) const {
+    const QTextBlock block = document()->findBlockByNumber(line - 1);
+    return block.isValid() && blockBoundingGeometry(block).translated(contentOffset()).top() < 0;
+}
+
 void CSspView::SetTabStops(int characters) {
     SetTabStopCharacters(this, characters);
 }

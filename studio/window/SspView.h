@@ -30,6 +30,8 @@ public:
     QString LineColumnText() const;
     // The top of the 1-based `line` in the view's coordinates; -1 when it is not shown.
     int LineTop(int line) const;
+    // Whether the start of the 1-based `line` is scrolled out above the shown text.
+    bool StartsAboveView(int line) const;
     void SetTabStops(int characters);
     void SetColors(const QColor& text, const QColor& background);
 

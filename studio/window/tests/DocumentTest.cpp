@@ -6,10 +6,12 @@
 
 #include "studio/window/ChildFrame.h"
 #include "studio/window/DocumentText.h"
+#include "studio/window/GotoOffsetDlg.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
+#include "studio/window/StudioCommands.h"
 #include "studio/window/tests/WindowFixture.h"
 
 namespace {
@@ -133,6 +135,13 @@ TEST_F(WindowTest, ByteOffsetsLandOnTheirCharacters) {
           Case{8, 5}, Case{11, 7}, Case{13, 9}, Case{14, 10}, Case{1000, 10}}) {
         EXPECT_EQ(doc.PositionOfOffset(c.m_offset), c.m_position) << c.m_offset;
     }
+    // A lone CR and a NUL are one byte each, shown as one mark each.
+    CSspDoc marked;
+    ASSERT_TRUE(LoadBytes(marked, m_root.File("marks.zrp"), std::string("\xC3\xA9\rb\0c\nd", 8)));
+    ASSERT_TRUE(marked.IsUtf8());
+    for (const Case& c : {Case{2, 1}, Case{3, 2}, Case{4, 3}, Case{5, 4}, Case{7, 6}}) {
+        EXPECT_EQ(marked.PositionOfOffset(c.m_offset), c.m_position) << c.m_offset;
+    }
 }
 
 TEST_F(WindowTest, GoToOffsetPastTheEndPutsTheCaretAtTheEnd) {
@@ -144,6 +153,20 @@ TEST_F(WindowTest, GoToOffsetPastTheEndPutsTheCaretAtTheEnd) {
     EXPECT_EQ(child->View()->textCursor().position(), 5);
     child->View()->GoToOffset(4);
     EXPECT_EQ(frame.LineColumnPane()->text(), QStringLiteral("line 2 col 1"));
+
+    // Through the command: the dialog takes only an integer.
+    AnswerNextDialog<CGotoOffsetDlg>([](CGotoOffsetDlg& dialog) {
+        dialog.Field()->setText(QStringLiteral("x"));
+        dialog.accept();
+        EXPECT_TRUE(dialog.isVisible());
+        dialog.Field()->setText(QStringLiteral("5"));
+        dialog.accept();
+    });
+    frame.Execute(kCmdGotoOffset);
+    ASSERT_TRUE(m_answered);
+    EXPECT_EQ(m_boxes, QStringList{"Please enter an integer."});
+    EXPECT_EQ(frame.LineColumnPane()->text(), QStringLiteral("line 2 col 2"));
+    EXPECT_EQ(frame.focusWidget(), child->View());
 }
 
 TEST_F(WindowTest, FailedOpenShowsTheBoxAndLogsTheReason) {

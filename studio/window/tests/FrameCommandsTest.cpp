@@ -2,19 +2,29 @@
 #include <sys/stat.h>
 
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QRadioButton>
 #include <QUrl>
 
 #include "engine/foundation/EngineMessages.h"
 
 #include "studio/window/AboutDlg.h"
+#include "studio/window/BreakpointsDlg.h"
 #include "studio/window/BrowsePage.h"
 #include "studio/window/ChildFrame.h"
 #include "studio/window/ColorListBox.h"
+#include "studio/window/DebuggerOptionsDlg.h"
 #include "studio/window/FileTreeCtrl.h"
 #include "studio/window/FindReplaceDlg.h"
+#include "studio/window/FindResultsList.h"
 #include "studio/window/FolderOptionsDlg.h"
 #include "studio/window/OutputBar.h"
 #include "studio/window/OutputEdit.h"
@@ -25,6 +35,7 @@
 #include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
 #include "studio/window/VarListCtrl.h"
+#include "studio/window/WatchVarDlg.h"
 #include "studio/window/WorkspaceBar.h"
 #include "studio/window/tests/WindowFixture.h"
 
@@ -269,6 +280,124 @@ TEST_F(WindowTest, ColoursReachTheViewsAndThePanesAndTheProfile) {
     const std::string ini = ReadFile(IniPath());
     EXPECT_NE(ini.find("TextColor=9"), std::string::npos) << ini;
     EXPECT_NE(ini.find("BkColor=14"), std::string::npos) << ini;
+}
+
+TEST_F(WindowTest, FontReachesTheViewsAndThePanesAndTheProfile) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    QFont chosen(QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    chosen.setPointSize(17);
+    AnswerNextDialog<QFontDialog>([&](QFontDialog& dialog) {
+        dialog.setCurrentFont(chosen);
+        chosen = dialog.currentFont();
+        dialog.accept();
+    });
+    frame.Execute(kCmdSetFont);
+    ASSERT_TRUE(m_answered);
+    const int pixels = QFontInfo(chosen).pixelSize();
+    ASSERT_GT(pixels, 0);
+    for (QWidget* shown : std::initializer_list<QWidget*>{
+             child->View(), frame.Output()->DebugEdit(), frame.Output()->TrafficEdit(),
+             frame.Output()->FindResults()}) {
+        EXPECT_EQ(shown->font().pixelSize(), pixels) << shown->metaObject()->className();
+        EXPECT_EQ(shown->font().weight(), chosen.weight()) << shown->metaObject()->className();
+    }
+    CloseFrame();
+    const std::string ini = ReadFile(IniPath());
+    const std::string face = chosen.family().left(31).toStdString();
+    for (const std::string& line :
+         {std::string("[Font]"), "Height=-" + std::to_string(pixels),
+          "Weight=" + std::to_string(chosen.weight()), std::string("Italic=0"),
+          std::string("CharSet=1"), "FaceName=" + face}) {
+        EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+    }
+}
+
+TEST_F(WindowTest, PrintAndPrintPreviewOfTheActiveView) {
+    std::string text;
+    for (int i = 1; i <= 200; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    ASSERT_TRUE(WriteFile(m_root.File("long.zrp"), text));
+    CMainFrame& frame = Frame();
+    ASSERT_NE(frame.OpenDocument(Root() + "/long.zrp"), nullptr);
+    int pages = 0;
+    AnswerNextDialog<QPrintPreviewDialog>([&](QPrintPreviewDialog& dialog) {
+        if (auto* preview = dialog.findChild<QPrintPreviewWidget*>()) {
+            pages = preview->pageCount();
+        }
+        dialog.reject();
+    });
+    frame.Execute(kCmdPrintPreview);
+    ASSERT_TRUE(m_answered);
+    // Two hundred lines do not fit on one page: the whole text is laid out.
+    EXPECT_GT(pages, 1);
+
+    AnswerNextDialog<QPrintDialog>([](QPrintDialog& dialog) { dialog.reject(); });
+    frame.Execute(kCmdPrint);
+    EXPECT_TRUE(m_answered);
+}
+
+TEST_F(WindowTest, BreakpointsDialogGoesToAnEntryAndClearsAll) {
+    const std::string path = m_root.File("marks.zrs");
+    ASSERT_TRUE(WriteFile(path, "a\nb\nc\nd\n"));
+    theDebugger.ToggleBreakpoint(path, 2);
+    theDebugger.ToggleBreakpoint(path, 4);
+    CMainFrame& frame = Frame();
+    AnswerNextDialog<CBreakpointsDlg>([](CBreakpointsDlg& dialog) {
+        dialog.List()->setCurrentRow(1);
+        dialog.GoToButton()->click();
+    });
+    frame.Execute(kCmdBreakpoints);
+    ASSERT_TRUE(m_answered);
+    ASSERT_NE(frame.ActiveView(), nullptr);
+    EXPECT_EQ(frame.ActiveView()->Doc()->Path(), QString::fromStdString(path));
+    EXPECT_EQ(frame.ActiveView()->textCursor().blockNumber(), 3);
+
+    AnswerNextDialog<CBreakpointsDlg>(
+        [](CBreakpointsDlg& dialog) { dialog.ClearAllButton()->click(); });
+    frame.Execute(kCmdBreakpoints);
+    ASSERT_TRUE(m_answered);
+    EXPECT_TRUE(theDebugger.GetBreakpointList().empty());
+    EXPECT_TRUE(m_boxes.isEmpty());
+}
+
+TEST_F(WindowTest, VariableAskedForWithoutASelection) {
+    CMainFrame& frame = Frame();
+    struct Case {
+        bool m_accept;
+        int m_rows;
+    };
+    for (const Case& c : {Case{false, 0}, Case{true, 1}}) {
+        AnswerNextDialog<CWatchVarDlg>([&c](CWatchVarDlg& dialog) {
+            dialog.Field()->setText(QStringLiteral("Request.form"));
+            c.m_accept ? dialog.accept() : dialog.reject();
+        });
+        frame.Execute(kCmdAddVariable);
+        ASSERT_TRUE(m_answered);
+        ASSERT_EQ(frame.Output()->Variables()->topLevelItemCount(), c.m_rows);
+    }
+    EXPECT_EQ(frame.Output()->Variables()->topLevelItem(0)->text(0),
+              QStringLiteral("Request.form"));
+    EXPECT_EQ(frame.Output()->currentIndex(), COutputBar::kVariablesTab);
+}
+
+TEST_F(WindowTest, DebuggerOptionsReachTheProfile) {
+    CMainFrame& frame = Frame();
+    AnswerNextDialog<CDebuggerOptionsDlg>([](CDebuggerOptionsDlg& dialog) {
+        EXPECT_EQ(dialog.Port(), QStringLiteral("8085"));
+        EXPECT_FALSE(dialog.IsSsl());
+        dialog.findChild<QLineEdit*>()->setText(QStringLiteral("9090"));
+        dialog.findChildren<QRadioButton*>().back()->setChecked(true);
+        dialog.accept();
+    });
+    frame.Execute(kCmdDebuggerOptions);
+    ASSERT_TRUE(m_answered);
+    CloseFrame();
+    const std::string ini = ReadFile(IniPath());
+    for (const char* line : {"DebuggerIpPort=9090", "DebuggerIsSSL=1"}) {
+        EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+    }
 }
 
 TEST_F(WindowTest, BrowseAddresses) {

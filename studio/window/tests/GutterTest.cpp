@@ -1,5 +1,6 @@
 // The breakpoint margin, read back from grabs of the window.
 #include <QImage>
+#include <QScrollBar>
 
 #include "studio/window/BreakpointGutter.h"
 #include "studio/window/ChildFrame.h"
@@ -34,7 +35,7 @@ QColor MarkColor(CChildFrame& child, int line) {
 
 TEST_F(WindowTest, BreakpointSquaresInTheMargin) {
     const std::string path = m_root.File("marks.zrp");
-    ASSERT_TRUE(WriteFile(path, Lines(10)));
+    ASSERT_TRUE(WriteFile(path, Lines(200)));
     CMainFrame& frame = Frame();
     CChildFrame* child = frame.OpenDocument(QString::fromStdString(path));
     ASSERT_NE(child, nullptr);
@@ -49,6 +50,12 @@ TEST_F(WindowTest, BreakpointSquaresInTheMargin) {
     frame.Execute(kCmdToggleBreakpoint);
     EXPECT_EQ(MarkColor(*child, 3), before);
     EXPECT_TRUE(theDebugger.GetBreakpointList().empty());
+    // With the line's start scrolled out above the view, F9 does nothing.
+    child->View()->verticalScrollBar()->setValue(100);
+    ASSERT_LT(child->View()->LineTop(3), 0);
+    frame.Execute(kCmdToggleBreakpoint);
+    EXPECT_TRUE(theDebugger.GetBreakpointList().empty());
+    EXPECT_TRUE(m_boxes.isEmpty());
 }
 
 TEST_F(WindowTest, AtMost128Squares) {

@@ -103,6 +103,9 @@ TEST_F(WindowTest, IdleEnabling) {
     EXPECT_FALSE(enabled(kCmdStopFind));
     EXPECT_TRUE(enabled(kCmdFindInFiles));
     EXPECT_FALSE(enabled(kCmdSaveAll));
+    EXPECT_FALSE(enabled(kCmdPrint));
+    EXPECT_FALSE(enabled(kCmdPrintPreview));
+    EXPECT_TRUE(enabled(kCmdPrintSetup));
 
     // F10 and F9 follow the active document's extension.
     ASSERT_TRUE(WriteFile(m_root.File("run.zrs"), "x = 1\n"));
@@ -112,6 +115,9 @@ TEST_F(WindowTest, IdleEnabling) {
     EXPECT_FALSE(enabled(kCmdSingleStep));
     EXPECT_FALSE(enabled(kCmdToggleBreakpoint));
     EXPECT_TRUE(enabled(kCmdSaveAll));
+    EXPECT_TRUE(enabled(kCmdPrint));
+    EXPECT_TRUE(enabled(kCmdPrintPreview));
+    EXPECT_TRUE(enabled(kCmdPrintSetup));
     ASSERT_NE(frame.OpenDocument(Root() + "/run.zrs"), nullptr);
     frame.UpdateCommands();
     EXPECT_TRUE(enabled(kCmdSingleStep));

@@ -1,11 +1,15 @@
 // The editor view: word selection, watch expressions, the line and column pane, case change.
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QTextBlock>
 
 #include "studio/window/ChildFrame.h"
+#include "studio/window/OutputBar.h"
 #include "studio/window/SspDoc.h"
 #include "studio/window/SspView.h"
 #include "studio/window/StudioCommands.h"
+#include "studio/window/VarListCtrl.h"
 #include "studio/window/tests/WindowFixture.h"
 
 namespace {
@@ -95,4 +99,47 @@ TEST_F(WindowTest, SelectInLineFindsTheTextIgnoringCase) {
     const QTextCursor cursor = child->View()->textCursor();
     EXPECT_EQ(cursor.selectedText(), QStringLiteral("Total"));
     EXPECT_EQ(cursor.selectionStart(), 10);
+}
+
+TEST_F(WindowTest, ContextMenuOfTheView) {
+    CMainFrame& frame = Frame();
+    CChildFrame* child = frame.NewDocument();
+    CSspView* view = child->View();
+    view->setPlainText(QStringLiteral("total = 1\n"));
+    QTextCursor cursor(view->document());
+    cursor.setPosition(5, QTextCursor::KeepAnchor);
+    view->setTextCursor(cursor);
+    // Reads the popup's entries, then picks "Add to &Variable Window" from it.
+    QStringList entries;
+    QList<bool> enabled;
+    auto* poll = new QTimer(&frame);
+    QObject::connect(poll, &QTimer::timeout, poll, [&entries, &enabled, poll] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) {
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                entries.append(action->text());
+                enabled.append(action->isEnabled());
+            }
+        }
+        menu->setActiveAction(menu->actions().at(1));
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    poll->start(10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            view->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view->viewport(), &event);
+    EXPECT_EQ(entries, (QStringList{"Quick &Watch...", "Add to &Variable Window",
+                                    "Insert/Remove &Breakpoint\tF9", "Cu&t\tCtrl+X",
+                                    "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+    // Quick Watch waits for a pause, and a new document (no extension) takes no breakpoint, as
+    // in the menu bar; the chosen entry reaches the main window.
+    EXPECT_EQ(enabled, (QList<bool>{false, true, false, true, true, true}));
+    CVarListCtrl* variables = frame.Output()->Variables();
+    ASSERT_EQ(variables->topLevelItemCount(), 1);
+    EXPECT_EQ(variables->topLevelItem(0)->text(0), QStringLiteral("total"));
 }
