@@ -48,14 +48,30 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
         result = CSspValue::FromDateTime(parsed.GetTime(), stamp ? kSqlTimestamp : kSqlDate);
         return;
     }
-    if (operand.m_bLocalVar) {
-        const CSspValue* var = FindLocalVar(operand.m_strLocalVar, true);
-        if (var == nullptr) {
-            throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
-                                expr.m_stmt.m_starts[index]);
+    // The interpreter's own objects come before any other of the name, so they are called
+    // directly, as CallObjectMethod would.
+    using ETarget = CSspExpression::COperand::ETarget;
+    switch (operand.m_target) {
+        case ETarget::LocalVar: {
+            const CSspValue* var = FindLocalVar(operand.m_strLocalVar, true);
+            if (var == nullptr) {
+                throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
+                                    expr.m_stmt.m_starts[index]);
+            }
+            result = *var;
+            return;
         }
-        result = *var;
-        return;
+        case ETarget::Arg:
+            ReadArg(operand.m_strMember, expr.m_stmt.m_starts[index], result);
+            return;
+        case ETarget::LocalFunction: {
+            CSspCall call;
+            BuildCall(expr, index, call);
+            CallFunction(call, result, nullptr);
+            return;
+        }
+        case ETarget::Other:
+            break;
     }
     CSspCall call;
     BuildCall(expr, index, call);

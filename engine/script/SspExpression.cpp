@@ -102,11 +102,16 @@ CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
     } else if (CSspInterpreter::IsNumberToken(token)) {
         operand.m_kind = EKind::Value;
         operand.m_value.SetNumber(token);
-    } else if (!operand.m_bHasArgs && !operand.m_strMember.empty() &&
-               SspNameEquals(operand.m_strObject, "Local") &&
-               !CSspInterpreter::IsLocalMember(operand.m_strMember)) {
-        operand.m_bLocalVar = true;
-        operand.m_strLocalVar = LowerAscii(operand.m_strMember);
+    } else if (!operand.m_strMember.empty()) {
+        using ETarget = CSspExpression::COperand::ETarget;
+        if (SspNameEquals(operand.m_strObject, "arg")) {
+            // With arguments they are evaluated first, however little the reading needs them.
+            operand.m_target = operand.m_bHasArgs ? ETarget::Other : ETarget::Arg;
+        } else if (SspNameEquals(operand.m_strObject, "Local") &&
+                   !CSspInterpreter::IsLocalMember(operand.m_strMember)) {
+            operand.m_target = operand.m_bHasArgs ? ETarget::LocalFunction : ETarget::LocalVar;
+            operand.m_strLocalVar = LowerAscii(operand.m_strMember);
+        }
     }
     return operand;
 }

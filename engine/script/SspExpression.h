@@ -22,9 +22,15 @@ public:
         CSspValue m_value;  // Value: a text or number literal, or null's empty text
         std::string m_strObject;
         std::string m_strMember;
-        // A `Local.name` read of a variable: the name lower-cased; else empty.
+        // What a call names that the interpreter itself answers, found once.
+        enum class ETarget : uint8_t {
+            Other,          // dispatched by object name when evaluated
+            LocalVar,       // `Local.name`: m_strLocalVar holds the name lower-cased
+            LocalFunction,  // `Local.name(...)`: a function of the file
+            Arg,            // `arg.name`
+        };
+        ETarget m_target = ETarget::Other;
         std::string m_strLocalVar;
-        bool m_bLocalVar = false;
         bool m_bHasArgs = false;
         // The members whose arguments are passed as written, not evaluated.
         bool m_bRawArgs = false;

@@ -247,6 +247,7 @@ private:
     void SkipToEndWhile();
     void SkipToNextBranch();
     void SkipBlock(bool isWhile, bool stopAtBranch);
+    void ScanBlock(bool isWhile, bool stopAtBranch);
     // Just after the next "function" keyword of code; returns its start, or nullptr.
     const char* SkipToFunction();
     static bool IsBlockKeyword(std::string_view token);
@@ -295,6 +296,8 @@ private:
 
     // Built-in objects of the interpreter itself.
     void CallArg(CSspCall& call, CSspValue& result);
+    // arg.name: the argument of the running function named `name`; errors at `pos`.
+    void ReadArg(std::string_view name, const char* pos, CSspValue& result);
     void CallLocal(CSspCall& call, CSspValue& result);
 
     std::atomic<bool> m_bStop{false};

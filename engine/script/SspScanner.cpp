@@ -407,6 +407,32 @@ const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool p
 }
 
 void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
+    // block: as ScanBlock reads it, or the file's cached skip from this position
+    using SkipMode = CSspTokenCache::SkipMode;
+    const SkipMode mode = isWhile        ? SkipMode::ToEndWhile
+                          : stopAtBranch ? SkipMode::ToBranch
+                                         : SkipMode::ToEndIf;
+    CSspTokenCache* cache = TokenCache();
+    const char* from = m_pPos;
+    const int fromKind = m_nCodeKind;
+    if (cache != nullptr) {
+        const CSspTokenCache::CSkip* hit = cache->FindSkip(from, mode);
+        if (hit != nullptr && hit->m_nStartKind == fromKind && hit->m_pAfter <= m_pEnd) {
+            m_pPos = hit->m_pAfter;
+            m_nCodeKind = hit->m_nEndKind;
+            return;
+        }
+    }
+    bool hitBefore = m_bScanHitEnd;
+    m_bScanHitEnd = false;
+    ScanBlock(isWhile, stopAtBranch);
+    if (cache != nullptr && !m_bScanHitEnd) {
+        cache->StoreSkip(from, mode, CSspTokenCache::CSkip{m_pPos, fromKind, m_nCodeKind});
+    }
+    m_bScanHitEnd = m_bScanHitEnd || hitBefore;
+}
+
+void CSspInterpreter::ScanBlock(bool isWhile, bool stopAtBranch) {
     // block: ( token | literal | 'if'/'while' block )* 'endif' | 'endwhile' | 'elseif' | 'else'
     const char* skipStart = m_pPos;
     const char* open = isWhile ? "while" : "if";

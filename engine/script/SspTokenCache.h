@@ -30,11 +30,25 @@ public:
         const char* m_pAfter;   // just after the opener
         int m_nKind;
     };
+    // Where skipping a block that starts at a place, in a code kind, ends.
+    struct CSkip {
+        const char* m_pAfter;
+        int m_nStartKind;
+        int m_nEndKind;
+    };
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
+    // The three ways a block is skipped: to "endwhile", to "endif", to the next branch.
+    enum class SkipMode : uint8_t { ToEndWhile, ToEndIf, ToBranch };
 
     // For the text [begin, begin + size).
     CSspTokenCache(const char* begin, std::size_t size)
-        : m_pBegin(begin), m_tokens(size), m_literals(size), m_statements(size), m_parens(size) {}
+        : m_pBegin(begin),
+          m_tokens(size),
+          m_literals(size),
+          m_statements(size),
+          m_parens(size),
+          m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
+                  CSspPositionIndex<CSkip>(size)} {}
 
     const CLiteral* FindLiteral(const char* pos) const { return m_literals.Find(Offset(pos)); }
     void StoreLiteral(const char* pos, CLiteral literal) {
@@ -54,6 +68,13 @@ public:
         return Map(mode).Store(Offset(pos), std::move(stmt));
     }
 
+    const CSkip* FindSkip(const char* pos, SkipMode mode) const {
+        return m_skips[static_cast<int>(mode)].Find(Offset(pos));
+    }
+    void StoreSkip(const char* pos, SkipMode mode, CSkip skip) {
+        m_skips[static_cast<int>(mode)].Store(Offset(pos), std::move(skip));
+    }
+
 private:
     using StatementIndex = CSspPositionIndex<CStatement>;
     StatementIndex& Map(Mode mode) { return mode == Mode::ToSemicolon ? m_statements : m_parens; }
@@ -70,4 +91,5 @@ private:
     CSspPositionIndex<CLiteral> m_literals;
     StatementIndex m_statements;
     StatementIndex m_parens;
+    CSspPositionIndex<CSkip> m_skips[3];
 };
