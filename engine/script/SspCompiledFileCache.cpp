@@ -17,12 +17,10 @@ std::shared_ptr<CSspCompiledFile> CSspCompiledFileCache::Get(const std::string& 
         entry = slot;
     }
     std::lock_guard<std::mutex> lock(entry->m_mutex);
-    CSspCompiledFile::CVersion now;
-    if (entry->m_pFile && CSspCompiledFile::StatVersion(path, now) &&
-        now == entry->m_pFile->Version()) {
+    if (entry->m_pFile && entry->m_pFile->IsCurrent(path)) {
         return entry->m_pFile;
     }
-    // Read afresh, whatever made the version differ; a failure is the reader's to word.
+    // Read afresh, whatever made it differ; a failure is the reader's to word.
     std::shared_ptr<CSspCompiledFile> file = CSspCompiledFile::Load(path, error);
     entry->m_pFile = file;
     if (!file) {
