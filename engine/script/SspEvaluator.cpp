@@ -53,7 +53,8 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
     using ETarget = CSspExpression::COperand::ETarget;
     switch (operand.m_target) {
         case ETarget::LocalVar: {
-            const CSspValue* var = FindLocalVar(operand.m_strLocalVar, true);
+            const CSspValue* var =
+                FindLocalVar(CSspHashedName{operand.m_strLocalVar, operand.m_nLocalVarHash});
             if (var == nullptr) {
                 throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
                                     expr.m_stmt.m_starts[index]);

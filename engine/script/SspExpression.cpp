@@ -111,6 +111,7 @@ CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
                    !CSspInterpreter::IsLocalMember(operand.m_strMember)) {
             operand.m_target = operand.m_bHasArgs ? ETarget::LocalFunction : ETarget::LocalVar;
             operand.m_strLocalVar = LowerAscii(operand.m_strMember);
+            operand.m_nLocalVarHash = CSspNameHash()(operand.m_strLocalVar);
         }
     }
     return operand;
@@ -142,6 +143,7 @@ CSspExpression::CSspExpression(CSspStatement stmt) : m_stmt(std::move(stmt)) {
     if (count > 0) {
         AddConditionPlans(0, count - 1);
     }
+    m_pWholePlan = &m_plans.at({0, count - 1});
 }
 
 void CSspExpression::AddPlan(int from, int to) {
@@ -192,6 +194,9 @@ void CSspExpression::AddConditionPlans(int from, int to) {
 }
 
 const CSspExpressionPlan* CSspExpression::FindPlan(int from, int to) const {
+    if (from == 0 && to == static_cast<int>(m_stmt.Size()) - 1) {
+        return m_pWholePlan;
+    }
     auto it = m_plans.find({from, to});
     return it != m_plans.end() ? &it->second : nullptr;
 }

@@ -31,6 +31,7 @@ public:
         };
         ETarget m_target = ETarget::Other;
         std::string m_strLocalVar;
+        std::size_t m_nLocalVarHash = 0;  // as the interpreter's variables hash it
         bool m_bHasArgs = false;
         // The members whose arguments are passed as written, not evaluated.
         bool m_bRawArgs = false;
@@ -38,6 +39,11 @@ public:
 
     CSspExpression() = default;
     explicit CSspExpression(CSspStatement stmt);
+    // Moves keep the plans where they are; a copy would point into the original.
+    CSspExpression(CSspExpression&&) = default;
+    CSspExpression& operator=(CSspExpression&&) = default;
+    CSspExpression(const CSspExpression&) = delete;
+    CSspExpression& operator=(const CSspExpression&) = delete;
 
     std::size_t Size() const { return m_stmt.Size(); }
     bool Empty() const { return m_stmt.Empty(); }
@@ -52,4 +58,5 @@ private:
     void AddConditionPlans(int from, int to);
 
     std::map<std::pair<int, int>, CSspExpressionPlan> m_plans;
+    const CSspExpressionPlan* m_pWholePlan = nullptr;  // the whole statement's, in m_plans
 };

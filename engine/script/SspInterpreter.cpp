@@ -52,6 +52,11 @@ CSspValue* CSspInterpreter::FindLocalVar(std::string_view name, bool lowered) {
     return it == m_localVars.end() ? nullptr : it->second.get();
 }
 
+CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
+    auto it = m_localVars.find(name);
+    return it == m_localVars.end() ? nullptr : it->second.get();
+}
+
 void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value) {
     auto& slot = m_localVars[LowerAscii(name)];
     if (slot) {

@@ -36,11 +36,28 @@ enum : int {
     kSspReturned = 4,    // a return statement ran
 };
 
-// Hashes a name as a string or a view of one, so that a lookup needs no copy.
+// A lower-cased name with its hash worked out ahead, as compiled statements keep them.
+struct CSspHashedName {
+    std::string_view m_name;
+    std::size_t m_hash;
+};
+
+// Hashes a name as a string, a view of one or a hashed name, so that a lookup needs no copy.
 struct CSspNameHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view name) const {
         return std::hash<std::string_view>()(name);
+    }
+    std::size_t operator()(const CSspHashedName& name) const { return name.m_hash; }
+};
+
+struct CSspNameEqual {
+    using is_transparent = void;
+    static std::string_view View(std::string_view name) { return name; }
+    static std::string_view View(const CSspHashedName& name) { return name.m_name; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+        return View(a) == View(b);
     }
 };
 
@@ -138,6 +155,7 @@ public:
 
     // Local variables, by name in any case; `lowered` says the name is lower-cased already.
     CSspValue* FindLocalVar(std::string_view name, bool lowered = false);
+    CSspValue* FindLocalVar(const CSspHashedName& name);
     void SetLocalVar(std::string_view name, const CSspValue& value);
     void SetLocalVar(std::string_view name, CSspValue&& value, bool lowered = false);
     // True when `member` is one of Local's own members rather than a variable or function.
@@ -206,7 +224,7 @@ public:
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::vector<CSspDeclared> m_declared;
     // By lower-cased name.
-    std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, std::equal_to<>>
+    std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, CSspNameEqual>
         m_localVars;
     // The root's value slots of the expression evaluations under way in its chain.
     std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;

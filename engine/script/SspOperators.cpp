@@ -38,6 +38,11 @@ private:
 
 void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result) {
     // expression: [ '-' ] factor ( op factor )*; factor: operand | '(' expression ')'
+    if (from == to) {
+        // The plan of a lone unevaluated slot is reading it.
+        EvaluateOperand(expr, from, result);
+        return;
+    }
     if (const CSspExpressionPlan* plan = expr.FindPlan(from, to)) {
         RunPlan(expr, *plan, result);
         return;
