@@ -1,5 +1,6 @@
 #include "engine/script/SspExpression.h"
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 
@@ -62,16 +63,6 @@ bool IsRawArgumentMember(std::string_view object, std::string_view member) {
            (SspNameEquals(object, "Server") && SspNameEquals(member, "GetUniqueID"));
 }
 
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
     using EKind = CSspExpression::COperand::EKind;
@@ -110,7 +101,7 @@ CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
         } else if (SspNameEquals(operand.m_strObject, "Local") &&
                    !CSspInterpreter::IsLocalMember(operand.m_strMember)) {
             operand.m_target = operand.m_bHasArgs ? ETarget::LocalFunction : ETarget::LocalVar;
-            operand.m_strLocalVar = LowerAscii(operand.m_strMember);
+            operand.m_strLocalVar = AsciiLowerCopy(operand.m_strMember);
             operand.m_nLocalVarHash = CSspNameHash()(operand.m_strLocalVar);
         }
     }

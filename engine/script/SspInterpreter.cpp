@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 #include "engine/foundation/SspValue.h"
@@ -9,20 +10,6 @@
 #include "engine/script/SspObjectRegistry.h"
 #include "engine/script/SspRequestObject.h"
 #include "engine/script/SspResponseObject.h"
-
-namespace {
-
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 CSspInterpreter::CSspInterpreter(CSspInterpreter* root)
     : m_pRoot(root ? root : this), m_winThread(std::this_thread::get_id()) {
@@ -48,7 +35,7 @@ bool CSspInterpreter::StopRequested() const {
 }
 
 CSspValue* CSspInterpreter::FindLocalVar(std::string_view name, bool lowered) {
-    auto it = lowered ? m_localVars.find(name) : m_localVars.find(LowerAscii(name));
+    auto it = lowered ? m_localVars.find(name) : m_localVars.find(AsciiLowerCopy(name));
     return it == m_localVars.end() ? nullptr : it->second.get();
 }
 
@@ -58,7 +45,7 @@ CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
 }
 
 void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value) {
-    auto& slot = m_localVars[LowerAscii(name)];
+    auto& slot = m_localVars[AsciiLowerCopy(name)];
     if (slot) {
         *slot = value;
     } else {
@@ -67,9 +54,9 @@ void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value)
 }
 
 void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value, bool lowered) {
-    auto it = lowered ? m_localVars.find(name) : m_localVars.find(LowerAscii(name));
+    auto it = lowered ? m_localVars.find(name) : m_localVars.find(AsciiLowerCopy(name));
     if (it == m_localVars.end()) {
-        m_localVars.emplace(lowered ? std::string(name) : LowerAscii(name),
+        m_localVars.emplace(lowered ? std::string(name) : AsciiLowerCopy(name),
                             std::make_unique<CSspValue>(std::move(value)));
     } else {
         // Copied as SetVar always has, into the variable's own storage.
