@@ -309,12 +309,30 @@ void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start)
 const CSspExpression& CSspInterpreter::ReadParenthesized(CSspExpression& own) {
     // condition: '(' statement ')'
     const char* start = m_pPos;
+    CSspTokenCache* cache = TokenCache();
+    if (cache != nullptr) {
+        const CSspTokenCache::CStatement* hit = cache->FindParenthesized(start);
+        if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
+            m_pPos = hit->m_pAfter;
+            return hit->m_expr;
+        }
+    }
     std::string token;
     const char* open = NextToken(token);
     if (token != "(") {
         throw CSspException(g_msg.m_missingOpenParen, start);
     }
-    return ScanStatement(own, true, open);
+    const char* from = m_pPos;
+    const CSspExpression& expr = ScanStatement(own, true, open);
+    if (cache != nullptr && &expr != &own) {
+        // Both the "(" and the statement came from the cache or went into it.
+        const CSspTokenCache::CStatement* stored =
+            cache->FindStatement(from, CSspTokenCache::Mode::Parenthesized);
+        if (stored != nullptr && &stored->m_expr == &expr) {
+            cache->StoreParenthesized(start, stored);
+        }
+    }
+    return expr;
 }
 
 const CSspExpression& CSspInterpreter::ReadStatementTokens(CSspExpression& own) {

@@ -47,6 +47,7 @@ public:
           m_literals(size),
           m_statements(size),
           m_parens(size),
+          m_beforeParens(size),
           m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
                   CSspPositionIndex<CSkip>(size)} {}
 
@@ -66,6 +67,16 @@ public:
     // The entry at `pos`: one stored before, else `stmt`; nullptr for a place outside the text.
     const CStatement* StoreStatement(const char* pos, Mode mode, CStatement stmt) {
         return Map(mode).Store(Offset(pos), std::move(stmt));
+    }
+
+    // A parenthesised statement read from just before its "(": the entry of the statement
+    // after the "(".
+    const CStatement* FindParenthesized(const char* pos) const {
+        const CStatement* const* entry = m_beforeParens.Find(Offset(pos));
+        return entry != nullptr ? *entry : nullptr;
+    }
+    void StoreParenthesized(const char* pos, const CStatement* stmt) {
+        m_beforeParens.Store(Offset(pos), std::move(stmt));
     }
 
     const CSkip* FindSkip(const char* pos, SkipMode mode) const {
@@ -91,5 +102,6 @@ private:
     CSspPositionIndex<CLiteral> m_literals;
     StatementIndex m_statements;
     StatementIndex m_parens;
+    CSspPositionIndex<const CStatement*> m_beforeParens;
     CSspPositionIndex<CSkip> m_skips[3];
 };
