@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
@@ -15,6 +16,7 @@
 #include "engine/script/SspObject.h"
 #include "engine/script/SspResponseObject.h"
 #include "engine/script/SspRestoreGuard.h"
+#include "engine/script/SspTokenCache.h"
 
 namespace {
 
@@ -158,12 +160,9 @@ int CSspInterpreter::ExecuteStatement() {
             case EKeyword::Continue:
                 ExecContinue();
                 continue;
-            case EKeyword::Set: {
-                std::string target;
-                const char* targetStart = NextToken(target);
-                ExecAssignment(target, targetStart, true);
+            case EKeyword::Set:
+                ExecSet();
                 continue;
-            }
             case EKeyword::Error: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
@@ -350,8 +349,44 @@ void CSspInterpreter::ExecBreak() {
     m_pCurrentWhile = record->m_pParent;
 }
 
-void CSspInterpreter::ExecAssignment(const std::string& target, const char* targetStart,
-                                     bool isSet) {
+void CSspInterpreter::ExecSet() {
+    // set: 'set' target '=' statement; once run, the target and the statement in one lookup
+    CSspTokenCache* cache = TokenCache();
+    const char* from = m_pPos;
+    if (cache != nullptr) {
+        const CSspTokenCache::CAssignment* hit = cache->FindAssignment(from);
+        if (hit != nullptr && hit->m_pStmt->m_pAfter <= m_pEnd) {
+            m_pPos = hit->m_pStmt->m_pAfter;
+            const CSspExpression& expr = hit->m_pStmt->m_expr;
+            CSspValue value;
+            Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
+            if (hit->m_bLocal) {
+                SetLocalVar(CSspHashedName{hit->m_strLocalVar, hit->m_nLocalVarHash},
+                            std::move(value));
+            } else {
+                AssignTarget(hit->m_strTarget, hit->m_pTargetStart, std::move(value));
+            }
+            return;
+        }
+    }
+    std::string target;
+    const char* targetStart = NextToken(target);
+    const CSspTokenCache::CStatement* stmt = ExecAssignment(target, targetStart, true);
+    if (cache != nullptr && stmt != nullptr) {
+        std::size_t dot = target.find('.');
+        CSspTokenCache::CAssignment assignment{target, targetStart, stmt, false, {}, 0};
+        if (SspNameEquals(std::string_view(target).substr(0, dot), "Local")) {
+            assignment.m_bLocal = true;
+            assignment.m_strLocalVar = AsciiLowerCopy(std::string_view(target).substr(dot + 1));
+            assignment.m_nLocalVarHash = CSspNameHash()(assignment.m_strLocalVar);
+        }
+        cache->StoreAssignment(from, std::move(assignment));
+    }
+}
+
+const CSspTokenCache::CStatement* CSspInterpreter::ExecAssignment(const std::string& target,
+                                                                  const char* targetStart,
+                                                                  bool isSet) {
     if (!HasObjectDot(target)) {
         throw CSspException(g_msg.m_setMissingDot, m_pPos);
     }
@@ -362,8 +397,24 @@ void CSspInterpreter::ExecAssignment(const std::string& target, const char* targ
             throw CSspException(g_msg.m_setMissingEquals, targetStart);
         }
     }
+    const char* exprFrom = m_pPos;
+    CSspExpression own;
+    const CSspExpression& expr = ReadStatementTokens(own);
     CSspValue value;
-    ExecExpression(m_pPos, value);
+    Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
+    AssignTarget(target, targetStart, std::move(value));
+    // The statement's cache entry, when it has one.
+    CSspTokenCache* cache = TokenCache();
+    if (cache == nullptr || &expr == &own || equals != "=") {
+        return nullptr;
+    }
+    const CSspTokenCache::CStatement* stored =
+        cache->FindStatement(exprFrom, CSspTokenCache::Mode::ToSemicolon);
+    return stored != nullptr && &stored->m_expr == &expr ? stored : nullptr;
+}
+
+void CSspInterpreter::AssignTarget(const std::string& target, const char* targetStart,
+                                   CSspValue&& value) {
     std::size_t dot = target.find('.');
     if (SspNameEquals(std::string_view(target).substr(0, dot), "Local")) {
         // What Local.SetVar(name, value) does, without building the call.

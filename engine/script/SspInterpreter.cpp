@@ -34,9 +34,20 @@ bool CSspInterpreter::StopRequested() const {
     return m_pRoot->m_bStop.load(std::memory_order_relaxed);
 }
 
-CSspValue* CSspInterpreter::FindLocalVar(std::string_view name, bool lowered) {
-    auto it = lowered ? m_localVars.find(name) : m_localVars.find(AsciiLowerCopy(name));
+CSspValue* CSspInterpreter::FindLocalVar(std::string_view name) {
+    auto it = m_localVars.find(AsciiLowerCopy(name));
     return it == m_localVars.end() ? nullptr : it->second.get();
+}
+
+void CSspInterpreter::SetLocalVar(const CSspHashedName& name, CSspValue&& value) {
+    auto it = m_localVars.find(name);
+    if (it == m_localVars.end()) {
+        m_localVars.emplace(std::string(name.m_name),
+                            std::make_unique<CSspValue>(std::move(value)));
+    } else {
+        // Copied as SetVar always has, into the variable's own storage.
+        *it->second = value;
+    }
 }
 
 CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
@@ -53,15 +64,9 @@ void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value)
     }
 }
 
-void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value, bool lowered) {
-    auto it = lowered ? m_localVars.find(name) : m_localVars.find(AsciiLowerCopy(name));
-    if (it == m_localVars.end()) {
-        m_localVars.emplace(lowered ? std::string(name) : AsciiLowerCopy(name),
-                            std::make_unique<CSspValue>(std::move(value)));
-    } else {
-        // Copied as SetVar always has, into the variable's own storage.
-        *it->second = value;
-    }
+void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value) {
+    const std::string lower = AsciiLowerCopy(name);
+    SetLocalVar(CSspHashedName{lower, CSspNameHash()(lower)}, std::move(value));
 }
 
 CSspObject* CSspInterpreter::FindDeclared(CSspDeclKind kind, std::string_view name) const {

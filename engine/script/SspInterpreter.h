@@ -15,6 +15,7 @@
 #include "engine/script/SspExpressionPlan.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
+#include "engine/script/SspTokenCache.h"
 
 class CDataSource;
 class CSspExpression;
@@ -24,7 +25,6 @@ class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
 class CSspSlotLinks;
-class CSspTokenCache;
 class CSspValue;
 
 // Result codes of a run and of ExecuteStatement.
@@ -153,11 +153,12 @@ public:
     // the call took.
     void PassOnCallResult(int rc, const char* pos) const;
 
-    // Local variables, by name in any case; `lowered` says the name is lower-cased already.
-    CSspValue* FindLocalVar(std::string_view name, bool lowered = false);
+    // Local variables, by name in any case, or by a lower-cased name with its hash.
+    CSspValue* FindLocalVar(std::string_view name);
     CSspValue* FindLocalVar(const CSspHashedName& name);
     void SetLocalVar(std::string_view name, const CSspValue& value);
-    void SetLocalVar(std::string_view name, CSspValue&& value, bool lowered = false);
+    void SetLocalVar(std::string_view name, CSspValue&& value);
+    void SetLocalVar(const CSspHashedName& name, CSspValue&& value);
     // True when `member` is one of Local's own members rather than a variable or function.
     static bool IsLocalMember(std::string_view member);
     // number: ( digit | '.' | ',' )+
@@ -294,7 +295,11 @@ private:
     void ExecEndWhile(const char* keyword);
     void ExecBreak();
     void ExecContinue();
-    void ExecAssignment(const std::string& target, const char* targetStart, bool isSet);
+    void ExecSet();
+    // Returns the statement's cache entry when it has one and the target took "=".
+    const CSspTokenCache::CStatement* ExecAssignment(const std::string& target,
+                                                     const char* targetStart, bool isSet);
+    void AssignTarget(const std::string& target, const char* targetStart, CSspValue&& value);
     void ExecExpression(const char* start, CSspValue& value);
     void ExecReturn();
     void ExecFunctionDef(const char* keyword);

@@ -24,6 +24,16 @@ public:
         CSspExpression m_expr;
         const char* m_pAfter;
     };
+    // A `set` statement read from just after its keyword: the target, and the entry of the
+    // statement after its "=".
+    struct CAssignment {
+        std::string m_strTarget;
+        const char* m_pTargetStart;
+        const CStatement* m_pStmt;
+        bool m_bLocal;              // the target is Local.name
+        std::string m_strLocalVar;  // then the name lower-cased
+        std::size_t m_nLocalVarHash;
+    };
     // A stretch of literal text up to the code opener that ends it.
     struct CLiteral {
         const char* m_pOpener;  // where the opener starts
@@ -48,6 +58,7 @@ public:
           m_statements(size),
           m_parens(size),
           m_beforeParens(size),
+          m_assignments(size),
           m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
                   CSspPositionIndex<CSkip>(size)} {}
 
@@ -79,6 +90,13 @@ public:
         m_beforeParens.Store(Offset(pos), std::move(stmt));
     }
 
+    const CAssignment* FindAssignment(const char* pos) const {
+        return m_assignments.Find(Offset(pos));
+    }
+    void StoreAssignment(const char* pos, CAssignment assignment) {
+        m_assignments.Store(Offset(pos), std::move(assignment));
+    }
+
     const CSkip* FindSkip(const char* pos, SkipMode mode) const {
         return m_skips[static_cast<int>(mode)].Find(Offset(pos));
     }
@@ -103,5 +121,6 @@ private:
     StatementIndex m_statements;
     StatementIndex m_parens;
     CSspPositionIndex<const CStatement*> m_beforeParens;
+    CSspPositionIndex<CAssignment> m_assignments;
     CSspPositionIndex<CSkip> m_skips[3];
 };
