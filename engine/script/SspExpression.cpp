@@ -113,10 +113,9 @@ CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
 CSspExpression::CSspExpression(CSspStatement stmt) : m_stmt(std::move(stmt)) {
     const int count = static_cast<int>(m_stmt.Size());
     m_operands.reserve(m_stmt.Size());
+    // Every slot: an operator standing alone is read as an operand too, and fails as one.
     for (int i = 0; i < count; ++i) {
-        const uint8_t cls = m_stmt.m_classes[i];
-        m_operands.push_back(cls == kSspOperand || cls == kSspCall ? CompileOperand(m_stmt, i)
-                                                                   : COperand{});
+        m_operands.push_back(CompileOperand(m_stmt, i));
     }
     // The ranges evaluation asks for: the whole statement, each item of an argument list,
     // and the comparisons of a condition.
