@@ -415,7 +415,7 @@ const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool p
         }
     }
     own = CSspExpression(std::move(stmt));
-    const bool store = cache != nullptr && !m_bScanHitEnd && hit == nullptr;
+    const bool store = cache != nullptr && !m_bScanHitEnd && hit == nullptr && cache->Covers(from);
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
     if (store) {
         return cache->StoreStatement(from, mode, CSspTokenCache::CStatement{std::move(own), m_pPos})

@@ -53,6 +53,7 @@ public:
     // For the text [begin, begin + size).
     CSspTokenCache(const char* begin, std::size_t size)
         : m_pBegin(begin),
+          m_nSize(size),
           m_tokens(size),
           m_literals(size),
           m_statements(size),
@@ -61,6 +62,9 @@ public:
           m_assignments(size),
           m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
                   CSspPositionIndex<CSkip>(size)} {}
+
+    // True for a place in the text: only those are stored.
+    bool Covers(const char* pos) const { return Offset(pos) < m_nSize; }
 
     const CLiteral* FindLiteral(const char* pos) const { return m_literals.Find(Offset(pos)); }
     void StoreLiteral(const char* pos, CLiteral literal) {
@@ -116,6 +120,7 @@ private:
     }
 
     const char* m_pBegin;
+    std::size_t m_nSize;
     CSspPositionIndex<CToken> m_tokens;
     CSspPositionIndex<CLiteral> m_literals;
     StatementIndex m_statements;
