@@ -47,6 +47,14 @@ public:
 
     std::size_t Size() const { return m_stmt.Size(); }
     bool Empty() const { return m_stmt.Empty(); }
+    // True when reading slot `index` has no side effect: a literal, a variable, an argument.
+    bool IsPureOperand(int index) const {
+        const COperand& operand = m_operands[static_cast<std::size_t>(index)];
+        return operand.m_kind == COperand::EKind::Value ||
+               (operand.m_kind == COperand::EKind::Call &&
+                (operand.m_target == COperand::ETarget::LocalVar ||
+                 operand.m_target == COperand::ETarget::Arg));
+    }
     // The plan of [from, to], or nullptr when it was not made at compile time.
     const CSspExpressionPlan* FindPlan(int from, int to) const;
 

@@ -275,6 +275,10 @@ private:
     void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result);
     void RunPlan(const CSspExpression& expr, const CSspExpressionPlan& plan, CSspValue& result);
     void EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result);
+    // The operand's value where it lies when reading it has no side effect (a literal, a
+    // variable, an argument), else read into `scratch`. Valid until the next statement part
+    // runs.
+    const CSspValue& OperandValue(const CSspExpression& expr, int index, CSspValue& scratch);
     void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
@@ -320,7 +324,7 @@ private:
     // Built-in objects of the interpreter itself.
     void CallArg(CSspCall& call, CSspValue& result);
     // arg.name: the argument of the running function named `name`; errors at `pos`.
-    void ReadArg(std::string_view name, const char* pos, CSspValue& result);
+    const CSspValue& ArgValue(std::string_view name, const char* pos) const;
     void CallLocal(CSspCall& call, CSspValue& result);
 
     std::atomic<bool> m_bStop{false};

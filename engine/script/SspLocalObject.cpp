@@ -104,10 +104,10 @@ bool CSspInterpreter::IsLocalMember(std::string_view member) {
 }
 
 void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
-    ReadArg(call.m_strMember, call.m_pPos, result);
+    result = ArgValue(call.m_strMember, call.m_pPos);
 }
 
-void CSspInterpreter::ReadArg(std::string_view name, const char* pos, CSspValue& result) {
+const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* pos) const {
     if (m_pFunction == nullptr || m_pFunction->m_params.empty()) {
         throw CSspException(kNotInFunction, pos);
     }
@@ -117,8 +117,7 @@ void CSspInterpreter::ReadArg(std::string_view name, const char* pos, CSspValue&
             if (m_pArgs == nullptr || i >= m_pArgs->size()) {
                 throw CSspException(kArgNotInCall, pos);
             }
-            result = *(*m_pArgs)[i];
-            return;
+            return *(*m_pArgs)[i];
         }
     }
     throw CSspException(kArgNotInDefinition, pos);

@@ -88,12 +88,16 @@ void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPl
     static const CSspValue kMinusOne = CSspValue::FromInteger(-1);
     const std::string& opText = expr.m_stmt.m_tokens[step.m_slot];
     std::string_view applied = opText;
+    // Operands are looked at where they lie; the left one only when reading the right one
+    // cannot change it.
     CSspValue leftRead;
     const CSspValue* left = &kMinusOne;
     if (step.m_left < 0) {
         applied = "*";
     } else if (step.m_bLeftKept) {
         left = &kept[step.m_left];
+    } else if (step.m_bRightKept || expr.IsPureOperand(step.m_right)) {
+        left = &OperandValue(expr, step.m_left, leftRead);
     } else {
         EvaluateOperand(expr, step.m_left, leftRead);
         left = &leftRead;
@@ -101,8 +105,7 @@ void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPl
     CSspValue rightRead;
     const CSspValue* right = &kept[step.m_right];
     if (!step.m_bRightKept) {
-        EvaluateOperand(expr, step.m_right, rightRead);
-        right = &rightRead;
+        right = &OperandValue(expr, step.m_right, rightRead);
     }
     CSspValue value;
     int code = value.ApplyOperator(*left, applied, *right);
