@@ -62,6 +62,10 @@ TEST(EvaluationOrderTest, ValuesAndErrorsAtTheirPlaces) {
         {"if (1 < and) write 1; endif", "",
          "@ (1,9): \r\nif (1 < and) write 1; endif\r\n\r\nExpression missing after And/Or."},
         {"write 1 + (-);", "", "@ (1,12): \r\nwrite 1 + (-);\r\n\r\nUnknown global function: -"},
+        // A variable read before a call that changes it keeps the value it had.
+        {"set Local.x = 1; write Local.x + Local.SetVar('x', 5) + Local.x;", "6", ""},
+        {"set Local.x = 1; if (Local.x = Local.SetVar('x', 1)) write 'eq'; else write 'ne'; endif write Local.x;", "ne1", ""},
+        {"set Local.x = 2; write Local.x * Local.Var('x', Local.SetVar('x', 3));", "6", ""},
     };
     CTempFolder folder;
     const std::string path = folder.File("order.zrs");
