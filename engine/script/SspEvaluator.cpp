@@ -80,7 +80,8 @@ const CSspValue& CSspInterpreter::OperandValue(const CSspExpression& expr, int i
     if (operand.m_kind == CSspExpression::COperand::EKind::Call) {
         if (operand.m_target == ETarget::LocalVar) {
             const CSspValue* var =
-                FindLocalVar(CSspHashedName{operand.m_strLocalVar, operand.m_nLocalVarHash});
+                FindLocalVar(CSspHashedName{operand.m_strLocalVar, operand.m_nLocalVarHash,
+                                            expr.m_bShared ? &operand : nullptr});
             if (var == nullptr) {
                 throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
                                     expr.m_stmt.m_starts[index]);

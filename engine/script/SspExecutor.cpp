@@ -361,7 +361,7 @@ void CSspInterpreter::ExecSet() {
             CSspValue value;
             Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
             if (hit->m_bLocal) {
-                SetLocalVar(CSspHashedName{hit->m_strLocalVar, hit->m_nLocalVarHash},
+                SetLocalVar(CSspHashedName{hit->m_strLocalVar, hit->m_nLocalVarHash, hit},
                             std::move(value));
             } else {
                 AssignTarget(hit->m_strTarget, hit->m_pTargetStart, std::move(value));

@@ -60,6 +60,9 @@ public:
 
     CSspStatement m_stmt;
     std::vector<COperand> m_operands;
+    // Set once the expression is in a compiled file's cache, where it stays for every run
+    // that holds the file: its operands may then stand for their places.
+    bool m_bShared = false;
 
 private:
     void AddPlan(int from, int to);

@@ -40,21 +40,40 @@ CSspValue* CSspInterpreter::FindLocalVar(std::string_view name) {
 }
 
 void CSspInterpreter::SetLocalVar(const CSspHashedName& name, CSspValue&& value) {
-    auto it = m_localVars.find(name);
-    if (it == m_localVars.end()) {
-        m_localVars.emplace(std::string(name.m_name),
-                            std::make_unique<CSspValue>(std::move(value)));
-    } else {
+    if (CSspValue* var = FindLocalVar(name)) {
         // Copied as SetVar always has, into the variable's own storage.
-        *it->second = value;
+        *var = value;
+        return;
+    }
+    auto [it, inserted] = m_localVars.emplace(std::string(name.m_name),
+                                              std::make_unique<CSspValue>(std::move(value)));
+    if (name.m_pSite != nullptr) {
+        m_varHits[(reinterpret_cast<std::uintptr_t>(name.m_pSite) >> 4) % m_varHits.size()] =
+            CVarHit{name.m_pSite, it->second.get()};
     }
 }
-
 CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
+    CVarHit* hit = nullptr;
+    if (name.m_pSite != nullptr) {
+        hit = &m_varHits[(reinterpret_cast<std::uintptr_t>(name.m_pSite) >> 4) % m_varHits.size()];
+        if (hit->m_pSite == name.m_pSite) {
+            return hit->m_pValue;
+        }
+    }
     auto it = m_localVars.find(name);
-    return it == m_localVars.end() ? nullptr : it->second.get();
+    if (it == m_localVars.end()) {
+        return nullptr;
+    }
+    if (hit != nullptr) {
+        *hit = CVarHit{name.m_pSite, it->second.get()};
+    }
+    return it->second.get();
 }
 
+void CSspInterpreter::ClearLocalVars() {
+    m_localVars.clear();
+    m_varHits.fill(CVarHit{});
+}
 void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value) {
     auto& slot = m_localVars[AsciiLowerCopy(name)];
     if (slot) {

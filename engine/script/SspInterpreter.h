@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -37,9 +38,12 @@ enum : int {
 };
 
 // A lower-cased name with its hash worked out ahead, as compiled statements keep them.
+// `m_pSite`, when set, is the compiled place that names it, shared and kept for the whole
+// run: the variable it found there is remembered.
 struct CSspHashedName {
     std::string_view m_name;
     std::size_t m_hash;
+    const void* m_pSite = nullptr;
 };
 
 // Hashes a name as a string, a view of one or a hashed name, so that a lookup needs no copy.
@@ -156,6 +160,8 @@ public:
     // Local variables, by name in any case, or by a lower-cased name with its hash.
     CSspValue* FindLocalVar(std::string_view name);
     CSspValue* FindLocalVar(const CSspHashedName& name);
+    // Empties m_localVars and what is remembered of it.
+    void ClearLocalVars();
     void SetLocalVar(std::string_view name, const CSspValue& value);
     void SetLocalVar(std::string_view name, CSspValue&& value);
     void SetLocalVar(const CSspHashedName& name, CSspValue&& value);
@@ -227,6 +233,13 @@ public:
     // By lower-cased name.
     std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, CSspNameEqual>
         m_localVars;
+    // Variables by the compiled place that named them, in front of m_localVars; emptied with
+    // it (variables are never removed one by one).
+    struct CVarHit {
+        const void* m_pSite = nullptr;
+        CSspValue* m_pValue = nullptr;
+    };
+    std::array<CVarHit, 32> m_varHits{};
     // The root's value slots of the expression evaluations under way in its chain.
     std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;
     int m_nPlanDepth = 0;

@@ -418,6 +418,7 @@ const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool p
     const bool store = cache != nullptr && !m_bScanHitEnd && hit == nullptr && cache->Covers(from);
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
     if (store) {
+        own.m_bShared = true;
         return cache->StoreStatement(from, mode, CSspTokenCache::CStatement{std::move(own), m_pPos})
             ->m_expr;
     }
