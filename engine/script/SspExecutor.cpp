@@ -13,6 +13,7 @@
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
+#include "engine/script/SspKeyword.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspResponseObject.h"
 #include "engine/script/SspRestoreGuard.h"
@@ -37,69 +38,6 @@ auto FindRecord(std::vector<std::unique_ptr<Record>>& records, const char* keywo
                             });
 }
 
-enum class EKeyword : uint8_t {
-    None,
-    If,
-    ElseIf,
-    Else,
-    EndIf,
-    While,
-    EndWhile,
-    Break,
-    Continue,
-    Set,
-    Error,
-    Return,
-    Write,
-    Log,
-    Function,
-    Array,
-    DateTime,
-    Tokenizer,
-    Sql,
-    File,
-    FileUpload,
-    Ldap,
-    EmailIn,
-    EmailOut,
-};
-
-constexpr std::pair<std::string_view, EKeyword> kKeywords[] = {
-    {"if", EKeyword::If},
-    {"elseif", EKeyword::ElseIf},
-    {"else", EKeyword::Else},
-    {"endif", EKeyword::EndIf},
-    {"while", EKeyword::While},
-    {"endwhile", EKeyword::EndWhile},
-    {"break", EKeyword::Break},
-    {"continue", EKeyword::Continue},
-    {"set", EKeyword::Set},
-    {"error", EKeyword::Error},
-    {"return", EKeyword::Return},
-    {"write", EKeyword::Write},
-    {"log", EKeyword::Log},
-    {"function", EKeyword::Function},
-    {"array", EKeyword::Array},
-    {"datetime", EKeyword::DateTime},
-    {"tokenizer", EKeyword::Tokenizer},
-    {"sql", EKeyword::Sql},
-    {"file", EKeyword::File},
-    {"FileUpload", EKeyword::FileUpload},
-    {"LDAP", EKeyword::Ldap},
-    {"email_in", EKeyword::EmailIn},
-    {"email_out", EKeyword::EmailOut},
-};
-
-// The statement keyword `token` is (any case), or None.
-EKeyword FindKeyword(std::string_view token) {
-    for (const auto& [name, keyword] : kKeywords) {
-        if (token.size() == name.size() && SspNameEquals(token, name)) {
-            return keyword;
-        }
-    }
-    return EKeyword::None;
-}
-
 // A target of the form a.b: at least one character before the first ".".
 bool HasObjectDot(const std::string& target) {
     std::size_t dot = target.find('.');
@@ -114,7 +52,8 @@ int CSspInterpreter::ExecuteStatement() {
             return kSspStopped;
         }
         std::string token;
-        const char* start = NextToken(token);
+        CSspKeyword keyword = CSspKeyword::None;
+        const char* start = NextToken(token, &keyword);
         if (token == "}--") {
             EndCodeBlock();
             return kSspDone;
@@ -135,44 +74,44 @@ int CSspInterpreter::ExecuteStatement() {
                 return kSspStopped;
             }
         }
-        switch (FindKeyword(token)) {
-            case EKeyword::If:
+        switch (keyword) {
+            case CSspKeyword::If:
                 ExecIf(start);
                 continue;
-            case EKeyword::ElseIf:
+            case CSspKeyword::ElseIf:
                 ExecElseIf();
                 continue;
-            case EKeyword::Else:
+            case CSspKeyword::Else:
                 ExecElse();
                 continue;
-            case EKeyword::EndIf:
+            case CSspKeyword::EndIf:
                 ExecEndIf();
                 continue;
-            case EKeyword::While:
+            case CSspKeyword::While:
                 ExecWhile(start);
                 continue;
-            case EKeyword::EndWhile:
+            case CSspKeyword::EndWhile:
                 ExecEndWhile(start);
                 continue;
-            case EKeyword::Break:
+            case CSspKeyword::Break:
                 ExecBreak();
                 continue;
-            case EKeyword::Continue:
+            case CSspKeyword::Continue:
                 ExecContinue();
                 continue;
-            case EKeyword::Set:
+            case CSspKeyword::Set:
                 ExecSet();
                 continue;
-            case EKeyword::Error: {
+            case CSspKeyword::Error: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
                 m_strError = value.GetText();
                 return kSspError;
             }
-            case EKeyword::Return:
+            case CSspKeyword::Return:
                 ExecReturn();
                 return kSspReturned;
-            case EKeyword::Write: {
+            case CSspKeyword::Write: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
                 if (m_pResponse != nullptr) {
@@ -180,43 +119,43 @@ int CSspInterpreter::ExecuteStatement() {
                 }
                 continue;
             }
-            case EKeyword::Log: {
+            case CSspKeyword::Log: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
                 g_log.LogText(value.GetText());
                 continue;
             }
-            case EKeyword::Function:
+            case CSspKeyword::Function:
                 ExecFunctionDef(start);
                 continue;
-            case EKeyword::Array:
+            case CSspKeyword::Array:
                 ExecArrayDecl(start);
                 continue;
-            case EKeyword::DateTime:
+            case CSspKeyword::DateTime:
                 ExecDateTimeDecl(start);
                 continue;
-            case EKeyword::Tokenizer:
+            case CSspKeyword::Tokenizer:
                 ExecTokenizerDecl(start);
                 continue;
-            case EKeyword::Sql:
+            case CSspKeyword::Sql:
                 ExecSqlDecl(start);
                 continue;
-            case EKeyword::File:
+            case CSspKeyword::File:
                 ExecFileDecl(start, false);
                 continue;
-            case EKeyword::FileUpload:
+            case CSspKeyword::FileUpload:
                 ExecFileDecl(start, true);
                 continue;
-            case EKeyword::Ldap:
+            case CSspKeyword::Ldap:
                 ExecLdapDecl(start);
                 continue;
-            case EKeyword::EmailIn:
+            case CSspKeyword::EmailIn:
                 ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
                 continue;
-            case EKeyword::EmailOut:
+            case CSspKeyword::EmailOut:
                 ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
                 continue;
-            case EKeyword::None:
+            case CSspKeyword::None:
                 break;
         }
         if (PeekToken() == "=") {

@@ -14,6 +14,7 @@
 
 #include "engine/script/SspCall.h"
 #include "engine/script/SspExpressionPlan.h"
+#include "engine/script/SspKeyword.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
 #include "engine/script/SspTokenCache.h"
@@ -259,7 +260,8 @@ private:
     // FindCodeStart that also ends a stretch just after each line feed (kind 0), so that a
     // debugger sees every line of literal text. Never cached.
     int FindCodeStartByLine(std::string& literal);
-    const char* NextToken(std::string& token);
+    // `keyword`, when given, receives the statement keyword the token is.
+    const char* NextToken(std::string& token, CSspKeyword* keyword = nullptr);
     const char* ScanToken(std::string& token);
     void ScanStringLiteral(std::string& token, const char* quote);
     std::string PeekToken();

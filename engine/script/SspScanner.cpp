@@ -103,7 +103,7 @@ int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
     return 0;
 }
 
-const char* CSspInterpreter::NextToken(std::string& token) {
+const char* CSspInterpreter::NextToken(std::string& token, CSspKeyword* keyword) {
     // token: as ScanToken reads it, or the file's cached one at this position
     if (m_pPos >= m_pEnd) {
         token.clear();
@@ -118,6 +118,9 @@ const char* CSspInterpreter::NextToken(std::string& token) {
         if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
             token = hit->m_text;
             m_pPos = hit->m_pAfter;
+            if (keyword != nullptr) {
+                *keyword = hit->m_keyword;
+            }
             return hit->m_pStart;
         }
     }
@@ -125,8 +128,15 @@ const char* CSspInterpreter::NextToken(std::string& token) {
     bool hitBefore = m_bScanHitEnd;
     m_bScanHitEnd = false;
     const char* start = ScanToken(token);
-    if (cache != nullptr && !m_bScanHitEnd) {
-        cache->StoreToken(from, CSspTokenCache::CToken{token, start, m_pPos});
+    const bool store = cache != nullptr && !m_bScanHitEnd;
+    if (store || keyword != nullptr) {
+        const CSspKeyword found = FindSspKeyword(token);
+        if (keyword != nullptr) {
+            *keyword = found;
+        }
+        if (store) {
+            cache->StoreToken(from, CSspTokenCache::CToken{token, start, m_pPos, found});
+        }
     }
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
     return start;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/script/SspExpression.h"
+#include "engine/script/SspKeyword.h"
 #include "engine/script/SspPositionIndex.h"
 
 // Scanned tokens and compiled statements of one file's text, by source position, so that a
@@ -19,6 +20,7 @@ public:
         std::string m_text;
         const char* m_pStart;
         const char* m_pAfter;  // the position the scanner moved to
+        CSspKeyword m_keyword;
     };
     struct CStatement {
         CSspExpression m_expr;
