@@ -71,8 +71,11 @@ CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
 }
 
 void CSspInterpreter::ClearLocalVars() {
-    m_localVars.clear();
-    m_varHits.fill(CVarHit{});
+    // Only a variable found is remembered: with none there is nothing to forget.
+    if (!m_localVars.empty()) {
+        m_localVars.clear();
+        m_varHits.fill(CVarHit{});
+    }
 }
 void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value) {
     auto& slot = m_localVars[AsciiLowerCopy(name)];

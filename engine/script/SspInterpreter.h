@@ -240,7 +240,7 @@ public:
         const void* m_pSite = nullptr;
         CSspValue* m_pValue = nullptr;
     };
-    std::array<CVarHit, 32> m_varHits{};
+    std::array<CVarHit, 16> m_varHits{};
     // The root's value slots of the expression evaluations under way in its chain.
     std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;
     int m_nPlanDepth = 0;
