@@ -20,13 +20,11 @@
 #include "engine/script/SspTokenCache.h"
 
 class CDataSource;
-class CSspExpression;
 class CSessionRecord;
 class CSspDebugHooks;
 class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
-class CSspSlotLinks;
 class CSspValue;
 
 // Result codes of a run and of ExecuteStatement.
@@ -56,6 +54,7 @@ struct CSspNameHash {
     std::size_t operator()(const CSspHashedName& name) const { return name.m_hash; }
 };
 
+// Compares names of the kinds CSspNameHash hashes.
 struct CSspNameEqual {
     using is_transparent = void;
     static std::string_view View(std::string_view name) { return name; }
