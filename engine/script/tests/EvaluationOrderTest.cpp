@@ -64,7 +64,9 @@ TEST(EvaluationOrderTest, ValuesAndErrorsAtTheirPlaces) {
         {"write 1 + (-);", "", "@ (1,12): \r\nwrite 1 + (-);\r\n\r\nUnknown global function: -"},
         // A variable read before a call that changes it keeps the value it had.
         {"set Local.x = 1; write Local.x + Local.SetVar('x', 5) + Local.x;", "6", ""},
-        {"set Local.x = 1; if (Local.x = Local.SetVar('x', 1)) write 'eq'; else write 'ne'; endif write Local.x;", "ne1", ""},
+        {"set Local.x = 1; if (Local.x = Local.SetVar('x', 1)) write 'eq'; else write 'ne'; endif "
+         "write Local.x;",
+         "ne1", ""},
         {"set Local.x = 2; write Local.x * Local.Var('x', Local.SetVar('x', 3));", "6", ""},
     };
     CTempFolder folder;
