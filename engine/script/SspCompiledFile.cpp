@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SystemError.h"
@@ -28,6 +29,15 @@ CSspCompiledFile::CVersion VersionOf(const struct stat& st) {
     return version;
 }
 
+int64_t WallClockNs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// A change this long before a read cannot share the read's time tick on any file system.
+constexpr int64_t kSettledNs = 2'000'000'000;
+
 }  // namespace
 
 bool CSspCompiledFile::StatVersion(const std::string& path, CVersion& version) {
@@ -41,6 +51,7 @@ bool CSspCompiledFile::StatVersion(const std::string& path, CVersion& version) {
 
 std::shared_ptr<CSspCompiledFile> CSspCompiledFile::Load(const std::string& path,
                                                          std::string& error) {
+    const int64_t readAt = WallClockNs();
     CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         error = LoadError(g_msg.m_openFileFailed, path, errno);
@@ -75,11 +86,32 @@ std::shared_ptr<CSspCompiledFile> CSspCompiledFile::Load(const std::string& path
         error = LoadError(g_msg.m_createMappingFailed, path, EINVAL);
         return nullptr;
     }
-    return std::make_shared<CSspCompiledFile>(std::move(text), VersionOf(st));
+    return std::make_shared<CSspCompiledFile>(std::move(text), VersionOf(st), readAt);
 }
 
-CSspCompiledFile::CSspCompiledFile(std::string text, const CVersion& version)
-    : m_text(std::move(text)), m_version(version), m_tokenCache(m_text.data(), m_text.size()) {
+bool CSspCompiledFile::IsCurrent(const std::string& path) {
+    CVersion now;
+    if (!StatVersion(path, now) || !(now == m_version)) {
+        return false;
+    }
+    if (m_version.m_changedNs + kSettledNs < m_verifiedAtNs.load(std::memory_order_relaxed)) {
+        return true;
+    }
+    std::string error;
+    std::shared_ptr<CSspCompiledFile> fresh = Load(path, error);
+    if (!fresh || fresh->m_text != m_text || !(fresh->m_version == m_version)) {
+        return false;
+    }
+    m_verifiedAtNs.store(fresh->m_verifiedAtNs.load(std::memory_order_relaxed),
+                         std::memory_order_relaxed);
+    return true;
+}
+
+CSspCompiledFile::CSspCompiledFile(std::string text, const CVersion& version, int64_t readAtNs)
+    : m_text(std::move(text)),
+      m_version(version),
+      m_verifiedAtNs(readAtNs),
+      m_tokenCache(m_text.data(), m_text.size()) {
     uint32_t start = 0;
     const auto size = static_cast<uint32_t>(m_text.size());
     for (uint32_t i = 0; i < size; ++i) {

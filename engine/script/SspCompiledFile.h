@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,13 +32,19 @@ public:
     // The version of the file now at `path`; false when it cannot be looked at.
     static bool StatVersion(const std::string& path, CVersion& version);
 
-    CSspCompiledFile(std::string text, const CVersion& version);
+    // `readAtNs`: the wall-clock time just before the text was read.
+    CSspCompiledFile(std::string text, const CVersion& version, int64_t readAtNs);
     CSspCompiledFile(const CSspCompiledFile&) = delete;
     CSspCompiledFile& operator=(const CSspCompiledFile&) = delete;
 
     const char* Begin() const { return m_text.data(); }
     const char* End() const { return m_text.data() + m_text.size(); }
     const CVersion& Version() const { return m_version; }
+    // True when the file at `path` still holds this text. The version alone says so only for
+    // a file last changed well before its text was read: file times are coarse, so a file
+    // written twice within one tick with the same size keeps its version; such a file is read
+    // again and compared.
+    bool IsCurrent(const std::string& path);
     CSspTokenCache& TokenCache() { return m_tokenCache; }
 
     // Line 1.. holding `pos` (a line's "\n" belongs to it); 0 for text after the last "\n".
@@ -50,6 +57,8 @@ public:
 private:
     const std::string m_text;
     const CVersion m_version;
+    // When the file on disk was last seen to hold the text.
+    std::atomic<int64_t> m_verifiedAtNs;
     std::vector<uint32_t> m_lineStarts;
     std::vector<uint32_t> m_lineEnds;
     CSspTokenCache m_tokenCache;

@@ -16,13 +16,21 @@ std::shared_ptr<CSspCompiledFile> CSspCompiledFileCache::Get(const std::string& 
         }
         entry = slot;
     }
-    std::lock_guard<std::mutex> lock(entry->m_mutex);
-    CSspCompiledFile::CVersion now;
-    if (entry->m_pFile && CSspCompiledFile::StatVersion(path, now) &&
-        now == entry->m_pFile->Version()) {
-        return entry->m_pFile;
+    // The usual case, a file that has not changed, looks at the disk without the lock, so
+    // that runs of one page on many threads do not queue for it.
+    std::shared_ptr<CSspCompiledFile> known;
+    {
+        std::lock_guard<std::mutex> lock(entry->m_mutex);
+        known = entry->m_pFile;
     }
-    // Read afresh, whatever made the version differ; a failure is the reader's to word.
+    if (known && known->IsCurrent(path)) {
+        return known;
+    }
+    std::lock_guard<std::mutex> lock(entry->m_mutex);
+    if (entry->m_pFile && entry->m_pFile != known && entry->m_pFile->IsCurrent(path)) {
+        return entry->m_pFile;  // read by another thread meanwhile
+    }
+    // Read afresh, whatever made it differ; a failure is the reader's to word.
     std::shared_ptr<CSspCompiledFile> file = CSspCompiledFile::Load(path, error);
     entry->m_pFile = file;
     if (!file) {

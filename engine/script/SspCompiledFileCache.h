@@ -8,9 +8,9 @@
 #include "engine/script/SspCompiledFile.h"
 
 // The compiled files of the process, by path, each read and compiled once for as long as the
-// file on disk keeps its size, times and inode. A changed file is read afresh by the next
-// run that asks; runs still holding the old one keep it until they end. Two threads asking
-// for the same file at once get the same object, read once.
+// file on disk keeps its size, times, inode and text (CSspCompiledFile::IsCurrent). A changed file
+// is read afresh by the next run that asks; runs still holding the old one keep it until they end.
+// Two threads asking for the same file at once get the same object, read once.
 class CSspCompiledFileCache {
 public:
     static CSspCompiledFileCache& Instance();

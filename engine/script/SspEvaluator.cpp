@@ -48,18 +48,52 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
         result = CSspValue::FromDateTime(parsed.GetTime(), stamp ? kSqlTimestamp : kSqlDate);
         return;
     }
-    if (operand.m_bLocalVar) {
-        const CSspValue* var = FindLocalVar(operand.m_strLocalVar, true);
-        if (var == nullptr) {
-            throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
-                                expr.m_stmt.m_starts[index]);
+    // The interpreter's own objects come before any other of the name, so they are called
+    // directly, as CallObjectMethod would.
+    using ETarget = CSspExpression::COperand::ETarget;
+    switch (operand.m_target) {
+        case ETarget::LocalVar:
+        case ETarget::Arg:
+            result = OperandValue(expr, index, result);
+            return;
+        case ETarget::LocalFunction: {
+            CSspCall call;
+            BuildCall(expr, index, call);
+            CallFunction(call, result, nullptr);
+            return;
         }
-        result = *var;
-        return;
+        case ETarget::Other:
+            break;
     }
     CSspCall call;
     BuildCall(expr, index, call);
     CallObjectMethod(call, result);
+}
+
+const CSspValue& CSspInterpreter::OperandValue(const CSspExpression& expr, int index,
+                                               CSspValue& scratch) {
+    using ETarget = CSspExpression::COperand::ETarget;
+    const CSspExpression::COperand& operand = expr.m_operands[index];
+    if (operand.m_kind == CSspExpression::COperand::EKind::Value) {
+        return operand.m_value;
+    }
+    if (operand.m_kind == CSspExpression::COperand::EKind::Call) {
+        if (operand.m_target == ETarget::LocalVar) {
+            const CSspValue* var =
+                FindLocalVar(CSspHashedName{operand.m_strLocalVar, operand.m_nLocalVarHash,
+                                            expr.m_bShared ? &operand : nullptr});
+            if (var == nullptr) {
+                throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
+                                    expr.m_stmt.m_starts[index]);
+            }
+            return *var;
+        }
+        if (operand.m_target == ETarget::Arg) {
+            return ArgValue(operand.m_strMember, expr.m_stmt.m_starts[index]);
+        }
+    }
+    EvaluateOperand(expr, index, scratch);
+    return scratch;
 }
 
 void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall& call) {
@@ -188,11 +222,23 @@ int CSspInterpreter::EvaluateComparison(const CSspExpression& expr, int from, in
     if (op == to) {
         throw CSspException(g_msg.m_missingAfterComparison, stmt.m_starts[op]);
     }
-    CSspValue left;
-    Evaluate(expr, from, op - 1, left);
-    CSspValue right;
-    Evaluate(expr, op + 1, to, right);
-    return left.Compare(stmt.m_tokens[op], right) ? 1 : 0;
+    // A lone operand on either side is looked at where it lies; the left one only when
+    // reading the right one cannot change it.
+    CSspValue leftRead;
+    const CSspValue* left = &leftRead;
+    if (from == op - 1 && op + 1 == to && expr.IsPureOperand(to)) {
+        left = &OperandValue(expr, from, leftRead);
+    } else {
+        Evaluate(expr, from, op - 1, leftRead);
+    }
+    CSspValue rightRead;
+    const CSspValue* right = &rightRead;
+    if (op + 1 == to) {
+        right = &OperandValue(expr, to, rightRead);
+    } else {
+        Evaluate(expr, op + 1, to, rightRead);
+    }
+    return left->Compare(stmt.m_tokens[op], *right) ? 1 : 0;
 }
 
 std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(const char* start,

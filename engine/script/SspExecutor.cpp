@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspException.h"
@@ -12,9 +13,11 @@
 #include "engine/script/SspDebugHooks.h"
 #include "engine/script/SspExpression.h"
 #include "engine/script/SspInterpreter.h"
+#include "engine/script/SspKeyword.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspResponseObject.h"
 #include "engine/script/SspRestoreGuard.h"
+#include "engine/script/SspTokenCache.h"
 
 namespace {
 
@@ -35,69 +38,6 @@ auto FindRecord(std::vector<std::unique_ptr<Record>>& records, const char* keywo
                             });
 }
 
-enum class EKeyword : uint8_t {
-    None,
-    If,
-    ElseIf,
-    Else,
-    EndIf,
-    While,
-    EndWhile,
-    Break,
-    Continue,
-    Set,
-    Error,
-    Return,
-    Write,
-    Log,
-    Function,
-    Array,
-    DateTime,
-    Tokenizer,
-    Sql,
-    File,
-    FileUpload,
-    Ldap,
-    EmailIn,
-    EmailOut,
-};
-
-constexpr std::pair<std::string_view, EKeyword> kKeywords[] = {
-    {"if", EKeyword::If},
-    {"elseif", EKeyword::ElseIf},
-    {"else", EKeyword::Else},
-    {"endif", EKeyword::EndIf},
-    {"while", EKeyword::While},
-    {"endwhile", EKeyword::EndWhile},
-    {"break", EKeyword::Break},
-    {"continue", EKeyword::Continue},
-    {"set", EKeyword::Set},
-    {"error", EKeyword::Error},
-    {"return", EKeyword::Return},
-    {"write", EKeyword::Write},
-    {"log", EKeyword::Log},
-    {"function", EKeyword::Function},
-    {"array", EKeyword::Array},
-    {"datetime", EKeyword::DateTime},
-    {"tokenizer", EKeyword::Tokenizer},
-    {"sql", EKeyword::Sql},
-    {"file", EKeyword::File},
-    {"FileUpload", EKeyword::FileUpload},
-    {"LDAP", EKeyword::Ldap},
-    {"email_in", EKeyword::EmailIn},
-    {"email_out", EKeyword::EmailOut},
-};
-
-// The statement keyword `token` is (any case), or None.
-EKeyword FindKeyword(std::string_view token) {
-    for (const auto& [name, keyword] : kKeywords) {
-        if (token.size() == name.size() && SspNameEquals(token, name)) {
-            return keyword;
-        }
-    }
-    return EKeyword::None;
-}
-
 // A target of the form a.b: at least one character before the first ".".
 bool HasObjectDot(const std::string& target) {
     std::size_t dot = target.find('.');
@@ -112,7 +52,8 @@ int CSspInterpreter::ExecuteStatement() {
             return kSspStopped;
         }
         std::string token;
-        const char* start = NextToken(token);
+        CSspKeyword keyword = CSspKeyword::None;
+        const char* start = NextToken(token, &keyword);
         if (token == "}--") {
             EndCodeBlock();
             return kSspDone;
@@ -133,47 +74,44 @@ int CSspInterpreter::ExecuteStatement() {
                 return kSspStopped;
             }
         }
-        switch (FindKeyword(token)) {
-            case EKeyword::If:
+        switch (keyword) {
+            case CSspKeyword::If:
                 ExecIf(start);
                 continue;
-            case EKeyword::ElseIf:
+            case CSspKeyword::ElseIf:
                 ExecElseIf();
                 continue;
-            case EKeyword::Else:
+            case CSspKeyword::Else:
                 ExecElse();
                 continue;
-            case EKeyword::EndIf:
+            case CSspKeyword::EndIf:
                 ExecEndIf();
                 continue;
-            case EKeyword::While:
+            case CSspKeyword::While:
                 ExecWhile(start);
                 continue;
-            case EKeyword::EndWhile:
+            case CSspKeyword::EndWhile:
                 ExecEndWhile(start);
                 continue;
-            case EKeyword::Break:
+            case CSspKeyword::Break:
                 ExecBreak();
                 continue;
-            case EKeyword::Continue:
+            case CSspKeyword::Continue:
                 ExecContinue();
                 continue;
-            case EKeyword::Set: {
-                std::string target;
-                const char* targetStart = NextToken(target);
-                ExecAssignment(target, targetStart, true);
+            case CSspKeyword::Set:
+                ExecSet();
                 continue;
-            }
-            case EKeyword::Error: {
+            case CSspKeyword::Error: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
                 m_strError = value.GetText();
                 return kSspError;
             }
-            case EKeyword::Return:
+            case CSspKeyword::Return:
                 ExecReturn();
                 return kSspReturned;
-            case EKeyword::Write: {
+            case CSspKeyword::Write: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
                 if (m_pResponse != nullptr) {
@@ -181,43 +119,43 @@ int CSspInterpreter::ExecuteStatement() {
                 }
                 continue;
             }
-            case EKeyword::Log: {
+            case CSspKeyword::Log: {
                 CSspValue value;
                 ExecExpression(m_pPos, value);
                 g_log.LogText(value.GetText());
                 continue;
             }
-            case EKeyword::Function:
+            case CSspKeyword::Function:
                 ExecFunctionDef(start);
                 continue;
-            case EKeyword::Array:
+            case CSspKeyword::Array:
                 ExecArrayDecl(start);
                 continue;
-            case EKeyword::DateTime:
+            case CSspKeyword::DateTime:
                 ExecDateTimeDecl(start);
                 continue;
-            case EKeyword::Tokenizer:
+            case CSspKeyword::Tokenizer:
                 ExecTokenizerDecl(start);
                 continue;
-            case EKeyword::Sql:
+            case CSspKeyword::Sql:
                 ExecSqlDecl(start);
                 continue;
-            case EKeyword::File:
+            case CSspKeyword::File:
                 ExecFileDecl(start, false);
                 continue;
-            case EKeyword::FileUpload:
+            case CSspKeyword::FileUpload:
                 ExecFileDecl(start, true);
                 continue;
-            case EKeyword::Ldap:
+            case CSspKeyword::Ldap:
                 ExecLdapDecl(start);
                 continue;
-            case EKeyword::EmailIn:
+            case CSspKeyword::EmailIn:
                 ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
                 continue;
-            case EKeyword::EmailOut:
+            case CSspKeyword::EmailOut:
                 ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
                 continue;
-            case EKeyword::None:
+            case CSspKeyword::None:
                 break;
         }
         if (PeekToken() == "=") {
@@ -350,8 +288,44 @@ void CSspInterpreter::ExecBreak() {
     m_pCurrentWhile = record->m_pParent;
 }
 
-void CSspInterpreter::ExecAssignment(const std::string& target, const char* targetStart,
-                                     bool isSet) {
+void CSspInterpreter::ExecSet() {
+    // set: 'set' target '=' statement; once run, the target and the statement in one lookup
+    CSspTokenCache* cache = TokenCache();
+    const char* from = m_pPos;
+    if (cache != nullptr) {
+        const CSspTokenCache::CAssignment* hit = cache->FindAssignment(from);
+        if (hit != nullptr && hit->m_pStmt->m_pAfter <= m_pEnd) {
+            m_pPos = hit->m_pStmt->m_pAfter;
+            const CSspExpression& expr = hit->m_pStmt->m_expr;
+            CSspValue value;
+            Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
+            if (hit->m_bLocal) {
+                SetLocalVar(CSspHashedName{hit->m_strLocalVar, hit->m_nLocalVarHash, hit},
+                            std::move(value));
+            } else {
+                AssignTarget(hit->m_strTarget, hit->m_pTargetStart, std::move(value));
+            }
+            return;
+        }
+    }
+    std::string target;
+    const char* targetStart = NextToken(target);
+    const CSspTokenCache::CStatement* stmt = ExecAssignment(target, targetStart, true);
+    if (cache != nullptr && stmt != nullptr) {
+        std::size_t dot = target.find('.');
+        CSspTokenCache::CAssignment assignment{target, targetStart, stmt, false, {}, 0};
+        if (SspNameEquals(std::string_view(target).substr(0, dot), "Local")) {
+            assignment.m_bLocal = true;
+            assignment.m_strLocalVar = AsciiLowerCopy(std::string_view(target).substr(dot + 1));
+            assignment.m_nLocalVarHash = CSspNameHash()(assignment.m_strLocalVar);
+        }
+        cache->StoreAssignment(from, std::move(assignment));
+    }
+}
+
+const CSspTokenCache::CStatement* CSspInterpreter::ExecAssignment(const std::string& target,
+                                                                  const char* targetStart,
+                                                                  bool isSet) {
     if (!HasObjectDot(target)) {
         throw CSspException(g_msg.m_setMissingDot, m_pPos);
     }
@@ -362,8 +336,24 @@ void CSspInterpreter::ExecAssignment(const std::string& target, const char* targ
             throw CSspException(g_msg.m_setMissingEquals, targetStart);
         }
     }
+    const char* exprFrom = m_pPos;
+    CSspExpression own;
+    const CSspExpression& expr = ReadStatementTokens(own);
     CSspValue value;
-    ExecExpression(m_pPos, value);
+    Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
+    AssignTarget(target, targetStart, std::move(value));
+    // The statement's cache entry, when it has one.
+    CSspTokenCache* cache = TokenCache();
+    if (cache == nullptr || &expr == &own || equals != "=") {
+        return nullptr;
+    }
+    const CSspTokenCache::CStatement* stored =
+        cache->FindStatement(exprFrom, CSspTokenCache::Mode::ToSemicolon);
+    return stored != nullptr && &stored->m_expr == &expr ? stored : nullptr;
+}
+
+void CSspInterpreter::AssignTarget(const std::string& target, const char* targetStart,
+                                   CSspValue&& value) {
     std::size_t dot = target.find('.');
     if (SspNameEquals(std::string_view(target).substr(0, dot), "Local")) {
         // What Local.SetVar(name, value) does, without building the call.

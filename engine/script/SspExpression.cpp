@@ -1,5 +1,6 @@
 #include "engine/script/SspExpression.h"
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 
@@ -62,16 +63,6 @@ bool IsRawArgumentMember(std::string_view object, std::string_view member) {
            (SspNameEquals(object, "Server") && SspNameEquals(member, "GetUniqueID"));
 }
 
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
     using EKind = CSspExpression::COperand::EKind;
@@ -102,11 +93,17 @@ CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
     } else if (CSspInterpreter::IsNumberToken(token)) {
         operand.m_kind = EKind::Value;
         operand.m_value.SetNumber(token);
-    } else if (!operand.m_bHasArgs && !operand.m_strMember.empty() &&
-               SspNameEquals(operand.m_strObject, "Local") &&
-               !CSspInterpreter::IsLocalMember(operand.m_strMember)) {
-        operand.m_bLocalVar = true;
-        operand.m_strLocalVar = LowerAscii(operand.m_strMember);
+    } else if (!operand.m_strMember.empty()) {
+        using ETarget = CSspExpression::COperand::ETarget;
+        if (SspNameEquals(operand.m_strObject, "arg")) {
+            // With arguments they are evaluated first, however little the reading needs them.
+            operand.m_target = operand.m_bHasArgs ? ETarget::Other : ETarget::Arg;
+        } else if (SspNameEquals(operand.m_strObject, "Local") &&
+                   !CSspInterpreter::IsLocalMember(operand.m_strMember)) {
+            operand.m_target = operand.m_bHasArgs ? ETarget::LocalFunction : ETarget::LocalVar;
+            operand.m_strLocalVar = AsciiLowerCopy(operand.m_strMember);
+            operand.m_nLocalVarHash = CSspNameHash()(operand.m_strLocalVar);
+        }
     }
     return operand;
 }
@@ -116,10 +113,9 @@ CSspExpression::COperand CompileOperand(const CSspStatement& stmt, int index) {
 CSspExpression::CSspExpression(CSspStatement stmt) : m_stmt(std::move(stmt)) {
     const int count = static_cast<int>(m_stmt.Size());
     m_operands.reserve(m_stmt.Size());
+    // Every slot: an operator standing alone is read as an operand too, and fails as one.
     for (int i = 0; i < count; ++i) {
-        const uint8_t cls = m_stmt.m_classes[i];
-        m_operands.push_back(cls == kSspOperand || cls == kSspCall ? CompileOperand(m_stmt, i)
-                                                                   : COperand{});
+        m_operands.push_back(CompileOperand(m_stmt, i));
     }
     // The ranges evaluation asks for: the whole statement, each item of an argument list,
     // and the comparisons of a condition.
@@ -137,6 +133,7 @@ CSspExpression::CSspExpression(CSspStatement stmt) : m_stmt(std::move(stmt)) {
     if (count > 0) {
         AddConditionPlans(0, count - 1);
     }
+    m_pWholePlan = &m_plans.at({0, count - 1});
 }
 
 void CSspExpression::AddPlan(int from, int to) {
@@ -187,6 +184,9 @@ void CSspExpression::AddConditionPlans(int from, int to) {
 }
 
 const CSspExpressionPlan* CSspExpression::FindPlan(int from, int to) const {
+    if (from == 0 && to == static_cast<int>(m_stmt.Size()) - 1) {
+        return m_pWholePlan;
+    }
     auto it = m_plans.find({from, to});
     return it != m_plans.end() ? &it->second : nullptr;
 }

@@ -22,9 +22,16 @@ public:
         CSspValue m_value;  // Value: a text or number literal, or null's empty text
         std::string m_strObject;
         std::string m_strMember;
-        // A `Local.name` read of a variable: the name lower-cased; else empty.
+        // What a call names that the interpreter itself answers, found once.
+        enum class ETarget : uint8_t {
+            Other,          // dispatched by object name when evaluated
+            LocalVar,       // `Local.name`: m_strLocalVar holds the name lower-cased
+            LocalFunction,  // `Local.name(...)`: a function of the file
+            Arg,            // `arg.name`
+        };
+        ETarget m_target = ETarget::Other;
         std::string m_strLocalVar;
-        bool m_bLocalVar = false;
+        std::size_t m_nLocalVarHash = 0;  // as the interpreter's variables hash it
         bool m_bHasArgs = false;
         // The members whose arguments are passed as written, not evaluated.
         bool m_bRawArgs = false;
@@ -32,18 +39,35 @@ public:
 
     CSspExpression() = default;
     explicit CSspExpression(CSspStatement stmt);
+    // Moves keep the plans where they are; a copy would point into the original.
+    CSspExpression(CSspExpression&&) = default;
+    CSspExpression& operator=(CSspExpression&&) = default;
+    CSspExpression(const CSspExpression&) = delete;
+    CSspExpression& operator=(const CSspExpression&) = delete;
 
     std::size_t Size() const { return m_stmt.Size(); }
     bool Empty() const { return m_stmt.Empty(); }
+    // True when reading slot `index` has no side effect: a literal, a variable, an argument.
+    bool IsPureOperand(int index) const {
+        const COperand& operand = m_operands[static_cast<std::size_t>(index)];
+        return operand.m_kind == COperand::EKind::Value ||
+               (operand.m_kind == COperand::EKind::Call &&
+                (operand.m_target == COperand::ETarget::LocalVar ||
+                 operand.m_target == COperand::ETarget::Arg));
+    }
     // The plan of [from, to], or nullptr when it was not made at compile time.
     const CSspExpressionPlan* FindPlan(int from, int to) const;
 
     CSspStatement m_stmt;
     std::vector<COperand> m_operands;
+    // Set once the expression is in a compiled file's cache, where it stays for every run
+    // that holds the file: its operands may then stand for their places.
+    bool m_bShared = false;
 
 private:
     void AddPlan(int from, int to);
     void AddConditionPlans(int from, int to);
 
     std::map<std::pair<int, int>, CSspExpressionPlan> m_plans;
+    const CSspExpressionPlan* m_pWholePlan = nullptr;  // the whole statement's, in m_plans
 };

@@ -34,11 +34,49 @@ bool CSspInterpreter::StopRequested() const {
     return m_pRoot->m_bStop.load(std::memory_order_relaxed);
 }
 
-CSspValue* CSspInterpreter::FindLocalVar(std::string_view name, bool lowered) {
-    auto it = lowered ? m_localVars.find(name) : m_localVars.find(AsciiLowerCopy(name));
+CSspValue* CSspInterpreter::FindLocalVar(std::string_view name) {
+    auto it = m_localVars.find(AsciiLowerCopy(name));
     return it == m_localVars.end() ? nullptr : it->second.get();
 }
 
+void CSspInterpreter::SetLocalVar(const CSspHashedName& name, CSspValue&& value) {
+    if (CSspValue* var = FindLocalVar(name)) {
+        // Copied as SetVar always has, into the variable's own storage.
+        *var = value;
+        return;
+    }
+    auto [it, inserted] = m_localVars.emplace(std::string(name.m_name),
+                                              std::make_unique<CSspValue>(std::move(value)));
+    if (name.m_pSite != nullptr) {
+        m_varHits[(reinterpret_cast<std::uintptr_t>(name.m_pSite) >> 4) % m_varHits.size()] =
+            CVarHit{name.m_pSite, it->second.get()};
+    }
+}
+CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
+    CVarHit* hit = nullptr;
+    if (name.m_pSite != nullptr) {
+        hit = &m_varHits[(reinterpret_cast<std::uintptr_t>(name.m_pSite) >> 4) % m_varHits.size()];
+        if (hit->m_pSite == name.m_pSite) {
+            return hit->m_pValue;
+        }
+    }
+    auto it = m_localVars.find(name);
+    if (it == m_localVars.end()) {
+        return nullptr;
+    }
+    if (hit != nullptr) {
+        *hit = CVarHit{name.m_pSite, it->second.get()};
+    }
+    return it->second.get();
+}
+
+void CSspInterpreter::ClearLocalVars() {
+    // Only a variable found is remembered: with none there is nothing to forget.
+    if (!m_localVars.empty()) {
+        m_localVars.clear();
+        m_varHits.fill(CVarHit{});
+    }
+}
 void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value) {
     auto& slot = m_localVars[AsciiLowerCopy(name)];
     if (slot) {
@@ -48,15 +86,9 @@ void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value)
     }
 }
 
-void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value, bool lowered) {
-    auto it = lowered ? m_localVars.find(name) : m_localVars.find(AsciiLowerCopy(name));
-    if (it == m_localVars.end()) {
-        m_localVars.emplace(lowered ? std::string(name) : AsciiLowerCopy(name),
-                            std::make_unique<CSspValue>(std::move(value)));
-    } else {
-        // Copied as SetVar always has, into the variable's own storage.
-        *it->second = value;
-    }
+void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value) {
+    const std::string lower = AsciiLowerCopy(name);
+    SetLocalVar(CSspHashedName{lower, CSspNameHash()(lower)}, std::move(value));
 }
 
 CSspObject* CSspInterpreter::FindDeclared(CSspDeclKind kind, std::string_view name) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -13,18 +14,17 @@
 
 #include "engine/foundation/SspCall.h"
 #include "engine/script/SspExpressionPlan.h"
+#include "engine/script/SspKeyword.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
+#include "engine/script/SspTokenCache.h"
 
 class CDataSource;
-class CSspExpression;
 class CSessionRecord;
 class CSspDebugHooks;
 class CSspObject;
 class CSspRequestObject;
 class CSspResponseObject;
-class CSspSlotLinks;
-class CSspTokenCache;
 class CSspValue;
 
 // Result codes of a run and of ExecuteStatement.
@@ -36,11 +36,32 @@ enum : int {
     kSspReturned = 4,    // a return statement ran
 };
 
-// Hashes a name as a string or a view of one, so that a lookup needs no copy.
+// A lower-cased name with its hash worked out ahead, as compiled statements keep them.
+// `m_pSite`, when set, is the compiled place that names it, shared and kept for the whole
+// run: the variable it found there is remembered.
+struct CSspHashedName {
+    std::string_view m_name;
+    std::size_t m_hash;
+    const void* m_pSite = nullptr;
+};
+
+// Hashes a name as a string, a view of one or a hashed name, so that a lookup needs no copy.
 struct CSspNameHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view name) const {
         return std::hash<std::string_view>()(name);
+    }
+    std::size_t operator()(const CSspHashedName& name) const { return name.m_hash; }
+};
+
+// Compares names of the kinds CSspNameHash hashes.
+struct CSspNameEqual {
+    using is_transparent = void;
+    static std::string_view View(std::string_view name) { return name; }
+    static std::string_view View(const CSspHashedName& name) { return name.m_name; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+        return View(a) == View(b);
     }
 };
 
@@ -136,10 +157,14 @@ public:
     // the call took.
     void PassOnCallResult(int rc, const char* pos) const;
 
-    // Local variables, by name in any case; `lowered` says the name is lower-cased already.
-    CSspValue* FindLocalVar(std::string_view name, bool lowered = false);
+    // Local variables, by name in any case, or by a lower-cased name with its hash.
+    CSspValue* FindLocalVar(std::string_view name);
+    CSspValue* FindLocalVar(const CSspHashedName& name);
+    // Empties m_localVars and what is remembered of it.
+    void ClearLocalVars();
     void SetLocalVar(std::string_view name, const CSspValue& value);
-    void SetLocalVar(std::string_view name, CSspValue&& value, bool lowered = false);
+    void SetLocalVar(std::string_view name, CSspValue&& value);
+    void SetLocalVar(const CSspHashedName& name, CSspValue&& value);
     // True when `member` is one of Local's own members rather than a variable or function.
     static bool IsLocalMember(std::string_view member);
     // number: ( digit | '.' | ',' )+
@@ -206,8 +231,15 @@ public:
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::vector<CSspDeclared> m_declared;
     // By lower-cased name.
-    std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, std::equal_to<>>
+    std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, CSspNameEqual>
         m_localVars;
+    // Variables by the compiled place that named them, in front of m_localVars; emptied with
+    // it (variables are never removed one by one).
+    struct CVarHit {
+        const void* m_pSite = nullptr;
+        CSspValue* m_pValue = nullptr;
+    };
+    std::array<CVarHit, 16> m_varHits{};
     // The root's value slots of the expression evaluations under way in its chain.
     std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;
     int m_nPlanDepth = 0;
@@ -227,7 +259,8 @@ private:
     // FindCodeStart that also ends a stretch just after each line feed (kind 0), so that a
     // debugger sees every line of literal text. Never cached.
     int FindCodeStartByLine(std::string& literal);
-    const char* NextToken(std::string& token);
+    // `keyword`, when given, receives the statement keyword the token is.
+    const char* NextToken(std::string& token, CSspKeyword* keyword = nullptr);
     const char* ScanToken(std::string& token);
     void ScanStringLiteral(std::string& token, const char* quote);
     std::string PeekToken();
@@ -247,6 +280,7 @@ private:
     void SkipToEndWhile();
     void SkipToNextBranch();
     void SkipBlock(bool isWhile, bool stopAtBranch);
+    void ScanBlock(bool isWhile, bool stopAtBranch);
     // Just after the next "function" keyword of code; returns its start, or nullptr.
     const char* SkipToFunction();
     static bool IsBlockKeyword(std::string_view token);
@@ -255,6 +289,10 @@ private:
     void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result);
     void RunPlan(const CSspExpression& expr, const CSspExpressionPlan& plan, CSspValue& result);
     void EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result);
+    // The operand's value where it lies when reading it has no side effect (a literal, a
+    // variable, an argument), else read into `scratch`. Valid until the next statement part
+    // runs.
+    const CSspValue& OperandValue(const CSspExpression& expr, int index, CSspValue& scratch);
     void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
@@ -275,7 +313,11 @@ private:
     void ExecEndWhile(const char* keyword);
     void ExecBreak();
     void ExecContinue();
-    void ExecAssignment(const std::string& target, const char* targetStart, bool isSet);
+    void ExecSet();
+    // Returns the statement's cache entry when it has one and the target took "=".
+    const CSspTokenCache::CStatement* ExecAssignment(const std::string& target,
+                                                     const char* targetStart, bool isSet);
+    void AssignTarget(const std::string& target, const char* targetStart, CSspValue&& value);
     void ExecExpression(const char* start, CSspValue& value);
     void ExecReturn();
     void ExecFunctionDef(const char* keyword);
@@ -295,6 +337,8 @@ private:
 
     // Built-in objects of the interpreter itself.
     void CallArg(CSspCall& call, CSspValue& result);
+    // arg.name: the argument of the running function named `name`; errors at `pos`.
+    const CSspValue& ArgValue(std::string_view name, const char* pos) const;
     void CallLocal(CSspCall& call, CSspValue& result);
 
     std::atomic<bool> m_bStop{false};

@@ -105,20 +105,23 @@ bool CSspInterpreter::IsLocalMember(std::string_view member) {
 }
 
 void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
+    result = ArgValue(call.m_strMember, call.m_pPos);
+}
+
+const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* pos) const {
     if (m_pFunction == nullptr || m_pFunction->m_params.empty()) {
-        throw CSspException(kNotInFunction, call.m_pPos);
+        throw CSspException(kNotInFunction, pos);
     }
     const auto& params = m_pFunction->m_params;
     for (std::size_t i = 0; i < params.size(); ++i) {
-        if (SspNameEquals(params[i], call.m_strMember)) {
+        if (SspNameEquals(params[i], name)) {
             if (m_pArgs == nullptr || i >= m_pArgs->size()) {
-                throw CSspException(kArgNotInCall, call.m_pPos);
+                throw CSspException(kArgNotInCall, pos);
             }
-            result = *(*m_pArgs)[i];
-            return;
+            return *(*m_pArgs)[i];
         }
     }
-    throw CSspException(kArgNotInDefinition, call.m_pPos);
+    throw CSspException(kArgNotInDefinition, pos);
 }
 
 void CSspInterpreter::CallLocal(CSspCall& call, CSspValue& result) {

@@ -38,6 +38,11 @@ private:
 
 void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result) {
     // expression: [ '-' ] factor ( op factor )*; factor: operand | '(' expression ')'
+    if (from == to) {
+        // The plan of a lone unevaluated slot is reading it.
+        EvaluateOperand(expr, from, result);
+        return;
+    }
     if (const CSspExpressionPlan* plan = expr.FindPlan(from, to)) {
         RunPlan(expr, *plan, result);
         return;
@@ -83,12 +88,16 @@ void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPl
     static const CSspValue kMinusOne = CSspValue::FromInteger(-1);
     const std::string& opText = expr.m_stmt.m_tokens[step.m_slot];
     std::string_view applied = opText;
+    // Operands are looked at where they lie; the left one only when reading the right one
+    // cannot change it.
     CSspValue leftRead;
     const CSspValue* left = &kMinusOne;
     if (step.m_left < 0) {
         applied = "*";
     } else if (step.m_bLeftKept) {
         left = &kept[step.m_left];
+    } else if (step.m_bRightKept || expr.IsPureOperand(step.m_right)) {
+        left = &OperandValue(expr, step.m_left, leftRead);
     } else {
         EvaluateOperand(expr, step.m_left, leftRead);
         left = &leftRead;
@@ -96,8 +105,7 @@ void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPl
     CSspValue rightRead;
     const CSspValue* right = &kept[step.m_right];
     if (!step.m_bRightKept) {
-        EvaluateOperand(expr, step.m_right, rightRead);
-        right = &rightRead;
+        right = &OperandValue(expr, step.m_right, rightRead);
     }
     CSspValue value;
     int code = value.ApplyOperator(*left, applied, *right);

@@ -336,7 +336,7 @@ void CSspInterpreter::ReleaseObjects() {
         }
         m_declared.pop_back();
     }
-    m_localVars.clear();
+    ClearLocalVars();
     if (m_pDataSource != nullptr) {
         CDataSource* source = m_pDataSource;
         m_pDataSource = nullptr;

@@ -103,7 +103,7 @@ int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
     return 0;
 }
 
-const char* CSspInterpreter::NextToken(std::string& token) {
+const char* CSspInterpreter::NextToken(std::string& token, CSspKeyword* keyword) {
     // token: as ScanToken reads it, or the file's cached one at this position
     if (m_pPos >= m_pEnd) {
         token.clear();
@@ -118,6 +118,9 @@ const char* CSspInterpreter::NextToken(std::string& token) {
         if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
             token = hit->m_text;
             m_pPos = hit->m_pAfter;
+            if (keyword != nullptr) {
+                *keyword = hit->m_keyword;
+            }
             return hit->m_pStart;
         }
     }
@@ -125,8 +128,15 @@ const char* CSspInterpreter::NextToken(std::string& token) {
     bool hitBefore = m_bScanHitEnd;
     m_bScanHitEnd = false;
     const char* start = ScanToken(token);
-    if (cache != nullptr && !m_bScanHitEnd) {
-        cache->StoreToken(from, CSspTokenCache::CToken{token, start, m_pPos});
+    const bool store = cache != nullptr && !m_bScanHitEnd;
+    if (store || keyword != nullptr) {
+        const CSspKeyword found = FindSspKeyword(token);
+        if (keyword != nullptr) {
+            *keyword = found;
+        }
+        if (store) {
+            cache->StoreToken(from, CSspTokenCache::CToken{token, start, m_pPos, found});
+        }
     }
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
     return start;
@@ -309,12 +319,30 @@ void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start)
 const CSspExpression& CSspInterpreter::ReadParenthesized(CSspExpression& own) {
     // condition: '(' statement ')'
     const char* start = m_pPos;
+    CSspTokenCache* cache = TokenCache();
+    if (cache != nullptr) {
+        const CSspTokenCache::CStatement* hit = cache->FindParenthesized(start);
+        if (hit != nullptr && hit->m_pAfter <= m_pEnd) {
+            m_pPos = hit->m_pAfter;
+            return hit->m_expr;
+        }
+    }
     std::string token;
     const char* open = NextToken(token);
     if (token != "(") {
         throw CSspException(g_msg.m_missingOpenParen, start);
     }
-    return ScanStatement(own, true, open);
+    const char* from = m_pPos;
+    const CSspExpression& expr = ScanStatement(own, true, open);
+    if (cache != nullptr && &expr != &own) {
+        // Both the "(" and the statement came from the cache or went into it.
+        const CSspTokenCache::CStatement* stored =
+            cache->FindStatement(from, CSspTokenCache::Mode::Parenthesized);
+        if (stored != nullptr && &stored->m_expr == &expr) {
+            cache->StoreParenthesized(start, stored);
+        }
+    }
+    return expr;
 }
 
 const CSspExpression& CSspInterpreter::ReadStatementTokens(CSspExpression& own) {
@@ -397,9 +425,10 @@ const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool p
         }
     }
     own = CSspExpression(std::move(stmt));
-    const bool store = cache != nullptr && !m_bScanHitEnd && hit == nullptr;
+    const bool store = cache != nullptr && !m_bScanHitEnd && hit == nullptr && cache->Covers(from);
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
     if (store) {
+        own.m_bShared = true;
         return cache->StoreStatement(from, mode, CSspTokenCache::CStatement{std::move(own), m_pPos})
             ->m_expr;
     }
@@ -407,6 +436,32 @@ const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool p
 }
 
 void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
+    // block: as ScanBlock reads it, or the file's cached skip from this position
+    using SkipMode = CSspTokenCache::SkipMode;
+    const SkipMode mode = isWhile        ? SkipMode::ToEndWhile
+                          : stopAtBranch ? SkipMode::ToBranch
+                                         : SkipMode::ToEndIf;
+    CSspTokenCache* cache = TokenCache();
+    const char* from = m_pPos;
+    const int fromKind = m_nCodeKind;
+    if (cache != nullptr) {
+        const CSspTokenCache::CSkip* hit = cache->FindSkip(from, mode);
+        if (hit != nullptr && hit->m_nStartKind == fromKind && hit->m_pAfter <= m_pEnd) {
+            m_pPos = hit->m_pAfter;
+            m_nCodeKind = hit->m_nEndKind;
+            return;
+        }
+    }
+    bool hitBefore = m_bScanHitEnd;
+    m_bScanHitEnd = false;
+    ScanBlock(isWhile, stopAtBranch);
+    if (cache != nullptr && !m_bScanHitEnd) {
+        cache->StoreSkip(from, mode, CSspTokenCache::CSkip{m_pPos, fromKind, m_nCodeKind});
+    }
+    m_bScanHitEnd = m_bScanHitEnd || hitBefore;
+}
+
+void CSspInterpreter::ScanBlock(bool isWhile, bool stopAtBranch) {
     // block: ( token | literal | 'if'/'while' block )* 'endif' | 'endwhile' | 'elseif' | 'else'
     const char* skipStart = m_pPos;
     const char* open = isWhile ? "while" : "if";

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/script/SspExpression.h"
+#include "engine/script/SspKeyword.h"
 #include "engine/script/SspPositionIndex.h"
 
 // Scanned tokens and compiled statements of one file's text, by source position, so that a
@@ -19,10 +20,21 @@ public:
         std::string m_text;
         const char* m_pStart;
         const char* m_pAfter;  // the position the scanner moved to
+        CSspKeyword m_keyword;
     };
     struct CStatement {
         CSspExpression m_expr;
         const char* m_pAfter;
+    };
+    // A `set` statement read from just after its keyword: the target, and the entry of the
+    // statement after its "=".
+    struct CAssignment {
+        std::string m_strTarget;
+        const char* m_pTargetStart;
+        const CStatement* m_pStmt;
+        bool m_bLocal;              // the target is Local.name
+        std::string m_strLocalVar;  // then the name lower-cased
+        std::size_t m_nLocalVarHash;
     };
     // A stretch of literal text up to the code opener that ends it.
     struct CLiteral {
@@ -30,11 +42,31 @@ public:
         const char* m_pAfter;   // just after the opener
         int m_nKind;
     };
+    // Where skipping a block that starts at a place, in a code kind, ends.
+    struct CSkip {
+        const char* m_pAfter;
+        int m_nStartKind;
+        int m_nEndKind;
+    };
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
+    // The three ways a block is skipped: to "endwhile", to "endif", to the next branch.
+    enum class SkipMode : uint8_t { ToEndWhile, ToEndIf, ToBranch };
 
     // For the text [begin, begin + size).
     CSspTokenCache(const char* begin, std::size_t size)
-        : m_pBegin(begin), m_tokens(size), m_literals(size), m_statements(size), m_parens(size) {}
+        : m_pBegin(begin),
+          m_nSize(size),
+          m_tokens(size),
+          m_literals(size),
+          m_statements(size),
+          m_parens(size),
+          m_beforeParens(size),
+          m_assignments(size),
+          m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
+                  CSspPositionIndex<CSkip>(size)} {}
+
+    // True for a place in the text: only those are stored.
+    bool Covers(const char* pos) const { return Offset(pos) < m_nSize; }
 
     const CLiteral* FindLiteral(const char* pos) const { return m_literals.Find(Offset(pos)); }
     void StoreLiteral(const char* pos, CLiteral literal) {
@@ -54,6 +86,30 @@ public:
         return Map(mode).Store(Offset(pos), std::move(stmt));
     }
 
+    // A parenthesised statement read from just before its "(": the entry of the statement
+    // after the "(".
+    const CStatement* FindParenthesized(const char* pos) const {
+        const CStatement* const* entry = m_beforeParens.Find(Offset(pos));
+        return entry != nullptr ? *entry : nullptr;
+    }
+    void StoreParenthesized(const char* pos, const CStatement* stmt) {
+        m_beforeParens.Store(Offset(pos), std::move(stmt));
+    }
+
+    const CAssignment* FindAssignment(const char* pos) const {
+        return m_assignments.Find(Offset(pos));
+    }
+    void StoreAssignment(const char* pos, CAssignment assignment) {
+        m_assignments.Store(Offset(pos), std::move(assignment));
+    }
+
+    const CSkip* FindSkip(const char* pos, SkipMode mode) const {
+        return m_skips[static_cast<int>(mode)].Find(Offset(pos));
+    }
+    void StoreSkip(const char* pos, SkipMode mode, CSkip skip) {
+        m_skips[static_cast<int>(mode)].Store(Offset(pos), std::move(skip));
+    }
+
 private:
     using StatementIndex = CSspPositionIndex<CStatement>;
     StatementIndex& Map(Mode mode) { return mode == Mode::ToSemicolon ? m_statements : m_parens; }
@@ -66,8 +122,12 @@ private:
     }
 
     const char* m_pBegin;
+    std::size_t m_nSize;
     CSspPositionIndex<CToken> m_tokens;
     CSspPositionIndex<CLiteral> m_literals;
     StatementIndex m_statements;
     StatementIndex m_parens;
+    CSspPositionIndex<const CStatement*> m_beforeParens;
+    CSspPositionIndex<CAssignment> m_assignments;
+    CSspPositionIndex<CSkip> m_skips[3];
 };

@@ -10,7 +10,8 @@ namespace {
 
 // Programs whose value or error depends on the order operators are applied in: precedence,
 // unary minus, parentheses, long statements (linked slots), conditions with and/or, and the
-// place each misplaced operator is reported at. "@" in an error stands for the file's path.
+// place each misplaced operator is reported at, an operator standing alone read as a name. "@" in
+// an error stands for the file's path.
 TEST(EvaluationOrderTest, ValuesAndErrorsAtTheirPlaces) {
     struct Case {
         const char* program;
@@ -56,6 +57,17 @@ TEST(EvaluationOrderTest, ValuesAndErrorsAtTheirPlaces) {
         {"write 1 + 2);", "", "@ (1,11): \r\nwrite 1 + 2);\r\n\r\nMissing ("},
         {"write 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + (1 2);", "",
          "@ (1,45): \r\nwrite 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + (1 2);\r\n\r\nMissing operator."},
+        {"write +;", "", "@ (1,7): \r\nwrite +;\r\n\r\nUnknown global function: +"},
+        {"write (<);", "", "@ (1,8): \r\nwrite (<);\r\n\r\nUnknown global function: <"},
+        {"if (1 < and) write 1; endif", "",
+         "@ (1,9): \r\nif (1 < and) write 1; endif\r\n\r\nExpression missing after And/Or."},
+        {"write 1 + (-);", "", "@ (1,12): \r\nwrite 1 + (-);\r\n\r\nUnknown global function: -"},
+        // A variable read before a call that changes it keeps the value it had.
+        {"set Local.x = 1; write Local.x + Local.SetVar('x', 5) + Local.x;", "6", ""},
+        {"set Local.x = 1; if (Local.x = Local.SetVar('x', 1)) write 'eq'; else write 'ne'; endif "
+         "write Local.x;",
+         "ne1", ""},
+        {"set Local.x = 2; write Local.x * Local.Var('x', Local.SetVar('x', 3));", "6", ""},
     };
     CTempFolder folder;
     const std::string path = folder.File("order.zrs");
