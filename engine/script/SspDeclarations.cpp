@@ -38,7 +38,7 @@ std::int64_t NormalisedLocalTime(int year, int month, int day, int hour, int min
 
 void CSspInterpreter::ExecArrayDecl(const char* keyword) {
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     CSspArray* array = nullptr;
     if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Array, keyword)) {
         array = static_cast<CSspArray*>(known->m_pObject.get());
@@ -49,13 +49,13 @@ void CSspInterpreter::ExecArrayDecl(const char* keyword) {
         m_declared.push_back(CSspDeclared{CSspDeclKind::Array, name, keyword, std::move(created)});
     }
     array->RemoveAll();
-    if (PeekToken() != "=") {
+    if (m_scanner.PeekToken() != "=") {
         return;
     }
     std::string equals;
-    NextToken(equals);
+    m_scanner.NextToken(equals);
     CSspExpression own;
-    const CSspExpression& stmt = ReadStatementTokens(own);
+    const CSspExpression& stmt = m_scanner.ReadStatementTokens(own);
     if (stmt.Size() != 1) {
         throw CSspException(kArraySyntax, keyword);
     }
@@ -78,7 +78,7 @@ void CSspInterpreter::ExecArrayDecl(const char* keyword) {
 
 void CSspInterpreter::ExecDateTimeDecl(const char* keyword) {
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     CSspDateTimeObject* date = nullptr;
     if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::DateTime, keyword)) {
         date = static_cast<CSspDateTimeObject*>(known->m_pObject.get());
@@ -94,7 +94,7 @@ void CSspInterpreter::ExecDateTimeDecl(const char* keyword) {
     date->m_value.m_pDeclPos = keyword;
 
     CSspExpression own;
-    const CSspExpression& stmt = ReadParenthesized(own);
+    const CSspExpression& stmt = m_scanner.ReadParenthesized(own);
     CSspCall call;
     call.m_pPos = keyword;
     EvaluateArguments(stmt, call);
@@ -128,7 +128,7 @@ void CSspInterpreter::ReturnArray(CSspObject& object) {
 
 void CSspInterpreter::ExecTokenizerDecl(const char* keyword) {
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     CSspTokenizerObject* tokenizer = nullptr;
     if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Tokenizer, keyword)) {
         tokenizer = static_cast<CSspTokenizerObject*>(known->m_pObject.get());
@@ -141,7 +141,7 @@ void CSspInterpreter::ExecTokenizerDecl(const char* keyword) {
     }
     tokenizer->m_tokenizer.SetName(name);
     CSspExpression own;
-    const CSspExpression& stmt = ReadParenthesized(own);
+    const CSspExpression& stmt = m_scanner.ReadParenthesized(own);
     CSspCall call;
     call.m_pPos = keyword;
     EvaluateArguments(stmt, call);
@@ -156,24 +156,24 @@ void CSspInterpreter::ExecTokenizerDecl(const char* keyword) {
 void CSspInterpreter::ExecSqlDecl(const char* keyword) {
     (void)keyword;
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     std::string equals;
-    const char* equalsStart = NextToken(equals);
+    const char* equalsStart = m_scanner.NextToken(equals);
     if (equals != "=") {
         throw CSspException(g_msg.m_sqlDefMissingEquals, equalsStart);
     }
     // The statement after "=" identifies the declaration when it runs again in a loop.
-    const char* start = m_pPos;
+    const char* start = m_scanner.Position();
     std::string text;
     bool ended = false;
     for (;;) {
         std::string token;
-        NextToken(token);
+        m_scanner.NextToken(token);
         if (token == ";") {
             ended = true;
             break;
         }
-        if (token.empty() || token == "}--" || IsBlockKeyword(token)) {
+        if (token.empty() || token == "}--" || CSspScanner::IsBlockKeyword(token)) {
             break;
         }
         text += token;
@@ -182,7 +182,7 @@ void CSspInterpreter::ExecSqlDecl(const char* keyword) {
     if (!ended) {
         throw CSspException(g_msg.m_missingSemicolon, start);
     }
-    const char* end = m_pPos;
+    const char* end = m_scanner.Position();
 
     CSspSqlObject* sql = nullptr;
     if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Sql, start)) {
@@ -202,7 +202,7 @@ void CSspInterpreter::ExecSqlDecl(const char* keyword) {
 
 void CSspInterpreter::ExecFileDecl(const char* keyword, bool upload) {
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     CSspDeclared* known = FindDeclaredAt(CSspDeclKind::File, keyword);
     if (known == nullptr) {
         CheckNameFree(name, nameStart);
@@ -211,16 +211,16 @@ void CSspInterpreter::ExecFileDecl(const char* keyword, bool upload) {
     auto file = std::make_unique<CSspFile>(name);
     if (upload) {
         std::string equals;
-        NextToken(equals);
+        m_scanner.NextToken(equals);
         if (equals != "=") {
-            throw CSspException(g_msg.m_missingEquals, m_pPos);
+            throw CSspException(g_msg.m_missingEquals, m_scanner.Position());
         }
         std::string source;
-        NextToken(source);
+        m_scanner.NextToken(source);
         file->BindUpload(*this, source, keyword);
     } else {
         CSspExpression own;
-        const CSspExpression& stmt = ReadParenthesized(own);
+        const CSspExpression& stmt = m_scanner.ReadParenthesized(own);
         CSspCall call;
         call.m_pPos = keyword;
         EvaluateArguments(stmt, call);
@@ -244,7 +244,7 @@ void CSspInterpreter::ExecFileDecl(const char* keyword, bool upload) {
 
 void CSspInterpreter::ExecLdapDecl(const char* keyword) {
     std::string name;
-    NextToken(name);
+    m_scanner.NextToken(name);
     // LDAP names are not checked against the other kinds.
     if (CSspDeclared* known = FindDeclaredAt(CSspDeclKind::Ldap, keyword)) {
         if (auto* ldap = dynamic_cast<CSspLdap*>(known->m_pObject.get())) {
@@ -263,7 +263,7 @@ void CSspInterpreter::ExecMailDecl(const char* keyword, CSspDeclKind kind,
         throw CSspException(std::string(g_msg.m_unknownObject) + keywordText, keyword);
     }
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     CSspDeclared* known = FindDeclaredAt(kind, keyword);
     if (known == nullptr) {
         CheckNameFree(name, nameStart);
@@ -274,9 +274,9 @@ void CSspInterpreter::ExecMailDecl(const char* keyword, CSspDeclKind kind,
                                                           : g_msg.m_newEmailOutOutOfMemory,
                             keyword);
     }
-    if (PeekToken() == "(") {
+    if (m_scanner.PeekToken() == "(") {
         CSspExpression own;
-        const CSspExpression& stmt = ReadParenthesized(own);
+        const CSspExpression& stmt = m_scanner.ReadParenthesized(own);
         // email_out reads its list without evaluating it; email_in takes host, user and
         // password when all three are given.
         if (kind == CSspDeclKind::EmailIn) {

@@ -110,11 +110,11 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     CSspExpression own;
     const CSspExpression* args = nullptr;
     {
-        CSspRestoreGuard position(m_pPos);
-        m_pPos = call.m_pPos;
+        CSspRestoreGuard position(m_scanner);
+        m_scanner.MoveTo(call.m_pPos);
         std::string nameToken;
-        NextToken(nameToken);
-        args = &ReadParenthesized(own);
+        m_scanner.NextToken(nameToken);
+        args = &m_scanner.ReadParenthesized(own);
     }
     call.m_bHasArgs = true;
     CArgumentDepth depth;
@@ -154,7 +154,7 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
 int CSspInterpreter::EvaluateCondition() {
     // condition: '(' [ and-or ] ')'
     CSspExpression own;
-    const CSspExpression& expr = ReadParenthesized(own);
+    const CSspExpression& expr = m_scanner.ReadParenthesized(own);
     if (expr.Empty()) {
         return 0;
     }
@@ -244,29 +244,29 @@ int CSspInterpreter::EvaluateComparison(const CSspExpression& expr, int from, in
 std::vector<std::pair<const char*, const char*>> CSspInterpreter::ScanTokens(const char* start,
                                                                              const char* end) {
     // tokens: token* up to the end of the range
-    CSspRestoreGuard position(m_pPos, m_pEnd);
+    CSspRestoreGuard position(m_scanner);
     std::vector<std::pair<const char*, const char*>> tokens;
-    m_pPos = start;
-    m_pEnd = end;
+    m_scanner.MoveTo(start);
+    m_scanner.SetEnd(end);
     for (;;) {
         std::string token;
-        const char* tokenStart = NextToken(token);
+        const char* tokenStart = m_scanner.NextToken(token);
         if (token.empty()) {
             break;
         }
-        tokens.emplace_back(tokenStart, m_pPos);
+        tokens.emplace_back(tokenStart, m_scanner.Position());
     }
     return tokens;
 }
 
 CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
     // expression: the text of one statement, up to the end of the range
-    CSspRestoreGuard position(m_pPos, m_pEnd);
+    CSspRestoreGuard position(m_scanner);
     CSspValue value;
-    m_pPos = start;
-    m_pEnd = end;
+    m_scanner.MoveTo(start);
+    m_scanner.SetEnd(end);
     CSspExpression own;
-    const CSspExpression& expr = ScanStatement(own, false, start, true);
+    const CSspExpression& expr = m_scanner.ScanStatement(own, false, start, true);
     position.Restore();
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
     position.Dismiss();
@@ -276,17 +276,20 @@ CSspValue CSspInterpreter::EvaluateText(const char* start, const char* end) {
 std::string CSspInterpreter::EvaluateWatch(const std::string& expression) {
     // watch: expression
     const std::string text = "(" + expression + ")";
-    const char* savedPos = m_pPos;
-    const char* savedEnd = m_pEnd;
+    const char* savedPos = m_scanner.Position();
+    const char* savedEnd = m_scanner.End();
     const std::string savedError = m_strError;
     const bool savedWatch = m_bEvaluatingWatch;
+    CSspSourceFile* savedCacheFile = m_scanner.CacheFile();
     std::string shown;
     m_bEvaluatingWatch = true;
+    // The watch text lives outside the file: its positions must not enter the file's cache.
+    m_scanner.UseCacheOf(nullptr);
     try {
-        m_pPos = text.data();
-        m_pEnd = text.data() + text.size();
+        m_scanner.MoveTo(text.data());
+        m_scanner.SetEnd(text.data() + text.size());
         CSspExpression own;
-        const CSspExpression& expr = ReadParenthesized(own);
+        const CSspExpression& expr = m_scanner.ReadParenthesized(own);
         CSspValue value;
         Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
         shown = value.GetText();
@@ -298,8 +301,9 @@ std::string CSspInterpreter::EvaluateWatch(const std::string& expression) {
         shown = "Unknown error in " + m_strFilePath + ".";
     }
     m_bEvaluatingWatch = savedWatch;
-    m_pPos = savedPos;
-    m_pEnd = savedEnd;
+    m_scanner.UseCacheOf(savedCacheFile);
+    m_scanner.MoveTo(savedPos);
+    m_scanner.SetEnd(savedEnd);
     m_strError = savedError;
     return shown;
 }

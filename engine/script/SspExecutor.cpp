@@ -53,9 +53,9 @@ int CSspInterpreter::ExecuteStatement() {
         }
         std::string token;
         CSspKeyword keyword = CSspKeyword::None;
-        const char* start = NextToken(token, &keyword);
+        const char* start = m_scanner.NextToken(token, &keyword);
         if (token == "}--") {
-            EndCodeBlock();
+            m_scanner.EndCodeBlock();
             return kSspDone;
         }
         if (token.empty()) {
@@ -66,10 +66,10 @@ int CSspInterpreter::ExecuteStatement() {
         }
         if (m_pDebugHooks != nullptr) {
             // The debugger sees the statement's own line, not the one its first token ends on.
-            const char* after = m_pPos;
-            m_pPos = start;
+            const char* after = m_scanner.Position();
+            m_scanner.MoveTo(start);
             bool stop = m_pDebugHooks->BeforeStatement(*this);
-            m_pPos = after;
+            m_scanner.MoveTo(after);
             if (stop) {
                 return kSspStopped;
             }
@@ -104,7 +104,7 @@ int CSspInterpreter::ExecuteStatement() {
                 continue;
             case CSspKeyword::Error: {
                 CSspValue value;
-                ExecExpression(m_pPos, value);
+                ExecExpression(m_scanner.Position(), value);
                 m_strError = value.GetText();
                 return kSspError;
             }
@@ -113,7 +113,7 @@ int CSspInterpreter::ExecuteStatement() {
                 return kSspReturned;
             case CSspKeyword::Write: {
                 CSspValue value;
-                ExecExpression(m_pPos, value);
+                ExecExpression(m_scanner.Position(), value);
                 if (m_pResponse != nullptr) {
                     m_pResponse->WriteValue(value);
                 }
@@ -121,7 +121,7 @@ int CSspInterpreter::ExecuteStatement() {
             }
             case CSspKeyword::Log: {
                 CSspValue value;
-                ExecExpression(m_pPos, value);
+                ExecExpression(m_scanner.Position(), value);
                 g_log.LogText(value.GetText());
                 continue;
             }
@@ -158,12 +158,12 @@ int CSspInterpreter::ExecuteStatement() {
             case CSspKeyword::None:
                 break;
         }
-        if (PeekToken() == "=") {
+        if (m_scanner.PeekToken() == "=") {
             ExecAssignment(token, start, false);
         } else {
             CSspValue value;
             ExecExpression(start, value);
-            if (m_nCodeKind == 2 && m_pResponse != nullptr) {
+            if (m_scanner.CodeKind() == 2 && m_pResponse != nullptr) {
                 m_pResponse->WriteValue(value);
             }
             if (SspNameEquals(token, "Response.Redirect")) {
@@ -174,9 +174,9 @@ int CSspInterpreter::ExecuteStatement() {
 }
 
 void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
-    m_pPos = start;
+    m_scanner.MoveTo(start);
     CSspExpression own;
-    const CSspExpression& expr = ReadStatementTokens(own);
+    const CSspExpression& expr = m_scanner.ReadStatementTokens(own);
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
 }
 
@@ -192,38 +192,38 @@ void CSspInterpreter::ExecIf(const char* keyword) {
     m_pCurrentIf = record;
     record->m_bTaken = EvaluateCondition();
     if (!record->m_bTaken) {
-        SkipToNextBranch();
+        m_scanner.SkipToNextBranch();
     }
 }
 
 void CSspInterpreter::ExecElseIf() {
     if (m_pCurrentIf == nullptr) {
-        throw CSspException(g_msg.m_ifMismatch, m_pPos);
+        throw CSspException(g_msg.m_ifMismatch, m_scanner.Position());
     }
     if (m_pCurrentIf->m_bTaken) {
-        SkipToEndIf();
+        m_scanner.SkipToEndIf();
         m_pCurrentIf = m_pCurrentIf->m_pParent;
         return;
     }
     m_pCurrentIf->m_bTaken = EvaluateCondition();
     if (!m_pCurrentIf->m_bTaken) {
-        SkipToNextBranch();
+        m_scanner.SkipToNextBranch();
     }
 }
 
 void CSspInterpreter::ExecElse() {
     if (m_pCurrentIf == nullptr) {
-        throw CSspException(g_msg.m_ifMismatch, m_pPos);
+        throw CSspException(g_msg.m_ifMismatch, m_scanner.Position());
     }
     if (m_pCurrentIf->m_bTaken) {
-        SkipToEndIf();
+        m_scanner.SkipToEndIf();
         m_pCurrentIf = m_pCurrentIf->m_pParent;
     }
 }
 
 void CSspInterpreter::ExecEndIf() {
     if (m_pCurrentIf == nullptr) {
-        throw CSspException(g_msg.m_ifMismatch, m_pPos);
+        throw CSspException(g_msg.m_ifMismatch, m_scanner.Position());
     }
     m_pCurrentIf = m_pCurrentIf->m_pParent;
 }
@@ -234,7 +234,7 @@ void CSspInterpreter::ExecWhile(const char* keyword) {
         auto created = std::make_unique<CSspWhileRecord>();
         created->m_pParent = m_pCurrentWhile;
         created->m_pKeyword = keyword;
-        created->m_nCodeKind = m_nCodeKind;
+        created->m_nCodeKind = m_scanner.CodeKind();
         created->m_pIf = m_pCurrentIf;
         at = m_whiles.insert(at, std::move(created));
     }
@@ -249,40 +249,41 @@ void CSspInterpreter::ExecEndWhile(const char* keyword) {
     (void)keyword;
     CSspWhileRecord* record = m_pCurrentWhile;
     if (record == nullptr) {
-        throw CSspException(g_msg.m_missingMatchingWhile, m_pPos);
+        throw CSspException(g_msg.m_missingMatchingWhile, m_scanner.Position());
     }
     if (m_pCurrentIf != record->m_pIf) {
-        throw CSspException(g_msg.m_missingEndif,
-                            record->m_pIf != nullptr ? record->m_pIf->m_pKeyword : m_pPos);
+        throw CSspException(g_msg.m_missingEndif, record->m_pIf != nullptr
+                                                      ? record->m_pIf->m_pKeyword
+                                                      : m_scanner.Position());
     }
-    record->m_pAfterEnd = m_pPos;
-    record->m_nEndCodeKind = m_nCodeKind;
+    record->m_pAfterEnd = m_scanner.Position();
+    record->m_nEndCodeKind = m_scanner.CodeKind();
     ExecContinue();
 }
 
 void CSspInterpreter::ExecContinue() {
     CSspWhileRecord* record = m_pCurrentWhile;
     if (record == nullptr) {
-        throw CSspException(g_msg.m_continueOutsideWhile, m_pPos);
+        throw CSspException(g_msg.m_continueOutsideWhile, m_scanner.Position());
     }
-    m_pPos = record->m_pKeyword;
+    m_scanner.MoveTo(record->m_pKeyword);
     m_pCurrentIf = record->m_pIf;
-    m_nCodeKind = record->m_nCodeKind;
+    m_scanner.SetCodeKind(record->m_nCodeKind);
 }
 
 void CSspInterpreter::ExecBreak() {
     CSspWhileRecord* record = m_pCurrentWhile;
     if (record == nullptr) {
-        throw CSspException(g_msg.m_breakOutsideWhile, m_pPos);
+        throw CSspException(g_msg.m_breakOutsideWhile, m_scanner.Position());
     }
     if (record->m_pAfterEnd != nullptr) {
-        m_pPos = record->m_pAfterEnd;
+        m_scanner.MoveTo(record->m_pAfterEnd);
         // The end may lie in another code block than the break.
-        m_nCodeKind = record->m_nEndCodeKind;
+        m_scanner.SetCodeKind(record->m_nEndCodeKind);
     } else {
-        SkipToEndWhile();
-        record->m_pAfterEnd = m_pPos;
-        record->m_nEndCodeKind = m_nCodeKind;
+        m_scanner.SkipToEndWhile();
+        record->m_pAfterEnd = m_scanner.Position();
+        record->m_nEndCodeKind = m_scanner.CodeKind();
     }
     m_pCurrentIf = record->m_pIf;
     m_pCurrentWhile = record->m_pParent;
@@ -290,12 +291,12 @@ void CSspInterpreter::ExecBreak() {
 
 void CSspInterpreter::ExecSet() {
     // set: 'set' target '=' statement; once run, the target and the statement in one lookup
-    CSspTokenCache* cache = TokenCache();
-    const char* from = m_pPos;
+    CSspTokenCache* cache = m_scanner.TokenCache();
+    const char* from = m_scanner.Position();
     if (cache != nullptr) {
         const CSspTokenCache::CAssignment* hit = cache->FindAssignment(from);
-        if (hit != nullptr && hit->m_pStmt->m_pAfter <= m_pEnd) {
-            m_pPos = hit->m_pStmt->m_pAfter;
+        if (hit != nullptr && hit->m_pStmt->m_pAfter <= m_scanner.End()) {
+            m_scanner.MoveTo(hit->m_pStmt->m_pAfter);
             const CSspExpression& expr = hit->m_pStmt->m_expr;
             CSspValue value;
             Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
@@ -309,7 +310,7 @@ void CSspInterpreter::ExecSet() {
         }
     }
     std::string target;
-    const char* targetStart = NextToken(target);
+    const char* targetStart = m_scanner.NextToken(target);
     const CSspTokenCache::CStatement* stmt = ExecAssignment(target, targetStart, true);
     if (cache != nullptr && stmt != nullptr) {
         std::size_t dot = target.find('.');
@@ -327,23 +328,23 @@ const CSspTokenCache::CStatement* CSspInterpreter::ExecAssignment(const std::str
                                                                   const char* targetStart,
                                                                   bool isSet) {
     if (!HasObjectDot(target)) {
-        throw CSspException(g_msg.m_setMissingDot, m_pPos);
+        throw CSspException(g_msg.m_setMissingDot, m_scanner.Position());
     }
     std::string equals;
-    NextToken(equals);
+    m_scanner.NextToken(equals);
     if (equals != "=") {
         if (isSet) {
             throw CSspException(g_msg.m_setMissingEquals, targetStart);
         }
     }
-    const char* exprFrom = m_pPos;
+    const char* exprFrom = m_scanner.Position();
     CSspExpression own;
-    const CSspExpression& expr = ReadStatementTokens(own);
+    const CSspExpression& expr = m_scanner.ReadStatementTokens(own);
     CSspValue value;
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
     AssignTarget(target, targetStart, std::move(value));
     // The statement's cache entry, when it has one.
-    CSspTokenCache* cache = TokenCache();
+    CSspTokenCache* cache = m_scanner.TokenCache();
     if (cache == nullptr || &expr == &own || equals != "=") {
         return nullptr;
     }
@@ -374,9 +375,9 @@ void CSspInterpreter::AssignTarget(const std::string& target, const char* target
 
 const CSspFunctionDef* CSspInterpreter::DefineFunction(const char* keyword) {
     std::string name;
-    const char* nameStart = NextToken(name);
+    const char* nameStart = m_scanner.NextToken(name);
     if (const CSspFunctionDef* known = m_pSourceFile->FindFunctionAt(keyword)) {
-        m_pPos = known->m_pAfterEnd;
+        m_scanner.MoveTo(known->m_pAfterEnd);
         return known;
     }
     if (m_pSourceFile->FindFunction(name) != nullptr) {
@@ -386,36 +387,36 @@ const CSspFunctionDef* CSspInterpreter::DefineFunction(const char* keyword) {
     def->m_pKeyword = keyword;
     def->m_strName = name;
     std::string token;
-    NextToken(token);
+    m_scanner.NextToken(token);
     if (token != "(") {
         throw CSspException(kFunctionSyntax, keyword);
     }
-    NextToken(token);
+    m_scanner.NextToken(token);
     if (token != ")") {
         for (;;) {
             if (token.empty() || token == ";" || token == "}--" || !IsAlnum(token[0])) {
                 throw CSspException(kFunctionSyntax, keyword);
             }
             def->m_params.push_back(token);
-            NextToken(token);
+            m_scanner.NextToken(token);
             if (token == ")") {
                 break;
             }
             if (token != ",") {
                 throw CSspException(kFunctionSyntax, keyword);
             }
-            NextToken(token);
+            m_scanner.NextToken(token);
         }
     }
-    def->m_pBodyStart = m_pPos;
+    def->m_pBodyStart = m_scanner.Position();
     for (;;) {
-        const char* tokenStart = NextToken(token);
+        const char* tokenStart = m_scanner.NextToken(token);
         if (token.empty() || token == "}--") {
             throw CSspException(kFunctionMustEnd, keyword);
         }
         if (SspNameEquals(token, "endfunction")) {
             def->m_pBodyEnd = tokenStart;
-            def->m_pAfterEnd = m_pPos;
+            def->m_pAfterEnd = m_scanner.Position();
             break;
         }
     }
@@ -427,16 +428,16 @@ void CSspInterpreter::ExecFunctionDef(const char* keyword) {
 }
 
 const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name) {
-    CSspRestoreGuard scan(m_pPos, m_pEnd, m_nCodeKind);
-    m_pPos = m_pSourceFile->m_pBegin;
-    m_pEnd = m_pSourceFile->m_pEnd;
-    m_nCodeKind = m_pSourceFile->IsPageFile() ? 0 : 1;
+    CSspRestoreGuard scan(m_scanner);
+    m_scanner.MoveTo(m_pSourceFile->m_pBegin);
+    m_scanner.SetEnd(m_pSourceFile->m_pEnd);
+    m_scanner.SetCodeKind(m_pSourceFile->IsPageFile() ? 0 : 1);
     for (;;) {
-        const char* keyword = SkipToFunction();
+        const char* keyword = m_scanner.SkipToFunction();
         if (keyword == nullptr) {
             return nullptr;
         }
-        if (SspNameEquals(PeekToken(), name)) {
+        if (SspNameEquals(m_scanner.PeekToken(), name)) {
             return DefineFunction(keyword);
         }
     }
@@ -444,7 +445,7 @@ const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name
 
 void CSspInterpreter::ExecReturn() {
     CSspExpression own;
-    const CSspExpression& stmt = ReadStatementTokens(own);
+    const CSspExpression& stmt = m_scanner.ReadStatementTokens(own);
     if (stmt.Size() == 1 && stmt.m_stmt.m_classes[0] == kSspOperand) {
         if (CSspObject* array = FindDeclared(CSspDeclKind::Array, stmt.m_stmt.m_tokens[0])) {
             ReturnArray(*array);

@@ -178,3 +178,16 @@ void CSspInterpreter::CallObjectMethod(CSspCall& call, CSspValue& result) {
     }
     throw CSspException(std::string(g_msg.m_unknownObject) + object, call.m_pPos);
 }
+
+bool CSspInterpreter::IsNumberToken(std::string_view token) {
+    // number: ( digit | '.' | ',' )+
+    if (token.empty()) {
+        return false;
+    }
+    for (char c : token) {
+        if (!((c >= '0' && c <= '9') || c == '.' || c == ',')) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -15,6 +15,7 @@
 #include "engine/foundation/SspCall.h"
 #include "engine/script/SspExpressionPlan.h"
 #include "engine/script/SspKeyword.h"
+#include "engine/script/SspScanner.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
 #include "engine/script/SspTokenCache.h"
@@ -214,10 +215,6 @@ public:
     const CSspValueList* m_pArgs = nullptr;
     CSspValue* m_pResult = nullptr;
     CSspValueList* m_pResultArray = nullptr;
-    const char* m_pBegin = nullptr;
-    const char* m_pEnd = nullptr;
-    const char* m_pPos = nullptr;
-    int m_nCodeKind = 0;
     int m_nDepth = 0;  // 0 for the root, +1 per function call
     CSessionRecord* m_pSession = nullptr;
     CSspRequestObject* m_pRequest = nullptr;
@@ -252,38 +249,6 @@ private:
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
     void Reset();
-
-    // Scanner: every operation reads from m_pPos up to m_pEnd and moves m_pPos.
-    CSspTokenCache* TokenCache();
-    int FindCodeStart(std::string& literal);
-    // FindCodeStart that also ends a stretch just after each line feed (kind 0), so that a
-    // debugger sees every line of literal text. Never cached.
-    int FindCodeStartByLine(std::string& literal);
-    // `keyword`, when given, receives the statement keyword the token is.
-    const char* NextToken(std::string& token, CSspKeyword* keyword = nullptr);
-    const char* ScanToken(std::string& token);
-    void ScanStringLiteral(std::string& token, const char* quote);
-    std::string PeekToken();
-    void SkipToLineEnd();
-    void EndCodeBlock();
-    std::string ReadParenText(const char* start);
-    // The compiled statement read from the position: the file's cached one, or one compiled
-    // into `own` when it cannot be cached.
-    const CSspExpression& ReadParenthesized(CSspExpression& own);
-    const CSspExpression& ReadStatementTokens(CSspExpression& own);
-    // Stops at the matching ")" when `parenthesized`, else at ";" or a block end; with
-    // `toRangeEnd` the end of the range ends the statement too.
-    const CSspExpression& ScanStatement(CSspExpression& own, bool parenthesized, const char* start,
-                                        bool toRangeEnd = false);
-    void CompleteDateLiteral(std::string& token, const char* start);
-    void SkipToEndIf();
-    void SkipToEndWhile();
-    void SkipToNextBranch();
-    void SkipBlock(bool isWhile, bool stopAtBranch);
-    void ScanBlock(bool isWhile, bool stopAtBranch);
-    // Just after the next "function" keyword of code; returns its start, or nullptr.
-    const char* SkipToFunction();
-    static bool IsBlockKeyword(std::string_view token);
 
     // Evaluator.
     void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result);
@@ -342,6 +307,7 @@ private:
     void CallLocal(CSspCall& call, CSspValue& result);
 
     std::atomic<bool> m_bStop{false};
-    bool m_bScanHitEnd = false;
-    bool m_bEvaluatingWatch = false;  // a scan looked at the end of the range: not cacheable
+    bool m_bEvaluatingWatch = false;
+    // The text being run, the position in it and the reading of it.
+    CSspScanner m_scanner;
 };

@@ -74,12 +74,12 @@ void CSspInterpreter::Clear() {
     m_strError.clear();
     m_nErrorOffset = -1;
     m_pSourceFile = nullptr;
+    m_scanner.UseCacheOf(nullptr);
     m_pFunction = nullptr;
     m_pArgs = nullptr;
     m_pResult = nullptr;
     m_pResultArray = nullptr;
-    m_pBegin = m_pEnd = m_pPos = nullptr;
-    m_nCodeKind = 0;
+    m_scanner.Start(nullptr, nullptr, 0);
     m_pRequest = nullptr;
     m_pResponse = nullptr;
 }
@@ -96,9 +96,8 @@ bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url
         return false;
     }
     m_pSourceFile = file;
-    m_pBegin = m_pPos = file->m_pBegin;
-    m_pEnd = file->m_pEnd;
-    m_nCodeKind = file->IsPageFile() ? 0 : 1;
+    m_scanner.UseCacheOf(file);
+    m_scanner.Start(file->m_pBegin, file->m_pEnd, file->IsPageFile() ? 0 : 1);
     if (!function.empty()) {
         const CSspFunctionDef* def = file->FindFunction(function);
         if (def == nullptr) {
@@ -116,9 +115,7 @@ bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url
             return false;
         }
         m_pFunction = def;
-        m_pBegin = m_pPos = def->m_pBodyStart;
-        m_pEnd = def->m_pBodyEnd;
-        m_nCodeKind = 1;
+        m_scanner.Start(def->m_pBodyStart, def->m_pBodyEnd, 1);
     }
     m_pDebugHooks = CSspDebugHooks::Current();
     if (m_pDebugHooks != nullptr) {
@@ -156,8 +153,8 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
         // With serialised database access a whole run holds the server context's lock;
         // nested runs on this thread take it again.
         runLock = LockRun();
-        while (m_pPos < m_pEnd) {
-            if (m_nCodeKind == 0) {
+        while (m_scanner.Position() < m_scanner.End()) {
+            if (m_scanner.CodeKind() == 0) {
                 std::string literal;
                 int kind = 0;
                 if (m_pDebugHooks != nullptr) {
@@ -165,14 +162,14 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
                         rc = kSspStopped;
                         break;
                     }
-                    kind = FindCodeStartByLine(literal);
+                    kind = m_scanner.FindCodeStartByLine(literal);
                 } else {
-                    kind = FindCodeStart(literal);
+                    kind = m_scanner.FindCodeStart(literal);
                 }
                 if (!literal.empty() && m_pResponse != nullptr) {
                     m_pResponse->WriteText(literal);
                 }
-                m_nCodeKind = kind;
+                m_scanner.SetCodeKind(kind);
                 continue;
             }
             int r = ExecuteStatement();
@@ -191,20 +188,20 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
         rc = kSspStopped;
     } catch (const std::bad_alloc&) {
         rc = kSspError;
-        SetError(kOutOfMemory, m_pPos);
+        SetError(kOutOfMemory, m_scanner.Position());
     } catch (const std::system_error& e) {
         // File and stream failures carry the system's own words.
         rc = kSspError;
-        SetError(std::string(e.what()).substr(0, kMaxFileErrorText), m_pPos);
+        SetError(std::string(e.what()).substr(0, kMaxFileErrorText), m_scanner.Position());
     } catch (...) {
         rc = kSspError;
-        SetError(kUnknownError, m_pPos);
+        SetError(kUnknownError, m_scanner.Position());
     }
 
     if (rc == kSspDone) {
-        if (m_pFunction == nullptr && m_pSourceFile->IsPageFile() && m_nCodeKind != 0) {
+        if (m_pFunction == nullptr && m_pSourceFile->IsPageFile() && m_scanner.CodeKind() != 0) {
             rc = kSspError;
-            SetError(g_msg.m_missingCloseDashes, m_pPos);
+            SetError(g_msg.m_missingCloseDashes, m_scanner.Position());
         }
         if (m_pCurrentIf != nullptr) {
             rc = kSspError;
@@ -303,14 +300,15 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
 }
 
 void CSspInterpreter::SetError(const std::string& message, const char* pos, bool escaped) {
-    if (pos == nullptr || m_pBegin == nullptr || pos < m_pBegin || pos > m_pEnd) {
+    if (pos == nullptr || m_scanner.Begin() == nullptr || pos < m_scanner.Begin() ||
+        pos > m_scanner.End()) {
         m_strError = message;
         return;
     }
     // Lines, columns and the offset count in the file even inside a function body: that is
     // where the author looks for them.
-    const char* fileBegin = m_pSourceFile != nullptr ? m_pSourceFile->m_pBegin : m_pBegin;
-    const char* fileEnd = m_pSourceFile != nullptr ? m_pSourceFile->m_pEnd : m_pEnd;
+    const char* fileBegin = m_pSourceFile != nullptr ? m_pSourceFile->m_pBegin : m_scanner.Begin();
+    const char* fileEnd = m_pSourceFile != nullptr ? m_pSourceFile->m_pEnd : m_scanner.End();
     m_nErrorOffset = static_cast<int>(pos - fileBegin);
     m_strError = FormatSspError(m_strFilePath, fileBegin, fileEnd, pos, message, escaped);
 }
@@ -358,8 +356,9 @@ void CSspInterpreter::Reset() {
         m_pDebugHooks = nullptr;
         hooks->DetachInterpreter(*this);
     }
-    m_pBegin = m_pEnd = m_pPos = nullptr;
+    m_scanner.Start(nullptr, nullptr, m_scanner.CodeKind());
     m_pSourceFile = nullptr;
+    m_scanner.UseCacheOf(nullptr);
     m_pFunction = nullptr;
 }
 
@@ -403,11 +402,12 @@ void CSspInterpreter::PassOnCallResult(int rc, const char* pos) const {
 
 void CSspInterpreter::DumpPosition() const {
     const CSspInterpreter* root = m_pRoot;
-    if (root->m_pPos == nullptr || root->m_pPos == root->m_pBegin) {
+    const CSspScanner& rootScanner = root->m_scanner;
+    if (rootScanner.Position() == nullptr || rootScanner.Position() == rootScanner.Begin()) {
         return;
     }
     for (const CSspInterpreter* interp = root; interp != nullptr; interp = interp->m_pChild) {
-        int offset = static_cast<int>(interp->m_pPos - interp->m_pBegin);
+        int offset = static_cast<int>(interp->m_scanner.Position() - interp->m_scanner.Begin());
         if (interp->m_pChild != nullptr) {
             g_log.Log("File: %s called a function at offset %d.", interp->m_strFilePath.c_str(),
                       offset);
@@ -419,10 +419,11 @@ void CSspInterpreter::DumpPosition() const {
 
 int CSspInterpreter::GetCurrentLine() const {
     const CSspSourceFile* file = m_pSourceFile;
-    if (file == nullptr || m_pPos == nullptr || m_pPos < file->m_pBegin || m_pPos > file->m_pEnd) {
+    if (file == nullptr || m_scanner.Position() == nullptr ||
+        m_scanner.Position() < file->m_pBegin || m_scanner.Position() > file->m_pEnd) {
         return 0;
     }
-    int line = file->GetLineOfPosition(m_pPos);
+    int line = file->GetLineOfPosition(m_scanner.Position());
     // The index has no entry for a last line without its line feed.
     if (line == 0) {
         line = static_cast<int>(file->LineCount()) + 1;
@@ -442,14 +443,15 @@ int CSspInterpreter::GetCurrentLine(std::string_view path) const {
 
 bool CSspInterpreter::IsAtCodeLine() const {
     const CSspSourceFile* file = m_pSourceFile;
-    if (file == nullptr || m_pPos == nullptr || m_pPos < file->m_pBegin || m_pPos > file->m_pEnd) {
+    if (file == nullptr || m_scanner.Position() == nullptr ||
+        m_scanner.Position() < file->m_pBegin || m_scanner.Position() > file->m_pEnd) {
         return false;
     }
-    const char* start = m_pPos;
+    const char* start = m_scanner.Position();
     while (start > file->m_pBegin && start[-1] != '\n') {
         --start;
     }
-    const char* end = m_pPos;
+    const char* end = m_scanner.Position();
     while (end < file->m_pEnd && *end != '\n') {
         ++end;
     }

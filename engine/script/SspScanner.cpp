@@ -5,9 +5,10 @@
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
+#include "engine/foundation/SspMemberRow.h"
 #include "engine/script/SspExpression.h"
-#include "engine/script/SspInterpreter.h"
-#include "engine/script/SspObject.h"
+#include "engine/script/SspScanner.h"
+#include "engine/script/SspSourceFile.h"
 #include "engine/script/SspTokenCache.h"
 
 namespace {
@@ -28,14 +29,11 @@ bool StartsWith(const char* p, const char* end, const char* what) {
 
 }  // namespace
 
-CSspTokenCache* CSspInterpreter::TokenCache() {
-    // Watch texts live outside the file: their positions must not enter its cache.
-    return m_pSourceFile != nullptr && m_pSourceFile->IsLoaded() && !m_bEvaluatingWatch
-               ? &m_pSourceFile->TokenCache()
-               : nullptr;
+CSspTokenCache* CSspScanner::TokenCache() {
+    return m_pFile != nullptr && m_pFile->IsLoaded() ? &m_pFile->TokenCache() : nullptr;
 }
 
-int CSspInterpreter::FindCodeStart(std::string& literal) {
+int CSspScanner::FindCodeStart(std::string& literal) {
     // literal: text up to '<!--{' (kind 1) | '--{' (kind 2) | the end
     const char* from = m_pPos;
     CSspTokenCache* cache = TokenCache();
@@ -74,7 +72,7 @@ int CSspInterpreter::FindCodeStart(std::string& literal) {
     return 0;
 }
 
-int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
+int CSspScanner::FindCodeStartByLine(std::string& literal) {
     // literal: text up to '\n' (kept) | '<!--{' | '--{' | the end
     const char* from = m_pPos;
     for (const char* p = m_pPos; p < m_pEnd; ++p) {
@@ -103,7 +101,7 @@ int CSspInterpreter::FindCodeStartByLine(std::string& literal) {
     return 0;
 }
 
-const char* CSspInterpreter::NextToken(std::string& token, CSspKeyword* keyword) {
+const char* CSspScanner::NextToken(std::string& token, CSspKeyword* keyword) {
     // token: as ScanToken reads it, or the file's cached one at this position
     if (m_pPos >= m_pEnd) {
         token.clear();
@@ -142,7 +140,7 @@ const char* CSspInterpreter::NextToken(std::string& token, CSspKeyword* keyword)
     return start;
 }
 
-const char* CSspInterpreter::ScanToken(std::string& token) {
+const char* CSspScanner::ScanToken(std::string& token) {
     // token: name | number | string | op2 | op1 | '}--', after blanks and comments
     token.clear();
     const char* start = m_pPos;
@@ -199,7 +197,7 @@ const char* CSspInterpreter::ScanToken(std::string& token) {
     return token.empty() ? m_pPos : start;
 }
 
-void CSspInterpreter::ScanStringLiteral(std::string& token, const char* quote) {
+void CSspScanner::ScanStringLiteral(std::string& token, const char* quote) {
     // string: "'" ( char | "''" | "\\'" | "\\\\" )* "'" ( comments "'" ... "'" )*
     token = "'";
     m_pPos = quote + 1;
@@ -249,7 +247,7 @@ void CSspInterpreter::ScanStringLiteral(std::string& token, const char* quote) {
     }
 }
 
-std::string CSspInterpreter::PeekToken() {
+std::string CSspScanner::PeekToken() {
     // token, without moving past it
     const char* saved = m_pPos;
     std::string token;
@@ -258,7 +256,7 @@ std::string CSspInterpreter::PeekToken() {
     return token;
 }
 
-void CSspInterpreter::SkipToLineEnd() {
+void CSspScanner::SkipToLineEnd() {
     // comment: '//' char* '\n'
     const char* lf = static_cast<const char*>(std::memchr(m_pPos, '\n', m_pEnd - m_pPos));
     if (lf == nullptr) {
@@ -269,7 +267,7 @@ void CSspInterpreter::SkipToLineEnd() {
     }
 }
 
-void CSspInterpreter::EndCodeBlock() {
+void CSspScanner::EndCodeBlock() {
     // block end: '}--' [ '>' in a '<!--{' block ]
     if (m_nCodeKind == 1) {
         const char* at = m_pPos;
@@ -282,7 +280,7 @@ void CSspInterpreter::EndCodeBlock() {
     m_nCodeKind = 0;
 }
 
-std::string CSspInterpreter::ReadParenText(const char* start) {
+std::string CSspScanner::ReadParenText(const char* start) {
     // args: '(' ( token | '(' args ')' )* ')', after the '('
     std::string text = "(";
     int depth = 1;
@@ -301,7 +299,7 @@ std::string CSspInterpreter::ReadParenText(const char* start) {
     }
 }
 
-void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start) {
+void CSspScanner::CompleteDateLiteral(std::string& token, const char* start) {
     // date: ( '{d' | '{ts' ) token* '}', after the opener
     for (;;) {
         std::string part;
@@ -316,7 +314,7 @@ void CSspInterpreter::CompleteDateLiteral(std::string& token, const char* start)
     }
 }
 
-const CSspExpression& CSspInterpreter::ReadParenthesized(CSspExpression& own) {
+const CSspExpression& CSspScanner::ReadParenthesized(CSspExpression& own) {
     // condition: '(' statement ')'
     const char* start = m_pPos;
     CSspTokenCache* cache = TokenCache();
@@ -345,13 +343,13 @@ const CSspExpression& CSspInterpreter::ReadParenthesized(CSspExpression& own) {
     return expr;
 }
 
-const CSspExpression& CSspInterpreter::ReadStatementTokens(CSspExpression& own) {
+const CSspExpression& CSspScanner::ReadStatementTokens(CSspExpression& own) {
     // statement: as ScanStatement reads it, then ';' | '}--'
     return ScanStatement(own, false, m_pPos);
 }
 
-const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool parenthesized,
-                                                     const char* start, bool toRangeEnd) {
+const CSspExpression& CSspScanner::ScanStatement(CSspExpression& own, bool parenthesized,
+                                                 const char* start, bool toRangeEnd) {
     // statement: ( operand [ '(' args ')' ] | operator | '(' statement ')' | date )*
     using Mode = CSspTokenCache::Mode;
     const Mode mode = parenthesized ? Mode::Parenthesized : Mode::ToSemicolon;
@@ -435,7 +433,7 @@ const CSspExpression& CSspInterpreter::ScanStatement(CSspExpression& own, bool p
     return own;
 }
 
-void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
+void CSspScanner::SkipBlock(bool isWhile, bool stopAtBranch) {
     // block: as ScanBlock reads it, or the file's cached skip from this position
     using SkipMode = CSspTokenCache::SkipMode;
     const SkipMode mode = isWhile        ? SkipMode::ToEndWhile
@@ -461,7 +459,7 @@ void CSspInterpreter::SkipBlock(bool isWhile, bool stopAtBranch) {
     m_bScanHitEnd = m_bScanHitEnd || hitBefore;
 }
 
-void CSspInterpreter::ScanBlock(bool isWhile, bool stopAtBranch) {
+void CSspScanner::ScanBlock(bool isWhile, bool stopAtBranch) {
     // block: ( token | literal | 'if'/'while' block )* 'endif' | 'endwhile' | 'elseif' | 'else'
     const char* skipStart = m_pPos;
     const char* open = isWhile ? "while" : "if";
@@ -502,22 +500,22 @@ void CSspInterpreter::ScanBlock(bool isWhile, bool stopAtBranch) {
     }
 }
 
-void CSspInterpreter::SkipToEndIf() {
+void CSspScanner::SkipToEndIf() {
     // if rest: ( token | literal | nested if )* 'endif'
     SkipBlock(false, false);
 }
 
-void CSspInterpreter::SkipToEndWhile() {
+void CSspScanner::SkipToEndWhile() {
     // while rest: ( token | literal | nested while )* 'endwhile'
     SkipBlock(true, false);
 }
 
-void CSspInterpreter::SkipToNextBranch() {
+void CSspScanner::SkipToNextBranch() {
     // branch rest: ( token | literal | nested if )* ( 'elseif' | 'else' | 'endif' )
     SkipBlock(false, true);
 }
 
-const char* CSspInterpreter::SkipToFunction() {
+const char* CSspScanner::SkipToFunction() {
     // function search: ( token | literal )* 'function'
     // Only code is searched: "function" in literal HTML or JavaScript is text.
     for (;;) {
@@ -546,22 +544,9 @@ const char* CSspInterpreter::SkipToFunction() {
     }
 }
 
-bool CSspInterpreter::IsBlockKeyword(std::string_view token) {
+bool CSspScanner::IsBlockKeyword(std::string_view token) {
     // keyword: 'if' | 'elseif' | 'else' | 'endif' | 'while' | 'endwhile'
     return SspNameEquals(token, "if") || SspNameEquals(token, "elseif") ||
            SspNameEquals(token, "else") || SspNameEquals(token, "endif") ||
            SspNameEquals(token, "while") || SspNameEquals(token, "endwhile");
-}
-
-bool CSspInterpreter::IsNumberToken(std::string_view token) {
-    // number: ( digit | '.' | ',' )+
-    if (token.empty()) {
-        return false;
-    }
-    for (char c : token) {
-        if (!((c >= '0' && c <= '9') || c == '.' || c == ',')) {
-            return false;
-        }
-    }
-    return true;
 }

@@ -12,15 +12,14 @@
 class CSspScannerTestPeer {
 public:
     explicit CSspScannerTestPeer(std::string text) : m_text(std::move(text)) {
-        m_interp.m_pBegin = m_interp.m_pPos = m_text.data();
-        m_interp.m_pEnd = m_text.data() + m_text.size();
+        m_interp.m_scanner.Start(m_text.data(), m_text.data() + m_text.size(), 0);
     }
 
     std::vector<std::string> Tokens() {
         std::vector<std::string> tokens;
         for (;;) {
             std::string token;
-            m_interp.NextToken(token);
+            m_interp.m_scanner.NextToken(token);
             if (token.empty()) {
                 return tokens;
             }
@@ -29,17 +28,17 @@ public:
     }
     CSspStatement Statement() {
         CSspExpression own;
-        return m_interp.ReadStatementTokens(own).m_stmt;
+        return m_interp.m_scanner.ReadStatementTokens(own).m_stmt;
     }
     CSspStatement Condition() {
         CSspExpression own;
-        return m_interp.ReadParenthesized(own).m_stmt;
+        return m_interp.m_scanner.ReadParenthesized(own).m_stmt;
     }
     // The statement's value, or its error and the error's offset, by the short scans or by
     // the linked slots.
     std::string Value(bool linked) {
         CSspExpression own;
-        const CSspExpression& expr = m_interp.ReadStatementTokens(own);
+        const CSspExpression& expr = m_interp.m_scanner.ReadStatementTokens(own);
         CSspValue value;
         try {
             const int last = static_cast<int>(expr.Size()) - 1;
@@ -53,19 +52,21 @@ public:
         }
         return value.GetText();
     }
-    int CodeStart(std::string& literal) { return m_interp.FindCodeStart(literal); }
+    int CodeStart(std::string& literal) { return m_interp.m_scanner.FindCodeStart(literal); }
     void EndBlock(int kind) {
-        m_interp.m_nCodeKind = kind;
+        m_interp.m_scanner.SetCodeKind(kind);
         std::string token;
-        m_interp.NextToken(token);  // the "}--"
-        m_interp.EndCodeBlock();
+        m_interp.m_scanner.NextToken(token);  // the "}--"
+        m_interp.m_scanner.EndCodeBlock();
     }
     // Offset of an error's position in the text; -1 when it has none.
     int Offset(const CSspException& e) const {
         return e.Position() ? static_cast<int>(e.Position() - m_text.data()) : -1;
     }
-    int PosOffset() const { return static_cast<int>(m_interp.m_pPos - m_text.data()); }
-    int CodeKind() const { return m_interp.m_nCodeKind; }
+    int PosOffset() const {
+        return static_cast<int>(m_interp.m_scanner.Position() - m_text.data());
+    }
+    int CodeKind() const { return m_interp.m_scanner.CodeKind(); }
 
 private:
     std::string m_text;
