@@ -1,6 +1,4 @@
 // The declarations whose objects live in this library: `array` and `datetime`.
-#include <ctime>
-
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
@@ -19,20 +17,6 @@ namespace {
 
 const char kArraySyntax[] = "Correct Syntax: array a; or array b = function();";
 const char kArrayNeedsCall[] = "Function must end with ();";
-
-// Local time of the fields, the calendar carrying out-of-range ones (month 13 is January of
-// the next year); daylight saving is the system's.
-std::int64_t NormalisedLocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&tm));
-}
 
 }  // namespace
 
@@ -106,8 +90,8 @@ void CSspInterpreter::ExecDateTimeDecl(const char* keyword) {
         for (std::size_t i = 0; i < count; ++i) {
             fields[i] = CSspValue::TextToInt(call.GetParamStr(i));
         }
-        date->m_value.SetTime(
-            NormalisedLocalTime(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]));
+        date->m_value.SetTime(CSspDateTime::NormalisedLocalTime(fields[0], fields[1], fields[2],
+                                                                fields[3], fields[4], fields[5]));
     } else {
         throw CSspException(g_msg.m_missingParameter, keyword);
     }
