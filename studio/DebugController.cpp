@@ -397,6 +397,14 @@ void CDebugController::StopDebugServer(bool logEnd) {
 }
 
 void CDebugController::StopScriptRun() {
+    std::shared_ptr<CScriptThread> ending;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        ending = std::move(m_pEndingThread);
+    }
+    if (ending != nullptr) {
+        ending->WaitForEnd(kStopWait);
+    }
     std::shared_ptr<CScriptThread> thread;
     {
         std::lock_guard<std::recursive_mutex> guard(m_lock);
@@ -480,7 +488,8 @@ void CDebugController::DetachInterpreter(CSspInterpreter& interp) {
     if (m_pScriptThread != nullptr && m_pScriptThread->GetThreadId() == gettid() &&
         m_nRunMode.load() != DBG_STOP) {
         g_log.Log("%s", kEnded);
-        m_pScriptThread.reset();
+        // Its end handler still runs on that thread and calls back into this object.
+        m_pEndingThread = std::move(m_pScriptThread);
         m_nState = DBG_IDLE;
     }
 }

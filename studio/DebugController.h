@@ -145,6 +145,8 @@ private:
     CSspInterpreter* m_pInterpreter = nullptr;
     std::vector<std::string> m_breakpoints;
     std::shared_ptr<CScriptThread> m_pScriptThread;
+    // A debugged run that has ended but whose thread may still be calling back.
+    std::shared_ptr<CScriptThread> m_pEndingThread;
     std::shared_ptr<CListenerThread> m_pListener;
     bool m_bStarting = false;
     int m_nStepOutDepth = 0;

@@ -148,6 +148,8 @@ TEST_F(DebugControllerTest, BreakPausesALongLoop) {
     for (int i = 0; i < 1000 && !m_debugger->IsRunning(); ++i) {
         std::this_thread::sleep_for(1ms);
     }
+    // Running starts at line 1; give the run time to reach the loop before the break.
+    std::this_thread::sleep_for(50ms);
     m_debugger->Break();
     ASSERT_TRUE(WaitPaused(1));
     EXPECT_GE(m_front.Breaks().back().first, 2);
