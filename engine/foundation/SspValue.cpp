@@ -501,6 +501,19 @@ bool CSspValue::Copy(const CSspValue& other) {
     return true;
 }
 
+void CSspValue::AssignInteger(std::int32_t value, int type) {
+    m_type = type;
+    m_decimals = 0;
+    m_text.clear();
+    m_columnSize = kDefaultColumnSize;
+    m_integer = value;
+    m_real = kNullReal;
+    m_double = kNullDouble;
+    m_dateTime = 0;
+    m_timeSpan = 0;
+    m_blob.SetLength(0);
+}
+
 bool CSspValue::CopyBlob(CLongBinary& dst, const CLongBinary& src) {
     if (!src.HasBlock()) {
         dst.SetLength(0);

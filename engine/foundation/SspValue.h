@@ -142,6 +142,9 @@ public:
     // Assignment: every member, the blob by CopyBlob. False only when the blob's memory cannot
     // be had (the blob is then left empty).
     bool Copy(const CSspValue& other);
+    // Copy(FromInteger(value, type)) without making the value first: for arithmetic that
+    // stores its result in a variable.
+    void AssignInteger(std::int32_t value, int type);
     // Copies src's bytes into dst, reusing dst's block when it is large enough. A source
     // without a block gives length 0. False only when memory cannot be had.
     static bool CopyBlob(CLongBinary& dst, const CLongBinary& src);

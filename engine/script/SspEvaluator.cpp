@@ -72,28 +72,29 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
 
 const CSspValue& CSspInterpreter::OperandValue(const CSspExpression& expr, int index,
                                                CSspValue& scratch) {
+    if (expr.IsPureOperand(index)) {
+        return PureOperandValue(expr, index);
+    }
+    EvaluateOperand(expr, index, scratch);
+    return scratch;
+}
+
+const CSspValue& CSspInterpreter::PureOperandValue(const CSspExpression& expr, int index) {
     using ETarget = CSspExpression::COperand::ETarget;
     const CSspExpression::COperand& operand = expr.m_operands[index];
     if (operand.m_kind == CSspExpression::COperand::EKind::Value) {
         return operand.m_value;
     }
-    if (operand.m_kind == CSspExpression::COperand::EKind::Call) {
-        if (operand.m_target == ETarget::LocalVar) {
-            const CSspValue* var =
-                FindLocalVar(CSspHashedName{operand.m_strLocalVar, operand.m_nLocalVarHash,
-                                            expr.m_bShared ? &operand : nullptr});
-            if (var == nullptr) {
-                throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
-                                    expr.m_stmt.m_starts[index]);
-            }
-            return *var;
+    if (operand.m_target == ETarget::LocalVar) {
+        const CSspValue* var = FindLocalVar(CSspHashedName{
+            operand.m_strLocalVar, operand.m_nLocalVarHash, expr.m_bShared ? &operand : nullptr});
+        if (var == nullptr) {
+            throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
+                                expr.m_stmt.m_starts[index]);
         }
-        if (operand.m_target == ETarget::Arg) {
-            return ArgValue(operand.m_strMember, expr.m_stmt.m_starts[index]);
-        }
+        return *var;
     }
-    EvaluateOperand(expr, index, scratch);
-    return scratch;
+    return ArgValue(operand.m_strMember, expr.m_stmt.m_starts[index]);
 }
 
 void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall& call) {
@@ -151,12 +152,19 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
     }
 }
 
-int CSspInterpreter::EvaluateCondition() {
+int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known) {
     // condition: '(' [ and-or ] ')'
     CSspExpression own;
-    const CSspExpression& expr = m_scanner.ReadParenthesized(own);
+    if (known != nullptr) {
+        m_scanner.MoveTo(known->m_pAfter);
+    }
+    const CSspExpression& expr =
+        known != nullptr ? known->m_expr : m_scanner.ReadParenthesized(own);
     if (expr.Empty()) {
         return 0;
+    }
+    if (expr.m_fastCondition.Shape() == CSspFastExpression::EShape::Comparison) {
+        return CompareFast(expr);
     }
     return EvaluateAndOr(expr, 0, static_cast<int>(expr.Size()) - 1);
 }
@@ -221,6 +229,10 @@ int CSspInterpreter::EvaluateComparison(const CSspExpression& expr, int from, in
     }
     if (op == to) {
         throw CSspException(g_msg.m_missingAfterComparison, stmt.m_starts[op]);
+    }
+    if (from == 0 && to == static_cast<int>(stmt.Size()) - 1 &&
+        expr.m_fastCondition.Shape() == CSspFastExpression::EShape::Comparison) {
+        return CompareFast(expr);
     }
     // A lone operand on either side is looked at where it lies; the left one only when
     // reading the right one cannot change it.

@@ -15,6 +15,7 @@
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspKeyword.h"
 #include "engine/script/SspObject.h"
+#include "engine/script/SspRegion.h"
 #include "engine/script/SspResponseObject.h"
 #include "engine/script/SspRestoreGuard.h"
 #include "engine/script/SspTokenCache.h"
@@ -47,22 +48,66 @@ bool HasObjectDot(const std::string& target) {
 }  // namespace
 
 int CSspInterpreter::ExecuteStatement() {
+    using CStep = CSspTokenCache::CStep;
+    std::string token;
     for (;;) {
         if (StopRequested()) {
             return kSspStopped;
         }
-        std::string token;
-        CSspKeyword keyword = CSspKeyword::None;
-        const char* start = m_scanner.NextToken(token, &keyword);
-        if (token == "}--") {
+        // A statement read here before gives its head without a scan; one read now is kept
+        // once every token it looked at is in the file's cache.
+        CSspTokenCache* cache = m_scanner.TokenCache();
+        const char* at = m_scanner.Position();
+        const CStep* step = cache != nullptr ? cache->FindStep(at) : nullptr;
+        CStep scanned;
+        bool storable = false;
+        if (step != nullptr && step->m_pReach <= m_scanner.End()) {
+            m_scanner.MoveTo(step->m_pAfter);
+        } else {
+            scanned.m_keyword = CSspKeyword::None;
+            scanned.m_pStart = m_scanner.NextToken(token, &scanned.m_keyword);
+            scanned.m_pAfter = scanned.m_pReach = m_scanner.Position();
+            if (token.empty()) {
+                return kSspDone;
+            }
+            scanned.m_head = token == "}--" ? CStep::EHead::BlockEnd
+                             : token == ";" ? CStep::EHead::Semicolon
+                                            : CStep::EHead::Statement;
+            scanned.m_bAssignment = false;
+            scanned.m_bRedirect = false;
+            const CSspTokenCache::CToken* cached =
+                cache != nullptr ? cache->FindToken(at) : nullptr;
+            step = &scanned;
+            storable = cached != nullptr && cached->m_pAfter == scanned.m_pAfter;
+            // A statement that starts with no keyword is kept once what follows is read.
+            if (storable && (scanned.m_keyword != CSspKeyword::None ||
+                             scanned.m_head != CStep::EHead::Statement)) {
+                cache->StoreStep(at, scanned);
+            }
+        }
+        if (step->m_head == CStep::EHead::BlockEnd) {
             m_scanner.EndCodeBlock();
             return kSspDone;
         }
-        if (token.empty()) {
-            return kSspDone;
-        }
-        if (token == ";") {
+        if (step->m_head == CStep::EHead::Semicolon) {
             continue;
+        }
+        const CSspKeyword keyword = step->m_keyword;
+        const char* start = step->m_pStart;
+        // A loop coming round to its head, or a function body run before, goes on over the
+        // statements read there before.
+        if (m_pDebugHooks == nullptr && step != &scanned &&
+            (keyword == CSspKeyword::While
+                 ? at == start
+                 : m_pFunction != nullptr && at == m_pFunction->m_pBodyStart)) {
+            const CSspRegion* region = cache->RegionAt(at, m_scanner.End(), m_scanner.CodeKind());
+            if (region != nullptr && region->Fits(m_scanner.End(), m_scanner.CodeKind())) {
+                const int rc = RunRegion(*region);
+                if (rc >= 0) {
+                    return rc;
+                }
+                continue;
+            }
         }
         if (m_pDebugHooks != nullptr) {
             // The debugger sees the statement's own line, not the one its first token ends on.
@@ -74,101 +119,178 @@ int CSspInterpreter::ExecuteStatement() {
                 return kSspStopped;
             }
         }
-        switch (keyword) {
-            case CSspKeyword::If:
-                ExecIf(start);
-                continue;
-            case CSspKeyword::ElseIf:
-                ExecElseIf();
-                continue;
-            case CSspKeyword::Else:
-                ExecElse();
-                continue;
-            case CSspKeyword::EndIf:
-                ExecEndIf();
-                continue;
-            case CSspKeyword::While:
-                ExecWhile(start);
-                continue;
-            case CSspKeyword::EndWhile:
-                ExecEndWhile(start);
-                continue;
-            case CSspKeyword::Break:
-                ExecBreak();
-                continue;
-            case CSspKeyword::Continue:
-                ExecContinue();
-                continue;
-            case CSspKeyword::Set:
-                ExecSet();
-                continue;
-            case CSspKeyword::Error: {
-                CSspValue value;
-                ExecExpression(m_scanner.Position(), value);
-                m_strError = value.GetText();
-                return kSspError;
+        if (keyword != CSspKeyword::None) {
+            const int rc = ExecuteKeyword(keyword, start);
+            if (rc >= 0) {
+                return rc;
             }
-            case CSspKeyword::Return:
-                ExecReturn();
-                return kSspReturned;
-            case CSspKeyword::Write: {
-                CSspValue value;
-                ExecExpression(m_scanner.Position(), value);
-                if (m_pResponse != nullptr) {
-                    m_pResponse->WriteValue(value);
-                }
-                continue;
-            }
-            case CSspKeyword::Log: {
-                CSspValue value;
-                ExecExpression(m_scanner.Position(), value);
-                g_log.LogText(value.GetText());
-                continue;
-            }
-            case CSspKeyword::Function:
-                ExecFunctionDef(start);
-                continue;
-            case CSspKeyword::Array:
-                ExecArrayDecl(start);
-                continue;
-            case CSspKeyword::DateTime:
-                ExecDateTimeDecl(start);
-                continue;
-            case CSspKeyword::Tokenizer:
-                ExecTokenizerDecl(start);
-                continue;
-            case CSspKeyword::Sql:
-                ExecSqlDecl(start);
-                continue;
-            case CSspKeyword::File:
-                ExecFileDecl(start, false);
-                continue;
-            case CSspKeyword::FileUpload:
-                ExecFileDecl(start, true);
-                continue;
-            case CSspKeyword::Ldap:
-                ExecLdapDecl(start);
-                continue;
-            case CSspKeyword::EmailIn:
-                ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
-                continue;
-            case CSspKeyword::EmailOut:
-                ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
-                continue;
-            case CSspKeyword::None:
-                break;
+            continue;
         }
-        if (m_scanner.PeekToken() == "=") {
-            ExecAssignment(token, start, false);
+        if (step == &scanned) {
+            scanned.m_strToken = token;
+            scanned.m_bRedirect = SspNameEquals(token, "Response.Redirect");
+            const CSspTokenCache::CToken* next =
+                storable ? cache->FindToken(scanned.m_pAfter) : nullptr;
+            if (next != nullptr && next->m_pAfter <= m_scanner.End()) {
+                scanned.m_bAssignment = next->m_text == "=";
+                scanned.m_pReach = next->m_pAfter;
+                cache->StoreStep(at, scanned);
+            } else {
+                scanned.m_bAssignment = m_scanner.PeekToken() == "=";
+            }
+        }
+        if (step->m_bAssignment) {
+            ExecAssignment(step->m_strToken, start, false);
         } else {
             CSspValue value;
             ExecExpression(start, value);
             if (m_scanner.CodeKind() == 2 && m_pResponse != nullptr) {
                 m_pResponse->WriteValue(value);
             }
-            if (SspNameEquals(token, "Response.Redirect")) {
+            if (step->m_bRedirect) {
                 return kSspRedirected;
             }
+        }
+    }
+}
+
+int CSspInterpreter::ExecuteKeyword(CSspKeyword keyword, const char* start) {
+    switch (keyword) {
+        case CSspKeyword::If:
+            ExecIf(start);
+            return -1;
+        case CSspKeyword::ElseIf:
+            ExecElseIf();
+            return -1;
+        case CSspKeyword::Else:
+            ExecElse();
+            return -1;
+        case CSspKeyword::EndIf:
+            ExecEndIf();
+            return -1;
+        case CSspKeyword::While:
+            ExecWhile(start);
+            return -1;
+        case CSspKeyword::EndWhile:
+            ExecEndWhile(start);
+            return -1;
+        case CSspKeyword::Break:
+            ExecBreak();
+            return -1;
+        case CSspKeyword::Continue:
+            ExecContinue();
+            return -1;
+        case CSspKeyword::Set:
+            ExecSet();
+            return -1;
+        case CSspKeyword::Error: {
+            CSspValue value;
+            ExecExpression(m_scanner.Position(), value);
+            m_strError = value.GetText();
+            return kSspError;
+        }
+        case CSspKeyword::Return:
+            ExecReturn();
+            return kSspReturned;
+        case CSspKeyword::Write: {
+            CSspValue value;
+            ExecExpression(m_scanner.Position(), value);
+            if (m_pResponse != nullptr) {
+                m_pResponse->WriteValue(value);
+            }
+            return -1;
+        }
+        case CSspKeyword::Log: {
+            CSspValue value;
+            ExecExpression(m_scanner.Position(), value);
+            g_log.LogText(value.GetText());
+            return -1;
+        }
+        case CSspKeyword::Function:
+            ExecFunctionDef(start);
+            return -1;
+        case CSspKeyword::Array:
+            ExecArrayDecl(start);
+            return -1;
+        case CSspKeyword::DateTime:
+            ExecDateTimeDecl(start);
+            return -1;
+        case CSspKeyword::Tokenizer:
+            ExecTokenizerDecl(start);
+            return -1;
+        case CSspKeyword::Sql:
+            ExecSqlDecl(start);
+            return -1;
+        case CSspKeyword::File:
+            ExecFileDecl(start, false);
+            return -1;
+        case CSspKeyword::FileUpload:
+            ExecFileDecl(start, true);
+            return -1;
+        case CSspKeyword::Ldap:
+            ExecLdapDecl(start);
+            return -1;
+        case CSspKeyword::EmailIn:
+            ExecMailDecl(start, CSspDeclKind::EmailIn, "email_in");
+            return -1;
+        case CSspKeyword::EmailOut:
+            ExecMailDecl(start, CSspDeclKind::EmailOut, "email_out");
+            return -1;
+        case CSspKeyword::None:
+            break;
+    }
+    return -1;
+}
+
+int CSspInterpreter::RunRegion(const CSspRegion& region) {
+    // As the statement loop would go, with each head taken from the region while the
+    // position lands on one of its statements; -1 once it lands elsewhere.
+    const std::vector<CSspRegion::COp>& ops = region.m_ops;
+    const int count = static_cast<int>(ops.size());
+    const char* end = m_scanner.End();
+    const int codeKind = m_scanner.CodeKind();
+    int index = 0;
+    for (;;) {
+        const CSspRegion::COp& op = ops[static_cast<std::size_t>(index)];
+        m_scanner.MoveTo(op.m_pAfter);
+        // The hot kinds take what the region found for them; the rest go the usual way.
+        switch (op.m_keyword) {
+            case CSspKeyword::None:
+                break;
+            case CSspKeyword::Set:
+                ExecSet(op.m_pAssign);
+                break;
+            case CSspKeyword::If:
+                ExecIf(op.m_pStart, op.m_pStmt);
+                break;
+            case CSspKeyword::ElseIf:
+                ExecElseIf(op.m_pStmt);
+                break;
+            case CSspKeyword::While:
+                ExecWhile(op.m_pStart, op.m_pStmt);
+                break;
+            default: {
+                const int rc = ExecuteKeyword(op.m_keyword, op.m_pStart);
+                if (rc >= 0) {
+                    return rc;
+                }
+                break;
+            }
+        }
+        if (m_scanner.CodeKind() != codeKind || m_scanner.End() != end) {
+            return -1;
+        }
+        const char* pos = m_scanner.Position();
+        if (index + 1 < count && ops[static_cast<std::size_t>(index) + 1].m_pAt == pos) {
+            ++index;
+        } else {
+            index = region.OpAt(pos);
+            if (index < 0) {
+                return -1;
+            }
+        }
+        if (StopRequested()) {
+            return kSspStopped;
         }
     }
 }
@@ -180,7 +302,7 @@ void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
 }
 
-void CSspInterpreter::ExecIf(const char* keyword) {
+void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond) {
     auto at = FindRecord(m_ifs, keyword);
     if (at == m_ifs.end() || (*at)->m_pKeyword != keyword) {
         auto created = std::make_unique<CSspIfRecord>();
@@ -190,13 +312,13 @@ void CSspInterpreter::ExecIf(const char* keyword) {
     }
     CSspIfRecord* record = at->get();
     m_pCurrentIf = record;
-    record->m_bTaken = EvaluateCondition();
+    record->m_bTaken = EvaluateCondition(cond);
     if (!record->m_bTaken) {
         m_scanner.SkipToNextBranch();
     }
 }
 
-void CSspInterpreter::ExecElseIf() {
+void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond) {
     if (m_pCurrentIf == nullptr) {
         throw CSspException(g_msg.m_ifMismatch, m_scanner.Position());
     }
@@ -205,7 +327,7 @@ void CSspInterpreter::ExecElseIf() {
         m_pCurrentIf = m_pCurrentIf->m_pParent;
         return;
     }
-    m_pCurrentIf->m_bTaken = EvaluateCondition();
+    m_pCurrentIf->m_bTaken = EvaluateCondition(cond);
     if (!m_pCurrentIf->m_bTaken) {
         m_scanner.SkipToNextBranch();
     }
@@ -228,7 +350,7 @@ void CSspInterpreter::ExecEndIf() {
     m_pCurrentIf = m_pCurrentIf->m_pParent;
 }
 
-void CSspInterpreter::ExecWhile(const char* keyword) {
+void CSspInterpreter::ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond) {
     auto at = FindRecord(m_whiles, keyword);
     if (at == m_whiles.end() || (*at)->m_pKeyword != keyword) {
         auto created = std::make_unique<CSspWhileRecord>();
@@ -240,7 +362,7 @@ void CSspInterpreter::ExecWhile(const char* keyword) {
     }
     CSspWhileRecord* record = at->get();
     m_pCurrentWhile = record;
-    if (!EvaluateCondition()) {
+    if (!EvaluateCondition(cond)) {
         ExecBreak();
     }
 }
@@ -289,20 +411,26 @@ void CSspInterpreter::ExecBreak() {
     m_pCurrentWhile = record->m_pParent;
 }
 
-void CSspInterpreter::ExecSet() {
+void CSspInterpreter::ExecSet(const CSspTokenCache::CAssignment* known) {
     // set: 'set' target '=' statement; once run, the target and the statement in one lookup
     CSspTokenCache* cache = m_scanner.TokenCache();
     const char* from = m_scanner.Position();
-    if (cache != nullptr) {
-        const CSspTokenCache::CAssignment* hit = cache->FindAssignment(from);
+    if (known != nullptr || cache != nullptr) {
+        const CSspTokenCache::CAssignment* hit =
+            known != nullptr ? known : cache->FindAssignment(from);
         if (hit != nullptr && hit->m_pStmt->m_pAfter <= m_scanner.End()) {
             m_scanner.MoveTo(hit->m_pStmt->m_pAfter);
             const CSspExpression& expr = hit->m_pStmt->m_expr;
+            const CSspHashedName local{hit->m_strLocalVar, hit->m_nLocalVarHash, hit};
+            if (hit->m_bLocal &&
+                expr.m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic &&
+                AssignFast(expr, local)) {
+                return;
+            }
             CSspValue value;
             Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
             if (hit->m_bLocal) {
-                SetLocalVar(CSspHashedName{hit->m_strLocalVar, hit->m_nLocalVarHash, hit},
-                            std::move(value));
+                SetLocalVar(local, std::move(value));
             } else {
                 AssignTarget(hit->m_strTarget, hit->m_pTargetStart, std::move(value));
             }

@@ -134,6 +134,8 @@ CSspExpression::CSspExpression(CSspStatement stmt) : m_stmt(std::move(stmt)) {
         AddConditionPlans(0, count - 1);
     }
     m_pWholePlan = &m_plans.at({0, count - 1});
+    m_fastValue = CSspFastExpression::ForValue(*this);
+    m_fastCondition = CSspFastExpression::ForCondition(*this);
 }
 
 void CSspExpression::AddPlan(int from, int to) {

@@ -8,6 +8,7 @@
 
 #include "engine/foundation/SspValue.h"
 #include "engine/script/SspExpressionPlan.h"
+#include "engine/script/SspFastExpression.h"
 #include "engine/script/SspStatement.h"
 
 // A statement's tokens compiled once for evaluation: what each operand slot is (its literal
@@ -63,6 +64,9 @@ public:
     // Set once the expression is in a compiled file's cache, where it stays for every run
     // that holds the file: its operands may then stand for their places.
     bool m_bShared = false;
+    // The whole statement's shape as a value and as a condition's contents.
+    CSspFastExpression m_fastValue;
+    CSspFastExpression m_fastCondition;
 
 private:
     void AddPlan(int from, int to);

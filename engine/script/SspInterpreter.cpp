@@ -48,14 +48,13 @@ void CSspInterpreter::SetLocalVar(const CSspHashedName& name, CSspValue&& value)
     auto [it, inserted] = m_localVars.emplace(std::string(name.m_name),
                                               std::make_unique<CSspValue>(std::move(value)));
     if (name.m_pSite != nullptr) {
-        m_varHits[(reinterpret_cast<std::uintptr_t>(name.m_pSite) >> 4) % m_varHits.size()] =
-            CVarHit{name.m_pSite, it->second.get()};
+        m_varHits[VarHitIndex(name.m_pSite)] = CVarHit{name.m_pSite, it->second.get()};
     }
 }
 CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
     CVarHit* hit = nullptr;
     if (name.m_pSite != nullptr) {
-        hit = &m_varHits[(reinterpret_cast<std::uintptr_t>(name.m_pSite) >> 4) % m_varHits.size()];
+        hit = &m_varHits[VarHitIndex(name.m_pSite)];
         if (hit->m_pSite == name.m_pSite) {
             return hit->m_pValue;
         }

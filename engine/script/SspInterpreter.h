@@ -24,6 +24,7 @@ class CDataSource;
 class CSessionRecord;
 class CSspDebugHooks;
 class CSspObject;
+class CSspRegion;
 class CSspRequestObject;
 class CSspResponseObject;
 class CSspValue;
@@ -236,7 +237,12 @@ public:
         const void* m_pSite = nullptr;
         CSspValue* m_pValue = nullptr;
     };
-    std::array<CVarHit, 16> m_varHits{};
+    std::array<CVarHit, 64> m_varHits{};
+    // Sites lie in arrays of a fixed stride: a multiplicative hash spreads them.
+    static std::size_t VarHitIndex(const void* site) {
+        return static_cast<std::size_t>(
+            (reinterpret_cast<std::uintptr_t>(site) * 0x9E3779B97F4A7C15ull) >> 58);
+    }
     // The root's value slots of the expression evaluations under way in its chain.
     std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;
     int m_nPlanDepth = 0;
@@ -258,10 +264,19 @@ private:
     // variable, an argument), else read into `scratch`. Valid until the next statement part
     // runs.
     const CSspValue& OperandValue(const CSspExpression& expr, int index, CSspValue& scratch);
+    // OperandValue of an operand that IsPureOperand.
+    const CSspValue& PureOperandValue(const CSspExpression& expr, int index);
+    // The whole of `expr` by its fast shape: its value, its comparison's outcome.
+    void EvaluateFast(const CSspExpression& expr, CSspValue& result);
+    int CompareFast(const CSspExpression& expr);
+    // `target` = expr by its fast shape when both sides are integers; false, having changed
+    // nothing, when the value's operators must decide.
+    bool AssignFast(const CSspExpression& expr, const CSspHashedName& target);
     void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
-    int EvaluateCondition();
+    // The condition read from the position, or `known`: the one the cache holds there.
+    int EvaluateCondition(const CSspTokenCache::CStatement* known = nullptr);
     int EvaluateAndOr(const CSspExpression& expr, int from, int to);
     int EvaluateComparison(const CSspExpression& expr, int from, int to);
     // Applies the step's operator to its operands and keeps the value in its slot.
@@ -270,15 +285,23 @@ private:
 
     // Executor.
     int ExecuteStatement();
-    void ExecIf(const char* keyword);
-    void ExecElseIf();
+    // The statement of `keyword` whose first token is at `start`, read past that token: -1
+    // to go on, else the run's result code.
+    int ExecuteKeyword(CSspKeyword keyword, const char* start);
+    // The statement loop over `region`, from its first statement: -1 once the position
+    // leaves it, else the run's result code.
+    int RunRegion(const CSspRegion& region);
+    // `cond`, when given: the condition the cache holds after the keyword.
+    void ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr);
+    void ExecElseIf(const CSspTokenCache::CStatement* cond = nullptr);
     void ExecElse();
     void ExecEndIf();
-    void ExecWhile(const char* keyword);
+    void ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr);
     void ExecEndWhile(const char* keyword);
     void ExecBreak();
     void ExecContinue();
-    void ExecSet();
+    // `known`, when given: the assignment the cache holds after the keyword.
+    void ExecSet(const CSspTokenCache::CAssignment* known = nullptr);
     // Returns the statement's cache entry when it has one and the target took "=".
     const CSspTokenCache::CStatement* ExecAssignment(const std::string& target,
                                                      const char* targetStart, bool isSet);

@@ -43,6 +43,11 @@ void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSs
         EvaluateOperand(expr, from, result);
         return;
     }
+    if (from == 0 && to == static_cast<int>(expr.Size()) - 1 &&
+        expr.m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic) {
+        EvaluateFast(expr, result);
+        return;
+    }
     if (const CSspExpressionPlan* plan = expr.FindPlan(from, to)) {
         RunPlan(expr, *plan, result);
         return;
@@ -80,6 +85,56 @@ void CSspInterpreter::RunPlan(const CSspExpression& expr, const CSspExpressionPl
                 throw CSspException(step.m_pMessage, step.m_pPos);
         }
     }
+}
+
+void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result) {
+    // The plan would read the left side, then the right, then apply the operator.
+    using CFast = CSspFastExpression;
+    const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
+    const CSspValue& right = PureOperandValue(expr, CFast::kRight);
+    std::int32_t integer = 0;
+    int type = 0;
+    if (expr.m_fastValue.Integers(left, right, integer, type)) {
+        result.AssignInteger(integer, type);
+        return;
+    }
+    CSspValue value;
+    int code = value.ApplyOperator(left, expr.m_stmt.m_tokens[CFast::kOperator], right);
+    if (code < 0) {
+        const char* text = SspOperatorErrorText(code);
+        throw CSspException(text != nullptr ? text : g_msg.m_operationNotAllowed,
+                            expr.m_stmt.m_starts[CFast::kOperator]);
+    }
+    result = value;
+}
+
+bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedName& target) {
+    using CFast = CSspFastExpression;
+    const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
+    const CSspValue& right = PureOperandValue(expr, CFast::kRight);
+    std::int32_t integer = 0;
+    int type = 0;
+    if (!expr.m_fastValue.Integers(left, right, integer, type)) {
+        return false;
+    }
+    if (CSspValue* var = FindLocalVar(target)) {
+        var->AssignInteger(integer, type);
+    } else {
+        SetLocalVar(target, CSspValue::FromInteger(integer, type));
+    }
+    return true;
+}
+
+int CSspInterpreter::CompareFast(const CSspExpression& expr) {
+    using CFast = CSspFastExpression;
+    const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
+    const CSspValue& right = PureOperandValue(expr, CFast::kRight);
+    bool decided = false;
+    const bool holds = expr.m_fastCondition.Compare(left, right, decided);
+    if (decided) {
+        return holds ? 1 : 0;
+    }
+    return left.Compare(expr.m_stmt.m_tokens[CFast::kOperator], right) ? 1 : 0;
 }
 
 void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPlan::CStep& step,

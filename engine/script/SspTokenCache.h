@@ -1,12 +1,18 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/script/SspExpression.h"
 #include "engine/script/SspKeyword.h"
 #include "engine/script/SspPositionIndex.h"
+
+class CSspRegion;
 
 // Scanned tokens and compiled statements of one file's text, by source position, so that a
 // loop does not scan its body again on every pass and a page is compiled once for all its
@@ -48,22 +54,29 @@ public:
         int m_nStartKind;
         int m_nEndKind;
     };
+    // The head of a statement as the executor reads it from a place: its first token and,
+    // for a token that is no keyword, what follows it.
+    struct CStep {
+        enum class EHead : uint8_t { Statement, Semicolon, BlockEnd };
+        std::string m_strToken;
+        const char* m_pStart;
+        const char* m_pAfter;  // just after the first token
+        const char* m_pReach;  // the furthest place read: valid within a range that holds it
+        CSspKeyword m_keyword;
+        EHead m_head;
+        bool m_bAssignment;  // "=" follows
+        bool m_bRedirect;    // the token is Response.Redirect
+    };
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
     // The three ways a block is skipped: to "endwhile", to "endif", to the next branch.
     enum class SkipMode : uint8_t { ToEndWhile, ToEndIf, ToBranch };
 
     // For the text [begin, begin + size).
-    CSspTokenCache(const char* begin, std::size_t size)
-        : m_pBegin(begin),
-          m_nSize(size),
-          m_tokens(size),
-          m_literals(size),
-          m_statements(size),
-          m_parens(size),
-          m_beforeParens(size),
-          m_assignments(size),
-          m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
-                  CSspPositionIndex<CSkip>(size)} {}
+    CSspTokenCache(const char* begin, std::size_t size);
+
+    ~CSspTokenCache();
+    CSspTokenCache(const CSspTokenCache&) = delete;
+    CSspTokenCache& operator=(const CSspTokenCache&) = delete;
 
     // True for a place in the text: only those are stored.
     bool Covers(const char* pos) const { return Offset(pos) < m_nSize; }
@@ -103,6 +116,18 @@ public:
         m_assignments.Store(Offset(pos), std::move(assignment));
     }
 
+    const CStep* FindStep(const char* pos) const { return m_steps.Find(Offset(pos)); }
+    void StoreStep(const char* pos, CStep step) { m_steps.Store(Offset(pos), std::move(step)); }
+
+    // The step at `pos`, or one made from the cached token there when that token alone makes
+    // the head (a keyword, ";" or "}--"); nullptr when neither is known yet.
+    const CStep* StepFromToken(const char* pos);
+
+    // The region that starts at `pos`: the one built there before unless it stopped short at
+    // a statement the cache has learned since, else built afresh from the cache's entries
+    // for a range ending at `end`.
+    const CSspRegion* RegionAt(const char* pos, const char* end, int codeKind);
+
     const CSkip* FindSkip(const char* pos, SkipMode mode) const {
         return m_skips[static_cast<int>(mode)].Find(Offset(pos));
     }
@@ -129,5 +154,9 @@ private:
     StatementIndex m_parens;
     CSspPositionIndex<const CStatement*> m_beforeParens;
     CSspPositionIndex<CAssignment> m_assignments;
+    CSspPositionIndex<CStep> m_steps;
+    // A region and those it replaced, which runs may still be reading.
+    struct CRegionSlot;
+    CSspPositionIndex<std::unique_ptr<CRegionSlot>> m_regions;
     CSspPositionIndex<CSkip> m_skips[3];
 };

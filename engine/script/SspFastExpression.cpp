@@ -1,0 +1,138 @@
+#include "engine/script/SspFastExpression.h"
+
+#include <limits>
+#include <string_view>
+
+#include "engine/foundation/SspValue.h"
+#include "engine/script/SspExpression.h"
+
+namespace {
+
+using EOp = CSspFastExpression::EOp;
+
+EOp OperatorOf(std::string_view token) {
+    static constexpr struct {
+        std::string_view m_text;
+        EOp m_op;
+    } kOps[] = {{"+", EOp::Add}, {"-", EOp::Sub}, {"*", EOp::Mul}, {"/", EOp::Div}, {"%", EOp::Mod},
+                {"=", EOp::Eq},  {"==", EOp::Eq}, {"!=", EOp::Ne}, {"<>", EOp::Ne}, {"<", EOp::Lt},
+                {"<=", EOp::Le}, {">", EOp::Gt},  {">=", EOp::Ge}};
+    for (const auto& op : kOps) {
+        if (op.m_text == token) {
+            return op.m_op;
+        }
+    }
+    return EOp::Other;
+}
+
+// Three slots: a literal, variable or argument on either side of an operator of `opClass`.
+bool IsPlainTriple(const CSspExpression& expr, uint8_t opClass) {
+    const CSspStatement& stmt = expr.m_stmt;
+    return stmt.Size() == 3 && stmt.m_classes[0] == kSspOperand && stmt.m_classes[1] == opClass &&
+           stmt.m_classes[2] == kSspOperand && expr.IsPureOperand(0) && expr.IsPureOperand(2);
+}
+
+bool IsInteger(const CSspValue& v) {
+    return (v.m_type == kSqlInteger || v.m_type == kSqlSmallInt) && v.m_integer != kNullInteger;
+}
+
+// Results wrap to 32 bits as the value's arithmetic wraps them.
+std::int32_t Wrap(std::int64_t n) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(n)));
+}
+
+}  // namespace
+
+CSspFastExpression CSspFastExpression::ForValue(const CSspExpression& expr) {
+    CSspFastExpression fast;
+    const CSspStatement& stmt = expr.m_stmt;
+    if (!IsPlainTriple(expr, kSspAddOp) && !IsPlainTriple(expr, kSspMulOp)) {
+        return fast;
+    }
+    // Only the plan that reads both sides afresh and applies the operator once is mirrored.
+    using EStep = CSspExpressionPlan::EStep;
+    const CSspExpressionPlan* plan = expr.FindPlan(0, 2);
+    if (plan == nullptr || plan->m_steps.size() != 2) {
+        return fast;
+    }
+    const CSspExpressionPlan::CStep& apply = plan->m_steps[0];
+    const CSspExpressionPlan::CStep& copy = plan->m_steps[1];
+    if (apply.m_kind != EStep::Apply || apply.m_slot != kOperator || apply.m_left != kLeft ||
+        apply.m_right != kRight || apply.m_bLeftKept || apply.m_bRightKept ||
+        copy.m_kind != EStep::CopySlot || copy.m_slot != kOperator) {
+        return fast;
+    }
+    fast.m_shape = EShape::Arithmetic;
+    fast.m_op = OperatorOf(stmt.m_tokens[kOperator]);
+    return fast;
+}
+
+CSspFastExpression CSspFastExpression::ForCondition(const CSspExpression& expr) {
+    CSspFastExpression fast;
+    if (IsPlainTriple(expr, kSspCompareOp)) {
+        fast.m_shape = EShape::Comparison;
+        fast.m_op = OperatorOf(expr.m_stmt.m_tokens[kOperator]);
+    }
+    return fast;
+}
+
+bool CSspFastExpression::Integers(const CSspValue& left, const CSspValue& right,
+                                  std::int32_t& result, int& type) const {
+    if (!IsInteger(left) || !IsInteger(right)) {
+        return false;
+    }
+    const std::int64_t a = left.m_integer;
+    const std::int64_t b = right.m_integer;
+    // The numeric pair takes the right operand's type; "%" always gives an integer.
+    type = right.m_type;
+    switch (m_op) {
+        case EOp::Add:
+            result = Wrap(a + b);
+            return true;
+        case EOp::Sub:
+            result = Wrap(a - b);
+            return true;
+        case EOp::Mul:
+            result = Wrap(a * b);
+            return true;
+        case EOp::Div:
+        case EOp::Mod:
+            if (b == 0 || (a == std::numeric_limits<std::int32_t>::min() && b == -1)) {
+                return false;
+            }
+            result = static_cast<std::int32_t>(m_op == EOp::Div ? a / b : a % b);
+            if (m_op == EOp::Mod) {
+                type = kSqlInteger;
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CSspFastExpression::Compare(const CSspValue& left, const CSspValue& right,
+                                 bool& decided) const {
+    decided = IsInteger(left) && IsInteger(right);
+    if (!decided) {
+        return false;
+    }
+    const std::int32_t a = left.m_integer;
+    const std::int32_t b = right.m_integer;
+    switch (m_op) {
+        case EOp::Eq:
+            return a == b;
+        case EOp::Ne:
+            return a != b;
+        case EOp::Lt:
+            return a < b;
+        case EOp::Le:
+            return a <= b;
+        case EOp::Gt:
+            return a > b;
+        case EOp::Ge:
+            return a >= b;
+        default:
+            decided = false;
+            return false;
+    }
+}

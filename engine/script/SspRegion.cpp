@@ -1,0 +1,135 @@
+#include "engine/script/SspRegion.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "engine/script/SspTokenCache.h"
+
+namespace {
+
+// Enough for the loops and function bodies that are worth it; longer ones are left partly to
+// the usual reading.
+constexpr std::size_t kMaxOps = 512;
+
+// The kinds a region holds.
+bool IsHeld(CSspKeyword keyword) {
+    switch (keyword) {
+        case CSspKeyword::Set:
+        case CSspKeyword::If:
+        case CSspKeyword::ElseIf:
+        case CSspKeyword::While:
+        case CSspKeyword::Write:
+        case CSspKeyword::Return:
+        case CSspKeyword::Else:
+        case CSspKeyword::EndIf:
+        case CSspKeyword::EndWhile:
+        case CSspKeyword::Break:
+        case CSspKeyword::Continue:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Where the executor stands after the statement whose head `step` is, when that is fixed by
+// the text and the cache holds it (nullptr otherwise), with what it reads there.
+const char* AfterStatement(const CSspTokenCache& cache, const CSspTokenCache::CStep& step,
+                           CSspRegion::COp* op = nullptr) {
+    using Mode = CSspTokenCache::Mode;
+    switch (step.m_keyword) {
+        case CSspKeyword::Set: {
+            const CSspTokenCache::CAssignment* hit = cache.FindAssignment(step.m_pAfter);
+            if (op != nullptr) {
+                op->m_pAssign = hit;
+            }
+            return hit != nullptr ? hit->m_pStmt->m_pAfter : nullptr;
+        }
+        case CSspKeyword::If:
+        case CSspKeyword::ElseIf:
+        case CSspKeyword::While:
+        case CSspKeyword::Write:
+        case CSspKeyword::Return: {
+            const CSspTokenCache::CStatement* stmt =
+                step.m_keyword == CSspKeyword::Write || step.m_keyword == CSspKeyword::Return
+                    ? cache.FindStatement(step.m_pAfter, Mode::ToSemicolon)
+                    : cache.FindParenthesized(step.m_pAfter);
+            if (op != nullptr) {
+                op->m_pStmt = stmt;
+            }
+            return stmt != nullptr ? stmt->m_pAfter : nullptr;
+        }
+        case CSspKeyword::Else:
+        case CSspKeyword::EndIf:
+        case CSspKeyword::EndWhile:
+        case CSspKeyword::Break:
+        case CSspKeyword::Continue:
+            return step.m_pAfter;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+CSspRegion CSspRegion::Build(CSspTokenCache& cache, const char* at, const char* end, int codeKind) {
+    using EHead = CSspTokenCache::CStep::EHead;
+    CSspRegion region;
+    region.m_nCodeKind = codeKind;
+    region.m_pReach = at;
+    const char* pos = at;
+    while (region.m_ops.size() < kMaxOps) {
+        const CSspTokenCache::CStep* step = cache.StepFromToken(pos);
+        if (step == nullptr) {
+            region.m_pShortAt = pos;
+            break;
+        }
+        if (step->m_pReach > end || step->m_head == EHead::BlockEnd) {
+            break;
+        }
+        const CSspKeyword keyword =
+            step->m_head == EHead::Semicolon ? CSspKeyword::None : step->m_keyword;
+        COp op{keyword, pos, step->m_pStart, step->m_pAfter};
+        const char* next =
+            step->m_head == EHead::Semicolon ? step->m_pAfter : AfterStatement(cache, *step, &op);
+        if (next == nullptr) {
+            // A kind a region leaves out stays out; a statement not run yet may join later.
+            if (IsHeld(keyword) && step->m_head == EHead::Statement) {
+                region.m_pShortAt = pos;
+                region.m_bShortOfExtent = true;
+            }
+            break;
+        }
+        if (next > end) {
+            break;
+        }
+        region.m_ops.push_back(op);
+        region.m_pReach =
+            std::max(region.m_pReach, std::max(next, step->m_pReach), std::less<const char*>());
+        pos = next;
+    }
+    return region;
+}
+
+bool CSspRegion::CanGrow(CSspTokenCache& cache) const {
+    if (m_pShortAt == nullptr) {
+        return false;
+    }
+    const CSspTokenCache::CStep* step =
+        m_bShortOfExtent ? cache.FindStep(m_pShortAt) : cache.StepFromToken(m_pShortAt);
+    return step != nullptr && (!m_bShortOfExtent || AfterStatement(cache, *step) != nullptr);
+}
+
+int CSspRegion::OpAt(const char* pos) const {
+    // Most often a loop coming round to its head.
+    if (!m_ops.empty() && m_ops.front().m_pStart == pos) {
+        return 0;
+    }
+    // Ops lie in text order, each head's place before its first token.
+    auto it = std::lower_bound(m_ops.begin(), m_ops.end(), pos, [](const COp& op, const char* p) {
+        return std::less<const char*>()(op.m_pStart, p);
+    });
+    if (it != m_ops.end() && (it->m_pStart == pos || it->m_pAt == pos)) {
+        return static_cast<int>(it - m_ops.begin());
+    }
+    return -1;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/script/SspKeyword.h"
+#include "engine/script/SspTokenCache.h"
+
+// The statements that follow a loop's head or a function body's start, as the executor has
+// read them there: each one's keyword and places, in text order, so that a pass over them
+// reads no statement heads and looks nothing up by position. What each statement does stays
+// the executor's own; a region only spares the reading, and whatever it does not hold (a
+// statement never run, one of a kind it leaves out, literal text) is read the usual way.
+// Immutable once built; shared like the token cache it is built from.
+class CSspRegion {
+public:
+    struct COp {
+        CSspKeyword m_keyword;  // None for a lone ";"
+        const char* m_pAt;      // where the executor reads its head
+        const char* m_pStart;   // its first token: where a jump lands on it
+        const char* m_pAfter;   // just after the first token
+        // What the statement reads next, as the cache holds it: the condition of if, elseif
+        // and while, the statement of write and return, the assignment of set.
+        const CSspTokenCache::CStatement* m_pStmt = nullptr;
+        const CSspTokenCache::CAssignment* m_pAssign = nullptr;
+    };
+
+    // The statements from `at` in code of `codeKind` within a range ending at `end`, as far
+    // as the cache holds them whole.
+    static CSspRegion Build(CSspTokenCache& cache, const char* at, const char* end, int codeKind);
+    // True when the region stopped short at a statement the cache now holds the head of, so
+    // that building it again would take in more.
+    bool CanGrow(CSspTokenCache& cache) const;
+
+    // True when the region can stand for the executor's reading within a range ending at
+    // `end`, in code of `codeKind`.
+    bool Fits(const char* end, int codeKind) const {
+        return !m_ops.empty() && m_pReach <= end && codeKind == m_nCodeKind;
+    }
+    // The op the executor reads at `pos` (its head's place or its first token), or -1.
+    int OpAt(const char* pos) const;
+
+    std::vector<COp> m_ops;
+
+private:
+    const char* m_pReach = nullptr;  // the furthest place any of it was read to
+    // Where the building stopped for want of a head the cache did not hold yet; nullptr when
+    // it stopped at the end of what a region may hold.
+    const char* m_pShortAt = nullptr;
+    // The head was there but not the statement's extent: the statement has not run yet.
+    bool m_bShortOfExtent = false;
+    int m_nCodeKind = 0;
+};
