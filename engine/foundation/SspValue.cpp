@@ -391,10 +391,6 @@ bool CLongBinary::Reserve(std::size_t n) {
     return true;
 }
 
-void CLongBinary::SetLength(std::uint32_t length) {
-    m_length = length > m_block.size() ? static_cast<std::uint32_t>(m_block.size()) : length;
-}
-
 void CLongBinary::Free() {
     std::vector<unsigned char>().swap(m_block);
     m_length = 0;
@@ -499,19 +495,6 @@ bool CSspValue::Copy(const CSspValue& other) {
         return false;
     }
     return true;
-}
-
-void CSspValue::AssignInteger(std::int32_t value, int type) {
-    m_type = type;
-    m_decimals = 0;
-    m_text.clear();
-    m_columnSize = kDefaultColumnSize;
-    m_integer = value;
-    m_real = kNullReal;
-    m_double = kNullDouble;
-    m_dateTime = 0;
-    m_timeSpan = 0;
-    m_blob.SetLength(0);
 }
 
 bool CSspValue::CopyBlob(CLongBinary& dst, const CLongBinary& src) {

@@ -82,7 +82,9 @@ public:
     // Makes the block hold at least n bytes, keeping those in use. False as for Assign.
     bool Reserve(std::size_t n);
     // Sets the count of bytes in use, at most the block's size.
-    void SetLength(std::uint32_t length);
+    void SetLength(std::uint32_t length) {
+        m_length = length > m_block.size() ? static_cast<std::uint32_t>(m_block.size()) : length;
+    }
     // Frees the block; length 0.
     void Free();
     // Exchanges blocks and lengths.
@@ -144,7 +146,18 @@ public:
     bool Copy(const CSspValue& other);
     // Copy(FromInteger(value, type)) without making the value first: for arithmetic that
     // stores its result in a variable.
-    void AssignInteger(std::int32_t value, int type);
+    void AssignInteger(std::int32_t value, int type) {
+        m_type = type;
+        m_decimals = 0;
+        m_text.clear();
+        m_columnSize = kDefaultColumnSize;
+        m_integer = value;
+        m_real = kNullReal;
+        m_double = kNullDouble;
+        m_dateTime = 0;
+        m_timeSpan = 0;
+        m_blob.SetLength(0);
+    }
     // Copies src's bytes into dst, reusing dst's block when it is large enough. A source
     // without a block gives length 0. False only when memory cannot be had.
     static bool CopyBlob(CLongBinary& dst, const CLongBinary& src);

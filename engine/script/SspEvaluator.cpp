@@ -79,22 +79,10 @@ const CSspValue& CSspInterpreter::OperandValue(const CSspExpression& expr, int i
     return scratch;
 }
 
-const CSspValue& CSspInterpreter::PureOperandValue(const CSspExpression& expr, int index) {
-    using ETarget = CSspExpression::COperand::ETarget;
-    const CSspExpression::COperand& operand = expr.m_operands[index];
-    if (operand.m_kind == CSspExpression::COperand::EKind::Value) {
-        return operand.m_value;
-    }
-    if (operand.m_target == ETarget::LocalVar) {
-        const CSspValue* var = FindLocalVar(CSspHashedName{
-            operand.m_strLocalVar, operand.m_nLocalVarHash, expr.m_bShared ? &operand : nullptr});
-        if (var == nullptr) {
-            throw CSspException(std::string(g_msg.m_localVarNotDefined) + operand.m_strMember,
-                                expr.m_stmt.m_starts[index]);
-        }
-        return *var;
-    }
-    return ArgValue(operand.m_strMember, expr.m_stmt.m_starts[index]);
+void CSspInterpreter::ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const {
+    throw CSspException(
+        std::string(g_msg.m_localVarNotDefined) + expr.m_operands[index].m_strMember,
+        expr.m_stmt.m_starts[index]);
 }
 
 void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall& call) {
@@ -152,7 +140,8 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
     }
 }
 
-int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known) {
+int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known,
+                                       CSspPlainReads* reads) {
     // condition: '(' [ and-or ] ')'
     CSspExpression own;
     if (known != nullptr) {
@@ -164,7 +153,7 @@ int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known) 
         return 0;
     }
     if (expr.m_fastCondition.Shape() == CSspFastExpression::EShape::Comparison) {
-        return CompareFast(expr);
+        return CompareFast(expr, reads);
     }
     return EvaluateAndOr(expr, 0, static_cast<int>(expr.Size()) - 1);
 }

@@ -1,6 +1,7 @@
 // Statements: control flow moves the position through the text, declarations make objects,
 // function definitions are recorded with the file.
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -249,32 +250,34 @@ int CSspInterpreter::RunRegion(const CSspRegion& region) {
     const int count = static_cast<int>(ops.size());
     const char* end = m_scanner.End();
     const int codeKind = m_scanner.CodeKind();
+    // What the first statements read, kept over the passes of this run of the region.
+    std::array<CSspPlainReads, 24> kept{};
     int index = 0;
     for (;;) {
         const CSspRegion::COp& op = ops[static_cast<std::size_t>(index)];
         m_scanner.MoveTo(op.m_pAfter);
         // The hot kinds take what the region found for them; the rest go the usual way.
-        switch (op.m_keyword) {
-            case CSspKeyword::None:
-                break;
-            case CSspKeyword::Set:
-                ExecSet(op.m_pAssign);
-                break;
-            case CSspKeyword::If:
-                ExecIf(op.m_pStart, op.m_pStmt);
-                break;
-            case CSspKeyword::ElseIf:
-                ExecElseIf(op.m_pStmt);
-                break;
-            case CSspKeyword::While:
-                ExecWhile(op.m_pStart, op.m_pStmt);
-                break;
-            default: {
-                const int rc = ExecuteKeyword(op.m_keyword, op.m_pStart);
-                if (rc >= 0) {
-                    return rc;
-                }
-                break;
+        // Tested one by one: a table jump here mispredicts on every pass of a loop.
+        const CSspKeyword keyword = op.m_keyword;
+        CSspPlainReads* reads = static_cast<std::size_t>(index) < kept.size()
+                                    ? &kept[static_cast<std::size_t>(index)]
+                                    : nullptr;
+        if (keyword == CSspKeyword::Set) {
+            ExecSet(op.m_pAssign, reads);
+        } else if (keyword == CSspKeyword::If) {
+            ExecIf(op.m_pStart, op.m_pStmt, reads);
+        } else if (keyword == CSspKeyword::While) {
+            ExecWhile(op.m_pStart, op.m_pStmt, reads);
+        } else if (keyword == CSspKeyword::EndWhile) {
+            ExecEndWhile(op.m_pStart);
+        } else if (keyword == CSspKeyword::EndIf) {
+            ExecEndIf();
+        } else if (keyword == CSspKeyword::ElseIf) {
+            ExecElseIf(op.m_pStmt, reads);
+        } else if (keyword != CSspKeyword::None) {
+            const int rc = ExecuteKeyword(keyword, op.m_pStart);
+            if (rc >= 0) {
+                return rc;
             }
         }
         if (m_scanner.CodeKind() != codeKind || m_scanner.End() != end) {
@@ -302,7 +305,8 @@ void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
 }
 
-void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond) {
+void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond,
+                             CSspPlainReads* reads) {
     auto at = FindRecord(m_ifs, keyword);
     if (at == m_ifs.end() || (*at)->m_pKeyword != keyword) {
         auto created = std::make_unique<CSspIfRecord>();
@@ -312,13 +316,13 @@ void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStateme
     }
     CSspIfRecord* record = at->get();
     m_pCurrentIf = record;
-    record->m_bTaken = EvaluateCondition(cond);
+    record->m_bTaken = EvaluateCondition(cond, reads);
     if (!record->m_bTaken) {
         m_scanner.SkipToNextBranch();
     }
 }
 
-void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond) {
+void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond, CSspPlainReads* reads) {
     if (m_pCurrentIf == nullptr) {
         throw CSspException(g_msg.m_ifMismatch, m_scanner.Position());
     }
@@ -327,7 +331,7 @@ void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond) {
         m_pCurrentIf = m_pCurrentIf->m_pParent;
         return;
     }
-    m_pCurrentIf->m_bTaken = EvaluateCondition(cond);
+    m_pCurrentIf->m_bTaken = EvaluateCondition(cond, reads);
     if (!m_pCurrentIf->m_bTaken) {
         m_scanner.SkipToNextBranch();
     }
@@ -350,8 +354,12 @@ void CSspInterpreter::ExecEndIf() {
     m_pCurrentIf = m_pCurrentIf->m_pParent;
 }
 
-void CSspInterpreter::ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond) {
-    auto at = FindRecord(m_whiles, keyword);
+void CSspInterpreter::ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond,
+                                CSspPlainReads* reads) {
+    // A loop's head runs on every pass: its record is most often the one found last.
+    auto at = m_nWhileHint < m_whiles.size() && m_whiles[m_nWhileHint]->m_pKeyword == keyword
+                  ? m_whiles.begin() + static_cast<std::ptrdiff_t>(m_nWhileHint)
+                  : FindRecord(m_whiles, keyword);
     if (at == m_whiles.end() || (*at)->m_pKeyword != keyword) {
         auto created = std::make_unique<CSspWhileRecord>();
         created->m_pParent = m_pCurrentWhile;
@@ -360,9 +368,10 @@ void CSspInterpreter::ExecWhile(const char* keyword, const CSspTokenCache::CStat
         created->m_pIf = m_pCurrentIf;
         at = m_whiles.insert(at, std::move(created));
     }
+    m_nWhileHint = static_cast<std::size_t>(at - m_whiles.begin());
     CSspWhileRecord* record = at->get();
     m_pCurrentWhile = record;
-    if (!EvaluateCondition(cond)) {
+    if (!EvaluateCondition(cond, reads)) {
         ExecBreak();
     }
 }
@@ -411,7 +420,7 @@ void CSspInterpreter::ExecBreak() {
     m_pCurrentWhile = record->m_pParent;
 }
 
-void CSspInterpreter::ExecSet(const CSspTokenCache::CAssignment* known) {
+void CSspInterpreter::ExecSet(const CSspTokenCache::CAssignment* known, CSspPlainReads* reads) {
     // set: 'set' target '=' statement; once run, the target and the statement in one lookup
     CSspTokenCache* cache = m_scanner.TokenCache();
     const char* from = m_scanner.Position();
@@ -424,7 +433,7 @@ void CSspInterpreter::ExecSet(const CSspTokenCache::CAssignment* known) {
             const CSspHashedName local{hit->m_strLocalVar, hit->m_nLocalVarHash, hit};
             if (hit->m_bLocal &&
                 expr.m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic &&
-                AssignFast(expr, local)) {
+                AssignFast(expr, local, reads)) {
                 return;
             }
             CSspValue value;

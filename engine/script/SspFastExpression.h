@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+
+#include "engine/foundation/SspValue.h"
 
 class CSspExpression;
-class CSspValue;
 
 // The statement shapes loops are mostly made of, recognised once when a statement is
 // compiled so that evaluating them skips the plan: `a op b` as a value and `a cmp b` as a
@@ -32,12 +34,75 @@ public:
     // result and its type. False when the value's operator must decide (an operator of
     // another kind, a zero divisor, the one quotient that does not fit).
     bool Integers(const CSspValue& left, const CSspValue& right, std::int32_t& result,
-                  int& type) const;
+                  int& type) const {
+        if (!IsInteger(left) || !IsInteger(right)) {
+            return false;
+        }
+        const std::int64_t a = left.m_integer;
+        const std::int64_t b = right.m_integer;
+        // The numeric pair takes the right operand's type; "%" always gives an integer.
+        type = right.m_type;
+        switch (m_op) {
+            case EOp::Add:
+                result = Wrap(a + b);
+                return true;
+            case EOp::Sub:
+                result = Wrap(a - b);
+                return true;
+            case EOp::Mul:
+                result = Wrap(a * b);
+                return true;
+            case EOp::Div:
+            case EOp::Mod:
+                if (b == 0 || (a == std::numeric_limits<std::int32_t>::min() && b == -1)) {
+                    return false;
+                }
+                result = static_cast<std::int32_t>(m_op == EOp::Div ? a / b : a % b);
+                if (m_op == EOp::Mod) {
+                    type = kSqlInteger;
+                }
+                return true;
+            default:
+                return false;
+        }
+    }
     // a cmp b for two integers that are not NULL; false in `decided` when the value's own
     // comparison must decide.
-    bool Compare(const CSspValue& left, const CSspValue& right, bool& decided) const;
+    bool Compare(const CSspValue& left, const CSspValue& right, bool& decided) const {
+        decided = IsInteger(left) && IsInteger(right);
+        if (!decided) {
+            return false;
+        }
+        const std::int32_t a = left.m_integer;
+        const std::int32_t b = right.m_integer;
+        switch (m_op) {
+            case EOp::Eq:
+                return a == b;
+            case EOp::Ne:
+                return a != b;
+            case EOp::Lt:
+                return a < b;
+            case EOp::Le:
+                return a <= b;
+            case EOp::Gt:
+                return a > b;
+            case EOp::Ge:
+                return a >= b;
+            default:
+                decided = false;
+                return false;
+        }
+    }
 
 private:
+    static bool IsInteger(const CSspValue& v) {
+        return (v.m_type == kSqlInteger || v.m_type == kSqlSmallInt) && v.m_integer != kNullInteger;
+    }
+    // Results wrap to 32 bits as the value's arithmetic wraps them.
+    static std::int32_t Wrap(std::int64_t n) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(n)));
+    }
+
     EShape m_shape = EShape::None;
     EOp m_op = EOp::Other;
 };

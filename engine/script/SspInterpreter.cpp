@@ -30,10 +30,6 @@ void CSspInterpreter::RequestStop() {
     m_pRoot->m_bStop.store(true, std::memory_order_relaxed);
 }
 
-bool CSspInterpreter::StopRequested() const {
-    return m_pRoot->m_bStop.load(std::memory_order_relaxed);
-}
-
 CSspValue* CSspInterpreter::FindLocalVar(std::string_view name) {
     auto it = m_localVars.find(AsciiLowerCopy(name));
     return it == m_localVars.end() ? nullptr : it->second.get();
@@ -51,14 +47,8 @@ void CSspInterpreter::SetLocalVar(const CSspHashedName& name, CSspValue&& value)
         m_varHits[VarHitIndex(name.m_pSite)] = CVarHit{name.m_pSite, it->second.get()};
     }
 }
-CSspValue* CSspInterpreter::FindLocalVar(const CSspHashedName& name) {
-    CVarHit* hit = nullptr;
-    if (name.m_pSite != nullptr) {
-        hit = &m_varHits[VarHitIndex(name.m_pSite)];
-        if (hit->m_pSite == name.m_pSite) {
-            return hit->m_pValue;
-        }
-    }
+CSspValue* CSspInterpreter::FindLocalVarMissed(const CSspHashedName& name) {
+    CVarHit* hit = name.m_pSite != nullptr ? &m_varHits[VarHitIndex(name.m_pSite)] : nullptr;
     auto it = m_localVars.find(name);
     if (it == m_localVars.end()) {
         return nullptr;

@@ -67,6 +67,13 @@ struct CSspNameEqual {
     }
 };
 
+// What one pass over a statement of plain shape read, kept for the next pass of the same run:
+// variables and arguments stay where they are for the whole run once they exist.
+struct CSspPlainReads {
+    const CSspValue* m_operands[2] = {nullptr, nullptr};
+    CSspValue* m_pTarget = nullptr;
+};
+
 // Kinds of declared objects, each kept in declaration order.
 enum class CSspDeclKind { Sql, File, Tokenizer, EmailIn, EmailOut, DateTime, Array, Ldap };
 
@@ -147,7 +154,7 @@ public:
 
     // Asks the whole chain to stop before its next statement (any thread).
     void RequestStop();
-    bool StopRequested() const;
+    bool StopRequested() const { return m_pRoot->m_bStop.load(std::memory_order_relaxed); }
 
     // Hands `call` to the object it names and fills `result`.
     void CallObjectMethod(CSspCall& call, CSspValue& result);
@@ -161,7 +168,15 @@ public:
 
     // Local variables, by name in any case, or by a lower-cased name with its hash.
     CSspValue* FindLocalVar(std::string_view name);
-    CSspValue* FindLocalVar(const CSspHashedName& name);
+    CSspValue* FindLocalVar(const CSspHashedName& name) {
+        if (name.m_pSite != nullptr) {
+            const CVarHit& hit = m_varHits[VarHitIndex(name.m_pSite)];
+            if (hit.m_pSite == name.m_pSite) {
+                return hit.m_pValue;
+            }
+        }
+        return FindLocalVarMissed(name);
+    }
     // Empties m_localVars and what is remembered of it.
     void ClearLocalVars();
     void SetLocalVar(std::string_view name, const CSspValue& value);
@@ -227,6 +242,7 @@ public:
     // Ordered by keyword position, so a statement that runs again finds its record quickly.
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
+    std::size_t m_nWhileHint = 0;  // where in m_whiles the last loop head found its record
     std::vector<CSspDeclared> m_declared;
     // By lower-cased name.
     std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, CSspNameEqual>
@@ -238,6 +254,8 @@ public:
         CSspValue* m_pValue = nullptr;
     };
     std::array<CVarHit, 64> m_varHits{};
+    // FindLocalVar past the remembered places.
+    CSspValue* FindLocalVarMissed(const CSspHashedName& name);
     // Sites lie in arrays of a fixed stride: a multiplicative hash spreads them.
     static std::size_t VarHitIndex(const void* site) {
         return static_cast<std::size_t>(
@@ -265,18 +283,47 @@ private:
     // runs.
     const CSspValue& OperandValue(const CSspExpression& expr, int index, CSspValue& scratch);
     // OperandValue of an operand that IsPureOperand.
-    const CSspValue& PureOperandValue(const CSspExpression& expr, int index);
+    const CSspValue& PureOperandValue(const CSspExpression& expr, int index) {
+        using COperand = CSspExpression::COperand;
+        const COperand& operand = expr.m_operands[static_cast<std::size_t>(index)];
+        if (operand.m_kind == COperand::EKind::Value) {
+            return operand.m_value;
+        }
+        if (operand.m_target == COperand::ETarget::LocalVar) {
+            const CSspValue* var =
+                FindLocalVar(CSspHashedName{operand.m_strLocalVar, operand.m_nLocalVarHash,
+                                            expr.m_bShared ? &operand : nullptr});
+            if (var == nullptr) {
+                ThrowLocalVarNotDefined(expr, index);
+            }
+            return *var;
+        }
+        return ArgValue(operand.m_strMember, expr.m_stmt.m_starts[static_cast<std::size_t>(index)]);
+    }
+    [[noreturn]] void ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const;
     // The whole of `expr` by its fast shape: its value, its comparison's outcome.
     void EvaluateFast(const CSspExpression& expr, CSspValue& result);
-    int CompareFast(const CSspExpression& expr);
+    int CompareFast(const CSspExpression& expr, CSspPlainReads* reads = nullptr);
     // `target` = expr by its fast shape when both sides are integers; false, having changed
     // nothing, when the value's operators must decide.
-    bool AssignFast(const CSspExpression& expr, const CSspHashedName& target);
+    bool AssignFast(const CSspExpression& expr, const CSspHashedName& target,
+                    CSspPlainReads* reads = nullptr);
+    // PureOperandValue, kept in `slot` (when given) for the next pass over the same place.
+    const CSspValue& PlainOperand(const CSspExpression& expr, int index, const CSspValue** slot) {
+        if (slot == nullptr) {
+            return PureOperandValue(expr, index);
+        }
+        if (*slot == nullptr) {
+            *slot = &PureOperandValue(expr, index);
+        }
+        return **slot;
+    }
     void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
     // The condition read from the position, or `known`: the one the cache holds there.
-    int EvaluateCondition(const CSspTokenCache::CStatement* known = nullptr);
+    int EvaluateCondition(const CSspTokenCache::CStatement* known = nullptr,
+                          CSspPlainReads* reads = nullptr);
     int EvaluateAndOr(const CSspExpression& expr, int from, int to);
     int EvaluateComparison(const CSspExpression& expr, int from, int to);
     // Applies the step's operator to its operands and keeps the value in its slot.
@@ -292,16 +339,21 @@ private:
     // leaves it, else the run's result code.
     int RunRegion(const CSspRegion& region);
     // `cond`, when given: the condition the cache holds after the keyword.
-    void ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr);
-    void ExecElseIf(const CSspTokenCache::CStatement* cond = nullptr);
+    // `reads`, when given: where a plain condition's operands are kept between passes.
+    void ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr,
+                CSspPlainReads* reads = nullptr);
+    void ExecElseIf(const CSspTokenCache::CStatement* cond = nullptr,
+                    CSspPlainReads* reads = nullptr);
     void ExecElse();
     void ExecEndIf();
-    void ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr);
+    void ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr,
+                   CSspPlainReads* reads = nullptr);
     void ExecEndWhile(const char* keyword);
     void ExecBreak();
     void ExecContinue();
     // `known`, when given: the assignment the cache holds after the keyword.
-    void ExecSet(const CSspTokenCache::CAssignment* known = nullptr);
+    void ExecSet(const CSspTokenCache::CAssignment* known = nullptr,
+                 CSspPlainReads* reads = nullptr);
     // Returns the statement's cache entry when it has one and the target took "=".
     const CSspTokenCache::CStatement* ExecAssignment(const std::string& target,
                                                      const char* targetStart, bool isSet);

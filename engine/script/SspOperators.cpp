@@ -108,27 +108,40 @@ void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result
     result = value;
 }
 
-bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedName& target) {
+bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedName& target,
+                                 CSspPlainReads* reads) {
     using CFast = CSspFastExpression;
-    const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
-    const CSspValue& right = PureOperandValue(expr, CFast::kRight);
+    const CSspValue& left =
+        PlainOperand(expr, CFast::kLeft, reads != nullptr ? &reads->m_operands[0] : nullptr);
+    const CSspValue& right =
+        PlainOperand(expr, CFast::kRight, reads != nullptr ? &reads->m_operands[1] : nullptr);
     std::int32_t integer = 0;
     int type = 0;
     if (!expr.m_fastValue.Integers(left, right, integer, type)) {
         return false;
     }
-    if (CSspValue* var = FindLocalVar(target)) {
+    CSspValue* var = reads != nullptr ? reads->m_pTarget : nullptr;
+    if (var == nullptr) {
+        var = FindLocalVar(target);
+    }
+    if (var != nullptr) {
         var->AssignInteger(integer, type);
     } else {
         SetLocalVar(target, CSspValue::FromInteger(integer, type));
+        var = FindLocalVar(target);
+    }
+    if (reads != nullptr) {
+        reads->m_pTarget = var;
     }
     return true;
 }
 
-int CSspInterpreter::CompareFast(const CSspExpression& expr) {
+int CSspInterpreter::CompareFast(const CSspExpression& expr, CSspPlainReads* reads) {
     using CFast = CSspFastExpression;
-    const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
-    const CSspValue& right = PureOperandValue(expr, CFast::kRight);
+    const CSspValue& left =
+        PlainOperand(expr, CFast::kLeft, reads != nullptr ? &reads->m_operands[0] : nullptr);
+    const CSspValue& right =
+        PlainOperand(expr, CFast::kRight, reads != nullptr ? &reads->m_operands[1] : nullptr);
     bool decided = false;
     const bool holds = expr.m_fastCondition.Compare(left, right, decided);
     if (decided) {
