@@ -143,12 +143,19 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
 int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known,
                                        CSspPlainReads* reads) {
     // condition: '(' [ and-or ] ')'
-    CSspExpression own;
     if (known != nullptr) {
         m_scanner.MoveTo(known->m_pAfter);
+    } else {
+        known = m_scanner.TakeCachedParenthesized();
     }
-    const CSspExpression& expr =
-        known != nullptr ? known->m_expr : m_scanner.ReadParenthesized(own);
+    if (known != nullptr) {
+        return EvaluateConditionOf(known->m_expr, reads);
+    }
+    CSspExpression own;
+    return EvaluateConditionOf(m_scanner.ReadParenthesized(own), reads);
+}
+
+int CSspInterpreter::EvaluateConditionOf(const CSspExpression& expr, CSspPlainReads* reads) {
     if (expr.Empty()) {
         return 0;
     }

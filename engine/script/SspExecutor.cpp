@@ -274,6 +274,9 @@ int CSspInterpreter::RunRegion(const CSspRegion& region) {
             ExecEndIf();
         } else if (keyword == CSspKeyword::ElseIf) {
             ExecElseIf(op.m_pStmt, reads);
+        } else if (keyword == CSspKeyword::Return) {
+            ExecReturn(op.m_pStmt);
+            return kSspReturned;
         } else if (keyword != CSspKeyword::None) {
             const int rc = ExecuteKeyword(keyword, op.m_pStart);
             if (rc >= 0) {
@@ -300,6 +303,10 @@ int CSspInterpreter::RunRegion(const CSspRegion& region) {
 
 void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
     m_scanner.MoveTo(start);
+    if (const CSspTokenCache::CStatement* hit = m_scanner.TakeCachedStatement()) {
+        Evaluate(hit->m_expr, 0, static_cast<int>(hit->m_expr.Size()) - 1, value);
+        return;
+    }
     CSspExpression own;
     const CSspExpression& expr = m_scanner.ReadStatementTokens(own);
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
@@ -422,7 +429,7 @@ void CSspInterpreter::ExecBreak() {
 
 void CSspInterpreter::ExecSet(const CSspTokenCache::CAssignment* known, CSspPlainReads* reads) {
     // set: 'set' target '=' statement; once run, the target and the statement in one lookup
-    CSspTokenCache* cache = m_scanner.TokenCache();
+    CSspTokenCache* cache = known != nullptr ? nullptr : m_scanner.TokenCache();
     const char* from = m_scanner.Position();
     if (known != nullptr || cache != nullptr) {
         const CSspTokenCache::CAssignment* hit =
@@ -580,9 +587,21 @@ const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name
     }
 }
 
-void CSspInterpreter::ExecReturn() {
+void CSspInterpreter::ExecReturn(const CSspTokenCache::CStatement* known) {
+    if (known != nullptr) {
+        m_scanner.MoveTo(known->m_pAfter);
+    } else {
+        known = m_scanner.TakeCachedStatement();
+    }
+    if (known != nullptr) {
+        ReturnValueOf(known->m_expr);
+        return;
+    }
     CSspExpression own;
-    const CSspExpression& stmt = m_scanner.ReadStatementTokens(own);
+    ReturnValueOf(m_scanner.ReadStatementTokens(own));
+}
+
+void CSspInterpreter::ReturnValueOf(const CSspExpression& stmt) {
     if (stmt.Size() == 1 && stmt.m_stmt.m_classes[0] == kSspOperand) {
         if (CSspObject* array = FindDeclared(CSspDeclKind::Array, stmt.m_stmt.m_tokens[0])) {
             ReturnArray(*array);

@@ -324,6 +324,7 @@ private:
     // The condition read from the position, or `known`: the one the cache holds there.
     int EvaluateCondition(const CSspTokenCache::CStatement* known = nullptr,
                           CSspPlainReads* reads = nullptr);
+    int EvaluateConditionOf(const CSspExpression& expr, CSspPlainReads* reads);
     int EvaluateAndOr(const CSspExpression& expr, int from, int to);
     int EvaluateComparison(const CSspExpression& expr, int from, int to);
     // Applies the step's operator to its operands and keeps the value in its slot.
@@ -359,7 +360,9 @@ private:
                                                      const char* targetStart, bool isSet);
     void AssignTarget(const std::string& target, const char* targetStart, CSspValue&& value);
     void ExecExpression(const char* start, CSspValue& value);
-    void ExecReturn();
+    // `known`, when given: the statement the cache holds after the keyword.
+    void ExecReturn(const CSspTokenCache::CStatement* known = nullptr);
+    void ReturnValueOf(const CSspExpression& stmt);
     void ExecFunctionDef(const char* keyword);
     const CSspFunctionDef* DefineFunction(const char* keyword);
     const CSspFunctionDef* CollectFunctions(const std::string& name);

@@ -80,7 +80,11 @@ CSspRegion CSspRegion::Build(CSspTokenCache& cache, const char* at, const char* 
     while (region.m_ops.size() < kMaxOps) {
         const CSspTokenCache::CStep* step = cache.StepFromToken(pos);
         if (step == nullptr) {
-            region.m_pShortAt = pos;
+            // A token read over a wider range than this one never makes a head here.
+            const CSspTokenCache::CToken* token = cache.FindToken(pos);
+            if (token == nullptr || token->m_pAfter <= end) {
+                region.m_pShortAt = pos;
+            }
             break;
         }
         if (step->m_pReach > end || step->m_head == EHead::BlockEnd) {

@@ -343,6 +343,29 @@ const CSspExpression& CSspScanner::ReadParenthesized(CSspExpression& own) {
     return expr;
 }
 
+const CSspTokenCache::CStatement* CSspScanner::TakeCachedParenthesized() {
+    CSspTokenCache* cache = TokenCache();
+    const CSspTokenCache::CStatement* hit =
+        cache != nullptr ? cache->FindParenthesized(m_pPos) : nullptr;
+    if (hit == nullptr || hit->m_pAfter > m_pEnd) {
+        return nullptr;
+    }
+    m_pPos = hit->m_pAfter;
+    return hit;
+}
+
+const CSspTokenCache::CStatement* CSspScanner::TakeCachedStatement() {
+    using Mode = CSspTokenCache::Mode;
+    CSspTokenCache* cache = TokenCache();
+    const CSspTokenCache::CStatement* hit =
+        cache != nullptr ? cache->FindStatement(m_pPos, Mode::ToSemicolon) : nullptr;
+    if (hit == nullptr || hit->m_pAfter > m_pEnd) {
+        return nullptr;
+    }
+    m_pPos = hit->m_pAfter;
+    return hit;
+}
+
 const CSspExpression& CSspScanner::ReadStatementTokens(CSspExpression& own) {
     // statement: as ScanStatement reads it, then ';' | '}--'
     return ScanStatement(own, false, m_pPos);

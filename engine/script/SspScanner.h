@@ -69,6 +69,10 @@ public:
     // The compiled statement read from the position: the file's cached one, or one compiled
     // into `own` when it cannot be cached.
     const CSspExpression& ReadParenthesized(CSspExpression& own);
+    // What ReadParenthesized / ReadStatementTokens would give from the cache, taken (the
+    // position moved past it); nullptr when the cache does not hold it, and nothing moves.
+    const CSspTokenCache::CStatement* TakeCachedParenthesized();
+    const CSspTokenCache::CStatement* TakeCachedStatement();
     const CSspExpression& ReadStatementTokens(CSspExpression& own);
     // Stops at the matching ")" when `parenthesized`, else at ";" or a block end; with
     // `toRangeEnd` the end of the range ends the statement too. Errors name `start`.
