@@ -140,31 +140,6 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
     }
 }
 
-int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known,
-                                       CSspPlainReads* reads) {
-    // condition: '(' [ and-or ] ')'
-    if (known != nullptr) {
-        m_scanner.MoveTo(known->m_pAfter);
-    } else {
-        known = m_scanner.TakeCachedParenthesized();
-    }
-    if (known != nullptr) {
-        return EvaluateConditionOf(known->m_expr, reads);
-    }
-    CSspExpression own;
-    return EvaluateConditionOf(m_scanner.ReadParenthesized(own), reads);
-}
-
-int CSspInterpreter::EvaluateConditionOf(const CSspExpression& expr, CSspPlainReads* reads) {
-    if (expr.Empty()) {
-        return 0;
-    }
-    if (expr.m_fastCondition.Shape() == CSspFastExpression::EShape::Comparison) {
-        return CompareFast(expr, reads);
-    }
-    return EvaluateAndOr(expr, 0, static_cast<int>(expr.Size()) - 1);
-}
-
 int CSspInterpreter::EvaluateAndOr(const CSspExpression& expr, int from, int to) {
     // and-or: comparison ( ( 'and' | 'or' ) comparison )*
     const CSspStatement& stmt = expr.m_stmt;

@@ -23,13 +23,6 @@
 
 namespace {
 
-const char kFunctionMustEnd[] = "Function must end with \"endfunction\" statement.";
-const char kFunctionSyntax[] = "Syntax: function name(paramter 1, parameter 2, ...)";
-
-bool IsAlnum(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 // Where the record of the statement at `keyword` is, or belongs, in records ordered by
 // keyword position. Pointers into one text compare by their place in it.
 template <typename Record>
@@ -243,7 +236,9 @@ int CSspInterpreter::ExecuteKeyword(CSspKeyword keyword, const char* start) {
     return -1;
 }
 
-int CSspInterpreter::RunRegion(const CSspRegion& region) {
+// What a pass calls is folded in: for the statements loops are made of, the calls would cost
+// more than the work.
+__attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region) {
     // As the statement loop would go, with each head taken from the region while the
     // position lands on one of its statements; -1 once it lands elsewhere.
     const std::vector<CSspRegion::COp>& ops = region.m_ops;
@@ -310,6 +305,73 @@ void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
     CSspExpression own;
     const CSspExpression& expr = m_scanner.ReadStatementTokens(own);
     Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
+}
+
+int CSspInterpreter::EvaluateCondition(const CSspTokenCache::CStatement* known,
+                                       CSspPlainReads* reads) {
+    // condition: '(' [ and-or ] ')'
+    if (known != nullptr) {
+        m_scanner.MoveTo(known->m_pAfter);
+    } else {
+        known = m_scanner.TakeCachedParenthesized();
+    }
+    if (known != nullptr) {
+        return EvaluateConditionOf(known->m_expr, reads);
+    }
+    CSspExpression own;
+    return EvaluateConditionOf(m_scanner.ReadParenthesized(own), reads);
+}
+
+int CSspInterpreter::EvaluateConditionOf(const CSspExpression& expr, CSspPlainReads* reads) {
+    if (expr.Empty()) {
+        return 0;
+    }
+    if (expr.m_fastCondition.Shape() == CSspFastExpression::EShape::Comparison) {
+        return CompareFast(expr, reads);
+    }
+    return EvaluateAndOr(expr, 0, static_cast<int>(expr.Size()) - 1);
+}
+
+int CSspInterpreter::CompareFast(const CSspExpression& expr, CSspPlainReads* reads) {
+    using CFast = CSspFastExpression;
+    const CSspValue& left =
+        PlainOperand(expr, CFast::kLeft, reads != nullptr ? &reads->m_operands[0] : nullptr);
+    const CSspValue& right =
+        PlainOperand(expr, CFast::kRight, reads != nullptr ? &reads->m_operands[1] : nullptr);
+    bool decided = false;
+    const bool holds = expr.m_fastCondition.Compare(left, right, decided);
+    if (decided) {
+        return holds ? 1 : 0;
+    }
+    return left.Compare(expr.m_stmt.m_tokens[CFast::kOperator], right) ? 1 : 0;
+}
+
+bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedName& target,
+                                 CSspPlainReads* reads) {
+    using CFast = CSspFastExpression;
+    const CSspValue& left =
+        PlainOperand(expr, CFast::kLeft, reads != nullptr ? &reads->m_operands[0] : nullptr);
+    const CSspValue& right =
+        PlainOperand(expr, CFast::kRight, reads != nullptr ? &reads->m_operands[1] : nullptr);
+    std::int32_t integer = 0;
+    int type = 0;
+    if (!expr.m_fastValue.Integers(left, right, integer, type)) {
+        return false;
+    }
+    CSspValue* var = reads != nullptr ? reads->m_pTarget : nullptr;
+    if (var == nullptr) {
+        var = FindLocalVar(target);
+    }
+    if (var != nullptr) {
+        var->AssignInteger(integer, type);
+    } else {
+        SetLocalVar(target, CSspValue::FromInteger(integer, type));
+        var = FindLocalVar(target);
+    }
+    if (reads != nullptr) {
+        reads->m_pTarget = var;
+    }
+    return true;
 }
 
 void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond,
@@ -515,76 +577,6 @@ void CSspInterpreter::AssignTarget(const std::string& target, const char* target
     call.m_args.push_back(std::make_unique<CSspValue>(std::move(value)));
     CSspValue ignored;
     CallObjectMethod(call, ignored);
-}
-
-const CSspFunctionDef* CSspInterpreter::DefineFunction(const char* keyword) {
-    std::string name;
-    const char* nameStart = m_scanner.NextToken(name);
-    if (const CSspFunctionDef* known = m_pSourceFile->FindFunctionAt(keyword)) {
-        m_scanner.MoveTo(known->m_pAfterEnd);
-        return known;
-    }
-    if (m_pSourceFile->FindFunction(name) != nullptr) {
-        throw CSspException(std::string(g_msg.m_nameInUse) + name, nameStart);
-    }
-    auto def = std::make_unique<CSspFunctionDef>();
-    def->m_pKeyword = keyword;
-    def->m_strName = name;
-    std::string token;
-    m_scanner.NextToken(token);
-    if (token != "(") {
-        throw CSspException(kFunctionSyntax, keyword);
-    }
-    m_scanner.NextToken(token);
-    if (token != ")") {
-        for (;;) {
-            if (token.empty() || token == ";" || token == "}--" || !IsAlnum(token[0])) {
-                throw CSspException(kFunctionSyntax, keyword);
-            }
-            def->m_params.push_back(token);
-            m_scanner.NextToken(token);
-            if (token == ")") {
-                break;
-            }
-            if (token != ",") {
-                throw CSspException(kFunctionSyntax, keyword);
-            }
-            m_scanner.NextToken(token);
-        }
-    }
-    def->m_pBodyStart = m_scanner.Position();
-    for (;;) {
-        const char* tokenStart = m_scanner.NextToken(token);
-        if (token.empty() || token == "}--") {
-            throw CSspException(kFunctionMustEnd, keyword);
-        }
-        if (SspNameEquals(token, "endfunction")) {
-            def->m_pBodyEnd = tokenStart;
-            def->m_pAfterEnd = m_scanner.Position();
-            break;
-        }
-    }
-    return m_pSourceFile->AddFunction(std::move(def));
-}
-
-void CSspInterpreter::ExecFunctionDef(const char* keyword) {
-    DefineFunction(keyword);
-}
-
-const CSspFunctionDef* CSspInterpreter::CollectFunctions(const std::string& name) {
-    CSspRestoreGuard scan(m_scanner);
-    m_scanner.MoveTo(m_pSourceFile->m_pBegin);
-    m_scanner.SetEnd(m_pSourceFile->m_pEnd);
-    m_scanner.SetCodeKind(m_pSourceFile->IsPageFile() ? 0 : 1);
-    for (;;) {
-        const char* keyword = m_scanner.SkipToFunction();
-        if (keyword == nullptr) {
-            return nullptr;
-        }
-        if (SspNameEquals(m_scanner.PeekToken(), name)) {
-            return DefineFunction(keyword);
-        }
-    }
 }
 
 void CSspInterpreter::ExecReturn(const CSspTokenCache::CStatement* known) {

@@ -108,48 +108,6 @@ void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result
     result = value;
 }
 
-bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedName& target,
-                                 CSspPlainReads* reads) {
-    using CFast = CSspFastExpression;
-    const CSspValue& left =
-        PlainOperand(expr, CFast::kLeft, reads != nullptr ? &reads->m_operands[0] : nullptr);
-    const CSspValue& right =
-        PlainOperand(expr, CFast::kRight, reads != nullptr ? &reads->m_operands[1] : nullptr);
-    std::int32_t integer = 0;
-    int type = 0;
-    if (!expr.m_fastValue.Integers(left, right, integer, type)) {
-        return false;
-    }
-    CSspValue* var = reads != nullptr ? reads->m_pTarget : nullptr;
-    if (var == nullptr) {
-        var = FindLocalVar(target);
-    }
-    if (var != nullptr) {
-        var->AssignInteger(integer, type);
-    } else {
-        SetLocalVar(target, CSspValue::FromInteger(integer, type));
-        var = FindLocalVar(target);
-    }
-    if (reads != nullptr) {
-        reads->m_pTarget = var;
-    }
-    return true;
-}
-
-int CSspInterpreter::CompareFast(const CSspExpression& expr, CSspPlainReads* reads) {
-    using CFast = CSspFastExpression;
-    const CSspValue& left =
-        PlainOperand(expr, CFast::kLeft, reads != nullptr ? &reads->m_operands[0] : nullptr);
-    const CSspValue& right =
-        PlainOperand(expr, CFast::kRight, reads != nullptr ? &reads->m_operands[1] : nullptr);
-    bool decided = false;
-    const bool holds = expr.m_fastCondition.Compare(left, right, decided);
-    if (decided) {
-        return holds ? 1 : 0;
-    }
-    return left.Compare(expr.m_stmt.m_tokens[CFast::kOperator], right) ? 1 : 0;
-}
-
 void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPlan::CStep& step,
                               std::vector<CSspValue>& kept) {
     // binary: operand op operand | '-' operand
