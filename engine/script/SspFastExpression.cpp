@@ -26,10 +26,26 @@ EOp OperatorOf(std::string_view token) {
 }
 
 // Three slots: a literal, variable or argument on either side of an operator of `opClass`.
-bool IsPlainTriple(const CSspExpression& expr, uint8_t opClass) {
+bool IsOperandClass(uint8_t cls) {
+    return cls == kSspOperand || cls == kSspCall;
+}
+
+// Three slots: an operand on either side of an operator of `opClass`; with `pure`, each a
+// literal, variable or argument.
+bool IsTriple(const CSspExpression& expr, uint8_t opClass, bool pure) {
     const CSspStatement& stmt = expr.m_stmt;
-    return stmt.Size() == 3 && stmt.m_classes[0] == kSspOperand && stmt.m_classes[1] == opClass &&
-           stmt.m_classes[2] == kSspOperand && expr.IsPureOperand(0) && expr.IsPureOperand(2);
+    if (stmt.Size() != 3 || stmt.m_classes[1] != opClass) {
+        return false;
+    }
+    if (pure) {
+        return stmt.m_classes[0] == kSspOperand && stmt.m_classes[2] == kSspOperand &&
+               expr.IsPureOperand(0) && expr.IsPureOperand(2);
+    }
+    return IsOperandClass(stmt.m_classes[0]) && IsOperandClass(stmt.m_classes[2]);
+}
+
+bool IsPlainTriple(const CSspExpression& expr, uint8_t opClass) {
+    return IsTriple(expr, opClass, true);
 }
 
 }  // namespace
@@ -37,7 +53,7 @@ bool IsPlainTriple(const CSspExpression& expr, uint8_t opClass) {
 CSspFastExpression CSspFastExpression::ForValue(const CSspExpression& expr) {
     CSspFastExpression fast;
     const CSspStatement& stmt = expr.m_stmt;
-    if (!IsPlainTriple(expr, kSspAddOp) && !IsPlainTriple(expr, kSspMulOp)) {
+    if (!IsTriple(expr, kSspAddOp, false) && !IsTriple(expr, kSspMulOp, false)) {
         return fast;
     }
     // Only the plan that reads both sides afresh and applies the operator once is mirrored.
@@ -53,7 +69,8 @@ CSspFastExpression CSspFastExpression::ForValue(const CSspExpression& expr) {
         copy.m_kind != EStep::CopySlot || copy.m_slot != kOperator) {
         return fast;
     }
-    fast.m_shape = EShape::Arithmetic;
+    fast.m_shape = expr.IsPureOperand(kLeft) && expr.IsPureOperand(kRight) ? EShape::Arithmetic
+                                                                           : EShape::Operands;
     fast.m_op = OperatorOf(stmt.m_tokens[kOperator]);
     return fast;
 }

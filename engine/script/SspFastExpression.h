@@ -14,7 +14,9 @@ class CSspExpression;
 // and errors are the plan's.
 class CSspFastExpression {
 public:
-    enum class EShape : uint8_t { None, Arithmetic, Comparison };
+    // Arithmetic: `a op b` of literals, variables or arguments; Operands: `a op b` where a
+    // side is read by a call (evaluated in the plan's order, then worked as Arithmetic is).
+    enum class EShape : uint8_t { None, Arithmetic, Operands, Comparison };
     enum class EOp : uint8_t { Other, Add, Sub, Mul, Div, Mod, Eq, Ne, Lt, Le, Gt, Ge };
 
     // The shape of `expr` evaluated whole as a value; its plan must be the plain one.

@@ -303,6 +303,9 @@ private:
     [[noreturn]] void ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const;
     // The whole of `expr` by its fast shape: its value, its comparison's outcome.
     void EvaluateFast(const CSspExpression& expr, CSspValue& result);
+    // The operator of a fast shape applied to its read sides.
+    void ApplyFast(const CSspExpression& expr, const CSspValue& left, const CSspValue& right,
+                   CSspValue& result);
     int CompareFast(const CSspExpression& expr, CSspPlainReads* reads = nullptr);
     // `target` = expr by its fast shape when both sides are integers; false, having changed
     // nothing, when the value's operators must decide.

@@ -44,7 +44,7 @@ void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSs
         return;
     }
     if (from == 0 && to == static_cast<int>(expr.Size()) - 1 &&
-        expr.m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic) {
+        expr.m_fastValue.Shape() != CSspFastExpression::EShape::None) {
         EvaluateFast(expr, result);
         return;
     }
@@ -90,8 +90,26 @@ void CSspInterpreter::RunPlan(const CSspExpression& expr, const CSspExpressionPl
 void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result) {
     // The plan would read the left side, then the right, then apply the operator.
     using CFast = CSspFastExpression;
-    const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
-    const CSspValue& right = PureOperandValue(expr, CFast::kRight);
+    if (expr.m_fastValue.Shape() == CFast::EShape::Arithmetic) {
+        ApplyFast(expr, PureOperandValue(expr, CFast::kLeft), PureOperandValue(expr, CFast::kRight),
+                  result);
+        return;
+    }
+    // A left side is read where it lies only when reading the right one cannot change it.
+    CSspValue leftRead;
+    CSspValue rightRead;
+    const CSspValue* left = &leftRead;
+    if (expr.IsPureOperand(CFast::kRight)) {
+        left = &OperandValue(expr, CFast::kLeft, leftRead);
+    } else {
+        EvaluateOperand(expr, CFast::kLeft, leftRead);
+    }
+    ApplyFast(expr, *left, OperandValue(expr, CFast::kRight, rightRead), result);
+}
+
+void CSspInterpreter::ApplyFast(const CSspExpression& expr, const CSspValue& left,
+                                const CSspValue& right, CSspValue& result) {
+    using CFast = CSspFastExpression;
     std::int32_t integer = 0;
     int type = 0;
     if (expr.m_fastValue.Integers(left, right, integer, type)) {

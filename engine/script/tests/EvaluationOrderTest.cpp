@@ -68,6 +68,9 @@ TEST(EvaluationOrderTest, ValuesAndErrorsAtTheirPlaces) {
          "write Local.x;",
          "ne1", ""},
         {"set Local.x = 2; write Local.x * Local.Var('x', Local.SetVar('x', 3));", "6", ""},
+        {"set Local.x = 1; write Local.x + Local.SetVar('x', 5);", "1", ""},
+        {"set Local.x = 4; write Local.x - Local.Var('x', Local.SetVar('x', 3));", "1", ""},
+        {"set Local.x = 4; write Local.Var('x', Local.SetVar('x', 3)) - Local.x;", "0", ""},
     };
     CTempFolder folder;
     const std::string path = folder.File("order.zrs");

@@ -40,6 +40,13 @@ TEST(FastPathTest, PlainShapesGiveWhatThePlanGives) {
                                        "write " + a + " " + op + " (" + b + ");");
                 }
             }
+            const std::string id = "\nfunction id(v) return arg.v; endfunction";
+            for (const char* op : {"+", "-", "*", "/"}) {
+                // Sides read by calls.
+                pairs.emplace_back(
+                    "write Local.id(" + a + ") " + op + " Local.id(" + b + ");" + id,
+                    "write Local.id(" + a + ") " + op + " (Local.id(" + b + "));" + id);
+            }
             for (const std::string& op : comparisons) {
                 pairs.emplace_back(
                     set + "if (Local.a " + op + " Local.b) write 'y'; else write 'n'; endif",
