@@ -243,7 +243,6 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
     // position lands on one of its statements; -1 once it lands elsewhere.
     const std::vector<CSspRegion::COp>& ops = region.m_ops;
     const int count = static_cast<int>(ops.size());
-    const char* end = m_scanner.End();
     const int codeKind = m_scanner.CodeKind();
     // What the first statements read, kept over the passes of this run of the region.
     std::array<CSspPlainReads, 24> kept{};
@@ -278,7 +277,7 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
                 return rc;
             }
         }
-        if (m_scanner.CodeKind() != codeKind || m_scanner.End() != end) {
+        if (m_scanner.CodeKind() != codeKind) {
             return -1;
         }
         const char* pos = m_scanner.Position();
@@ -425,21 +424,25 @@ void CSspInterpreter::ExecEndIf() {
 
 void CSspInterpreter::ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond,
                                 CSspPlainReads* reads) {
-    // A loop's head runs on every pass: its record is most often the one found last.
-    auto at = m_nWhileHint < m_whiles.size() && m_whiles[m_nWhileHint]->m_pKeyword == keyword
-                  ? m_whiles.begin() + static_cast<std::ptrdiff_t>(m_nWhileHint)
-                  : FindRecord(m_whiles, keyword);
-    if (at == m_whiles.end() || (*at)->m_pKeyword != keyword) {
-        auto created = std::make_unique<CSspWhileRecord>();
-        created->m_pParent = m_pCurrentWhile;
-        created->m_pKeyword = keyword;
-        created->m_nCodeKind = m_scanner.CodeKind();
-        created->m_pIf = m_pCurrentIf;
-        at = m_whiles.insert(at, std::move(created));
+    // A loop's head runs on every pass: most often its record is the current one, else the
+    // one found last. Each keyword has one record.
+    CSspWhileRecord* record = m_pCurrentWhile;
+    if (record == nullptr || record->m_pKeyword != keyword) {
+        auto at = m_nWhileHint < m_whiles.size() && m_whiles[m_nWhileHint]->m_pKeyword == keyword
+                      ? m_whiles.begin() + static_cast<std::ptrdiff_t>(m_nWhileHint)
+                      : FindRecord(m_whiles, keyword);
+        if (at == m_whiles.end() || (*at)->m_pKeyword != keyword) {
+            auto created = std::make_unique<CSspWhileRecord>();
+            created->m_pParent = m_pCurrentWhile;
+            created->m_pKeyword = keyword;
+            created->m_nCodeKind = m_scanner.CodeKind();
+            created->m_pIf = m_pCurrentIf;
+            at = m_whiles.insert(at, std::move(created));
+        }
+        m_nWhileHint = static_cast<std::size_t>(at - m_whiles.begin());
+        record = at->get();
+        m_pCurrentWhile = record;
     }
-    m_nWhileHint = static_cast<std::size_t>(at - m_whiles.begin());
-    CSspWhileRecord* record = at->get();
-    m_pCurrentWhile = record;
     if (!EvaluateCondition(cond, reads)) {
         ExecBreak();
     }
