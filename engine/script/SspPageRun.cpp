@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "engine/data/DatabaseFile.h"
 #include "engine/foundation/EngineMessages.h"
@@ -85,21 +86,28 @@ void CSspInterpreter::Clear() {
 }
 
 bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url,
-                                 const std::string& function) {
+                                 const std::string& function, CSspSourceFile* loaded) {
     m_strFilePath = path;
     m_strUrl = url;
+    // Up to the last "/"; "/" when there is none.
     std::size_t slash = url.rfind('/');
-    m_strUrlFolder = slash == std::string::npos ? "/" : url.substr(0, slash + 1);
-    CSspSourceFile* file = m_pRoot->m_sourceStore.GetFile(path);
+    m_strUrlFolder.assign(url, 0, slash == std::string::npos ? 0 : slash + 1);
+    if (m_strUrlFolder.empty()) {
+        m_strUrlFolder.push_back('/');
+    }
+    CSspSourceFile* file = loaded != nullptr ? loaded : m_pRoot->m_sourceStore.GetFile(path);
     if (file == nullptr) {
         m_strError = m_pRoot->m_sourceStore.m_strError;
         return false;
     }
     m_pSourceFile = file;
     m_scanner.UseCacheOf(file);
-    m_scanner.Start(file->m_pBegin, file->m_pEnd, file->IsPageFile() ? 0 : 1);
+    const CSspFunctionDef* def = function.empty() ? nullptr : file->FindFunction(function);
+    // A function already defined runs its body alone; the whole text is read otherwise.
+    if (def == nullptr) {
+        m_scanner.Start(file->m_pBegin, file->m_pEnd, file->IsPageFile() ? 0 : 1);
+    }
     if (!function.empty()) {
-        const CSspFunctionDef* def = file->FindFunction(function);
         if (def == nullptr) {
             try {
                 def = CollectFunctions(function);
@@ -139,6 +147,32 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
     if (!LoadSource(path, url, function)) {
         return kSspError;
     }
+    return RunLoaded(request, response, args, result, resultArray);
+}
+
+int CSspInterpreter::RunCalledFunction(const CSspInterpreter& caller, const std::string& function,
+                                       const CSspValueList* args, CSspValue* result,
+                                       CSspValueList* resultArray) {
+    CRunDepth depth;
+    Clear();
+    if (depth.m_depth > kMaxCallDepth + 1) {
+        m_strError = kCallsTooDeep;
+        return kSspError;
+    }
+    // The caller runs the file its path names in the root's store: no need to look it up.
+    CSspSourceFile* loaded = caller.m_pSourceFile;
+    if (loaded != nullptr && !loaded->IsLoaded()) {
+        loaded = nullptr;
+    }
+    if (!LoadSource(caller.m_strFilePath, caller.m_strUrl, function, loaded)) {
+        return kSspError;
+    }
+    return RunLoaded(caller.m_pRequest, caller.m_pResponse, args, result, resultArray);
+}
+
+int CSspInterpreter::RunLoaded(CSspRequestObject* request, CSspResponseObject* response,
+                               const CSspValueList* args, CSspValue* result,
+                               CSspValueList* resultArray) {
     m_pRequest = request;
     m_pResponse = response;
     m_pArgs = args;
@@ -350,7 +384,10 @@ void CSspInterpreter::ReleaseObjects() {
 }
 
 void CSspInterpreter::Reset() {
-    m_sourceStore.RemoveAll();
+    // Only a root's store ever holds files.
+    if (!m_sourceStore.m_files.empty()) {
+        m_sourceStore.RemoveAll();
+    }
     if (m_pDebugHooks != nullptr) {
         CSspDebugHooks* hooks = m_pDebugHooks;
         m_pDebugHooks = nullptr;
@@ -382,13 +419,43 @@ CDataSource* CSspInterpreter::AcquireDataSource(const char* pos) {
 }
 
 void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {
-    CSspInterpreter child(m_pRoot);
-    child.m_nDepth = m_nDepth + 1;
+    CallFunction(call.m_strMember, call, result, resultArray);
+}
+
+void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
+                                   CSspValueList* resultArray) {
+    // Calls nest strictly on one thread, so the root's children serve them as a stack; making
+    // a child for every call cost more than most calls.
+    struct CLease {
+        CSspInterpreter& m_root;
+        std::size_t m_nIndex;
+        ~CLease() { m_root.m_nCallChildrenInUse = m_nIndex; }
+    };
+    CSspInterpreter& root = *m_pRoot;
+    CLease lease{root, root.m_nCallChildrenInUse};
+    if (lease.m_nIndex == root.m_callChildren.size()) {
+        root.m_callChildren.push_back(std::make_unique<CSspInterpreter>(&root));
+    }
+    CSspInterpreter& child = *root.m_callChildren[lease.m_nIndex];
+    root.m_nCallChildrenInUse = lease.m_nIndex + 1;
+    child.PrepareForCall(m_nDepth + 1);
     m_pChild = &child;
-    int rc = child.RunPage(m_strFilePath, m_strUrl, m_pRequest, m_pResponse, call.m_strMember,
-                           &call.m_args, &result, resultArray);
+    int rc = child.RunCalledFunction(*this, function, &call.m_args, &result, resultArray);
     m_pChild = nullptr;
     child.PassOnCallResult(rc, call.m_pPos);
+}
+
+void CSspInterpreter::PrepareForCall(int depth) {
+    // What a run leaves behind and its start does not reset, as a new child has it.
+    m_nDepth = depth;
+    m_winThread = std::this_thread::get_id();
+    m_strErrorUrl.clear();
+    m_strErrorPath.clear();
+    m_pChild = nullptr;
+    m_pSession = nullptr;
+    m_bStop.store(false, std::memory_order_relaxed);
+    m_bEvaluatingWatch = false;
+    m_scanner = CSspScanner();
 }
 
 void CSspInterpreter::PassOnCallResult(int rc, const char* pos) const {
