@@ -116,7 +116,7 @@ public:
         m_events.push_back("detach " + std::to_string(interp.m_nErrorOffset));
     }
     bool BeforeStatement(CSspInterpreter& interp) override {
-        // The studio evaluates a watch from its own thread while the run waits.
+        // A debugger may evaluate a watch from another thread while the run waits.
         if (&interp == interp.m_pRoot && interp.GetCurrentLine() == 2 && m_watch.empty()) {
             std::thread watcher([&] { m_watch = interp.EvaluateWatch("Local.bad()"); });
             watcher.join();
