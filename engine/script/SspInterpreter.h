@@ -255,11 +255,10 @@ private:
     // `loaded`, when given, is the file `path` names in the root's store.
     bool LoadSource(const std::string& path, const std::string& url, const std::string& function,
                     CSspSourceFile* loaded = nullptr);
-    // RunPage for a function of `caller`'s file, and the run once bound to its file.
-    int RunCalledFunction(const CSspInterpreter& caller, const std::string& function,
-                          const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
-    int RunLoaded(CSspRequestObject* request, CSspResponseObject* response,
-                  const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // RunPage with the file `path` names in the root's store when `loaded` is given.
+    int Run(const std::string& path, const std::string& url, CSspSourceFile* loaded,
+            CSspRequestObject* request, CSspResponseObject* response, const std::string& function,
+            const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
     void PrepareForCall(int depth);
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();

@@ -136,6 +136,13 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
                              CSspRequestObject* request, CSspResponseObject* response,
                              const std::string& function, const CSspValueList* args,
                              CSspValue* result, CSspValueList* resultArray) {
+    return Run(path, url, nullptr, request, response, function, args, result, resultArray);
+}
+
+int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSourceFile* loaded,
+                         CSspRequestObject* request, CSspResponseObject* response,
+                         const std::string& function, const CSspValueList* args, CSspValue* result,
+                         CSspValueList* resultArray) {
     // Runs nest on one thread through functions, file objects and their functions alike;
     // counting them per thread bounds the stack whichever way a page recurses.
     CRunDepth depth;
@@ -144,35 +151,9 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
         m_strError = kCallsTooDeep;
         return kSspError;
     }
-    if (!LoadSource(path, url, function)) {
+    if (!LoadSource(path, url, function, loaded)) {
         return kSspError;
     }
-    return RunLoaded(request, response, args, result, resultArray);
-}
-
-int CSspInterpreter::RunCalledFunction(const CSspInterpreter& caller, const std::string& function,
-                                       const CSspValueList* args, CSspValue* result,
-                                       CSspValueList* resultArray) {
-    CRunDepth depth;
-    Clear();
-    if (depth.m_depth > kMaxCallDepth + 1) {
-        m_strError = kCallsTooDeep;
-        return kSspError;
-    }
-    // The caller runs the file its path names in the root's store: no need to look it up.
-    CSspSourceFile* loaded = caller.m_pSourceFile;
-    if (loaded != nullptr && !loaded->IsLoaded()) {
-        loaded = nullptr;
-    }
-    if (!LoadSource(caller.m_strFilePath, caller.m_strUrl, function, loaded)) {
-        return kSspError;
-    }
-    return RunLoaded(caller.m_pRequest, caller.m_pResponse, args, result, resultArray);
-}
-
-int CSspInterpreter::RunLoaded(CSspRequestObject* request, CSspResponseObject* response,
-                               const CSspValueList* args, CSspValue* result,
-                               CSspValueList* resultArray) {
     m_pRequest = request;
     m_pResponse = response;
     m_pArgs = args;
@@ -440,7 +421,11 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
     root.m_nCallChildrenInUse = lease.m_nIndex + 1;
     child.PrepareForCall(m_nDepth + 1);
     m_pChild = &child;
-    int rc = child.RunCalledFunction(*this, function, &call.m_args, &result, resultArray);
+    // This run's file is the one its path names in the root's store: no need to look it up.
+    CSspSourceFile* loaded =
+        m_pSourceFile != nullptr && m_pSourceFile->IsLoaded() ? m_pSourceFile : nullptr;
+    int rc = child.Run(m_strFilePath, m_strUrl, loaded, m_pRequest, m_pResponse, function,
+                       &call.m_args, &result, resultArray);
     m_pChild = nullptr;
     child.PassOnCallResult(rc, call.m_pPos);
 }
