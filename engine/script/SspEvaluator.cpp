@@ -37,6 +37,8 @@ public:
     ~CSpareArguments() {
         try {
             for (std::unique_ptr<CSspValue>& value : m_args) {
+                // Emptied now: a large argument is not kept until some later call.
+                *value = CSspValue();
                 m_root.m_spareArgValues.push_back(std::move(value));
             }
             m_args.clear();
@@ -185,12 +187,11 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
             break;  // nothing after the last comma, or an empty list
         }
         std::unique_ptr<CSspValue> value;
-        // A value left by an ended call saves allocating one; it starts as a new one would.
+        // A value an ended call gave back, as new, saves allocating one.
         std::vector<std::unique_ptr<CSspValue>>& spare = m_pRoot->m_spareArgValues;
         if (!spare.empty()) {
             value = std::move(spare.back());
             spare.pop_back();
-            *value = CSspValue();
         } else {
             value = std::make_unique<CSspValue>();
         }

@@ -244,7 +244,7 @@ public:
     // m_nCallChildrenInUse are running, the rest wait for the next call.
     std::vector<std::unique_ptr<CSspInterpreter>> m_callChildren;
     std::size_t m_nCallChildrenInUse = 0;
-    // Argument lists and values of the root's chain's ended function calls, for the next.
+    // Argument lists and values (emptied) of the root's chain's ended function calls.
     std::vector<CSspValueList> m_spareArgLists;
     std::vector<std::unique_ptr<CSspValue>> m_spareArgValues;
 
