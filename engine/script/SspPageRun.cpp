@@ -50,12 +50,38 @@ public:
     using CSspException::CSspException;
 };
 
-std::unique_lock<std::recursive_mutex> LockRun() {
-    if (CSspContextLink* context = CSspContextLink::Current()) {
-        return context->LockRun();
+// The context whose run lock an outer run on this thread holds: the runs nested in it
+// (functions, file objects) hold it through that one and need not take it again.
+thread_local CSspContextLink* t_lockingContext = nullptr;
+
+// The context link's run lock for one run, when the run needs one.
+class CRunLock {
+public:
+    CRunLock() = default;
+    ~CRunLock() {
+        if (m_bOutermost) {
+            t_lockingContext = nullptr;
+        }
     }
-    return std::unique_lock<std::recursive_mutex>();
-}
+    CRunLock(const CRunLock&) = delete;
+    CRunLock& operator=(const CRunLock&) = delete;
+
+    void Take() {
+        CSspContextLink* context = CSspContextLink::Current();
+        if (context == nullptr || context == t_lockingContext) {
+            return;
+        }
+        m_lock = context->LockRun();
+        if (m_lock.owns_lock() && t_lockingContext == nullptr) {
+            t_lockingContext = context;
+            m_bOutermost = true;
+        }
+    }
+
+private:
+    std::unique_lock<std::recursive_mutex> m_lock;
+    bool m_bOutermost = false;
+};
 
 bool ContainsCodeOpener(const char* begin, const char* end) {
     for (const char* p = begin; p + 3 <= end; ++p) {
@@ -163,11 +189,10 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
         m_pDataSource = m_pRoot->m_pDataSource;
     }
     int rc = kSspDone;
-    std::unique_lock<std::recursive_mutex> runLock;
+    CRunLock runLock;
     try {
-        // With serialised database access a whole run holds the server context's lock;
-        // nested runs on this thread take it again.
-        runLock = LockRun();
+        // With serialised database access a whole run holds the server context's lock.
+        runLock.Take();
         while (m_scanner.Position() < m_scanner.End()) {
             if (m_scanner.CodeKind() == 0) {
                 std::string literal;
@@ -274,10 +299,10 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
     m_strUrl = url;
     m_pRequest = request;
     m_pResponse = response;
-    std::unique_lock<std::recursive_mutex> runLock;
+    CRunLock runLock;
     bool failed = true;
     try {
-        runLock = LockRun();
+        runLock.Take();
         CDataSource* source = AcquireDataSource(nullptr);
         auto write = [response](const void* data, std::size_t length) {
             if (response != nullptr) {
