@@ -59,6 +59,11 @@ TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
          "write Local.two(1, 2);\nwrite Local.two(3);\n"
          "function two(a, b) return arg.a || arg.b; endfunction\n",
          kSspError, "12", "Argument not found in function call statement."},
+        {"a call without return gives its argument nothing an earlier argument held",
+         "write Local.echo('stale') || '[' || Local.echo(Local.none()) || ']';\n"
+         "function echo(v) return arg.v; endfunction\n"
+         "function none() write ''; endfunction\n",
+         kSspDone, "stale[]", ""},
         {"an array result, twice",
          "array r = Local.fill(3);\narray s = Local.fill(1);\n"
          "write r.GetSize() || s.GetSize();\n"
