@@ -150,7 +150,7 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
     {
         CSspRestoreGuard position(m_scanner);
         m_scanner.MoveTo(call.m_pPos);
-        // The cached name token holds the whole call's text: only where it ends is needed.
+        // Only where the name token ends is needed: reading it again would copy its text.
         const CSspTokenCache* cache = m_scanner.TokenCache();
         const CSspTokenCache::CToken* name =
             cache != nullptr ? cache->FindToken(call.m_pPos) : nullptr;
