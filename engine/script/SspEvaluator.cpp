@@ -24,6 +24,37 @@ struct CArgumentDepth {
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
 
+// Lends a call an argument list left by an ended call, and gives the list and its values back
+// to the root when the call has ended: nothing keeps them after that.
+class CSpareArguments {
+public:
+    CSpareArguments(CSspInterpreter& root, CSspValueList& args) : m_root(root), m_args(args) {
+        if (!root.m_spareArgLists.empty()) {
+            m_args = std::move(root.m_spareArgLists.back());
+            root.m_spareArgLists.pop_back();
+        }
+    }
+    ~CSpareArguments() {
+        try {
+            for (std::unique_ptr<CSspValue>& value : m_args) {
+                // Emptied now: a large argument is not kept until some later call.
+                *value = CSspValue();
+                m_root.m_spareArgValues.push_back(std::move(value));
+            }
+            m_args.clear();
+            m_root.m_spareArgLists.push_back(std::move(m_args));
+        } catch (...) {
+            // Out of memory: what was not given back is freed with the call.
+        }
+    }
+    CSpareArguments(const CSpareArguments&) = delete;
+    CSpareArguments& operator=(const CSpareArguments&) = delete;
+
+private:
+    CSspInterpreter& m_root;
+    CSspValueList& m_args;
+};
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
@@ -57,9 +88,11 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
             result = OperandValue(expr, index, result);
             return;
         case ETarget::LocalFunction: {
+            // Only the callee's name is needed, and it is the operand's own.
             CSspCall call;
-            BuildCall(expr, index, call);
-            CallFunction(call, result, nullptr);
+            CSpareArguments spare(*m_pRoot, call.m_args);
+            ReadCallArguments(expr, index, call);
+            CallFunction(operand.m_strMember, call, result, nullptr);
             return;
         }
         case ETarget::Other:
@@ -90,6 +123,11 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     const CSspExpression::COperand& operand = expr.m_operands[index];
     call.m_strObject = operand.m_strObject;
     call.m_strMember = operand.m_strMember;
+    ReadCallArguments(expr, index, call);
+}
+
+void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, CSspCall& call) {
+    const CSspExpression::COperand& operand = expr.m_operands[index];
     call.m_pPos = expr.m_stmt.m_starts[index];
     call.m_pEnd = expr.m_stmt.m_ends[index];
     if (!operand.m_bHasArgs) {
@@ -101,8 +139,16 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     {
         CSspRestoreGuard position(m_scanner);
         m_scanner.MoveTo(call.m_pPos);
-        std::string nameToken;
-        m_scanner.NextToken(nameToken);
+        // Only where the name token ends is needed: reading it again would copy its text.
+        const CSspTokenCache* cache = m_scanner.TokenCache();
+        const CSspTokenCache::CToken* name =
+            cache != nullptr ? cache->FindToken(call.m_pPos) : nullptr;
+        if (name != nullptr && call.m_pPos < m_scanner.End() && name->m_pAfter <= m_scanner.End()) {
+            m_scanner.MoveTo(name->m_pAfter);
+        } else {
+            std::string nameToken;
+            m_scanner.NextToken(nameToken);
+        }
         args = &m_scanner.ReadParenthesized(own);
     }
     call.m_bHasArgs = true;
@@ -129,7 +175,15 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
             }
             break;  // nothing after the last comma, or an empty list
         }
-        auto value = std::make_unique<CSspValue>();
+        std::unique_ptr<CSspValue> value;
+        // A value an ended call gave back, as new, saves allocating one.
+        std::vector<std::unique_ptr<CSspValue>>& spare = m_pRoot->m_spareArgValues;
+        if (!spare.empty()) {
+            value = std::move(spare.back());
+            spare.pop_back();
+        } else {
+            value = std::make_unique<CSspValue>();
+        }
         if (raw) {
             *value = CSspValue::FromText(stmt.m_tokens[itemStart]);
         } else {

@@ -264,12 +264,26 @@ public:
     // The root's value slots of the expression evaluations under way in its chain.
     std::vector<std::unique_ptr<std::vector<CSspValue>>> m_planSlots;
     int m_nPlanDepth = 0;
+    // The root's children for function calls, used as a stack: the first
+    // m_nCallChildrenInUse are running, the rest wait for the next call.
+    std::vector<std::unique_ptr<CSspInterpreter>> m_callChildren;
+    std::size_t m_nCallChildrenInUse = 0;
+    // Argument lists and values (emptied) of the root's chain's ended function calls.
+    std::vector<CSspValueList> m_spareArgLists;
+    std::vector<std::unique_ptr<CSspValue>> m_spareArgValues;
 
 private:
     friend class CSspScannerTestPeer;  // the scanner's own tests
 
     void Clear();
-    bool LoadSource(const std::string& path, const std::string& url, const std::string& function);
+    // `loaded`, when given, is the file `path` names in the root's store.
+    bool LoadSource(const std::string& path, const std::string& url, const std::string& function,
+                    CSspSourceFile* loaded = nullptr);
+    // RunPage with the file `path` names in the root's store when `loaded` is given.
+    int Run(const std::string& path, const std::string& url, CSspSourceFile* loaded,
+            CSspRequestObject* request, CSspResponseObject* response, const std::string& function,
+            const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    void PrepareForCall(int depth);
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
     void Reset();
@@ -322,6 +336,10 @@ private:
         return **slot;
     }
     void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
+    // BuildCall without the names: position, end and arguments.
+    void ReadCallArguments(const CSspExpression& expr, int index, CSspCall& call);
+    void CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
+                      CSspValueList* resultArray);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
     // The condition read from the position, or `known`: the one the cache holds there.

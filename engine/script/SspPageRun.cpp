@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "engine/data/DatabaseFile.h"
 #include "engine/foundation/EngineMessages.h"
@@ -49,12 +50,38 @@ public:
     using CSspException::CSspException;
 };
 
-std::unique_lock<std::recursive_mutex> LockRun() {
-    if (CSspContextLink* context = CSspContextLink::Current()) {
-        return context->LockRun();
+// The context whose run lock an outer run on this thread holds: the runs nested in it
+// (functions, file objects) hold it through that one and need not take it again.
+thread_local CSspContextLink* t_lockingContext = nullptr;
+
+// The context link's run lock for one run, when the run needs one.
+class CRunLock {
+public:
+    CRunLock() = default;
+    ~CRunLock() {
+        if (m_bOutermost) {
+            t_lockingContext = nullptr;
+        }
     }
-    return std::unique_lock<std::recursive_mutex>();
-}
+    CRunLock(const CRunLock&) = delete;
+    CRunLock& operator=(const CRunLock&) = delete;
+
+    void Take() {
+        CSspContextLink* context = CSspContextLink::Current();
+        if (context == nullptr || context == t_lockingContext) {
+            return;
+        }
+        m_lock = context->LockRun();
+        if (m_lock.owns_lock() && t_lockingContext == nullptr) {
+            t_lockingContext = context;
+            m_bOutermost = true;
+        }
+    }
+
+private:
+    std::unique_lock<std::recursive_mutex> m_lock;
+    bool m_bOutermost = false;
+};
 
 bool ContainsCodeOpener(const char* begin, const char* end) {
     for (const char* p = begin; p + 3 <= end; ++p) {
@@ -85,21 +112,28 @@ void CSspInterpreter::Clear() {
 }
 
 bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url,
-                                 const std::string& function) {
+                                 const std::string& function, CSspSourceFile* loaded) {
     m_strFilePath = path;
     m_strUrl = url;
+    // Up to the last "/"; "/" when there is none.
     std::size_t slash = url.rfind('/');
-    m_strUrlFolder = slash == std::string::npos ? "/" : url.substr(0, slash + 1);
-    CSspSourceFile* file = m_pRoot->m_sourceStore.GetFile(path);
+    m_strUrlFolder.assign(url, 0, slash == std::string::npos ? 0 : slash + 1);
+    if (m_strUrlFolder.empty()) {
+        m_strUrlFolder.push_back('/');
+    }
+    CSspSourceFile* file = loaded != nullptr ? loaded : m_pRoot->m_sourceStore.GetFile(path);
     if (file == nullptr) {
         m_strError = m_pRoot->m_sourceStore.m_strError;
         return false;
     }
     m_pSourceFile = file;
     m_scanner.UseCacheOf(file);
-    m_scanner.Start(file->m_pBegin, file->m_pEnd, file->IsPageFile() ? 0 : 1);
+    const CSspFunctionDef* def = function.empty() ? nullptr : file->FindFunction(function);
+    // A function already defined runs its body alone; the whole text is read otherwise.
+    if (def == nullptr) {
+        m_scanner.Start(file->m_pBegin, file->m_pEnd, file->IsPageFile() ? 0 : 1);
+    }
     if (!function.empty()) {
-        const CSspFunctionDef* def = file->FindFunction(function);
         if (def == nullptr) {
             try {
                 def = CollectFunctions(function);
@@ -128,6 +162,13 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
                              CSspRequestObject* request, CSspResponseObject* response,
                              const std::string& function, const CSspValueList* args,
                              CSspValue* result, CSspValueList* resultArray) {
+    return Run(path, url, nullptr, request, response, function, args, result, resultArray);
+}
+
+int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSourceFile* loaded,
+                         CSspRequestObject* request, CSspResponseObject* response,
+                         const std::string& function, const CSspValueList* args, CSspValue* result,
+                         CSspValueList* resultArray) {
     // Runs nest on one thread through functions, file objects and their functions alike;
     // counting them per thread bounds the stack whichever way a page recurses.
     CRunDepth depth;
@@ -136,7 +177,7 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
         m_strError = kCallsTooDeep;
         return kSspError;
     }
-    if (!LoadSource(path, url, function)) {
+    if (!LoadSource(path, url, function, loaded)) {
         return kSspError;
     }
     m_pRequest = request;
@@ -148,11 +189,10 @@ int CSspInterpreter::RunPage(const std::string& path, const std::string& url,
         m_pDataSource = m_pRoot->m_pDataSource;
     }
     int rc = kSspDone;
-    std::unique_lock<std::recursive_mutex> runLock;
+    CRunLock runLock;
     try {
-        // With serialised database access a whole run holds the server context's lock;
-        // nested runs on this thread take it again.
-        runLock = LockRun();
+        // With serialised database access a whole run holds the server context's lock.
+        runLock.Take();
         while (m_scanner.Position() < m_scanner.End()) {
             if (m_scanner.CodeKind() == 0) {
                 std::string literal;
@@ -259,10 +299,10 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
     m_strUrl = url;
     m_pRequest = request;
     m_pResponse = response;
-    std::unique_lock<std::recursive_mutex> runLock;
+    CRunLock runLock;
     bool failed = true;
     try {
-        runLock = LockRun();
+        runLock.Take();
         CDataSource* source = AcquireDataSource(nullptr);
         auto write = [response](const void* data, std::size_t length) {
             if (response != nullptr) {
@@ -350,7 +390,10 @@ void CSspInterpreter::ReleaseObjects() {
 }
 
 void CSspInterpreter::Reset() {
-    m_sourceStore.RemoveAll();
+    // Only a root's store ever holds files.
+    if (!m_sourceStore.m_files.empty()) {
+        m_sourceStore.RemoveAll();
+    }
     if (m_pDebugHooks != nullptr) {
         CSspDebugHooks* hooks = m_pDebugHooks;
         m_pDebugHooks = nullptr;
@@ -382,13 +425,47 @@ CDataSource* CSspInterpreter::AcquireDataSource(const char* pos) {
 }
 
 void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {
-    CSspInterpreter child(m_pRoot);
-    child.m_nDepth = m_nDepth + 1;
+    CallFunction(call.m_strMember, call, result, resultArray);
+}
+
+void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
+                                   CSspValueList* resultArray) {
+    // Calls nest strictly on one thread, so the root's children serve them as a stack; making
+    // a child for every call cost more than most calls.
+    struct CLease {
+        CSspInterpreter& m_root;
+        std::size_t m_nIndex;
+        ~CLease() { m_root.m_nCallChildrenInUse = m_nIndex; }
+    };
+    CSspInterpreter& root = *m_pRoot;
+    CLease lease{root, root.m_nCallChildrenInUse};
+    if (lease.m_nIndex == root.m_callChildren.size()) {
+        root.m_callChildren.push_back(std::make_unique<CSspInterpreter>(&root));
+    }
+    CSspInterpreter& child = *root.m_callChildren[lease.m_nIndex];
+    root.m_nCallChildrenInUse = lease.m_nIndex + 1;
+    child.PrepareForCall(m_nDepth + 1);
     m_pChild = &child;
-    int rc = child.RunPage(m_strFilePath, m_strUrl, m_pRequest, m_pResponse, call.m_strMember,
-                           &call.m_args, &result, resultArray);
+    // This run's file is the one its path names in the root's store: no need to look it up.
+    CSspSourceFile* loaded =
+        m_pSourceFile != nullptr && m_pSourceFile->IsLoaded() ? m_pSourceFile : nullptr;
+    int rc = child.Run(m_strFilePath, m_strUrl, loaded, m_pRequest, m_pResponse, function,
+                       &call.m_args, &result, resultArray);
     m_pChild = nullptr;
     child.PassOnCallResult(rc, call.m_pPos);
+}
+
+void CSspInterpreter::PrepareForCall(int depth) {
+    // What a run leaves behind and its start does not reset, as a new child has it.
+    m_nDepth = depth;
+    m_winThread = std::this_thread::get_id();
+    m_strErrorUrl.clear();
+    m_strErrorPath.clear();
+    m_pChild = nullptr;
+    m_pSession = nullptr;
+    m_bStop.store(false, std::memory_order_relaxed);
+    m_bEvaluatingWatch = false;
+    m_scanner = CSspScanner();
 }
 
 void CSspInterpreter::PassOnCallResult(int rc, const char* pos) const {

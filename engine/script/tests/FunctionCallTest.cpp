@@ -1,0 +1,162 @@
+// Calls of a page's own functions run in child interpreters that the root keeps between calls:
+// every call must still run as it would in a new one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/foundation/EngineMessages.h"
+#include "engine/script/SspDebugHooks.h"
+#include "engine/script/SspFile.h"
+#include "engine/script/SspHarness.h"
+#include "engine/script/SspInterpreter.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
+
+namespace {
+
+TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
+    struct Case {
+        const char* name;
+        const char* text;
+        int code;
+        const char* output;
+        std::string error;  // the end of the error text
+    };
+    const Case cases[] = {
+        {"locals end with their call",
+         "write Local.put();\nwrite Local.get();\n"
+         "function put() set Local.x = 'kept'; return 'p'; endfunction\n"
+         "function get() return Local.x; endfunction\n",
+         kSspError, "p", std::string(g_msg.m_localVarNotDefined) + "x"},
+        {"declared objects end with their call",
+         "write Local.a() || Local.d();\n"
+         "function a() array t; t.Add(1); return t.GetSize(); endfunction\n"
+         "function d() datetime t(2001, 2, 3); return t.getYear(); endfunction\n",
+         kSspDone, "12001", ""},
+        {"an if left by return is not open in the next call",
+         "write Local.r(1);\nwrite Local.plain();\n"
+         "function r(n) if (arg.n) return 'r'; endif return 'no'; endfunction\n"
+         "function plain() write 'p'; endfunction\n",
+         kSspDone, "rp", ""},
+        {"a loop left by return is not open in the next call",
+         "write Local.w();\nwrite Local.plain();\n"
+         "function w() while (1) return 'w'; endwhile endfunction\n"
+         "function plain() write 'p'; endfunction\n",
+         kSspDone, "wp", ""},
+        {"calls in argument lists while the outer list is half made",
+         "write Local.j(Local.j('a', 'b'), Local.j('c', Local.j('d', 'e'))) || ' ' || "
+         "Local.sum(4);\n"
+         "function j(x, y) return arg.x || arg.y; endfunction\n"
+         "function add(a, b) return arg.a + arg.b; endfunction\n"
+         "function sum(n) if (arg.n < 1) return 0; endif "
+         "return Local.add(arg.n, Local.sum(arg.n - 1)); endfunction\n",
+         kSspDone, "abcde 10", ""},
+        {"a shorter argument list after a longer one",
+         "write Local.two(1, 2);\nwrite Local.two(3);\n"
+         "function two(a, b) return arg.a || arg.b; endfunction\n",
+         kSspError, "12", "Argument not found in function call statement."},
+        {"a call without return gives its argument nothing an earlier argument held",
+         "write Local.echo('stale') || '[' || Local.echo(Local.none()) || ']';\n"
+         "function echo(v) return arg.v; endfunction\n"
+         "function none() write ''; endfunction\n",
+         kSspDone, "stale[]", ""},
+        {"an array result, twice",
+         "array r = Local.fill(3);\narray s = Local.fill(1);\n"
+         "write r.GetSize() || s.GetSize();\n"
+         "function fill(n) array t; set Local.i = 0; "
+         "while (Local.i < arg.n) t.Add(Local.i); set Local.i = Local.i + 1; endwhile "
+         "return t; endfunction\n",
+         kSspDone, "31", ""},
+        {"an error in a later call names its own place",
+         "write Local.q(5);\nwrite Local.q(0);\nfunction q(n)\n  return 10 / arg.n; endfunction\n",
+         kSspError, "2",
+         " (4,13): \r\n  return 10 / arg.n; endfunction\r\n\r\n"
+         "Operation not allowed on these operands."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSspRunResult r = RunSspText(c.text, false);
+        EXPECT_EQ(r.m_code, c.code) << r.m_error;
+        EXPECT_EQ(r.m_output, c.output);
+        ASSERT_GE(r.m_error.size(), c.error.size()) << r.m_error;
+        EXPECT_EQ(r.m_error.substr(r.m_error.size() - c.error.size()), c.error) << r.m_error;
+    }
+}
+
+// A file object's functions call the functions of its file, the page's those of the page, even
+// when both have one of the same name and their calls take turns.
+TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
+    const CTempFolder folder;
+    const std::string root = folder.Path();
+    std::filesystem::create_directories(root + "/webroot/app");
+    WriteFile(root + "/webroot/app/lib.zrs",
+              "function name() return 'lib'; endfunction\n"
+              "function who() return Local.name() || Local.name(); endfunction\n");
+    WriteFile(root + "/webroot/app/page.zrp",
+              "<!--{ write m.who() || Local.name() || m.who() || Local.name();\n"
+              "function name() return 'page'; endfunction }-->");
+    CSspInterpreter page;
+    auto lib = std::make_unique<CSspFile>("m", root);
+    lib->SetServerFile("/app/lib.zrs", &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
+    CSspMemoryResponse output;
+    int rc = page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
+    EXPECT_EQ(rc, kSspDone) << page.m_strError;
+    EXPECT_EQ(output.m_output, "liblibpageliblibpage");
+}
+
+// What a debugger sees of each called function's interpreter as it binds to its file.
+class CCallHooks : public CSspDebugHooks {
+public:
+    void AttachInterpreter(CSspInterpreter& interp) override {
+        m_events.push_back("attach " + std::to_string(interp.m_nDepth) + " '" +
+                           interp.m_strErrorUrl + "' " + (interp.m_pChild ? "child " : "") +
+                           (interp.m_winThread == std::this_thread::get_id() ? "here" : "away"));
+    }
+    void DetachInterpreter(CSspInterpreter& interp) override {
+        m_events.push_back("detach " + std::to_string(interp.m_nErrorOffset));
+    }
+    bool BeforeStatement(CSspInterpreter& interp) override {
+        // A debugger may evaluate a watch from another thread while the run waits.
+        if (&interp == interp.m_pRoot && interp.GetCurrentLine() == 2 && m_watch.empty()) {
+            std::thread watcher([&] { m_watch = interp.EvaluateWatch("Local.bad()"); });
+            watcher.join();
+        }
+        return false;
+    }
+    bool BeforeLiteralText(CSspInterpreter&) override { return false; }
+
+    std::vector<std::string> m_events;
+    std::string m_watch;
+};
+
+TEST(FunctionCallTest, DebuggerSeesEveryCallAsANewInterpreter) {
+    const CTempFolder folder;
+    const std::string text =
+        "write Local.mark();\nwrite Local.plain(1);\n"
+        "function mark() Local.setErrorFile('/oops.zrp'); return 'm'; endfunction\n"
+        "function plain(n) return arg.n; endfunction\n"
+        "function bad() return bar.x; endfunction\n";
+    const std::string path = folder.File("calls.zrs");
+    WriteFile(path, text);
+    CCallHooks hooks;
+    CSspDebugHooks::Install(&hooks);
+    CSspRunResult r = RunSspFile(path, "/script/calls.zrs");
+    CSspDebugHooks::Install(nullptr);
+    EXPECT_EQ(r.m_code, kSspDone) << r.m_error;
+    EXPECT_EQ(r.m_output, "m1");
+    EXPECT_NE(hooks.m_watch.find("Unknown Object: bar"), std::string::npos) << hooks.m_watch;
+    // The watch's call binds on the watcher's thread; each call starts with no error page, no
+    // child and no error, whatever the one before it left.
+    const std::string bar = std::to_string(text.find("bar.x"));
+    EXPECT_EQ(hooks.m_events,
+              (std::vector<std::string>{"attach 0 '' here", "attach 1 '' here", "detach -1",
+                                        "attach 1 '' here", "detach " + bar, "attach 1 '' here",
+                                        "detach -1", "detach -1"}));
+}
+
+}  // namespace
