@@ -41,6 +41,38 @@ bool HasObjectDot(const std::string& target) {
 
 }  // namespace
 
+void CSspInterpreter::RecycleRecords() {
+    for (auto& record : m_ifs) {
+        m_spareIfs.push_back(std::move(record));
+    }
+    for (auto& record : m_whiles) {
+        m_spareWhiles.push_back(std::move(record));
+    }
+    m_ifs.clear();
+    m_whiles.clear();
+}
+
+// Rare beside the passes that find their records: kept out of the region runs.
+__attribute__((noinline)) std::unique_ptr<CSspIfRecord> CSspInterpreter::NewIfRecord() {
+    if (m_spareIfs.empty()) {
+        return std::make_unique<CSspIfRecord>();
+    }
+    std::unique_ptr<CSspIfRecord> record = std::move(m_spareIfs.back());
+    m_spareIfs.pop_back();
+    *record = CSspIfRecord();
+    return record;
+}
+
+__attribute__((noinline)) std::unique_ptr<CSspWhileRecord> CSspInterpreter::NewWhileRecord() {
+    if (m_spareWhiles.empty()) {
+        return std::make_unique<CSspWhileRecord>();
+    }
+    std::unique_ptr<CSspWhileRecord> record = std::move(m_spareWhiles.back());
+    m_spareWhiles.pop_back();
+    *record = CSspWhileRecord();
+    return record;
+}
+
 int CSspInterpreter::ExecuteStatement() {
     using CStep = CSspTokenCache::CStep;
     std::string token;
@@ -377,7 +409,7 @@ void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStateme
                              CSspPlainReads* reads) {
     auto at = FindRecord(m_ifs, keyword);
     if (at == m_ifs.end() || (*at)->m_pKeyword != keyword) {
-        auto created = std::make_unique<CSspIfRecord>();
+        auto created = NewIfRecord();
         created->m_pParent = m_pCurrentIf;
         created->m_pKeyword = keyword;
         at = m_ifs.insert(at, std::move(created));
@@ -432,7 +464,7 @@ void CSspInterpreter::ExecWhile(const char* keyword, const CSspTokenCache::CStat
                       ? m_whiles.begin() + static_cast<std::ptrdiff_t>(m_nWhileHint)
                       : FindRecord(m_whiles, keyword);
         if (at == m_whiles.end() || (*at)->m_pKeyword != keyword) {
-            auto created = std::make_unique<CSspWhileRecord>();
+            auto created = NewWhileRecord();
             created->m_pParent = m_pCurrentWhile;
             created->m_pKeyword = keyword;
             created->m_nCodeKind = m_scanner.CodeKind();

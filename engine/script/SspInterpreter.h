@@ -69,9 +69,10 @@ struct CSspNameEqual {
 
 // What one pass over a statement of plain shape read, kept for the next pass of the same run:
 // variables and arguments stay where they are for the whole run once they exist.
+// Value-initialise it: a region run clears only the entries of its statements.
 struct CSspPlainReads {
-    const CSspValue* m_operands[2] = {nullptr, nullptr};
-    CSspValue* m_pTarget = nullptr;
+    const CSspValue* m_operands[2];
+    CSspValue* m_pTarget;
 };
 
 // Kinds of declared objects, each kept in declaration order.
@@ -243,6 +244,10 @@ public:
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::size_t m_nWhileHint = 0;  // where in m_whiles the last loop head found its record
+    // Records of ended runs, for the next run of this interpreter (a called function's runs
+    // one after another).
+    std::vector<std::unique_ptr<CSspIfRecord>> m_spareIfs;
+    std::vector<std::unique_ptr<CSspWhileRecord>> m_spareWhiles;
     std::vector<CSspDeclared> m_declared;
     // By lower-cased name.
     std::unordered_map<std::string, std::unique_ptr<CSspValue>, CSspNameHash, CSspNameEqual>
@@ -286,6 +291,11 @@ private:
     void PrepareForCall(int depth);
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
+    // Empties m_ifs and m_whiles into the spares.
+    void RecycleRecords();
+    // A record as new, from the spares when there is one.
+    std::unique_ptr<CSspIfRecord> NewIfRecord();
+    std::unique_ptr<CSspWhileRecord> NewWhileRecord();
     void Reset();
 
     // Evaluator.

@@ -114,7 +114,8 @@ const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* po
     }
     const auto& params = m_pFunction->m_params;
     for (std::size_t i = 0; i < params.size(); ++i) {
-        if (SspNameEquals(params[i], name)) {
+        // Most often written as in the definition: equal bytes need no case folding.
+        if (params[i] == name || SspNameEquals(params[i], name)) {
             if (m_pArgs == nullptr || i >= m_pArgs->size()) {
                 throw CSspException(kArgNotInCall, pos);
             }

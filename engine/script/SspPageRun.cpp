@@ -357,8 +357,7 @@ void CSspInterpreter::ReleaseObjects() {
     m_pChild = nullptr;
     m_pCurrentIf = nullptr;
     m_pCurrentWhile = nullptr;
-    m_ifs.clear();
-    m_whiles.clear();
+    RecycleRecords();
     m_pSession = nullptr;
     // Later declarations may refer to earlier ones: release in reverse order. An sql object
     // closes its own statement before the data source under it is given back; a failure
