@@ -144,6 +144,17 @@ public:
     // Assignment: every member, the blob by CopyBlob. False only when the blob's memory cannot
     // be had (the blob is then left empty).
     bool Copy(const CSspValue& other);
+    // As a new value (type 0, NULL), holding no memory of its own: *this = CSspValue() without
+    // making one.
+    void Reset() {
+        AssignInteger(kNullInteger, kSqlNoType);
+        if (m_text.capacity() > std::string().capacity()) {
+            std::string().swap(m_text);
+        }
+        if (m_blob.HasBlock()) {
+            m_blob.Free();
+        }
+    }
     // Copy(FromInteger(value, type)) without making the value first: for arithmetic that
     // stores its result in a variable.
     void AssignInteger(std::int32_t value, int type) {

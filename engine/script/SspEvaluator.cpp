@@ -1,5 +1,7 @@
 // Expressions: operands and calls with their arguments, and conditions split at and/or and
 // at one comparison.
+#include <optional>
+
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/foundation/SspException.h"
@@ -38,7 +40,7 @@ public:
         try {
             for (std::unique_ptr<CSspValue>& value : m_args) {
                 // Emptied now: a large argument is not kept until some later call.
-                *value = CSspValue();
+                value->Reset();
                 m_root.m_spareArgValues.push_back(std::move(value));
             }
             m_args.clear();
@@ -134,7 +136,7 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
         return;
     }
     // The argument list is read again from the text, so it is evaluated on every use.
-    CSspExpression own;
+    std::optional<CSspExpression> own;
     const CSspExpression* args = nullptr;
     {
         CSspRestoreGuard position(m_scanner);
@@ -149,7 +151,11 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
             std::string nameToken;
             m_scanner.NextToken(nameToken);
         }
-        args = &m_scanner.ReadParenthesized(own);
+        if (const CSspTokenCache::CStatement* cached = m_scanner.TakeCachedParenthesized()) {
+            args = &cached->m_expr;
+        } else {
+            args = &m_scanner.ReadParenthesized(own.emplace());
+        }
     }
     call.m_bHasArgs = true;
     CArgumentDepth depth;

@@ -51,7 +51,8 @@ bool CSspSourceFile::IsPageFile() const {
 
 const CSspFunctionDef* CSspSourceFile::FindFunction(std::string_view name) const {
     for (const auto& def : m_functions) {
-        if (SspNameEquals(def->m_strName, name)) {
+        // Most often called as defined: equal bytes need no case folding.
+        if (def->m_strName == name || SspNameEquals(def->m_strName, name)) {
             return def.get();
         }
     }
