@@ -283,7 +283,6 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
         const CSspRegion::COp& op = ops[static_cast<std::size_t>(index)];
         m_scanner.MoveTo(op.m_pAfter);
         // The hot kinds take what the region found for them; the rest go the usual way.
-        // Tested one by one: a table jump here mispredicts on every pass of a loop.
         const CSspKeyword keyword = op.m_keyword;
         CSspPlainReads* reads = static_cast<std::size_t>(index) < kept.size()
                                     ? &kept[static_cast<std::size_t>(index)]
@@ -305,11 +304,11 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
             return kSspReturned;
         } else if (keyword != CSspKeyword::None) {
             const int rc = ExecuteKeyword(keyword, op.m_pStart);
-            if (rc >= 0) {
+            if (rc >= 0) [[unlikely]] {
                 return rc;
             }
         }
-        if (m_scanner.CodeKind() != codeKind) {
+        if (m_scanner.CodeKind() != codeKind) [[unlikely]] {
             return -1;
         }
         const char* pos = m_scanner.Position();
@@ -317,11 +316,11 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
             ++index;
         } else {
             index = region.OpAt(pos);
-            if (index < 0) {
+            if (index < 0) [[unlikely]] {
                 return -1;
             }
         }
-        if (StopRequested()) {
+        if (StopRequested()) [[unlikely]] {
             return kSspStopped;
         }
     }
