@@ -31,6 +31,9 @@ public:
     // True when the region stopped short at a statement the cache now holds the head of, so
     // that building it again would take in more.
     bool CanGrow(CSspTokenCache& cache) const;
+    // A final region is not built again, however short it stopped.
+    bool Final() const { return m_bFinal; }
+    void MakeFinal() { m_bFinal = true; }
 
     // True when the region can stand for the executor's reading within a range ending at
     // `end`, in code of `codeKind`.
@@ -49,5 +52,6 @@ private:
     const char* m_pShortAt = nullptr;
     // The head was there but not the statement's extent: the statement has not run yet.
     bool m_bShortOfExtent = false;
+    bool m_bFinal = false;
     int m_nCodeKind = 0;
 };

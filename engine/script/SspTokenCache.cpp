@@ -62,16 +62,22 @@ const CSspRegion* CSspTokenCache::RegionAt(const char* pos, const char* end, int
     }
     CRegionSlot& regions = **slot;
     const CSspRegion* current = regions.m_pCurrent.load(std::memory_order_acquire);
-    if (current != nullptr && !current->CanGrow(*this)) {
+    if (current != nullptr && (current->Final() || !current->CanGrow(*this))) {
         return current;
     }
     std::lock_guard<std::mutex> lock(regions.m_mutex);
     current = regions.m_pCurrent.load(std::memory_order_relaxed);
-    if (current != nullptr && !current->CanGrow(*this)) {
+    if (current != nullptr && (current->Final() || !current->CanGrow(*this))) {
         return current;
     }
+    // Replaced regions stay for the runs still reading them, so a region grows a bounded
+    // number of times; the last one is kept however short it stopped.
+    constexpr std::size_t kMaxBuilds = 16;
     regions.m_built.push_back(
         std::make_unique<CSspRegion>(CSspRegion::Build(*this, pos, end, codeKind)));
+    if (regions.m_built.size() == kMaxBuilds) {
+        regions.m_built.back()->MakeFinal();
+    }
     current = regions.m_built.back().get();
     regions.m_pCurrent.store(current, std::memory_order_release);
     return current;

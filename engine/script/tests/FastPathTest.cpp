@@ -117,6 +117,27 @@ TEST(FastPathTest, LoopsAndCallsRunAgainOverWhatWasRead) {
     EXPECT_EQ(result.m_output, expected);
 }
 
+// A loop whose branches are first taken on later and later passes: what the region holds
+// grows pass by pass, then stops growing, and every pass still writes what it computes.
+TEST(FastPathTest, ALoopWhoseBranchesJoinLateWritesEveryPass) {
+    std::string program = "set Local.i = 0;\nwhile (Local.i < 30)\n  set Local.i = Local.i + 1;\n";
+    for (int k = 1; k <= 25; ++k) {
+        program += "  if (Local.i = " + std::to_string(k) + ") write '<" + std::to_string(k) +
+                   ">'; set Local.k = Local.i * 2; write Local.k; endif\n";
+    }
+    program += "  write '.';\nendwhile\n";
+    std::string expected;
+    for (int i = 1; i <= 30; ++i) {
+        if (i <= 25) {
+            expected += "<" + std::to_string(i) + ">" + std::to_string(i * 2);
+        }
+        expected += ".";
+    }
+    CSspRunResult result = RunSspText(program, false);
+    EXPECT_EQ(result.m_error, "");
+    EXPECT_EQ(result.m_output, expected);
+}
+
 // An error raised on a late pass of a loop names its own place, as on the first pass.
 TEST(FastPathTest, ErrorsOnLaterPassesKeepTheirPlaces) {
     const std::string program =
