@@ -240,9 +240,11 @@ for entry in "${cases[@]}"; do
   read -r kind server url <<<"$entry"
   [ "$kind $server" = "static Tallgrove" ] || continue
   wrk -t4 -c1000 -d"${seconds}s" -H 'Connection: close' "$url" >"$work/crowd.out"
+  # wrk prints no socket error line when there were none.
+  errors=$(awk '/Socket errors/ {sub(/^ *Socket errors: /, ""); print}' "$work/crowd.out")
   echo "static Tallgrove, 1000 connections: $(awk '/Requests\/sec/ {print $2}' "$work/crowd.out")" \
     "requests/s, $(awk '/requests in/ {print $1}' "$work/crowd.out") answered," \
-    "refused/failed: $(awk '/Socket errors/ {sub(/^ *Socket errors: /, ""); print}' "$work/crowd.out")"
+    "refused/failed: ${errors:-none}"
 done
 
 if [ "$requests" -gt 0 ]; then
