@@ -376,7 +376,8 @@ int CSspInterpreter::CompareFast(const CSspExpression& expr, CSspPlainReads* rea
     return left.Compare(expr.m_stmt.m_tokens[CFast::kOperator], right) ? 1 : 0;
 }
 
-bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedName& target,
+bool CSspInterpreter::AssignFast(const CSspExpression& expr,
+                                 const CSspTokenCache::CAssignment& assignment,
                                  CSspPlainReads* reads) {
     using CFast = CSspFastExpression;
     const CSspValue& left =
@@ -390,17 +391,21 @@ bool CSspInterpreter::AssignFast(const CSspExpression& expr, const CSspHashedNam
     }
     CSspValue* var = reads != nullptr ? reads->m_pTarget : nullptr;
     if (var == nullptr) {
+        const CSspHashedName target{assignment.m_strLocalVar, assignment.m_nLocalVarHash,
+                                    &assignment};
         var = FindLocalVar(target);
+        if (var == nullptr) {
+            SetLocalVar(target, CSspValue::FromInteger(integer, type));
+            if (reads != nullptr) {
+                reads->m_pTarget = FindLocalVar(target);
+            }
+            return true;
+        }
+        if (reads != nullptr) {
+            reads->m_pTarget = var;
+        }
     }
-    if (var != nullptr) {
-        var->AssignInteger(integer, type);
-    } else {
-        SetLocalVar(target, CSspValue::FromInteger(integer, type));
-        var = FindLocalVar(target);
-    }
-    if (reads != nullptr) {
-        reads->m_pTarget = var;
-    }
+    var->AssignInteger(integer, type);
     return true;
 }
 
@@ -533,16 +538,16 @@ void CSspInterpreter::ExecSet(const CSspTokenCache::CAssignment* known, CSspPlai
         if (hit != nullptr && hit->m_pStmt->m_pAfter <= m_scanner.End()) {
             m_scanner.MoveTo(hit->m_pStmt->m_pAfter);
             const CSspExpression& expr = hit->m_pStmt->m_expr;
-            const CSspHashedName local{hit->m_strLocalVar, hit->m_nLocalVarHash, hit};
             if (hit->m_bLocal &&
                 expr.m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic &&
-                AssignFast(expr, local, reads)) {
+                AssignFast(expr, *hit, reads)) {
                 return;
             }
             CSspValue value;
             Evaluate(expr, 0, static_cast<int>(expr.Size()) - 1, value);
             if (hit->m_bLocal) {
-                SetLocalVar(local, std::move(value));
+                SetLocalVar(CSspHashedName{hit->m_strLocalVar, hit->m_nLocalVarHash, hit},
+                            std::move(value));
             } else {
                 AssignTarget(hit->m_strTarget, hit->m_pTargetStart, std::move(value));
             }

@@ -331,9 +331,9 @@ private:
     void ApplyFast(const CSspExpression& expr, const CSspValue& left, const CSspValue& right,
                    CSspValue& result);
     int CompareFast(const CSspExpression& expr, CSspPlainReads* reads = nullptr);
-    // `target` = expr by its fast shape when both sides are integers; false, having changed
-    // nothing, when the value's operators must decide.
-    bool AssignFast(const CSspExpression& expr, const CSspHashedName& target,
+    // The local variable `assignment` names = expr by its fast shape when both sides are
+    // integers; false, having changed nothing, when the value's operators must decide.
+    bool AssignFast(const CSspExpression& expr, const CSspTokenCache::CAssignment& assignment,
                     CSspPlainReads* reads = nullptr);
     // PureOperandValue, kept in `slot` (when given) for the next pass over the same place.
     const CSspValue& PlainOperand(const CSspExpression& expr, int index, const CSspValue** slot) {
