@@ -5,8 +5,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <bit>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -298,6 +300,47 @@ TEST_F(SspValueTest, SetNullResetsEveryTypedMember) {
         EXPECT_EQ(v.m_type, type);
         EXPECT_EQ(v.m_columnSize, CSspValue::kDefaultColumnSize);
         EXPECT_EQ(v.GetText(), "") << type;
+    }
+}
+
+// Reset and AssignInteger stand for assigning a made value: from values of every kind, each
+// must leave what the assignment leaves, members and memory alike.
+TEST_F(SspValueTest, ResetAndAssignIntegerLeaveWhatAnAssignmentLeaves) {
+    auto same = [](const CSspValue& a, const CSspValue& b) {
+        return a.m_type == b.m_type && a.m_text == b.m_text && a.m_columnSize == b.m_columnSize &&
+               a.m_decimals == b.m_decimals && a.m_integer == b.m_integer &&
+               std::bit_cast<std::uint32_t>(a.m_real) == std::bit_cast<std::uint32_t>(b.m_real) &&
+               std::bit_cast<std::uint64_t>(a.m_double) ==
+                   std::bit_cast<std::uint64_t>(b.m_double) &&
+               a.m_dateTime == b.m_dateTime && a.m_timeSpan == b.m_timeSpan &&
+               a.m_blob.View() == b.m_blob.View();
+    };
+    std::vector<CSspValue> kinds = {CSspValue::FromText(std::string(100, 'x')),
+                                    CSspValue::FromInteger(7, kSqlSmallInt),
+                                    CSspValue::FromDouble(2.5),
+                                    CSspValue::FromReal(1.5f),
+                                    CSspValue::FromDateTime(86400),
+                                    CSspValue::FromTimeSpan(60),
+                                    CSspValue::FromBinary("bytes")};
+    kinds[0].m_columnSize = 8;
+    kinds[0].m_decimals = 2;
+    for (const CSspValue& kind : kinds) {
+        CSspValue reset(kind);
+        reset.Reset();
+        CSspValue assigned(kind);
+        assigned = CSspValue();
+        EXPECT_TRUE(same(reset, assigned)) << kind.m_type;
+        EXPECT_LE(reset.m_text.capacity(), std::string().capacity()) << kind.m_type;
+        EXPECT_FALSE(reset.m_blob.HasBlock()) << kind.m_type;
+
+        for (int type : {kSqlInteger, kSqlSmallInt}) {
+            CSspValue worked(kind);
+            worked.AssignInteger(-3, type);
+            CSspValue copied(kind);
+            copied = CSspValue::FromInteger(-3, type);
+            EXPECT_TRUE(same(worked, copied)) << kind.m_type << " " << type;
+            EXPECT_EQ(worked.GetText(), "-3");
+        }
     }
 }
 
