@@ -1,10 +1,12 @@
-// Statements: control flow moves the position through the text, declarations make objects,
-// function definitions are recorded with the file.
+// Statements: control flow moves the position through the text; loops and function bodies
+// run again over the regions read there before.
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
@@ -33,6 +35,28 @@ auto FindRecord(std::vector<std::unique_ptr<Record>>& records, const char* keywo
                             });
 }
 
+// Empties `records` into `spares`.
+template <typename Record>
+void MoveRecords(std::vector<std::unique_ptr<Record>>& records,
+                 std::vector<std::unique_ptr<Record>>& spares) {
+    for (auto& record : records) {
+        spares.push_back(std::move(record));
+    }
+    records.clear();
+}
+
+// A record as new: one of `spares` when there is one.
+template <typename Record>
+std::unique_ptr<Record> SpareOrNew(std::vector<std::unique_ptr<Record>>& spares) {
+    if (spares.empty()) {
+        return std::make_unique<Record>();
+    }
+    std::unique_ptr<Record> record = std::move(spares.back());
+    spares.pop_back();
+    *record = Record();
+    return record;
+}
+
 // A target of the form a.b: at least one character before the first ".".
 bool HasObjectDot(const std::string& target) {
     std::size_t dot = target.find('.');
@@ -42,35 +66,17 @@ bool HasObjectDot(const std::string& target) {
 }  // namespace
 
 void CSspInterpreter::RecycleRecords() {
-    for (auto& record : m_ifs) {
-        m_spareIfs.push_back(std::move(record));
-    }
-    for (auto& record : m_whiles) {
-        m_spareWhiles.push_back(std::move(record));
-    }
-    m_ifs.clear();
-    m_whiles.clear();
+    MoveRecords(m_ifs, m_spareIfs);
+    MoveRecords(m_whiles, m_spareWhiles);
 }
 
 // Rare beside the passes that find their records: kept out of the region runs.
 __attribute__((noinline)) std::unique_ptr<CSspIfRecord> CSspInterpreter::NewIfRecord() {
-    if (m_spareIfs.empty()) {
-        return std::make_unique<CSspIfRecord>();
-    }
-    std::unique_ptr<CSspIfRecord> record = std::move(m_spareIfs.back());
-    m_spareIfs.pop_back();
-    *record = CSspIfRecord();
-    return record;
+    return SpareOrNew(m_spareIfs);
 }
 
 __attribute__((noinline)) std::unique_ptr<CSspWhileRecord> CSspInterpreter::NewWhileRecord() {
-    if (m_spareWhiles.empty()) {
-        return std::make_unique<CSspWhileRecord>();
-    }
-    std::unique_ptr<CSspWhileRecord> record = std::move(m_spareWhiles.back());
-    m_spareWhiles.pop_back();
-    *record = CSspWhileRecord();
-    return record;
+    return SpareOrNew(m_spareWhiles);
 }
 
 int CSspInterpreter::ExecuteStatement() {

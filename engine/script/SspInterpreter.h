@@ -69,10 +69,9 @@ struct CSspNameEqual {
 
 // What one pass over a statement of plain shape read, kept for the next pass of the same run:
 // variables and arguments stay where they are for the whole run once they exist.
-// Value-initialise it: a region run clears only the entries of its statements.
 struct CSspPlainReads {
-    const CSspValue* m_operands[2];
-    CSspValue* m_pTarget;
+    const CSspValue* m_operands[2] = {nullptr, nullptr};
+    CSspValue* m_pTarget = nullptr;
 };
 
 // Kinds of declared objects, each kept in declaration order.

@@ -1,6 +1,7 @@
 // Expressions evaluated by their plans: operands read, operators applied into value slots
 // kept for the evaluation, in the order the plan recorded.
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "engine/foundation/EngineMessages.h"
@@ -33,6 +34,18 @@ private:
     int& m_depth;
     std::vector<CSspValue>* m_pSlots;
 };
+
+// left op right; an operator's error code raised as its text at `pos`.
+CSspValue Applied(const CSspValue& left, std::string_view op, const CSspValue& right,
+                  const char* pos) {
+    CSspValue value;
+    int code = value.ApplyOperator(left, op, right);
+    if (code < 0) {
+        const char* text = SspOperatorErrorText(code);
+        throw CSspException(text != nullptr ? text : g_msg.m_operationNotAllowed, pos);
+    }
+    return value;
+}
 
 }  // namespace
 
@@ -116,14 +129,8 @@ void CSspInterpreter::ApplyFast(const CSspExpression& expr, const CSspValue& lef
         result.AssignInteger(integer, type);
         return;
     }
-    CSspValue value;
-    int code = value.ApplyOperator(left, expr.m_stmt.m_tokens[CFast::kOperator], right);
-    if (code < 0) {
-        const char* text = SspOperatorErrorText(code);
-        throw CSspException(text != nullptr ? text : g_msg.m_operationNotAllowed,
-                            expr.m_stmt.m_starts[CFast::kOperator]);
-    }
-    result = value;
+    result = Applied(left, expr.m_stmt.m_tokens[CFast::kOperator], right,
+                     expr.m_stmt.m_starts[CFast::kOperator]);
 }
 
 void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPlan::CStep& step,
@@ -151,12 +158,5 @@ void CSspInterpreter::ApplyAt(const CSspExpression& expr, const CSspExpressionPl
     if (!step.m_bRightKept) {
         right = &OperandValue(expr, step.m_right, rightRead);
     }
-    CSspValue value;
-    int code = value.ApplyOperator(*left, applied, *right);
-    if (code < 0) {
-        const char* text = SspOperatorErrorText(code);
-        throw CSspException(text != nullptr ? text : g_msg.m_operationNotAllowed,
-                            expr.m_stmt.m_starts[step.m_slot]);
-    }
-    kept[step.m_slot] = std::move(value);
+    kept[step.m_slot] = Applied(*left, applied, *right, expr.m_stmt.m_starts[step.m_slot]);
 }

@@ -11,30 +11,14 @@ namespace {
 // the usual reading.
 constexpr std::size_t kMaxOps = 512;
 
-// The kinds a region holds.
-bool IsHeld(CSspKeyword keyword) {
-    switch (keyword) {
-        case CSspKeyword::Set:
-        case CSspKeyword::If:
-        case CSspKeyword::ElseIf:
-        case CSspKeyword::While:
-        case CSspKeyword::Write:
-        case CSspKeyword::Return:
-        case CSspKeyword::Else:
-        case CSspKeyword::EndIf:
-        case CSspKeyword::EndWhile:
-        case CSspKeyword::Break:
-        case CSspKeyword::Continue:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Where the executor stands after the statement whose head `step` is, when that is fixed by
-// the text and the cache holds it (nullptr otherwise), with what it reads there.
+// the text and the cache holds it (nullptr otherwise), with what it reads there. `held`, when
+// given, says whether a region holds statements of this kind at all.
 const char* AfterStatement(const CSspTokenCache& cache, const CSspTokenCache::CStep& step,
-                           CSspRegion::COp* op = nullptr) {
+                           CSspRegion::COp* op = nullptr, bool* held = nullptr) {
+    if (held != nullptr) {
+        *held = true;
+    }
     using Mode = CSspTokenCache::Mode;
     switch (step.m_keyword) {
         case CSspKeyword::Set: {
@@ -65,6 +49,9 @@ const char* AfterStatement(const CSspTokenCache& cache, const CSspTokenCache::CS
         case CSspKeyword::Continue:
             return step.m_pAfter;
         default:
+            if (held != nullptr) {
+                *held = false;
+            }
             return nullptr;
     }
 }
@@ -93,11 +80,13 @@ CSspRegion CSspRegion::Build(CSspTokenCache& cache, const char* at, const char* 
         const CSspKeyword keyword =
             step->m_head == EHead::Semicolon ? CSspKeyword::None : step->m_keyword;
         COp op{keyword, pos, step->m_pStart, step->m_pAfter};
-        const char* next =
-            step->m_head == EHead::Semicolon ? step->m_pAfter : AfterStatement(cache, *step, &op);
+        bool held = true;
+        const char* next = step->m_head == EHead::Semicolon
+                               ? step->m_pAfter
+                               : AfterStatement(cache, *step, &op, &held);
         if (next == nullptr) {
             // A kind a region leaves out stays out; a statement not run yet may join later.
-            if (IsHeld(keyword) && step->m_head == EHead::Statement) {
+            if (held) {
                 region.m_pShortAt = pos;
                 region.m_bShortOfExtent = true;
             }
