@@ -1,6 +1,8 @@
 // Expressions: operands and calls with their arguments, and conditions split at and/or and
 // at one comparison.
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspDateTime.h"
@@ -56,6 +58,27 @@ private:
     CSspInterpreter& m_root;
     CSspValueList& m_args;
 };
+
+// The token ranges of the arguments of `stmt` (args: [ expression ( ',' expression )* [ ',' ]
+// ]), up to an empty one before a comma: false when there is one, which is an error once
+// the arguments before it have been evaluated.
+bool SplitArguments(const CSspStatement& stmt, std::vector<std::pair<int, int>>& items) {
+    const int count = static_cast<int>(stmt.Size());
+    int itemStart = 0;
+    for (int i = 0; i <= count; ++i) {
+        const bool atComma = i < count && stmt.m_tokens[i] == ",";
+        if (!atComma && i < count) {
+            continue;
+        }
+        if (i == itemStart) {
+            // Nothing after the last comma, or an empty list, ends it well.
+            return !atComma;
+        }
+        items.emplace_back(itemStart, i - 1);
+        itemStart = i + 1;
+    }
+    return true;
+}
 
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
@@ -135,14 +158,27 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
     if (!operand.m_bHasArgs) {
         return;
     }
-    // The argument list is read again from the text, so it is evaluated on every use.
+    // The argument list is read again from the text, so it is evaluated on every use; where
+    // it was read before, the cache holds it split into its arguments.
+    CSspTokenCache* cache = m_scanner.TokenCache();
+    const CSspTokenCache::CCallArgs* site =
+        cache != nullptr ? cache->FindCallArgs(call.m_pPos) : nullptr;
+    if (site != nullptr && site->m_pStmt->m_pAfter <= m_scanner.End()) {
+        call.m_bHasArgs = true;
+        CArgumentDepth depth;
+        if (t_argumentDepth > kMaxCallDepth) {
+            throw CSspException(kCallsTooDeep, call.m_pPos);
+        }
+        EvaluateArgumentItems(site->m_pStmt->m_expr, site->m_items, call, operand.m_bRawArgs);
+        return;
+    }
     std::optional<CSspExpression> own;
+    const CSspTokenCache::CStatement* cached = nullptr;
     const CSspExpression* args = nullptr;
     {
         CSspRestoreGuard position(m_scanner);
         m_scanner.MoveTo(call.m_pPos);
         // Only where the name token ends is needed: reading it again would copy its text.
-        const CSspTokenCache* cache = m_scanner.TokenCache();
         const CSspTokenCache::CToken* name =
             cache != nullptr ? cache->FindToken(call.m_pPos) : nullptr;
         if (name != nullptr && call.m_pPos < m_scanner.End() && name->m_pAfter <= m_scanner.End()) {
@@ -151,36 +187,38 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
             std::string nameToken;
             m_scanner.NextToken(nameToken);
         }
-        if (const CSspTokenCache::CStatement* cached = m_scanner.TakeCachedParenthesized()) {
-            args = &cached->m_expr;
-        } else {
-            args = &m_scanner.ReadParenthesized(own.emplace());
-        }
+        cached = m_scanner.TakeCachedParenthesized();
+        args = cached != nullptr ? &cached->m_expr : &m_scanner.ReadParenthesized(own.emplace());
     }
     call.m_bHasArgs = true;
     CArgumentDepth depth;
     if (t_argumentDepth > kMaxCallDepth) {
         throw CSspException(kCallsTooDeep, call.m_pPos);
     }
-    EvaluateArguments(*args, call, operand.m_bRawArgs);
+    std::vector<std::pair<int, int>> items;
+    const bool whole = SplitArguments(args->m_stmt, items);
+    if (whole && cached != nullptr) {
+        cache->StoreCallArgs(call.m_pPos, {cached, items});
+    }
+    EvaluateArgumentItems(*args, items, call, operand.m_bRawArgs);
+    if (!whole) {
+        throw CSspException(g_msg.m_missingParamBeforeComma, call.m_pPos);
+    }
 }
 
 void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw) {
-    // args: [ expression ( ',' expression )* [ ',' ] ]
-    const CSspStatement& stmt = expr.m_stmt;
-    const int count = static_cast<int>(stmt.Size());
-    int itemStart = 0;
-    for (int i = 0; i <= count; ++i) {
-        bool atComma = i < count && stmt.m_tokens[i] == ",";
-        if (!atComma && i < count) {
-            continue;
-        }
-        if (i == itemStart) {
-            if (atComma) {
-                throw CSspException(g_msg.m_missingParamBeforeComma, call.m_pPos);
-            }
-            break;  // nothing after the last comma, or an empty list
-        }
+    std::vector<std::pair<int, int>> items;
+    const bool whole = SplitArguments(expr.m_stmt, items);
+    EvaluateArgumentItems(expr, items, call, raw);
+    if (!whole) {
+        throw CSspException(g_msg.m_missingParamBeforeComma, call.m_pPos);
+    }
+}
+
+void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
+                                            const std::vector<std::pair<int, int>>& items,
+                                            CSspCall& call, bool raw) {
+    for (const auto& [first, last] : items) {
         std::unique_ptr<CSspValue> value;
         // A value an ended call gave back, as new, saves allocating one.
         std::vector<std::unique_ptr<CSspValue>>& spare = m_pRoot->m_spareArgValues;
@@ -191,12 +229,11 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
             value = std::make_unique<CSspValue>();
         }
         if (raw) {
-            *value = CSspValue::FromText(stmt.m_tokens[itemStart]);
+            *value = CSspValue::FromText(expr.m_stmt.m_tokens[first]);
         } else {
-            Evaluate(expr, itemStart, i - 1, *value);
+            Evaluate(expr, first, last, *value);
         }
         call.m_args.push_back(std::move(value));
-        itemStart = i + 1;
     }
 }
 

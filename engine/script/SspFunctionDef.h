@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class CSspRegion;
+
 // One `function name(p1, p2) ... endfunction` of a loaded file. Positions point into the
 // file's text and live as long as the file stays loaded.
 struct CSspFunctionDef {
@@ -12,4 +14,6 @@ struct CSspFunctionDef {
     const char* m_pAfterEnd = nullptr;   // just after "endfunction"
     std::string m_strName;               // as written
     std::vector<std::string> m_params;   // parameter names in order
+    // The body's region once it can no longer grow: it stays with the file's cache.
+    mutable const CSspRegion* m_pBodyRegion = nullptr;
 };

@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/foundation/SspCall.h"
+#include "engine/foundation/SspMemberRow.h"
 #include "engine/script/SspExpressionPlan.h"
 #include "engine/script/SspKeyword.h"
 #include "engine/script/SspScanner.h"
@@ -351,6 +353,10 @@ private:
                       CSspValueList* resultArray);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
+    // The arguments of `expr` at the token ranges `items`, appended to `call`.
+    void EvaluateArgumentItems(const CSspExpression& expr,
+                               const std::vector<std::pair<int, int>>& items, CSspCall& call,
+                               bool raw);
     // The condition read from the position, or `known`: the one the cache holds there.
     int EvaluateCondition(const CSspTokenCache::CStatement* known = nullptr,
                           CSspPlainReads* reads = nullptr);
@@ -412,6 +418,8 @@ private:
     void CallArg(CSspCall& call, CSspValue& result);
     // arg.name: the argument of the running function named `name`; errors at `pos`.
     const CSspValue& ArgValue(std::string_view name, const char* pos) const;
+    // ArgValue as the definition's parameters give it, with its errors.
+    const CSspValue& ArgValueByName(std::string_view name, const char* pos) const;
     void CallLocal(CSspCall& call, CSspValue& result);
 
     std::atomic<bool> m_bStop{false};

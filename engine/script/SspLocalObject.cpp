@@ -109,13 +109,30 @@ void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
 }
 
 const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* pos) const {
+    // Most often written as in the definition: equal bytes need no case folding, and a
+    // name that differs from a parameter in more than case passes it by.
+    if (m_pFunction != nullptr && m_pArgs != nullptr) {
+        const std::vector<std::string>& params = m_pFunction->m_params;
+        const std::size_t given = m_pArgs->size();
+        for (std::size_t i = 0; i < params.size() && i < given; ++i) {
+            if (SameBytes(params[i], name)) {
+                return *(*m_pArgs)[i];
+            }
+            if (SspNameEquals(params[i], name)) {
+                break;
+            }
+        }
+    }
+    return ArgValueByName(name, pos);
+}
+
+const CSspValue& CSspInterpreter::ArgValueByName(std::string_view name, const char* pos) const {
     if (m_pFunction == nullptr || m_pFunction->m_params.empty()) {
         throw CSspException(kNotInFunction, pos);
     }
     const auto& params = m_pFunction->m_params;
     for (std::size_t i = 0; i < params.size(); ++i) {
-        // Most often written as in the definition: equal bytes need no case folding.
-        if (params[i] == name || SspNameEquals(params[i], name)) {
+        if (SspNameEquals(params[i], name)) {
             if (m_pArgs == nullptr || i >= m_pArgs->size()) {
                 throw CSspException(kArgNotInCall, pos);
             }

@@ -95,9 +95,8 @@ bool ContainsCodeOpener(const char* begin, const char* end) {
 }  // namespace
 
 void CSspInterpreter::Clear() {
-    m_strFilePath.clear();
-    m_strUrl.clear();
-    m_strUrlFolder = "/";
+    // The file's path and URL stay until the next run names its own: a called function's
+    // runs one after another name the same ones.
     m_strError.clear();
     m_nErrorOffset = -1;
     m_pSourceFile = nullptr;
@@ -113,13 +112,17 @@ void CSspInterpreter::Clear() {
 
 bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url,
                                  const std::string& function, CSspSourceFile* loaded) {
-    m_strFilePath = path;
-    m_strUrl = url;
-    // Up to the last "/"; "/" when there is none.
-    std::size_t slash = url.rfind('/');
-    m_strUrlFolder.assign(url, 0, slash == std::string::npos ? 0 : slash + 1);
-    if (m_strUrlFolder.empty()) {
-        m_strUrlFolder.push_back('/');
+    if (m_strFilePath != path) {
+        m_strFilePath = path;
+    }
+    if (m_strUrl != url || m_strUrlFolder.empty()) {
+        m_strUrl = url;
+        // Up to the last "/"; "/" when there is none.
+        std::size_t slash = url.rfind('/');
+        m_strUrlFolder.assign(url, 0, slash == std::string::npos ? 0 : slash + 1);
+        if (m_strUrlFolder.empty()) {
+            m_strUrlFolder.push_back('/');
+        }
     }
     CSspSourceFile* file = loaded != nullptr ? loaded : m_pRoot->m_sourceStore.GetFile(path);
     if (file == nullptr) {
@@ -174,6 +177,9 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
     CRunDepth depth;
     Clear();
     if (depth.m_depth > kMaxCallDepth + 1) {
+        m_strFilePath.clear();
+        m_strUrl.clear();
+        m_strUrlFolder = "/";
         m_strError = kCallsTooDeep;
         return kSspError;
     }
@@ -297,6 +303,7 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
     m_strError.clear();
     m_nErrorOffset = -1;
     m_strUrl = url;
+    m_strUrlFolder.clear();  // worked out again by the next run
     m_pRequest = request;
     m_pResponse = response;
     CRunLock runLock;

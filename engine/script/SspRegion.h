@@ -34,6 +34,8 @@ public:
     // A final region is not built again, however short it stopped.
     bool Final() const { return m_bFinal; }
     void MakeFinal() { m_bFinal = true; }
+    // True when the region will never be built again: it is final or stopped nowhere short.
+    bool Complete() const { return m_bFinal || m_pShortAt == nullptr; }
 
     // True when the region can stand for the executor's reading within a range ending at
     // `end`, in code of `codeKind`.

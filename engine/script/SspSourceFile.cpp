@@ -1,5 +1,6 @@
 #include "engine/script/SspSourceFile.h"
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/script/SspCompiledFileCache.h"
 #include "engine/script/SspObject.h"
 
@@ -52,7 +53,7 @@ bool CSspSourceFile::IsPageFile() const {
 const CSspFunctionDef* CSspSourceFile::FindFunction(std::string_view name) const {
     for (const auto& def : m_functions) {
         // Most often called as defined: equal bytes need no case folding.
-        if (def->m_strName == name || SspNameEquals(def->m_strName, name)) {
+        if (SameBytes(def->m_strName, name) || SspNameEquals(def->m_strName, name)) {
             return def.get();
         }
     }

@@ -18,6 +18,7 @@ CSspTokenCache::CSspTokenCache(const char* begin, std::size_t size)
       m_beforeParens(size),
       m_assignments(size),
       m_steps(size),
+      m_callArgs(size),
       m_regions(size),
       m_skips{CSspPositionIndex<CSkip>(size), CSspPositionIndex<CSkip>(size),
               CSspPositionIndex<CSkip>(size)} {}

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/script/SspExpression.h"
@@ -67,6 +68,12 @@ public:
         bool m_bAssignment;  // "=" follows
         bool m_bRedirect;    // the token is Response.Redirect
     };
+    // A call's argument list read from the start of its operand: the statement between its
+    // parentheses and each argument's token range [first, last] in it.
+    struct CCallArgs {
+        const CStatement* m_pStmt;
+        std::vector<std::pair<int, int>> m_items;
+    };
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
     // The three ways a block is skipped: to "endwhile", to "endif", to the next branch.
     enum class SkipMode : uint8_t { ToEndWhile, ToEndIf, ToBranch };
@@ -116,6 +123,11 @@ public:
         m_assignments.Store(Offset(pos), std::move(assignment));
     }
 
+    const CCallArgs* FindCallArgs(const char* pos) const { return m_callArgs.Find(Offset(pos)); }
+    void StoreCallArgs(const char* pos, CCallArgs args) {
+        m_callArgs.Store(Offset(pos), std::move(args));
+    }
+
     const CStep* FindStep(const char* pos) const { return m_steps.Find(Offset(pos)); }
     void StoreStep(const char* pos, CStep step) { m_steps.Store(Offset(pos), std::move(step)); }
 
@@ -155,6 +167,7 @@ private:
     CSspPositionIndex<const CStatement*> m_beforeParens;
     CSspPositionIndex<CAssignment> m_assignments;
     CSspPositionIndex<CStep> m_steps;
+    CSspPositionIndex<CCallArgs> m_callArgs;
     // A region and those it replaced, which runs may still be reading.
     struct CRegionSlot;
     CSspPositionIndex<std::unique_ptr<CRegionSlot>> m_regions;

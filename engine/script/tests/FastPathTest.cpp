@@ -156,4 +156,68 @@ TEST(FastPathTest, ErrorsOnLaterPassesKeepTheirPlaces) {
         << result.m_error;
 }
 
+// Calls read their arguments from what the first call read: several arguments, a trailing
+// comma, arguments named in another case, and a body whose branches are first taken on
+// later calls, so that what its region holds grows call by call.
+TEST(FastPathTest, CallsRunAgainOverWhatTheirFirstCallRead) {
+    std::string program =
+        "function pair(a, B, c)\n"
+        "  return arg.a * 100 + arg.b * 10 + arg.C;\n"
+        "endfunction\n"
+        "function same(N, n)\n"
+        "  return arg.n;\n"
+        "endfunction\n"
+        "function grow(k)\n";
+    for (int k = 1; k <= 25; ++k) {
+        program +=
+            "  if (arg.k = " + std::to_string(k) + ") write '<" + std::to_string(k) + ">'; endif\n";
+    }
+    program +=
+        "  return arg.k * 2;\n"
+        "endfunction\n"
+        "set Local.i = 0;\n"
+        "while (Local.i < 30)\n"
+        "  set Local.i = Local.i + 1;\n"
+        "  write Local.grow(Local.i);\n"
+        "  write '=';\n"
+        "  write Local.pair(Local.i % 10, Local.i % 7, Local.i % 3,);\n"
+        "  write Local.same(Local.i, 0);\n"
+        "  write ';';\n"
+        "endwhile\n";
+    std::string expected;
+    for (int i = 1; i <= 30; ++i) {
+        if (i <= 25) {
+            expected += "<" + std::to_string(i) + ">";
+        }
+        expected += std::to_string(i * 2) + "=" +
+                    std::to_string(i % 10 * 100 + i % 7 * 10 + i % 3) + std::to_string(i) + ";";
+    }
+    CSspRunResult result = RunSspText(program, false);
+    EXPECT_EQ(result.m_error, "");
+    EXPECT_EQ(result.m_output, expected);
+}
+
+// An empty argument before a comma fails at the call, after the arguments before it ran, on
+// the first call as on later ones.
+TEST(FastPathTest, AnEmptyArgumentFailsAfterTheOnesBeforeIt) {
+    const std::string program =
+        "function w(x)\n"
+        "  write arg.x;\n"
+        "  return 0;\n"
+        "endfunction\n"
+        "function two(a, b)\n"
+        "  return 0;\n"
+        "endfunction\n"
+        "set Local.i = 0;\n"
+        "while (Local.i < 3)\n"
+        "  set Local.i = Local.i + 1;\n"
+        "  if (Local.i = 3) set Local.r = Local.two(Local.w('a'), , 1); endif\n"
+        "  set Local.r = Local.two(Local.w(Local.i), 1);\n"
+        "endwhile\n";
+    CSspRunResult result = RunSspText(program, false);
+    EXPECT_EQ(result.m_code, 1);
+    EXPECT_EQ(result.m_output, "12a");
+    EXPECT_NE(result.m_error.find(" (11,34): "), std::string::npos) << result.m_error;
+}
+
 }  // namespace
