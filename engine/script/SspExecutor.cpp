@@ -86,10 +86,20 @@ int CSspInterpreter::ExecuteStatement() {
         if (StopRequested()) {
             return kSspStopped;
         }
+        const char* at = m_scanner.Position();
+        // A function body whose region is known goes on over it as the lookup below would.
+        if (m_pFunction != nullptr && at == m_pFunction->m_pBodyStart &&
+            m_pFunction->m_pBodyRegion != nullptr && m_pDebugHooks == nullptr &&
+            m_pFunction->m_pBodyRegion->Fits(m_scanner.End(), m_scanner.CodeKind())) {
+            const int rc = RunRegion(*m_pFunction->m_pBodyRegion);
+            if (rc >= 0) {
+                return rc;
+            }
+            continue;
+        }
         // A statement read here before gives its head without a scan; one read now is kept
         // once every token it looked at is in the file's cache.
         CSspTokenCache* cache = m_scanner.TokenCache();
-        const char* at = m_scanner.Position();
         const CStep* step = cache != nullptr ? cache->FindStep(at) : nullptr;
         CStep scanned;
         bool storable = false;
@@ -653,6 +663,12 @@ void CSspInterpreter::ReturnValueOf(const CSspExpression& stmt) {
         }
     }
     if (stmt.Empty()) {
+        return;
+    }
+    if (m_pResult != nullptr && m_pResultArray == nullptr && m_pRoot != this) {
+        // A called function's result is a value its caller evaluates into and drops when the
+        // call fails: the return is evaluated straight into it.
+        Evaluate(stmt, 0, static_cast<int>(stmt.Size()) - 1, *m_pResult);
         return;
     }
     CSspValue value;

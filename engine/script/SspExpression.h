@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,7 +15,7 @@
 // A statement's tokens compiled once for evaluation: what each operand slot is (its literal
 // value made already, or the object and member it names), and the evaluation plans of the
 // ranges a statement is evaluated by (the whole, each argument, each side of a condition).
-// Immutable once compiled, so runs on several threads may share it.
+// Immutable once compiled but for its hints, so runs on several threads may share it.
 class CSspExpression {
 public:
     struct COperand {
@@ -36,6 +37,20 @@ public:
         bool m_bHasArgs = false;
         // The members whose arguments are passed as written, not evaluated.
         bool m_bRawArgs = false;
+        // Arg: the parameter whose name it bore byte for byte when last read; checked again
+        // at each use. Runs on several threads may set it, each to the same index.
+        struct CParamHint {
+            std::atomic<int> m_nIndex{-1};
+            CParamHint() = default;
+            CParamHint(const CParamHint& other) noexcept
+                : m_nIndex(other.m_nIndex.load(std::memory_order_relaxed)) {}
+            CParamHint& operator=(const CParamHint& other) noexcept {
+                m_nIndex.store(other.m_nIndex.load(std::memory_order_relaxed),
+                               std::memory_order_relaxed);
+                return *this;
+            }
+        };
+        mutable CParamHint m_paramHint;
     };
 
     CSspExpression() = default;

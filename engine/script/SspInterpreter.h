@@ -323,7 +323,7 @@ private:
             }
             return *var;
         }
-        return ArgValue(operand.m_strMember, expr.m_stmt.m_starts[static_cast<std::size_t>(index)]);
+        return ArgValue(operand, expr.m_stmt.m_starts[static_cast<std::size_t>(index)]);
     }
     [[noreturn]] void ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const;
     // The whole of `expr` by its fast shape: its value, its comparison's outcome.
@@ -417,7 +417,11 @@ private:
     // Built-in objects of the interpreter itself.
     void CallArg(CSspCall& call, CSspValue& result);
     // arg.name: the argument of the running function named `name`; errors at `pos`.
-    const CSspValue& ArgValue(std::string_view name, const char* pos) const;
+    // `index`, when given, receives the parameter's index when its name matched byte for
+    // byte, else -1.
+    const CSspValue& ArgValue(std::string_view name, const char* pos, int* index = nullptr) const;
+    // ArgValue of an `arg.name` operand, by its hint when the hint still holds.
+    const CSspValue& ArgValue(const CSspExpression::COperand& operand, const char* pos) const;
     // ArgValue as the definition's parameters give it, with its errors.
     const CSspValue& ArgValueByName(std::string_view name, const char* pos) const;
     void CallLocal(CSspCall& call, CSspValue& result);

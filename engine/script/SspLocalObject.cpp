@@ -108,14 +108,21 @@ void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
     result = ArgValue(call.m_strMember, call.m_pPos);
 }
 
-const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* pos) const {
+const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* pos,
+                                           int* index) const {
     // Most often written as in the definition: equal bytes need no case folding, and a
     // name that differs from a parameter in more than case passes it by.
+    if (index != nullptr) {
+        *index = -1;
+    }
     if (m_pFunction != nullptr && m_pArgs != nullptr) {
         const std::vector<std::string>& params = m_pFunction->m_params;
         const std::size_t given = m_pArgs->size();
         for (std::size_t i = 0; i < params.size() && i < given; ++i) {
             if (SameBytes(params[i], name)) {
+                if (index != nullptr) {
+                    *index = static_cast<int>(i);
+                }
                 return *(*m_pArgs)[i];
             }
             if (SspNameEquals(params[i], name)) {
@@ -124,6 +131,26 @@ const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* po
         }
     }
     return ArgValueByName(name, pos);
+}
+
+const CSspValue& CSspInterpreter::ArgValue(const CSspExpression::COperand& operand,
+                                           const char* pos) const {
+    // An operand lies in one function's body, whose parameters every run reads alike from
+    // the same text: the index found once holds for every call that reads it.
+    const int hint = operand.m_paramHint.m_nIndex.load(std::memory_order_relaxed);
+    if (hint >= 0 && m_pFunction != nullptr && m_pArgs != nullptr) {
+        const auto at = static_cast<std::size_t>(hint);
+        if (at < m_pFunction->m_params.size() && at < m_pArgs->size() &&
+            SameBytes(m_pFunction->m_params[at], operand.m_strMember)) {
+            return *(*m_pArgs)[at];
+        }
+    }
+    int found = -1;
+    const CSspValue& value = ArgValue(operand.m_strMember, pos, &found);
+    if (found >= 0) {
+        operand.m_paramHint.m_nIndex.store(found, std::memory_order_relaxed);
+    }
+    return value;
 }
 
 const CSspValue& CSspInterpreter::ArgValueByName(std::string_view name, const char* pos) const {

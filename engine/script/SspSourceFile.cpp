@@ -27,6 +27,7 @@ bool CSspSourceFile::Load(std::string& error) {
 
 void CSspSourceFile::Unload() {
     m_functions.clear();
+    m_pLastFound = nullptr;
     m_pBegin = m_pEnd = nullptr;
     m_nSize = 0;
     m_bLoaded = false;
@@ -51,9 +52,15 @@ bool CSspSourceFile::IsPageFile() const {
 }
 
 const CSspFunctionDef* CSspSourceFile::FindFunction(std::string_view name) const {
+    // Definitions are only ever appended, so the first one that bears exactly this name
+    // stays the first of its name.
+    if (m_pLastFound != nullptr && SameBytes(m_pLastFound->m_strName, name)) {
+        return m_pLastFound;
+    }
     for (const auto& def : m_functions) {
         // Most often called as defined: equal bytes need no case folding.
         if (SameBytes(def->m_strName, name) || SspNameEquals(def->m_strName, name)) {
+            m_pLastFound = def.get();
             return def.get();
         }
     }

@@ -60,4 +60,6 @@ public:
 private:
     std::shared_ptr<CSspCompiledFile> m_pCompiled;
     bool m_bLoaded = false;
+    // The definition FindFunction found last: calls most often name it again.
+    mutable const CSspFunctionDef* m_pLastFound = nullptr;
 };

@@ -220,4 +220,24 @@ TEST(FastPathTest, AnEmptyArgumentFailsAfterTheOnesBeforeIt) {
     EXPECT_NE(result.m_error.find(" (11,34): "), std::string::npos) << result.m_error;
 }
 
+// An argument found by its name on earlier calls is still missing from a call that leaves it
+// out, and fails there.
+TEST(FastPathTest, AnArgumentLeftOutOfALaterCallFails) {
+    const std::string program =
+        "function f(a, b)\n"
+        "  return arg.a + arg.b;\n"
+        "endfunction\n"
+        "set Local.i = 0;\n"
+        "while (Local.i < 3)\n"
+        "  set Local.i = Local.i + 1;\n"
+        "  if (Local.i < 3) write Local.f(Local.i, 10); else write Local.f(Local.i); endif\n"
+        "endwhile\n";
+    CSspRunResult result = RunSspText(program, false);
+    EXPECT_EQ(result.m_code, 1);
+    EXPECT_EQ(result.m_output, "1112");
+    EXPECT_NE(result.m_error.find("Argument not found in function call statement."),
+              std::string::npos)
+        << result.m_error;
+}
+
 }  // namespace
