@@ -28,35 +28,34 @@ struct CArgumentDepth {
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
 
-// Lends a call an argument list left by an ended call, and gives the list and its values back
-// to the root when the call has ended: nothing keeps them after that.
-class CSpareArguments {
+// Lends a call the root's argument list of its depth (calls nest, so the lists serve as a
+// stack): the list keeps the values of the last call at that depth, emptied as soon as a call
+// ends, so that a call with as many arguments allocates nothing.
+class CLentArguments {
 public:
-    CSpareArguments(CSspInterpreter& root, CSspValueList& args) : m_root(root), m_args(args) {
-        if (!root.m_spareArgLists.empty()) {
-            m_args = std::move(root.m_spareArgLists.back());
-            root.m_spareArgLists.pop_back();
+    CLentArguments(CSspInterpreter& root, CSspValueList& args)
+        : m_root(root), m_args(args), m_nIndex(root.m_nArgListsInUse) {
+        if (m_nIndex == root.m_argLists.size()) {
+            root.m_argLists.emplace_back();
         }
+        m_args.swap(root.m_argLists[m_nIndex]);
+        root.m_nArgListsInUse = m_nIndex + 1;
     }
-    ~CSpareArguments() {
-        try {
-            for (std::unique_ptr<CSspValue>& value : m_args) {
-                // Emptied now: a large argument is not kept until some later call.
-                value->Reset();
-                m_root.m_spareArgValues.push_back(std::move(value));
-            }
-            m_args.clear();
-            m_root.m_spareArgLists.push_back(std::move(m_args));
-        } catch (...) {
-            // Out of memory: what was not given back is freed with the call.
+    ~CLentArguments() {
+        for (std::unique_ptr<CSspValue>& value : m_args) {
+            // A large argument is not kept until some later call.
+            value->Reset();
         }
+        m_args.swap(m_root.m_argLists[m_nIndex]);
+        m_root.m_nArgListsInUse = m_nIndex;
     }
-    CSpareArguments(const CSpareArguments&) = delete;
-    CSpareArguments& operator=(const CSpareArguments&) = delete;
+    CLentArguments(const CLentArguments&) = delete;
+    CLentArguments& operator=(const CLentArguments&) = delete;
 
 private:
     CSspInterpreter& m_root;
     CSspValueList& m_args;
+    std::size_t m_nIndex;
 };
 
 // The token ranges of the arguments of `stmt` (args: [ expression ( ',' expression )* [ ',' ]
@@ -115,7 +114,7 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
         case ETarget::LocalFunction: {
             // Only the callee's name is needed, and it is the operand's own.
             CSspCall call;
-            CSpareArguments spare(*m_pRoot, call.m_args);
+            CLentArguments lent(*m_pRoot, call.m_args);
             ReadCallArguments(expr, index, call);
             CallFunction(operand.m_strMember, call, result, nullptr);
             return;
@@ -218,23 +217,22 @@ void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& ca
 void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
                                             const std::vector<std::pair<int, int>>& items,
                                             CSspCall& call, bool raw) {
+    // A lent list brings values of an earlier call, emptied: they are evaluated into.
+    CSspValueList& args = call.m_args;
+    std::size_t count = 0;
     for (const auto& [first, last] : items) {
-        std::unique_ptr<CSspValue> value;
-        // A value an ended call gave back, as new, saves allocating one.
-        std::vector<std::unique_ptr<CSspValue>>& spare = m_pRoot->m_spareArgValues;
-        if (!spare.empty()) {
-            value = std::move(spare.back());
-            spare.pop_back();
-        } else {
-            value = std::make_unique<CSspValue>();
+        if (count == args.size()) {
+            args.push_back(std::make_unique<CSspValue>());
         }
+        CSspValue& value = *args[count];
         if (raw) {
-            *value = CSspValue::FromText(expr.m_stmt.m_tokens[first]);
+            value = CSspValue::FromText(expr.m_stmt.m_tokens[first]);
         } else {
-            Evaluate(expr, first, last, *value);
+            Evaluate(expr, first, last, value);
         }
-        call.m_args.push_back(std::move(value));
+        ++count;
     }
+    args.resize(count);
 }
 
 int CSspInterpreter::EvaluateAndOr(const CSspExpression& expr, int from, int to) {

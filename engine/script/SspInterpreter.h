@@ -274,9 +274,10 @@ public:
     // m_nCallChildrenInUse are running, the rest wait for the next call.
     std::vector<std::unique_ptr<CSspInterpreter>> m_callChildren;
     std::size_t m_nCallChildrenInUse = 0;
-    // Argument lists and values (emptied) of the root's chain's ended function calls.
-    std::vector<CSspValueList> m_spareArgLists;
-    std::vector<std::unique_ptr<CSspValue>> m_spareArgValues;
+    // The root's argument lists for the function calls of its chain, used as a stack: the
+    // first m_nArgListsInUse are lent, the rest keep their values (emptied) for later calls.
+    std::vector<CSspValueList> m_argLists;
+    std::size_t m_nArgListsInUse = 0;
 
 private:
     friend class CSspScannerTestPeer;  // the scanner's own tests

@@ -51,12 +51,7 @@ bool CSspSourceFile::IsPageFile() const {
            SspNameEquals(std::string_view(m_strPath).substr(dot), ".zrp");
 }
 
-const CSspFunctionDef* CSspSourceFile::FindFunction(std::string_view name) const {
-    // Definitions are only ever appended, so the first one that bears exactly this name
-    // stays the first of its name.
-    if (m_pLastFound != nullptr && SameBytes(m_pLastFound->m_strName, name)) {
-        return m_pLastFound;
-    }
+const CSspFunctionDef* CSspSourceFile::FindFunctionByName(std::string_view name) const {
     for (const auto& def : m_functions) {
         // Most often called as defined: equal bytes need no case folding.
         if (SameBytes(def->m_strName, name) || SspNameEquals(def->m_strName, name)) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/foundation/AsciiText.h"
 #include "engine/script/SspFunctionDef.h"
 
 class CSspCompiledFile;
@@ -39,7 +40,14 @@ public:
     // True for a ".zrp" extension (any case); everything else runs as a script.
     bool IsPageFile() const;
     // The first definition named `name` (ASCII case-insensitive), or nullptr.
-    const CSspFunctionDef* FindFunction(std::string_view name) const;
+    const CSspFunctionDef* FindFunction(std::string_view name) const {
+        // Definitions are only ever appended, so the first one that bears exactly this name
+        // stays the first of its name.
+        if (m_pLastFound != nullptr && SameBytes(m_pLastFound->m_strName, name)) {
+            return m_pLastFound;
+        }
+        return FindFunctionByName(name);
+    }
     // Adds a definition; the file owns it.
     const CSspFunctionDef* AddFunction(std::unique_ptr<CSspFunctionDef> def);
     // The definition whose "function" keyword starts at `keyword`, or nullptr.
@@ -60,6 +68,7 @@ public:
 private:
     std::shared_ptr<CSspCompiledFile> m_pCompiled;
     bool m_bLoaded = false;
+    const CSspFunctionDef* FindFunctionByName(std::string_view name) const;
     // The definition FindFunction found last: calls most often name it again.
     mutable const CSspFunctionDef* m_pLastFound = nullptr;
 };
