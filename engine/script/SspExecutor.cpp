@@ -70,6 +70,11 @@ void CSspInterpreter::RecycleRecords() {
     MoveRecords(m_whiles, m_spareWhiles);
 }
 
+void CSspInterpreter::ForgetRecords() {
+    RecycleRecords();
+    m_pRecordsOf = nullptr;
+}
+
 // Rare beside the passes that find their records: kept out of the region runs.
 __attribute__((noinline)) std::unique_ptr<CSspIfRecord> CSspInterpreter::NewIfRecord() {
     return SpareOrNew(m_spareIfs);

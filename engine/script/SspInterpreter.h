@@ -245,6 +245,8 @@ public:
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::size_t m_nWhileHint = 0;  // where in m_whiles the last loop head found its record
+    // The function whose last call left m_ifs and m_whiles for its next call, or nullptr.
+    const CSspFunctionDef* m_pRecordsOf = nullptr;
     // Records of ended runs, for the next run of this interpreter (a called function's runs
     // one after another).
     std::vector<std::unique_ptr<CSspIfRecord>> m_spareIfs;
@@ -295,6 +297,8 @@ private:
     void ReleaseObjects();
     // Empties m_ifs and m_whiles into the spares.
     void RecycleRecords();
+    // RecycleRecords, and no function's records are kept any more.
+    void ForgetRecords();
     // A record as new, from the spares when there is one.
     std::unique_ptr<CSspIfRecord> NewIfRecord();
     std::unique_ptr<CSspWhileRecord> NewWhileRecord();

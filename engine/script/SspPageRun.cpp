@@ -186,6 +186,10 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
     if (!LoadSource(path, url, function, loaded)) {
         return kSspError;
     }
+    if (m_pRecordsOf != m_pFunction || m_pFunction == nullptr) {
+        ForgetRecords();
+    }
+    m_pRecordsOf = nullptr;
     m_pRequest = request;
     m_pResponse = response;
     m_pArgs = args;
@@ -364,7 +368,13 @@ void CSspInterpreter::ReleaseObjects() {
     m_pChild = nullptr;
     m_pCurrentIf = nullptr;
     m_pCurrentWhile = nullptr;
-    RecycleRecords();
+    // A function's records serve its next call as they serve the next pass of a loop: they
+    // stand for places in its text, which stays loaded until the root's run ends.
+    if (m_pRoot != this && m_pFunction != nullptr) {
+        m_pRecordsOf = m_pFunction;
+    } else {
+        RecycleRecords();
+    }
     m_pSession = nullptr;
     // Later declarations may refer to earlier ones: release in reverse order. An sql object
     // closes its own statement before the data source under it is given back; a failure
@@ -396,6 +406,12 @@ void CSspInterpreter::ReleaseObjects() {
 }
 
 void CSspInterpreter::Reset() {
+    if (m_pRoot == this) {
+        // The records its children kept stand for places in files about to be dropped.
+        for (const std::unique_ptr<CSspInterpreter>& child : m_callChildren) {
+            child->ForgetRecords();
+        }
+    }
     // Only a root's store ever holds files.
     if (!m_sourceStore.m_files.empty()) {
         m_sourceStore.RemoveAll();

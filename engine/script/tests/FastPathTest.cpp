@@ -240,4 +240,49 @@ TEST(FastPathTest, AnArgumentLeftOutOfALaterCallFails) {
         << result.m_error;
 }
 
+// A function's loop and branch records serve its next call: calls that leave the loop by
+// break, by return from inside it or at its end, take other branches each time, and
+// alternate with another function at the same depth, each write what they compute.
+TEST(FastPathTest, FunctionsRunAgainOverTheRecordsOfTheirLastCall) {
+    const std::string program =
+        "function walk(n)\n"
+        "  set Local.k = 0;\n"
+        "  set Local.out = '';\n"
+        "  while (Local.k < 10)\n"
+        "    set Local.k = Local.k + 1;\n"
+        "    if (Local.k > arg.n) break; endif\n"
+        "    if (Local.k = 7) return 'seven' || Local.other(Local.k); endif\n"
+        "    if (Local.k % 2 = 0) set Local.out = Local.out || 'e';\n"
+        "    elseif (Local.k % 3 = 0) set Local.out = Local.out || 't';\n"
+        "    else set Local.out = Local.out || 'o';\n"
+        "    endif\n"
+        "  endwhile\n"
+        "  return Local.out;\n"
+        "endfunction\n"
+        "function other(n)\n"
+        "  if (arg.n > 2) return 'x'; else return 'y'; endif\n"
+        "endfunction\n"
+        "set Local.i = 0;\n"
+        "while (Local.i < 12)\n"
+        "  set Local.i = Local.i + 1;\n"
+        "  write Local.walk(Local.i % 9) || Local.other(Local.i) || ',';\n"
+        "endwhile\n";
+    std::string expected;
+    for (int i = 1; i <= 12; ++i) {
+        const int n = i % 9;
+        std::string out;
+        for (int k = 1; k <= 10 && k <= n; ++k) {
+            if (k == 7) {
+                out = "sevenx";
+                break;
+            }
+            out += k % 2 == 0 ? "e" : k % 3 == 0 ? "t" : "o";
+        }
+        expected += out + (i > 2 ? "x" : "y") + ",";
+    }
+    CSspRunResult result = RunSspText(program, false);
+    EXPECT_EQ(result.m_error, "");
+    EXPECT_EQ(result.m_output, expected);
+}
+
 }  // namespace
