@@ -245,6 +245,8 @@ public:
     std::vector<std::unique_ptr<CSspIfRecord>> m_ifs;
     std::vector<std::unique_ptr<CSspWhileRecord>> m_whiles;
     std::size_t m_nWhileHint = 0;  // where in m_whiles the last loop head found its record
+    // The file of the root's store whose path m_strFilePath holds, or nullptr.
+    const CSspSourceFile* m_pPathOf = nullptr;
     // The function whose last call left m_ifs and m_whiles for its next call, or nullptr.
     const CSspFunctionDef* m_pRecordsOf = nullptr;
     // Records of ended runs, for the next run of this interpreter (a called function's runs

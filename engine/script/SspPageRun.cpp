@@ -112,8 +112,13 @@ void CSspInterpreter::Clear() {
 
 bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url,
                                  const std::string& function, CSspSourceFile* loaded) {
-    if (m_strFilePath != path) {
-        m_strFilePath = path;
+    // A file of the root's store bears the path it was found by: a child that ran one of its
+    // functions last holds that path already.
+    if (loaded == nullptr || loaded != m_pPathOf) {
+        if (m_strFilePath != path) {
+            m_strFilePath = path;
+        }
+        m_pPathOf = loaded != nullptr && loaded->m_strPath == path ? loaded : nullptr;
     }
     if (m_strUrl != url || m_strUrlFolder.empty()) {
         m_strUrl = url;
@@ -178,6 +183,7 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
     Clear();
     if (depth.m_depth > kMaxCallDepth + 1) {
         m_strFilePath.clear();
+        m_pPathOf = nullptr;
         m_strUrl.clear();
         m_strUrlFolder = "/";
         m_strError = kCallsTooDeep;
@@ -407,9 +413,11 @@ void CSspInterpreter::ReleaseObjects() {
 
 void CSspInterpreter::Reset() {
     if (m_pRoot == this) {
-        // The records its children kept stand for places in files about to be dropped.
+        // What its children kept of files about to be dropped: records of places in them,
+        // the file whose path they hold.
         for (const std::unique_ptr<CSspInterpreter>& child : m_callChildren) {
             child->ForgetRecords();
+            child->m_pPathOf = nullptr;
         }
     }
     // Only a root's store ever holds files.

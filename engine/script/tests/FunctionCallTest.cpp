@@ -109,6 +109,50 @@ TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
     EXPECT_EQ(output.m_output, "liblibpageliblibpage");
 }
 
+// An error in a function names the file of that function, whichever file's function the
+// interpreter that runs it ran before.
+TEST(FunctionCallTest, AnErrorNamesTheFileOfItsFunction) {
+    const CTempFolder folder;
+    const std::string root = folder.Path();
+    std::filesystem::create_directories(root + "/webroot/app");
+    WriteFile(root + "/webroot/app/lib.zrs",
+              "function name() return 'lib'; endfunction\n"
+              "function who() return Local.name(); endfunction\n"
+              "function bad() return Local.nothing; endfunction\n"
+              "function whobad() return Local.bad(); endfunction\n");
+    const struct {
+        const char* call;
+        const char* file;  // of the error
+    } cases[] = {
+        {"m.who() || Local.name() || m.who() || Local.bad()", "page.zrp"},
+        {"Local.name() || m.who() || Local.name() || m.whobad()", "lib.zrs"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(root + "/webroot/app/page.zrp",
+                  std::string("<!--{ write ") + c.call +
+                      ";\nfunction name() return 'page'; endfunction\n"
+                      "function bad() return Local.nothing; endfunction }-->");
+        CSspInterpreter page;
+        auto lib = std::make_unique<CSspFile>("m", root);
+        lib->SetServerFile("/app/lib.zrs", &page);
+        page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
+        CSspMemoryResponse output;
+        const int rc =
+            page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
+        EXPECT_EQ(rc, kSspError) << c.call;
+        // The innermost place of the nested error text is the failing function's.
+        const std::string folderText = root + "/webroot/app/";
+        const std::size_t innermost = page.m_strError.rfind(folderText);
+        ASSERT_NE(innermost, std::string::npos) << page.m_strError;
+        EXPECT_EQ(page.m_strError.substr(innermost + folderText.size()),
+                  std::string(c.file) +
+                      " (3,23): \r\nfunction bad() return Local.nothing; endfunction" +
+                      (std::string(c.file) == "page.zrp" ? " }-->" : "") +
+                      "\r\n\r\nLocal variable not defined. Use a set statement to define "
+                      "it: nothing");
+    }
+}
+
 // What a debugger sees of each called function's interpreter as it binds to its file.
 class CCallHooks : public CSspDebugHooks {
 public:
