@@ -407,11 +407,6 @@ CSspValue::CSspValue(const CSspValue& other) {
     Copy(other);
 }
 
-CSspValue& CSspValue::operator=(const CSspValue& other) {
-    Copy(other);
-    return *this;
-}
-
 CSspValue CSspValue::FromText(std::string text, int type) {
     CSspValue v;
     v.m_type = type;

@@ -124,7 +124,25 @@ public:
     // Type 0, NULL.
     CSspValue() = default;
     CSspValue(const CSspValue& other);
-    CSspValue& operator=(const CSspValue& other);
+    CSspValue& operator=(const CSspValue& other) {
+        // A value without text or blob (numbers and NULLs above all) is copied here, sparing
+        // the text's copy its call.
+        if (other.m_text.empty() && !other.m_blob.HasBlock()) {
+            m_type = other.m_type;
+            m_decimals = other.m_decimals;
+            m_text.clear();
+            m_columnSize = other.m_columnSize;
+            m_integer = other.m_integer;
+            m_real = other.m_real;
+            m_double = other.m_double;
+            m_dateTime = other.m_dateTime;
+            m_timeSpan = other.m_timeSpan;
+            m_blob.SetLength(0);
+            return *this;
+        }
+        Copy(other);
+        return *this;
+    }
     CSspValue(CSspValue&&) noexcept = default;
     CSspValue& operator=(CSspValue&&) noexcept = default;
     ~CSspValue() = default;

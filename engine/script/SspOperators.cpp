@@ -108,16 +108,16 @@ void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result
                   result);
         return;
     }
-    // A left side is read where it lies only when reading the right one cannot change it.
+    // A left side is read where it lies only when reading the right one cannot change it. The
+    // right one is read into the result: the operator reads both sides before it writes.
     CSspValue leftRead;
-    CSspValue rightRead;
     const CSspValue* left = &leftRead;
     if (expr.IsPureOperand(CFast::kRight)) {
         left = &OperandValue(expr, CFast::kLeft, leftRead);
     } else {
         EvaluateOperand(expr, CFast::kLeft, leftRead);
     }
-    ApplyFast(expr, *left, OperandValue(expr, CFast::kRight, rightRead), result);
+    ApplyFast(expr, *left, OperandValue(expr, CFast::kRight, result), result);
 }
 
 void CSspInterpreter::ApplyFast(const CSspExpression& expr, const CSspValue& left,
