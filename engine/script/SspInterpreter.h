@@ -166,7 +166,11 @@ public:
     // when it is done or returned, stops the caller when it was stopped, else raises its
     // error text at the caller's `pos` with the text's "%" left doubled once, whichever path
     // the call took.
-    void PassOnCallResult(int rc, const char* pos) const;
+    void PassOnCallResult(int rc, const char* pos) const {
+        if (rc != kSspDone && rc != kSspReturned) {
+            PassOnCallFailure(rc, pos);
+        }
+    }
 
     // Local variables, by name in any case, or by a lower-cased name with its hash.
     CSspValue* FindLocalVar(std::string_view name);
@@ -295,6 +299,8 @@ private:
             CSspRequestObject* request, CSspResponseObject* response, const std::string& function,
             const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
     void PrepareForCall(int depth);
+    // PassOnCallResult for a run that neither ended nor returned.
+    [[noreturn]] void PassOnCallFailure(int rc, const char* pos) const;
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
     // Empties m_ifs and m_whiles into the spares.

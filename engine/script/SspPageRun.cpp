@@ -498,13 +498,11 @@ void CSspInterpreter::PrepareForCall(int depth) {
     m_scanner = CSspScanner();
 }
 
-void CSspInterpreter::PassOnCallResult(int rc, const char* pos) const {
+void CSspInterpreter::PassOnCallFailure(int rc, const char* pos) const {
     if (rc == kSspStopped) {
         throw CSspStopSignal{};
     }
-    if (rc != kSspDone && rc != kSspReturned) {
-        throw CSspChildError(m_strError, pos);
-    }
+    throw CSspChildError(m_strError, pos);
 }
 
 void CSspInterpreter::DumpPosition() const {
