@@ -28,34 +28,36 @@ struct CArgumentDepth {
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
 
-// Lends a call the root's argument list of its depth (calls nest, so the lists serve as a
-// stack): the list keeps the values of the last call at that depth, emptied as soon as a call
-// ends, so that a call with as many arguments allocates nothing.
-class CLentArguments {
+// Lends a call of the file's own functions (always written with an argument list) the root's
+// call of its depth (calls nest, so they serve as a stack): its argument list keeps the
+// values of the last call at that depth, emptied as soon as a call ends, so that a call with
+// as many arguments allocates nothing.
+class CLentCall {
 public:
-    CLentArguments(CSspInterpreter& root, CSspValueList& args)
-        : m_root(root), m_args(args), m_nIndex(root.m_nArgListsInUse) {
-        if (m_nIndex == root.m_argLists.size()) {
-            root.m_argLists.emplace_back();
+    explicit CLentCall(CSspInterpreter& root) : m_root(root), m_nIndex(root.m_nLentCallsInUse) {
+        if (m_nIndex == root.m_lentCalls.size()) {
+            root.m_lentCalls.push_back(std::make_unique<CSspCall>());
         }
-        m_args.swap(root.m_argLists[m_nIndex]);
-        root.m_nArgListsInUse = m_nIndex + 1;
+        m_pCall = root.m_lentCalls[m_nIndex].get();
+        m_pCall->m_bHasArgs = false;
+        root.m_nLentCallsInUse = m_nIndex + 1;
     }
-    ~CLentArguments() {
-        for (std::unique_ptr<CSspValue>& value : m_args) {
+    ~CLentCall() {
+        for (std::unique_ptr<CSspValue>& value : m_pCall->m_args) {
             // A large argument is not kept until some later call.
             value->Reset();
         }
-        m_args.swap(m_root.m_argLists[m_nIndex]);
-        m_root.m_nArgListsInUse = m_nIndex;
+        m_root.m_nLentCallsInUse = m_nIndex;
     }
-    CLentArguments(const CLentArguments&) = delete;
-    CLentArguments& operator=(const CLentArguments&) = delete;
+    CLentCall(const CLentCall&) = delete;
+    CLentCall& operator=(const CLentCall&) = delete;
+
+    CSspCall& Call() { return *m_pCall; }
 
 private:
     CSspInterpreter& m_root;
-    CSspValueList& m_args;
     std::size_t m_nIndex;
+    CSspCall* m_pCall;
 };
 
 // The token ranges of the arguments of `stmt` (args: [ expression ( ',' expression )* [ ',' ]
@@ -113,10 +115,9 @@ void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSs
             return;
         case ETarget::LocalFunction: {
             // Only the callee's name is needed, and it is the operand's own.
-            CSspCall call;
-            CLentArguments lent(*m_pRoot, call.m_args);
-            ReadCallArguments(expr, index, call);
-            CallFunction(operand.m_strMember, call, result, nullptr);
+            CLentCall lent(*m_pRoot);
+            ReadCallArguments(expr, index, lent.Call());
+            CallFunction(operand.m_strMember, lent.Call(), result, nullptr);
             return;
         }
         case ETarget::Other:

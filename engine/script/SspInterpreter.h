@@ -282,10 +282,11 @@ public:
     // m_nCallChildrenInUse are running, the rest wait for the next call.
     std::vector<std::unique_ptr<CSspInterpreter>> m_callChildren;
     std::size_t m_nCallChildrenInUse = 0;
-    // The root's argument lists for the function calls of its chain, used as a stack: the
-    // first m_nArgListsInUse are lent, the rest keep their values (emptied) for later calls.
-    std::vector<CSspValueList> m_argLists;
-    std::size_t m_nArgListsInUse = 0;
+    // The root's calls of the file's own functions in its chain, used as a stack: the first
+    // m_nLentCallsInUse are lent, the rest keep their argument values (emptied) for later
+    // calls.
+    std::vector<std::unique_ptr<CSspCall>> m_lentCalls;
+    std::size_t m_nLentCallsInUse = 0;
 
 private:
     friend class CSspScannerTestPeer;  // the scanner's own tests
