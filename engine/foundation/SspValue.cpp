@@ -476,15 +476,8 @@ bool CSspValue::Copy(const CSspValue& other) {
     if (this == &other) {
         return true;
     }
-    m_type = other.m_type;
-    m_decimals = other.m_decimals;
     m_text = other.m_text;
-    m_columnSize = other.m_columnSize;
-    m_integer = other.m_integer;
-    m_real = other.m_real;
-    m_double = other.m_double;
-    m_dateTime = other.m_dateTime;
-    m_timeSpan = other.m_timeSpan;
+    CopyScalars(other);
     if (!CopyBlob(m_blob, other.m_blob)) {
         m_blob.SetLength(0);
         return false;

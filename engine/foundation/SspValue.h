@@ -128,15 +128,8 @@ public:
         // A value without text or blob (numbers and NULLs above all) is copied here, sparing
         // the text's copy its call.
         if (other.m_text.empty() && !other.m_blob.HasBlock()) {
-            m_type = other.m_type;
-            m_decimals = other.m_decimals;
             m_text.clear();
-            m_columnSize = other.m_columnSize;
-            m_integer = other.m_integer;
-            m_real = other.m_real;
-            m_double = other.m_double;
-            m_dateTime = other.m_dateTime;
-            m_timeSpan = other.m_timeSpan;
+            CopyScalars(other);
             m_blob.SetLength(0);
             return *this;
         }
@@ -186,6 +179,17 @@ public:
         m_dateTime = 0;
         m_timeSpan = 0;
         m_blob.SetLength(0);
+    }
+    // Every member of `other` but the text and the blob.
+    void CopyScalars(const CSspValue& other) {
+        m_type = other.m_type;
+        m_decimals = other.m_decimals;
+        m_columnSize = other.m_columnSize;
+        m_integer = other.m_integer;
+        m_real = other.m_real;
+        m_double = other.m_double;
+        m_dateTime = other.m_dateTime;
+        m_timeSpan = other.m_timeSpan;
     }
     // Copies src's bytes into dst, reusing dst's block when it is large enough. A source
     // without a block gives length 0. False only when memory cannot be had.

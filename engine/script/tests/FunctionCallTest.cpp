@@ -87,6 +87,15 @@ TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
     }
 }
 
+// Runs /app/page.zrp under `root` as a page that declared the file object m over
+// /app/lib.zrs.
+int RunPageWithLib(const std::string& root, CSspInterpreter& page, CSspMemoryResponse& output) {
+    auto lib = std::make_unique<CSspFile>("m", root);
+    lib->SetServerFile("/app/lib.zrs", &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
+    return page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
+}
+
 // A file object's functions call the functions of its file, the page's those of the page, even
 // when both have one of the same name and their calls take turns.
 TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
@@ -100,12 +109,8 @@ TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
               "<!--{ write m.who() || Local.name() || m.who() || Local.name();\n"
               "function name() return 'page'; endfunction }-->");
     CSspInterpreter page;
-    auto lib = std::make_unique<CSspFile>("m", root);
-    lib->SetServerFile("/app/lib.zrs", &page);
-    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
     CSspMemoryResponse output;
-    int rc = page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
-    EXPECT_EQ(rc, kSspDone) << page.m_strError;
+    EXPECT_EQ(RunPageWithLib(root, page, output), kSspDone) << page.m_strError;
     EXPECT_EQ(output.m_output, "liblibpageliblibpage");
 }
 
@@ -133,13 +138,8 @@ TEST(FunctionCallTest, AnErrorNamesTheFileOfItsFunction) {
                       ";\nfunction name() return 'page'; endfunction\n"
                       "function bad() return Local.nothing; endfunction }-->");
         CSspInterpreter page;
-        auto lib = std::make_unique<CSspFile>("m", root);
-        lib->SetServerFile("/app/lib.zrs", &page);
-        page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
         CSspMemoryResponse output;
-        const int rc =
-            page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
-        EXPECT_EQ(rc, kSspError) << c.call;
+        EXPECT_EQ(RunPageWithLib(root, page, output), kSspError) << c.call;
         // The innermost place of the nested error text is the failing function's.
         const std::string folderText = root + "/webroot/app/";
         const std::size_t innermost = page.m_strError.rfind(folderText);
