@@ -57,6 +57,29 @@ std::unique_ptr<Record> SpareOrNew(std::vector<std::unique_ptr<Record>>& spares)
     return record;
 }
 
+// The set statement of `op` by the fast form that ran there before in this run of its region,
+// with the sides and the target that run kept in `reads`. False, having changed nothing, when
+// the sides are not both integers.
+bool AssignKept(const CSspRegion::COp& op, const CSspPlainReads& reads) {
+    std::int32_t integer = 0;
+    int type = 0;
+    if (!op.m_pAssign->m_pStmt->m_expr.m_fastValue.Integers(*reads.m_operands[0],
+                                                            *reads.m_operands[1], integer, type)) {
+        return false;
+    }
+    reads.m_pTarget->AssignInteger(integer, type);
+    return true;
+}
+
+// True when the condition of `op`, compared fast before in this run with the sides kept in
+// `reads`, holds for two integers; false when it does not or they must go the usual way.
+bool KeptConditionHolds(const CSspRegion::COp& op, const CSspPlainReads& reads) {
+    bool decided = false;
+    const bool holds = op.m_pStmt->m_expr.m_fastCondition.Compare(*reads.m_operands[0],
+                                                                  *reads.m_operands[1], decided);
+    return decided && holds;
+}
+
 // A target of the form a.b: at least one character before the first ".".
 bool HasObjectDot(const std::string& target) {
     std::size_t dot = target.find('.');
@@ -293,14 +316,37 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
         CSspPlainReads* reads = static_cast<std::size_t>(index) < kept.size()
                                     ? &kept[static_cast<std::size_t>(index)]
                                     : nullptr;
+        // A statement whose fast form ran earlier in this run, again: it only reads and
+        // writes what `reads` keeps, so when it goes on to the next op nothing else (the
+        // position past it, the code kind, a stop asked for) needs looking at.
+        const bool another = index + 1 < count;
         if (keyword == CSspKeyword::Set) {
+            if (another && reads != nullptr && reads->m_pTarget != nullptr &&
+                AssignKept(op, *reads)) {
+                ++index;
+                continue;
+            }
             ExecSet(op.m_pAssign, reads);
         } else if (keyword == CSspKeyword::If) {
             ExecIf(op.m_pStart, op.m_pStmt, reads);
         } else if (keyword == CSspKeyword::While) {
+            if (another && reads != nullptr && reads->m_operands[1] != nullptr &&
+                m_pCurrentWhile != nullptr && m_pCurrentWhile->m_pKeyword == op.m_pStart &&
+                KeptConditionHolds(op, *reads)) {
+                ++index;
+                continue;
+            }
             ExecWhile(op.m_pStart, op.m_pStmt, reads);
         } else if (keyword == CSspKeyword::EndWhile) {
             ExecEndWhile(op.m_pStart);
+            // Most often back at the region's own head.
+            if (m_scanner.Position() == ops.front().m_pStart && m_scanner.CodeKind() == codeKind) {
+                if (StopRequested()) [[unlikely]] {
+                    return kSspStopped;
+                }
+                index = 0;
+                continue;
+            }
         } else if (keyword == CSspKeyword::EndIf) {
             ExecEndIf();
         } else if (keyword == CSspKeyword::ElseIf) {
