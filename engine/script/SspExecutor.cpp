@@ -297,6 +297,54 @@ int CSspInterpreter::ExecuteKeyword(CSspKeyword keyword, const char* start) {
     return -1;
 }
 
+// Kept out of the region's statement loop, so that the passes spent here are a loop of their
+// own. A statement whose fast form ran earlier in this run only reads and writes what `kept`
+// holds for it: when it goes on to the next op nothing else (the position, the code kind, a
+// stop asked for) needs looking at.
+__attribute__((flatten, noinline)) int CSspInterpreter::RunKeptOps(const CSspRegion& region,
+                                                                   CSspPlainReads* kept,
+                                                                   int& index) {
+    const CSspRegion::COp* const first = region.m_ops.data();
+    // The last op's position and code kind are looked at by the usual way; ops past the
+    // kept ones have nothing kept.
+    const int end = std::min(static_cast<int>(region.m_ops.size()) - 1, kKeptOps);
+    const int codeKind = m_scanner.CodeKind();
+    int at = index;
+    for (;;) {
+        const CSspRegion::COp& op = first[at];
+        if (op.m_keyword == CSspKeyword::Set) {
+            if (at >= end || kept[at].m_pTarget == nullptr || !AssignKept(op, kept[at])) {
+                break;
+            }
+        } else if (op.m_keyword == CSspKeyword::While) {
+            if (at >= end || kept[at].m_operands[1] == nullptr || m_pCurrentWhile == nullptr ||
+                m_pCurrentWhile->m_pKeyword != op.m_pStart || !KeptConditionHolds(op, kept[at])) {
+                break;
+            }
+        } else if (op.m_keyword == CSspKeyword::EndWhile) {
+            // Only the end of the region's own loop, when it raises no error.
+            const CSspWhileRecord* record = m_pCurrentWhile;
+            if (record == nullptr || record->m_pKeyword != first->m_pStart ||
+                record->m_nCodeKind != codeKind || record->m_pIf != m_pCurrentIf) {
+                break;
+            }
+            m_scanner.MoveTo(op.m_pAfter);
+            ExecEndWhile(op.m_pStart);
+            at = 0;
+            if (StopRequested()) [[unlikely]] {
+                index = at;
+                return kSspStopped;
+            }
+            continue;
+        } else {
+            break;
+        }
+        ++at;
+    }
+    index = at;
+    return -1;
+}
+
 // What a pass calls is folded in: for the statements loops are made of, the calls would cost
 // more than the work.
 __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region) {
@@ -306,34 +354,35 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
     const int count = static_cast<int>(ops.size());
     const int codeKind = m_scanner.CodeKind();
     // What the first statements read, kept over the passes of this run of the region.
-    std::array<CSspPlainReads, 24> kept{};
+    std::array<CSspPlainReads, kKeptOps> kept{};
     int index = 0;
+    // Set when the op at `index` goes the usual way although it kept what it read.
+    bool usual = false;
     for (;;) {
+        const bool mayRunKept = !usual;
+        usual = false;
         const CSspRegion::COp& op = ops[static_cast<std::size_t>(index)];
         m_scanner.MoveTo(op.m_pAfter);
         // The hot kinds take what the region found for them; the rest go the usual way.
         const CSspKeyword keyword = op.m_keyword;
-        CSspPlainReads* reads = static_cast<std::size_t>(index) < kept.size()
-                                    ? &kept[static_cast<std::size_t>(index)]
-                                    : nullptr;
-        // A statement whose fast form ran earlier in this run, again: it only reads and
-        // writes what `reads` keeps, so when it goes on to the next op nothing else (the
-        // position past it, the code kind, a stop asked for) needs looking at.
-        const bool another = index + 1 < count;
+        CSspPlainReads* reads = index < kKeptOps ? &kept[static_cast<std::size_t>(index)] : nullptr;
         if (keyword == CSspKeyword::Set) {
-            if (another && reads != nullptr && reads->m_pTarget != nullptr &&
-                AssignKept(op, *reads)) {
-                ++index;
+            if (mayRunKept && reads != nullptr && reads->m_pTarget != nullptr) {
+                if (RunKeptOps(region, kept.data(), index) == kSspStopped) [[unlikely]] {
+                    return kSspStopped;
+                }
+                usual = true;
                 continue;
             }
             ExecSet(op.m_pAssign, reads);
         } else if (keyword == CSspKeyword::If) {
             ExecIf(op.m_pStart, op.m_pStmt, reads);
         } else if (keyword == CSspKeyword::While) {
-            if (another && reads != nullptr && reads->m_operands[1] != nullptr &&
-                m_pCurrentWhile != nullptr && m_pCurrentWhile->m_pKeyword == op.m_pStart &&
-                KeptConditionHolds(op, *reads)) {
-                ++index;
+            if (mayRunKept && reads != nullptr && reads->m_operands[1] != nullptr) {
+                if (RunKeptOps(region, kept.data(), index) == kSspStopped) [[unlikely]] {
+                    return kSspStopped;
+                }
+                usual = true;
                 continue;
             }
             ExecWhile(op.m_pStart, op.m_pStmt, reads);
