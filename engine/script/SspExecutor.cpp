@@ -353,8 +353,15 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
     const std::vector<CSspRegion::COp>& ops = region.m_ops;
     const int count = static_cast<int>(ops.size());
     const int codeKind = m_scanner.CodeKind();
-    // What the first statements read, kept over the passes of this run of the region.
-    std::array<CSspPlainReads, kKeptOps> kept{};
+    // What the first statements read, kept over the passes of this run of the region. Only
+    // the places of the region's own ops are made: a function body's run is often short.
+    union CKept {
+        CKept() {}
+        CSspPlainReads m_reads[kKeptOps];
+    } storage;
+    const int keptCount = std::min(count, kKeptOps);
+    CSspPlainReads* const kept = storage.m_reads;
+    std::uninitialized_default_construct_n(kept, keptCount);
     int index = 0;
     // Set when the op at `index` goes the usual way although it kept what it read.
     bool usual = false;
@@ -365,10 +372,10 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
         m_scanner.MoveTo(op.m_pAfter);
         // The hot kinds take what the region found for them; the rest go the usual way.
         const CSspKeyword keyword = op.m_keyword;
-        CSspPlainReads* reads = index < kKeptOps ? &kept[static_cast<std::size_t>(index)] : nullptr;
+        CSspPlainReads* reads = index < keptCount ? &kept[index] : nullptr;
         if (keyword == CSspKeyword::Set) {
             if (mayRunKept && reads != nullptr && reads->m_pTarget != nullptr) {
-                if (RunKeptOps(region, kept.data(), index) == kSspStopped) [[unlikely]] {
+                if (RunKeptOps(region, kept, index) == kSspStopped) [[unlikely]] {
                     return kSspStopped;
                 }
                 usual = true;
@@ -379,7 +386,7 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
             ExecIf(op.m_pStart, op.m_pStmt, reads);
         } else if (keyword == CSspKeyword::While) {
             if (mayRunKept && reads != nullptr && reads->m_operands[1] != nullptr) {
-                if (RunKeptOps(region, kept.data(), index) == kSspStopped) [[unlikely]] {
+                if (RunKeptOps(region, kept, index) == kSspStopped) [[unlikely]] {
                     return kSspStopped;
                 }
                 usual = true;
