@@ -1,7 +1,6 @@
 // Statements: control flow moves the position through the text; loops and function bodies
 // run again over the regions read there before.
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <memory>
 #include <string_view>
