@@ -172,7 +172,7 @@ std::string Place(const std::string& error) {
 // The passes that leave the fast form (a side or a target that changes its kind, a zero
 // divisor, a break, a return, an error) come late in each loop.
 TEST(FastPathTest, LoopsRunAgainFromWhatTheirFirstPassKeptAsThePlanRunsThem) {
-    const std::vector<std::string> programs = {
+    std::vector<std::string> programs = {
         // The loop's own variable turns text on late passes, and back.
         "set Local.i = 0;\n"
         "while (Local.i < 30 @and)\n"
@@ -234,6 +234,15 @@ TEST(FastPathTest, LoopsRunAgainFromWhatTheirFirstPassKeptAsThePlanRunsThem) {
         "  endwhile\n"
         "endfunction\n",
     };
+    // Loops of about as many statements as a run keeps reads for, and of more.
+    for (int statements : {22, 30}) {
+        std::string program = "set Local.i = 0; set Local.t = 0;\nwhile (Local.i < 4 @and)\n";
+        for (int k = 1; k < statements; ++k) {
+            program += "  set Local.t = Local.t * @(" + std::to_string(k % 3 + 1) + ")@;\n";
+        }
+        program += "  set Local.i = Local.i + @(1)@; set Local.t = Local.t + Local.i;\nendwhile\n";
+        programs.push_back(program + "write Local.t;\n");
+    }
     const auto form = [](std::string text, bool fast) {
         const std::pair<std::string, std::string> marks[] = {
             {"@(", fast ? "  " : " ("},
