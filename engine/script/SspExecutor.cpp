@@ -1,7 +1,6 @@
 // Statements: control flow moves the position through the text; loops and function bodies
 // run again over the regions read there before.
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -55,6 +54,29 @@ std::unique_ptr<Record> SpareOrNew(std::vector<std::unique_ptr<Record>>& spares)
     spares.pop_back();
     *record = Record();
     return record;
+}
+
+// The set statement of `op` by the fast form that ran there before in this run of its region,
+// with the sides and the target that run kept in `reads`. False, having changed nothing, when
+// the sides are not both integers.
+bool AssignKept(const CSspRegion::COp& op, const CSspPlainReads& reads) {
+    std::int32_t integer = 0;
+    int type = 0;
+    if (!op.m_pAssign->m_pStmt->m_expr.m_fastValue.Integers(*reads.m_operands[0],
+                                                            *reads.m_operands[1], integer, type)) {
+        return false;
+    }
+    reads.m_pTarget->AssignInteger(integer, type);
+    return true;
+}
+
+// True when the condition of `op`, compared fast before in this run with the sides kept in
+// `reads`, holds for two integers; false when it does not or they must go the usual way.
+bool KeptConditionHolds(const CSspRegion::COp& op, const CSspPlainReads& reads) {
+    bool decided = false;
+    const bool holds = op.m_pStmt->m_expr.m_fastCondition.Compare(*reads.m_operands[0],
+                                                                  *reads.m_operands[1], decided);
+    return decided && holds;
 }
 
 // A target of the form a.b: at least one character before the first ".".
@@ -296,6 +318,54 @@ int CSspInterpreter::ExecuteKeyword(CSspKeyword keyword, const char* start) {
     return -1;
 }
 
+// Kept out of the region's statement loop, so that the passes spent here are a loop of their
+// own. A statement whose fast form ran earlier in this run only reads and writes what `kept`
+// holds for it: when it goes on to the next op nothing else (the position, the code kind, a
+// stop asked for) needs looking at.
+__attribute__((flatten, noinline)) int CSspInterpreter::RunKeptOps(const CSspRegion& region,
+                                                                   CSspPlainReads* kept,
+                                                                   int& index) {
+    const CSspRegion::COp* const first = region.m_ops.data();
+    // The last op's position and code kind are looked at by the usual way; ops past the
+    // kept ones have nothing kept.
+    const int end = std::min(static_cast<int>(region.m_ops.size()) - 1, kKeptOps);
+    const int codeKind = m_scanner.CodeKind();
+    int at = index;
+    for (;;) {
+        const CSspRegion::COp& op = first[at];
+        if (op.m_keyword == CSspKeyword::Set) {
+            if (at >= end || kept[at].m_pTarget == nullptr || !AssignKept(op, kept[at])) {
+                break;
+            }
+        } else if (op.m_keyword == CSspKeyword::While) {
+            if (at >= end || kept[at].m_operands[1] == nullptr || m_pCurrentWhile == nullptr ||
+                m_pCurrentWhile->m_pKeyword != op.m_pStart || !KeptConditionHolds(op, kept[at])) {
+                break;
+            }
+        } else if (op.m_keyword == CSspKeyword::EndWhile) {
+            // Only the end of the region's own loop, when it raises no error.
+            const CSspWhileRecord* record = m_pCurrentWhile;
+            if (record == nullptr || record->m_pKeyword != first->m_pStart ||
+                record->m_nCodeKind != codeKind || record->m_pIf != m_pCurrentIf) {
+                break;
+            }
+            m_scanner.MoveTo(op.m_pAfter);
+            ExecEndWhile(op.m_pStart);
+            at = 0;
+            if (StopRequested()) [[unlikely]] {
+                index = at;
+                return kSspStopped;
+            }
+            continue;
+        } else {
+            break;
+        }
+        ++at;
+    }
+    index = at;
+    return -1;
+}
+
 // What a pass calls is folded in: for the statements loops are made of, the calls would cost
 // more than the work.
 __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region) {
@@ -304,25 +374,56 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
     const std::vector<CSspRegion::COp>& ops = region.m_ops;
     const int count = static_cast<int>(ops.size());
     const int codeKind = m_scanner.CodeKind();
-    // What the first statements read, kept over the passes of this run of the region.
-    std::array<CSspPlainReads, 24> kept{};
+    // What the first statements read, kept over the passes of this run of the region. Only
+    // the places of the region's own ops are made: a function body's run is often short.
+    union CKept {
+        CKept() {}
+        CSspPlainReads m_reads[kKeptOps];
+    } storage;
+    const int keptCount = std::min(count, kKeptOps);
+    CSspPlainReads* const kept = storage.m_reads;
+    std::uninitialized_default_construct_n(kept, keptCount);
     int index = 0;
+    // Set when the op at `index` goes the usual way although it kept what it read.
+    bool usual = false;
     for (;;) {
+        const bool mayRunKept = !usual;
+        usual = false;
         const CSspRegion::COp& op = ops[static_cast<std::size_t>(index)];
         m_scanner.MoveTo(op.m_pAfter);
         // The hot kinds take what the region found for them; the rest go the usual way.
         const CSspKeyword keyword = op.m_keyword;
-        CSspPlainReads* reads = static_cast<std::size_t>(index) < kept.size()
-                                    ? &kept[static_cast<std::size_t>(index)]
-                                    : nullptr;
+        CSspPlainReads* reads = index < keptCount ? &kept[index] : nullptr;
         if (keyword == CSspKeyword::Set) {
+            if (mayRunKept && reads != nullptr && reads->m_pTarget != nullptr) {
+                if (RunKeptOps(region, kept, index) == kSspStopped) [[unlikely]] {
+                    return kSspStopped;
+                }
+                usual = true;
+                continue;
+            }
             ExecSet(op.m_pAssign, reads);
         } else if (keyword == CSspKeyword::If) {
             ExecIf(op.m_pStart, op.m_pStmt, reads);
         } else if (keyword == CSspKeyword::While) {
+            if (mayRunKept && reads != nullptr && reads->m_operands[1] != nullptr) {
+                if (RunKeptOps(region, kept, index) == kSspStopped) [[unlikely]] {
+                    return kSspStopped;
+                }
+                usual = true;
+                continue;
+            }
             ExecWhile(op.m_pStart, op.m_pStmt, reads);
         } else if (keyword == CSspKeyword::EndWhile) {
             ExecEndWhile(op.m_pStart);
+            // Most often back at the region's own head.
+            if (m_scanner.Position() == ops.front().m_pStart && m_scanner.CodeKind() == codeKind) {
+                if (StopRequested()) [[unlikely]] {
+                    return kSspStopped;
+                }
+                index = 0;
+                continue;
+            }
         } else if (keyword == CSspKeyword::EndIf) {
             ExecEndIf();
         } else if (keyword == CSspKeyword::ElseIf) {

@@ -389,6 +389,12 @@ private:
     // The statement loop over `region`, from its first statement: -1 once the position
     // leaves it, else the run's result code.
     int RunRegion(const CSspRegion& region);
+    // How many of a region's first ops keep what they read over the passes of one run.
+    static constexpr int kKeptOps = 24;
+    // From the op at `index`, while it is one whose fast form ran earlier in this run of
+    // `region` (what it read in `kept`) or the end of the region's loop coming round: moves
+    // `index` to the first op that must go the usual way. kSspStopped when a stop was asked.
+    int RunKeptOps(const CSspRegion& region, CSspPlainReads* kept, int& index);
     // `cond`, when given: the condition the cache holds after the keyword.
     // `reads`, when given: where a plain condition's operands are kept between passes.
     void ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr,

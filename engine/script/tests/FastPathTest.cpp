@@ -283,6 +283,113 @@ TEST(FastPathTest, FunctionsRunAgainOverTheRecordsOfTheirLastCall) {
     CSspRunResult result = RunSspText(program, false);
     EXPECT_EQ(result.m_error, "");
     EXPECT_EQ(result.m_output, expected);
+// The line and column an error text names, without its file (each run has its own).
+std::string Place(const std::string& error) {
+    const std::size_t end = error.find("): ");
+    const std::size_t start = error.rfind(" (", end);
+    return end == std::string::npos || start == std::string::npos
+               ? error
+               : error.substr(start, end + 1 - start);
+}
+
+// A loop's statements, once their fast form has run, are run again from what that pass kept:
+// each program is run so (in "@(a op b)@" and "@and" write nothing but spaces) and in a form
+// that no fast path takes (the right side in parentheses, the condition joined with a true
+// one), column for column the same, and what they write and the errors they raise compared.
+// The passes that leave the fast form (a side or a target that changes its kind, a zero
+// divisor, a break, a return, an error) come late in each loop.
+TEST(FastPathTest, LoopsRunAgainFromWhatTheirFirstPassKeptAsThePlanRunsThem) {
+    std::vector<std::string> programs = {
+        // The loop's own variable turns text on late passes, and back.
+        "set Local.i = 0;\n"
+        "while (Local.i < 30 @and)\n"
+        "  set Local.i = Local.i + @(1)@;\n"
+        "  if (Local.i % @(7)@ = 3) set Local.i = '0' || Local.i; endif\n"
+        "  write Local.i; write ',';\n"
+        "endwhile\n",
+        // The condition's other side turns NULL on a late pass, which ends the loop.
+        "set Local.i = 0; set Local.n = 30; set Local.alt = 30;\n"
+        "while (Local.i < Local.n @and)\n"
+        "  set Local.i = Local.i + @(3)@;\n"
+        "  if (Local.i = 3 or Local.i = 15) set Local.n = Local.alt; endif\n"
+        "  if (Local.i = 6) set Local.alt = null; endif\n"
+        "  if (Local.i > 40) break; endif\n"
+        "endwhile\n"
+        "write Local.i;\n",
+        // A target written as text by another statement of the same pass, then by the fast
+        // form again; arithmetic that wraps.
+        "set Local.i = 1; set Local.r = 0;\n"
+        "while (Local.i != 0 @and)\n"
+        "  set Local.r = Local.i * @(7)@;\n"
+        "  write Local.r; set Local.r = Local.r || 'x'; write Local.r;\n"
+        "  set Local.i = Local.i * @(1000)@;\n"
+        "  if (Local.i < 0) set Local.i = 0; endif\n"
+        "endwhile\n",
+        // A divisor that reaches zero on a late pass raises the error at its place.
+        "set Local.d = 6;\n"
+        "while (Local.d > -3 @and)\n"
+        "  set Local.d = Local.d - @(1)@;\n"
+        "  set Local.q = 60 / @(Local.d)@;\n"
+        "  write Local.q; write ',';\n"
+        "endwhile\n",
+        // Loops inside loops, with continue and a break on a late pass of each.
+        "set Local.i = 0; set Local.t = 0;\n"
+        "while (Local.i < 12 @and)\n"
+        "  set Local.i = Local.i + @(1)@;\n"
+        "  set Local.j = 0;\n"
+        "  while (Local.j < Local.i @and)\n"
+        "    set Local.j = Local.j + @(1)@;\n"
+        "    if (Local.j = 5) continue; endif\n"
+        "    if (Local.j > 8) break; endif\n"
+        "    set Local.t = Local.t + @(Local.j)@;\n"
+        "  endwhile\n"
+        "  if (Local.i = 10) break; endif\n"
+        "  write Local.t; write ',';\n"
+        "endwhile\n"
+        "write Local.i;\n",
+        // A loop in a function body, left by return on a late pass, on every call.
+        "set Local.k = 0;\n"
+        "while (Local.k < 5 @and)\n"
+        "  set Local.k = Local.k + @(1)@;\n"
+        "  write Local.upto(Local.k * 3); write ',';\n"
+        "endwhile\n"
+        "function upto(n)\n"
+        "  set Local.s = 0;\n"
+        "  while (Local.s < 100 @and)\n"
+        "    set Local.s = Local.s + @(arg.n)@;\n"
+        "    if (Local.s > 20) return Local.s; endif\n"
+        "  endwhile\n"
+        "endfunction\n",
+    };
+    // Loops of about as many statements as a run keeps reads for, and of more.
+    for (int statements : {22, 30}) {
+        std::string program = "set Local.i = 0; set Local.t = 0;\nwhile (Local.i < 4 @and)\n";
+        for (int k = 1; k < statements; ++k) {
+            program += "  set Local.t = Local.t * @(" + std::to_string(k % 3 + 1) + ")@;\n";
+        }
+        program += "  set Local.i = Local.i + @(1)@; set Local.t = Local.t + Local.i;\nendwhile\n";
+        programs.push_back(program + "write Local.t;\n");
+    }
+    const auto form = [](std::string text, bool fast) {
+        const std::pair<std::string, std::string> marks[] = {
+            {"@(", fast ? "  " : " ("},
+            {")@", fast ? "  " : ") "},
+            {"@and", fast ? "          " : "and 1 = 1 "}};
+        for (const auto& [mark, with] : marks) {
+            for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark)) {
+                text.replace(at, mark.size(), with);
+            }
+        }
+        return text;
+    };
+    for (const std::string& program : programs) {
+        CSspRunResult fast = RunSspText(form(program, true), false);
+        CSspRunResult slow = RunSspText(form(program, false), false);
+        EXPECT_EQ(fast.m_code, slow.m_code) << program;
+        EXPECT_EQ(fast.m_output, slow.m_output) << program;
+        EXPECT_EQ(Place(fast.m_error), Place(slow.m_error)) << program;
+        EXPECT_EQ(Message(fast.m_error), Message(slow.m_error)) << program;
+    }
 }
 
 }  // namespace

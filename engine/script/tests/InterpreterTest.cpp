@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/foundation/LogSink.h"
@@ -63,6 +65,44 @@ TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
         int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
         EXPECT_EQ(rc, kSspStopped) << text.substr(0, 40) << interp.m_strError;
         EXPECT_EQ(response.m_output, output) << text.substr(0, 40);
+    }
+}
+
+// A loop whose statements only compute, run again from what its first pass kept, still
+// looks for a stop asked from another thread on every pass.
+TEST(InterpreterTest, ComputingLoopStopsWhenAskedFromAnotherThread) {
+    // Asks from a thread of its own, a little after the first value is written.
+    class CStopLater : public CSspMemoryResponse {
+    public:
+        explicit CStopLater(CSspInterpreter& interp) : m_interp(interp) {}
+        ~CStopLater() override {
+            if (m_stopper.joinable()) {
+                m_stopper.join();
+            }
+        }
+        void WriteValue(const CSspValue& value) override {
+            CSspMemoryResponse::WriteValue(value);
+            m_stopper = std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                m_interp.RequestStop();
+            });
+        }
+
+    private:
+        CSspInterpreter& m_interp;
+        std::thread m_stopper;
+    };
+    const std::string texts[] = {
+        "write 'go';\nset Local.i = 0;\nwhile (1 = 1)\n  set Local.i = Local.i + 1;\nendwhile\n",
+        "Local.spin(0);\nfunction spin(n)\n  write 'go';\n  set Local.i = arg.n;\n"
+        "  while (Local.i >= arg.n)\n    set Local.i = Local.i + 0;\n  endwhile\nendfunction\n",
+    };
+    for (const std::string& text : texts) {
+        std::string path = TempScript(text);
+        CSspInterpreter interp;
+        CStopLater response(interp);
+        int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
+        EXPECT_EQ(rc, kSspStopped) << text << interp.m_strError;
     }
 }
 
