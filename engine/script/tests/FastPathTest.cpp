@@ -283,6 +283,8 @@ TEST(FastPathTest, FunctionsRunAgainOverTheRecordsOfTheirLastCall) {
     CSspRunResult result = RunSspText(program, false);
     EXPECT_EQ(result.m_error, "");
     EXPECT_EQ(result.m_output, expected);
+}
+
 // The line and column an error text names, without its file (each run has its own).
 std::string Place(const std::string& error) {
     const std::size_t end = error.find("): ");
