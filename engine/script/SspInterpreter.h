@@ -441,7 +441,21 @@ private:
     // byte, else -1.
     const CSspValue& ArgValue(std::string_view name, const char* pos, int* index = nullptr) const;
     // ArgValue of an `arg.name` operand, by its hint when the hint still holds.
-    const CSspValue& ArgValue(const CSspExpression::COperand& operand, const char* pos) const;
+    const CSspValue& ArgValue(const CSspExpression::COperand& operand, const char* pos) const {
+        // An operand lies in one function's body, whose parameters every run reads alike
+        // from the same text: the index found once holds for every call that reads it.
+        const auto hint =
+            static_cast<std::size_t>(operand.m_paramHint.m_nIndex.load(std::memory_order_relaxed));
+        if (m_pFunction != nullptr && m_pArgs != nullptr && hint < m_pArgs->size() &&
+            hint < m_pFunction->m_params.size() &&
+            SameBytes(m_pFunction->m_params[hint], operand.m_strMember)) {
+            return *(*m_pArgs)[hint];
+        }
+        return ArgValueFinding(operand, pos);
+    }
+    // ArgValue of an operand whose hint does not hold, which it then sets.
+    const CSspValue& ArgValueFinding(const CSspExpression::COperand& operand,
+                                     const char* pos) const;
     // ArgValue as the definition's parameters give it, with its errors.
     const CSspValue& ArgValueByName(std::string_view name, const char* pos) const;
     void CallLocal(CSspCall& call, CSspValue& result);

@@ -133,18 +133,8 @@ const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* po
     return ArgValueByName(name, pos);
 }
 
-const CSspValue& CSspInterpreter::ArgValue(const CSspExpression::COperand& operand,
-                                           const char* pos) const {
-    // An operand lies in one function's body, whose parameters every run reads alike from
-    // the same text: the index found once holds for every call that reads it.
-    const int hint = operand.m_paramHint.m_nIndex.load(std::memory_order_relaxed);
-    if (hint >= 0 && m_pFunction != nullptr && m_pArgs != nullptr) {
-        const auto at = static_cast<std::size_t>(hint);
-        if (at < m_pFunction->m_params.size() && at < m_pArgs->size() &&
-            SameBytes(m_pFunction->m_params[at], operand.m_strMember)) {
-            return *(*m_pArgs)[at];
-        }
-    }
+const CSspValue& CSspInterpreter::ArgValueFinding(const CSspExpression::COperand& operand,
+                                                  const char* pos) const {
     int found = -1;
     const CSspValue& value = ArgValue(operand.m_strMember, pos, &found);
     if (found >= 0) {
