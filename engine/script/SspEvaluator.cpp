@@ -164,12 +164,7 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
     const CSspTokenCache::CCallArgs* site =
         cache != nullptr ? cache->FindCallArgs(call.m_pPos) : nullptr;
     if (site != nullptr && site->m_pStmt->m_pAfter <= m_scanner.End()) {
-        call.m_bHasArgs = true;
-        CArgumentDepth depth;
-        if (t_argumentDepth > kMaxCallDepth) {
-            throw CSspException(kCallsTooDeep, call.m_pPos);
-        }
-        EvaluateArgumentItems(site->m_pStmt->m_expr, site->m_items, call, operand.m_bRawArgs);
+        EvaluateCallArguments(site->m_pStmt->m_expr, site->m_items, call, operand.m_bRawArgs);
         return;
     }
     std::optional<CSspExpression> own;
@@ -190,20 +185,26 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
         cached = m_scanner.TakeCachedParenthesized();
         args = cached != nullptr ? &cached->m_expr : &m_scanner.ReadParenthesized(own.emplace());
     }
-    call.m_bHasArgs = true;
-    CArgumentDepth depth;
-    if (t_argumentDepth > kMaxCallDepth) {
-        throw CSspException(kCallsTooDeep, call.m_pPos);
-    }
     std::vector<std::pair<int, int>> items;
     const bool whole = SplitArguments(args->m_stmt, items);
     if (whole && cached != nullptr) {
         cache->StoreCallArgs(call.m_pPos, {cached, items});
     }
-    EvaluateArgumentItems(*args, items, call, operand.m_bRawArgs);
+    EvaluateCallArguments(*args, items, call, operand.m_bRawArgs);
     if (!whole) {
         throw CSspException(g_msg.m_missingParamBeforeComma, call.m_pPos);
     }
+}
+
+void CSspInterpreter::EvaluateCallArguments(const CSspExpression& expr,
+                                            const std::vector<std::pair<int, int>>& items,
+                                            CSspCall& call, bool raw) {
+    call.m_bHasArgs = true;
+    CArgumentDepth depth;
+    if (t_argumentDepth > kMaxCallDepth) {
+        throw CSspException(kCallsTooDeep, call.m_pPos);
+    }
+    EvaluateArgumentItems(expr, items, call, raw);
 }
 
 void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw) {

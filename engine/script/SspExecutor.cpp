@@ -169,13 +169,9 @@ int CSspInterpreter::ExecuteStatement() {
             (keyword == CSspKeyword::While
                  ? at == start
                  : m_pFunction != nullptr && at == m_pFunction->m_pBodyStart)) {
-            const bool body = keyword != CSspKeyword::While;
-            const CSspRegion* region = body ? m_pFunction->m_pBodyRegion : nullptr;
-            if (region == nullptr) {
-                region = cache->RegionAt(at, m_scanner.End(), m_scanner.CodeKind());
-                if (body && region != nullptr && region->Complete()) {
-                    m_pFunction->m_pBodyRegion = region;
-                }
+            const CSspRegion* region = cache->RegionAt(at, m_scanner.End(), m_scanner.CodeKind());
+            if (keyword != CSspKeyword::While && region != nullptr && region->Complete()) {
+                m_pFunction->m_pBodyRegion = region;
             }
             if (region != nullptr && region->Fits(m_scanner.End(), m_scanner.CodeKind())) {
                 const int rc = RunRegion(*region);

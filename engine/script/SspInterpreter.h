@@ -367,6 +367,10 @@ private:
                       CSspValueList* resultArray);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
+    // A call's arguments by EvaluateArgumentItems, as nested argument lists are bounded.
+    void EvaluateCallArguments(const CSspExpression& expr,
+                               const std::vector<std::pair<int, int>>& items, CSspCall& call,
+                               bool raw);
     // The arguments of `expr` at the token ranges `items`, appended to `call`.
     void EvaluateArgumentItems(const CSspExpression& expr,
                                const std::vector<std::pair<int, int>>& items, CSspCall& call,
@@ -456,8 +460,6 @@ private:
     // ArgValue of an operand whose hint does not hold, which it then sets.
     const CSspValue& ArgValueFinding(const CSspExpression::COperand& operand,
                                      const char* pos) const;
-    // ArgValue as the definition's parameters give it, with its errors.
-    const CSspValue& ArgValueByName(std::string_view name, const char* pos) const;
     void CallLocal(CSspCall& call, CSspValue& result);
 
     std::atomic<bool> m_bStop{false};

@@ -110,27 +110,24 @@ void CSspInterpreter::CallArg(CSspCall& call, CSspValue& result) {
 
 const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* pos,
                                            int* index) const {
-    // Most often written as in the definition: equal bytes need no case folding, and a
-    // name that differs from a parameter in more than case passes it by.
-    if (index != nullptr) {
-        *index = -1;
+    if (m_pFunction == nullptr || m_pFunction->m_params.empty()) {
+        throw CSspException(kNotInFunction, pos);
     }
-    if (m_pFunction != nullptr && m_pArgs != nullptr) {
-        const std::vector<std::string>& params = m_pFunction->m_params;
-        const std::size_t given = m_pArgs->size();
-        for (std::size_t i = 0; i < params.size() && i < given; ++i) {
-            if (SameBytes(params[i], name)) {
-                if (index != nullptr) {
-                    *index = static_cast<int>(i);
-                }
-                return *(*m_pArgs)[i];
+    const auto& params = m_pFunction->m_params;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        // Most often written as in the definition: equal bytes need no case folding.
+        const bool exact = SameBytes(params[i], name);
+        if (exact || SspNameEquals(params[i], name)) {
+            if (m_pArgs == nullptr || i >= m_pArgs->size()) {
+                throw CSspException(kArgNotInCall, pos);
             }
-            if (SspNameEquals(params[i], name)) {
-                break;
+            if (index != nullptr) {
+                *index = exact ? static_cast<int>(i) : -1;
             }
+            return *(*m_pArgs)[i];
         }
     }
-    return ArgValueByName(name, pos);
+    throw CSspException(kArgNotInDefinition, pos);
 }
 
 const CSspValue& CSspInterpreter::ArgValueFinding(const CSspExpression::COperand& operand,
@@ -141,22 +138,6 @@ const CSspValue& CSspInterpreter::ArgValueFinding(const CSspExpression::COperand
         operand.m_paramHint.m_nIndex.store(found, std::memory_order_relaxed);
     }
     return value;
-}
-
-const CSspValue& CSspInterpreter::ArgValueByName(std::string_view name, const char* pos) const {
-    if (m_pFunction == nullptr || m_pFunction->m_params.empty()) {
-        throw CSspException(kNotInFunction, pos);
-    }
-    const auto& params = m_pFunction->m_params;
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        if (SspNameEquals(params[i], name)) {
-            if (m_pArgs == nullptr || i >= m_pArgs->size()) {
-                throw CSspException(kArgNotInCall, pos);
-            }
-            return *(*m_pArgs)[i];
-        }
-    }
-    throw CSspException(kArgNotInDefinition, pos);
 }
 
 void CSspInterpreter::CallLocal(CSspCall& call, CSspValue& result) {
