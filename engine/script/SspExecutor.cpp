@@ -400,7 +400,7 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
             }
             ExecSet(op.m_pAssign, reads);
         } else if (keyword == CSspKeyword::If) {
-            ExecIf(op.m_pStart, op.m_pStmt, reads);
+            ExecIf(op.m_pStart, op.m_pStmt, reads, op.m_pSkip);
         } else if (keyword == CSspKeyword::While) {
             if (mayRunKept && reads != nullptr && reads->m_operands[1] != nullptr) {
                 if (RunKeptOps(region, kept, index) == kSspStopped) [[unlikely]] {
@@ -423,7 +423,7 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
         } else if (keyword == CSspKeyword::EndIf) {
             ExecEndIf();
         } else if (keyword == CSspKeyword::ElseIf) {
-            ExecElseIf(op.m_pStmt, reads);
+            ExecElseIf(op.m_pStmt, reads, op.m_pSkip);
         } else if (keyword == CSspKeyword::Return) {
             ExecReturn(op.m_pStmt);
             return kSspReturned;
@@ -439,6 +439,8 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
         const char* pos = m_scanner.Position();
         if (index + 1 < count && ops[static_cast<std::size_t>(index) + 1].m_pAt == pos) {
             ++index;
+        } else if (op.m_nSkipOp >= 0 && pos == op.m_pSkip->m_pAfter) {
+            index = op.m_nSkipOp;
         } else {
             index = region.OpAt(pos);
             if (index < 0) [[unlikely]] {
@@ -535,7 +537,7 @@ bool CSspInterpreter::AssignFast(const CSspExpression& expr,
 }
 
 void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond,
-                             CSspPlainReads* reads) {
+                             CSspPlainReads* reads, const CSspTokenCache::CSkip* skip) {
     auto at = FindRecord(m_ifs, keyword);
     if (at == m_ifs.end() || (*at)->m_pKeyword != keyword) {
         auto created = NewIfRecord();
@@ -547,11 +549,12 @@ void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStateme
     m_pCurrentIf = record;
     record->m_bTaken = EvaluateCondition(cond, reads);
     if (!record->m_bTaken) {
-        m_scanner.SkipToNextBranch();
+        SkipFailedBranch(skip);
     }
 }
 
-void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond, CSspPlainReads* reads) {
+void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond, CSspPlainReads* reads,
+                                 const CSspTokenCache::CSkip* skip) {
     if (m_pCurrentIf == nullptr) {
         throw CSspException(g_msg.m_ifMismatch, m_scanner.Position());
     }
@@ -562,7 +565,7 @@ void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond, CSspPla
     }
     m_pCurrentIf->m_bTaken = EvaluateCondition(cond, reads);
     if (!m_pCurrentIf->m_bTaken) {
-        m_scanner.SkipToNextBranch();
+        SkipFailedBranch(skip);
     }
 }
 

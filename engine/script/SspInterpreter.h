@@ -401,10 +401,20 @@ private:
     int RunKeptOps(const CSspRegion& region, CSspPlainReads* kept, int& index);
     // `cond`, when given: the condition the cache holds after the keyword.
     // `reads`, when given: where a plain condition's operands are kept between passes.
+    // `skip`, when given: where a failed condition goes on, as the cache holds it.
     void ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr,
-                CSspPlainReads* reads = nullptr);
+                CSspPlainReads* reads = nullptr, const CSspTokenCache::CSkip* skip = nullptr);
     void ExecElseIf(const CSspTokenCache::CStatement* cond = nullptr,
-                    CSspPlainReads* reads = nullptr);
+                    CSspPlainReads* reads = nullptr, const CSspTokenCache::CSkip* skip = nullptr);
+    // Past the branch whose condition failed.
+    void SkipFailedBranch(const CSspTokenCache::CSkip* skip) {
+        if (skip != nullptr) {
+            m_scanner.MoveTo(skip->m_pAfter);
+            m_scanner.SetCodeKind(skip->m_nEndKind);
+        } else {
+            m_scanner.SkipToNextBranch();
+        }
+    }
     void ExecElse();
     void ExecEndIf();
     void ExecWhile(const char* keyword, const CSspTokenCache::CStatement* cond = nullptr,

@@ -95,10 +95,25 @@ CSspRegion CSspRegion::Build(CSspTokenCache& cache, const char* at, const char* 
         if (next > end) {
             break;
         }
+        if (keyword == CSspKeyword::If || keyword == CSspKeyword::ElseIf) {
+            const CSspTokenCache::CSkip* skip =
+                cache.FindSkip(next, CSspTokenCache::SkipMode::ToBranch);
+            if (skip != nullptr && skip->m_nStartKind == codeKind && skip->m_nEndKind == codeKind &&
+                skip->m_pAfter <= end) {
+                op.m_pSkip = skip;
+                region.m_pReach =
+                    std::max(region.m_pReach, skip->m_pAfter, std::less<const char*>());
+            }
+        }
         region.m_ops.push_back(op);
         region.m_pReach =
             std::max(region.m_pReach, std::max(next, step->m_pReach), std::less<const char*>());
         pos = next;
+    }
+    for (COp& op : region.m_ops) {
+        if (op.m_pSkip != nullptr) {
+            op.m_nSkipOp = region.OpAt(op.m_pSkip->m_pAfter);
+        }
     }
     return region;
 }

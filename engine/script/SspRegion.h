@@ -23,6 +23,11 @@ public:
         // and while, the statement of write and return, the assignment of set.
         const CSspTokenCache::CStatement* m_pStmt = nullptr;
         const CSspTokenCache::CAssignment* m_pAssign = nullptr;
+        // Where an if or elseif whose condition fails goes on, when the cache held that skip
+        // within the region's code kind and range: the skip and the op it lands on (-1 when
+        // it lands outside the region).
+        const CSspTokenCache::CSkip* m_pSkip = nullptr;
+        int m_nSkipOp = -1;
     };
 
     // The statements from `at` in code of `codeKind` within a range ending at `end`, as far

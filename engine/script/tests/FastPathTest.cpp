@@ -117,6 +117,57 @@ TEST(FastPathTest, LoopsAndCallsRunAgainOverWhatWasRead) {
     EXPECT_EQ(result.m_output, expected);
 }
 
+// In a page, branches that fail go on past literal text and code of both kinds: each pass
+// lands where the text says, in the kind of code found there, whichever branch failed before.
+TEST(FastPathTest, FailedBranchesOfAPageLoopLandWhereTheTextSays) {
+    std::string mixed = "<p>";
+    std::string crossing;
+    for (int i = 1; i <= 12; ++i) {
+        if (i % 4 == 0) {
+            mixed += " [four] ";
+        } else if (i % 3 == 0) {
+            mixed += "three";
+        } else if (i == 5) {
+            mixed += "five";
+        } else if (i > 9) {
+            mixed += "(big)";
+        } else {
+            mixed += std::to_string(i);
+        }
+        mixed += ",";
+        crossing += i % 2 == 0 ? "e[even]," : ",";
+    }
+    mixed += "</p>";
+    struct CCase {
+        std::string m_page;
+        std::string m_expected;
+    };
+    const std::vector<CCase> cases = {
+        {"<p>--{ set Local.i = 0;\n"
+         "while (Local.i < 12) set Local.i = Local.i + 1;\n"
+         "  if (Local.i % 4 = 0) }-- [four] --{\n"
+         "  elseif (Local.i % 3 = 0) }--<!--{ write 'three'; }-->--{\n"
+         "  elseif (Local.i = 5) write 'five';\n"
+         "  else\n"
+         "    if (Local.i > 9) }--(big)--{ else write Local.i; endif\n"
+         "  endif\n"
+         "  write ',';\n"
+         "endwhile }--</p>",
+         mixed},
+        // The failed branch leaves "<!--{" code and goes on in "--{" code.
+        {"<!--{ set Local.i = 0;\n"
+         "while (Local.i < 12) set Local.i = Local.i + 1;\n"
+         "  if (Local.i % 2 = 0) write 'e'; }-->[even]--{ endif write ','; }--<!--{\n"
+         "endwhile }-->",
+         crossing},
+    };
+    for (const CCase& c : cases) {
+        CSspRunResult result = RunSspText(c.m_page, true);
+        EXPECT_EQ(result.m_error, "") << c.m_page;
+        EXPECT_EQ(result.m_output, c.m_expected) << c.m_page;
+    }
+}
+
 // A loop whose branches are first taken on later and later passes: what the region holds
 // grows pass by pass, then stops growing, and every pass still writes what it computes.
 TEST(FastPathTest, ALoopWhoseBranchesJoinLateWritesEveryPass) {
