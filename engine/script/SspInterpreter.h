@@ -315,6 +315,9 @@ private:
 
     // Evaluator.
     void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result);
+    // Evaluate by the range's plan.
+    [[gnu::noinline]] void EvaluatePlanned(const CSspExpression& expr, int from, int to,
+                                           CSspValue& result);
     void RunPlan(const CSspExpression& expr, const CSspExpressionPlan& plan, CSspValue& result);
     void EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result);
     // The operand's value where it lies when reading it has no side effect (a literal, a
@@ -342,9 +345,14 @@ private:
     [[noreturn]] void ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const;
     // The whole of `expr` by its fast shape: its value, its comparison's outcome.
     void EvaluateFast(const CSspExpression& expr, CSspValue& result);
+    // EvaluateFast of a shape with a side read by a call.
+    [[gnu::noinline]] void EvaluateFastOperands(const CSspExpression& expr, CSspValue& result);
     // The operator of a fast shape applied to its read sides.
     void ApplyFast(const CSspExpression& expr, const CSspValue& left, const CSspValue& right,
                    CSspValue& result);
+    // ApplyFast of a pair the value's own operator decides.
+    [[gnu::noinline]] void ApplyByValues(const CSspExpression& expr, const CSspValue& left,
+                                         const CSspValue& right, CSspValue& result);
     int CompareFast(const CSspExpression& expr, CSspPlainReads* reads = nullptr);
     // The local variable `assignment` names = expr by its fast shape when both sides are
     // integers; false, having changed nothing, when the value's operators must decide.

@@ -51,6 +51,7 @@ CSspValue Applied(const CSspValue& left, std::string_view op, const CSspValue& r
 
 void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result) {
     // expression: [ '-' ] factor ( op factor )*; factor: operand | '(' expression ')'
+    // Only a dispatch, so that the common shapes pay for no frame of the plan's.
     if (from == to) {
         // The plan of a lone unevaluated slot is reading it.
         EvaluateOperand(expr, from, result);
@@ -61,6 +62,11 @@ void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSs
         EvaluateFast(expr, result);
         return;
     }
+    EvaluatePlanned(expr, from, to, result);
+}
+
+void CSspInterpreter::EvaluatePlanned(const CSspExpression& expr, int from, int to,
+                                      CSspValue& result) {
     if (const CSspExpressionPlan* plan = expr.FindPlan(from, to)) {
         RunPlan(expr, *plan, result);
         return;
@@ -108,8 +114,13 @@ void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result
                   result);
         return;
     }
+    EvaluateFastOperands(expr, result);
+}
+
+void CSspInterpreter::EvaluateFastOperands(const CSspExpression& expr, CSspValue& result) {
     // A left side is read where it lies only when reading the right one cannot change it. The
     // right one is read into the result: the operator reads both sides before it writes.
+    using CFast = CSspFastExpression;
     CSspValue leftRead;
     const CSspValue* left = &leftRead;
     if (expr.IsPureOperand(CFast::kRight)) {
@@ -122,13 +133,18 @@ void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result
 
 void CSspInterpreter::ApplyFast(const CSspExpression& expr, const CSspValue& left,
                                 const CSspValue& right, CSspValue& result) {
-    using CFast = CSspFastExpression;
     std::int32_t integer = 0;
     int type = 0;
     if (expr.m_fastValue.Integers(left, right, integer, type)) {
         result.AssignInteger(integer, type);
         return;
     }
+    ApplyByValues(expr, left, right, result);
+}
+
+void CSspInterpreter::ApplyByValues(const CSspExpression& expr, const CSspValue& left,
+                                    const CSspValue& right, CSspValue& result) {
+    using CFast = CSspFastExpression;
     result = Applied(left, expr.m_stmt.m_tokens[CFast::kOperator], right,
                      expr.m_stmt.m_starts[CFast::kOperator]);
 }
