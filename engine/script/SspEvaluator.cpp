@@ -167,6 +167,11 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
         EvaluateCallArguments(site->m_pStmt->m_expr, site->m_items, call, operand.m_bRawArgs);
         return;
     }
+    ReadCallArgumentsFromText(operand, call, cache);
+}
+
+__attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
+    const CSspExpression::COperand& operand, CSspCall& call, CSspTokenCache* cache) {
     std::optional<CSspExpression> own;
     const CSspTokenCache::CStatement* cached = nullptr;
     const CSspExpression* args = nullptr;
@@ -221,6 +226,8 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
                                             CSspCall& call, bool raw) {
     // A lent list brings values of an earlier call, emptied: they are evaluated into.
     CSspValueList& args = call.m_args;
+    const int lastToken = static_cast<int>(expr.Size()) - 1;
+    const bool fastWhole = expr.m_fastValue.Shape() != CSspFastExpression::EShape::None;
     std::size_t count = 0;
     for (const auto& [first, last] : items) {
         if (count == args.size()) {
@@ -229,12 +236,17 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
         CSspValue& value = *args[count];
         if (raw) {
             value = CSspValue::FromText(expr.m_stmt.m_tokens[first]);
+        } else if (fastWhole && first == 0 && last == lastToken && first != last) {
+            // A lone argument of a fast shape, as Evaluate would take it.
+            EvaluateFast(expr, value);
         } else {
             Evaluate(expr, first, last, value);
         }
         ++count;
     }
-    args.resize(count);
+    if (count != args.size()) {
+        args.resize(count);
+    }
 }
 
 int CSspInterpreter::EvaluateAndOr(const CSspExpression& expr, int from, int to) {

@@ -124,8 +124,9 @@ public:
     }
 
     const CCallArgs* FindCallArgs(const char* pos) const { return m_callArgs.Find(Offset(pos)); }
-    void StoreCallArgs(const char* pos, CCallArgs args) {
-        m_callArgs.Store(Offset(pos), std::move(args));
+    // The entry at `pos`: one stored before, else `args`; nullptr for a place outside the text.
+    const CCallArgs* StoreCallArgs(const char* pos, CCallArgs args) {
+        return m_callArgs.Store(Offset(pos), std::move(args));
     }
 
     const CStep* FindStep(const char* pos) const { return m_steps.Find(Offset(pos)); }
