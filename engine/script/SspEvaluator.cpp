@@ -161,17 +161,29 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
     // The argument list is read again from the text, so it is evaluated on every use; where
     // it was read before, the cache holds it split into its arguments.
     CSspTokenCache* cache = m_scanner.TokenCache();
-    const CSspTokenCache::CCallArgs* site =
-        cache != nullptr ? cache->FindCallArgs(call.m_pPos) : nullptr;
-    if (site != nullptr && site->m_pStmt->m_pAfter <= m_scanner.End()) {
-        EvaluateCallArguments(site->m_pStmt->m_expr, site->m_items, call, operand.m_bRawArgs);
+    if (cache == nullptr) {
+        ReadCallArgumentsFromText(expr, operand, call, nullptr);
         return;
     }
-    ReadCallArgumentsFromText(operand, call, cache);
+    // Only the cache of the file that holds the operand covers its place, so the entry it
+    // names is the one found there.
+    const CSspCallArgs* site = operand.m_callArgsHint.m_pArgs.load(std::memory_order_acquire);
+    if (site == nullptr || !cache->Covers(call.m_pPos)) {
+        site = cache->FindCallArgs(call.m_pPos);
+        if (site != nullptr && expr.m_bShared) {
+            operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
+        }
+    }
+    if (site != nullptr && site->m_pAfter <= m_scanner.End()) {
+        EvaluateCallArguments(*site->m_pExpr, site->m_items, call, operand.m_bRawArgs);
+        return;
+    }
+    ReadCallArgumentsFromText(expr, operand, call, cache);
 }
 
 __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
-    const CSspExpression::COperand& operand, CSspCall& call, CSspTokenCache* cache) {
+    const CSspExpression& expr, const CSspExpression::COperand& operand, CSspCall& call,
+    CSspTokenCache* cache) {
     std::optional<CSspExpression> own;
     const CSspTokenCache::CStatement* cached = nullptr;
     const CSspExpression* args = nullptr;
@@ -193,7 +205,11 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
     std::vector<std::pair<int, int>> items;
     const bool whole = SplitArguments(args->m_stmt, items);
     if (whole && cached != nullptr) {
-        cache->StoreCallArgs(call.m_pPos, {cached, items});
+        const CSspCallArgs* site =
+            cache->StoreCallArgs(call.m_pPos, {&cached->m_expr, cached->m_pAfter, items});
+        if (site != nullptr && expr.m_bShared) {
+            operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
+        }
     }
     EvaluateCallArguments(*args, items, call, operand.m_bRawArgs);
     if (!whole) {
