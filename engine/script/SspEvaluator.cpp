@@ -81,6 +81,14 @@ bool SplitArguments(const CSspStatement& stmt, std::vector<std::pair<int, int>>&
     return true;
 }
 
+// Out of line, so that the loop over a call's arguments stays small.
+__attribute__((noinline)) void AddValue(CSspValueList& values) {
+    values.push_back(std::make_unique<CSspValue>());
+}
+__attribute__((noinline)) void AssignText(CSspValue& value, const std::string& text) {
+    value = CSspValue::FromText(text);
+}
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
@@ -151,7 +159,8 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     ReadCallArguments(expr, index, call);
 }
 
-void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, CSspCall& call) {
+__attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpression& expr,
+                                                                 int index, CSspCall& call) {
     const CSspExpression::COperand& operand = expr.m_operands[index];
     call.m_pPos = expr.m_stmt.m_starts[index];
     call.m_pEnd = expr.m_stmt.m_ends[index];
@@ -247,11 +256,11 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
     std::size_t count = 0;
     for (const auto& [first, last] : items) {
         if (count == args.size()) {
-            args.push_back(std::make_unique<CSspValue>());
+            AddValue(args);
         }
         CSspValue& value = *args[count];
         if (raw) {
-            value = CSspValue::FromText(expr.m_stmt.m_tokens[first]);
+            AssignText(value, expr.m_stmt.m_tokens[first]);
         } else if (fastWhole && first == 0 && last == lastToken && first != last) {
             // A lone argument of a fast shape, as Evaluate would take it.
             EvaluateFast(expr, value);
