@@ -1,5 +1,6 @@
 // Expressions: operands and calls with their arguments, and conditions split at and/or and
 // at one comparison.
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspRestoreGuard.h"
+#include "engine/script/SspSourceFile.h"
 
 namespace {
 
@@ -168,26 +170,30 @@ __attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpre
         return;
     }
     // The argument list is read again from the text, so it is evaluated on every use; where
-    // it was read before, the cache holds it split into its arguments.
-    CSspTokenCache* cache = m_scanner.TokenCache();
-    if (cache == nullptr) {
-        ReadCallArgumentsFromText(expr, operand, call, nullptr);
-        return;
-    }
-    // Only the cache of the file that holds the operand covers its place, so the entry it
-    // names is the one found there.
+    // it was read before, the cache holds it split into its arguments. Only the cache of the
+    // file whose text holds the operand's place covers it, so the entry the operand names is
+    // the one found there while that file is loaded.
     const CSspCallArgs* site = operand.m_callArgsHint.m_pArgs.load(std::memory_order_acquire);
-    if (site == nullptr || !cache->Covers(call.m_pPos)) {
-        site = cache->FindCallArgs(call.m_pPos);
-        if (site != nullptr && expr.m_bShared) {
+    const CSspSourceFile* file = m_scanner.CacheFile();
+    if (site == nullptr || file == nullptr || !file->IsLoaded() ||
+        reinterpret_cast<std::uintptr_t>(call.m_pPos) -
+                reinterpret_cast<std::uintptr_t>(file->m_pBegin) >=
+            file->m_nSize) {
+        CSspTokenCache* cache = m_scanner.TokenCache();
+        site = cache != nullptr ? cache->FindCallArgs(call.m_pPos) : nullptr;
+        if (site == nullptr) {
+            ReadCallArgumentsFromText(expr, operand, call, cache);
+            return;
+        }
+        if (expr.m_bShared) {
             operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
         }
     }
-    if (site != nullptr && site->m_pAfter <= m_scanner.End()) {
-        EvaluateCallArguments(*site->m_pExpr, site->m_items, call, operand.m_bRawArgs);
+    if (site->m_pAfter > m_scanner.End()) {
+        ReadCallArgumentsFromText(expr, operand, call, m_scanner.TokenCache());
         return;
     }
-    ReadCallArgumentsFromText(expr, operand, call, cache);
+    EvaluateCallArguments(*site->m_pExpr, site->m_items, call, operand.m_bRawArgs);
 }
 
 __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
