@@ -91,6 +91,12 @@ __attribute__((noinline)) void AssignText(CSspValue& value, const std::string& t
     value = CSspValue::FromText(text);
 }
 
+// True when Evaluate takes [first, last] of `expr` by its fast shape.
+bool IsFastWhole(const CSspExpression& expr, int first, int last) {
+    return first != last && first == 0 && last == static_cast<int>(expr.Size()) - 1 &&
+           expr.m_fastValue.Shape() != CSspFastExpression::EShape::None;
+}
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
@@ -257,8 +263,12 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
                                             CSspCall& call, bool raw) {
     // A lent list brings values of an earlier call, emptied: they are evaluated into.
     CSspValueList& args = call.m_args;
-    const int lastToken = static_cast<int>(expr.Size()) - 1;
-    const bool fastWhole = expr.m_fastValue.Shape() != CSspFastExpression::EShape::None;
+    if (!raw && items.size() == 1 && args.size() == 1 &&
+        IsFastWhole(expr, items[0].first, items[0].second)) {
+        // The call of one argument again, of a fast shape.
+        EvaluateFast(expr, *args[0]);
+        return;
+    }
     std::size_t count = 0;
     for (const auto& [first, last] : items) {
         if (count == args.size()) {
@@ -267,8 +277,7 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
         CSspValue& value = *args[count];
         if (raw) {
             AssignText(value, expr.m_stmt.m_tokens[first]);
-        } else if (fastWhole && first == 0 && last == lastToken && first != last) {
-            // A lone argument of a fast shape, as Evaluate would take it.
+        } else if (IsFastWhole(expr, first, last)) {
             EvaluateFast(expr, value);
         } else {
             Evaluate(expr, first, last, value);
