@@ -103,7 +103,8 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result) {
+__attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpression& expr,
+                                                               int index, CSspValue& result) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
     using EKind = CSspExpression::COperand::EKind;
     const CSspExpression::COperand& operand = expr.m_operands[index];
