@@ -394,4 +394,90 @@ TEST(FastPathTest, LoopsRunAgainFromWhatTheirFirstPassKeptAsThePlanRunsThem) {
     }
 }
 
+// A call's arguments, read again from what its first call read: a lone argument of a fast
+// shape (a side that turns text on a late call, a side read by a call), lists of other
+// sizes at the same depth, arguments the callee does not read, several arguments of which a
+// late one fails after the ones before it ran, and arguments passed as written. Each program
+// runs with the marked arguments as written ("[" and "]" blanks) and in parentheses, which no
+// fast form takes, column for column the same; both must write and fail as expected.
+TEST(FastPathTest, CallArgumentsReadAgainGiveWhatEachCallComputes) {
+    const std::string functions =
+        "function id(v) return arg.v; endfunction\n"
+        "function one(a) return arg.a; endfunction\n"
+        "function two(a, b) return arg.a * 10 + arg.b; endfunction\n"
+        "function none() return 'n'; endfunction\n"
+        "function w(x) write arg.x; return 0; endfunction\n";
+    const std::string loop =
+        "set Local.i = 0; set Local.z = 1;\n"
+        "while (Local.i < 5)\n"
+        "  set Local.i = Local.i + 1;\n";
+    struct Case {
+        std::string program;
+        std::string output;
+        std::string error;  // the place and the message's start, or "" for none
+    };
+    const Case cases[] = {
+        {loop +
+             "  set Local.v = Local.i;\n"
+             "  if (Local.i = 3) set Local.v = '12'; endif\n"
+             "  if (Local.i = 4) set Local.v = 'ab'; endif\n"
+             "  write Local.id([Local.v - 1]); write ',';\n"
+             "endwhile\n" +
+             functions,
+         "0,1,11,", " (7,27): Operation not allowed"},
+        {loop +
+             "  write Local.id([Local.id(Local.i) * 2]);\n"
+             "  write Local.id([10 - Local.id(Local.i)]);\n"
+             "endwhile\n" +
+             functions,
+         "29486786105", ""},
+        {loop +
+             "  write Local.one([Local.i + 1]); write Local.two(Local.i, Local.i * 2);\n"
+             "  write Local.none(); write Local.one(Local.i);\n"
+             "  write Local.none([Local.i / Local.z]);\n"
+             "  if (Local.i = 3) set Local.z = 0; endif\n"
+             "  write ',';\n"
+             "endwhile\n" +
+             functions,
+         "212n1n,324n2n,436n3n,548n4", " (6,29): Operation not allowed"},
+        {loop +
+             "  set Local.d = 3 - Local.i;\n"
+             "  set Local.r = Local.two(Local.w(Local.i), 10 / Local.d);\n"
+             "endwhile\n" +
+             functions,
+         "123", " (5,48): Operation not allowed"},
+        {loop +
+             "  write Local.one([Local.i + 1]);\n"
+             "  if (Local.i = 3) set Local.r = Request.exist(Local.w(Local.i)); endif\n"
+             "endwhile\n" +
+             functions,
+         "234", " (5,34): Request object not available."},
+    };
+    const auto form = [](std::string text, bool fast) {
+        for (char& c : text) {
+            if (c == '[' || c == ']') {
+                c = fast ? ' ' : (c == '[' ? '(' : ')');
+            }
+        }
+        return text;
+    };
+    for (const Case& c : cases) {
+        for (bool fast : {true, false}) {
+            const std::string program = form(c.program, fast);
+            CSspRunResult result = RunSspText(program, false);
+            EXPECT_EQ(result.m_output, c.output) << program;
+            if (c.error.empty()) {
+                EXPECT_EQ(result.m_code, 0) << program;
+                EXPECT_EQ(result.m_error, "") << program;
+            } else {
+                EXPECT_EQ(result.m_code, 1) << program;
+                EXPECT_EQ((Place(result.m_error) + ": " + Message(result.m_error))
+                              .substr(0, c.error.size()),
+                          c.error)
+                    << program;
+            }
+        }
+    }
+}
+
 }  // namespace
