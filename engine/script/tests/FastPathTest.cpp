@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/script/SspHarness.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -476,6 +480,53 @@ TEST(FastPathTest, CallArgumentsReadAgainGiveWhatEachCallComputes) {
                           c.error)
                     << program;
             }
+        }
+    }
+}
+
+// Runs of one file share its compiled statements and what their calls learn about them:
+// runs on several threads at once, each from the first read of the file, compute their own
+// calls.
+TEST(FastPathTest, RunsOfOneFileOnSeveralThreadsComputeTheirOwnCalls) {
+    CTempFolder folder;
+    const std::string path = folder.File("calls.zrs");
+    ASSERT_TRUE(WriteFile(path,
+                          "set Local.i = 0;\n"
+                          "while (Local.i < 20)\n"
+                          "  set Local.i = Local.i + 1;\n"
+                          "  write Local.fib(Local.i % 9); write Local.two(Local.i, Local.i - 1);\n"
+                          "  write Local.none(); write ',';\n"
+                          "endwhile\n"
+                          "function fib(n)\n"
+                          "  if (arg.n < 2) return arg.n; endif\n"
+                          "  return Local.fib(arg.n - 1) + Local.fib(arg.n - 2);\n"
+                          "endfunction\n"
+                          "function two(a, b) return arg.a * 100 + arg.b; endfunction\n"
+                          "function none() return '.'; endfunction\n"));
+    std::string expected;
+    const int fib[] = {0, 1, 1, 2, 3, 5, 8, 13, 21};
+    for (int i = 1; i <= 20; ++i) {
+        expected += std::to_string(fib[i % 9]) + std::to_string(i * 100 + i - 1) + ".,";
+    }
+    constexpr int kThreads = 6;
+    constexpr int kRuns = 3;
+    std::vector<std::vector<CSspRunResult>> results(kThreads);
+    std::latch start(kThreads);
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                for (int run = 0; run < kRuns; ++run) {
+                    results[t].push_back(RunSspFile(path));
+                }
+            });
+        }
+    }
+    for (const std::vector<CSspRunResult>& runs : results) {
+        for (const CSspRunResult& result : runs) {
+            EXPECT_EQ(result.m_error, "");
+            EXPECT_EQ(result.m_output, expected);
         }
     }
 }
