@@ -1,5 +1,6 @@
 // Expressions: operands and calls with their arguments, and conditions split at and/or and
 // at one comparison.
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "engine/script/SspInterpreter.h"
 #include "engine/script/SspObject.h"
 #include "engine/script/SspRestoreGuard.h"
+#include "engine/script/SspSourceFile.h"
 
 namespace {
 
@@ -81,13 +83,28 @@ bool SplitArguments(const CSspStatement& stmt, std::vector<std::pair<int, int>>&
     return true;
 }
 
+// Out of line, so that the loop over a call's arguments stays small.
+__attribute__((noinline)) void AddValue(CSspValueList& values) {
+    values.push_back(std::make_unique<CSspValue>());
+}
+__attribute__((noinline)) void AssignText(CSspValue& value, const std::string& text) {
+    value = CSspValue::FromText(text);
+}
+
+// True when Evaluate takes [first, last] of `expr` by its fast shape.
+bool IsFastWhole(const CSspExpression& expr, int first, int last) {
+    return first != last && first == 0 && last == static_cast<int>(expr.Size()) - 1 &&
+           expr.m_fastValue.Shape() != CSspFastExpression::EShape::None;
+}
+
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace
 
-void CSspInterpreter::EvaluateOperand(const CSspExpression& expr, int index, CSspValue& result) {
+__attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpression& expr,
+                                                               int index, CSspValue& result) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
     using EKind = CSspExpression::COperand::EKind;
     const CSspExpression::COperand& operand = expr.m_operands[index];
@@ -151,7 +168,8 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     ReadCallArguments(expr, index, call);
 }
 
-void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, CSspCall& call) {
+__attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpression& expr,
+                                                                 int index, CSspCall& call) {
     const CSspExpression::COperand& operand = expr.m_operands[index];
     call.m_pPos = expr.m_stmt.m_starts[index];
     call.m_pEnd = expr.m_stmt.m_ends[index];
@@ -159,14 +177,35 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
         return;
     }
     // The argument list is read again from the text, so it is evaluated on every use; where
-    // it was read before, the cache holds it split into its arguments.
-    CSspTokenCache* cache = m_scanner.TokenCache();
-    const CSspTokenCache::CCallArgs* site =
-        cache != nullptr ? cache->FindCallArgs(call.m_pPos) : nullptr;
-    if (site != nullptr && site->m_pStmt->m_pAfter <= m_scanner.End()) {
-        EvaluateCallArguments(site->m_pStmt->m_expr, site->m_items, call, operand.m_bRawArgs);
+    // it was read before, the cache holds it split into its arguments. Only the cache of the
+    // file whose text holds the operand's place covers it, so the entry the operand names is
+    // the one found there while that file is loaded.
+    const CSspCallArgs* site = operand.m_callArgsHint.m_pArgs.load(std::memory_order_acquire);
+    const CSspSourceFile* file = m_scanner.CacheFile();
+    if (site == nullptr || file == nullptr || !file->IsLoaded() ||
+        reinterpret_cast<std::uintptr_t>(call.m_pPos) -
+                reinterpret_cast<std::uintptr_t>(file->m_pBegin) >=
+            file->m_nSize) {
+        CSspTokenCache* cache = m_scanner.TokenCache();
+        site = cache != nullptr ? cache->FindCallArgs(call.m_pPos) : nullptr;
+        if (site == nullptr) {
+            ReadCallArgumentsFromText(expr, operand, call, cache);
+            return;
+        }
+        if (expr.m_bShared) {
+            operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
+        }
+    }
+    if (site->m_pAfter > m_scanner.End()) {
+        ReadCallArgumentsFromText(expr, operand, call, m_scanner.TokenCache());
         return;
     }
+    EvaluateCallArguments(*site->m_pExpr, site->m_items, call, operand.m_bRawArgs);
+}
+
+__attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
+    const CSspExpression& expr, const CSspExpression::COperand& operand, CSspCall& call,
+    CSspTokenCache* cache) {
     std::optional<CSspExpression> own;
     const CSspTokenCache::CStatement* cached = nullptr;
     const CSspExpression* args = nullptr;
@@ -188,7 +227,11 @@ void CSspInterpreter::ReadCallArguments(const CSspExpression& expr, int index, C
     std::vector<std::pair<int, int>> items;
     const bool whole = SplitArguments(args->m_stmt, items);
     if (whole && cached != nullptr) {
-        cache->StoreCallArgs(call.m_pPos, {cached, items});
+        const CSspCallArgs* site =
+            cache->StoreCallArgs(call.m_pPos, {&cached->m_expr, cached->m_pAfter, items});
+        if (site != nullptr && expr.m_bShared) {
+            operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
+        }
     }
     EvaluateCallArguments(*args, items, call, operand.m_bRawArgs);
     if (!whole) {
@@ -221,20 +264,30 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
                                             CSspCall& call, bool raw) {
     // A lent list brings values of an earlier call, emptied: they are evaluated into.
     CSspValueList& args = call.m_args;
+    if (!raw && items.size() == 1 && args.size() == 1 &&
+        IsFastWhole(expr, items[0].first, items[0].second)) {
+        // The call of one argument again, of a fast shape.
+        EvaluateFast(expr, *args[0]);
+        return;
+    }
     std::size_t count = 0;
     for (const auto& [first, last] : items) {
         if (count == args.size()) {
-            args.push_back(std::make_unique<CSspValue>());
+            AddValue(args);
         }
         CSspValue& value = *args[count];
         if (raw) {
-            value = CSspValue::FromText(expr.m_stmt.m_tokens[first]);
+            AssignText(value, expr.m_stmt.m_tokens[first]);
+        } else if (IsFastWhole(expr, first, last)) {
+            EvaluateFast(expr, value);
         } else {
             Evaluate(expr, first, last, value);
         }
         ++count;
     }
-    args.resize(count);
+    if (count != args.size()) {
+        args.resize(count);
+    }
 }
 
 int CSspInterpreter::EvaluateAndOr(const CSspExpression& expr, int from, int to) {

@@ -12,6 +12,8 @@
 #include "engine/script/SspFastExpression.h"
 #include "engine/script/SspStatement.h"
 
+struct CSspCallArgs;
+
 // A statement's tokens compiled once for evaluation: what each operand slot is (its literal
 // value made already, or the object and member it names), and the evaluation plans of the
 // ranges a statement is evaluated by (the whole, each argument, each side of a condition).
@@ -19,11 +21,12 @@
 class CSspExpression {
 public:
     struct COperand {
-        enum class EKind : uint8_t { Value, Date, Call };
-        EKind m_kind = EKind::Call;
         CSspValue m_value;  // Value: a text or number literal, or null's empty text
         std::string m_strObject;
         std::string m_strMember;
+        // Next to m_target, which leaves room for the hints below.
+        enum class EKind : uint8_t { Value, Date, Call };
+        EKind m_kind = EKind::Call;
         // What a call names that the interpreter itself answers, found once.
         enum class ETarget : uint8_t {
             Other,          // dispatched by object name when evaluated
@@ -51,6 +54,21 @@ public:
             }
         };
         mutable CParamHint m_paramHint;
+        // A call with arguments in a shared expression: its argument list's entry in the cache
+        // of the file that holds it, once found there; entries stay as long as the file.
+        // Runs on several threads may set it, each to the same entry.
+        struct CCallArgsHint {
+            std::atomic<const CSspCallArgs*> m_pArgs{nullptr};
+            CCallArgsHint() = default;
+            CCallArgsHint(const CCallArgsHint& other) noexcept
+                : m_pArgs(other.m_pArgs.load(std::memory_order_acquire)) {}
+            CCallArgsHint& operator=(const CCallArgsHint& other) noexcept {
+                m_pArgs.store(other.m_pArgs.load(std::memory_order_acquire),
+                              std::memory_order_release);
+                return *this;
+            }
+        };
+        mutable CCallArgsHint m_callArgsHint;
     };
 
     CSspExpression() = default;

@@ -371,6 +371,10 @@ private:
     void BuildCall(const CSspExpression& expr, int index, CSspCall& call);
     // BuildCall without the names: position, end and arguments.
     void ReadCallArguments(const CSspExpression& expr, int index, CSspCall& call);
+    // ReadCallArguments of a list the cache does not hold yet, or not whole in the range.
+    void ReadCallArgumentsFromText(const CSspExpression& expr,
+                                   const CSspExpression::COperand& operand, CSspCall& call,
+                                   CSspTokenCache* cache);
     void CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
                       CSspValueList* resultArray);
     // `raw`: the items are passed as written, not evaluated.

@@ -15,6 +15,14 @@
 
 class CSspRegion;
 
+// A call's argument list read from the start of its operand: the statement between its
+// parentheses, where reading it ended, and each argument's token range [first, last] in it.
+struct CSspCallArgs {
+    const CSspExpression* m_pExpr;
+    const char* m_pAfter;
+    std::vector<std::pair<int, int>> m_items;
+};
+
 // Scanned tokens and compiled statements of one file's text, by source position, so that a
 // loop does not scan its body again on every pass and a page is compiled once for all its
 // runs. Scanning is a pure function of the text and the position, so a cached entry gives
@@ -68,12 +76,7 @@ public:
         bool m_bAssignment;  // "=" follows
         bool m_bRedirect;    // the token is Response.Redirect
     };
-    // A call's argument list read from the start of its operand: the statement between its
-    // parentheses and each argument's token range [first, last] in it.
-    struct CCallArgs {
-        const CStatement* m_pStmt;
-        std::vector<std::pair<int, int>> m_items;
-    };
+    using CCallArgs = CSspCallArgs;
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
     // The three ways a block is skipped: to "endwhile", to "endif", to the next branch.
     enum class SkipMode : uint8_t { ToEndWhile, ToEndIf, ToBranch };
@@ -124,8 +127,9 @@ public:
     }
 
     const CCallArgs* FindCallArgs(const char* pos) const { return m_callArgs.Find(Offset(pos)); }
-    void StoreCallArgs(const char* pos, CCallArgs args) {
-        m_callArgs.Store(Offset(pos), std::move(args));
+    // The entry at `pos`: one stored before, else `args`; nullptr for a place outside the text.
+    const CCallArgs* StoreCallArgs(const char* pos, CCallArgs args) {
+        return m_callArgs.Store(Offset(pos), std::move(args));
     }
 
     const CStep* FindStep(const char* pos) const { return m_steps.Find(Offset(pos)); }

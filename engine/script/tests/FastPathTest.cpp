@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/script/SspHarness.h"
+#include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -442,6 +446,139 @@ TEST(FastPathTest, LoopsRunAgainFromWhatTheirFirstPassKeptAsThePlanRunsThem) {
         EXPECT_EQ(fast.m_output, slow.m_output) << program;
         EXPECT_EQ(Place(fast.m_error), Place(slow.m_error)) << program;
         EXPECT_EQ(Message(fast.m_error), Message(slow.m_error)) << program;
+    }
+}
+
+// A call's arguments, read again from what its first call read: a lone argument of a fast
+// shape (a side that turns text on a late call, a side read by a call), lists of other
+// sizes at the same depth, arguments the callee does not read, several arguments of which a
+// late one fails after the ones before it ran, and arguments passed as written. Each program
+// runs with the marked arguments as written ("[" and "]" blanks) and in parentheses, which no
+// fast form takes, column for column the same; both must write and fail as expected.
+TEST(FastPathTest, CallArgumentsReadAgainGiveWhatEachCallComputes) {
+    const std::string functions =
+        "function id(v) return arg.v; endfunction\n"
+        "function one(a) return arg.a; endfunction\n"
+        "function two(a, b) return arg.a * 10 + arg.b; endfunction\n"
+        "function none() return 'n'; endfunction\n"
+        "function w(x) write arg.x; return 0; endfunction\n";
+    const std::string loop =
+        "set Local.i = 0; set Local.z = 1;\n"
+        "while (Local.i < 5)\n"
+        "  set Local.i = Local.i + 1;\n";
+    struct Case {
+        std::string program;
+        std::string output;
+        std::string error;  // the place and the message's start, or "" for none
+    };
+    const Case cases[] = {
+        {loop +
+             "  set Local.v = Local.i;\n"
+             "  if (Local.i = 3) set Local.v = '12'; endif\n"
+             "  if (Local.i = 4) set Local.v = 'ab'; endif\n"
+             "  write Local.id([Local.v - 1]); write ',';\n"
+             "endwhile\n" +
+             functions,
+         "0,1,11,", " (7,27): Operation not allowed"},
+        {loop +
+             "  write Local.id([Local.id(Local.i) * 2]);\n"
+             "  write Local.id([10 - Local.id(Local.i)]);\n"
+             "endwhile\n" +
+             functions,
+         "29486786105", ""},
+        {loop +
+             "  write Local.one([Local.i + 1]); write Local.two(Local.i, Local.i * 2);\n"
+             "  write Local.none(); write Local.one(Local.i);\n"
+             "  write Local.none([Local.i / Local.z]);\n"
+             "  if (Local.i = 3) set Local.z = 0; endif\n"
+             "  write ',';\n"
+             "endwhile\n" +
+             functions,
+         "212n1n,324n2n,436n3n,548n4", " (6,29): Operation not allowed"},
+        {loop +
+             "  set Local.d = 3 - Local.i;\n"
+             "  set Local.r = Local.two(Local.w(Local.i), 10 / Local.d);\n"
+             "endwhile\n" +
+             functions,
+         "123", " (5,48): Operation not allowed"},
+        {loop +
+             "  write Local.one([Local.i + 1]);\n"
+             "  if (Local.i = 3) set Local.r = Request.exist(Local.w(Local.i)); endif\n"
+             "endwhile\n" +
+             functions,
+         "234", " (5,34): Request object not available."},
+    };
+    const auto form = [](std::string text, bool fast) {
+        for (char& c : text) {
+            if (c == '[' || c == ']') {
+                c = fast ? ' ' : (c == '[' ? '(' : ')');
+            }
+        }
+        return text;
+    };
+    for (const Case& c : cases) {
+        for (bool fast : {true, false}) {
+            const std::string program = form(c.program, fast);
+            CSspRunResult result = RunSspText(program, false);
+            EXPECT_EQ(result.m_output, c.output) << program;
+            if (c.error.empty()) {
+                EXPECT_EQ(result.m_code, 0) << program;
+                EXPECT_EQ(result.m_error, "") << program;
+            } else {
+                EXPECT_EQ(result.m_code, 1) << program;
+                EXPECT_EQ((Place(result.m_error) + ": " + Message(result.m_error))
+                              .substr(0, c.error.size()),
+                          c.error)
+                    << program;
+            }
+        }
+    }
+}
+
+// Runs of one file share its compiled statements and what their calls learn about them:
+// runs on several threads at once, each from the first read of the file, compute their own
+// calls.
+TEST(FastPathTest, RunsOfOneFileOnSeveralThreadsComputeTheirOwnCalls) {
+    CTempFolder folder;
+    const std::string path = folder.File("calls.zrs");
+    ASSERT_TRUE(WriteFile(path,
+                          "set Local.i = 0;\n"
+                          "while (Local.i < 20)\n"
+                          "  set Local.i = Local.i + 1;\n"
+                          "  write Local.fib(Local.i % 9); write Local.two(Local.i, Local.i - 1);\n"
+                          "  write Local.none(); write ',';\n"
+                          "endwhile\n"
+                          "function fib(n)\n"
+                          "  if (arg.n < 2) return arg.n; endif\n"
+                          "  return Local.fib(arg.n - 1) + Local.fib(arg.n - 2);\n"
+                          "endfunction\n"
+                          "function two(a, b) return arg.a * 100 + arg.b; endfunction\n"
+                          "function none() return '.'; endfunction\n"));
+    std::string expected;
+    const int fib[] = {0, 1, 1, 2, 3, 5, 8, 13, 21};
+    for (int i = 1; i <= 20; ++i) {
+        expected += std::to_string(fib[i % 9]) + std::to_string(i * 100 + i - 1) + ".,";
+    }
+    constexpr int kThreads = 6;
+    constexpr int kRuns = 3;
+    std::vector<std::vector<CSspRunResult>> results(kThreads);
+    std::latch start(kThreads);
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                for (int run = 0; run < kRuns; ++run) {
+                    results[t].push_back(RunSspFile(path));
+                }
+            });
+        }
+    }
+    for (const std::vector<CSspRunResult>& runs : results) {
+        for (const CSspRunResult& result : runs) {
+            EXPECT_EQ(result.m_error, "");
+            EXPECT_EQ(result.m_output, expected);
+        }
     }
 }
 
