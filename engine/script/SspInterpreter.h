@@ -226,6 +226,9 @@ public:
     std::string m_strFilePath;
     std::string m_strUrl;
     std::string m_strUrlFolder = "/";
+    // 0, or a number that stands for the text of m_strUrl: interpreters that bear the same
+    // one hold the same URL. Whatever changes m_strUrl sets it to 0.
+    std::uint64_t m_nUrlStamp = 0;
     std::string m_strError;
     std::string m_strErrorUrl;   // set by Local.setErrorFile
     std::string m_strErrorPath;  // set by Local.setErrorFile
@@ -299,6 +302,15 @@ private:
     int Run(const std::string& path, const std::string& url, CSspSourceFile* loaded,
             CSspRequestObject* request, CSspResponseObject* response, const std::string& function,
             const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // Run of `def` of `file` as Run would run it, for a child whose last run bound to that
+    // file at its caller's URL and left nothing else for Run to bind.
+    int RunAgain(CSspSourceFile& file, const CSspFunctionDef& def, CSspRequestObject* request,
+                 CSspResponseObject* response, const CSspValueList* args, CSspValue* result,
+                 CSspValueList* resultArray);
+    // Run past the binding to its file: the records of the last call, the statement loop, the
+    // checks at its end and the clean-up.
+    int RunBound(CSspRequestObject* request, CSspResponseObject* response,
+                 const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
     void PrepareForCall(int depth);
     // PassOnCallResult for a run that neither ended nor returned.
     [[noreturn]] void PassOnCallFailure(int rc, const char* pos) const;

@@ -87,13 +87,15 @@ TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
     }
 }
 
-// Runs /app/page.zrp under `root` as a page that declared the file object m over
-// /app/lib.zrs.
-int RunPageWithLib(const std::string& root, CSspInterpreter& page, CSspMemoryResponse& output) {
-    auto lib = std::make_unique<CSspFile>("m", root);
-    lib->SetServerFile("/app/lib.zrs", &page);
-    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
-    return page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
+// Runs /app/page.zrp under `root` at `url` as a page that declared the file object m over
+// `lib`.
+int RunPageWithLib(const std::string& root, CSspInterpreter& page, CSspMemoryResponse& output,
+                   const std::string& lib = "/app/lib.zrs",
+                   const std::string& url = "/app/page.zrp") {
+    auto file = std::make_unique<CSspFile>("m", root);
+    file->SetServerFile(lib, &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(file)});
+    return page.RunPage(root + "/webroot/app/page.zrp", url, nullptr, &output);
 }
 
 // A file object's functions call the functions of its file, the page's those of the page, even
@@ -112,6 +114,26 @@ TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
     CSspMemoryResponse output;
     EXPECT_EQ(RunPageWithLib(root, page, output), kSspDone) << page.m_strError;
     EXPECT_EQ(output.m_output, "liblibpageliblibpage");
+}
+
+// A file object over the page's own file runs it at a URL of its own: each call of a function
+// of that file sees the URL of the run that called it, calls by the page and by the object
+// taking turns.
+TEST(FunctionCallTest, CallsOfOneFileAtTwoUrlsSeeTheirCallersUrl) {
+    const CTempFolder folder;
+    const std::string root = folder.Path();
+    std::filesystem::create_directories(root + "/webroot/app");
+    WriteFile(root + "/webroot/app/page.zrp",
+              "<!--{ write Local.u() || ' ' || m.w() || ' ' || Local.u() || ' ' || m.w();\n"
+              "function u() return Local.url() || Local.urlPath(); endfunction\n"
+              "function w() return Local.u(); endfunction }-->");
+    CSspInterpreter page;
+    CSspMemoryResponse output;
+    EXPECT_EQ(RunPageWithLib(root, page, output, "/app/page.zrp", "/alias/page.zrp"), kSspDone)
+        << page.m_strError;
+    EXPECT_EQ(output.m_output,
+              "/alias/page.zrp/alias/ /app/page.zrp/app/ /alias/page.zrp/alias/ "
+              "/app/page.zrp/app/");
 }
 
 // An error in a function names the file of that function, whichever file's function the
@@ -201,6 +223,37 @@ TEST(FunctionCallTest, DebuggerSeesEveryCallAsANewInterpreter) {
               (std::vector<std::string>{"attach 0 '' here", "attach 1 '' here", "detach -1",
                                         "attach 1 '' here", "detach " + bar, "attach 1 '' here",
                                         "detach -1", "detach -1"}));
+}
+
+// A debugger that comes while a page runs sees every call from then on, also those of a
+// function called before it came.
+TEST(FunctionCallTest, DebuggerThatComesDuringARunSeesTheCallsAfter) {
+    // Installs the hooks once the first value is written.
+    class CInstallingResponse : public CSspMemoryResponse {
+    public:
+        explicit CInstallingResponse(CSspDebugHooks& hooks) : m_hooks(hooks) {}
+        void WriteValue(const CSspValue& value) override {
+            CSspMemoryResponse::WriteValue(value);
+            CSspDebugHooks::Install(&m_hooks);
+        }
+
+    private:
+        CSspDebugHooks& m_hooks;
+    };
+    const CTempFolder folder;
+    const std::string path = folder.File("late.zrs");
+    WriteFile(path,
+              "write Local.a(1);\nwrite Local.a(2);\nwrite Local.a(3);\n"
+              "function a(n) return arg.n; endfunction\n");
+    CCallHooks hooks;
+    CInstallingResponse response(hooks);
+    CSspInterpreter interp;
+    const int rc = interp.RunPage(path, "/script/late.zrs", nullptr, &response);
+    CSspDebugHooks::Install(nullptr);
+    EXPECT_EQ(rc, kSspDone) << interp.m_strError;
+    EXPECT_EQ(response.m_output, "123");
+    EXPECT_EQ(hooks.m_events, (std::vector<std::string>{"attach 1 '' here", "detach -1",
+                                                        "attach 1 '' here", "detach -1"}));
 }
 
 }  // namespace
