@@ -194,7 +194,14 @@ public:
     static bool IsNumberToken(std::string_view token);
 
     // The declared object of `kind` named `name` (ASCII case-insensitive), or nullptr.
-    CSspObject* FindDeclared(CSspDeclKind kind, std::string_view name) const;
+    CSspObject* FindDeclared(CSspDeclKind kind, std::string_view name) const {
+        for (const CSspDeclared& decl : m_declared) {
+            if (decl.m_kind == kind && SspNameEquals(decl.m_strName, name)) {
+                return decl.m_pObject.get();
+            }
+        }
+        return nullptr;
+    }
 
     // The data source of the run, acquired through the server link on first need.
     // Throws CSspException at `pos` when there is none.
