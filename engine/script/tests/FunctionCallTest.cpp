@@ -99,41 +99,47 @@ int RunPageWithLib(const std::string& root, CSspInterpreter& page, CSspMemoryRes
 }
 
 // A file object's functions call the functions of its file, the page's those of the page, even
-// when both have one of the same name and their calls take turns.
+// when both have one of the same name and their calls take turns. A file object over the
+// page's own file runs it at a URL of its own: each call sees the URL of its caller.
 TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
-    const CTempFolder folder;
-    const std::string root = folder.Path();
-    std::filesystem::create_directories(root + "/webroot/app");
-    WriteFile(root + "/webroot/app/lib.zrs",
-              "function name() return 'lib'; endfunction\n"
-              "function who() return Local.name() || Local.name(); endfunction\n");
-    WriteFile(root + "/webroot/app/page.zrp",
-              "<!--{ write m.who() || Local.name() || m.who() || Local.name();\n"
-              "function name() return 'page'; endfunction }-->");
-    CSspInterpreter page;
-    CSspMemoryResponse output;
-    EXPECT_EQ(RunPageWithLib(root, page, output), kSspDone) << page.m_strError;
-    EXPECT_EQ(output.m_output, "liblibpageliblibpage");
-}
-
-// A file object over the page's own file runs it at a URL of its own: each call of a function
-// of that file sees the URL of the run that called it, calls by the page and by the object
-// taking turns.
-TEST(FunctionCallTest, CallsOfOneFileAtTwoUrlsSeeTheirCallersUrl) {
-    const CTempFolder folder;
-    const std::string root = folder.Path();
-    std::filesystem::create_directories(root + "/webroot/app");
-    WriteFile(root + "/webroot/app/page.zrp",
-              "<!--{ write Local.u() || ' ' || m.w() || ' ' || Local.u() || ' ' || m.w();\n"
-              "function u() return Local.url() || Local.urlPath(); endfunction\n"
-              "function w() return Local.u(); endfunction }-->");
-    CSspInterpreter page;
-    CSspMemoryResponse output;
-    EXPECT_EQ(RunPageWithLib(root, page, output, "/app/page.zrp", "/alias/page.zrp"), kSspDone)
-        << page.m_strError;
-    EXPECT_EQ(output.m_output,
-              "/alias/page.zrp/alias/ /app/page.zrp/app/ /alias/page.zrp/alias/ "
-              "/app/page.zrp/app/");
+    struct Case {
+        const char* name;
+        const char* lib;  // the file object's file; nullptr for the page's own
+        const char* page;
+        const char* url;  // of the page's run
+        const char* output;
+    };
+    const Case cases[] = {
+        {"a function of the same name in each file",
+         "function name() return 'lib'; endfunction\n"
+         "function who() return Local.name() || Local.name(); endfunction\n",
+         "<!--{ write m.who() || Local.name() || m.who() || Local.name();\n"
+         "function name() return 'page'; endfunction }-->",
+         "/app/page.zrp", "liblibpageliblibpage"},
+        {"one file at two URLs", nullptr,
+         "<!--{ write Local.u() || ' ' || m.w() || ' ' || Local.u() || ' ' || m.w();\n"
+         "function u() return Local.url() || Local.urlPath(); endfunction\n"
+         "function w() return Local.u(); endfunction }-->",
+         "/alias/page.zrp",
+         "/alias/page.zrp/alias/ /app/page.zrp/app/ /alias/page.zrp/alias/ /app/page.zrp/app/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CTempFolder folder;
+        const std::string root = folder.Path();
+        std::filesystem::create_directories(root + "/webroot/app");
+        if (c.lib != nullptr) {
+            WriteFile(root + "/webroot/app/lib.zrs", c.lib);
+        }
+        WriteFile(root + "/webroot/app/page.zrp", c.page);
+        CSspInterpreter page;
+        CSspMemoryResponse output;
+        EXPECT_EQ(RunPageWithLib(root, page, output,
+                                 c.lib != nullptr ? "/app/lib.zrs" : "/app/page.zrp", c.url),
+                  kSspDone)
+            << page.m_strError;
+        EXPECT_EQ(output.m_output, c.output);
+    }
 }
 
 // An error in a function names the file of that function, whichever file's function the
