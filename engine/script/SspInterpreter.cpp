@@ -80,15 +80,6 @@ void CSspInterpreter::SetLocalVar(std::string_view name, CSspValue&& value) {
     SetLocalVar(CSspHashedName{lower, CSspNameHash()(lower)}, std::move(value));
 }
 
-CSspObject* CSspInterpreter::FindDeclared(CSspDeclKind kind, std::string_view name) const {
-    for (const CSspDeclared& decl : m_declared) {
-        if (decl.m_kind == kind && SspNameEquals(decl.m_strName, name)) {
-            return decl.m_pObject.get();
-        }
-    }
-    return nullptr;
-}
-
 CSspDeclared* CSspInterpreter::FindDeclaredAt(CSspDeclKind kind, const char* keyword) {
     for (CSspDeclared& decl : m_declared) {
         if (decl.m_kind == kind && decl.m_pKeyword == keyword) {

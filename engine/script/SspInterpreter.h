@@ -194,7 +194,14 @@ public:
     static bool IsNumberToken(std::string_view token);
 
     // The declared object of `kind` named `name` (ASCII case-insensitive), or nullptr.
-    CSspObject* FindDeclared(CSspDeclKind kind, std::string_view name) const;
+    CSspObject* FindDeclared(CSspDeclKind kind, std::string_view name) const {
+        for (const CSspDeclared& decl : m_declared) {
+            if (decl.m_kind == kind && SspNameEquals(decl.m_strName, name)) {
+                return decl.m_pObject.get();
+            }
+        }
+        return nullptr;
+    }
 
     // The data source of the run, acquired through the server link on first need.
     // Throws CSspException at `pos` when there is none.
@@ -226,6 +233,9 @@ public:
     std::string m_strFilePath;
     std::string m_strUrl;
     std::string m_strUrlFolder = "/";
+    // 0, or a number that stands for the text of m_strUrl: interpreters that bear the same
+    // one hold the same URL. Whatever changes m_strUrl sets it to 0.
+    std::uint64_t m_nUrlStamp = 0;
     std::string m_strError;
     std::string m_strErrorUrl;   // set by Local.setErrorFile
     std::string m_strErrorPath;  // set by Local.setErrorFile
@@ -299,6 +309,15 @@ private:
     int Run(const std::string& path, const std::string& url, CSspSourceFile* loaded,
             CSspRequestObject* request, CSspResponseObject* response, const std::string& function,
             const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // Run of `def` of `file` as Run would run it, for a child whose last run bound to that
+    // file at its caller's URL and left nothing else for Run to bind.
+    int RunAgain(CSspSourceFile& file, const CSspFunctionDef& def, CSspRequestObject* request,
+                 CSspResponseObject* response, const CSspValueList* args, CSspValue* result,
+                 CSspValueList* resultArray);
+    // Run past the binding to its file: the records of the last call, the statement loop, the
+    // checks at its end and the clean-up.
+    int RunBound(CSspRequestObject* request, CSspResponseObject* response,
+                 const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
     void PrepareForCall(int depth);
     // PassOnCallResult for a run that neither ended nor returned.
     [[noreturn]] void PassOnCallFailure(int rc, const char* pos) const;

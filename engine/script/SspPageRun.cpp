@@ -1,6 +1,8 @@
 // The run of a page, script or function as a whole: binding to the file, the loop of literal
 // text and statements, the error text with its place, the checks at the end of a run, the
 // clean-up, the debugger's queries, and files served from the database.
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -31,6 +33,9 @@ const char kUnknownError[] = "Unknown server error.";
 constexpr std::size_t kMaxFileErrorText = 255;
 
 thread_local int t_runDepth = 0;
+
+// The last number handed out for m_nUrlStamp.
+std::atomic<std::uint64_t> g_lastUrlStamp{0};
 
 // The number of runs active on this thread, this one included.
 struct CRunDepth {
@@ -83,6 +88,22 @@ private:
     bool m_bOutermost = false;
 };
 
+// The function `function` of `loaded` when `child` may run it by RunAgain for a run of
+// `loaded` at the URL stamped `urlStamp`, else nullptr: its last run bound to that file by
+// the same URL, nothing for a debugger to see, and room for one more run. Binding again
+// would change nothing but the function then, and a function named there before is found
+// without reading the file.
+const CSspFunctionDef* FunctionToRunAgain(const CSspInterpreter& child,
+                                          const CSspSourceFile* loaded, std::uint64_t urlStamp,
+                                          const std::string& function) {
+    if (loaded == nullptr || loaded != child.m_pPathOf || child.m_nUrlStamp != urlStamp ||
+        child.m_pDebugHooks != nullptr || t_runDepth > CSspInterpreter::kMaxCallDepth ||
+        CSspDebugHooks::Current() != nullptr || child.m_strUrlFolder.empty()) {
+        return nullptr;
+    }
+    return loaded->FindFunction(function);
+}
+
 bool ContainsCodeOpener(const char* begin, const char* end) {
     for (const char* p = begin; p + 3 <= end; ++p) {
         if (p[0] == '-' && p[1] == '-' && p[2] == '{') {
@@ -122,6 +143,7 @@ bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url
     }
     if (m_strUrl != url || m_strUrlFolder.empty()) {
         m_strUrl = url;
+        m_nUrlStamp = 0;
         // Up to the last "/"; "/" when there is none.
         std::size_t slash = url.rfind('/');
         m_strUrlFolder.assign(url, 0, slash == std::string::npos ? 0 : slash + 1);
@@ -185,6 +207,7 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
         m_strFilePath.clear();
         m_pPathOf = nullptr;
         m_strUrl.clear();
+        m_nUrlStamp = 0;
         m_strUrlFolder = "/";
         m_strError = kCallsTooDeep;
         return kSspError;
@@ -192,6 +215,26 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
     if (!LoadSource(path, url, function, loaded)) {
         return kSspError;
     }
+    return RunBound(request, response, args, result, resultArray);
+}
+
+int CSspInterpreter::RunAgain(CSspSourceFile& file, const CSspFunctionDef& def,
+                              CSspRequestObject* request, CSspResponseObject* response,
+                              const CSspValueList* args, CSspValue* result,
+                              CSspValueList* resultArray) {
+    CRunDepth depth;
+    m_strError.clear();
+    m_nErrorOffset = -1;
+    m_pSourceFile = &file;
+    m_scanner.UseCacheOf(&file);
+    m_pFunction = &def;
+    m_scanner.Start(def.m_pBodyStart, def.m_pBodyEnd, 1);
+    return RunBound(request, response, args, result, resultArray);
+}
+
+int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* response,
+                              const CSspValueList* args, CSspValue* result,
+                              CSspValueList* resultArray) {
     if (m_pRecordsOf != m_pFunction || m_pFunction == nullptr) {
         ForgetRecords();
     }
@@ -313,6 +356,7 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
     m_strError.clear();
     m_nErrorOffset = -1;
     m_strUrl = url;
+    m_nUrlStamp = 0;
     m_strUrlFolder.clear();  // worked out again by the next run
     m_pRequest = request;
     m_pResponse = response;
@@ -479,8 +523,21 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
     // This run's file is the one its path names in the root's store: no need to look it up.
     CSspSourceFile* loaded =
         m_pSourceFile != nullptr && m_pSourceFile->IsLoaded() ? m_pSourceFile : nullptr;
-    int rc = child.Run(m_strFilePath, m_strUrl, loaded, m_pRequest, m_pResponse, function,
+    if (m_nUrlStamp == 0) {
+        m_nUrlStamp = g_lastUrlStamp.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    int rc = 0;
+    if (const CSspFunctionDef* again = FunctionToRunAgain(child, loaded, m_nUrlStamp, function)) {
+        rc = child.RunAgain(*loaded, *again, m_pRequest, m_pResponse, &call.m_args, &result,
+                            resultArray);
+    } else {
+        rc = child.Run(m_strFilePath, m_strUrl, loaded, m_pRequest, m_pResponse, function,
                        &call.m_args, &result, resultArray);
+        // The child's URL is this run's unless binding to it failed.
+        if (child.m_strUrl == m_strUrl) {
+            child.m_nUrlStamp = m_nUrlStamp;
+        }
+    }
     m_pChild = nullptr;
     child.PassOnCallResult(rc, call.m_pPos);
 }
@@ -495,7 +552,6 @@ void CSspInterpreter::PrepareForCall(int depth) {
     m_pSession = nullptr;
     m_bStop.store(false, std::memory_order_relaxed);
     m_bEvaluatingWatch = false;
-    m_scanner = CSspScanner();
 }
 
 void CSspInterpreter::PassOnCallFailure(int rc, const char* pos) const {

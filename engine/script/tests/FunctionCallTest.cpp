@@ -87,31 +87,59 @@ TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
     }
 }
 
-// Runs /app/page.zrp under `root` as a page that declared the file object m over
-// /app/lib.zrs.
-int RunPageWithLib(const std::string& root, CSspInterpreter& page, CSspMemoryResponse& output) {
-    auto lib = std::make_unique<CSspFile>("m", root);
-    lib->SetServerFile("/app/lib.zrs", &page);
-    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(lib)});
-    return page.RunPage(root + "/webroot/app/page.zrp", "/app/page.zrp", nullptr, &output);
+// Runs /app/page.zrp under `root` at `url` as a page that declared the file object m over
+// `lib`.
+int RunPageWithLib(const std::string& root, CSspInterpreter& page, CSspMemoryResponse& output,
+                   const std::string& lib = "/app/lib.zrs",
+                   const std::string& url = "/app/page.zrp") {
+    auto file = std::make_unique<CSspFile>("m", root);
+    file->SetServerFile(lib, &page);
+    page.m_declared.push_back(CSspDeclared{CSspDeclKind::File, "m", nullptr, std::move(file)});
+    return page.RunPage(root + "/webroot/app/page.zrp", url, nullptr, &output);
 }
 
 // A file object's functions call the functions of its file, the page's those of the page, even
-// when both have one of the same name and their calls take turns.
+// when both have one of the same name and their calls take turns. A file object over the
+// page's own file runs it at a URL of its own: each call sees the URL of its caller.
 TEST(FunctionCallTest, FileObjectAndPageCallTheirOwnFunctions) {
-    const CTempFolder folder;
-    const std::string root = folder.Path();
-    std::filesystem::create_directories(root + "/webroot/app");
-    WriteFile(root + "/webroot/app/lib.zrs",
-              "function name() return 'lib'; endfunction\n"
-              "function who() return Local.name() || Local.name(); endfunction\n");
-    WriteFile(root + "/webroot/app/page.zrp",
-              "<!--{ write m.who() || Local.name() || m.who() || Local.name();\n"
-              "function name() return 'page'; endfunction }-->");
-    CSspInterpreter page;
-    CSspMemoryResponse output;
-    EXPECT_EQ(RunPageWithLib(root, page, output), kSspDone) << page.m_strError;
-    EXPECT_EQ(output.m_output, "liblibpageliblibpage");
+    struct Case {
+        const char* name;
+        const char* lib;  // the file object's file; nullptr for the page's own
+        const char* page;
+        const char* url;  // of the page's run
+        const char* output;
+    };
+    const Case cases[] = {
+        {"a function of the same name in each file",
+         "function name() return 'lib'; endfunction\n"
+         "function who() return Local.name() || Local.name(); endfunction\n",
+         "<!--{ write m.who() || Local.name() || m.who() || Local.name();\n"
+         "function name() return 'page'; endfunction }-->",
+         "/app/page.zrp", "liblibpageliblibpage"},
+        {"one file at two URLs", nullptr,
+         "<!--{ write Local.u() || ' ' || m.w() || ' ' || Local.u() || ' ' || m.w();\n"
+         "function u() return Local.url() || Local.urlPath(); endfunction\n"
+         "function w() return Local.u(); endfunction }-->",
+         "/alias/page.zrp",
+         "/alias/page.zrp/alias/ /app/page.zrp/app/ /alias/page.zrp/alias/ /app/page.zrp/app/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CTempFolder folder;
+        const std::string root = folder.Path();
+        std::filesystem::create_directories(root + "/webroot/app");
+        if (c.lib != nullptr) {
+            WriteFile(root + "/webroot/app/lib.zrs", c.lib);
+        }
+        WriteFile(root + "/webroot/app/page.zrp", c.page);
+        CSspInterpreter page;
+        CSspMemoryResponse output;
+        EXPECT_EQ(RunPageWithLib(root, page, output,
+                                 c.lib != nullptr ? "/app/lib.zrs" : "/app/page.zrp", c.url),
+                  kSspDone)
+            << page.m_strError;
+        EXPECT_EQ(output.m_output, c.output);
+    }
 }
 
 // An error in a function names the file of that function, whichever file's function the
@@ -201,6 +229,37 @@ TEST(FunctionCallTest, DebuggerSeesEveryCallAsANewInterpreter) {
               (std::vector<std::string>{"attach 0 '' here", "attach 1 '' here", "detach -1",
                                         "attach 1 '' here", "detach " + bar, "attach 1 '' here",
                                         "detach -1", "detach -1"}));
+}
+
+// A debugger that comes while a page runs sees every call from then on, also those of a
+// function called before it came.
+TEST(FunctionCallTest, DebuggerThatComesDuringARunSeesTheCallsAfter) {
+    // Installs the hooks once the first value is written.
+    class CInstallingResponse : public CSspMemoryResponse {
+    public:
+        explicit CInstallingResponse(CSspDebugHooks& hooks) : m_hooks(hooks) {}
+        void WriteValue(const CSspValue& value) override {
+            CSspMemoryResponse::WriteValue(value);
+            CSspDebugHooks::Install(&m_hooks);
+        }
+
+    private:
+        CSspDebugHooks& m_hooks;
+    };
+    const CTempFolder folder;
+    const std::string path = folder.File("late.zrs");
+    WriteFile(path,
+              "write Local.a(1);\nwrite Local.a(2);\nwrite Local.a(3);\n"
+              "function a(n) return arg.n; endfunction\n");
+    CCallHooks hooks;
+    CInstallingResponse response(hooks);
+    CSspInterpreter interp;
+    const int rc = interp.RunPage(path, "/script/late.zrs", nullptr, &response);
+    CSspDebugHooks::Install(nullptr);
+    EXPECT_EQ(rc, kSspDone) << interp.m_strError;
+    EXPECT_EQ(response.m_output, "123");
+    EXPECT_EQ(hooks.m_events, (std::vector<std::string>{"attach 1 '' here", "detach -1",
+                                                        "attach 1 '' here", "detach -1"}));
 }
 
 }  // namespace

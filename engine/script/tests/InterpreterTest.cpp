@@ -57,6 +57,9 @@ TEST(InterpreterTest, EndlessLoopStopsBeforeNextStatement) {
         {"write Local.spin(0);\nfunction spin(n) while (1) write 'y'; endwhile endfunction",
          "yyyyy"},
         {"while (1) write 1" + Repeat("+1", 31999) + "; endwhile", Repeat("32000", 5)},
+        {"while (1) write Local.one() || 'r'; endwhile\n"
+         "function one() write 'z'; return 1; endfunction",
+         "z1rz1rz"},
     };
     for (const auto& [text, output] : cases) {
         std::string path = TempScript(text);
