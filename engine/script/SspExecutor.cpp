@@ -761,7 +761,7 @@ void CSspInterpreter::ExecReturn(const CSspTokenCache::CStatement* known) {
 }
 
 void CSspInterpreter::ReturnValueOf(const CSspExpression& stmt) {
-    if (stmt.Size() == 1 && stmt.m_stmt.m_classes[0] == kSspOperand && !m_declared.empty()) {
+    if (stmt.Size() == 1 && stmt.m_stmt.m_classes[0] == kSspOperand) {
         if (CSspObject* array = FindDeclared(CSspDeclKind::Array, stmt.m_stmt.m_tokens[0])) {
             ReturnArray(*array);
             return;
