@@ -107,6 +107,27 @@ __attribute__((noinline)) std::unique_ptr<CSspWhileRecord> CSspInterpreter::NewW
 }
 
 int CSspInterpreter::ExecuteStatement() {
+    // A function body whose region is known goes on over it as the reading would, without
+    // the reading's frame.
+    if (StopRequested()) {
+        return kSspStopped;
+    }
+    if (AtKnownBody()) {
+        const int rc = RunRegion(*m_pFunction->m_pBodyRegion);
+        if (rc >= 0) {
+            return rc;
+        }
+    }
+    return ReadAndExecuteStatement();
+}
+
+bool CSspInterpreter::AtKnownBody() const {
+    return m_pFunction != nullptr && m_scanner.Position() == m_pFunction->m_pBodyStart &&
+           m_pFunction->m_pBodyRegion != nullptr && m_pDebugHooks == nullptr &&
+           m_pFunction->m_pBodyRegion->Fits(m_scanner.End(), m_scanner.CodeKind());
+}
+
+int CSspInterpreter::ReadAndExecuteStatement() {
     using CStep = CSspTokenCache::CStep;
     std::string token;
     for (;;) {
@@ -114,10 +135,7 @@ int CSspInterpreter::ExecuteStatement() {
             return kSspStopped;
         }
         const char* at = m_scanner.Position();
-        // A function body whose region is known goes on over it as the lookup below would.
-        if (m_pFunction != nullptr && at == m_pFunction->m_pBodyStart &&
-            m_pFunction->m_pBodyRegion != nullptr && m_pDebugHooks == nullptr &&
-            m_pFunction->m_pBodyRegion->Fits(m_scanner.End(), m_scanner.CodeKind())) {
+        if (AtKnownBody()) {
             const int rc = RunRegion(*m_pFunction->m_pBodyRegion);
             if (rc >= 0) {
                 return rc;

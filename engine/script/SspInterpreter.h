@@ -418,6 +418,11 @@ private:
 
     // Executor.
     int ExecuteStatement();
+    // ExecuteStatement past a function body's known region: the statement read at the position.
+    [[gnu::noinline]] int ReadAndExecuteStatement();
+    // True when the position is the start of the running function's body and its region may
+    // run there.
+    bool AtKnownBody() const;
     // The statement of `keyword` whose first token is at `start`, read past that token: -1
     // to go on, else the run's result code.
     int ExecuteKeyword(CSspKeyword keyword, const char* start);
