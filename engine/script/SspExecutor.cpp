@@ -389,12 +389,12 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
     const int count = static_cast<int>(ops.size());
     const int codeKind = m_scanner.CodeKind();
     // What the first statements read, kept over the passes of this run of the region. Only
-    // the places of the region's own ops are made: a function body's run is often short.
+    // the places of the region's own ops are made, and none where no statement runs twice.
     union CKept {
         CKept() {}
         CSspPlainReads m_reads[kKeptOps];
     } storage;
-    const int keptCount = std::min(count, kKeptOps);
+    const int keptCount = region.HasLoop() ? std::min(count, kKeptOps) : 0;
     CSspPlainReads* const kept = storage.m_reads;
     std::uninitialized_default_construct_n(kept, keptCount);
     int index = 0;

@@ -111,6 +111,7 @@ CSspRegion CSspRegion::Build(CSspTokenCache& cache, const char* at, const char* 
         pos = next;
     }
     for (COp& op : region.m_ops) {
+        region.m_bHasLoop = region.m_bHasLoop || op.m_keyword == CSspKeyword::While;
         if (op.m_pSkip != nullptr) {
             op.m_nSkipOp = region.OpAt(op.m_pSkip->m_pAfter);
         }

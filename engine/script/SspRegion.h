@@ -49,6 +49,8 @@ public:
     }
     // The op the executor reads at `pos` (its head's place or its first token), or -1.
     int OpAt(const char* pos) const;
+    // True when it holds a loop: without one, a run of it reads each statement once at most.
+    bool HasLoop() const { return m_bHasLoop; }
 
     std::vector<COp> m_ops;
 
@@ -60,5 +62,6 @@ private:
     // The head was there but not the statement's extent: the statement has not run yet.
     bool m_bShortOfExtent = false;
     bool m_bFinal = false;
+    bool m_bHasLoop = false;
     int m_nCodeKind = 0;
 };
