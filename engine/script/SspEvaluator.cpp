@@ -30,6 +30,11 @@ struct CArgumentDepth {
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
 
+// Out of line, so that the calls that reuse one stay small.
+__attribute__((noinline)) void AddCall(std::vector<std::unique_ptr<CSspCall>>& calls) {
+    calls.push_back(std::make_unique<CSspCall>());
+}
+
 // Lends a call of the file's own functions (always written with an argument list) the root's
 // call of its depth (calls nest, so they serve as a stack): its argument list keeps the
 // values of the last call at that depth, emptied as soon as a call ends, so that a call with
@@ -38,7 +43,7 @@ class CLentCall {
 public:
     explicit CLentCall(CSspInterpreter& root) : m_root(root), m_nIndex(root.m_nLentCallsInUse) {
         if (m_nIndex == root.m_lentCalls.size()) {
-            root.m_lentCalls.push_back(std::make_unique<CSspCall>());
+            AddCall(root.m_lentCalls);
         }
         m_pCall = root.m_lentCalls[m_nIndex].get();
         m_pCall->m_bHasArgs = false;
