@@ -108,6 +108,8 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
+// A call of the file's own functions reads its arguments and lends its call here: folded in,
+// as the steps cost more than the work.
 __attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpression& expr,
                                                                int index, CSspValue& result) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
@@ -173,6 +175,7 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     ReadCallArguments(expr, index, call);
 }
 
+// Folded in for the same reason; the text path stays out of line.
 __attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpression& expr,
                                                                  int index, CSspCall& call) {
     const CSspExpression::COperand& operand = expr.m_operands[index];
