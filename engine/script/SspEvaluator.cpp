@@ -30,6 +30,11 @@ struct CArgumentDepth {
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
 
+// Out of line, so that the calls that reuse one stay small.
+__attribute__((noinline)) void AddCall(std::vector<std::unique_ptr<CSspCall>>& calls) {
+    calls.push_back(std::make_unique<CSspCall>());
+}
+
 // Lends a call of the file's own functions (always written with an argument list) the root's
 // call of its depth (calls nest, so they serve as a stack): its argument list keeps the
 // values of the last call at that depth, emptied as soon as a call ends, so that a call with
@@ -38,7 +43,7 @@ class CLentCall {
 public:
     explicit CLentCall(CSspInterpreter& root) : m_root(root), m_nIndex(root.m_nLentCallsInUse) {
         if (m_nIndex == root.m_lentCalls.size()) {
-            root.m_lentCalls.push_back(std::make_unique<CSspCall>());
+            AddCall(root.m_lentCalls);
         }
         m_pCall = root.m_lentCalls[m_nIndex].get();
         m_pCall->m_bHasArgs = false;
@@ -103,6 +108,8 @@ bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
+// A call of the file's own functions reads its arguments and lends its call here: folded in,
+// as the steps cost more than the work.
 __attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpression& expr,
                                                                int index, CSspValue& result) {
     // operand: string | date | 'null' | number | name [ '.' member ] [ '(' args ')' ]
@@ -168,6 +175,7 @@ void CSspInterpreter::BuildCall(const CSspExpression& expr, int index, CSspCall&
     ReadCallArguments(expr, index, call);
 }
 
+// Folded in for the same reason; the text path stays out of line.
 __attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpression& expr,
                                                                  int index, CSspCall& call) {
     const CSspExpression::COperand& operand = expr.m_operands[index];
@@ -200,7 +208,7 @@ __attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpre
         ReadCallArgumentsFromText(expr, operand, call, m_scanner.TokenCache());
         return;
     }
-    EvaluateCallArguments(*site->m_pExpr, site->m_items, call, operand.m_bRawArgs);
+    EvaluateCallArguments(*site, call, operand.m_bRawArgs);
 }
 
 __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
@@ -224,30 +232,35 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
         cached = m_scanner.TakeCachedParenthesized();
         args = cached != nullptr ? &cached->m_expr : &m_scanner.ReadParenthesized(own.emplace());
     }
-    std::vector<std::pair<int, int>> items;
-    const bool whole = SplitArguments(args->m_stmt, items);
+    CSspCallArgs list{args, nullptr, {}, false};
+    const bool whole = SplitArguments(args->m_stmt, list.m_items);
+    list.m_bLoneFast = list.m_items.size() == 1 &&
+                       IsFastWhole(*args, list.m_items[0].first, list.m_items[0].second);
     if (whole && cached != nullptr) {
-        const CSspCallArgs* site =
-            cache->StoreCallArgs(call.m_pPos, {&cached->m_expr, cached->m_pAfter, items});
+        list.m_pAfter = cached->m_pAfter;
+        const CSspCallArgs* site = cache->StoreCallArgs(call.m_pPos, CSspCallArgs(list));
         if (site != nullptr && expr.m_bShared) {
             operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
         }
     }
-    EvaluateCallArguments(*args, items, call, operand.m_bRawArgs);
+    EvaluateCallArguments(list, call, operand.m_bRawArgs);
     if (!whole) {
         throw CSspException(g_msg.m_missingParamBeforeComma, call.m_pPos);
     }
 }
 
-void CSspInterpreter::EvaluateCallArguments(const CSspExpression& expr,
-                                            const std::vector<std::pair<int, int>>& items,
-                                            CSspCall& call, bool raw) {
+void CSspInterpreter::EvaluateCallArguments(const CSspCallArgs& list, CSspCall& call, bool raw) {
     call.m_bHasArgs = true;
     CArgumentDepth depth;
     if (t_argumentDepth > kMaxCallDepth) {
         throw CSspException(kCallsTooDeep, call.m_pPos);
     }
-    EvaluateArgumentItems(expr, items, call, raw);
+    // A lent list of one value, as the call of one argument brings again.
+    if (list.m_bLoneFast && !raw && call.m_args.size() == 1) {
+        EvaluateFast(*list.m_pExpr, *call.m_args[0]);
+        return;
+    }
+    EvaluateArgumentItems(*list.m_pExpr, list.m_items, call, raw);
 }
 
 void CSspInterpreter::EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw) {
@@ -264,12 +277,6 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
                                             CSspCall& call, bool raw) {
     // A lent list brings values of an earlier call, emptied: they are evaluated into.
     CSspValueList& args = call.m_args;
-    if (!raw && items.size() == 1 && args.size() == 1 &&
-        IsFastWhole(expr, items[0].first, items[0].second)) {
-        // The call of one argument again, of a fast shape.
-        EvaluateFast(expr, *args[0]);
-        return;
-    }
     std::size_t count = 0;
     for (const auto& [first, last] : items) {
         if (count == args.size()) {

@@ -400,9 +400,7 @@ private:
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
     // A call's arguments by EvaluateArgumentItems, as nested argument lists are bounded.
-    void EvaluateCallArguments(const CSspExpression& expr,
-                               const std::vector<std::pair<int, int>>& items, CSspCall& call,
-                               bool raw);
+    void EvaluateCallArguments(const CSspCallArgs& list, CSspCall& call, bool raw);
     // The arguments of `expr` at the token ranges `items`, appended to `call`.
     void EvaluateArgumentItems(const CSspExpression& expr,
                                const std::vector<std::pair<int, int>>& items, CSspCall& call,
