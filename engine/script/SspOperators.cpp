@@ -110,8 +110,9 @@ void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result
     // The plan would read the left side, then the right, then apply the operator.
     using CFast = CSspFastExpression;
     if (expr.m_fastValue.Shape() == CFast::EShape::Arithmetic) {
-        ApplyFast(expr, PureOperandValue(expr, CFast::kLeft), PureOperandValue(expr, CFast::kRight),
-                  result);
+        // Read in the plan's order: of two undefined sides, the left is the one named.
+        const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
+        ApplyFast(expr, left, PureOperandValue(expr, CFast::kRight), result);
         return;
     }
     EvaluateFastOperands(expr, result);

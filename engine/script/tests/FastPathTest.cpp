@@ -68,6 +68,27 @@ TEST(FastPathTest, PlainShapesGiveWhatThePlanGives) {
     }
 }
 
+// Neither side defined: the plan reads the left side first, so its variable is the one named,
+// in every place a plain shape can stand (the longer form of each takes the plan).
+TEST(FastPathTest, AnUndefinedSideIsNamedInThePlansOrder) {
+    const std::string f = "\nfunction f(a) return arg.a; endfunction";
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"write Local.x + Local.y;", "write Local.x + Local.y + 0;"},
+        {"set Local.r = Local.x * Local.y;", "set Local.r = Local.x * Local.y * 1;"},
+        {"if (Local.x < Local.y) write 1; endif",
+         "if (Local.x < Local.y and 1 = 1) write 1; endif"},
+        {"write Local.f(Local.x - Local.y);" + f, "write Local.f(Local.x - Local.y - 0);" + f},
+        {"return Local.x || Local.y;", "return Local.x || Local.y || '';"},
+    };
+    for (const auto& [plain, planned] : pairs) {
+        CSspRunResult fast = RunSspText(plain, false);
+        CSspRunResult slow = RunSspText(planned, false);
+        EXPECT_EQ(slow.m_code, fast.m_code) << plain;
+        EXPECT_NE(Message(slow.m_error).find(": x"), std::string::npos) << slow.m_error;
+        EXPECT_EQ(Message(fast.m_error), Message(slow.m_error)) << plain;
+    }
+}
+
 // Loops and function bodies run again over the statements read on their first pass; what
 // they write must be what each pass computes, including branches first taken late in the
 // loop, loops inside loops, breaks, continues and calls that recurse.
