@@ -132,8 +132,10 @@ void CSspInterpreter::EvaluateFastOperands(const CSspExpression& expr, CSspValue
     ApplyFast(expr, *left, OperandValue(expr, CFast::kRight, result), result);
 }
 
-void CSspInterpreter::ApplyFast(const CSspExpression& expr, const CSspValue& left,
-                                const CSspValue& right, CSspValue& result) {
+__attribute__((always_inline)) inline void CSspInterpreter::ApplyFast(const CSspExpression& expr,
+                                                                      const CSspValue& left,
+                                                                      const CSspValue& right,
+                                                                      CSspValue& result) {
     std::int32_t integer = 0;
     int type = 0;
     if (expr.m_fastValue.Integers(left, right, integer, type)) {
