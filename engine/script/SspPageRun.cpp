@@ -426,20 +426,9 @@ void CSspInterpreter::ReleaseObjects() {
         RecycleRecords();
     }
     m_pSession = nullptr;
-    // Later declarations may refer to earlier ones: release in reverse order. An sql object
-    // closes its own statement before the data source under it is given back; a failure
-    // there is reported by the run, after everything else has been released.
-    bool closeFailed = false;
-    while (!m_declared.empty()) {
-        if (m_declared.back().m_kind == CSspDeclKind::Sql) {
-            try {
-                static_cast<CSspSqlObject&>(*m_declared.back().m_pObject).m_sql.Close();
-            } catch (...) {
-                closeFailed = true;
-            }
-        }
-        m_declared.pop_back();
-    }
+    // An sql object's failure to close is reported by the run, after everything else has been
+    // released.
+    const bool closeFailed = !m_declared.empty() && ReleaseDeclared();
     ClearLocalVars();
     if (m_pDataSource != nullptr) {
         CDataSource* source = m_pDataSource;
@@ -453,6 +442,23 @@ void CSspInterpreter::ReleaseObjects() {
     if (closeFailed) {
         throw CSspException(g_msg.m_rollbackErrors);
     }
+}
+
+bool CSspInterpreter::ReleaseDeclared() {
+    // Later declarations may refer to earlier ones: release in reverse order. An sql object
+    // closes its own statement before the data source under it is given back.
+    bool closeFailed = false;
+    while (!m_declared.empty()) {
+        if (m_declared.back().m_kind == CSspDeclKind::Sql) {
+            try {
+                static_cast<CSspSqlObject&>(*m_declared.back().m_pObject).m_sql.Close();
+            } catch (...) {
+                closeFailed = true;
+            }
+        }
+        m_declared.pop_back();
+    }
+    return closeFailed;
 }
 
 void CSspInterpreter::Reset() {
