@@ -92,13 +92,13 @@ private:
 // `loaded` at the URL stamped `urlStamp`, else nullptr: its last run bound to that file by
 // the same URL, nothing for a debugger to see, and room for one more run. Binding again
 // would change nothing but the function then, and a function named there before is found
-// without reading the file.
+// without reading the file. A child between runs holds no debugger's hooks, and a URL
+// stamp stands for a URL folder worked out.
 const CSspFunctionDef* FunctionToRunAgain(const CSspInterpreter& child,
                                           const CSspSourceFile* loaded, std::uint64_t urlStamp,
                                           const std::string& function) {
     if (loaded == nullptr || loaded != child.m_pPathOf || child.m_nUrlStamp != urlStamp ||
-        child.m_pDebugHooks != nullptr || t_runDepth > CSspInterpreter::kMaxCallDepth ||
-        CSspDebugHooks::Current() != nullptr || child.m_strUrlFolder.empty()) {
+        t_runDepth > CSspInterpreter::kMaxCallDepth || CSspDebugHooks::Current() != nullptr) {
         return nullptr;
     }
     return loaded->FindFunction(function);
@@ -469,10 +469,10 @@ void CSspInterpreter::Reset() {
             child->ForgetRecords();
             child->m_pPathOf = nullptr;
         }
-    }
-    // Only a root's store ever holds files.
-    if (!m_sourceStore.m_files.empty()) {
-        m_sourceStore.RemoveAll();
+        // Only a root's store ever holds files.
+        if (!m_sourceStore.m_files.empty()) {
+            m_sourceStore.RemoveAll();
+        }
     }
     if (m_pDebugHooks != nullptr) {
         CSspDebugHooks* hooks = m_pDebugHooks;
@@ -537,6 +537,8 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
         rc = child.RunAgain(*loaded, *again, m_pRequest, m_pResponse, &call.m_args, &result,
                             resultArray);
     } else {
+        // A run again is on the thread of the run that bound the child: its root's.
+        child.m_winThread = std::this_thread::get_id();
         rc = child.Run(m_strFilePath, m_strUrl, loaded, m_pRequest, m_pResponse, function,
                        &call.m_args, &result, resultArray);
         // The child's URL is this run's unless binding to it failed.
@@ -551,7 +553,6 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
 void CSspInterpreter::PrepareForCall(int depth) {
     // What a run leaves behind and its start does not reset, as a new child has it.
     m_nDepth = depth;
-    m_winThread = std::this_thread::get_id();
     m_strErrorUrl.clear();
     m_strErrorPath.clear();
     m_pChild = nullptr;
