@@ -331,6 +331,8 @@ private:
     [[noreturn]] void PassOnCallFailure(int rc, const char* pos) const;
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
+    // ReleaseObjects inline in the end of every run.
+    [[gnu::always_inline]] inline void ReleaseObjectsInline();
     // ReleaseObjects of m_declared; true when an sql object failed to close.
     [[gnu::noinline]] bool ReleaseDeclared();
     // Empties m_ifs and m_whiles into the spares.

@@ -331,7 +331,7 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
         }
     }
     try {
-        ReleaseObjects();
+        ReleaseObjectsInline();
     } catch (...) {
         cleanupFailed = true;
     }
@@ -415,6 +415,10 @@ void CSspInterpreter::SetError(const std::string& message, const char* pos, bool
 }
 
 void CSspInterpreter::ReleaseObjects() {
+    ReleaseObjectsInline();
+}
+
+void CSspInterpreter::ReleaseObjectsInline() {
     m_pChild = nullptr;
     m_pCurrentIf = nullptr;
     m_pCurrentWhile = nullptr;
