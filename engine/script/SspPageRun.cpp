@@ -555,14 +555,12 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
 }
 
 void CSspInterpreter::PrepareForCall(int depth) {
-    // What a run leaves behind and its start does not reset, as a new child has it.
+    // What a run leaves behind and its start does not reset, as a new child has it. Its end
+    // leaves no child or session, a stop is asked of the root and a watch puts back what it
+    // changed.
     m_nDepth = depth;
     m_strErrorUrl.clear();
     m_strErrorPath.clear();
-    m_pChild = nullptr;
-    m_pSession = nullptr;
-    m_bStop.store(false, std::memory_order_relaxed);
-    m_bEvaluatingWatch = false;
 }
 
 void CSspInterpreter::PassOnCallFailure(int rc, const char* pos) const {
