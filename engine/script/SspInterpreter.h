@@ -326,6 +326,9 @@ private:
     // checks at its end and the clean-up.
     int RunBound(CSspRequestObject* request, CSspResponseObject* response,
                  const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // The literal text from the position up to the next code, written to the response; false
+    // when the debugger stopped the run before it.
+    [[gnu::noinline]] bool WriteLiteralText();
     void PrepareForCall(int depth);
     // PassOnCallResult for a run that neither ended nor returned.
     [[noreturn]] void PassOnCallFailure(int rc, const char* pos) const;

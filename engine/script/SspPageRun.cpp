@@ -254,21 +254,10 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
         runLock.Take();
         while (m_scanner.Position() < m_scanner.End()) {
             if (m_scanner.CodeKind() == 0) {
-                std::string literal;
-                int kind = 0;
-                if (m_pDebugHooks != nullptr) {
-                    if (m_pDebugHooks->BeforeLiteralText(*this)) {
-                        rc = kSspStopped;
-                        break;
-                    }
-                    kind = m_scanner.FindCodeStartByLine(literal);
-                } else {
-                    kind = m_scanner.FindCodeStart(literal);
+                if (!WriteLiteralText()) {
+                    rc = kSspStopped;
+                    break;
                 }
-                if (!literal.empty() && m_pResponse != nullptr) {
-                    m_pResponse->WriteText(literal);
-                }
-                m_scanner.SetCodeKind(kind);
                 continue;
             }
             int r = ExecuteStatement();
@@ -349,6 +338,24 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
         rc = kSspError;
     }
     return rc;
+}
+
+bool CSspInterpreter::WriteLiteralText() {
+    std::string literal;
+    int kind = 0;
+    if (m_pDebugHooks != nullptr) {
+        if (m_pDebugHooks->BeforeLiteralText(*this)) {
+            return false;
+        }
+        kind = m_scanner.FindCodeStartByLine(literal);
+    } else {
+        kind = m_scanner.FindCodeStart(literal);
+    }
+    if (!literal.empty() && m_pResponse != nullptr) {
+        m_pResponse->WriteText(literal);
+    }
+    m_scanner.SetCodeKind(kind);
+    return true;
 }
 
 int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject* request,
