@@ -566,8 +566,11 @@ void CSspInterpreter::PrepareForCall(int depth) {
     // leaves no child or session, a stop is asked of the root and a watch puts back what it
     // changed.
     m_nDepth = depth;
-    m_strErrorUrl.clear();
-    m_strErrorPath.clear();
+    // Set only by Local.setErrorFile, which few runs call.
+    if (!m_strErrorUrl.empty() || !m_strErrorPath.empty()) {
+        m_strErrorUrl.clear();
+        m_strErrorPath.clear();
+    }
 }
 
 void CSspInterpreter::PassOnCallFailure(int rc, const char* pos) const {
