@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -63,9 +64,12 @@ public:
     virtual void SetSessionCookies(CSspResponseObject& response, const CSessionRecord& session,
                                    const std::string& path) = 0;
 
-    // The installed link, or nullptr.
-    static CSspContextLink* Current();
+    // The installed link, or nullptr. Every run asks: inline.
+    static CSspContextLink* Current() { return s_pCurrent.load(std::memory_order_acquire); }
     // Installs `link` (nullptr removes it) and makes the Session, SessMan and App objects
     // known by name. Call at start-up, before any run.
     static void Install(CSspContextLink* link);
+
+private:
+    static inline std::atomic<CSspContextLink*> s_pCurrent{nullptr};
 };

@@ -59,12 +59,9 @@ CSspValue* CSspInterpreter::FindLocalVarMissed(const CSspHashedName& name) {
     return it->second.get();
 }
 
-void CSspInterpreter::ClearLocalVars() {
-    // Only a variable found is remembered: with none there is nothing to forget.
-    if (!m_localVars.empty()) {
-        m_localVars.clear();
-        m_varHits.fill(CVarHit{});
-    }
+void CSspInterpreter::ClearLocalVarsFound() {
+    m_localVars.clear();
+    m_varHits.fill(CVarHit{});
 }
 void CSspInterpreter::SetLocalVar(std::string_view name, const CSspValue& value) {
     auto& slot = m_localVars[AsciiLowerCopy(name)];

@@ -185,7 +185,12 @@ public:
         return FindLocalVarMissed(name);
     }
     // Empties m_localVars and what is remembered of it.
-    void ClearLocalVars();
+    void ClearLocalVars() {
+        // Only a variable found is remembered: with none there is nothing to forget.
+        if (!m_localVars.empty()) {
+            ClearLocalVarsFound();
+        }
+    }
     void SetLocalVar(std::string_view name, const CSspValue& value);
     void SetLocalVar(std::string_view name, CSspValue&& value);
     void SetLocalVar(const CSspHashedName& name, CSspValue&& value);
@@ -279,6 +284,8 @@ public:
         CSspValue* m_pValue = nullptr;
     };
     std::array<CVarHit, 64> m_varHits{};
+    // ClearLocalVars of variables there are.
+    [[gnu::noinline]] void ClearLocalVarsFound();
     // FindLocalVar past the remembered places.
     CSspValue* FindLocalVarMissed(const CSspHashedName& name);
     // Sites lie in arrays of a fixed stride: a multiplicative hash spreads them.
@@ -319,11 +326,18 @@ private:
     // checks at its end and the clean-up.
     int RunBound(CSspRequestObject* request, CSspResponseObject* response,
                  const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // The literal text from the position up to the next code, written to the response; false
+    // when the debugger stopped the run before it.
+    [[gnu::noinline]] bool WriteLiteralText();
     void PrepareForCall(int depth);
     // PassOnCallResult for a run that neither ended nor returned.
     [[noreturn]] void PassOnCallFailure(int rc, const char* pos) const;
     void SetError(const std::string& message, const char* pos, bool escaped = false);
     void ReleaseObjects();
+    // ReleaseObjects inline in the end of every run.
+    [[gnu::always_inline]] inline void ReleaseObjectsInline();
+    // ReleaseObjects of m_declared; true when an sql object failed to close.
+    [[gnu::noinline]] bool ReleaseDeclared();
     // Empties m_ifs and m_whiles into the spares.
     void RecycleRecords();
     // RecycleRecords, and no function's records are kept any more.

@@ -92,13 +92,13 @@ private:
 // `loaded` at the URL stamped `urlStamp`, else nullptr: its last run bound to that file by
 // the same URL, nothing for a debugger to see, and room for one more run. Binding again
 // would change nothing but the function then, and a function named there before is found
-// without reading the file.
+// without reading the file. A child between runs holds no debugger's hooks, and a URL
+// stamp stands for a URL folder worked out.
 const CSspFunctionDef* FunctionToRunAgain(const CSspInterpreter& child,
                                           const CSspSourceFile* loaded, std::uint64_t urlStamp,
                                           const std::string& function) {
     if (loaded == nullptr || loaded != child.m_pPathOf || child.m_nUrlStamp != urlStamp ||
-        child.m_pDebugHooks != nullptr || t_runDepth > CSspInterpreter::kMaxCallDepth ||
-        CSspDebugHooks::Current() != nullptr || child.m_strUrlFolder.empty()) {
+        t_runDepth > CSspInterpreter::kMaxCallDepth || CSspDebugHooks::Current() != nullptr) {
         return nullptr;
     }
     return loaded->FindFunction(function);
@@ -254,21 +254,10 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
         runLock.Take();
         while (m_scanner.Position() < m_scanner.End()) {
             if (m_scanner.CodeKind() == 0) {
-                std::string literal;
-                int kind = 0;
-                if (m_pDebugHooks != nullptr) {
-                    if (m_pDebugHooks->BeforeLiteralText(*this)) {
-                        rc = kSspStopped;
-                        break;
-                    }
-                    kind = m_scanner.FindCodeStartByLine(literal);
-                } else {
-                    kind = m_scanner.FindCodeStart(literal);
+                if (!WriteLiteralText()) {
+                    rc = kSspStopped;
+                    break;
                 }
-                if (!literal.empty() && m_pResponse != nullptr) {
-                    m_pResponse->WriteText(literal);
-                }
-                m_scanner.SetCodeKind(kind);
                 continue;
             }
             int r = ExecuteStatement();
@@ -331,7 +320,7 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
         }
     }
     try {
-        ReleaseObjects();
+        ReleaseObjectsInline();
     } catch (...) {
         cleanupFailed = true;
     }
@@ -349,6 +338,24 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
         rc = kSspError;
     }
     return rc;
+}
+
+bool CSspInterpreter::WriteLiteralText() {
+    std::string literal;
+    int kind = 0;
+    if (m_pDebugHooks != nullptr) {
+        if (m_pDebugHooks->BeforeLiteralText(*this)) {
+            return false;
+        }
+        kind = m_scanner.FindCodeStartByLine(literal);
+    } else {
+        kind = m_scanner.FindCodeStart(literal);
+    }
+    if (!literal.empty() && m_pResponse != nullptr) {
+        m_pResponse->WriteText(literal);
+    }
+    m_scanner.SetCodeKind(kind);
+    return true;
 }
 
 int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject* request,
@@ -415,6 +422,10 @@ void CSspInterpreter::SetError(const std::string& message, const char* pos, bool
 }
 
 void CSspInterpreter::ReleaseObjects() {
+    ReleaseObjectsInline();
+}
+
+void CSspInterpreter::ReleaseObjectsInline() {
     m_pChild = nullptr;
     m_pCurrentIf = nullptr;
     m_pCurrentWhile = nullptr;
@@ -426,20 +437,9 @@ void CSspInterpreter::ReleaseObjects() {
         RecycleRecords();
     }
     m_pSession = nullptr;
-    // Later declarations may refer to earlier ones: release in reverse order. An sql object
-    // closes its own statement before the data source under it is given back; a failure
-    // there is reported by the run, after everything else has been released.
-    bool closeFailed = false;
-    while (!m_declared.empty()) {
-        if (m_declared.back().m_kind == CSspDeclKind::Sql) {
-            try {
-                static_cast<CSspSqlObject&>(*m_declared.back().m_pObject).m_sql.Close();
-            } catch (...) {
-                closeFailed = true;
-            }
-        }
-        m_declared.pop_back();
-    }
+    // An sql object's failure to close is reported by the run, after everything else has been
+    // released.
+    const bool closeFailed = !m_declared.empty() && ReleaseDeclared();
     ClearLocalVars();
     if (m_pDataSource != nullptr) {
         CDataSource* source = m_pDataSource;
@@ -455,6 +455,23 @@ void CSspInterpreter::ReleaseObjects() {
     }
 }
 
+bool CSspInterpreter::ReleaseDeclared() {
+    // Later declarations may refer to earlier ones: release in reverse order. An sql object
+    // closes its own statement before the data source under it is given back.
+    bool closeFailed = false;
+    while (!m_declared.empty()) {
+        if (m_declared.back().m_kind == CSspDeclKind::Sql) {
+            try {
+                static_cast<CSspSqlObject&>(*m_declared.back().m_pObject).m_sql.Close();
+            } catch (...) {
+                closeFailed = true;
+            }
+        }
+        m_declared.pop_back();
+    }
+    return closeFailed;
+}
+
 void CSspInterpreter::Reset() {
     if (m_pRoot == this) {
         // What its children kept of files about to be dropped: records of places in them,
@@ -463,10 +480,10 @@ void CSspInterpreter::Reset() {
             child->ForgetRecords();
             child->m_pPathOf = nullptr;
         }
-    }
-    // Only a root's store ever holds files.
-    if (!m_sourceStore.m_files.empty()) {
-        m_sourceStore.RemoveAll();
+        // Only a root's store ever holds files.
+        if (!m_sourceStore.m_files.empty()) {
+            m_sourceStore.RemoveAll();
+        }
     }
     if (m_pDebugHooks != nullptr) {
         CSspDebugHooks* hooks = m_pDebugHooks;
@@ -531,6 +548,8 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
         rc = child.RunAgain(*loaded, *again, m_pRequest, m_pResponse, &call.m_args, &result,
                             resultArray);
     } else {
+        // A run again is on the thread of the run that bound the child: its root's.
+        child.m_winThread = std::this_thread::get_id();
         rc = child.Run(m_strFilePath, m_strUrl, loaded, m_pRequest, m_pResponse, function,
                        &call.m_args, &result, resultArray);
         // The child's URL is this run's unless binding to it failed.
@@ -543,15 +562,15 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
 }
 
 void CSspInterpreter::PrepareForCall(int depth) {
-    // What a run leaves behind and its start does not reset, as a new child has it.
+    // What a run leaves behind and its start does not reset, as a new child has it. Its end
+    // leaves no child or session, a stop is asked of the root and a watch puts back what it
+    // changed.
     m_nDepth = depth;
-    m_winThread = std::this_thread::get_id();
-    m_strErrorUrl.clear();
-    m_strErrorPath.clear();
-    m_pChild = nullptr;
-    m_pSession = nullptr;
-    m_bStop.store(false, std::memory_order_relaxed);
-    m_bEvaluatingWatch = false;
+    // Set only by Local.setErrorFile, which few runs call.
+    if (!m_strErrorUrl.empty() || !m_strErrorPath.empty()) {
+        m_strErrorUrl.clear();
+        m_strErrorPath.clear();
+    }
 }
 
 void CSspInterpreter::PassOnCallFailure(int rc, const char* pos) const {

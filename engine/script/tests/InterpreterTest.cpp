@@ -127,19 +127,38 @@ private:
 };
 
 TEST(InterpreterTest, DumpPositionNamesEveryCallOfTheChain) {
-    std::string path =
-        TempScript("set Local.a = 1;\nLocal.f(1);\nfunction f(x) write 'x'; endfunction\n");
-    auto log = std::make_unique<CCapturedLog>(g_log);
-    CSspInterpreter interp;
-    CDumpingResponse response(interp);
-    int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
-    const std::vector<std::string> lines = log->Entries();
-    log.reset();
-    EXPECT_EQ(rc, kSspDone) << interp.m_strError;
-    ASSERT_EQ(lines.size(), 2u);
-    // The root stands after its call statement, the function after its write.
-    EXPECT_EQ(lines[0].find("File: " + path + " called a function at offset 28."), 0u) << lines[0];
-    EXPECT_EQ(lines[1].find("File: " + path + " hanged before offset 11."), 0u) << lines[1];
+    struct CCase {
+        const char* m_text;
+        int m_callOffset;   // where the root stands after its call statement
+        int m_writeOffset;  // where the function stands after its write
+    };
+    const CCase cases[] = {
+        {"set Local.a = 1;\nLocal.f(1);\nfunction f(x) write 'x'; endfunction\n", 28, 11},
+        // The function's interpreter ran one that called another before: its run now has no
+        // call under it.
+        {"Local.g(0);\nLocal.f(1);\nfunction f(x) write 'x'; endfunction\n"
+         "function g(x) Local.h(0); endfunction\nfunction h(x) endfunction\n",
+         23, 11},
+    };
+    for (const CCase& c : cases) {
+        std::string path = TempScript(c.m_text);
+        auto log = std::make_unique<CCapturedLog>(g_log);
+        CSspInterpreter interp;
+        CDumpingResponse response(interp);
+        int rc = interp.RunPage(path, "/script/t.zrs", nullptr, &response);
+        const std::vector<std::string> lines = log->Entries();
+        log.reset();
+        EXPECT_EQ(rc, kSspDone) << interp.m_strError;
+        ASSERT_EQ(lines.size(), 2u) << c.m_text;
+        EXPECT_EQ(lines[0].find("File: " + path + " called a function at offset " +
+                                std::to_string(c.m_callOffset) + "."),
+                  0u)
+            << lines[0];
+        EXPECT_EQ(lines[1].find("File: " + path + " hanged before offset " +
+                                std::to_string(c.m_writeOffset) + "."),
+                  0u)
+            << lines[1];
+    }
 }
 
 // Evaluates watch expressions the first time a value is written, as the paused studio does.
