@@ -188,7 +188,7 @@ __attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpre
     // it was read before, the cache holds it split into its arguments. Only the cache of the
     // file whose text holds the operand's place covers it, so the entry the operand names is
     // the one found there while that file is loaded.
-    const CSspCallArgs* site = operand.m_callArgsHint.m_pArgs.load(std::memory_order_acquire);
+    const CSspCallArgs* site = operand.m_callArgsHint.Load();
     const CSspSourceFile* file = m_scanner.CacheFile();
     if (site == nullptr || file == nullptr || !file->IsLoaded() ||
         reinterpret_cast<std::uintptr_t>(call.m_pPos) -
@@ -201,7 +201,7 @@ __attribute__((flatten)) void CSspInterpreter::ReadCallArguments(const CSspExpre
             return;
         }
         if (expr.m_bShared) {
-            operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
+            operand.m_callArgsHint.Store(site);
         }
     }
     if (site->m_pAfter > m_scanner.End()) {
@@ -240,7 +240,7 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
         list.m_pAfter = cached->m_pAfter;
         const CSspCallArgs* site = cache->StoreCallArgs(call.m_pPos, CSspCallArgs(list));
         if (site != nullptr && expr.m_bShared) {
-            operand.m_callArgsHint.m_pArgs.store(site, std::memory_order_release);
+            operand.m_callArgsHint.Store(site);
         }
     }
     EvaluateCallArguments(list, call, operand.m_bRawArgs);

@@ -40,35 +40,26 @@ public:
         bool m_bHasArgs = false;
         // The members whose arguments are passed as written, not evaluated.
         bool m_bRawArgs = false;
-        // Arg: the parameter whose name it bore byte for byte when last read; checked again
-        // at each use. Runs on several threads may set it, each to the same index.
-        struct CParamHint {
-            std::atomic<int> m_nIndex{-1};
-            CParamHint() = default;
-            CParamHint(const CParamHint& other) noexcept
-                : m_nIndex(other.m_nIndex.load(std::memory_order_relaxed)) {}
-            CParamHint& operator=(const CParamHint& other) noexcept {
-                m_nIndex.store(other.m_nIndex.load(std::memory_order_relaxed),
-                               std::memory_order_relaxed);
+        // What a run found for a shared operand, for the runs after it: runs on several
+        // threads may set it, each to the same value. Copied with the operand.
+        template <class T>
+        struct CHint {
+            std::atomic<T> m_value;
+            explicit CHint(T value) noexcept : m_value(value) {}
+            CHint(const CHint& other) noexcept : m_value(other.Load()) {}
+            CHint& operator=(const CHint& other) noexcept {
+                Store(other.Load());
                 return *this;
             }
+            T Load() const { return m_value.load(std::memory_order_acquire); }
+            void Store(T value) { m_value.store(value, std::memory_order_release); }
         };
-        mutable CParamHint m_paramHint;
+        // Arg: the parameter whose name it bore byte for byte when last read; checked again
+        // at each use.
+        mutable CHint<int> m_paramHint{-1};
         // A call with arguments in a shared expression: its argument list's entry in the cache
         // of the file that holds it, once found there; entries stay as long as the file.
-        // Runs on several threads may set it, each to the same entry.
-        struct CCallArgsHint {
-            std::atomic<const CSspCallArgs*> m_pArgs{nullptr};
-            CCallArgsHint() = default;
-            CCallArgsHint(const CCallArgsHint& other) noexcept
-                : m_pArgs(other.m_pArgs.load(std::memory_order_acquire)) {}
-            CCallArgsHint& operator=(const CCallArgsHint& other) noexcept {
-                m_pArgs.store(other.m_pArgs.load(std::memory_order_acquire),
-                              std::memory_order_release);
-                return *this;
-            }
-        };
-        mutable CCallArgsHint m_callArgsHint;
+        mutable CHint<const CSspCallArgs*> m_callArgsHint{nullptr};
     };
 
     CSspExpression() = default;

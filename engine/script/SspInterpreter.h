@@ -507,8 +507,7 @@ private:
     const CSspValue& ArgValue(const CSspExpression::COperand& operand, const char* pos) const {
         // An operand lies in one function's body, whose parameters every run reads alike
         // from the same text: the index found once holds for every call that reads it.
-        const auto hint =
-            static_cast<std::size_t>(operand.m_paramHint.m_nIndex.load(std::memory_order_relaxed));
+        const auto hint = static_cast<std::size_t>(operand.m_paramHint.Load());
         if (m_pFunction != nullptr && m_pArgs != nullptr && hint < m_pArgs->size() &&
             hint < m_pFunction->m_params.size() &&
             SameBytes(m_pFunction->m_params[hint], operand.m_strMember)) {

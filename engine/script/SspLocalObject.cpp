@@ -135,7 +135,7 @@ const CSspValue& CSspInterpreter::ArgValueFinding(const CSspExpression::COperand
     int found = -1;
     const CSspValue& value = ArgValue(operand.m_strMember, pos, &found);
     if (found >= 0) {
-        operand.m_paramHint.m_nIndex.store(found, std::memory_order_relaxed);
+        operand.m_paramHint.Store(found);
     }
     return value;
 }
