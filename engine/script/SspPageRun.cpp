@@ -64,8 +64,12 @@ class CRunLock {
 public:
     CRunLock() = default;
     ~CRunLock() {
-        if (m_bOutermost) {
-            t_lockingContext = nullptr;
+        // Only a run that owns the lock can be the outermost one.
+        if (m_lock.owns_lock()) {
+            if (m_bOutermost) {
+                t_lockingContext = nullptr;
+            }
+            m_lock.unlock();
         }
     }
     CRunLock(const CRunLock&) = delete;
