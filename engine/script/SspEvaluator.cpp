@@ -96,12 +96,6 @@ __attribute__((noinline)) void AssignText(CSspValue& value, const std::string& t
     value = CSspValue::FromText(text);
 }
 
-// True when Evaluate takes [first, last] of `expr` by its fast shape.
-bool IsFastWhole(const CSspExpression& expr, int first, int last) {
-    return first != last && first == 0 && last == static_cast<int>(expr.Size()) - 1 &&
-           expr.m_fastValue.Shape() != CSspFastExpression::EShape::None;
-}
-
 bool HasPrefixNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SspNameEquals(text.substr(0, prefix.size()), prefix);
 }
@@ -235,7 +229,7 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
     CSspCallArgs list{args, nullptr, {}, false};
     const bool whole = SplitArguments(args->m_stmt, list.m_items);
     list.m_bLoneFast = list.m_items.size() == 1 &&
-                       IsFastWhole(*args, list.m_items[0].first, list.m_items[0].second);
+                       args->TakesFastShape(list.m_items[0].first, list.m_items[0].second);
     if (whole && cached != nullptr) {
         list.m_pAfter = cached->m_pAfter;
         const CSspCallArgs* site = cache->StoreCallArgs(call.m_pPos, CSspCallArgs(list));
@@ -285,8 +279,6 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
         CSspValue& value = *args[count];
         if (raw) {
             AssignText(value, expr.m_stmt.m_tokens[first]);
-        } else if (IsFastWhole(expr, first, last)) {
-            EvaluateFast(expr, value);
         } else {
             Evaluate(expr, first, last, value);
         }

@@ -107,18 +107,18 @@ __attribute__((noinline)) std::unique_ptr<CSspWhileRecord> CSspInterpreter::NewW
 }
 
 int CSspInterpreter::ExecuteStatement() {
-    // A function body whose region is known goes on over it as the reading would, without
-    // the reading's frame.
-    if (StopRequested()) {
-        return kSspStopped;
-    }
-    if (AtKnownBody()) {
-        const int rc = RunRegion(*m_pFunction->m_pBodyRegion);
+    for (;;) {
+        if (StopRequested()) {
+            return kSspStopped;
+        }
+        // A function body whose region is known goes on over it as the reading would, without
+        // the reading's frame.
+        const int rc =
+            AtKnownBody() ? RunRegion(*m_pFunction->m_pBodyRegion) : ReadAndExecuteStatement();
         if (rc >= 0) {
             return rc;
         }
     }
-    return ReadAndExecuteStatement();
 }
 
 bool CSspInterpreter::AtKnownBody() const {
@@ -130,118 +130,106 @@ bool CSspInterpreter::AtKnownBody() const {
 int CSspInterpreter::ReadAndExecuteStatement() {
     using CStep = CSspTokenCache::CStep;
     std::string token;
-    for (;;) {
-        if (StopRequested()) {
-            return kSspStopped;
-        }
-        const char* at = m_scanner.Position();
-        if (AtKnownBody()) {
-            const int rc = RunRegion(*m_pFunction->m_pBodyRegion);
-            if (rc >= 0) {
-                return rc;
-            }
-            continue;
-        }
-        // A statement read here before gives its head without a scan; one read now is kept
-        // once every token it looked at is in the file's cache.
-        CSspTokenCache* cache = m_scanner.TokenCache();
-        const CStep* step = cache != nullptr ? cache->FindStep(at) : nullptr;
-        CStep scanned;
-        bool storable = false;
-        if (step != nullptr && step->m_pReach <= m_scanner.End()) {
-            m_scanner.MoveTo(step->m_pAfter);
-        } else {
-            scanned.m_keyword = CSspKeyword::None;
-            scanned.m_pStart = m_scanner.NextToken(token, &scanned.m_keyword);
-            scanned.m_pAfter = scanned.m_pReach = m_scanner.Position();
-            if (token.empty()) {
-                return kSspDone;
-            }
-            scanned.m_head = token == "}--" ? CStep::EHead::BlockEnd
-                             : token == ";" ? CStep::EHead::Semicolon
-                                            : CStep::EHead::Statement;
-            scanned.m_bAssignment = false;
-            scanned.m_bRedirect = false;
-            const CSspTokenCache::CToken* cached =
-                cache != nullptr ? cache->FindToken(at) : nullptr;
-            step = &scanned;
-            storable = cached != nullptr && cached->m_pAfter == scanned.m_pAfter;
-            // A statement that starts with no keyword is kept once what follows is read.
-            if (storable && (scanned.m_keyword != CSspKeyword::None ||
-                             scanned.m_head != CStep::EHead::Statement)) {
-                cache->StoreStep(at, scanned);
-            }
-        }
-        if (step->m_head == CStep::EHead::BlockEnd) {
-            m_scanner.EndCodeBlock();
+    const char* at = m_scanner.Position();
+    // A statement read here before gives its head without a scan; one read now is kept
+    // once every token it looked at is in the file's cache.
+    CSspTokenCache* cache = m_scanner.TokenCache();
+    const CStep* step = cache != nullptr ? cache->FindStep(at) : nullptr;
+    CStep scanned;
+    bool storable = false;
+    if (step != nullptr && step->m_pReach <= m_scanner.End()) {
+        m_scanner.MoveTo(step->m_pAfter);
+    } else {
+        scanned.m_keyword = CSspKeyword::None;
+        scanned.m_pStart = m_scanner.NextToken(token, &scanned.m_keyword);
+        scanned.m_pAfter = scanned.m_pReach = m_scanner.Position();
+        if (token.empty()) {
             return kSspDone;
         }
-        if (step->m_head == CStep::EHead::Semicolon) {
-            continue;
+        scanned.m_head = token == "}--" ? CStep::EHead::BlockEnd
+                         : token == ";" ? CStep::EHead::Semicolon
+                                        : CStep::EHead::Statement;
+        scanned.m_bAssignment = false;
+        scanned.m_bRedirect = false;
+        const CSspTokenCache::CToken* cached = cache != nullptr ? cache->FindToken(at) : nullptr;
+        step = &scanned;
+        storable = cached != nullptr && cached->m_pAfter == scanned.m_pAfter;
+        // A statement that starts with no keyword is kept once what follows is read.
+        if (storable &&
+            (scanned.m_keyword != CSspKeyword::None || scanned.m_head != CStep::EHead::Statement)) {
+            cache->StoreStep(at, scanned);
         }
-        const CSspKeyword keyword = step->m_keyword;
-        const char* start = step->m_pStart;
-        // A loop coming round to its head, or a function body run before, goes on over the
-        // statements read there before.
-        if (m_pDebugHooks == nullptr && step != &scanned &&
-            (keyword == CSspKeyword::While
-                 ? at == start
-                 : m_pFunction != nullptr && at == m_pFunction->m_pBodyStart)) {
-            const CSspRegion* region = cache->RegionAt(at, m_scanner.End(), m_scanner.CodeKind());
-            if (keyword != CSspKeyword::While && region != nullptr && region->Complete()) {
-                m_pFunction->m_pBodyRegion = region;
-            }
-            if (region != nullptr && region->Fits(m_scanner.End(), m_scanner.CodeKind())) {
-                const int rc = RunRegion(*region);
-                if (rc >= 0) {
-                    return rc;
-                }
-                continue;
-            }
+    }
+    if (step->m_head == CStep::EHead::BlockEnd) {
+        m_scanner.EndCodeBlock();
+        return kSspDone;
+    }
+    if (step->m_head == CStep::EHead::Semicolon) {
+        return -1;
+    }
+    const CSspKeyword keyword = step->m_keyword;
+    const char* start = step->m_pStart;
+    // A loop coming round to its head, or a function body run before, goes on over the
+    // statements read there before.
+    if (m_pDebugHooks == nullptr && step != &scanned &&
+        (keyword == CSspKeyword::While
+             ? at == start
+             : m_pFunction != nullptr && at == m_pFunction->m_pBodyStart)) {
+        const CSspRegion* region = cache->RegionAt(at, m_scanner.End(), m_scanner.CodeKind());
+        if (keyword != CSspKeyword::While && region != nullptr && region->Complete()) {
+            m_pFunction->m_pBodyRegion = region;
         }
-        if (m_pDebugHooks != nullptr) {
-            // The debugger sees the statement's own line, not the one its first token ends on.
-            const char* after = m_scanner.Position();
-            m_scanner.MoveTo(start);
-            bool stop = m_pDebugHooks->BeforeStatement(*this);
-            m_scanner.MoveTo(after);
-            if (stop) {
-                return kSspStopped;
-            }
-        }
-        if (keyword != CSspKeyword::None) {
-            const int rc = ExecuteKeyword(keyword, start);
+        if (region != nullptr && region->Fits(m_scanner.End(), m_scanner.CodeKind())) {
+            const int rc = RunRegion(*region);
             if (rc >= 0) {
                 return rc;
             }
-            continue;
-        }
-        if (step == &scanned) {
-            scanned.m_strToken = token;
-            scanned.m_bRedirect = SspNameEquals(token, "Response.Redirect");
-            const CSspTokenCache::CToken* next =
-                storable ? cache->FindToken(scanned.m_pAfter) : nullptr;
-            if (next != nullptr && next->m_pAfter <= m_scanner.End()) {
-                scanned.m_bAssignment = next->m_text == "=";
-                scanned.m_pReach = next->m_pAfter;
-                cache->StoreStep(at, scanned);
-            } else {
-                scanned.m_bAssignment = m_scanner.PeekToken() == "=";
-            }
-        }
-        if (step->m_bAssignment) {
-            ExecAssignment(step->m_strToken, start, false);
-        } else {
-            CSspValue value;
-            ExecExpression(start, value);
-            if (m_scanner.CodeKind() == 2 && m_pResponse != nullptr) {
-                m_pResponse->WriteValue(value);
-            }
-            if (step->m_bRedirect) {
-                return kSspRedirected;
-            }
+            return -1;
         }
     }
+    if (m_pDebugHooks != nullptr) {
+        // The debugger sees the statement's own line, not the one its first token ends on.
+        const char* after = m_scanner.Position();
+        m_scanner.MoveTo(start);
+        bool stop = m_pDebugHooks->BeforeStatement(*this);
+        m_scanner.MoveTo(after);
+        if (stop) {
+            return kSspStopped;
+        }
+    }
+    if (keyword != CSspKeyword::None) {
+        const int rc = ExecuteKeyword(keyword, start);
+        if (rc >= 0) {
+            return rc;
+        }
+        return -1;
+    }
+    if (step == &scanned) {
+        scanned.m_strToken = token;
+        scanned.m_bRedirect = SspNameEquals(token, "Response.Redirect");
+        const CSspTokenCache::CToken* next =
+            storable ? cache->FindToken(scanned.m_pAfter) : nullptr;
+        if (next != nullptr && next->m_pAfter <= m_scanner.End()) {
+            scanned.m_bAssignment = next->m_text == "=";
+            scanned.m_pReach = next->m_pAfter;
+            cache->StoreStep(at, scanned);
+        } else {
+            scanned.m_bAssignment = m_scanner.PeekToken() == "=";
+        }
+    }
+    if (step->m_bAssignment) {
+        ExecAssignment(step->m_strToken, start, false);
+    } else {
+        CSspValue value;
+        ExecExpression(start, value);
+        if (m_scanner.CodeKind() == 2 && m_pResponse != nullptr) {
+            m_pResponse->WriteValue(value);
+        }
+        if (step->m_bRedirect) {
+            return kSspRedirected;
+        }
+    }
+    return -1;
 }
 
 int CSspInterpreter::ExecuteKeyword(CSspKeyword keyword, const char* start) {

@@ -80,6 +80,12 @@ public:
                 (operand.m_target == COperand::ETarget::LocalVar ||
                  operand.m_target == COperand::ETarget::Arg));
     }
+    // True when [from, to] is the whole statement of a fast shape, which its value is worked
+    // by instead of the plan.
+    bool TakesFastShape(int from, int to) const {
+        return from != to && from == 0 && to == static_cast<int>(Size()) - 1 &&
+               m_fastValue.Shape() != CSspFastExpression::EShape::None;
+    }
     // The plan of [from, to], or nullptr when it was not made at compile time.
     const CSspExpressionPlan* FindPlan(int from, int to) const;
 

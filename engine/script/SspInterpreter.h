@@ -431,7 +431,8 @@ private:
 
     // Executor.
     int ExecuteStatement();
-    // ExecuteStatement past a function body's known region: the statement read at the position.
+    // The statement read at the position, past a function body's known region: -1 to go on,
+    // else a result code as ExecuteStatement gives.
     [[gnu::noinline]] int ReadAndExecuteStatement();
     // True when the position is the start of the running function's body and its region may
     // run there.

@@ -57,8 +57,7 @@ void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSs
         EvaluateOperand(expr, from, result);
         return;
     }
-    if (from == 0 && to == static_cast<int>(expr.Size()) - 1 &&
-        expr.m_fastValue.Shape() != CSspFastExpression::EShape::None) {
+    if (expr.TakesFastShape(from, to)) {
         EvaluateFast(expr, result);
         return;
     }

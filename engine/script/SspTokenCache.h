@@ -77,7 +77,6 @@ public:
         bool m_bAssignment;  // "=" follows
         bool m_bRedirect;    // the token is Response.Redirect
     };
-    using CCallArgs = CSspCallArgs;
     enum class Mode : uint8_t { ToSemicolon, Parenthesized };
     // The three ways a block is skipped: to "endwhile", to "endif", to the next branch.
     enum class SkipMode : uint8_t { ToEndWhile, ToEndIf, ToBranch };
@@ -127,9 +126,9 @@ public:
         m_assignments.Store(Offset(pos), std::move(assignment));
     }
 
-    const CCallArgs* FindCallArgs(const char* pos) const { return m_callArgs.Find(Offset(pos)); }
+    const CSspCallArgs* FindCallArgs(const char* pos) const { return m_callArgs.Find(Offset(pos)); }
     // The entry at `pos`: one stored before, else `args`; nullptr for a place outside the text.
-    const CCallArgs* StoreCallArgs(const char* pos, CCallArgs args) {
+    const CSspCallArgs* StoreCallArgs(const char* pos, CSspCallArgs args) {
         return m_callArgs.Store(Offset(pos), std::move(args));
     }
 
@@ -172,7 +171,7 @@ private:
     CSspPositionIndex<const CStatement*> m_beforeParens;
     CSspPositionIndex<CAssignment> m_assignments;
     CSspPositionIndex<CStep> m_steps;
-    CSspPositionIndex<CCallArgs> m_callArgs;
+    CSspPositionIndex<CSspCallArgs> m_callArgs;
     // A region and those it replaced, which runs may still be reading.
     struct CRegionSlot;
     CSspPositionIndex<std::unique_ptr<CRegionSlot>> m_regions;
