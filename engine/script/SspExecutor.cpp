@@ -1,6 +1,7 @@
 // Statements: control flow moves the position through the text; loops and function bodies
 // run again over the regions read there before.
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -114,7 +115,7 @@ int CSspInterpreter::ExecuteStatement() {
         // A function body whose region is known goes on over it as the reading would, without
         // the reading's frame.
         const int rc =
-            AtKnownBody() ? RunRegion(*m_pFunction->m_pBodyRegion) : ReadAndExecuteStatement();
+            AtKnownBody() ? RunBody(*m_pFunction->m_pBodyRegion) : ReadAndExecuteStatement();
         if (rc >= 0) {
             return rc;
         }
@@ -180,7 +181,7 @@ int CSspInterpreter::ReadAndExecuteStatement() {
             m_pFunction->m_pBodyRegion = region;
         }
         if (region != nullptr && region->Fits(m_scanner.End(), m_scanner.CodeKind())) {
-            const int rc = RunRegion(*region);
+            const int rc = keyword == CSspKeyword::While ? RunRegion(*region) : RunBody(*region);
             if (rc >= 0) {
                 return rc;
             }
@@ -459,6 +460,111 @@ __attribute__((flatten)) int CSspInterpreter::RunRegion(const CSspRegion& region
     }
 }
 
+// A function body without loops, its open ifs on the stack instead of in records.
+__attribute__((flatten)) int CSspInterpreter::RunStraight(const CSspRegion& region) {
+    using COp = CSspRegion::COp;
+    // The open ifs, outermost first, as the reading's records would stand.
+    struct COpenIf {
+        const char* m_pKeyword;
+        bool m_bTaken;
+    };
+    std::array<COpenIf, CSspRegion::kMaxStraightDepth> open;
+    int depth = 0;
+    // Hands on to the reading where it stands, with the records it would have made.
+    auto leave = [&]() {
+        for (int i = 0; i < depth; ++i) {
+            EnterIfRecord(open[static_cast<std::size_t>(i)].m_pKeyword)->m_bTaken =
+                open[static_cast<std::size_t>(i)].m_bTaken ? 1 : 0;
+        }
+        return -1;
+    };
+    const COp* const ops = region.m_ops.data();
+    const int count = static_cast<int>(region.m_ops.size());
+    const int codeKind = m_scanner.CodeKind();
+    int index = 0;
+    for (;;) {
+        const COp& op = ops[index];
+        // Set where a jump was taken: the op it lands on.
+        int next = -1;
+        switch (op.m_keyword) {
+            case CSspKeyword::If:
+                if (op.m_nBranchOp < 0) {
+                    m_scanner.MoveTo(op.m_pAt);
+                    return leave();
+                }
+                m_scanner.MoveTo(op.m_pAfter);
+                open[static_cast<std::size_t>(depth)] = {
+                    op.m_pStart, EvaluateCondition(op.m_pStmt, nullptr) != 0};
+                if (!open[static_cast<std::size_t>(depth++)].m_bTaken) {
+                    next = op.m_nBranchOp;
+                }
+                break;
+            case CSspKeyword::ElseIf:
+            case CSspKeyword::Else: {
+                COpenIf& top = open[static_cast<std::size_t>(depth - 1)];
+                const bool toEnd = top.m_bTaken;
+                if (toEnd ? op.m_nEndOp < 0
+                          : op.m_keyword == CSspKeyword::ElseIf && op.m_nBranchOp < 0) {
+                    m_scanner.MoveTo(op.m_pAt);
+                    return leave();
+                }
+                if (toEnd) {
+                    --depth;
+                    next = op.m_nEndOp;
+                    // Past the endif, as the reading's skip leaves it.
+                    m_scanner.MoveTo(ops[next - 1].m_pAfter);
+                } else if (op.m_keyword == CSspKeyword::ElseIf) {
+                    m_scanner.MoveTo(op.m_pAfter);
+                    top.m_bTaken = EvaluateCondition(op.m_pStmt, nullptr) != 0;
+                    if (!top.m_bTaken) {
+                        next = op.m_nBranchOp;
+                    }
+                } else {
+                    m_scanner.MoveTo(op.m_pAfter);
+                }
+                break;
+            }
+            case CSspKeyword::EndIf:
+                m_scanner.MoveTo(op.m_pAfter);
+                --depth;
+                break;
+            case CSspKeyword::Set:
+                m_scanner.MoveTo(op.m_pAfter);
+                ExecSet(op.m_pAssign, nullptr);
+                break;
+            case CSspKeyword::Return:
+                m_scanner.MoveTo(op.m_pAfter);
+                ExecReturn(op.m_pStmt);
+                return kSspReturned;
+            case CSspKeyword::None:
+                m_scanner.MoveTo(op.m_pAfter);
+                break;
+            default: {
+                m_scanner.MoveTo(op.m_pAfter);
+                const int rc = ExecuteKeyword(op.m_keyword, op.m_pStart);
+                if (rc >= 0) [[unlikely]] {
+                    return rc;
+                }
+                break;
+            }
+        }
+        if (next < 0) {
+            // The reading goes on where the statement ended: the next op when it is there.
+            next = index + 1;
+            if (next == count || ops[next].m_pAt != m_scanner.Position() ||
+                m_scanner.CodeKind() != codeKind) [[unlikely]] {
+                return leave();
+            }
+        } else if (next == count) {
+            return leave();
+        }
+        if (StopRequested()) [[unlikely]] {
+            return kSspStopped;
+        }
+        index = next;
+    }
+}
+
 void CSspInterpreter::ExecExpression(const char* start, CSspValue& value) {
     m_scanner.MoveTo(start);
     if (const CSspTokenCache::CStatement* hit = m_scanner.TakeCachedStatement()) {
@@ -544,6 +650,14 @@ bool CSspInterpreter::AssignFast(const CSspExpression& expr,
 
 void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStatement* cond,
                              CSspPlainReads* reads, const CSspTokenCache::CSkip* skip) {
+    CSspIfRecord* record = EnterIfRecord(keyword);
+    record->m_bTaken = EvaluateCondition(cond, reads);
+    if (!record->m_bTaken) {
+        SkipFailedBranch(skip);
+    }
+}
+
+CSspIfRecord* CSspInterpreter::EnterIfRecord(const char* keyword) {
     auto at = FindRecord(m_ifs, keyword);
     if (at == m_ifs.end() || (*at)->m_pKeyword != keyword) {
         auto created = NewIfRecord();
@@ -551,12 +665,8 @@ void CSspInterpreter::ExecIf(const char* keyword, const CSspTokenCache::CStateme
         created->m_pKeyword = keyword;
         at = m_ifs.insert(at, std::move(created));
     }
-    CSspIfRecord* record = at->get();
-    m_pCurrentIf = record;
-    record->m_bTaken = EvaluateCondition(cond, reads);
-    if (!record->m_bTaken) {
-        SkipFailedBranch(skip);
-    }
+    m_pCurrentIf = at->get();
+    return m_pCurrentIf;
 }
 
 void CSspInterpreter::ExecElseIf(const CSspTokenCache::CStatement* cond, CSspPlainReads* reads,

@@ -18,6 +18,7 @@
 #include "engine/foundation/SspMemberRow.h"
 #include "engine/script/SspExpressionPlan.h"
 #include "engine/script/SspKeyword.h"
+#include "engine/script/SspRegion.h"
 #include "engine/script/SspScanner.h"
 #include "engine/script/SspSourceStore.h"
 #include "engine/script/SspStatement.h"
@@ -27,7 +28,6 @@ class CDataSource;
 class CSessionRecord;
 class CSspDebugHooks;
 class CSspObject;
-class CSspRegion;
 class CSspRequestObject;
 class CSspResponseObject;
 class CSspValue;
@@ -443,6 +443,17 @@ private:
     // The statement loop over `region`, from its first statement: -1 once the position
     // leaves it, else the run's result code.
     int RunRegion(const CSspRegion& region);
+    // RunRegion of a function body's region, straight when it may be.
+    int RunBody(const CSspRegion& region) {
+        return region.Straight() && m_pCurrentIf == nullptr ? RunStraight(region)
+                                                            : RunRegion(region);
+    }
+    // RunRegion of a straight region from no open if: the ifs it opens are kept on the stack
+    // and become records only where it hands on to the reading.
+    int RunStraight(const CSspRegion& region);
+    // The record of the if whose keyword is at `keyword`, made the current one, as the if's
+    // head makes it.
+    CSspIfRecord* EnterIfRecord(const char* keyword);
     // How many of a region's first ops keep what they read over the passes of one run.
     static constexpr int kKeptOps = 24;
     // From the op at `index`, while it is one whose fast form ran earlier in this run of

@@ -256,7 +256,14 @@ int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* re
     try {
         // With serialised database access a whole run holds the server context's lock.
         runLock.Take();
-        while (m_scanner.Position() < m_scanner.End()) {
+        // A function body run before goes on over its region without the statement loop,
+        // which takes over only where the region hands on.
+        const int first =
+            AtKnownBody() && !StopRequested() ? RunBody(*m_pFunction->m_pBodyRegion) : -1;
+        if (first > kSspDone) {
+            rc = first;
+        }
+        while (rc == kSspDone && m_scanner.Position() < m_scanner.End()) {
             if (m_scanner.CodeKind() == 0) {
                 if (!WriteLiteralText()) {
                     rc = kSspStopped;

@@ -116,7 +116,76 @@ CSspRegion CSspRegion::Build(CSspTokenCache& cache, const char* at, const char* 
             op.m_nSkipOp = region.OpAt(op.m_pSkip->m_pAfter);
         }
     }
+    if (!region.m_bHasLoop && !region.m_ops.empty()) {
+        region.FindBranches(cache);
+    }
     return region;
+}
+
+void CSspRegion::FindBranches(const CSspTokenCache& cache) {
+    // The skips the reading took are the truth: a token of a statement may count as a block
+    // keyword there. A jump is used only where the cache holds the reading's own skip.
+    struct COpenIf {
+        int m_nLastBranch;
+        std::size_t m_nFirstPending;  // in `pending`: its elseif and else ops
+    };
+    std::vector<COpenIf> open;
+    std::vector<int> pending;
+    const int count = static_cast<int>(m_ops.size());
+    auto link = [this](int from, int to) {
+        COp& op = m_ops[static_cast<std::size_t>(from)];
+        if (op.m_keyword != CSspKeyword::Else && op.m_nSkipOp == to) {
+            op.m_nBranchOp = to;
+        }
+    };
+    for (int i = 0; i < count; ++i) {
+        switch (m_ops[static_cast<std::size_t>(i)].m_keyword) {
+            case CSspKeyword::If:
+                if (open.size() == kMaxStraightDepth) {
+                    return;
+                }
+                open.push_back({i, pending.size()});
+                break;
+            case CSspKeyword::ElseIf:
+            case CSspKeyword::Else:
+                if (open.empty()) {
+                    return;
+                }
+                link(open.back().m_nLastBranch, i);
+                open.back().m_nLastBranch = i;
+                pending.push_back(i);
+                break;
+            case CSspKeyword::EndIf: {
+                if (open.empty()) {
+                    return;
+                }
+                link(open.back().m_nLastBranch, i);
+                const char* afterEnd = m_ops[static_cast<std::size_t>(i)].m_pAfter;
+                for (std::size_t p = open.back().m_nFirstPending; p < pending.size(); ++p) {
+                    COp& branch = m_ops[static_cast<std::size_t>(pending[p])];
+                    const CSspTokenCache::CSkip* skip =
+                        cache.FindSkip(branch.m_pAfter, CSspTokenCache::SkipMode::ToEndIf);
+                    if (skip != nullptr && skip->m_pAfter == afterEnd &&
+                        skip->m_nStartKind == m_nCodeKind && skip->m_nEndKind == m_nCodeKind) {
+                        branch.m_nEndOp = i + 1;
+                    }
+                }
+                pending.resize(open.back().m_nFirstPending);
+                open.pop_back();
+                break;
+            }
+            case CSspKeyword::Set:
+            case CSspKeyword::Write:
+            case CSspKeyword::Return:
+            case CSspKeyword::None:
+                break;
+            default:
+                return;
+        }
+    }
+    // Handing on before its first op would find the same region at the same place again.
+    const COp& first = m_ops.front();
+    m_bStraight = first.m_keyword != CSspKeyword::If || first.m_nBranchOp >= 0;
 }
 
 bool CSspRegion::CanGrow(CSspTokenCache& cache) const {

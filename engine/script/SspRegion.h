@@ -28,7 +28,14 @@ public:
         // it lands outside the region).
         const CSspTokenCache::CSkip* m_pSkip = nullptr;
         int m_nSkipOp = -1;
+        // In a straight region, as the cache confirmed them (-1 where it did not): for if
+        // and elseif the op of the next branch where a failed condition goes on, for elseif
+        // and else the op after the endif where they go on when an earlier branch was taken.
+        int m_nBranchOp = -1;
+        int m_nEndOp = -1;
     };
+    // The deepest nesting of ifs a straight region holds.
+    static constexpr int kMaxStraightDepth = 8;
 
     // The statements from `at` in code of `codeKind` within a range ending at `end`, as far
     // as the cache holds them whole.
@@ -51,10 +58,16 @@ public:
     int OpAt(const char* pos) const;
     // True when it holds a loop: without one, a run of it reads each statement once at most.
     bool HasLoop() const { return m_bHasLoop; }
+    // True when it holds no loop and its ifs nest as its ops say, no deeper than
+    // kMaxStraightDepth: a run of it can keep the open ifs itself instead of the executor's
+    // records.
+    bool Straight() const { return m_bStraight; }
 
     std::vector<COp> m_ops;
 
 private:
+    void FindBranches(const CSspTokenCache& cache);
+
     const char* m_pReach = nullptr;  // the furthest place any of it was read to
     // Where the building stopped for want of a head the cache did not hold yet; nullptr when
     // it stopped at the end of what a region may hold.
@@ -63,5 +76,6 @@ private:
     bool m_bShortOfExtent = false;
     bool m_bFinal = false;
     bool m_bHasLoop = false;
+    bool m_bStraight = false;
     int m_nCodeKind = 0;
 };

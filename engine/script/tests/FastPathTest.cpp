@@ -18,6 +18,15 @@ std::string Message(const std::string& error) {
     return at == std::string::npos ? error : error.substr(at + 4);
 }
 
+// The line and column an error text names, without its file (each run has its own).
+std::string Place(const std::string& error) {
+    const std::size_t end = error.find("): ");
+    const std::size_t start = error.rfind(" (", end);
+    return end == std::string::npos || start == std::string::npos
+               ? error
+               : error.substr(start, end + 1 - start);
+}
+
 // What `a op b` gives as a value, assigned to a variable, and as a condition must not depend
 // on whether the operands make a plain shape (worked directly for integers) or not (the
 // plan and the values' own operators): each program is run in both shapes and the outputs
@@ -140,6 +149,119 @@ TEST(FastPathTest, LoopsAndCallsRunAgainOverWhatWasRead) {
     CSspRunResult result = RunSspText(program, false);
     EXPECT_EQ(result.m_error, "");
     EXPECT_EQ(result.m_output, expected);
+}
+
+// A function body without loops keeps its open ifs itself once it has run: each body is
+// called over and over in orders that reach its branches late, so that some of its jumps are
+// known to the region and some are not, and what it writes must be what the text says.
+TEST(FastPathTest, BodiesWithoutLoopsTakeTheirBranchesAsTheTextSays) {
+    const std::string pick =
+        "function pick(n)\n"
+        "  if (arg.n < 3)\n"
+        "    if (arg.n = 0) write 'z'; elseif (arg.n = 1) write 'o'; else write 't'; endif\n"
+        "    set Local.r = 'small';\n"
+        "  elseif (arg.n < 6)\n"
+        "    if (arg.n % 2 = 0) return 'even'; endif\n"
+        "    set Local.r = 'odd';\n"
+        "  else\n"
+        "    write '!';\n"
+        "    set Local.r = 'big';\n"
+        "  endif\n"
+        "  return Local.r;\n"
+        "endfunction\n"
+        // A branch after an else is taken as the reading takes it.
+        "function late(n)\n"
+        "  if (arg.n = 0) write 'a'; else write 'b'; elseif (arg.n = 1) write 'c'; endif\n"
+        "  return '.';\n"
+        "endfunction\n"
+        // No return: the body's end is read past its last endif.
+        "function tail(n)\n"
+        "  if (arg.n = 1) write 'one'; elseif (arg.n = 2) write 'two'; else write 'x'; endif\n"
+        "endfunction\n";
+    auto tailOf = [](int n) -> std::string { return n == 1 ? "one" : n == 2 ? "two" : "x"; };
+    // What each call writes, then what it gives.
+    auto pickOf = [](int n) -> std::pair<std::string, std::string> {
+        if (n < 3) {
+            return {n == 0 ? "z" : n == 1 ? "o" : "t", "small"};
+        }
+        if (n < 6) {
+            return {"", n % 2 == 0 ? "even" : "odd"};
+        }
+        return {"!", "big"};
+    };
+    auto lateOf = [](int n) -> std::string { return n == 0 ? "a" : n == 1 ? "bc" : "b"; };
+    // Nested ifs as deep as a body keeps itself and one deeper.
+    auto deep = [](int depth) {
+        std::string body = "function deep" + std::to_string(depth) + "(n)\n";
+        for (int k = 0; k < depth; ++k) {
+            body += "if (arg.n > " + std::to_string(k) + ") write '" + std::to_string(k) + "';\n";
+        }
+        for (int k = 0; k < depth; ++k) {
+            body += k % 2 == 0 ? "endif\n" : "else write '-'; endif\n";
+        }
+        return body + "return '.';\nendfunction\n";
+    };
+    auto deepOf = [](int depth, int n) {
+        std::string out;
+        const int reached = std::min(n, depth);
+        for (int k = 0; k < reached; ++k) {
+            out += std::to_string(k);
+        }
+        // The if that failed has an else when an odd number of endifs close it.
+        if (reached < depth && (depth - 1 - reached) % 2 == 1) {
+            out += "-";
+        }
+        return out;
+    };
+    const std::vector<std::vector<int>> orders = {
+        {0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7},
+        {7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0},
+        {1, 1, 1, 1, 1, 1, 4, 4, 4, 4, 4, 4, 0, 0, 0, 0, 9, 9, 9, 9, 2, 3, 5, 8},
+        {9, 9, 9, 9, 9, 9, 9, 9, 0, 0, 0, 0, 0, 0, 0, 0, 3, 1, 8, 4, 6, 2, 7, 5},
+    };
+    for (std::size_t o = 0; o < orders.size(); ++o) {
+        std::string program = "write ';';\n";
+        std::string expected = ";";
+        for (int n : orders[o]) {
+            const std::string arg = std::to_string(n);
+            program += "write Local.pick(" + arg + ") || Local.late(" + arg + ") || ',';\n";
+            program += "write Local.deep8(" + arg + ") || Local.deep9(" + arg + ") || ';';\n";
+            program += "set Local.t = Local.tail(" + arg + ");\n";
+            const auto [writes, gives] = pickOf(n);
+            expected += writes + lateOf(n) + gives + ".,";
+            expected += deepOf(8, n) + deepOf(9, n) + "..;" + tailOf(n);
+        }
+        program = "<!--{" + program + pick + deep(8) + deep(9) + "}-->";
+        CSspRunResult result = RunSspText(program);
+        EXPECT_EQ(result.m_error, "") << "order " << o;
+        EXPECT_EQ(result.m_output, expected) << "order " << o;
+    }
+}
+
+// An error in a body that keeps its open ifs itself names the place the reading names.
+TEST(FastPathTest, AnErrorInABodyWithoutLoopsNamesItsPlace) {
+    const std::string body =
+        "function e(n)\n"
+        "  if (arg.n > 1)\n"
+        "    if (arg.n > 4) write 'big'; elseif (Local.u) write 'u'; endif\n"
+        "  else write 's';\n"
+        "  endif\n"
+        "  return 'e';\n"
+        "endfunction\n";
+    // The failing call at the same place in both.
+    const CSspRunResult first = RunSspText("\nwrite Local.e(3);\n" + body, false);
+    ASSERT_NE(first.m_error, "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"write Local.e(0); write Local.e(5); write Local.e(6);", "sebigebige"},
+        {"write Local.e(7); write Local.e(1); write Local.e(9);", "bigesebige"},
+    };
+    for (const auto& [calls, output] : cases) {
+        const CSspRunResult later =
+            RunSspText(std::string(calls) + "\nwrite Local.e(3);\n" + body, false);
+        EXPECT_EQ(later.m_output, output) << calls;
+        EXPECT_EQ(Message(later.m_error), Message(first.m_error)) << calls;
+        EXPECT_EQ(Place(later.m_error), Place(first.m_error)) << calls;
+    }
 }
 
 // In a page, branches that fail go on past literal text and code of both kinds: each pass
@@ -359,15 +481,6 @@ TEST(FastPathTest, FunctionsRunAgainOverTheRecordsOfTheirLastCall) {
     CSspRunResult result = RunSspText(program, false);
     EXPECT_EQ(result.m_error, "");
     EXPECT_EQ(result.m_output, expected);
-}
-
-// The line and column an error text names, without its file (each run has its own).
-std::string Place(const std::string& error) {
-    const std::size_t end = error.find("): ");
-    const std::size_t start = error.rfind(" (", end);
-    return end == std::string::npos || start == std::string::npos
-               ? error
-               : error.substr(start, end + 1 - start);
 }
 
 // A loop's statements, once their fast form has run, are run again from what that pass kept:
