@@ -122,12 +122,6 @@ int CSspInterpreter::ExecuteStatement() {
     }
 }
 
-bool CSspInterpreter::AtKnownBody() const {
-    return m_pFunction != nullptr && m_scanner.Position() == m_pFunction->m_pBodyStart &&
-           m_pFunction->m_pBodyRegion != nullptr && m_pDebugHooks == nullptr &&
-           m_pFunction->m_pBodyRegion->Fits(m_scanner.End(), m_scanner.CodeKind());
-}
-
 int CSspInterpreter::ReadAndExecuteStatement() {
     using CStep = CSspTokenCache::CStep;
     std::string token;

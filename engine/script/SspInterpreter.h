@@ -436,7 +436,11 @@ private:
     [[gnu::noinline]] int ReadAndExecuteStatement();
     // True when the position is the start of the running function's body and its region may
     // run there.
-    bool AtKnownBody() const;
+    bool AtKnownBody() const {
+        return m_pFunction != nullptr && m_scanner.Position() == m_pFunction->m_pBodyStart &&
+               m_pFunction->m_pBodyRegion != nullptr && m_pDebugHooks == nullptr &&
+               m_pFunction->m_pBodyRegion->Fits(m_scanner.End(), m_scanner.CodeKind());
+    }
     // The statement of `keyword` whose first token is at `start`, read past that token: -1
     // to go on, else the run's result code.
     int ExecuteKeyword(CSspKeyword keyword, const char* start);
