@@ -222,10 +222,11 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
     return RunBound(request, response, args, result, resultArray);
 }
 
-int CSspInterpreter::RunAgain(CSspSourceFile& file, const CSspFunctionDef& def,
-                              CSspRequestObject* request, CSspResponseObject* response,
-                              const CSspValueList* args, CSspValue* result,
-                              CSspValueList* resultArray) {
+// Inline in the call: a function run again costs no frame of its own.
+__attribute__((always_inline)) inline int CSspInterpreter::RunAgain(
+    CSspSourceFile& file, const CSspFunctionDef& def, CSspRequestObject* request,
+    CSspResponseObject* response, const CSspValueList* args, CSspValue* result,
+    CSspValueList* resultArray) {
     CRunDepth depth;
     m_strError.clear();
     m_nErrorOffset = -1;
@@ -236,9 +237,12 @@ int CSspInterpreter::RunAgain(CSspSourceFile& file, const CSspFunctionDef& def,
     return RunBound(request, response, args, result, resultArray);
 }
 
-int CSspInterpreter::RunBound(CSspRequestObject* request, CSspResponseObject* response,
-                              const CSspValueList* args, CSspValue* result,
-                              CSspValueList* resultArray) {
+// Inline in its two callers, for the same reason.
+__attribute__((always_inline)) inline int CSspInterpreter::RunBound(CSspRequestObject* request,
+                                                                    CSspResponseObject* response,
+                                                                    const CSspValueList* args,
+                                                                    CSspValue* result,
+                                                                    CSspValueList* resultArray) {
     if (m_pRecordsOf != m_pFunction || m_pFunction == nullptr) {
         ForgetRecords();
     }
