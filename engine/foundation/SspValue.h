@@ -159,6 +159,11 @@ public:
     // making one.
     void Reset() {
         AssignInteger(kNullInteger, kSqlNoType);
+        ReleaseStorage();
+    }
+    // Gives back the memory of a long text or a blob; the value may then be anything and is
+    // to be assigned whole before it is read.
+    void ReleaseStorage() {
         if (m_text.capacity() > std::string().capacity()) {
             std::string().swap(m_text);
         }

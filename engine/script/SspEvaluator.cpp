@@ -37,8 +37,9 @@ __attribute__((noinline)) void AddCall(std::vector<std::unique_ptr<CSspCall>>& c
 
 // Lends a call of the file's own functions (always written with an argument list) the root's
 // call of its depth (calls nest, so they serve as a stack): its argument list keeps the
-// values of the last call at that depth, emptied as soon as a call ends, so that a call with
-// as many arguments allocates nothing.
+// values of the last call at that depth, their memory given back as soon as a call ends, so
+// that a call with as many arguments allocates nothing. A value is emptied before it is
+// evaluated into, unless what evaluates it assigns it whole whatever happens.
 class CLentCall {
 public:
     explicit CLentCall(CSspInterpreter& root) : m_root(root), m_nIndex(root.m_nLentCallsInUse) {
@@ -52,7 +53,7 @@ public:
     ~CLentCall() {
         for (std::unique_ptr<CSspValue>& value : m_pCall->m_args) {
             // A large argument is not kept until some later call.
-            value->Reset();
+            value->ReleaseStorage();
         }
         m_root.m_nLentCallsInUse = m_nIndex;
     }
@@ -135,7 +136,8 @@ __attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpress
             // Only the callee's name is needed, and it is the operand's own.
             CLentCall lent(*m_pRoot);
             ReadCallArguments(expr, index, lent.Call());
-            CallFunction(operand.m_strMember, lent.Call(), result, nullptr);
+            CallFunction(operand.m_strMember, lent.Call(), result, nullptr,
+                         expr.m_bShared ? &operand : nullptr);
             return;
         }
         case ETarget::Other:
@@ -249,9 +251,15 @@ void CSspInterpreter::EvaluateCallArguments(const CSspCallArgs& list, CSspCall& 
     if (t_argumentDepth > kMaxCallDepth) {
         throw CSspException(kCallsTooDeep, call.m_pPos);
     }
-    // A lent list of one value, as the call of one argument brings again.
+    // A lent list of one value, as the call of one argument brings again. Two plain sides are
+    // worked into it whole; a side read by a call may leave it as it was (a function that
+    // returns nothing).
     if (list.m_bLoneFast && !raw && call.m_args.size() == 1) {
-        EvaluateFast(*list.m_pExpr, *call.m_args[0]);
+        CSspValue& value = *call.m_args[0];
+        if (list.m_pExpr->m_fastValue.Shape() != CSspFastExpression::EShape::Arithmetic) {
+            value.Reset();
+        }
+        EvaluateFast(*list.m_pExpr, value);
         return;
     }
     EvaluateArgumentItems(*list.m_pExpr, list.m_items, call, raw);
@@ -277,6 +285,8 @@ void CSspInterpreter::EvaluateArgumentItems(const CSspExpression& expr,
             AddValue(args);
         }
         CSspValue& value = *args[count];
+        // What an earlier call left, as a new value would be: not every evaluation assigns it.
+        value.Reset();
         if (raw) {
             AssignText(value, expr.m_stmt.m_tokens[first]);
         } else {

@@ -54,12 +54,15 @@ public:
             T Load() const { return m_value.load(std::memory_order_acquire); }
             void Store(T value) { m_value.store(value, std::memory_order_release); }
         };
-        // Arg: the parameter whose name it bore byte for byte when last read; checked again
-        // at each use.
+        // Arg: the parameter it names, found while the function whose body holds it ran:
+        // good for every run of that body.
         mutable CHint<int> m_paramHint{-1};
         // A call with arguments in a shared expression: its argument list's entry in the cache
         // of the file that holds it, once found there; entries stay as long as the file.
         mutable CHint<const CSspCallArgs*> m_callArgsHint{nullptr};
+        // LocalFunction in a shared expression: where the "function" keyword of the
+        // definition its name found stands in the text that holds both.
+        mutable CHint<const char*> m_functionHint{nullptr};
     };
 
     CSspExpression() = default;

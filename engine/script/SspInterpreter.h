@@ -267,6 +267,12 @@ public:
     std::size_t m_nWhileHint = 0;  // where in m_whiles the last loop head found its record
     // The file of the root's store whose path m_strFilePath holds, or nullptr.
     const CSspSourceFile* m_pPathOf = nullptr;
+    // The function of that file this interpreter ran again last, found by its name.
+    const CSspFunctionDef* m_pAgainDef = nullptr;
+    void ForgetPathOf() {
+        m_pPathOf = nullptr;
+        m_pAgainDef = nullptr;
+    }
     // The function whose last call left m_ifs and m_whiles for its next call, or nullptr.
     const CSspFunctionDef* m_pRecordsOf = nullptr;
     // Records of ended runs, for the next run of this interpreter (a called function's runs
@@ -322,10 +328,25 @@ private:
     int RunAgain(CSspSourceFile& file, const CSspFunctionDef& def, CSspRequestObject* request,
                  CSspResponseObject* response, const CSspValueList* args, CSspValue* result,
                  CSspValueList* resultArray);
+    // RunAgain of a function whose body is the straight region `body`.
+    int RunStraightAgain(CSspSourceFile& file, const CSspFunctionDef& def, const CSspRegion& body,
+                         CSspRequestObject* request, CSspResponseObject* response,
+                         const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
     // Run past the binding to its file: the records of the last call, the statement loop, the
     // checks at its end and the clean-up.
     int RunBound(CSspRequestObject* request, CSspResponseObject* response,
                  const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // The records of the last call and what the run is given.
+    void BindRun(CSspRequestObject* request, CSspResponseObject* response,
+                 const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // The statement loop from the position while `rc` is kSspDone: the run's result code.
+    int ReadStatements(int rc);
+    // The result code of a run that threw, its error text set; call in a catch block only.
+    [[gnu::noinline]] int RunFailed();
+    // kSspDone when a run that went to its end left nothing open, else kSspError with its text.
+    [[gnu::noinline]] int CheckRunEnd();
+    // The checks at the end of a run that gave `rc`, and the clean-up: the run's result code.
+    int EndRun(int rc);
     // The literal text from the position up to the next code, written to the response; false
     // when the debugger stopped the run before it.
     [[gnu::noinline]] bool WriteLiteralText();
@@ -409,8 +430,9 @@ private:
     void ReadCallArgumentsFromText(const CSspExpression& expr,
                                    const CSspExpression::COperand& operand, CSspCall& call,
                                    CSspTokenCache* cache);
+    // `site`, when given, is the call's operand in a shared expression of this run's file.
     void CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
-                      CSspValueList* resultArray);
+                      CSspValueList* resultArray, const CSspExpression::COperand* site = nullptr);
     // `raw`: the items are passed as written, not evaluated.
     void EvaluateArguments(const CSspExpression& expr, CSspCall& call, bool raw = false);
     // A call's arguments by EvaluateArgumentItems, as nested argument lists are bounded.
@@ -522,14 +544,19 @@ private:
     // ArgValue of an `arg.name` operand, by its hint when the hint still holds.
     const CSspValue& ArgValue(const CSspExpression::COperand& operand, const char* pos) const {
         // An operand lies in one function's body, whose parameters every run reads alike
-        // from the same text: the index found once holds for every call that reads it.
+        // from the same text: the index found there once holds for every call that reads it
+        // there. Two texts alive at once never overlap, so a place inside the running body is
+        // a place of that body's own text.
         const auto hint = static_cast<std::size_t>(operand.m_paramHint.Load());
-        if (m_pFunction != nullptr && m_pArgs != nullptr && hint < m_pArgs->size() &&
-            hint < m_pFunction->m_params.size() &&
-            SameBytes(m_pFunction->m_params[hint], operand.m_strMember)) {
+        if (InRunningBody(pos) && m_pArgs != nullptr && hint < m_pArgs->size()) {
             return *(*m_pArgs)[hint];
         }
         return ArgValueFinding(operand, pos);
+    }
+    // True when `pos` lies in the body of the function this interpreter runs.
+    bool InRunningBody(const char* pos) const {
+        return m_pFunction != nullptr && pos >= m_pFunction->m_pBodyStart &&
+               pos < m_pFunction->m_pBodyEnd;
     }
     // ArgValue of an operand whose hint does not hold, which it then sets.
     const CSspValue& ArgValueFinding(const CSspExpression::COperand& operand,

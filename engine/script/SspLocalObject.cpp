@@ -134,7 +134,8 @@ const CSspValue& CSspInterpreter::ArgValueFinding(const CSspExpression::COperand
                                                   const char* pos) const {
     int found = -1;
     const CSspValue& value = ArgValue(operand.m_strMember, pos, &found);
-    if (found >= 0) {
+    // Only the body that holds the operand may answer for the runs after it.
+    if (found >= 0 && InRunningBody(pos)) {
         operand.m_paramHint.Store(found);
     }
     return value;

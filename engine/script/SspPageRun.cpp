@@ -98,14 +98,28 @@ private:
 // would change nothing but the function then, and a function named there before is found
 // without reading the file. A child between runs holds no debugger's hooks, and a URL
 // stamp stands for a URL folder worked out.
-const CSspFunctionDef* FunctionToRunAgain(const CSspInterpreter& child,
-                                          const CSspSourceFile* loaded, std::uint64_t urlStamp,
-                                          const std::string& function) {
+const CSspFunctionDef* FunctionToRunAgain(CSspInterpreter& child, const CSspSourceFile* loaded,
+                                          std::uint64_t urlStamp, const std::string& function,
+                                          const CSspExpression::COperand* site) {
     if (loaded == nullptr || loaded != child.m_pPathOf || child.m_nUrlStamp != urlStamp ||
         t_runDepth > CSspInterpreter::kMaxCallDepth || CSspDebugHooks::Current() != nullptr) {
         return nullptr;
     }
-    return loaded->FindFunction(function);
+    // The first definition of a name stays the first (definitions are only added), and a name
+    // that found one definition of a text finds it in every run of that text: where the
+    // place's last lookup landed is where the child's last function stands, that is the one.
+    const CSspFunctionDef* last = child.m_pAgainDef;
+    if (site != nullptr && last != nullptr && last->m_pKeyword == site->m_functionHint.Load()) {
+        return last;
+    }
+    const CSspFunctionDef* def = loaded->FindFunction(function);
+    if (def != nullptr) {
+        child.m_pAgainDef = def;
+        if (site != nullptr) {
+            site->m_functionHint.Store(def->m_pKeyword);
+        }
+    }
+    return def;
 }
 
 bool ContainsCodeOpener(const char* begin, const char* end) {
@@ -143,6 +157,7 @@ bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url
         if (m_strFilePath != path) {
             m_strFilePath = path;
         }
+        ForgetPathOf();
         m_pPathOf = loaded != nullptr && loaded->m_strPath == path ? loaded : nullptr;
     }
     if (m_strUrl != url || m_strUrlFolder.empty()) {
@@ -209,7 +224,7 @@ int CSspInterpreter::Run(const std::string& path, const std::string& url, CSspSo
     Clear();
     if (depth.m_depth > kMaxCallDepth + 1) {
         m_strFilePath.clear();
-        m_pPathOf = nullptr;
+        ForgetPathOf();
         m_strUrl.clear();
         m_nUrlStamp = 0;
         m_strUrlFolder = "/";
@@ -237,8 +252,59 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunAgain(
     return RunBound(request, response, args, result, resultArray);
 }
 
+// A function run again whose body is one straight region: RunAgain without the checks that
+// only a run which starts by reading statements needs. Inline in the call, as RunAgain is.
+__attribute__((always_inline)) inline int CSspInterpreter::RunStraightAgain(
+    CSspSourceFile& file, const CSspFunctionDef& def, const CSspRegion& body,
+    CSspRequestObject* request, CSspResponseObject* response, const CSspValueList* args,
+    CSspValue* result, CSspValueList* resultArray) {
+    CRunDepth depth;
+    m_strError.clear();
+    m_nErrorOffset = -1;
+    m_pSourceFile = &file;
+    m_scanner.UseCacheOf(&file);
+    m_pFunction = &def;
+    m_scanner.Start(def.m_pBodyStart, def.m_pBodyEnd, 1);
+    BindRun(request, response, args, result, resultArray);
+    int rc = kSspDone;
+    CRunLock runLock;
+    try {
+        runLock.Take();
+        // A run ends with no open if, so the region starts as RunBody would start it.
+        rc = StopRequested() ? kSspStopped : RunStraight(body);
+        if (rc <= kSspDone) {
+            rc = ReadStatements(kSspDone);
+        }
+    } catch (...) {
+        rc = RunFailed();
+    }
+    return EndRun(rc);
+}
+
 // Inline in its two callers, for the same reason.
 __attribute__((always_inline)) inline int CSspInterpreter::RunBound(CSspRequestObject* request,
+                                                                    CSspResponseObject* response,
+                                                                    const CSspValueList* args,
+                                                                    CSspValue* result,
+                                                                    CSspValueList* resultArray) {
+    BindRun(request, response, args, result, resultArray);
+    int rc = kSspDone;
+    CRunLock runLock;
+    try {
+        // With serialised database access a whole run holds the server context's lock.
+        runLock.Take();
+        // A function body run before goes on over its region without the statement loop,
+        // which takes over only where the region hands on.
+        const int first =
+            AtKnownBody() && !StopRequested() ? RunBody(*m_pFunction->m_pBodyRegion) : -1;
+        rc = ReadStatements(first > kSspDone ? first : kSspDone);
+    } catch (...) {
+        rc = RunFailed();
+    }
+    return EndRun(rc);
+}
+
+__attribute__((always_inline)) inline void CSspInterpreter::BindRun(CSspRequestObject* request,
                                                                     CSspResponseObject* response,
                                                                     const CSspValueList* args,
                                                                     CSspValue* result,
@@ -255,67 +321,66 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunBound(CSspRequestO
     if (m_pRoot != this) {
         m_pDataSource = m_pRoot->m_pDataSource;
     }
-    int rc = kSspDone;
-    CRunLock runLock;
+}
+
+int CSspInterpreter::ReadStatements(int rc) {
+    while (rc == kSspDone && m_scanner.Position() < m_scanner.End()) {
+        if (m_scanner.CodeKind() == 0) {
+            if (!WriteLiteralText()) {
+                return kSspStopped;
+            }
+            continue;
+        }
+        int r = ExecuteStatement();
+        if (r >= kSspError && r <= kSspReturned) {
+            return r;
+        }
+    }
+    return rc;
+}
+
+// Called in a catch block: what the run's failure gives, with its error text set.
+int CSspInterpreter::RunFailed() {
     try {
-        // With serialised database access a whole run holds the server context's lock.
-        runLock.Take();
-        // A function body run before goes on over its region without the statement loop,
-        // which takes over only where the region hands on.
-        const int first =
-            AtKnownBody() && !StopRequested() ? RunBody(*m_pFunction->m_pBodyRegion) : -1;
-        if (first > kSspDone) {
-            rc = first;
-        }
-        while (rc == kSspDone && m_scanner.Position() < m_scanner.End()) {
-            if (m_scanner.CodeKind() == 0) {
-                if (!WriteLiteralText()) {
-                    rc = kSspStopped;
-                    break;
-                }
-                continue;
-            }
-            int r = ExecuteStatement();
-            if (r >= kSspError && r <= kSspReturned) {
-                rc = r;
-                break;
-            }
-        }
+        throw;
     } catch (const CSspChildError& e) {
-        rc = kSspError;
         SetError(e.Message(), e.Position(), true);
     } catch (const CSspException& e) {
-        rc = kSspError;
         SetError(e.Message(), e.Position());
     } catch (const CSspStopSignal&) {
-        rc = kSspStopped;
+        return kSspStopped;
     } catch (const std::bad_alloc&) {
-        rc = kSspError;
         SetError(kOutOfMemory, m_scanner.Position());
     } catch (const std::system_error& e) {
         // File and stream failures carry the system's own words.
-        rc = kSspError;
         SetError(std::string(e.what()).substr(0, kMaxFileErrorText), m_scanner.Position());
     } catch (...) {
-        rc = kSspError;
         SetError(kUnknownError, m_scanner.Position());
     }
+    return kSspError;
+}
 
-    if (rc == kSspDone) {
-        if (m_pFunction == nullptr && m_pSourceFile->IsPageFile() && m_scanner.CodeKind() != 0) {
-            rc = kSspError;
-            SetError(g_msg.m_missingCloseDashes, m_scanner.Position());
-        }
-        if (m_pCurrentIf != nullptr) {
-            rc = kSspError;
-            SetError(g_msg.m_missingEndif, m_pCurrentIf->m_pKeyword);
-        }
-        if (m_pCurrentWhile != nullptr) {
-            rc = kSspError;
-            SetError(g_msg.m_missingEndwhile, m_pCurrentWhile->m_pKeyword);
-        }
+int CSspInterpreter::CheckRunEnd() {
+    int rc = kSspDone;
+    if (m_pFunction == nullptr && m_pSourceFile->IsPageFile() && m_scanner.CodeKind() != 0) {
+        rc = kSspError;
+        SetError(g_msg.m_missingCloseDashes, m_scanner.Position());
     }
+    if (m_pCurrentIf != nullptr) {
+        rc = kSspError;
+        SetError(g_msg.m_missingEndif, m_pCurrentIf->m_pKeyword);
+    }
+    if (m_pCurrentWhile != nullptr) {
+        rc = kSspError;
+        SetError(g_msg.m_missingEndwhile, m_pCurrentWhile->m_pKeyword);
+    }
+    return rc;
+}
 
+__attribute__((always_inline)) inline int CSspInterpreter::EndRun(int rc) {
+    if (rc == kSspDone) {
+        rc = CheckRunEnd();
+    }
     bool cleanupFailed = false;
     // Only the top-level run owns the connection: a function may leave a transaction open
     // for its caller to commit.
@@ -493,7 +558,7 @@ void CSspInterpreter::Reset() {
         // the file whose path they hold.
         for (const std::unique_ptr<CSspInterpreter>& child : m_callChildren) {
             child->ForgetRecords();
-            child->m_pPathOf = nullptr;
+            child->ForgetPathOf();
         }
         // Only a root's store ever holds files.
         if (!m_sourceStore.m_files.empty()) {
@@ -535,7 +600,8 @@ void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueL
 }
 
 void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
-                                   CSspValueList* resultArray) {
+                                   CSspValueList* resultArray,
+                                   const CSspExpression::COperand* site) {
     // Calls nest strictly on one thread, so the root's children serve them as a stack; making
     // a child for every call cost more than most calls.
     struct CLease {
@@ -559,9 +625,14 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
         m_nUrlStamp = g_lastUrlStamp.fetch_add(1, std::memory_order_relaxed) + 1;
     }
     int rc = 0;
-    if (const CSspFunctionDef* again = FunctionToRunAgain(child, loaded, m_nUrlStamp, function)) {
-        rc = child.RunAgain(*loaded, *again, m_pRequest, m_pResponse, &call.m_args, &result,
-                            resultArray);
+    if (const CSspFunctionDef* again =
+            FunctionToRunAgain(child, loaded, m_nUrlStamp, function, site)) {
+        const CSspRegion* body = again->m_pBodyRegion;
+        rc = body != nullptr && body->Straight() && body->Fits(again->m_pBodyEnd, 1)
+                 ? child.RunStraightAgain(*loaded, *again, *body, m_pRequest, m_pResponse,
+                                          &call.m_args, &result, resultArray)
+                 : child.RunAgain(*loaded, *again, m_pRequest, m_pResponse, &call.m_args, &result,
+                                  resultArray);
     } else {
         // A run again is on the thread of the run that bound the child: its root's.
         child.m_winThread = std::this_thread::get_id();

@@ -64,6 +64,24 @@ TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
          "function echo(v) return arg.v; endfunction\n"
          "function none() write ''; endfunction\n",
          kSspDone, "stale[]", ""},
+        {"nor to a one-argument sum whose side it is",
+         "write Local.echo(8) || '[' || Local.echo(1 + Local.none()) || ']';\n"
+         "function echo(v) return arg.v; endfunction\n"
+         "function none() write ''; endfunction\n",
+         kSspDone, "8[1]", ""},
+        {"calls at one depth from places that take turns run each place's function",
+         "set Local.i = 0;\n"
+         "while (Local.i < 6) set Local.i = Local.i + 1; write Local.pick(Local.i % 2); endwhile\n"
+         "function pick(n) if (arg.n = 1) return Local.a(arg.n); endif "
+         "return Local.b(arg.n); endfunction\n"
+         "function a(x) return 'a' || arg.x; endfunction\n"
+         "function b(y) return 'b' || arg.y; endfunction\n",
+         kSspDone, "a1b0a1b0a1b0", ""},
+        {"a name in another case finds the same function, called again",
+         "write Local.twice() || Local.twice();\n"
+         "function twice() return Local.f(1) || Local.F(2) || Local.f(3); endfunction\n"
+         "function f(n) return arg.n; endfunction\n",
+         kSspDone, "123123", ""},
         {"an array result, twice",
          "array r = Local.fill(3);\narray s = Local.fill(1);\n"
          "write r.GetSize() || s.GetSize();\n"
