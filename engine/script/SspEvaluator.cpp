@@ -21,11 +21,9 @@ const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 20
 
 // Argument lists being evaluated on this thread, one inside another: each holds stack, so
 // their nesting is bounded as function runs are.
-thread_local int t_argumentDepth = 0;
-
 struct CArgumentDepth {
-    CArgumentDepth() { ++t_argumentDepth; }
-    ~CArgumentDepth() { --t_argumentDepth; }
+    CArgumentDepth() { ++CSspInterpreter::s_nArgumentDepth; }
+    ~CArgumentDepth() { --CSspInterpreter::s_nArgumentDepth; }
     CArgumentDepth(const CArgumentDepth&) = delete;
     CArgumentDepth& operator=(const CArgumentDepth&) = delete;
 };
@@ -133,6 +131,9 @@ __attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpress
             result = OperandValue(expr, index, result);
             return;
         case ETarget::LocalFunction: {
+            if (CallStraightAgain(expr, index, result)) {
+                return;
+            }
             // Only the callee's name is needed, and it is the operand's own.
             CLentCall lent(*m_pRoot);
             ReadCallArguments(expr, index, lent.Call());
@@ -146,15 +147,6 @@ __attribute__((flatten)) void CSspInterpreter::EvaluateOperand(const CSspExpress
     CSspCall call;
     BuildCall(expr, index, call);
     CallObjectMethod(call, result);
-}
-
-const CSspValue& CSspInterpreter::OperandValue(const CSspExpression& expr, int index,
-                                               CSspValue& scratch) {
-    if (expr.IsPureOperand(index)) {
-        return PureOperandValue(expr, index);
-    }
-    EvaluateOperand(expr, index, scratch);
-    return scratch;
 }
 
 void CSspInterpreter::ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const {
@@ -248,7 +240,7 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
 void CSspInterpreter::EvaluateCallArguments(const CSspCallArgs& list, CSspCall& call, bool raw) {
     call.m_bHasArgs = true;
     CArgumentDepth depth;
-    if (t_argumentDepth > kMaxCallDepth) {
+    if (s_nArgumentDepth > kMaxCallDepth) {
         throw CSspException(kCallsTooDeep, call.m_pPos);
     }
     // A lent list of one value, as the call of one argument brings again. Two plain sides are

@@ -233,6 +233,8 @@ public:
 
     // Deepest chain of function calls; one more raises a script error.
     static constexpr int kMaxCallDepth = 200;
+    // Argument lists being evaluated on this thread, one inside another.
+    static inline thread_local int s_nArgumentDepth = 0;
 
     CSspInterpreter* m_pRoot;
     std::thread::id m_winThread;  // the thread that made the interpreter (a debugger pauses it)
@@ -306,6 +308,8 @@ public:
     // m_nCallChildrenInUse are running, the rest wait for the next call.
     std::vector<std::unique_ptr<CSspInterpreter>> m_callChildren;
     std::size_t m_nCallChildrenInUse = 0;
+    // The argument of a call that CallStraightAgain runs in this interpreter.
+    CSspValueList m_ownArgs;
     // The root's calls of the file's own functions in its chain, used as a stack: the first
     // m_nLentCallsInUse are lent, the rest keep their argument values (emptied) for later
     // calls.
@@ -328,6 +332,10 @@ private:
     int RunAgain(CSspSourceFile& file, const CSspFunctionDef& def, CSspRequestObject* request,
                  CSspResponseObject* response, const CSspValueList* args, CSspValue* result,
                  CSspValueList* resultArray);
+    // The call of this file's function that operand `index` of `expr` makes, when its lone
+    // argument of two plain sides can be worked straight into a child that runs the function
+    // again over its straight body: false, with nothing done, when the usual call must run.
+    bool CallStraightAgain(const CSspExpression& expr, int index, CSspValue& result);
     // RunAgain of a function whose body is the straight region `body`.
     int RunStraightAgain(CSspSourceFile& file, const CSspFunctionDef& def, const CSspRegion& body,
                          CSspRequestObject* request, CSspResponseObject* response,
@@ -367,9 +375,30 @@ private:
     std::unique_ptr<CSspIfRecord> NewIfRecord();
     std::unique_ptr<CSspWhileRecord> NewWhileRecord();
     void Reset();
+    // Reset inline in the end of every run.
+    [[gnu::always_inline]] inline void ResetInline();
+    // The part of Reset only a root has: its store's files and what its children kept of them.
+    [[gnu::noinline]] void DropRootFiles();
 
     // Evaluator.
-    void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result);
+    // Only a dispatch, so that the common shapes pay for no frame of the plan's.
+    void Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result) {
+        // expression: [ '-' ] factor ( op factor )*; factor: operand | '(' expression ')'
+        if (from == to) {
+            // The plan of a lone unevaluated slot is reading it.
+            if (expr.IsPureOperand(from)) {
+                result = PureOperandValue(expr, from);
+                return;
+            }
+            ReadOperand(expr, from, result);
+            return;
+        }
+        if (expr.TakesFastShape(from, to)) {
+            EvaluateFast(expr, result);
+            return;
+        }
+        EvaluatePlanned(expr, from, to, result);
+    }
     // Evaluate by the range's plan.
     [[gnu::noinline]] void EvaluatePlanned(const CSspExpression& expr, int from, int to,
                                            CSspValue& result);
@@ -378,7 +407,22 @@ private:
     // The operand's value where it lies when reading it has no side effect (a literal, a
     // variable, an argument), else read into `scratch`. Valid until the next statement part
     // runs.
-    const CSspValue& OperandValue(const CSspExpression& expr, int index, CSspValue& scratch);
+    const CSspValue& OperandValue(const CSspExpression& expr, int index, CSspValue& scratch) {
+        if (expr.IsPureOperand(index)) {
+            return PureOperandValue(expr, index);
+        }
+        ReadOperand(expr, index, scratch);
+        return scratch;
+    }
+    // EvaluateOperand, with a call that CallStraightAgain runs made without its frame.
+    void ReadOperand(const CSspExpression& expr, int index, CSspValue& result) {
+        if (expr.m_operands[static_cast<std::size_t>(index)].m_target ==
+                CSspExpression::COperand::ETarget::LocalFunction &&
+            CallStraightAgain(expr, index, result)) {
+            return;
+        }
+        EvaluateOperand(expr, index, result);
+    }
     // OperandValue of an operand that IsPureOperand.
     const CSspValue& PureOperandValue(const CSspExpression& expr, int index) {
         using COperand = CSspExpression::COperand;
@@ -399,12 +443,30 @@ private:
     }
     [[noreturn]] void ThrowLocalVarNotDefined(const CSspExpression& expr, int index) const;
     // The whole of `expr` by its fast shape: its value, its comparison's outcome.
-    void EvaluateFast(const CSspExpression& expr, CSspValue& result);
+    void EvaluateFast(const CSspExpression& expr, CSspValue& result) {
+        // The plan would read the left side, then the right, then apply the operator.
+        using CFast = CSspFastExpression;
+        if (expr.m_fastValue.Shape() == CFast::EShape::Arithmetic) {
+            // Read in the plan's order: of two undefined sides, the left is the one named.
+            const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
+            ApplyFast(expr, left, PureOperandValue(expr, CFast::kRight), result);
+            return;
+        }
+        EvaluateFastOperands(expr, result);
+    }
     // EvaluateFast of a shape with a side read by a call.
     [[gnu::noinline]] void EvaluateFastOperands(const CSspExpression& expr, CSspValue& result);
     // The operator of a fast shape applied to its read sides.
     void ApplyFast(const CSspExpression& expr, const CSspValue& left, const CSspValue& right,
-                   CSspValue& result);
+                   CSspValue& result) {
+        std::int32_t integer = 0;
+        int type = 0;
+        if (expr.m_fastValue.Integers(left, right, integer, type)) {
+            result.AssignInteger(integer, type);
+            return;
+        }
+        ApplyByValues(expr, left, right, result);
+    }
     // ApplyFast of a pair the value's own operator decides.
     [[gnu::noinline]] void ApplyByValues(const CSspExpression& expr, const CSspValue& left,
                                          const CSspValue& right, CSspValue& result);

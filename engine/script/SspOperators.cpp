@@ -49,21 +49,6 @@ CSspValue Applied(const CSspValue& left, std::string_view op, const CSspValue& r
 
 }  // namespace
 
-void CSspInterpreter::Evaluate(const CSspExpression& expr, int from, int to, CSspValue& result) {
-    // expression: [ '-' ] factor ( op factor )*; factor: operand | '(' expression ')'
-    // Only a dispatch, so that the common shapes pay for no frame of the plan's.
-    if (from == to) {
-        // The plan of a lone unevaluated slot is reading it.
-        EvaluateOperand(expr, from, result);
-        return;
-    }
-    if (expr.TakesFastShape(from, to)) {
-        EvaluateFast(expr, result);
-        return;
-    }
-    EvaluatePlanned(expr, from, to, result);
-}
-
 void CSspInterpreter::EvaluatePlanned(const CSspExpression& expr, int from, int to,
                                       CSspValue& result) {
     if (const CSspExpressionPlan* plan = expr.FindPlan(from, to)) {
@@ -105,18 +90,6 @@ void CSspInterpreter::RunPlan(const CSspExpression& expr, const CSspExpressionPl
     }
 }
 
-void CSspInterpreter::EvaluateFast(const CSspExpression& expr, CSspValue& result) {
-    // The plan would read the left side, then the right, then apply the operator.
-    using CFast = CSspFastExpression;
-    if (expr.m_fastValue.Shape() == CFast::EShape::Arithmetic) {
-        // Read in the plan's order: of two undefined sides, the left is the one named.
-        const CSspValue& left = PureOperandValue(expr, CFast::kLeft);
-        ApplyFast(expr, left, PureOperandValue(expr, CFast::kRight), result);
-        return;
-    }
-    EvaluateFastOperands(expr, result);
-}
-
 void CSspInterpreter::EvaluateFastOperands(const CSspExpression& expr, CSspValue& result) {
     // A left side is read where it lies only when reading the right one cannot change it. The
     // right one is read into the result: the operator reads both sides before it writes.
@@ -126,22 +99,9 @@ void CSspInterpreter::EvaluateFastOperands(const CSspExpression& expr, CSspValue
     if (expr.IsPureOperand(CFast::kRight)) {
         left = &OperandValue(expr, CFast::kLeft, leftRead);
     } else {
-        EvaluateOperand(expr, CFast::kLeft, leftRead);
+        ReadOperand(expr, CFast::kLeft, leftRead);
     }
     ApplyFast(expr, *left, OperandValue(expr, CFast::kRight, result), result);
-}
-
-__attribute__((always_inline)) inline void CSspInterpreter::ApplyFast(const CSspExpression& expr,
-                                                                      const CSspValue& left,
-                                                                      const CSspValue& right,
-                                                                      CSspValue& result) {
-    std::int32_t integer = 0;
-    int type = 0;
-    if (expr.m_fastValue.Integers(left, right, integer, type)) {
-        result.AssignInteger(integer, type);
-        return;
-    }
-    ApplyByValues(expr, left, right, result);
 }
 
 void CSspInterpreter::ApplyByValues(const CSspExpression& expr, const CSspValue& left,

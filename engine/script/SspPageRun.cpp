@@ -122,6 +122,30 @@ const CSspFunctionDef* FunctionToRunAgain(CSspInterpreter& child, const CSspSour
     return def;
 }
 
+// Calls nest strictly on one thread, so the root's children serve them as a stack; making a
+// child for every call cost more than most calls. Gives back the child at `m_nIndex`.
+struct CLease {
+    CSspInterpreter& m_root;
+    std::size_t m_nIndex;
+    ~CLease() { m_root.m_nCallChildrenInUse = m_nIndex; }
+};
+
+// Arguments being evaluated on this thread, one inside another: each holds stack, so their
+// nesting is bounded as function runs are.
+struct CArgumentDepth {
+    CArgumentDepth() { ++CSspInterpreter::s_nArgumentDepth; }
+    ~CArgumentDepth() { --CSspInterpreter::s_nArgumentDepth; }
+    CArgumentDepth(const CArgumentDepth&) = delete;
+    CArgumentDepth& operator=(const CArgumentDepth&) = delete;
+};
+
+__attribute__((noinline)) void OneOwnArgument(CSspValueList& args) {
+    args.resize(1);
+    if (args[0] == nullptr) {
+        args[0] = std::make_unique<CSspValue>();
+    }
+}
+
 bool ContainsCodeOpener(const char* begin, const char* end) {
     for (const char* p = begin; p + 3 <= end; ++p) {
         if (p[0] == '-' && p[1] == '-' && p[2] == '{') {
@@ -409,7 +433,7 @@ __attribute__((always_inline)) inline int CSspInterpreter::EndRun(int rc) {
         rc = kSspError;
     }
     try {
-        Reset();
+        ResetInline();
         if (m_pRoot == this && m_pResponse != nullptr) {
             m_pResponse->CloseOutput();
         }
@@ -553,17 +577,25 @@ bool CSspInterpreter::ReleaseDeclared() {
 }
 
 void CSspInterpreter::Reset() {
+    ResetInline();
+}
+
+void CSspInterpreter::DropRootFiles() {
+    // What its children kept of files about to be dropped: records of places in them, the
+    // file whose path they hold.
+    for (const std::unique_ptr<CSspInterpreter>& child : m_callChildren) {
+        child->ForgetRecords();
+        child->ForgetPathOf();
+    }
+    // Only a root's store ever holds files.
+    if (!m_sourceStore.m_files.empty()) {
+        m_sourceStore.RemoveAll();
+    }
+}
+
+void CSspInterpreter::ResetInline() {
     if (m_pRoot == this) {
-        // What its children kept of files about to be dropped: records of places in them,
-        // the file whose path they hold.
-        for (const std::unique_ptr<CSspInterpreter>& child : m_callChildren) {
-            child->ForgetRecords();
-            child->ForgetPathOf();
-        }
-        // Only a root's store ever holds files.
-        if (!m_sourceStore.m_files.empty()) {
-            m_sourceStore.RemoveAll();
-        }
+        DropRootFiles();
     }
     if (m_pDebugHooks != nullptr) {
         CSspDebugHooks* hooks = m_pDebugHooks;
@@ -595,6 +627,59 @@ CDataSource* CSspInterpreter::AcquireDataSource(const char* pos) {
     return source;
 }
 
+bool CSspInterpreter::CallStraightAgain(const CSspExpression& expr, int index, CSspValue& result) {
+    const CSspExpression::COperand& operand = expr.m_operands[static_cast<std::size_t>(index)];
+    // Only hints of shared places hold, and only a list read before and whole in the range.
+    const CSspCallArgs* list = operand.m_callArgsHint.Load();
+    const char* pos = expr.m_stmt.m_starts[static_cast<std::size_t>(index)];
+    CSspSourceFile* file = m_pSourceFile;
+    if (!expr.m_bShared || list == nullptr || !list->m_bLoneFast || operand.m_bRawArgs ||
+        list->m_pExpr->m_fastValue.Shape() != CSspFastExpression::EShape::Arithmetic ||
+        file == nullptr || file != m_scanner.CacheFile() || !file->IsLoaded() ||
+        reinterpret_cast<std::uintptr_t>(pos) - reinterpret_cast<std::uintptr_t>(file->m_pBegin) >=
+            file->m_nSize ||
+        list->m_pAfter > m_scanner.End() || m_nUrlStamp == 0) {
+        return false;
+    }
+    CSspInterpreter& root = *m_pRoot;
+    const std::size_t next = root.m_nCallChildrenInUse;
+    if (next == root.m_callChildren.size()) {
+        return false;
+    }
+    CSspInterpreter& child = *root.m_callChildren[next];
+    const CSspFunctionDef* def = child.m_pAgainDef;
+    if (child.m_pPathOf != file || child.m_nUrlStamp != m_nUrlStamp || def == nullptr ||
+        def->m_pKeyword != operand.m_functionHint.Load() || t_runDepth > kMaxCallDepth ||
+        s_nArgumentDepth >= kMaxCallDepth || CSspDebugHooks::Current() != nullptr) {
+        return false;
+    }
+    const CSspRegion* body = def->m_pBodyRegion;
+    if (body == nullptr || !body->Straight() || !body->Fits(def->m_pBodyEnd, 1)) {
+        return false;
+    }
+    // Two plain sides call nothing, so the child cannot run before its argument is worked,
+    // and they assign it whole.
+    CSspValueList& args = child.m_ownArgs;
+    if (args.size() != 1) {
+        OneOwnArgument(args);
+    }
+    {
+        CArgumentDepth depth;
+        EvaluateFast(*list->m_pExpr, *args[0]);
+    }
+    CLease lease{root, next};
+    root.m_nCallChildrenInUse = next + 1;
+    child.PrepareForCall(m_nDepth + 1);
+    m_pChild = &child;
+    const int rc = child.RunStraightAgain(*file, *def, *body, m_pRequest, m_pResponse, &args,
+                                          &result, nullptr);
+    m_pChild = nullptr;
+    // A large argument is not kept until some later call.
+    args[0]->ReleaseStorage();
+    child.PassOnCallResult(rc, pos);
+    return true;
+}
+
 void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueList* resultArray) {
     CallFunction(call.m_strMember, call, result, resultArray);
 }
@@ -602,13 +687,6 @@ void CSspInterpreter::CallFunction(CSspCall& call, CSspValue& result, CSspValueL
 void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, CSspValue& result,
                                    CSspValueList* resultArray,
                                    const CSspExpression::COperand* site) {
-    // Calls nest strictly on one thread, so the root's children serve them as a stack; making
-    // a child for every call cost more than most calls.
-    struct CLease {
-        CSspInterpreter& m_root;
-        std::size_t m_nIndex;
-        ~CLease() { m_root.m_nCallChildrenInUse = m_nIndex; }
-    };
     CSspInterpreter& root = *m_pRoot;
     CLease lease{root, root.m_nCallChildrenInUse};
     if (lease.m_nIndex == root.m_callChildren.size()) {

@@ -82,6 +82,22 @@ TEST(FunctionCallTest, EachCallStartsFromNothingLeftByTheCallsBefore) {
          "function twice() return Local.f(1) || Local.F(2) || Local.f(3); endfunction\n"
          "function f(n) return arg.n; endfunction\n",
          kSspDone, "123123", ""},
+        {"a worked argument alone, called again, lacks the parameter after it",
+         "set Local.i = 0;\n"
+         "while (Local.i < 6) set Local.i = Local.i + 1; write Local.g(Local.i); endwhile\n"
+         "function g(n) return Local.two(arg.n + 1); endfunction\n"
+         "function two(a, b) if (arg.a < 6) return arg.a; endif return arg.b; endfunction\n",
+         kSspError, "2345",
+         " (4,62): \r\nfunction two(a, b) if (arg.a < 6) return arg.a; endif return arg.b; "
+         "endfunction\r\n\r\nArgument not found in function call statement."},
+        {"a worked argument that fails on a later call names its place",
+         "set Local.i = 5;\n"
+         "while (Local.i > 0) set Local.i = Local.i - 1; write Local.g(Local.i); endwhile\n"
+         "function g(n) return Local.h(12 / arg.n); endfunction\n"
+         "function h(x) return arg.x; endfunction\n",
+         kSspError, "34612",
+         " (3,33): \r\nfunction g(n) return Local.h(12 / arg.n); endfunction\r\n\r\n"
+         "Operation not allowed on these operands."},
         {"an array result, twice",
          "array r = Local.fill(3);\narray s = Local.fill(1);\n"
          "write r.GetSize() || s.GetSize();\n"
