@@ -224,6 +224,8 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
     const bool whole = SplitArguments(args->m_stmt, list.m_items);
     list.m_bLoneFast = list.m_items.size() == 1 &&
                        args->TakesFastShape(list.m_items[0].first, list.m_items[0].second);
+    list.m_bLonePlain =
+        list.m_bLoneFast && args->m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic;
     if (whole && cached != nullptr) {
         list.m_pAfter = cached->m_pAfter;
         const CSspCallArgs* site = cache->StoreCallArgs(call.m_pPos, CSspCallArgs(list));
@@ -248,7 +250,7 @@ void CSspInterpreter::EvaluateCallArguments(const CSspCallArgs& list, CSspCall& 
     // returns nothing).
     if (list.m_bLoneFast && !raw && call.m_args.size() == 1) {
         CSspValue& value = *call.m_args[0];
-        if (list.m_pExpr->m_fastValue.Shape() != CSspFastExpression::EShape::Arithmetic) {
+        if (!list.m_bLonePlain) {
             value.Reset();
         }
         EvaluateFast(*list.m_pExpr, value);

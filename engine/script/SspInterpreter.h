@@ -355,6 +355,8 @@ private:
     [[gnu::noinline]] int CheckRunEnd();
     // The checks at the end of a run that gave `rc`, and the clean-up: the run's result code.
     int EndRun(int rc);
+    // EndRun of a child's run.
+    int EndChildRun(int rc);
     // The literal text from the position up to the next code, written to the response; false
     // when the debugger stopped the run before it.
     [[gnu::noinline]] bool WriteLiteralText();

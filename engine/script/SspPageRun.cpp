@@ -302,7 +302,7 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunStraightAgain(
     } catch (...) {
         rc = RunFailed();
     }
-    return EndRun(rc);
+    return EndChildRun(rc);
 }
 
 // Inline in its two callers, for the same reason.
@@ -397,6 +397,26 @@ int CSspInterpreter::CheckRunEnd() {
     if (m_pCurrentWhile != nullptr) {
         rc = kSspError;
         SetError(g_msg.m_missingEndwhile, m_pCurrentWhile->m_pKeyword);
+    }
+    return rc;
+}
+
+// EndRun of a child's run: it owns no connection and closes no output.
+__attribute__((always_inline)) inline int CSspInterpreter::EndChildRun(int rc) {
+    if (rc == kSspDone) {
+        rc = CheckRunEnd();
+    }
+    try {
+        ReleaseObjectsInline();
+    } catch (...) {
+        m_strError += g_msg.m_rollbackErrors;
+        rc = kSspError;
+    }
+    try {
+        ResetInline();
+    } catch (...) {
+        m_strError += g_msg.m_rollbackErrors;
+        rc = kSspError;
     }
     return rc;
 }
@@ -633,8 +653,7 @@ bool CSspInterpreter::CallStraightAgain(const CSspExpression& expr, int index, C
     const CSspCallArgs* list = operand.m_callArgsHint.Load();
     const char* pos = expr.m_stmt.m_starts[static_cast<std::size_t>(index)];
     CSspSourceFile* file = m_pSourceFile;
-    if (!expr.m_bShared || list == nullptr || !list->m_bLoneFast || operand.m_bRawArgs ||
-        list->m_pExpr->m_fastValue.Shape() != CSspFastExpression::EShape::Arithmetic ||
+    if (!expr.m_bShared || list == nullptr || !list->m_bLonePlain || operand.m_bRawArgs ||
         file == nullptr || file != m_scanner.CacheFile() || !file->IsLoaded() ||
         reinterpret_cast<std::uintptr_t>(pos) - reinterpret_cast<std::uintptr_t>(file->m_pBegin) >=
             file->m_nSize ||
