@@ -344,6 +344,8 @@ private:
     // checks at its end and the clean-up.
     int RunBound(CSspRequestObject* request, CSspResponseObject* response,
                  const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);
+    // The binding RunAgain starts with: `def`'s body of `file`, nothing of an earlier error.
+    void BindAgain(CSspSourceFile& file, const CSspFunctionDef& def);
     // The records of the last call and what the run is given.
     void BindRun(CSspRequestObject* request, CSspResponseObject* response,
                  const CSspValueList* args, CSspValue* result, CSspValueList* resultArray);

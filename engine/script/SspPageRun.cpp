@@ -267,12 +267,7 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunAgain(
     CSspResponseObject* response, const CSspValueList* args, CSspValue* result,
     CSspValueList* resultArray) {
     CRunDepth depth;
-    m_strError.clear();
-    m_nErrorOffset = -1;
-    m_pSourceFile = &file;
-    m_scanner.UseCacheOf(&file);
-    m_pFunction = &def;
-    m_scanner.Start(def.m_pBodyStart, def.m_pBodyEnd, 1);
+    BindAgain(file, def);
     return RunBound(request, response, args, result, resultArray);
 }
 
@@ -283,12 +278,7 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunStraightAgain(
     CSspRequestObject* request, CSspResponseObject* response, const CSspValueList* args,
     CSspValue* result, CSspValueList* resultArray) {
     CRunDepth depth;
-    m_strError.clear();
-    m_nErrorOffset = -1;
-    m_pSourceFile = &file;
-    m_scanner.UseCacheOf(&file);
-    m_pFunction = &def;
-    m_scanner.Start(def.m_pBodyStart, def.m_pBodyEnd, 1);
+    BindAgain(file, def);
     BindRun(request, response, args, result, resultArray);
     int rc = kSspDone;
     CRunLock runLock;
@@ -303,6 +293,16 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunStraightAgain(
         rc = RunFailed();
     }
     return EndChildRun(rc);
+}
+
+__attribute__((always_inline)) inline void CSspInterpreter::BindAgain(CSspSourceFile& file,
+                                                                      const CSspFunctionDef& def) {
+    m_strError.clear();
+    m_nErrorOffset = -1;
+    m_pSourceFile = &file;
+    m_scanner.UseCacheOf(&file);
+    m_pFunction = &def;
+    m_scanner.Start(def.m_pBodyStart, def.m_pBodyEnd, 1);
 }
 
 // Inline in its two callers, for the same reason.
