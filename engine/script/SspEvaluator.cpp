@@ -19,15 +19,6 @@ namespace {
 
 const char kCallsTooDeep[] = "Function calls are nested too deeply (more than 200 levels).";
 
-// Argument lists being evaluated on this thread, one inside another: each holds stack, so
-// their nesting is bounded as function runs are.
-struct CArgumentDepth {
-    CArgumentDepth() { ++CSspInterpreter::s_nArgumentDepth; }
-    ~CArgumentDepth() { --CSspInterpreter::s_nArgumentDepth; }
-    CArgumentDepth(const CArgumentDepth&) = delete;
-    CArgumentDepth& operator=(const CArgumentDepth&) = delete;
-};
-
 // Out of line, so that the calls that reuse one stay small.
 __attribute__((noinline)) void AddCall(std::vector<std::unique_ptr<CSspCall>>& calls) {
     calls.push_back(std::make_unique<CSspCall>());

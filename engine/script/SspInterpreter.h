@@ -233,8 +233,15 @@ public:
 
     // Deepest chain of function calls; one more raises a script error.
     static constexpr int kMaxCallDepth = 200;
-    // Argument lists being evaluated on this thread, one inside another.
+    // Argument lists being evaluated on this thread, one inside another: each holds stack, so
+    // their nesting is bounded as function runs are.
     static inline thread_local int s_nArgumentDepth = 0;
+    struct CArgumentDepth {
+        CArgumentDepth() { ++s_nArgumentDepth; }
+        ~CArgumentDepth() { --s_nArgumentDepth; }
+        CArgumentDepth(const CArgumentDepth&) = delete;
+        CArgumentDepth& operator=(const CArgumentDepth&) = delete;
+    };
 
     CSspInterpreter* m_pRoot;
     std::thread::id m_winThread;  // the thread that made the interpreter (a debugger pauses it)

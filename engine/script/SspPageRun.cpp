@@ -130,15 +130,6 @@ struct CLease {
     ~CLease() { m_root.m_nCallChildrenInUse = m_nIndex; }
 };
 
-// Arguments being evaluated on this thread, one inside another: each holds stack, so their
-// nesting is bounded as function runs are.
-struct CArgumentDepth {
-    CArgumentDepth() { ++CSspInterpreter::s_nArgumentDepth; }
-    ~CArgumentDepth() { --CSspInterpreter::s_nArgumentDepth; }
-    CArgumentDepth(const CArgumentDepth&) = delete;
-    CArgumentDepth& operator=(const CArgumentDepth&) = delete;
-};
-
 __attribute__((noinline)) void OneOwnArgument(CSspValueList& args) {
     args.resize(1);
     if (args[0] == nullptr) {
