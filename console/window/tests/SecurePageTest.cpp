@@ -171,8 +171,11 @@ TEST(SecurePage, AnInstalledCertificateServesTheSecurePage) {
     options.m_searchPath = true;
     options.m_stdout = CChildStream::Truncate(out.File("page"));
     options.m_stderr = CChildStream::Truncate(out.File("errors"));
+    // The secure listener may come up a moment after the start is reported (slow under the
+    // sanitizers): a refused connection is tried again.
     const int code =
-        CChildProcess::Run({"curl", "-s", "-S", "-k", "--tlsv1.2", "--max-time", "20",
+        CChildProcess::Run({"curl", "-s", "-S", "-k", "--tlsv1.2", "--max-time", "20", "--retry",
+                            "20", "--retry-connrefused", "--retry-delay", "1",
                             "https://127.0.0.1:" + std::to_string(sslPort) + "/index.html"},
                            options);
     EXPECT_EQ(code, 0) << ReadFile(out.File("errors"));
