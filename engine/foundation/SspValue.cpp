@@ -403,6 +403,15 @@ void CLongBinary::Swap(CLongBinary& other) noexcept {
 
 // ---- construction and state ----
 
+void CSspValue::ReleaseHeldStorage() {
+    if (m_text.capacity() > std::string().capacity()) {
+        std::string().swap(m_text);
+    }
+    if (m_blob.HasBlock()) {
+        m_blob.Free();
+    }
+}
+
 CSspValue::CSspValue(const CSspValue& other) {
     Copy(other);
 }

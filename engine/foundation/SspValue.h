@@ -164,11 +164,8 @@ public:
     // Gives back the memory of a long text or a blob; the value may then be anything and is
     // to be assigned whole before it is read.
     void ReleaseStorage() {
-        if (m_text.capacity() > std::string().capacity()) {
-            std::string().swap(m_text);
-        }
-        if (m_blob.HasBlock()) {
-            m_blob.Free();
+        if (m_text.capacity() > std::string().capacity() || m_blob.HasBlock()) {
+            ReleaseHeldStorage();
         }
     }
     // Copy(FromInteger(value, type)) without making the value first: for arithmetic that
@@ -199,6 +196,8 @@ public:
     // Copies src's bytes into dst, reusing dst's block when it is large enough. A source
     // without a block gives length 0. False only when memory cannot be had.
     static bool CopyBlob(CLongBinary& dst, const CLongBinary& src);
+    // ReleaseStorage of a value that holds some.
+    [[gnu::noinline]] void ReleaseHeldStorage();
     // Takes over the block and length of blob, which is left without either.
     void TakeBlob(CLongBinary& blob);
 

@@ -173,6 +173,8 @@ int CSspInterpreter::ReadAndExecuteStatement() {
         const CSspRegion* region = cache->RegionAt(at, m_scanner.End(), m_scanner.CodeKind());
         if (keyword != CSspKeyword::While && region != nullptr && region->Complete()) {
             m_pFunction->m_pBodyRegion = region;
+            m_pFunction->m_pStraightBody =
+                region->Straight() && region->Fits(m_pFunction->m_pBodyEnd, 1) ? region : nullptr;
         }
         if (region != nullptr && region->Fits(m_scanner.End(), m_scanner.CodeKind())) {
             const int rc = keyword == CSspKeyword::While ? RunRegion(*region) : RunBody(*region);
@@ -472,90 +474,95 @@ __attribute__((flatten)) int CSspInterpreter::RunStraight(const CSspRegion& regi
         }
         return -1;
     };
-    const COp* const ops = region.m_ops.data();
-    const int count = static_cast<int>(region.m_ops.size());
+    const COp* const first = region.m_ops.data();
+    const COp* const end = first + region.m_ops.size();
     const int codeKind = m_scanner.CodeKind();
-    int index = 0;
+    const COp* op = first;
     for (;;) {
-        const COp& op = ops[index];
         // Set where a jump was taken: the op it lands on.
-        int next = -1;
-        switch (op.m_keyword) {
+        const COp* next = nullptr;
+        // Set where the op ran something that may have asked for a stop: a stop asked by the
+        // run's own code is seen before its next statement.
+        bool ran = true;
+        switch (op->m_keyword) {
             case CSspKeyword::If:
-                if (op.m_nBranchOp < 0) {
-                    m_scanner.MoveTo(op.m_pAt);
+                if (op->m_nBranchOp < 0) {
+                    m_scanner.MoveTo(op->m_pAt);
                     return leave();
                 }
-                m_scanner.MoveTo(op.m_pAfter);
+                m_scanner.MoveTo(op->m_pAfter);
                 open[static_cast<std::size_t>(depth)] = {
-                    op.m_pStart, EvaluateCondition(op.m_pStmt, nullptr) != 0};
+                    op->m_pStart, EvaluateCondition(op->m_pStmt, nullptr) != 0};
                 if (!open[static_cast<std::size_t>(depth++)].m_bTaken) {
-                    next = op.m_nBranchOp;
+                    next = first + op->m_nBranchOp;
                 }
                 break;
             case CSspKeyword::ElseIf:
             case CSspKeyword::Else: {
                 COpenIf& top = open[static_cast<std::size_t>(depth - 1)];
                 const bool toEnd = top.m_bTaken;
-                if (toEnd ? op.m_nEndOp < 0
-                          : op.m_keyword == CSspKeyword::ElseIf && op.m_nBranchOp < 0) {
-                    m_scanner.MoveTo(op.m_pAt);
+                if (toEnd ? op->m_nEndOp < 0
+                          : op->m_keyword == CSspKeyword::ElseIf && op->m_nBranchOp < 0) {
+                    m_scanner.MoveTo(op->m_pAt);
                     return leave();
                 }
+                ran = !toEnd && op->m_keyword == CSspKeyword::ElseIf;
                 if (toEnd) {
                     --depth;
-                    next = op.m_nEndOp;
+                    next = first + op->m_nEndOp;
                     // Past the endif, as the reading's skip leaves it.
-                    m_scanner.MoveTo(ops[next - 1].m_pAfter);
-                } else if (op.m_keyword == CSspKeyword::ElseIf) {
-                    m_scanner.MoveTo(op.m_pAfter);
-                    top.m_bTaken = EvaluateCondition(op.m_pStmt, nullptr) != 0;
+                    m_scanner.MoveTo(next[-1].m_pAfter);
+                } else if (op->m_keyword == CSspKeyword::ElseIf) {
+                    m_scanner.MoveTo(op->m_pAfter);
+                    top.m_bTaken = EvaluateCondition(op->m_pStmt, nullptr) != 0;
                     if (!top.m_bTaken) {
-                        next = op.m_nBranchOp;
+                        next = first + op->m_nBranchOp;
                     }
                 } else {
-                    m_scanner.MoveTo(op.m_pAfter);
+                    m_scanner.MoveTo(op->m_pAfter);
                 }
                 break;
             }
             case CSspKeyword::EndIf:
-                m_scanner.MoveTo(op.m_pAfter);
+                m_scanner.MoveTo(op->m_pAfter);
                 --depth;
+                ran = false;
                 break;
             case CSspKeyword::Set:
-                m_scanner.MoveTo(op.m_pAfter);
-                ExecSet(op.m_pAssign, nullptr);
+                m_scanner.MoveTo(op->m_pAfter);
+                ExecSet(op->m_pAssign, nullptr);
                 break;
             case CSspKeyword::Return:
-                m_scanner.MoveTo(op.m_pAfter);
-                ExecReturn(op.m_pStmt);
+                m_scanner.MoveTo(op->m_pAfter);
+                ExecReturn(op->m_pStmt);
                 return kSspReturned;
             case CSspKeyword::None:
-                m_scanner.MoveTo(op.m_pAfter);
+                m_scanner.MoveTo(op->m_pAfter);
+                ran = false;
                 break;
             default: {
-                m_scanner.MoveTo(op.m_pAfter);
-                const int rc = ExecuteKeyword(op.m_keyword, op.m_pStart);
+                m_scanner.MoveTo(op->m_pAfter);
+                const int rc = ExecuteKeyword(op->m_keyword, op->m_pStart);
                 if (rc >= 0) [[unlikely]] {
                     return rc;
                 }
                 break;
             }
         }
-        if (next < 0) {
+        if (next == nullptr) {
             // The reading goes on where the statement ended: the next op when it is there.
-            next = index + 1;
-            if (next == count || ops[next].m_pAt != m_scanner.Position() ||
+            next = op + 1;
+            if (next == end || next->m_pAt != m_scanner.Position() ||
                 m_scanner.CodeKind() != codeKind) [[unlikely]] {
                 return leave();
             }
-        } else if (next == count) {
+        } else if (next == end) {
             return leave();
         }
-        if (StopRequested()) [[unlikely]] {
+        if (ran && StopRequested()) [[unlikely]] {
             return kSspStopped;
         }
-        index = next;
+        op = next;
     }
 }
 

@@ -16,4 +16,7 @@ struct CSspFunctionDef {
     std::vector<std::string> m_params;   // parameter names in order
     // The body's region once it can no longer grow: it stays with the file's cache.
     mutable const CSspRegion* m_pBodyRegion = nullptr;
+    // The same region when a run of it may keep its open ifs itself (it is straight and lies
+    // whole in the body), else nullptr.
+    mutable const CSspRegion* m_pStraightBody = nullptr;
 };

@@ -11,6 +11,8 @@
 #include "engine/script/SspRequestObject.h"
 #include "engine/script/SspResponseObject.h"
 
+const CSspValueList CSspInterpreter::kNoArgs;
+
 CSspInterpreter::CSspInterpreter(CSspInterpreter* root)
     : m_pRoot(root ? root : this), m_winThread(std::this_thread::get_id()) {
     Clear();

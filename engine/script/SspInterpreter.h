@@ -259,7 +259,9 @@ public:
     CSspInterpreter* m_pChild = nullptr;
     CSspSourceFile* m_pSourceFile = nullptr;
     const CSspFunctionDef* m_pFunction = nullptr;
-    const CSspValueList* m_pArgs = nullptr;
+    // Never null: a run without arguments reads an empty list.
+    const CSspValueList* m_pArgs = &kNoArgs;
+    static const CSspValueList kNoArgs;
     CSspValue* m_pResult = nullptr;
     CSspValueList* m_pResultArray = nullptr;
     int m_nDepth = 0;  // 0 for the root, +1 per function call
@@ -621,7 +623,7 @@ private:
         // there. Two texts alive at once never overlap, so a place inside the running body is
         // a place of that body's own text.
         const auto hint = static_cast<std::size_t>(operand.m_paramHint.Load());
-        if (InRunningBody(pos) && m_pArgs != nullptr && hint < m_pArgs->size()) {
+        if (InRunningBody(pos) && hint < m_pArgs->size()) {
             return *(*m_pArgs)[hint];
         }
         return ArgValueFinding(operand, pos);

@@ -118,7 +118,7 @@ const CSspValue& CSspInterpreter::ArgValue(std::string_view name, const char* po
         // Most often written as in the definition: equal bytes need no case folding.
         const bool exact = SameBytes(params[i], name);
         if (exact || SspNameEquals(params[i], name)) {
-            if (m_pArgs == nullptr || i >= m_pArgs->size()) {
+            if (i >= m_pArgs->size()) {
                 throw CSspException(kArgNotInCall, pos);
             }
             if (index != nullptr) {

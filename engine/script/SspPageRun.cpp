@@ -156,7 +156,7 @@ void CSspInterpreter::Clear() {
     m_pSourceFile = nullptr;
     m_scanner.UseCacheOf(nullptr);
     m_pFunction = nullptr;
-    m_pArgs = nullptr;
+    m_pArgs = &kNoArgs;
     m_pResult = nullptr;
     m_pResultArray = nullptr;
     m_scanner.Start(nullptr, nullptr, 0);
@@ -272,9 +272,9 @@ __attribute__((always_inline)) inline int CSspInterpreter::RunStraightAgain(
     BindAgain(file, def);
     BindRun(request, response, args, result, resultArray);
     int rc = kSspDone;
-    CRunLock runLock;
+    // No run lock of its own: a call runs on its caller's thread inside the caller's run,
+    // which holds the lock whenever one is to be held.
     try {
-        runLock.Take();
         // A run ends with no open if, so the region starts as RunBody would start it.
         rc = StopRequested() ? kSspStopped : RunStraight(body);
         if (rc <= kSspDone) {
@@ -330,7 +330,7 @@ __attribute__((always_inline)) inline void CSspInterpreter::BindRun(CSspRequestO
     m_pRecordsOf = nullptr;
     m_pRequest = request;
     m_pResponse = response;
-    m_pArgs = args;
+    m_pArgs = args != nullptr ? args : &kNoArgs;
     m_pResult = result;
     m_pResultArray = resultArray;
     if (m_pRoot != this) {
@@ -663,8 +663,8 @@ bool CSspInterpreter::CallStraightAgain(const CSspExpression& expr, int index, C
         s_nArgumentDepth >= kMaxCallDepth || CSspDebugHooks::Current() != nullptr) {
         return false;
     }
-    const CSspRegion* body = def->m_pBodyRegion;
-    if (body == nullptr || !body->Straight() || !body->Fits(def->m_pBodyEnd, 1)) {
+    const CSspRegion* body = def->m_pStraightBody;
+    if (body == nullptr) {
         return false;
     }
     // Two plain sides call nothing, so the child cannot run before its argument is worked,
@@ -715,8 +715,8 @@ void CSspInterpreter::CallFunction(const std::string& function, CSspCall& call, 
     int rc = 0;
     if (const CSspFunctionDef* again =
             FunctionToRunAgain(child, loaded, m_nUrlStamp, function, site)) {
-        const CSspRegion* body = again->m_pBodyRegion;
-        rc = body != nullptr && body->Straight() && body->Fits(again->m_pBodyEnd, 1)
+        const CSspRegion* body = again->m_pStraightBody;
+        rc = body != nullptr
                  ? child.RunStraightAgain(*loaded, *again, *body, m_pRequest, m_pResponse,
                                           &call.m_args, &result, resultArray)
                  : child.RunAgain(*loaded, *again, m_pRequest, m_pResponse, &call.m_args, &result,
