@@ -25,6 +25,28 @@ EOp OperatorOf(std::string_view token) {
     return EOp::Other;
 }
 
+std::uint8_t OrdersOf(EOp op) {
+    constexpr std::uint8_t kLess = 1;
+    constexpr std::uint8_t kEqual = 2;
+    constexpr std::uint8_t kGreater = 4;
+    switch (op) {
+        case EOp::Eq:
+            return kEqual;
+        case EOp::Ne:
+            return kLess | kGreater;
+        case EOp::Lt:
+            return kLess;
+        case EOp::Le:
+            return kLess | kEqual;
+        case EOp::Gt:
+            return kGreater;
+        case EOp::Ge:
+            return kGreater | kEqual;
+        default:
+            return 0;
+    }
+}
+
 // Three slots: a literal, variable or argument on either side of an operator of `opClass`.
 bool IsOperandClass(uint8_t cls) {
     return cls == kSspOperand || cls == kSspCall;
@@ -50,6 +72,11 @@ bool IsPlainTriple(const CSspExpression& expr, uint8_t opClass) {
 
 }  // namespace
 
+bool CSspFastExpression::IsIntegerLiteral(const CSspExpression& expr, int slot) {
+    const CSspExpression::COperand& operand = expr.m_operands[static_cast<std::size_t>(slot)];
+    return operand.m_kind == CSspExpression::COperand::EKind::Value && IsInteger(operand.m_value);
+}
+
 CSspFastExpression CSspFastExpression::ForValue(const CSspExpression& expr) {
     CSspFastExpression fast;
     const CSspStatement& stmt = expr.m_stmt;
@@ -72,6 +99,7 @@ CSspFastExpression CSspFastExpression::ForValue(const CSspExpression& expr) {
     fast.m_shape = expr.IsPureOperand(kLeft) && expr.IsPureOperand(kRight) ? EShape::Arithmetic
                                                                            : EShape::Operands;
     fast.m_op = OperatorOf(stmt.m_tokens[kOperator]);
+    fast.m_bRightInteger = IsIntegerLiteral(expr, kRight);
     return fast;
 }
 
@@ -80,6 +108,8 @@ CSspFastExpression CSspFastExpression::ForCondition(const CSspExpression& expr) 
     if (IsPlainTriple(expr, kSspCompareOp)) {
         fast.m_shape = EShape::Comparison;
         fast.m_op = OperatorOf(expr.m_stmt.m_tokens[kOperator]);
+        fast.m_orders = OrdersOf(fast.m_op);
+        fast.m_bRightInteger = IsIntegerLiteral(expr, kRight);
     }
     return fast;
 }

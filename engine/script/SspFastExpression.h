@@ -37,7 +37,7 @@ public:
     // another kind, a zero divisor, the one quotient that does not fit).
     bool Integers(const CSspValue& left, const CSspValue& right, std::int32_t& result,
                   int& type) const {
-        if (!IsInteger(left) || !IsInteger(right)) {
+        if (!IsInteger(left) || (!m_bRightInteger && !IsInteger(right))) {
             return false;
         }
         const std::int64_t a = left.m_integer;
@@ -71,32 +71,19 @@ public:
     // a cmp b for two integers that are not NULL; false in `decided` when the value's own
     // comparison must decide.
     bool Compare(const CSspValue& left, const CSspValue& right, bool& decided) const {
-        decided = IsInteger(left) && IsInteger(right);
+        decided = m_orders != 0 && IsInteger(left) && (m_bRightInteger || IsInteger(right));
         if (!decided) {
             return false;
         }
         const std::int32_t a = left.m_integer;
         const std::int32_t b = right.m_integer;
-        switch (m_op) {
-            case EOp::Eq:
-                return a == b;
-            case EOp::Ne:
-                return a != b;
-            case EOp::Lt:
-                return a < b;
-            case EOp::Le:
-                return a <= b;
-            case EOp::Gt:
-                return a > b;
-            case EOp::Ge:
-                return a >= b;
-            default:
-                decided = false;
-                return false;
-        }
+        // Without a branch to mispredict: the order of the pair picks its bit.
+        const int order = (a > b) - (a < b) + 1;
+        return ((m_orders >> order) & 1) != 0;
     }
 
 private:
+    static bool IsIntegerLiteral(const CSspExpression& expr, int slot);
     static bool IsInteger(const CSspValue& v) {
         return (v.m_type == kSqlInteger || v.m_type == kSqlSmallInt) && v.m_integer != kNullInteger;
     }
@@ -107,4 +94,9 @@ private:
 
     EShape m_shape = EShape::None;
     EOp m_op = EOp::Other;
+    // For a comparison, the orders of a pair for which it holds: bit 0 when a < b, bit 1 when
+    // a == b, bit 2 when a > b; none when the value's own comparison decides.
+    std::uint8_t m_orders = 0;
+    // The right side is an integer literal that is not NULL: only the left one is tested.
+    bool m_bRightInteger = false;
 };
