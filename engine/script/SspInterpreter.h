@@ -259,6 +259,10 @@ public:
     CSspInterpreter* m_pChild = nullptr;
     CSspSourceFile* m_pSourceFile = nullptr;
     const CSspFunctionDef* m_pFunction = nullptr;
+    // Where m_pFunction's body starts and ends as numbers, both 0 without a function: set
+    // with it by SetFunction, for InRunningBody.
+    std::uintptr_t m_nRunBodyStart = 0;
+    std::uintptr_t m_nRunBodyEnd = 0;
     // Never null: a run without arguments reads an empty list.
     const CSspValueList* m_pArgs = &kNoArgs;
     static const CSspValueList kNoArgs;
@@ -630,8 +634,13 @@ private:
     }
     // True when `pos` lies in the body of the function this interpreter runs.
     bool InRunningBody(const char* pos) const {
-        return m_pFunction != nullptr && pos >= m_pFunction->m_pBodyStart &&
-               pos < m_pFunction->m_pBodyEnd;
+        const auto at = reinterpret_cast<std::uintptr_t>(pos);
+        return at >= m_nRunBodyStart && at < m_nRunBodyEnd;
+    }
+    void SetFunction(const CSspFunctionDef* def) {
+        m_pFunction = def;
+        m_nRunBodyStart = def != nullptr ? reinterpret_cast<std::uintptr_t>(def->m_pBodyStart) : 0;
+        m_nRunBodyEnd = def != nullptr ? reinterpret_cast<std::uintptr_t>(def->m_pBodyEnd) : 0;
     }
     // ArgValue of an operand whose hint does not hold, which it then sets.
     const CSspValue& ArgValueFinding(const CSspExpression::COperand& operand,

@@ -155,7 +155,7 @@ void CSspInterpreter::Clear() {
     m_nErrorOffset = -1;
     m_pSourceFile = nullptr;
     m_scanner.UseCacheOf(nullptr);
-    m_pFunction = nullptr;
+    SetFunction(nullptr);
     m_pArgs = &kNoArgs;
     m_pResult = nullptr;
     m_pResultArray = nullptr;
@@ -212,7 +212,7 @@ bool CSspInterpreter::LoadSource(const std::string& path, const std::string& url
             Reset();
             return false;
         }
-        m_pFunction = def;
+        SetFunction(def);
         m_scanner.Start(def->m_pBodyStart, def->m_pBodyEnd, 1);
     }
     m_pDebugHooks = CSspDebugHooks::Current();
@@ -292,7 +292,7 @@ __attribute__((always_inline)) inline void CSspInterpreter::BindAgain(CSspSource
     m_nErrorOffset = -1;
     m_pSourceFile = &file;
     m_scanner.UseCacheOf(&file);
-    m_pFunction = &def;
+    SetFunction(&def);
     m_scanner.Start(def.m_pBodyStart, def.m_pBodyEnd, 1);
 }
 
@@ -616,7 +616,7 @@ void CSspInterpreter::ResetInline() {
     m_scanner.Start(nullptr, nullptr, m_scanner.CodeKind());
     m_pSourceFile = nullptr;
     m_scanner.UseCacheOf(nullptr);
-    m_pFunction = nullptr;
+    SetFunction(nullptr);
 }
 
 CDataSource* CSspInterpreter::AcquireDataSource(const char* pos) {
