@@ -638,7 +638,8 @@ CDataSource* CSspInterpreter::AcquireDataSource(const char* pos) {
     return source;
 }
 
-bool CSspInterpreter::CallStraightAgain(const CSspExpression& expr, int index, CSspValue& result) {
+__attribute__((flatten)) bool CSspInterpreter::CallStraightAgain(const CSspExpression& expr,
+                                                                 int index, CSspValue& result) {
     const CSspExpression::COperand& operand = expr.m_operands[static_cast<std::size_t>(index)];
     // Only hints of shared places hold, and only a list read before and whole in the range.
     const CSspCallArgs* list = operand.m_callArgsHint.Load();
