@@ -215,8 +215,8 @@ __attribute__((noinline)) void CSspInterpreter::ReadCallArgumentsFromText(
     const bool whole = SplitArguments(args->m_stmt, list.m_items);
     list.m_bLoneFast = list.m_items.size() == 1 &&
                        args->TakesFastShape(list.m_items[0].first, list.m_items[0].second);
-    list.m_bLonePlain =
-        list.m_bLoneFast && args->m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic;
+    list.m_bLonePlain = list.m_bLoneFast && !operand.m_bRawArgs &&
+                        args->m_fastValue.Shape() == CSspFastExpression::EShape::Arithmetic;
     if (whole && cached != nullptr) {
         list.m_pAfter = cached->m_pAfter;
         const CSspCallArgs* site = cache->StoreCallArgs(call.m_pPos, CSspCallArgs(list));

@@ -44,13 +44,16 @@ public:
         const std::int64_t b = right.m_integer;
         // The numeric pair takes the right operand's type; "%" always gives an integer.
         type = right.m_type;
+        // The two most frequent first, without a jump table's indirect branch.
+        if (m_op == EOp::Add) {
+            result = Wrap(a + b);
+            return true;
+        }
+        if (m_op == EOp::Sub) {
+            result = Wrap(a - b);
+            return true;
+        }
         switch (m_op) {
-            case EOp::Add:
-                result = Wrap(a + b);
-                return true;
-            case EOp::Sub:
-                result = Wrap(a - b);
-                return true;
             case EOp::Mul:
                 result = Wrap(a * b);
                 return true;

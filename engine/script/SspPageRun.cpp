@@ -645,8 +645,8 @@ __attribute__((flatten)) bool CSspInterpreter::CallStraightAgain(const CSspExpre
     const CSspCallArgs* list = operand.m_callArgsHint.Load();
     const char* pos = expr.m_stmt.m_starts[static_cast<std::size_t>(index)];
     CSspSourceFile* file = m_pSourceFile;
-    if (!expr.m_bShared || list == nullptr || !list->m_bLonePlain || operand.m_bRawArgs ||
-        file == nullptr || file != m_scanner.CacheFile() || !file->IsLoaded() ||
+    if (!expr.m_bShared || list == nullptr || !list->m_bLonePlain || file == nullptr ||
+        file != m_scanner.CacheFile() || !file->IsLoaded() ||
         reinterpret_cast<std::uintptr_t>(pos) - reinterpret_cast<std::uintptr_t>(file->m_pBegin) >=
             file->m_nSize ||
         list->m_pAfter > m_scanner.End() || m_nUrlStamp == 0) {

@@ -21,8 +21,9 @@ struct CSspCallArgs {
     const CSspExpression* m_pExpr;
     const char* m_pAfter;
     std::vector<std::pair<int, int>> m_items;
-    bool m_bLoneFast;           // one argument, the whole statement, of a fast shape
-    bool m_bLonePlain = false;  // m_bLoneFast, and both sides are plain operands
+    bool m_bLoneFast;  // one argument, the whole statement, of a fast shape
+    // m_bLoneFast, both sides are plain operands and the member evaluates its arguments
+    bool m_bLonePlain = false;
 };
 
 // Scanned tokens and compiled statements of one file's text, by source position, so that a
