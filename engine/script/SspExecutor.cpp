@@ -496,6 +496,14 @@ __attribute__((flatten)) int CSspInterpreter::RunStraight(const CSspRegion& regi
                                                      EvaluateCondition(op->m_pStmt, nullptr) != 0};
             if (!open[static_cast<std::size_t>(depth++)].m_bTaken) {
                 next = first + op->m_nBranchOp;
+                // An if without another branch ends at once: its endif is run here and the
+                // reading goes on after it.
+                if (next->m_keyword == CSspKeyword::EndIf) {
+                    m_scanner.MoveTo(next->m_pAfter);
+                    --depth;
+                    op = next;
+                    next = nullptr;
+                }
             }
         } else if (keyword == CSspKeyword::Return) {
             m_scanner.MoveTo(op->m_pAfter);
