@@ -52,6 +52,11 @@ TEST(FastPathTest, PlainShapesGiveWhatThePlanGives) {
                     pairs.emplace_back("write " + a + " " + op + " " + b + ";",
                                        "write " + a + " " + op + " (" + b + ");");
                 }
+                // A literal on the right, which the shape may know to be an integer.
+                if (b[0] != '-') {
+                    pairs.emplace_back(set + "write Local.a " + op + " " + b + ";",
+                                       set + "write Local.a " + op + " (" + b + ");");
+                }
             }
             const std::string id = "\nfunction id(v) return arg.v; endfunction";
             for (const char* op : {"+", "-", "*", "/"}) {
@@ -65,6 +70,12 @@ TEST(FastPathTest, PlainShapesGiveWhatThePlanGives) {
                     set + "if (Local.a " + op + " Local.b) write 'y'; else write 'n'; endif",
                     set + "if (Local.a " + op +
                         " Local.b and 1 = 1) write 'y'; else write 'n'; endif");
+                if (b[0] != '-') {
+                    pairs.emplace_back(
+                        set + "if (Local.a " + op + " " + b + ") write 'y'; else write 'n'; endif",
+                        set + "if (Local.a " + op + " " + b +
+                            " and 1 = 1) write 'y'; else write 'n'; endif");
+                }
             }
             for (const auto& [plain, planned] : pairs) {
                 CSspRunResult fast = RunSspText(plain, false);
