@@ -57,14 +57,19 @@ std::string* CSspEmailOut::FieldByName(const std::string& name) {
     return TextField(*this, name);
 }
 
-int CSspEmailOut::Send() {
-    return Send(MailSettingsFrom(g_settings), g_rootDir, g_log);
+int CSspEmailOut::Send(std::string* addressError) {
+    return Send(MailSettingsFrom(g_settings), g_rootDir, g_log, {}, addressError);
 }
 
 namespace {
 
-void Send(CSspEmailOut& self, CSspCall&, CSspValue& result) {
-    result = CSspValue::FromInteger(self.Send());
+void Send(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
+    std::string addressError;
+    const int queued = self.Send(&addressError);
+    if (!addressError.empty()) {
+        throw CSspException(addressError, call.m_pPos);
+    }
+    result = CSspValue::FromInteger(queued);
 }
 void AddHeader(CSspEmailOut& self, CSspCall& call, CSspValue& result) {
     if (call.ArgCount() < 1) {

@@ -71,6 +71,8 @@ std::string AfterPrefix(const std::string& line, size_t length) {
     return start == std::string::npos ? std::string() : line.substr(start);
 }
 
+const char kUndeliveredFolder[] = "undelivered";
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -160,6 +162,27 @@ bool CEmailSender::CountOutgoingMail(int max) {
     return true;
 }
 
+void CEmailSender::ReportRefusals(const CMailSettings& settings, const CQueuedMail& mail,
+                                  const std::string& what,
+                                  const std::vector<CSmtpClient::CRefusal>& refusals,
+                                  const std::string& path) {
+    std::string text = "The mail \"" + mail.m_strSubject + "\"";
+    if (!path.empty()) {
+        text += " (" + path + ")";
+    }
+    text += " " + what + "\r\n";
+    for (const CSmtpClient::CRefusal& refusal : refusals) {
+        text += "  " + refusal.m_strRecipient + ": " + refusal.m_strReason + "\r\n";
+    }
+    m_log.LogText(text);
+    // Mail to the administrator alone that cannot reach them is only logged: an
+    // error mail about it would meet the same fate, run after run.
+    if (mail.m_strTo != settings.m_strAdminEmail || !mail.m_strCc.empty() ||
+        !mail.m_strBcc.empty()) {
+        m_strJobError += text;
+    }
+}
+
 void CEmailSender::SendOutbox(const CMailSettings& settings, const std::string& root) {
     m_log.Log("Email Sender started running.");
     if (settings.m_strAdminEmail.empty()) {
@@ -216,10 +239,21 @@ void CEmailSender::SendOutbox(const CMailSettings& settings, const std::string& 
                     "Make sure Velmorin Server has Delete Permission on that folder!",
                     path.c_str(), FormatSystemError(errno).c_str());
             }
+            if (!smtp.Refusals().empty()) {
+                ReportRefusals(settings, mail, "was sent, but not to:", smtp.Refusals());
+            }
             ++sent;
             if (CountOutgoingMail(settings.m_nMaxEmailOut)) {
                 break;
             }
+        } else if (result == CSmtpClient::kUndeliverable) {
+            // Trying again would only be refused again at every run.
+            const bool moved = MoveMailFile(root, path, kUndeliveredFolder, m_log);
+            ReportRefusals(settings, mail,
+                           moved ? "could not be delivered to anyone and was moved to " + root +
+                                       "/mail/" + kUndeliveredFolder + "/:"
+                                 : "could not be delivered to anyone:",
+                           smtp.Refusals(), path);
         } else if (result == CSmtpClient::kConnectionLost || result == CSmtpClient::kSender505) {
             break;
         } else if (result == CSmtpClient::kNoRecipient) {

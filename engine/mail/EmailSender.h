@@ -3,7 +3,10 @@
 // sent file to mail/sent (EmKeepSentMail) or deletes it. It counts the mail
 // sent per day and stops once the day's count passes EmMaxEmailOut: the mail
 // that crosses the limit is still sent, later runs that day send nothing.
-// Errors the administrator must see are mailed to EmAdminEmail after the run.
+// A message that no recipient can take (each refused with a 5xx reply or not
+// an address) is moved to mail/undelivered instead of being tried at every
+// run; recipients left out of a message that was sent are named too. Errors
+// the administrator must see are mailed to EmAdminEmail after the run.
 //
 // The object lives as long as the thread that runs the scheduled tasks and is
 // used by that thread only.
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "engine/mail/MailSettings.h"
+#include "engine/mail/SmtpClient.h"
 
 class CLogWriter;
 class CServerSettings;
@@ -63,6 +67,11 @@ public:
     static CQueuedMail ParseOutboxText(const std::string& bytes);
 
 private:
+    // Logs which recipients a message missed and why and, unless it went to the
+    // administrator alone, adds that to the job error.
+    void ReportRefusals(const CMailSettings& settings, const CQueuedMail& mail,
+                        const std::string& what, const std::vector<CSmtpClient::CRefusal>& refusals,
+                        const std::string& path = {});
     std::time_t Now() const { return m_clock ? m_clock() : std::time(nullptr); }
 
     CLogWriter& m_log;

@@ -29,17 +29,6 @@ std::string LocalHostName() {
     return name;
 }
 
-std::string Join(const std::vector<std::string>& parts) {
-    std::string text;
-    for (const std::string& part : parts) {
-        if (!text.empty()) {
-            text += ", ";
-        }
-        text += part;
-    }
-    return text;
-}
-
 }  // namespace
 
 CSmtpClient::CSmtpClient(const CMailSettings& settings, CLogWriter& log)
@@ -234,21 +223,57 @@ int CSmtpClient::Refused(int code, int refused) {
 int CSmtpClient::SendMail(const std::string& from, const std::string& to, const std::string& cc,
                           const std::string& bcc, const std::string& subject,
                           const std::vector<std::string>& headerLines, const std::string& body) {
+    m_refusals.clear();
     if (to.empty()) {
         m_log.Log("Attemping to send [%s] without receipient", subject.c_str());
         return kNoRecipient;
     }
-    std::vector<std::string> senders = SplitAddresses(from);
-    const std::string sender = senders.empty() ? std::string() : senders.front();
-    int code = Command("MAIL From: <" + sender + ">\r\n");
+    const CMailAddressList senders = ParseMailAddresses(from);
+    if (senders.m_addresses.empty() || !senders.m_bad.empty()) {
+        const std::string what = senders.m_bad.empty() ? from : senders.m_bad.front();
+        m_refusals.push_back({what, "The sender is not an email address."});
+        return kUndeliverable;
+    }
+    const CMailAddress& sender = senders.m_addresses.front();
+    const CMailAddressList toList = ParseMailAddresses(to);
+    const CMailAddressList ccList = ParseMailAddresses(cc);
+    std::vector<CMailAddress> recipients = toList.m_addresses;
+    recipients.insert(recipients.end(), ccList.m_addresses.begin(), ccList.m_addresses.end());
+    const CMailAddressList bccList = ParseMailAddresses(bcc);
+    recipients.insert(recipients.end(), bccList.m_addresses.begin(), bccList.m_addresses.end());
+    for (const CMailAddressList* list : {&toList, &ccList, &bccList}) {
+        for (const std::string& bad : list->m_bad) {
+            m_refusals.push_back({bad, "Not an email address."});
+        }
+    }
+    if (recipients.empty()) {
+        if (m_refusals.empty()) {
+            m_log.Log("Attemping to send [%s] without receipient", subject.c_str());
+            return kNoRecipient;
+        }
+        return kUndeliverable;
+    }
+    int code = Command("MAIL From: <" + sender.m_strAddress + ">\r\n");
     if (code != 250) {
         return Refused(code, code == 505 ? kSender505 : kRefused);
     }
-    for (const std::string& recipient : SplitAddresses(to + ", " + cc + ", " + bcc)) {
-        code = Command("RCPT To: <" + recipient + ">\r\n");
-        if (code != 250 && code != 251) {
+    size_t accepted = 0;
+    for (const CMailAddress& recipient : recipients) {
+        code = Command("RCPT To: <" + recipient.m_strAddress + ">\r\n");
+        if (code == 250 || code == 251) {
+            ++accepted;
+        } else if (code >= 500 && code <= 599) {
+            // Refused for good: the others still get the message.
+            LogReply();
+            m_refusals.push_back(
+                {recipient.m_strAddress, std::string(TrimSpaceTabOrLineBreakRight(m_strReply))});
+        } else {
             return Refused(code, kRefused);
         }
+    }
+    if (accepted == 0) {
+        Reset();
+        return kUndeliverable;
     }
     code = Command("DATA\r\n");
     if (code != 354) {
@@ -260,11 +285,13 @@ int CSmtpClient::SendMail(const std::string& from, const std::string& to, const 
     }
     std::string head =
         "Date: " + DateHeaderValue(m_clock ? m_clock() : std::time(nullptr)) + "\r\n";
-    head += "From: <" + OneHeaderLine(sender) + ">\r\n";
-    head += "To: " + Join(SplitAddresses(to)) + "\r\n";
-    std::vector<std::string> copies = SplitAddresses(cc);
-    if (!copies.empty()) {
-        head += "Cc: " + Join(copies) + "\r\n";
+    head +=
+        "From: " +
+        (sender.m_strName.empty() ? "<" + sender.m_strAddress + ">" : AddressForHeader(sender)) +
+        "\r\n";
+    head += "To: " + AddressListForHeader(toList.m_addresses, 4) + "\r\n";
+    if (!ccList.m_addresses.empty()) {
+        head += "Cc: " + AddressListForHeader(ccList.m_addresses, 4) + "\r\n";
     }
     head += "Subject: " + OneHeaderLine(subject) + "\r\n";
     head += "X-Mailer: <Velmorin Server Mailer 2>\r\n";

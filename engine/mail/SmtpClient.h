@@ -23,6 +23,16 @@ public:
         kConnectionLost = -2,  // a command or the data could not be sent, or no reply came
         kRefused = -3,         // sender, a recipient, DATA or the message refused; RSET sent
         kSender505 = -4,       // MAIL answered with 505; RSET sent
+        // No recipient can ever take it: each was refused with a 5xx reply or is not
+        // an address, or the sender is not an address. RSET sent when a command was.
+        kUndeliverable = -5,
+    };
+
+    // A recipient that a message was not sent to, and why: the server's reply
+    // (all its lines) or the text saying that it is not an address.
+    struct CRefusal {
+        std::string m_strRecipient;
+        std::string m_strReason;
     };
 
     // Reads the user name, password, time-out and LogSmtp switch from settings.
@@ -38,7 +48,12 @@ public:
     // the mail).
     bool Connect(const std::string& host, const std::string& port);
 
-    // Sends one message. The body is the message text after the header block;
+    // Sends one message to every address of to, cc and bcc (see MailAddress.h).
+    // A recipient refused with a 5xx reply, or an element that is not an
+    // address, is left out and named in Refusals(); the message goes to the
+    // others, or, when none is left, kUndeliverable is returned. Any other
+    // refusal of a recipient (4xx) refuses the whole message (kRefused) so that
+    // it can be tried again as a whole. The body is the message text after the header block;
     // the client puts it in wire form (every line break CR LF, a lone CR or LF
     // included, and one more "." in front of every line that begins with "."),
     // so the body can never end the data early. The client writes the Date,
@@ -47,6 +62,9 @@ public:
     int SendMail(const std::string& from, const std::string& to, const std::string& cc,
                  const std::string& bcc, const std::string& subject,
                  const std::vector<std::string>& headerLines, const std::string& body);
+
+    // The recipients that the last SendMail left out.
+    const std::vector<CRefusal>& Refusals() const { return m_refusals; }
 
     // Sends QUIT, reads the reply and closes the connection.
     void Disconnect();
@@ -81,4 +99,5 @@ private:
     std::unique_ptr<CSocketConn> m_conn;
     std::string m_strReply;  // every line of the last reply, each with CR LF
     std::function<std::time_t()> m_clock;
+    std::vector<CRefusal> m_refusals;
 };

@@ -4,6 +4,7 @@
 
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/Base64.h"
+#include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/mail/MailAddress.h"
 
@@ -145,18 +146,52 @@ std::string CSspEmailOut::ComposeOutboxText(const CMailSettings& settings) {
     return text;
 }
 
-int CSspEmailOut::Send(const CMailSettings& settings, const std::string& root, CLogWriter& log,
-                       const MailClock& clock) {
-    ApplyAddressDefaults(settings);
-    if (!m_strDoNotSendTo.empty()) {
-        for (const std::string& address :
-             SplitAddresses(m_strTo + ", " + m_strCc + ", " + m_strBcc)) {
-            if (AsciiEqualNoCase(address, m_strDoNotSendTo)) {
-                log.LogText("The following email can not be sent back to " + m_strDoNotSendTo +
-                            " because you've set it in DoNotSendTo: " + m_strSubject);
-                return 0;
-            }
+std::string CSspEmailOut::AddressError() const {
+    const struct {
+        const char* m_field;
+        const std::string* m_text;
+    } fields[] = {{"From", &m_strFrom}, {"To", &m_strTo}, {"Cc", &m_strCc}, {"Bcc", &m_strBcc}};
+    for (const auto& field : fields) {
+        const CMailAddressList list = ParseMailAddresses(*field.m_text);
+        if (!list.m_bad.empty()) {
+            return std::string(g_msg.m_notAnEmailAddress) + field.m_field + ": " +
+                   list.m_bad.front();
         }
+    }
+    return {};
+}
+
+bool CSspEmailOut::GoesToDoNotSendTo() const {
+    // The one address may be written with a display name too.
+    const CMailAddressList banned = ParseMailAddresses(m_strDoNotSendTo);
+    const std::string address = banned.m_addresses.size() == 1 && banned.m_bad.empty()
+                                    ? banned.m_addresses.front().m_strAddress
+                                    : m_strDoNotSendTo;
+    for (const CMailAddress& recipient :
+         ParseMailAddresses(m_strTo + ", " + m_strCc + ", " + m_strBcc).m_addresses) {
+        if (AsciiEqualNoCase(recipient.m_strAddress, address)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int CSspEmailOut::Send(const CMailSettings& settings, const std::string& root, CLogWriter& log,
+                       const MailClock& clock, std::string* addressError) {
+    ApplyAddressDefaults(settings);
+    if (std::string error = AddressError(); !error.empty()) {
+        // Queued, it could never be delivered and would be tried at every run.
+        if (addressError != nullptr) {
+            *addressError = std::move(error);
+        } else {
+            log.LogText(error + "\r\n");
+        }
+        return 0;
+    }
+    if (!m_strDoNotSendTo.empty() && GoesToDoNotSendTo()) {
+        log.LogText("The following email can not be sent back to " + m_strDoNotSendTo +
+                    " because you've set it in DoNotSendTo: " + m_strSubject);
+        return 0;
     }
     CNewMailFile file;
     if (!file.Open(root, "outbox", "txt", log, clock)) {

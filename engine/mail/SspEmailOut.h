@@ -54,14 +54,16 @@ public:
 
     // Composes the message and writes it to a new outbox file under root.
     // Returns 1 when the file was written, 0 when the message was refused
-    // (DoNotSendTo) or the file could not be written; both are logged.
+    // (DoNotSendTo, or an element of from, to, cc or bcc that is not an
+    // address) or the file could not be written; all are logged, except that
+    // the address error goes to addressError instead when that is given.
     // Fills an empty from with the administrator address, an empty to with from,
     // and an empty contentType with "text/plain" where the MIME form needs one.
     int Send(const CMailSettings& settings, const std::string& root, CLogWriter& log,
-             const MailClock& clock = {});
+             const MailClock& clock = {}, std::string* addressError = nullptr);
 
     // Send() with the process's settings, root folder and log.
-    int Send();
+    int Send(std::string* addressError = nullptr);
 
     // Queues a notice from and to the administrator (error mail of the
     // scheduled tasks). Without an administrator address nothing is queued and
@@ -83,6 +85,10 @@ private:
     // marks the message as having no receiver.
     void ApplyAddressDefaults(const CMailSettings& settings);
     std::string* FieldByName(const std::string& name);
+    // "Not an email address in To: ..." for the first element of from, to, cc
+    // or bcc that is not an address; empty when every one is.
+    std::string AddressError() const;
+    bool GoesToDoNotSendTo() const;
     std::string ComposeBodyPart(const CMailSettings& settings) const;
 
     std::vector<std::string> m_headerLines;

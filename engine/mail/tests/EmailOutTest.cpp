@@ -162,10 +162,9 @@ TEST(EmailOut, DoNotSendToRefusesTheMessage) {
         const char* m_bcc;
         bool m_refused;
     } cases[] = {
-        {"b@y", "c@y;Boss@Corp.example", "", true},
-        {"\"Boss@corp.example\"", "", "", true},
-        {"b@y", "", "x@y, boss@corp.example", true},
-        {"b@y", "boss@corp.example.org", "", false},
+        {"b@y", "c@y;Boss@Corp.example", "", true},  {"\"Boss@corp.example\"", "", "", true},
+        {"b@y", "", "x@y, boss@corp.example", true}, {"b@y", "boss@corp.example.org", "", false},
+        {"Boss <BOSS@corp.example>", "", "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.m_to) + " / " + c.m_cc + " / " + c.m_bcc);
@@ -184,6 +183,16 @@ TEST(EmailOut, DoNotSendToRefusesTheMessage) {
                   c.m_refused)
             << log.All();
     }
+}
+
+TEST(EmailOut, NonAddressIsLoggedAndNotQueued) {
+    CTempFolder root;
+    CCapturedLog log;
+    CSspEmailOut mail;
+    mail.m_strTo = "ops@x, Operations";
+    EXPECT_EQ(mail.Send(Settings(), root.Path(), log.Writer()), 0);
+    EXPECT_TRUE(log.Has("Not an email address in To: Operations")) << log.All();
+    EXPECT_FALSE(Exists(root.Path() + "/mail/outbox"));
 }
 
 TEST(EmailOut, UnwritableOutboxReportsFailure) {

@@ -139,6 +139,7 @@ TEST(EmailSender, WireDataOfAQueuedFile) {
     EXPECT_EQ(data.find("Bcc:"), std::string::npos);
 }
 
+// A recipient refused for now (4xx) keeps the whole message for the next run.
 TEST(EmailSender, RefusedRecipientKeepsOnlyThatFile) {
     CScriptedSmtp server({{"", "220 hi\r\n"},
                           {"HELO", "250 hi\r\n"},
@@ -147,7 +148,7 @@ TEST(EmailSender, RefusedRecipientKeepsOnlyThatFile) {
                           {"DATA", "354 go\r\n"},
                           {"", "250 ok\r\n"},
                           {"MAIL", "250 ok\r\n"},
-                          {"RCPT To: <second@y>", "550 unknown user\r\n"},
+                          {"RCPT To: <second@y>", "450 mailbox busy\r\n"},
                           {"RSET", "250 reset\r\n"}});
     CTempFolder root;
     CCapturedLog log;
@@ -163,7 +164,7 @@ TEST(EmailSender, RefusedRecipientKeepsOnlyThatFile) {
 
     EXPECT_EQ(ListFolder(Outbox(root)), std::vector<std::string>{ordered[1]});
     EXPECT_TRUE(log.Has("Failed to send " + Outbox(root) + ordered[1])) << log.All();
-    EXPECT_TRUE(log.Has("550 unknown user")) << log.All();
+    EXPECT_TRUE(log.Has("450 mailbox busy")) << log.All();
     EXPECT_TRUE(log.Has("Email Sender ended. 2 email(s) sent")) << log.All();
     EXPECT_EQ(server.Data().size(), 2u);
     EXPECT_TRUE(server.Unexpected().empty());
@@ -371,4 +372,149 @@ TEST(EmailSender, EightThreadsQueueAndEverythingIsDelivered) {
     }
     EXPECT_EQ(subjects.size(), static_cast<size_t>(kThreads * kEach));
     EXPECT_TRUE(ListFolder(Outbox(root)).empty());
+}
+
+TEST(EmailSender, NamedAddressesReachTheServerAsAddresses) {
+    CSmtpSink sink;
+    ASSERT_TRUE(sink.Started());
+    CTempFolder root;
+    CCapturedLog log;
+    CMailSettings settings = Settings(sink.Port());
+    CSspEmailOut mail;
+    mail.m_strFrom = "Ann Example <ann@example.test>";
+    mail.m_strTo =
+        "Bob Smith <bob@example.test>, \"Zo\xC3\xAB \xC3\x85ngstr\xC3\xB6m\" <zoe@example.test>";
+    mail.m_strCc = "\"Last, First\" <first@example.test>";
+    mail.m_strBcc = "carol@example.test (Carol)";
+    mail.m_strSubject = "named";
+    ASSERT_EQ(mail.Send(settings, root.Path(), log.Writer()), 1) << log.All();
+    // A queue written before display names were read: blank-separated bare addresses.
+    WriteFile(Outbox(root) + "00000000-000000.txt",
+              "From: a@x\r\nTo: old@y other@y\r\nCc: \r\nBcc: \r\nSubject: old\r\n\r\nbody");
+    CEmailSender sender(log.Writer());
+    sender.Run(settings, root.Path());
+
+    EXPECT_TRUE(sender.JobError().empty()) << sender.JobError();
+    EXPECT_TRUE(ListFolder(Outbox(root)).empty()) << log.All();
+    std::vector<CSmtpSink::Message> messages = sink.Messages();
+    ASSERT_EQ(messages.size(), 2u) << log.All();
+    EXPECT_EQ(messages[0].m_to, (std::vector<std::string>{"old@y", "other@y"}));
+    EXPECT_EQ(Header(messages[0].m_data, "To"), "old@y, other@y");
+    const CSmtpSink::Message& named = messages[1];
+    // Folded header lines read as one.
+    std::string unfolded = named.m_data;
+    for (size_t at; (at = unfolded.find("\r\n ")) != std::string::npos;) {
+        unfolded.erase(at, 2);
+    }
+    EXPECT_EQ(named.m_from, "ann@example.test");
+    EXPECT_EQ(named.m_to, (std::vector<std::string>{"bob@example.test", "zoe@example.test",
+                                                    "first@example.test", "carol@example.test"}));
+    EXPECT_EQ(Header(named.m_data, "From"), "Ann Example <ann@example.test>");
+    EXPECT_EQ(Header(unfolded, "To"),
+              "Bob Smith <bob@example.test>, =?UTF-8?B?Wm/DqyDDhW5nc3Ryw7Zt?= "
+              "<zoe@example.test>");
+    EXPECT_EQ(Header(named.m_data, "Cc"), "\"Last, First\" <first@example.test>");
+    EXPECT_EQ(named.m_data.find("carol"), std::string::npos) << named.m_data;
+}
+
+TEST(EmailSender, PermanentlyRefusedRecipients) {
+    const struct {
+        const char* m_name;
+        const char* m_to;
+        std::vector<CSmtpStep> m_steps;
+        size_t m_data;                     // messages the server took
+        bool m_undelivered;                // the file went to mail/undelivered
+        std::vector<std::string> m_named;  // in the log and, unless empty admin, the error
+        bool m_errorMail;
+    } cases[] = {
+        {"every recipient refused",
+         "b@y, Carl <c@y>",
+         {{"", "220 hi\r\n"},
+          {"HELO", "250 hi\r\n"},
+          {"MAIL", "250 ok\r\n"},
+          {"RCPT To: <b@y>", "550 no such user\r\n"},
+          {"RCPT To: <c@y>", "553 mailbox name not allowed\r\n"},
+          {"RSET", "250 reset\r\n"}},
+         0,
+         true,
+         {"b@y: 550 no such user", "c@y: 553 mailbox name not allowed",
+          "could not be delivered to anyone and was moved to "},
+         true},
+        {"some recipients refused",
+         "good@y, bad@y",
+         {{"", "220 hi\r\n"},
+          {"HELO", "250 hi\r\n"},
+          {"MAIL", "250 ok\r\n"},
+          {"RCPT To: <good@y>", "250 ok\r\n"},
+          {"RCPT To: <bad@y>", "550 no such user\r\n"},
+          {"DATA", "354 go\r\n"},
+          {"", "250 ok\r\n"}},
+         1,
+         false,
+         {"was sent, but not to:\r\n  bad@y: 550 no such user\r\n"},
+         true},
+        {"the administrator alone refused",
+         "admin@z",
+         {{"", "220 hi\r\n"},
+          {"HELO", "250 hi\r\n"},
+          {"MAIL", "250 ok\r\n"},
+          {"RCPT To: <admin@z>", "550 no such user\r\n"},
+          {"RSET", "250 reset\r\n"}},
+         0,
+         true,
+         {"admin@z: 550 no such user"},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_name);
+        CScriptedSmtp server(c.m_steps);
+        CTempFolder root;
+        CCapturedLog log;
+        CMailSettings settings = Settings(server.Port());
+        Queue(root, settings, c.m_to, "refused");
+        const std::string queued = ListFolder(Outbox(root)).at(0);
+        CEmailSender sender(log.Writer());
+        sender.Run(settings, root.Path());
+
+        EXPECT_EQ(server.Data().size(), c.m_data);
+        EXPECT_TRUE(server.Unexpected().empty());
+        const std::vector<std::string> undelivered = ListFolder(root.Path() + "/mail/undelivered");
+        EXPECT_EQ(undelivered,
+                  c.m_undelivered ? std::vector<std::string>{queued} : std::vector<std::string>{});
+        for (const std::string& named : c.m_named) {
+            EXPECT_TRUE(log.Has(named)) << named << "\n" << log.All();
+            if (c.m_errorMail) {
+                EXPECT_NE(sender.JobError().find(named), std::string::npos) << sender.JobError();
+            }
+        }
+        // Nothing is left to be tried again: the outbox holds at most the error mail.
+        std::vector<std::string> outbox = ListFolder(Outbox(root));
+        ASSERT_EQ(outbox.size(), c.m_errorMail ? 1u : 0u) << log.All();
+        if (c.m_errorMail) {
+            EXPECT_NE(outbox[0], queued);
+            const std::string error = ReadFile(Outbox(root) + outbox[0]);
+            EXPECT_NE(error.find("To: admin@z\r\n"), std::string::npos) << error;
+            EXPECT_NE(error.find("Subject: Email Sender error\r\n"), std::string::npos) << error;
+            EXPECT_NE(error.find(c.m_named[0]), std::string::npos) << error;
+        } else {
+            EXPECT_TRUE(sender.JobError().empty()) << sender.JobError();
+        }
+    }
+}
+
+TEST(EmailSender, QueuedNonAddressIsMovedAsideUnsent) {
+    CSmtpSink sink;
+    ASSERT_TRUE(sink.Started());
+    CTempFolder root;
+    CCapturedLog log;
+    std::filesystem::create_directories(Outbox(root));
+    WriteFile(Outbox(root) + "20240101-000000.txt",
+              "From: a@x\r\nTo: Bob Smith\r\nCc: \r\nBcc: \r\nSubject: s\r\n\r\nx");
+    CEmailSender sender(log.Writer());
+    sender.Run(Settings(sink.Port()), root.Path());
+    EXPECT_TRUE(sink.Messages().empty());
+    EXPECT_EQ(ListFolder(root.Path() + "/mail/undelivered"),
+              std::vector<std::string>{"20240101-000000.txt"});
+    EXPECT_NE(sender.JobError().find("Bob Smith: Not an email address."), std::string::npos)
+        << sender.JobError();
 }

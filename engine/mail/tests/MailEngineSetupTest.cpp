@@ -92,6 +92,36 @@ TEST_F(MailEngineSetupTest, DeclaredEmailOutQueuesTheOutboxFile) {
                   m_marker + "\r\nX-Ticket: 7\r\n\r\nLine one");
 }
 
+TEST_F(MailEngineSetupTest, SendOfANonAddressIsAScriptErrorAndQueuesNothing) {
+    const struct {
+        const char* m_field;
+        const char* m_value;
+        const char* m_error;
+    } cases[] = {
+        {"to", "Bob Smith", "Not an email address in To: Bob Smith"},
+        {"cc", "Smith, Bob <bob@x.test>", "Not an email address in Cc: Smith"},
+        {"bcc", "ann@x.test bob", "Not an email address in Bcc: ann@x.test bob"},
+        {"from", "Webmaster", "Not an email address in From: Webmaster"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_value);
+        CSspRunResult run =
+            RunSspText("<!--{ email_out m; m.SetVar('to', 'ann@x.test'); m.SetVar('" +
+                       std::string(c.m_field) + "', '" + c.m_value + "'); m.SetVar('subject', '" +
+                       m_marker + "'); }-->--{ m.Send(); }--");
+        EXPECT_EQ(run.m_code, 1);
+        EXPECT_NE(run.m_error.find(c.m_error), std::string::npos) << run.m_error;
+        EXPECT_TRUE(Queued().empty());
+    }
+    // The same message with its name kept apart from the address is queued.
+    CSspRunResult run = RunSspText(
+        "<!--{ email_out m; m.SetVar('to', '\"Smith, Bob\" <bob@x.test>'); m.SetVar('subject', '" +
+        m_marker + "'); }-->--{ m.Send(); }--");
+    ASSERT_EQ(run.m_code, 0) << run.m_error;
+    EXPECT_EQ(run.m_output, "1");
+    EXPECT_EQ(Queued().size(), 1u);
+}
+
 TEST_F(MailEngineSetupTest, DeclaredEmailInTakesItsAccountAndFetches) {
     const std::string user = "glue" + std::to_string(getpid());
     const std::string mailbox = g_rootDir + "/mail/" + user + "@127.0.0.1";

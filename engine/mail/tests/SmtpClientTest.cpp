@@ -192,11 +192,17 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
         int m_result;
         bool m_rset;
     } cases[] = {
-        {"recipient refused",
+        {"recipient refused for now",
+         {{"HELO", "250 hi\r\n"},
+          {"MAIL", "250 ok\r\n"},
+          {"RCPT To: <b@y>", "450-mailbox busy\r\n450 really\r\n"}},
+         CSmtpClient::kRefused,
+         true},
+        {"only recipient refused for good",
          {{"HELO", "250 hi\r\n"},
           {"MAIL", "250 ok\r\n"},
           {"RCPT To: <b@y>", "550-no such user\r\n550 really\r\n"}},
-         CSmtpClient::kRefused,
+         CSmtpClient::kUndeliverable,
          true},
         {"sender refused with 505",
          {{"HELO", "250 hi\r\n"}, {"MAIL", "505 auth first\r\n"}},
@@ -259,7 +265,7 @@ TEST(SmtpClient, RefusalsGiveTheirCodes) {
 TEST(SmtpClient, RecipientRefusalLogsEveryReplyLine) {
     CScriptedSmtp server(With({{"HELO", "250 hi\r\n"},
                                {"MAIL", "250 ok\r\n"},
-                               {"RCPT", "550-no such user\r\n550 really\r\n"}}));
+                               {"RCPT", "450-mailbox busy\r\n450 really\r\n"}}));
     CCapturedLog log;
     CSmtpClient client(Settings(), log.Writer());
     ASSERT_TRUE(client.Connect("127.0.0.1", std::to_string(server.Port())));
@@ -267,7 +273,7 @@ TEST(SmtpClient, RecipientRefusalLogsEveryReplyLine) {
     // The session is usable again after RSET.
     EXPECT_EQ(client.SendMail("a@x", "c@y", "", "", "s", {}, "x\r\n"), 0);
     client.Disconnect();
-    EXPECT_TRUE(log.Has("550-no such user\r\n550 really\r\n")) << log.All();
+    EXPECT_TRUE(log.Has("450-mailbox busy\r\n450 really\r\n")) << log.All();
 }
 
 TEST(SmtpClient, EmptyToSendsNothing) {
