@@ -1,11 +1,13 @@
 // libFuzzer target: arbitrary bytes are read as a stored message, and their
-// header-field pieces go through the address, encoded-word and parameter readers.
+// header-field pieces go through the address, encoded-word and parameter readers,
+// and through the outgoing address lists and their header forms.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "engine/foundation/LogWriter.h"
+#include "engine/mail/MailAddress.h"
 #include "engine/mail/MailHeader.h"
 #include "engine/mail/MimeReader.h"
 #include "engine/settings/MimeMap.h"
@@ -31,5 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DecodeEncodedWords(bytes);
     MailHeaderParam(bytes, "boundary");
     FindHtmlTag(bytes, "/body", true);
+
+    const CMailAddressList list = ParseMailAddresses(bytes);
+    AddressListForHeader(list.m_addresses, 4);
+    DisplayNameForHeader(bytes);
     return 0;
 }
