@@ -31,8 +31,7 @@ TEST(MailAddress, ListsAsScriptsWriteThem) {
         List m_parsed;
     } cases[] = {
         {"Bob Smith <bob@example.test>", {"bob@example.test|Bob Smith"}},
-        {"\"Smith, Bob\" <bob@x.test>, carol@y.test",
-         {"bob@x.test|Smith, Bob", "carol@y.test|"}},
+        {"\"Smith, Bob\" <bob@x.test>, carol@y.test", {"bob@x.test|Smith, Bob", "carol@y.test|"}},
         {"jd@x.org (John Doe)", {"jd@x.org|John Doe"}},
         {"<ann@x.test>;ann2@x.test", {"ann@x.test|", "ann2@x.test|"}},
         {"\"Say \\\"hi\\\"\" <q@x.test>", {"q@x.test|Say \"hi\""}},
