@@ -110,11 +110,17 @@ bool ReplaceDataSource(const std::string& name, const std::string& driver,
         return false;
     }
     std::string listed;
-    const bool sameDriver = ListedDriver(name, listed) && AsciiEqualNoCase(listed, driver);
-    if (!sameDriver && !WriteFreshSection(name, driver, error)) {
-        return false;
+    if (!ListedDriver(name, listed) || !AsciiEqualNoCase(listed, driver)) {
+        return WriteFreshSection(name, driver, error) && ConfigureDataSource(name, keys, error);
     }
-    return ConfigureDataSource(name, keys, error);
+    // Written again as it stands, so a data source listed from the system's file gets a whole
+    // section in ours rather than one without a driver.
+    std::map<std::string, std::string> all = keys;
+    const std::string standing = DataSourceAttribute(name, "Driver");
+    if (!standing.empty()) {
+        all.emplace("Driver", standing);
+    }
+    return ConfigureDataSource(name, all, error);
 }
 
 std::string ReplaceDataSourceQuestion(const std::string& name) {
