@@ -77,6 +77,10 @@ bool CServiceControl::Install(const std::string& programPath, const std::string&
     return DoInstall(CommandPath(programPath), name, startType, dependency);
 }
 
+bool CServiceControl::CanInstall() {
+    return !NotOpened() && DoCanInstall();
+}
+
 std::string CServiceControl::CommandPath(const std::string& programPath) {
     if (programPath.find(' ') != std::string::npos) {
         return "\"" + programPath + "\"";

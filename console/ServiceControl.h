@@ -36,6 +36,10 @@ public:
     const std::string& Error() const { return m_strError; }
     int ErrorCode() const { return m_nError; }
 
+    // Whether Install could succeed on this host, asked before a running server is stopped
+    // for it; false with the reason as the error.
+    bool CanInstall();
+
     // The program path as a service command: in double quotes when it holds a blank.
     static std::string CommandPath(const std::string& programPath);
 
@@ -50,6 +54,7 @@ protected:
     virtual bool DoSetDependency(const std::string& name, const std::string& dependency) = 0;
     virtual bool DoInstall(const std::string& command, const std::string& name, int startType,
                            const std::string& dependency) = 0;
+    virtual bool DoCanInstall() = 0;
 
     // Records a failure; always false.
     bool Fail(int code, const std::string& text);

@@ -169,6 +169,21 @@ bool CSystemdServiceControl::DoInstall(const std::string& command, const std::st
     return RunOk({"daemon-reload"}) && DoChangeStartType(name, startType);
 }
 
+bool CSystemdServiceControl::DoCanInstall() {
+    std::filesystem::path folder = m_config.m_unitFolder;
+    struct stat st {};
+    while (::stat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT || !folder.has_relative_path()) {
+            return FailErrno(errno);
+        }
+        folder = folder.parent_path();
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return FailErrno(ENOTDIR);
+    }
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 || FailErrno(errno);
+}
+
 bool CSystemdServiceControl::WriteFile(const std::string& path, const std::string& text) {
     CUniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.Get() < 0) {

@@ -47,6 +47,8 @@ protected:
     bool DoSetDependency(const std::string& name, const std::string& dependency) override;
     bool DoInstall(const std::string& command, const std::string& name, int startType,
                    const std::string& dependency) override;
+    // The unit folder, or the folder it would be made in, takes new files.
+    bool DoCanInstall() override;
 
 private:
     // systemctl's exit code, or -1 when it did not run or end in time.

@@ -7,6 +7,7 @@
 
 #include "console/CommandLine.h"
 #include "console/ConsoleMessages.h"
+#include "console/PrivateOdbcIni.h"
 #include "console/ServerControl.h"
 #include "console/SystemdServiceControl.h"
 #include "engine/data/OdbcEnvironment.h"
@@ -20,6 +21,10 @@
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     UseInstallationOdbcIni(g_rootDir);
+    // The driver manager creates a missing odbc.ini with the umask's mode on its first read;
+    // one that cannot be made here is left to the writes, which say why.
+    std::string iniError;
+    EnsurePrivateOdbcIni(iniError);
     // The command line decides before anything that would need a display exists.
     if (!IsCommandLineAction(arguments)) {
 #ifdef VELMORIN_CONSOLE_WINDOW

@@ -1,4 +1,10 @@
 // Drivers, data sources and their kinds in a private odbc.ini.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -9,7 +15,9 @@
 #include "console/DataSourceSetup.h"
 #include "console/DataSources.h"
 #include "engine/data/OdbcConnection.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/ScopedEnv.h"
 #include "engine/testsupport/TempFolder.h"
 #include "engine/testsupport/WholeFile.h"
 
@@ -139,6 +147,138 @@ TEST_F(DataSources, CreateDefaultWritesTheRootsDatabase) {
     db.ExecuteSQL("CREATE TABLE t (x INTEGER)");
     db.Close();
     EXPECT_TRUE(Exists(root.File("data/zr2.db")));
+}
+
+// The console's own odbc.ini under a fresh root, as the program points ODBCINI there.
+class InstallationIni : public ::testing::Test {
+protected:
+    void SetUp() override {
+        COdbcTestEnv::Dir();
+        std::filesystem::create_directories(m_root.File("etc"));
+        m_env.Set("ODBCINI", Ini().c_str());
+    }
+    std::string Ini() const { return m_root.File("etc/odbc.ini"); }
+
+    CTempFolder m_root;
+    CScopedEnv m_env;
+};
+
+// Writes the live data source zr2 through the installer, as an earlier console did: the
+// driver manager keeps what it read, so a file written behind its back would go unseen.
+// The file's text afterwards.
+std::string WriteLiveZr2(const std::string& ini, const std::string& database) {
+    SQLWriteDSNToIni("zr2", "SQLite3");
+    const std::pair<const char*, std::string> keys[] = {
+        {"Database", database}, {"Timeout", "10000"}, {"JournalMode", "WAL"}};
+    for (const auto& [key, value] : keys) {
+        SQLWritePrivateProfileString("zr2", key, value.c_str(), "odbc.ini");
+    }
+    return ReadFile(ini);
+}
+
+TEST_F(InstallationIni, ANameInUseIsNeverCreatedOverAndAReplaceKeepsWhatItDoesNotSet) {
+    const std::string live = WriteLiveZr2(Ini(), "/srv/v/data/zr2.db");
+    ASSERT_NE(live.find("JournalMode=WAL"), std::string::npos) << live;
+    std::string error;
+    EXPECT_FALSE(CreateDataSource("ZR2", "SQLite3", {{"Database", "/tmp/new.db"}}, error));
+    EXPECT_EQ(error, "Data source ZR2 already exists.");
+    EXPECT_FALSE(CreateDefaultDataSource(m_root.Path(), "zr2", error));
+    EXPECT_EQ(ReadFile(Ini()), live);
+
+    const struct {
+        const char* driver;
+        std::map<std::string, std::string> keys;
+        std::map<std::string, std::string> after;
+    } cases[] = {
+        {"SQLite3",
+         {{"Database", "/tmp/new.db"}},
+         {{"Driver", "SQLite3"},
+          {"Database", "/tmp/new.db"},
+          {"Timeout", "10000"},
+          {"JournalMode", "WAL"}}},
+        {"PostgreSQL",
+         {{"Database", "velmorin"}, {"Servername", "127.0.0.1"}},
+         {{"Driver", "PostgreSQL"},
+          {"Database", "velmorin"},
+          {"Servername", "127.0.0.1"},
+          {"Timeout", ""},
+          {"JournalMode", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.driver);
+        WriteLiveZr2(Ini(), "/srv/v/data/zr2.db");
+        ASSERT_TRUE(ReplaceDataSource("zr2", c.driver, c.keys, error)) << error;
+        for (const auto& [key, value] : c.after) {
+            EXPECT_EQ(DataSourceAttribute("zr2", key), value) << key << "\n" << ReadFile(Ini());
+        }
+        EXPECT_TRUE(DataSourceExists("Zr2"));
+    }
+    EXPECT_FALSE(DataSourceExists("zr3"));
+    WriteLiveZr2(Ini(), "/srv/v/data/zr2.db");
+    EXPECT_TRUE(IsDefaultDataSource("/srv/v", "zr2"));
+    EXPECT_FALSE(IsDefaultDataSource(m_root.Path(), "zr2"));
+}
+
+TEST(DataSourceNames, TheSuggestionIsNeverANameInUse) {
+    const std::vector<CDataSourceEntry> sources = {
+        {"zr2", "SQLite3"}, {"ZR2_2", "SQLite3"}, {"zr2_sql", "SQL Server"}, {"zr2_4", "x"}};
+    const struct {
+        const char* base;
+        const char* suggested;
+    } cases[] = {
+        {"zr2", "zr2_3"},
+        {"zr2_sql", "zr2_sql_2"},
+        {"zr2_ora", "zr2_ora"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UnusedDataSourceName(c.base, sources), c.suggested) << c.base;
+    }
+}
+
+// Whether `nobody` can read the file (every folder above it open to all).
+int NobodyReads(const std::string& path) {
+    CChildOptions options;
+    options.m_searchPath = true;
+    options.m_stdout = CChildStream::Null();
+    options.m_stderr = CChildStream::Null();
+    return CChildProcess::Run({"runuser", "-u", "nobody", "--", "cat", path}, options);
+}
+
+TEST_F(InstallationIni, ANewIniIsPrivateToTheRootsGroupAndARewriteKeepsItsMode) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    const group* adm = ::getgrnam("adm");
+    ASSERT_NE(adm, nullptr);
+    ASSERT_EQ(::chown(m_root.Path().c_str(), 0, adm->gr_gid), 0);
+    ASSERT_EQ(::chmod(m_root.Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(m_root.File("etc").c_str(), 0755), 0);
+    const mode_t umask = ::umask(022);
+    std::string error;
+    const bool created = CreateDataSource("secret", "PostgreSQL", {{"Password", "hunter2"}}, error);
+    ::umask(umask);
+    ASSERT_TRUE(created) << error;
+    ASSERT_NE(ReadFile(Ini()).find("Password=hunter2"), std::string::npos);
+
+    struct stat st {};
+    ASSERT_EQ(::stat(Ini().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_gid, adm->gr_gid);
+    EXPECT_NE(NobodyReads(Ini()), 0);
+    // What lets nobody in when the mode does: a file of the same folder open to all.
+    ASSERT_TRUE(WriteFile(m_root.File("etc/open.txt"), "x"));
+    ASSERT_EQ(::chmod(m_root.File("etc/open.txt").c_str(), 0644), 0);
+    EXPECT_EQ(NobodyReads(m_root.File("etc/open.txt")), 0);
+
+    // An administrator's own choice survives a rewrite.
+    ASSERT_EQ(::chown(Ini().c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(Ini().c_str(), 0600), 0);
+    ASSERT_TRUE(ConfigureDataSource("secret", {{"Port", "5432"}}, error)) << error;
+    EXPECT_EQ(DataSourceAttribute("secret", "Port"), "5432");
+    ASSERT_EQ(::stat(Ini().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_gid, 0u);
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ protected:
     bool DoInstall(const std::string&, const std::string&, int, const std::string&) override {
         return true;
     }
+    bool DoCanInstall() override { return true; }
 
 private:
     CFakeService& m_service;

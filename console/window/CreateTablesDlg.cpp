@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <initializer_list>
+#include <vector>
 
 #include "console/DbSetup.h"
 #include "console/SqlScript.h"
@@ -14,19 +16,51 @@
 #include "console/window/WaitCursor.h"
 #include "engine/data/OdbcConnection.h"
 
+namespace {
+
+// Marks the script as running and keeps the buttons disabled for its scope.
+class CRunningScript {
+public:
+    CRunningScript(bool& running, std::initializer_list<QPushButton*> buttons)
+        : m_running(running), m_buttons(buttons) {
+        m_running = true;
+        for (QPushButton* button : m_buttons) {
+            button->setEnabled(false);
+        }
+    }
+    ~CRunningScript() {
+        m_running = false;
+        for (QPushButton* button : m_buttons) {
+            button->setEnabled(true);
+        }
+    }
+    CRunningScript(const CRunningScript&) = delete;
+    CRunningScript& operator=(const CRunningScript&) = delete;
+
+private:
+    bool& m_running;
+    std::vector<QPushButton*> m_buttons;
+};
+
+}  // namespace
+
 CCreateTablesDlg::CCreateTablesDlg(QWidget* parent, CDbSetup& setup, COdbcConnection& db,
                                    const std::string& info, const std::string& scriptPath)
     : QDialog(parent),
       m_setup(setup),
       m_db(db),
       m_script(new QPlainTextEdit(this)),
-      m_status(new QLabel(this)) {
+      m_status(new QLabel(this)),
+      m_ok(nullptr),
+      m_cancel(nullptr) {
     setWindowTitle("Create Tables");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QString::fromStdString("Create tables in " + info), this));
     layout->addWidget(m_script);
     layout->addWidget(m_status);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_cancel = buttons->button(QDialogButtonBox::Cancel);
     QPushButton* load = buttons->addButton("Load...", QDialogButtonBox::ActionRole);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnOK(); });
@@ -60,9 +94,20 @@ void CCreateTablesDlg::OnLoad() {
     }
 }
 
+void CCreateTablesDlg::reject() {
+    if (!m_running) {
+        QDialog::reject();
+    }
+}
+
 bool CCreateTablesDlg::OnOK() {
+    // The status callback lets events through, a click among them.
+    if (m_running) {
+        return false;
+    }
     bool done = false;
     {
+        CRunningScript running(m_running, {m_ok, m_cancel});
         CWaitCursor wait;
         done = m_setup.RunCreateTables(m_script->toPlainText().toStdString(), m_db,
                                        m_db.CompletedConnectString(),

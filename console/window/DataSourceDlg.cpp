@@ -142,13 +142,29 @@ void CDataSourceDlg::OnCreate() {
         return;
     }
     const std::string driver = item->text(0).toStdString();
-    const std::string suggested = SuggestedDsnAttribute(m_defaultName, driver).substr(4);
+    std::vector<CDataSourceEntry> now;
+    std::string error;
+    ListDataSources(now, error);
+    const std::string suggested =
+        UnusedDataSourceName(SuggestedDsnAttribute(m_defaultName, driver).substr(4), now);
     CDataSourceForm form(this, DriverKind(driver), suggested, false, {});
     if (!m_runForm(form)) {
         return;
     }
-    std::string error;
-    if (!CreateDataSource(form.Name(), driver, form.Attributes(), error)) {
+    const std::string name = form.Name();
+    if (DataSourceExists(name)) {
+        if (!AskYesNo(this, ReplaceDataSourceQuestion(name), true)) {
+            return;
+        }
+        if (!ReplaceDataSource(name, driver, form.Attributes(), error)) {
+            ShowMessage(this, error, EPromptKind::kError);
+            return;
+        }
+        ListSources();
+        SetCurrent(name);
+        return;
+    }
+    if (!CreateDataSource(name, driver, form.Attributes(), error)) {
         ShowMessage(this, error, EPromptKind::kError);
         return;
     }
@@ -165,8 +181,23 @@ void CDataSourceDlg::OnCreate() {
 }
 
 void CDataSourceDlg::OnCreateDefault() {
+    // Already the default: nothing to write.
+    if (IsDefaultDataSource(m_root, m_defaultName)) {
+        SetCurrent(m_defaultName);
+        return;
+    }
     std::string error;
-    if (!CreateDefaultDataSource(m_root, m_defaultName, error)) {
+    bool written = false;
+    if (DataSourceExists(m_defaultName)) {
+        if (!AskYesNo(this, ReplaceDataSourceQuestion(m_defaultName), true)) {
+            return;
+        }
+        written =
+            ReplaceDataSource(m_defaultName, kDefaultDriver, DefaultDataSourceKeys(m_root), error);
+    } else {
+        written = CreateDefaultDataSource(m_root, m_defaultName, error);
+    }
+    if (!written) {
         ShowMessage(this, error, EPromptKind::kError);
         return;
     }

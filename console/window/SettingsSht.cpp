@@ -208,6 +208,24 @@ bool CSettingsSht::RemoveService() {
 bool CSettingsSht::InstallService() {
     const CConsoleMessages& msg = ConsoleMessages();
     CServerControl& control = m_context.m_control;
+    // Everything that can refuse the service comes before the question that stops the server:
+    // a host that cannot take it never loses its running server.
+    const std::string& own = m_context.m_programPath;
+    const std::string program = own.substr(0, own.rfind('/') + 1) + kServerProgram;
+    if (program.size() >= kMaxServicePath) {
+        ShowMessage(this, "Service file name too long.", EPromptKind::kError);
+        return false;
+    }
+    if (m_settings->ServiceDependency.size() > CServiceControl::kMaxDependency) {
+        ShowMessage(this, "Depend on service name must shorter then 50 characters",
+                    EPromptKind::kError);
+        return false;
+    }
+    auto service = m_context.m_serviceFactory();
+    if (!service->CanInstall()) {
+        ShowMessage(this, msg.msgInstallServiceFailed + service->Error(), EPromptKind::kError);
+        return false;
+    }
     const bool running = control.IsServerRunning();
     if (!AskYesNo(this, running ? msg.msgAskStopAndInstallService : msg.msgAskInstallService)) {
         m_nRunAs = 0;
@@ -222,18 +240,6 @@ bool CSettingsSht::InstallService() {
             return false;
         }
     }
-    const std::string& own = m_context.m_programPath;
-    const std::string program = own.substr(0, own.rfind('/') + 1) + kServerProgram;
-    if (program.size() >= kMaxServicePath) {
-        ShowMessage(this, "Service file name too long.", EPromptKind::kError);
-        return false;
-    }
-    if (m_settings->ServiceDependency.size() > CServiceControl::kMaxDependency) {
-        ShowMessage(this, "Depend on service name must shorter then 50 characters",
-                    EPromptKind::kError);
-        return false;
-    }
-    auto service = m_context.m_serviceFactory();
     if (!service->Install(program, kServiceName, m_nStartType, m_settings->ServiceDependency)) {
         ShowMessage(this, msg.msgInstallServiceFailed + service->Error(), EPromptKind::kError);
         return false;

@@ -1,14 +1,20 @@
 // The Create Tables dialog on a fresh SQLite database and the data-source dialog over the
 // test's own ODBC ini files.
+#include <odbcinst.h>
+#include <sqlite3.h>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "console/DataSourceSetup.h"
 #include "console/DataSources.h"
 #include "console/DbSetup.h"
 #include "console/window/CreateTablesDlg.h"
@@ -18,7 +24,9 @@
 #include "console/window/tests/PromptRecorder.h"
 #include "engine/data/OdbcConnection.h"
 #include "engine/testsupport/OdbcTestEnv.h"
+#include "engine/testsupport/ScopedEnv.h"
 #include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 namespace {
 
@@ -31,6 +39,55 @@ protected:
         }
     }
 };
+
+// Writes the live data source zr2 through the installer, as an earlier console did: the
+// driver manager keeps what it read, so a file written behind its back would go unseen.
+// The file's text afterwards.
+std::string WriteLiveZr2(const std::string& ini, const std::string& database) {
+    SQLWriteDSNToIni("zr2", "SQLite3");
+    const std::pair<const char*, std::string> keys[] = {
+        {"Database", database}, {"Timeout", "10000"}, {"JournalMode", "WAL"}};
+    for (const auto& [key, value] : keys) {
+        SQLWritePrivateProfileString("zr2", key, value.c_str(), "odbc.ini");
+    }
+    return ReadFile(ini);
+}
+
+// The data-source dialogs over an installation's own odbc.ini that already holds the live
+// data source zr2.
+class LiveDataSource : public DatabaseDialogs {
+protected:
+    void SetUp() override {
+        DatabaseDialogs::SetUp();
+        std::filesystem::create_directories(m_root.File("etc"));
+        m_env.Set("ODBCINI", Ini().c_str());
+    }
+    std::string Ini() const { return m_root.File("etc/odbc.ini"); }
+    void SelectDriver(CDataSourceDlg& dialog, const char* driver) {
+        const QList<QTreeWidgetItem*> found = dialog.Drivers()->findItems(driver, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        dialog.Drivers()->setCurrentItem(found.front());
+    }
+
+    CTempFolder m_root;
+    CScopedEnv m_env;
+};
+
+long long RowCount(const std::string& file, const std::string& table) {
+    sqlite3* db = nullptr;
+    long long count = -1;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* stmt = nullptr;
+        const std::string sql = "SELECT COUNT(*) FROM " + table;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW) {
+            count = sqlite3_column_int64(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return count;
+}
 
 bool HasTable(COdbcConnection& db, const std::string& table) {
     CWindowDbSetupUi ui(nullptr, "");
@@ -180,4 +237,115 @@ TEST_F(DatabaseDialogs, ConfigureEditsTheChosenDataSource) {
     unknown.OnConfigure();
     ASSERT_EQ(prompts.Texts().size(), 1u);
     EXPECT_EQ(prompts.Texts()[0].rfind("System did not find nowhere", 0), 0u) << prompts.Texts()[0];
+}
+
+TEST_F(DatabaseDialogs, CreateTablesCannotRunTwiceFromASecondClick) {
+    const std::string connect = COdbcTestEnv::AddSqliteDsn("tables_twice");
+    COdbcConnection db;
+    db.Open(connect);
+    CPromptRecorder prompts(true);
+    CWindowDbSetupUi ui(nullptr, VELMORIN_SOURCE_ROOT);
+    CDbSetup setup(VELMORIN_SOURCE_ROOT, ui);
+    ui.SetDbSetup(&setup);
+    setup.SetMode(CDbSetup::kStartupMode);
+    CCreateTablesDlg dialog(nullptr, setup, db, "database: default user: ", "");
+    std::string script =
+        "CREATE TABLE IF NOT EXISTS zr2_registry (a INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS counted (n INTEGER);\n";
+    for (int i = 0; i < 20; ++i) {
+        script += "INSERT INTO counted VALUES (" + std::to_string(i) + ");\n";
+    }
+    dialog.Script()->setPlainText(QString::fromStdString(script));
+    int rejected = 0;
+    QObject::connect(&dialog, &QDialog::rejected, [&rejected] { ++rejected; });
+    bool clicked = false;
+    bool okEnabled = true;
+    bool cancelEnabled = true;
+    // Fires from the status line's event pumping, while the script runs.
+    QTimer::singleShot(0, &dialog, [&] {
+        clicked = true;
+        okEnabled = dialog.OkButton()->isEnabled();
+        cancelEnabled = dialog.CancelButton()->isEnabled();
+        dialog.OkButton()->click();
+        dialog.CancelButton()->click();
+        dialog.reject();
+    });
+    EXPECT_TRUE(dialog.OnOK());
+    ASSERT_TRUE(clicked);
+    EXPECT_FALSE(okEnabled);
+    EXPECT_FALSE(cancelEnabled);
+    EXPECT_EQ(rejected, 0);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(prompts.Prompts().empty()) << prompts.Texts().front();
+    db.Close();
+    EXPECT_EQ(RowCount(COdbcTestEnv::Dir() + "/tables_twice.db", "counted"), 20);
+    EXPECT_TRUE(dialog.OkButton()->isEnabled());
+    EXPECT_TRUE(dialog.CancelButton()->isEnabled());
+}
+
+TEST_F(LiveDataSource, CreateOverANameInUseAsksAndNoKeepsTheSectionWhole) {
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "yes" : "no");
+        const std::string live = WriteLiveZr2(Ini(), "/srv/v/data/zr2.db");
+        CPromptRecorder prompts;
+        prompts.QueueAnswer(yes);
+        CDataSourceDlg dialog(nullptr, m_root.Path(), "", "zr2", "why");
+        SelectDriver(dialog, "SQLite3");
+        std::string suggested;
+        dialog.SetFormRunner([&](CDataSourceForm& form) {
+            suggested = form.NameEdit()->text().toStdString();
+            form.NameEdit()->setText("zr2");
+            form.Field("Database")->setText(QString::fromStdString(m_root.File("empty.db")));
+            return true;
+        });
+        dialog.OnCreate();
+        EXPECT_FALSE(DataSourceExists(suggested)) << suggested;
+        EXPECT_EQ(suggested.rfind("zr2", 0), 0u) << suggested;
+        ASSERT_EQ(prompts.Prompts().size(), 1u);
+        EXPECT_EQ(prompts.Prompts()[0].m_kind, EPromptKind::kQuestion);
+        EXPECT_TRUE(prompts.Prompts()[0].m_defaultNo);
+        EXPECT_EQ(prompts.Texts()[0], ReplaceDataSourceQuestion("zr2"));
+        if (!yes) {
+            EXPECT_EQ(ReadFile(Ini()), live);
+            EXPECT_EQ(dialog.Current(), "");
+            continue;
+        }
+        EXPECT_EQ(DataSourceAttribute("zr2", "Database"), m_root.File("empty.db"));
+        EXPECT_EQ(DataSourceAttribute("zr2", "Timeout"), "10000");
+        EXPECT_EQ(DataSourceAttribute("zr2", "JournalMode"), "WAL");
+        EXPECT_EQ(dialog.Current(), "zr2");
+    }
+}
+
+TEST_F(LiveDataSource, CreateDefaultNeverReplacesWithoutAsking) {
+    const std::string ownDatabase = m_root.File("data/zr2.db");
+    const struct {
+        const char* label;
+        std::string database;
+        bool answer;
+        bool asked;
+        std::string databaseAfter;
+    } cases[] = {
+        {"another database, no", "/srv/v/data/zr2.db", false, true, "/srv/v/data/zr2.db"},
+        {"another database, yes", "/srv/v/data/zr2.db", true, true, ownDatabase},
+        {"already the default", ownDatabase, false, false, ownDatabase},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string live = WriteLiveZr2(Ini(), c.database);
+        CPromptRecorder prompts;
+        prompts.QueueAnswer(c.answer);
+        CDataSourceDlg dialog(nullptr, m_root.Path(), "", "zr2", "why");
+        dialog.OnCreateDefault();
+        EXPECT_EQ(prompts.Texts(), c.asked
+                                       ? std::vector<std::string>{ReplaceDataSourceQuestion("zr2")}
+                                       : std::vector<std::string>{});
+        EXPECT_EQ(DataSourceAttribute("zr2", "Database"), c.databaseAfter);
+        EXPECT_EQ(DataSourceAttribute("zr2", "Timeout"), "10000");
+        EXPECT_EQ(DataSourceAttribute("zr2", "JournalMode"), "WAL");
+        if (!c.answer && c.asked) {
+            EXPECT_EQ(ReadFile(Ini()), live);
+        }
+        EXPECT_EQ(dialog.Current(), c.asked && !c.answer ? "" : "zr2");
+    }
 }

@@ -2,6 +2,8 @@
 // and what it leaves alone.
 #include "console/window/SettingsSht.h"
 
+#include <cerrno>
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -13,12 +15,14 @@
 
 #include "console/ConsoleClient.h"
 #include "console/ConsoleMessages.h"
+#include "console/SystemdServiceControl.h"
 #include "console/window/DbPage.h"
 #include "console/window/GeneralPage.h"
 #include "console/window/MainFrame.h"
 #include "console/window/ServerView.h"
 #include "console/window/tests/PromptRecorder.h"
 #include "console/window/tests/WindowFixture.h"
+#include "engine/foundation/SystemError.h"
 #include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/WholeFile.h"
 
@@ -212,5 +216,46 @@ TEST(SettingsSheet, TheCertificateNoticeNamesTheHostWhenItDiffers) {
             {c.hostName});
         EXPECT_EQ(prompts.Texts(),
                   c.notice ? std::vector<std::string>{text} : std::vector<std::string>{});
+    }
+}
+
+TEST(SettingsSheet, NtServiceOnAHostThatCannotTakeItKeepsTheServerRunning) {
+    CWindowFixture fixture;
+    fixture.StartServer();
+    const std::string root = fixture.Root().Root();
+    ASSERT_TRUE(WriteFile(root + "/not-a-folder", "x"));
+    const struct {
+        const char* label;
+        bool hostRunsSystemd;
+        std::string unitFolder;
+        std::string reason;
+    } cases[] = {
+        {"no systemd", false, root + "/units",
+         "The service manager is not available on this host."},
+        {"unit folder under a file", true, root + "/not-a-folder/units",
+         FormatSystemError(ENOTDIR)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fixture.Context().m_serviceFactory = [&c, root] {
+            CSystemdServiceControl::Config config;
+            config.m_unitFolder = c.unitFolder;
+            config.m_maskFolder = root + "/masks";
+            config.m_hostRunsSystemd = [&c] { return c.hostRunsSystemd; };
+            return std::make_unique<CSystemdServiceControl>(config);
+        };
+        // Yes to every question: only the check may keep the server from being stopped.
+        CPromptRecorder prompts(true);
+        CSettingsSht sheet(nullptr, fixture.Context());
+        General(sheet).RunAs()->button(1)->click();
+        EXPECT_FALSE(sheet.OnOK());
+        EXPECT_EQ(prompts.Texts(),
+                  std::vector<std::string>{ConsoleMessages().msgInstallServiceFailed + c.reason});
+        std::string text;
+        std::string error;
+        EXPECT_TRUE(CConsoleClient("127.0.0.1", fixture.Root().Port()).GetTaskList(text, error))
+            << error;
+        EXPECT_TRUE(fixture.Root().ServerRunning());
+        EXPECT_FALSE(fixture.Control().IsServiceInstalled());
     }
 }
