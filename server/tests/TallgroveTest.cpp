@@ -518,8 +518,8 @@ TEST(TallgroveTest, DatesFollowTheProgramsTimeLocale) {
     }
 }
 
-// Temporary files of writers killed in an earlier run go at the next start; a file still
-// being written (locked) or written since the start stays.
+// Temporary files of writers killed in an earlier run go at the next start, whenever they were
+// written, the start's own second included; a file still being written (locked) stays.
 TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
     CInstallation installation;
     const std::string& root = installation.Root();
@@ -537,7 +537,9 @@ TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
         {root + "/mail/out/.new-20250101-101010-Ef34Gh", now - 3600, false, false},
         {root + "/mail/in/.new-20250101-101010-Ij56Kl", now - 3600, false, false},
         {root + "/mail/out/.new-20250101-101010-Mn78Op", now - 3600, true, true},
-        {root + "/mail/out/.new-20250101-101010-Qr90St", now + 3600, false, true},
+        {root + "/mail/out/.new-20250101-101010-Qr90St", now + 3600, false, false},
+        {root + "/mail/out/.new-20250101-101010-Uv12Wx", now, false, false},
+        {root + "/etc/.new-velmorin.conf-Yz34Ab", now, false, false},
         {root + "/mail/out/20250101-101010.eml", now - 3600, false, true},
     };
     std::vector<int> locks;
