@@ -614,6 +614,49 @@ TEST(TallgroveTest, LongHeaderLinesLeaveTheDayFilesFirstLineInPlace) {
     EXPECT_EQ(installation.WaitExit(server), 0);
 }
 
+// Started by hand (no umask of a script) from a root whose group the admins share but whose
+// log and mail folders do not exist yet, the server makes them with the root's group and
+// keeps its day log and queued mail from other users.
+TEST(TallgroveTest, FilesTheServerMakesAreForTheRootsGroupOnly) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving files a group of no process needs root";
+    }
+    constexpr gid_t kGroup = 4242;
+    CInstallation installation;
+    const std::string& root = installation.Root();
+    fs::remove_all(root + "/webroot/log");
+    fs::remove_all(root + "/mail");
+    ASSERT_EQ(::chown(root.c_str(), static_cast<uid_t>(-1), kGroup), 0);
+    ASSERT_EQ(::chown((root + "/webroot").c_str(), static_cast<uid_t>(-1), kGroup), 0);
+    std::ofstream(root + "/webroot/queue.zrp")
+        << "<!--{ email_out m; m.SetVar('to', 'ann@x.test'); m.SetVar('subject', 'modes');"
+           " m.SetVar('content', 'secret'); }-->--{ m.Send(); }--";
+    const mode_t before = ::umask(022);  // what a shell gives
+    const pid_t server = installation.Start();
+    ::umask(before);
+    ASSERT_TRUE(installation.WaitRunning());
+    EXPECT_TRUE(Exchange(installation.Port(), "GET /queue.zrp HTTP/1.0\r\n\r\n").ends_with("1"));
+    std::vector<std::string> made = {TodaysDayFile(root)};
+    for (const auto& entry : fs::directory_iterator(root + "/mail/outbox")) {
+        made.push_back(entry.path());
+    }
+    ASSERT_EQ(made.size(), 2u) << "no mail was queued";
+    for (const std::string& path : {root + "/webroot/log", root + "/mail", root + "/mail/outbox"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, 02750u) << path;
+        EXPECT_EQ(st.st_gid, kGroup) << path;
+    }
+    for (const std::string& path : made) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << path;
+        EXPECT_EQ(st.st_gid, kGroup) << path;
+    }
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
 // serve.sh lays an installation out for its owner and the root's group alone: another user
 // reads none of its secrets, data or logs, the wider modes of an earlier layout are narrowed
 // and told, and what the running server makes (today's day log, a queued mail) is 0640 with
