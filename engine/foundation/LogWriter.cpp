@@ -54,10 +54,10 @@ bool StartNextGeneration(CUniqueFd& file, const std::string& path) {
             return true;
         }
     }
-    struct stat open {};
+    struct stat opened {};
     struct stat named {};
-    const bool same = ::fstat(file.Get(), &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
-                      open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    const bool same = ::fstat(file.Get(), &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                      opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
     if (same && ::rename(path.c_str(), (path + ".1").c_str()) != 0) {
         return true;
     }
