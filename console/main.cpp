@@ -14,11 +14,14 @@
 #ifdef VELMORIN_CONSOLE_WINDOW
 #include "console/window/ConsoleWindow.h"
 #endif
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/settings/RootFolder.h"
 #include "engine/settings/ServerSettings.h"
 
 int main(int argc, char** argv) {
+    // What the program writes into the installation is for its group only.
+    UseGroupUmask();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     UseInstallationOdbcIni(g_rootDir);
     // The driver manager creates a missing odbc.ini with the umask's mode on its first read;

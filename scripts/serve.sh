@@ -98,11 +98,63 @@ if [ -z "$binary" ]; then
   binary=build/bin/Tallgrove
 fi
 
-# The installation root.
-for folder in bin etc data tmp mail certs webroot webroot/log webroot/script; do
-  mkdir -p "$root/$folder"
+# The installation root. What can hold a password, data or request lines is for the owner and
+# the root's group only: files at most 0640, folders 0750 with the setgid bit, so that what the
+# programs make in them takes the root's group; tmp/ 0770 (the group's members write there
+# too), certs/ 0700 (with the setgid bit as well). An installation laid out before is narrowed to that, and told.
+umask 027
+group=$(stat -c %g "$root")
+chmod g+s "$root"
+for made in bin:755 etc:2750 data:2750 tmp:2770 mail:2750 certs:2700 webroot:2750 \
+  webroot/log:2750 webroot/script:2750; do
+  if [ ! -d "$root/${made%%:*}" ]; then
+    mkdir -p "$root/${made%%:*}"
+    chmod "${made#*:}" "$root/${made%%:*}"
+  fi
 done
-chmod 700 "$root/certs"
+# A folder: exactly this mode, and the root's group.
+lay_folder() {
+  local have
+  have=$(stat -c %a "$1")
+  if [ "$have" != "$2" ]; then
+    chmod "$2" "$1"
+    echo "serve.sh: $1: mode $have -> $2"
+  fi
+  lay_group "$1"
+}
+# A file: no more than this mode, and the root's group.
+lay_file() {
+  local have want
+  have=$(stat -c %a "$1")
+  want=$(printf '%o' $((8#$have & 8#$2)))
+  if [ "$have" != "$want" ]; then
+    chmod "$want" "$1"
+    echo "serve.sh: $1: mode $have -> $want"
+  fi
+  lay_group "$1"
+}
+lay_group() {
+  if [ "$(stat -c %g "$1")" != "$group" ]; then
+    echo "serve.sh: $1: group $(stat -c %G "$1") -> $(getent group "$group" | cut -d: -f1 || echo "$group")"
+    chgrp "$group" "$1"
+  fi
+}
+lay_installation() {
+  local path
+  for folder in etc data mail webroot webroot/log; do
+    lay_folder "$root/$folder" 2750
+  done
+  lay_folder "$root/tmp" 2770
+  lay_folder "$root/certs" 2700
+  while IFS= read -r -d '' path; do
+    lay_folder "$path" 2750
+  done < <(find "$root/mail" -mindepth 1 -type d -print0)
+  while IFS= read -r -d '' path; do
+    lay_file "$path" 640
+  done < <(find "$root/etc" "$root/data" "$root/mail" "$root/webroot/log" "$root/tmp" "$root/certs" \
+             -type f -print0)
+}
+lay_installation
 install -m 755 "$binary" "$root/bin/Tallgrove"
 # The console's command line (-start, -stop, -compact) serves this root as well.
 if [ -x build/bin/Brackmoor ]; then
@@ -130,6 +182,8 @@ JournalMode=WAL
 EOF
 sqlite3 "$root/data/zr2.db" <data/zr2sqlite.sql
 sqlite3 "$root/data/zr2.db" "PRAGMA journal_mode=WAL;" >/dev/null
+# The new files took the folders' group and the umask's modes; a rewritten odbc.ini kept its own.
+lay_installation
 
 # A port this user can bind.
 can_bind() {

@@ -1,9 +1,9 @@
 // Tallgrove: the server program.
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "engine/data/OdbcEnvironment.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SettingsStore.h"
@@ -14,7 +14,8 @@
 #include "server/ServiceManager.h"
 
 int main(int argc, char** argv) {
-    const std::time_t started = std::time(nullptr);
+    // Logs, spool files and page output hold request lines and data: never for others.
+    UseGroupUmask();
     // Before any thread or ODBC call: the process environment is still ours alone.
     UseInstallationOdbcIni(g_rootDir);
     LoadLocaleDateSettings();
@@ -24,8 +25,8 @@ int main(int argc, char** argv) {
     }
     g_log.SetFolder(g_rootDir + "/webroot");
     // What writers killed before this start left half-written.
-    CSettingsStore(CSettingsStore::PathUnderRoot(g_rootDir)).RemoveLeftovers(started);
-    RemoveMailSpoolLeftovers(g_rootDir, started);
+    CSettingsStore(CSettingsStore::PathUnderRoot(g_rootDir)).RemoveLeftovers();
+    RemoveMailSpoolLeftovers(g_rootDir);
 
     CEngineParts parts;
     std::unique_ptr<CServiceManager> service = MakeSystemdServiceManager();

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "engine/data/OdbcEnvironment.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/settings/RootFolder.h"
@@ -15,6 +16,8 @@
 #include "studio/window/TerminationSignal.h"
 
 int main(int argc, char** argv) {
+    // What the program writes into the installation is for its group only.
+    UseGroupUmask();
     CTerminationSignal::Block();
     LoadLocaleDateSettings();
     // The profile's root decides the program's root before any engine object reads it.

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/Tokenizer.h"
 
@@ -81,12 +82,12 @@ bool DirectoryExists(const std::string& path) {
     return found && IsDirectory(parent + first);
 }
 
-bool EnsureDirectory(const std::string& path) {
+bool EnsureDirectory(const std::string& path, mode_t mode) {
     if (DirectoryExists(path)) {
         return true;
     }
     // Another thread or program may create it at the same moment: that is success too.
-    return ::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && IsDirectory(path));
+    return MakeGroupFolder(path, mode);
 }
 
 bool ForceDeleteFile(const std::string& path, CLogWriter& log) {

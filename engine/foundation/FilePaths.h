@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "engine/foundation/LogWriter.h"
@@ -10,8 +12,9 @@
 // answers for the first matching entry in name order only (false when nothing matches).
 bool DirectoryExists(const std::string& path);
 
-// True when the directory exists or was created now (one level: the parent must exist).
-bool EnsureDirectory(const std::string& path);
+// True when the directory exists or was created now (one level: the parent must exist). A new
+// folder gets `mode`, its parent's group and the setgid bit (see GroupFiles.h).
+bool EnsureDirectory(const std::string& path, mode_t mode = 0750);
 
 // Deletes a file, first making it writable when it is read-only (other permission bits
 // kept). Logs "<system error> when getting attributes of <path>" or "... when setting

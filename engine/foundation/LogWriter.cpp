@@ -1,6 +1,7 @@
 #include "engine/foundation/LogWriter.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -12,8 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/UniqueFd.h"
-#include "engine/foundation/WriteAll.h"
 
 // Every member has a constant default, so the compiler initialises this before any dynamic
 // initialiser runs and every other global may log while it is built and torn down. (No
@@ -26,8 +27,70 @@ constexpr const char* kEventSource = "velmorinServer2";
 
 // Opens the day file for the length of one entry; false when it cannot be opened.
 bool OpenDayFile(CUniqueFd& file, const std::string& path) {
-    file.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    file.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kGroupFileMode));
     return file.Get() >= 0;
+}
+
+// True when a file last written at `modified` was last written on a day before `today`.
+bool WrittenBefore(std::time_t modified, const std::tm& today) {
+    std::tm written{};
+    localtime_r(&modified, &written);
+    if (written.tm_year != today.tm_year) {
+        return written.tm_year < today.tm_year;
+    }
+    if (written.tm_mon != today.tm_mon) {
+        return written.tm_mon < today.tm_mon;
+    }
+    return written.tm_mday < today.tm_mday;
+}
+
+// Today's full file becomes <name>.1 (the one before goes) and a new one is begun, so a flood
+// never erases an entry of today. Under the file's lock, so that of several writers that find
+// it full only the first renames it and the others follow to the new file. A file that cannot
+// be renamed is appended to beyond the size.
+bool StartNextGeneration(CUniqueFd& file, const std::string& path) {
+    while (::flock(file.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return true;
+        }
+    }
+    struct stat opened {};
+    struct stat named {};
+    const bool same = ::fstat(file.Get(), &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                      opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    if (same && ::rename(path.c_str(), (path + ".1").c_str()) != 0) {
+        return true;
+    }
+    CUniqueFd next;
+    if (!OpenDayFile(next, path)) {
+        return false;
+    }
+    file = std::move(next);
+    return true;
+}
+
+// Appends the entry whole or takes back the part a short write (a full disk, the file size
+// limit) left, so that the next entry does not continue it. False when a part stays.
+bool AppendWhole(int fd, const std::string& entry) {
+    size_t done = 0;
+    while (done < entry.size()) {
+        const ssize_t n = ::write(fd, entry.data() + done, entry.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (done == entry.size() || done == 0) {
+        return true;
+    }
+    // Only while nothing was appended after the part: another writer's entry is never cut.
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    struct stat info {};
+    return end >= static_cast<off_t>(done) && ::fstat(fd, &info) == 0 && info.st_size == end &&
+           ::ftruncate(fd, end - static_cast<off_t>(done)) == 0;
 }
 
 std::tm SystemNow() {
@@ -167,26 +230,35 @@ void CLogWriter::WriteToFile(const std::string& text) {
     }
     const std::tm when = Now();
     const std::string logFolder = m_folder + "/log";
+    std::string path = DayFileName(logFolder, when);
     CUniqueFd file;
-    if (!OpenDayFile(file, DayFileName(logFolder, when))) {
-        ::mkdir(logFolder.c_str(), 0755);
-        if (!OpenDayFile(file, DayFileName(logFolder, when)) &&
-            !OpenDayFile(file, DayFileName(m_folder, when))) {
-            return;
+    if (!OpenDayFile(file, path)) {
+        MakeGroupFolder(logFolder);
+        if (!OpenDayFile(file, path)) {
+            path = DayFileName(m_folder, when);
+            if (!OpenDayFile(file, path)) {
+                return;
+            }
         }
     }
     struct stat info {};
     if (::fstat(file.Get(), &info) == 0 && info.st_size > kMaxFileSize) {
-        // Last month's file: start it afresh; O_APPEND keeps writes at the new end.
-        if (::ftruncate(file.Get(), 0) != 0) {
+        if (WrittenBefore(info.st_mtime, when)) {
+            // Last month's file of this day: start it afresh; O_APPEND keeps writes at the end.
+            if (::ftruncate(file.Get(), 0) != 0) {
+                return;
+            }
+        } else if (!StartNextGeneration(file, path)) {
             return;
         }
     }
     char stamp[32];
     const size_t stampLength = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &when);
-    std::string entry(stamp, stampLength);
+    // After a torn entry that could not be taken back, this one starts a line of its own.
+    std::string entry = m_torn ? "\r\n" : "";
+    entry.append(stamp, stampLength);
     entry += text;
     // One write() per entry: O_APPEND then places the whole entry at the end even when another
     // process appends to the same file at the same moment.
-    WriteAll(file.Get(), entry);
+    m_torn = !AppendWhole(file.Get(), entry);
 }

@@ -14,9 +14,10 @@
 //
 // In day-file mode (the default) each entry is appended to <folder>/log/dayDD.txt, DD being
 // the day of the month, as "YYYY-MM-DD HH:MM:SS " followed by the text. A day file larger
-// than 0x80000 bytes when an entry arrives is emptied first, so last month's file is
-// reused. The file is opened and closed around every entry and each entry is one append
-// write, so other processes may log to, read or rotate the same files.
+// than 0x80000 bytes when an entry arrives is emptied first when it was last written on an
+// earlier day (last month's file of that day); today's becomes dayDD.txt.1 and a new file is
+// begun. The file is opened and closed around every entry and each entry is one append write,
+// written whole or not at all, so other processes may log to, read or rotate the same files.
 class CLogWriter {
 public:
     enum Mode : int { kMessageBox = 0, kDayFile = 1, kEventLog = 2, kWindow = 3 };
@@ -26,7 +27,7 @@ public:
 
     // Longest text of one entry, CR LF excluded.
     static constexpr size_t kMaxText = 2044;
-    // A day file above this size is started afresh by the next entry.
+    // A day file above this size is started afresh, or today's moved aside, by the next entry.
     static constexpr long kMaxFileSize = 0x80000;
 
     // Day-file mode with no folder: entries are dropped until SetFolder names one.
@@ -78,6 +79,7 @@ private:
     std::string m_folder;
     std::shared_ptr<CLogSink> m_sink;
     Clock m_clock = nullptr;
+    bool m_torn = false;  // the last entry left a part that could not be taken back
 };
 
 extern CLogWriter g_log;

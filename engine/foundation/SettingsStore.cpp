@@ -13,6 +13,7 @@
 
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
 #include "engine/foundation/WriteAll.h"
@@ -109,39 +110,6 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The store holds passwords: a new file is readable by its owner and the group of the
-// installation root (the folder above etc/) only; a rewrite keeps what the file had.
-constexpr mode_t kNewStoreMode = 0640;
-
-// Gives the temporary file the mode, owner and group the store is to have. Only root may give
-// a file away, so another user's rewrite keeps the group and takes the owner; a group the
-// writer cannot give fails the write rather than lock the group's members out.
-bool TakeOwnership(int fd, const std::string& path, const std::optional<struct stat>& existing,
-                   std::string& error) {
-    struct stat wanted {};
-    if (existing) {
-        wanted = *existing;
-    } else if (::stat(FolderOf(FolderOf(path)).c_str(), &wanted) == 0) {
-        wanted.st_uid = ::geteuid();
-        wanted.st_mode = kNewStoreMode;
-    } else {
-        wanted.st_uid = ::geteuid();
-        wanted.st_gid = ::getegid();
-        wanted.st_mode = kNewStoreMode;
-    }
-    if (::fchown(fd, wanted.st_uid, wanted.st_gid) != 0 &&
-        ::fchown(fd, static_cast<uid_t>(-1), wanted.st_gid) != 0 && existing) {
-        error = ErrnoText("cannot keep the group of", path);
-        return false;
-    }
-    // After the owner change, which may clear set-id bits.
-    if (::fchmod(fd, wanted.st_mode & 07777) != 0) {
-        error = ErrnoText("cannot set the mode of", path);
-        return false;
-    }
-    return true;
-}
-
 // Creates the folder and its missing parents.
 bool MakeFolders(const std::string& folder, std::string& error) {
     struct stat st {};
@@ -157,7 +125,7 @@ bool MakeFolders(const std::string& folder, std::string& error) {
     if (parent != folder && !MakeFolders(parent, error)) {
         return false;
     }
-    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (!MakeGroupFolder(folder)) {
         error = ErrnoText("cannot create folder", folder);
         return false;
     }
@@ -249,44 +217,6 @@ std::string MergeChanges(const std::string& current,
         }
     }
     return text;
-}
-
-// Puts `text` in place of the file at `path` so that a reader sees either the old file or the
-// whole new one, even after a crash; the new file gets the mode, owner and group of `existing`.
-// On failure the file is untouched and no temporary file is left.
-bool ReplaceFile(const std::string& path, const std::string& tempPrefix, const std::string& text,
-                 const std::optional<struct stat>& existing, std::string& error) {
-    std::string tempPath = tempPrefix + "XXXXXX";
-    CUniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
-    if (temp.Get() < 0) {
-        error = ErrnoText("cannot create", tempPath);
-        return false;
-    }
-    if (!TakeOwnership(temp.Get(), path, existing, error)) {
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    if (!WriteAll(temp.Get(), text) || ::fsync(temp.Get()) != 0) {
-        error = ErrnoText("cannot write", tempPath);
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    if (::close(temp.Release()) != 0) {
-        error = ErrnoText("cannot write", tempPath);
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-        error = ErrnoText("cannot replace", path);
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    // The rename itself must survive a crash too.
-    CUniqueFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0) {
-        ::fsync(dir.Get());
-    }
-    return true;
 }
 
 }  // namespace
@@ -413,7 +343,9 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     }
     CSettingsValues result;
     const std::string text = MergeChanges(*current, changes, result);
-    if (text != *current && !ReplaceFile(m_path, TempPrefix(), text, existing, error)) {
+    // A new store takes the group of the installation root, the folder above etc/.
+    if (text != *current &&
+        !ReplaceFileContents(m_path, TempPrefix(), text, existing, FolderOf(folder), error)) {
         return false;
     }
     if (merged != nullptr) {
@@ -426,13 +358,14 @@ std::string CSettingsStore::TempPrefix() const {
     return FolderOf(m_path) + "/.new-" + FileNameOf(m_path) + "-";
 }
 
-int CSettingsStore::RemoveLeftovers(std::time_t startedAt) {
+int CSettingsStore::RemoveLeftovers() {
     const std::string lockPath = m_path + ".lock";
     CUniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (lock.Get() < 0) {
         return 0;  // no folder, or not ours to clean
     }
-    // While the lock is held no writer has a temporary file open: every one found is left over.
+    // While the lock is held no writer has a temporary file open: every one found is left
+    // over, whenever it was written.
     while (::flock(lock.Get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
             return 0;
@@ -450,8 +383,7 @@ int CSettingsStore::RemoveLeftovers(std::time_t startedAt) {
         struct stat st {};
         if (name.starts_with(prefix) &&
             ::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_mtime < startedAt &&
-            ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0) {
+            S_ISREG(st.st_mode) && ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0) {
             ++removed;
         }
     }

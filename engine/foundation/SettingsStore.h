@@ -1,6 +1,5 @@
 #pragma once
 
-#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,9 +79,10 @@ public:
     // Parses the text of a store file.
     static CSettingsValues Parse(const std::string& text);
 
-    // Removes the temporary files that writers killed before startedAt left behind; returns
-    // how many. Runs under the writers' lock, so no write in progress loses its file.
-    int RemoveLeftovers(std::time_t startedAt);
+    // Removes the temporary files that killed writers left behind, whenever they were
+    // written; returns how many. Runs under the writers' lock, so no write in progress loses
+    // its file.
+    int RemoveLeftovers();
 
 private:
     // The temporary file's path without its six random characters.

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "engine/foundation/FilePaths.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
@@ -113,16 +114,31 @@ bool CNewMailFile::Open(const std::string& root, const std::string& sub,
 
     // The temporary name starts with a dot and has no mail extension, so no
     // reader of the spool ever takes a file that is still being written.
+    // The lock marks the file as in use until it is published or dropped. A start-up
+    // clean-up may take the file between its creation and the lock: then it is gone (or
+    // going) and another is made.
     auto makeTemp = [this] {
-        std::string pattern = m_strFolder + "/.new-" + m_strStamp + "-XXXXXX";
-        m_fd.Reset(mkostemp(pattern.data(), O_CLOEXEC));
-        if (m_fd.Get() >= 0) {
-            m_strTempPath = pattern;
-            fchmod(m_fd.Get(), 0644);
-            // Marks the file as in use until it is published or dropped.
-            flock(m_fd.Get(), LOCK_EX | LOCK_NB);
+        for (;;) {
+            std::string pattern = m_strFolder + "/.new-" + m_strStamp + "-XXXXXX";
+            CUniqueFd fd(mkostemp(pattern.data(), O_CLOEXEC));
+            if (fd.Get() < 0) {
+                return false;
+            }
+            int locked;
+            while ((locked = flock(fd.Get(), LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            if (locked != 0) {
+                unlink(pattern.c_str());
+                return false;
+            }
+            struct stat st {};
+            if (fstat(fd.Get(), &st) == 0 && st.st_nlink > 0) {
+                fchmod(fd.Get(), kGroupFileMode);
+                m_fd = std::move(fd);
+                m_strTempPath = pattern;
+                return true;
+            }
         }
-        return m_fd.Get() >= 0;
     };
     if (makeTemp()) {
         return true;
@@ -261,7 +277,7 @@ bool MoveMailFile(const std::string& path, const std::string& sub) {
     return MoveMailFile(g_rootDir, path, sub, g_log);
 }
 
-int RemoveMailSpoolLeftovers(const std::string& root, std::time_t startedAt) {
+int RemoveMailSpoolLeftovers(const std::string& root) {
     int removed = 0;
     const std::string spool = root + "/mail";
     DIR* folders = opendir(spool.c_str());
@@ -281,9 +297,10 @@ int RemoveMailSpoolLeftovers(const std::string& root, std::time_t startedAt) {
             }
             CUniqueFd fd(openat(dirfd(files), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
             struct stat st {};
-            // A writer still at work holds its lock; one that died holds nothing.
+            // A writer still at work holds its lock; one that died holds nothing, whenever
+            // it last wrote.
             if (fd.Get() >= 0 && fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
-                st.st_mtime < startedAt && flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
+                flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
                 unlinkat(dirfd(files), name.c_str(), 0) == 0) {
                 ++removed;
             }

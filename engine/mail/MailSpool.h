@@ -66,9 +66,9 @@ private:
 };
 
 // Removes the temporary files of mail writers that died: in every folder under
-// <root>/mail, each ".new-*" file last written before startedAt that no writer
-// holds locked. Returns how many went.
-int RemoveMailSpoolLeftovers(const std::string& root, std::time_t startedAt);
+// <root>/mail, each ".new-*" file that no writer holds locked, however recent.
+// Returns how many went.
+int RemoveMailSpoolLeftovers(const std::string& root);
 
 // The stamp of a mail file name for the given moment, local time.
 std::string MailFileStamp(std::time_t when);

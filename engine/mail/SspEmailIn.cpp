@@ -12,6 +12,7 @@
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspCall.h"
 #include "engine/foundation/SspException.h"
@@ -268,7 +269,8 @@ bool CSspEmailIn::SaveAttachment(size_t index, const std::string& folder, std::s
     }
     const CMailAttachment& attachment = m_message.m_attachments[index];
     std::string target = folder + "/" + CFormData::UploadFileName(attachment.m_strName);
-    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd =
+        open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, kGroupFileMode);
     if (fd < 0) {
         m_log.Log("Failed to create %s", target.c_str());
         return false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/FoldedLog.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SspCall.h"
@@ -24,6 +25,8 @@ namespace {
 
 constexpr const char* kInvalidAddressText = "Invalid HTTP address.";
 constexpr const char* kServerErrorText = "Server Error.";
+// How much of an over-long header line the log keeps.
+constexpr size_t kLoggedHeaderBytes = 200;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return SspNameEquals(a, b);
@@ -150,7 +153,9 @@ CHttpRequest::EReadResult CHttpRequest::ReadHeader() {
         }
         std::string_view text(line, static_cast<size_t>(length));
         if (r == CSocketConn::ELineRead::kTooLong) {
-            g_log.Log("Long header [%s] ignored.", line);
+            // Folded and cut short: a flood of long lines must not push the day log aside.
+            g_refusalLog.Log("Long header [" + std::string(text.substr(0, kLoggedHeaderBytes)) +
+                             "] ignored.");
             // A request line cut short names no resource; and the rest of any long line is
             // still part of it, never a line of its own (it could be a command or a header).
             if (first) {

@@ -13,6 +13,7 @@
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
@@ -73,7 +74,7 @@ const std::string& CHttpResponse::GetOutputFile() {
 }
 
 bool CHttpResponse::MoveToFile() {
-    m_fd.Reset(open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    m_fd.Reset(open(m_outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, kGroupFileMode));
     if (!InFile()) {
         g_log.Log("%s [%s]. %s", "Failed to create output file.", m_outputPath.c_str(),
                   SystemErrorText(errno).c_str());

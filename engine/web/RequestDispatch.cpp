@@ -8,6 +8,7 @@
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FilePaths.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/HtmlCodec.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
@@ -86,7 +87,7 @@ std::string CRequestDispatch::SafeExtension(const std::string& extension) {
 
 std::string CRequestDispatch::OutputFolder() const {
     std::string folder = m_rootFolder + "/tmp";
-    return EnsureDirectory(folder) ? folder : m_rootFolder;
+    return EnsureDirectory(folder, kSharedFolderMode) ? folder : m_rootFolder;
 }
 
 void CRequestDispatch::HandleRequest(CHttpRequest& request, CHttpRequest::EReadResult readResult) {

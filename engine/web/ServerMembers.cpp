@@ -9,6 +9,7 @@
 #include "engine/data/DataSource.h"
 #include "engine/foundation/AsciiText.h"
 #include "engine/foundation/EngineMessages.h"
+#include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/LocaleDates.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SspCall.h"
@@ -90,7 +91,7 @@ bool CopyBytes(const std::string& from, const std::string& to) {
     if (in < 0) {
         return false;
     }
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kGroupFileMode);
     if (out < 0) {
         ::close(in);
         return false;

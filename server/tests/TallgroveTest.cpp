@@ -24,6 +24,7 @@
 #include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/LoopbackPort.h"
 #include "engine/testsupport/TempFolder.h"
+#include "engine/testsupport/WholeFile.h"
 
 extern char** environ;
 
@@ -518,8 +519,8 @@ TEST(TallgroveTest, DatesFollowTheProgramsTimeLocale) {
     }
 }
 
-// Temporary files of writers killed in an earlier run go at the next start; a file still
-// being written (locked) or written since the start stays.
+// Temporary files of writers killed in an earlier run go at the next start, whenever they were
+// written, the start's own second included; a file still being written (locked) stays.
 TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
     CInstallation installation;
     const std::string& root = installation.Root();
@@ -537,7 +538,9 @@ TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
         {root + "/mail/out/.new-20250101-101010-Ef34Gh", now - 3600, false, false},
         {root + "/mail/in/.new-20250101-101010-Ij56Kl", now - 3600, false, false},
         {root + "/mail/out/.new-20250101-101010-Mn78Op", now - 3600, true, true},
-        {root + "/mail/out/.new-20250101-101010-Qr90St", now + 3600, false, true},
+        {root + "/mail/out/.new-20250101-101010-Qr90St", now + 3600, false, false},
+        {root + "/mail/out/.new-20250101-101010-Uv12Wx", now, false, false},
+        {root + "/etc/.new-velmorin.conf-Yz34Ab", now, false, false},
         {root + "/mail/out/20250101-101010.eml", now - 3600, false, true},
     };
     std::vector<int> locks;
@@ -560,6 +563,196 @@ TEST(TallgroveTest, LeftoversOfKilledWritersAreRemovedAtTheStart) {
     }
     ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
     EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// The day file of today in a root.
+std::string TodaysDayFile(const std::string& root) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[16];
+    std::strftime(name, sizeof name, "day%d.txt", &local);
+    return root + "/webroot/log/" + name;
+}
+
+std::string FirstLine(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+// A flood of over-long header lines is folded and cut short in the log: it never pushes
+// the day file's start-up lines aside.
+TEST(TallgroveTest, LongHeaderLinesLeaveTheDayFilesFirstLineInPlace) {
+    CInstallation installation;
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    const std::string dayFile = TodaysDayFile(installation.Root());
+    const std::string first = FirstLine(dayFile);
+    ASSERT_FALSE(first.empty());
+    for (int request = 0; request < 30; ++request) {
+        std::string head = "GET /index.html HTTP/1.0\r\n";
+        for (int line = 0; line < 12; ++line) {
+            head += "X-Long-" + std::to_string(request) + "-" + std::to_string(line) + ": " +
+                    std::string(5000, static_cast<char>('a' + line)) + "\r\n";
+        }
+        const std::string reply = Exchange(installation.Port(), head + "\r\n");
+        ASSERT_TRUE(reply.starts_with("HTTP/1.0 ")) << reply.substr(0, 200);
+    }
+    EXPECT_EQ(FirstLine(dayFile), first);
+    EXPECT_FALSE(fs::exists(dayFile + ".1"));
+    bool logged = false;
+    for (const std::string& line : installation.Log()) {
+        if (line.starts_with("Long header [")) {
+            logged = true;
+            EXPECT_LE(line.size(), 200u + std::string("Long header [] ignored.").size());
+        }
+    }
+    EXPECT_TRUE(logged);
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// Started by hand (no umask of a script) from a root whose group the admins share but whose
+// log and mail folders do not exist yet, the server makes them with the root's group and
+// keeps its day log and queued mail from other users.
+TEST(TallgroveTest, FilesTheServerMakesAreForTheRootsGroupOnly) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving files a group of no process needs root";
+    }
+    constexpr gid_t kGroup = 4242;
+    CInstallation installation;
+    const std::string& root = installation.Root();
+    fs::remove_all(root + "/webroot/log");
+    fs::remove_all(root + "/mail");
+    ASSERT_EQ(::chown(root.c_str(), static_cast<uid_t>(-1), kGroup), 0);
+    ASSERT_EQ(::chown((root + "/webroot").c_str(), static_cast<uid_t>(-1), kGroup), 0);
+    std::ofstream(root + "/webroot/queue.zrp")
+        << "<!--{ email_out m; m.SetVar('to', 'ann@x.test'); m.SetVar('subject', 'modes');"
+           " m.SetVar('content', 'secret'); }-->--{ m.Send(); }--";
+    const mode_t before = ::umask(022);  // what a shell gives
+    const pid_t server = installation.Start();
+    ::umask(before);
+    ASSERT_TRUE(installation.WaitRunning());
+    EXPECT_TRUE(Exchange(installation.Port(), "GET /queue.zrp HTTP/1.0\r\n\r\n").ends_with("1"));
+    std::vector<std::string> made = {TodaysDayFile(root)};
+    for (const auto& entry : fs::directory_iterator(root + "/mail/outbox")) {
+        made.push_back(entry.path());
+    }
+    ASSERT_EQ(made.size(), 2u) << "no mail was queued";
+    for (const std::string& path : {root + "/webroot/log", root + "/mail", root + "/mail/outbox"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, 02750u) << path;
+        EXPECT_EQ(st.st_gid, kGroup) << path;
+    }
+    for (const std::string& path : made) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << path;
+        EXPECT_EQ(st.st_gid, kGroup) << path;
+    }
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// serve.sh lays an installation out for its owner and the root's group alone: another user
+// reads none of its secrets, data or logs, the wider modes of an earlier layout are narrowed
+// and told, and what the running server makes (today's day log, a queued mail) is 0640 with
+// the root's group.
+TEST(TallgroveTest, AServeShInstallationIsClosedToOtherUsers) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "acting as another user needs root";
+    }
+    CTempFolder folder;
+    ASSERT_EQ(::chmod(folder.Path().c_str(), 0755), 0);  // others may reach the root
+    const std::string root = folder.Path() + "/install";
+    // A group no process here has: a file carries it only when it was given the root's.
+    constexpr gid_t kGroup = 4242;
+    for (const char* sub : {"etc", "data", "webroot/log", "mail/outbox"}) {
+        fs::create_directories(root + "/" + sub);
+    }
+    ASSERT_EQ(::chown(root.c_str(), static_cast<uid_t>(-1), kGroup), 0);
+    const std::string oldDayFile = TodaysDayFile(root) == root + "/webroot/log/day01.txt"
+                                       ? root + "/webroot/log/day02.txt"
+                                       : root + "/webroot/log/day01.txt";
+    const std::vector<std::string> earlier = {root + "/etc/odbc.ini", root + "/data/old.db",
+                                              oldDayFile,
+                                              root + "/mail/outbox/20240101-000000.txt"};
+    for (const std::string& path : earlier) {
+        std::ofstream(path) << "written by an earlier layout\n";
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    }
+    ASSERT_EQ(::chmod((root + "/mail").c_str(), 0755), 0);
+
+    const int port = FreeLoopbackPort();
+    const std::string said = folder.Path() + "/serve.out";
+    CChildOptions options;
+    options.m_stdin = CChildStream::Null();
+    options.m_stdout = options.m_stderr = CChildStream::Append(said);
+    options.m_searchPath = true;
+    const std::string script = std::string(VELMORIN_SOURCE_ROOT) + "/scripts/serve.sh";
+    CChildProcess serve({"bash", script, "--root", root, "--port", std::to_string(port), "--binary",
+                         VELMORIN_TALLGROVE},
+                        options);
+    bool up = false;
+    for (int i = 0; i < 1200 && !up; ++i) {
+        up = Exchange(port, "GET / HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 ");
+        if (!up) {
+            ASSERT_FALSE(serve.TryWait().has_value()) << ReadFile(said);
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    ASSERT_TRUE(up) << ReadFile(said);
+    std::ofstream(root + "/webroot/queue.zrp")
+        << "<!--{ email_out m; m.SetVar('to', 'ann@x.test'); m.SetVar('subject', 'modes');"
+           " m.SetVar('content', 'secret'); }-->--{ m.Send(); }--";
+    EXPECT_TRUE(Exchange(port, "GET /queue.zrp HTTP/1.0\r\n\r\n").ends_with("1"));
+    std::vector<std::string> made = {root + "/etc/velmorin.conf", root + "/data/zr2.db",
+                                     TodaysDayFile(root)};
+    for (const auto& entry : fs::directory_iterator(root + "/mail/outbox")) {
+        if (entry.path().filename() != "20240101-000000.txt") {
+            made.push_back(entry.path());
+        }
+    }
+    EXPECT_EQ(made.size(), 4u) << "no mail was queued";
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (fs::exists(root + "/data/zr2.db" + suffix)) {
+            made.push_back(root + "/data/zr2.db" + suffix);
+        }
+    }
+
+    const std::string told = ReadFile(said);
+    for (const std::string& path : earlier) {
+        EXPECT_NE(told.find(path + ": mode 644 -> 640"), std::string::npos) << told;
+    }
+    EXPECT_NE(told.find(root + "/mail: mode 755 -> 2750"), std::string::npos) << told;
+    made.insert(made.end(), earlier.begin(), earlier.end());
+    for (const std::string& path : made) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << path;
+        EXPECT_EQ(st.st_gid, kGroup) << path;
+        EXPECT_NE(RunCommand({"runuser", "-u", "nobody", "--", "cat", path}), 0) << path;
+    }
+    struct Folder {
+        const char* m_name;
+        mode_t m_mode;
+    };
+    for (const Folder& f :
+         {Folder{"etc", 02750}, Folder{"data", 02750}, Folder{"tmp", 02770},
+          Folder{"mail/outbox", 02750}, Folder{"webroot/log", 02750}, Folder{"certs", 02700}}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((root + "/" + f.m_name).c_str(), &st), 0) << f.m_name;
+        EXPECT_EQ(st.st_mode & 07777, f.m_mode) << f.m_name;
+        EXPECT_EQ(st.st_gid, kGroup) << f.m_name;
+    }
+    // The refusals above are the modes', not an unreachable root.
+    EXPECT_EQ(RunCommand({"runuser", "-u", "nobody", "--", "ls", root}), 0);
+
+    EXPECT_EQ(RunCommand({"bash", script, "--root", root, "--stop"}), 0);
+    EXPECT_EQ(serve.Wait(), 0);
 }
 
 }  // namespace

@@ -1,7 +1,14 @@
 #include "engine/foundation/LogWriter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
 
 #include <cstdlib>
 #include <filesystem>
@@ -99,23 +106,85 @@ TEST_F(LogWriterTest, DayNumberHasTwoDigitsAndTheFileIsReusedNextMonth) {
     EXPECT_EQ(ReadFile(DayFile("day31.txt")), "2026-01-31 08:00:00 month 1\r\n");
 }
 
-TEST_F(LogWriterTest, FileAboveHalfMegabyteStartsAfresh) {
+// Above half a megabyte, last month's file of the day starts afresh; today's is moved aside
+// whole to <name>.1 (replacing the one before) and the entry begins a new file.
+TEST_F(LogWriterTest, FileAboveHalfMegabyteStartsAfreshOnlyWhenWrittenOnAnEarlierDay) {
+    enum class Then { kAppended, kAfresh, kMovedAside };
     struct Case {
         size_t existing;
-        bool kept;
+        int daysSinceWritten;
+        Then then;
     };
-    const Case cases[] = {{0x80000, true}, {0x80001, false}};
+    const Case cases[] = {{0x80000, 0, Then::kAppended},
+                          {0x80000, 31, Then::kAppended},
+                          {0x80001, 31, Then::kAfresh},
+                          {0x80001, 1, Then::kAfresh},
+                          {0x80001, 0, Then::kMovedAside}};
+    std::tm today = g_now;
+    today.tm_isdst = -1;
+    const std::time_t earlierToday = std::mktime(&today) - 3600;
     fs::create_directories(m_root / "log");
+    const fs::path aside = DayFile("day05.txt.1");
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.existing) + " written " + std::to_string(c.daysSinceWritten) +
+                     " days ago");
         const std::string old(c.existing, 'x');
-        {
-            std::ofstream out(DayFile(), std::ios::binary | std::ios::trunc);
-            out << old;
-        }
+        fs::remove(aside);
+        WriteFile(aside.string(), "the generation before");
+        WriteFile(DayFile().string(), old);
+        const std::time_t written = earlierToday - c.daysSinceWritten * 86400;
+        const struct timespec times[2] = {{written, 0}, {written, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, DayFile().c_str(), times, 0), 0);
         m_log.Log("next");
         const std::string entry = "2026-03-05 14:07:09 next\r\n";
-        EXPECT_EQ(ReadFile(DayFile()), c.kept ? old + entry : entry) << c.existing;
+        // Compared whole but not printed: half a megabyte of 'x' says nothing.
+        EXPECT_TRUE(ReadFile(DayFile()) == (c.then == Then::kAppended ? old + entry : entry));
+        EXPECT_TRUE(ReadFile(aside) ==
+                    (c.then == Then::kMovedAside ? old : "the generation before"));
     }
+}
+
+// A flood of today's entries past the size loses none of them: what does not fit in the new
+// file is in <name>.1, the start-up line first.
+TEST_F(LogWriterTest, AFloodKeepsTodaysEntriesInTheFileMovedAsideAndTheNewOne) {
+    m_log.Log("started");
+    const std::string body(2000, 'f');
+    constexpr int kEntries = 400;  // about 800 KB: one move aside
+    for (int i = 0; i < kEntries; ++i) {
+        m_log.Log("%05d %s", i, body.c_str());
+    }
+    const std::string aside = ReadFile(DayFile("day05.txt.1"));
+    const std::string current = ReadFile(DayFile());
+    EXPECT_TRUE(aside.starts_with("2026-03-05 14:07:09 started\r\n"));
+    EXPECT_LE(aside.size(), static_cast<size_t>(CLogWriter::kMaxFileSize) + 2100);
+    EXPECT_GT(current.size(), 0u);
+    const std::string all = aside + current;
+    for (int i = 0; i < kEntries; ++i) {
+        char entry[16];
+        std::snprintf(entry, sizeof entry, " %05d f", i);
+        ASSERT_NE(all.find(entry), std::string::npos) << "entry " << i << " was lost";
+    }
+}
+
+// A short write (here the file size limit, as a full disk gives it) never leaves part of an
+// entry for the next one to continue: each entry is in the file whole, on a line of its own,
+// or not at all.
+TEST_F(LogWriterTest, AShortWriteLeavesNoPartOfItsEntry) {
+    m_log.Log("first");
+    const std::string first = ReadFile(DayFile());
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = before;
+    limited.rlim_cur = first.size() + 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    m_log.Log("%s", std::string(500, 'c').c_str());  // torn at the limit
+    m_log.Log("third");                              // fits
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    m_log.Log("fourth");
+    EXPECT_EQ(ReadFile(DayFile()),
+              first + "2026-03-05 14:07:09 third\r\n" + "2026-03-05 14:07:09 fourth\r\n");
 }
 
 TEST_F(LogWriterTest, LengthRules) {

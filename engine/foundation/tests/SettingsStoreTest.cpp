@@ -211,8 +211,9 @@ TEST(SettingsStoreTest, NewFileIsOwnerAndRootGroupOnlyAndRewritesKeepModeAndOwne
 }
 
 // A writer killed between creating its temporary file and renaming it leaves the file behind;
-// the next start removes it, but never a file of a write that is still going on.
-TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
+// the next start removes it whenever it was written (in the start's own second too), but never
+// a file of a write that is still going on.
+TEST(SettingsStoreTest, LeftoverTemporaryFilesAreRemovedWhateverTheirTime) {
     TempRoot root;
     CSettingsStore store(root.StorePath());
     std::string error;
@@ -225,7 +226,8 @@ TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
         bool m_removed;
     };
     for (const Case& c : {Case{".new-velmorin.conf-a1b2c3", start - 60, true},
-                          Case{".new-velmorin.conf-d4e5f6", start + 60, false},
+                          Case{".new-velmorin.conf-d4e5f6", start + 60, true},
+                          Case{".new-velmorin.conf-g7h8i9", start, true},
                           Case{".new-other.conf-a1b2c3", start - 60, false},
                           Case{"velmorin.conf.bak", start - 60, false}}) {
         const std::string path = etc + "/" + c.m_name;
@@ -233,10 +235,10 @@ TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
         const struct timespec times[2] = {{c.m_modified, 0}, {c.m_modified, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
-    EXPECT_EQ(store.RemoveLeftovers(start), 1);
-    EXPECT_EQ(ListFolder(etc), (std::vector<std::string>{
-                                   ".new-other.conf-a1b2c3", ".new-velmorin.conf-d4e5f6",
-                                   "velmorin.conf", "velmorin.conf.bak", "velmorin.conf.lock"}));
+    EXPECT_EQ(store.RemoveLeftovers(), 3);
+    EXPECT_EQ(ListFolder(etc),
+              (std::vector<std::string>{".new-other.conf-a1b2c3", "velmorin.conf",
+                                        "velmorin.conf.bak", "velmorin.conf.lock"}));
 
     // While a writer holds the lock, the removal waits for it rather than take its file.
     const int lock = ::open((root.StorePath() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
@@ -248,7 +250,7 @@ TEST(SettingsStoreTest, LeftoverTemporaryFilesOlderThanTheStartAreRemoved) {
     ASSERT_EQ(::utimensat(AT_FDCWD, busy.c_str(), old, 0), 0);
     std::atomic<bool> done{false};
     std::thread remover([&] {
-        CSettingsStore(root.StorePath()).RemoveLeftovers(start);
+        CSettingsStore(root.StorePath()).RemoveLeftovers();
         done = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -251,8 +251,8 @@ TEST(MailSpool, FolderNamesCannotLeaveTheMailFolder) {
     EXPECT_TRUE(IsMailFolderName("someone@example.org"));
 }
 
-// The next start removes what killed writers left, never the file of a writer still at work,
-// however old, nor one written since the start.
+// The next start removes what killed writers left, whenever they last wrote (in the start's
+// own second too), and never the file of a writer still at work, however old.
 TEST(MailSpool, LeftoversOfDeadWritersGoAtTheNextStart) {
     CTempFolder root;
     CLogWriter quiet;
@@ -270,19 +270,20 @@ TEST(MailSpool, LeftoversOfDeadWritersGoAtTheNextStart) {
     const std::vector<std::string> atWork = ListFolder(outbox);
     ASSERT_EQ(atWork.size(), 1u);
     ASSERT_TRUE(age(outbox + "/" + atWork[0], start - 3600));
-    for (const char* name : {"/.new-20240131-235959-AAAAAA", "/.new-20240131-235959-BBBBBB"}) {
+    for (const char* name : {"/.new-20240131-235959-AAAAAA", "/.new-20240131-235959-BBBBBB",
+                             "/.new-20240131-235959-CCCCCC"}) {
         WriteFile(inbox + name, std::string(4096, 'x'));
     }
     ASSERT_TRUE(age(inbox + "/.new-20240131-235959-AAAAAA", start - 3600));
     ASSERT_TRUE(age(inbox + "/.new-20240131-235959-BBBBBB", start + 3600));
+    ASSERT_TRUE(age(inbox + "/.new-20240131-235959-CCCCCC", start));
     WriteFile(inbox + "/20240131-235959.txt", "complete mail");
     ASSERT_TRUE(age(inbox + "/20240131-235959.txt", start - 3600));
 
-    EXPECT_EQ(RemoveMailSpoolLeftovers(root.Path(), start), 1);
-    EXPECT_EQ(ListFolder(inbox),
-              (std::vector<std::string>{".new-20240131-235959-BBBBBB", "20240131-235959.txt"}));
+    EXPECT_EQ(RemoveMailSpoolLeftovers(root.Path()), 3);
+    EXPECT_EQ(ListFolder(inbox), (std::vector<std::string>{"20240131-235959.txt"}));
     std::string published;
     ASSERT_TRUE(working.Commit(quiet, &published));
     EXPECT_EQ(ReadFile(published), "still being written");
-    EXPECT_EQ(RemoveMailSpoolLeftovers(root.Path() + "/nowhere", start), 0);
+    EXPECT_EQ(RemoveMailSpoolLeftovers(root.Path() + "/nowhere"), 0);
 }

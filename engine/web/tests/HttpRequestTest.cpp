@@ -229,8 +229,8 @@ TEST_F(WireTest, LongHeaderLineIsLoggedOnceAndTheRequestIsAnswered) {
     EXPECT_EQ(result, EReadResult::kOk);
     EXPECT_EQ(host, "after");
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Moved Temporarily\r\nLocation: /done\r\n", 0), 0u);
-    std::string entry = "Long header [" + longLine.substr(0, 4095) + "] ignored.";
-    entry = entry.substr(0, CLogWriter::kMaxText) + "\r\n";
+    // Cut short: a flood of such lines must not fill the day log.
+    const std::string entry = "Long header [" + longLine.substr(0, 200) + "] ignored.\r\n";
     EXPECT_EQ(m_log->CountEqual(entry), 1);
     auto lines = m_log->Lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -249,10 +249,13 @@ TEST_F(WireTest, OverLongHeaderLineIsDroppedUpToItsLineEndHoweverLong) {
         {12000, EReadResult::kOk, 1},  // three buffers' worth
         {70000, EReadResult::kHeaderTooLarge, 1},
     };
+    // Each case's line its own text: the log folds a repeated one.
+    char fill = 'b';
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         size_t before = m_log->Lines().size();
-        std::string line = "X-Long: " + std::string(c.length - 8, 'a');
+        ++fill;
+        std::string line = "X-Long: " + std::string(c.length - 8, fill);
         EReadResult result = kNotRead;
         std::string host;
         std::string all;
@@ -266,7 +269,8 @@ TEST_F(WireTest, OverLongHeaderLineIsDroppedUpToItsLineEndHoweverLong) {
         EXPECT_EQ(result, c.result);
         if (c.result == EReadResult::kOk) {
             EXPECT_EQ(host, "after");
-            EXPECT_EQ(all.find("aaaa") != std::string::npos, c.logged == 0) << all.size();
+            EXPECT_EQ(all.find(std::string(4, fill)) != std::string::npos, c.logged == 0)
+                << all.size();
         }
         EXPECT_EQ(m_log->Lines().size() - before, c.logged);
     }
