@@ -387,6 +387,10 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
             return false;
         }
     }
+    return Update([&changes](const CSettingsValues&) { return changes; }, error, merged);
+}
+
+bool CSettingsStore::Update(const Decision& decide, std::string& error, CSettingsValues* merged) {
     const std::string folder = FolderOf(m_path);
     if (!MakeFolders(folder, error)) {
         return false;
@@ -411,9 +415,18 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     if (!current) {
         return false;
     }
+    const std::vector<CSettingsValues::Entry> changes = decide(Parse(*current));
+    for (const CSettingsValues::Entry& change : changes) {
+        if (TrimSpaceOrTab(change.first).empty()) {
+            error = "empty setting name";
+            return false;
+        }
+    }
     CSettingsValues result;
-    const std::string text = MergeChanges(*current, changes, result);
-    if (text != *current && !ReplaceFile(m_path, TempPrefix(), text, existing, error)) {
+    const std::string text = changes.empty() ? *current : MergeChanges(*current, changes, result);
+    if (changes.empty()) {
+        result = Parse(*current);
+    } else if (text != *current && !ReplaceFile(m_path, TempPrefix(), text, existing, error)) {
         return false;
     }
     if (merged != nullptr) {

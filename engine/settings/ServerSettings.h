@@ -174,8 +174,9 @@ public:
     std::string MimeTextEncoding;
     // Read by the server and the studio only.
     bool EncryptFileID;
-    int SmtpTimeout;  // seconds
-    int Pop3Timeout;  // seconds
+    std::string FileTokenKey;  // signs attachment tokens; made at the first start when missing
+    int SmtpTimeout;           // seconds
+    int Pop3Timeout;           // seconds
     bool EmKeepSentMail;
 
 private:
