@@ -9,7 +9,6 @@
 #include "engine/data/DbException.h"
 #include "engine/data/DynBindSet.h"
 #include "engine/foundation/AsciiText.h"
-#include "engine/foundation/Base64.h"
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/SspException.h"
 
@@ -18,28 +17,25 @@ namespace {
 constexpr const char* kNotFound = "The attachment has already been deleted";
 
 bool IsName(const std::string& name) {
-    bool partEmpty = true;
-    int dots = 0;
     for (char c : name) {
-        if (c == '.') {
-            if (partEmpty || ++dots > 1) {
-                return false;
-            }
-            partEmpty = true;
-        } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                   c == '_') {
-            partEmpty = false;
-        } else {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_')) {
             return false;
         }
     }
-    return !partEmpty;
+    return !name.empty();
 }
 
-// The name a column is bound under: without its table or schema part.
-std::string_view BoundName(std::string_view column) {
-    size_t dot = column.find('.');
-    return dot == std::string_view::npos ? column : column.substr(dot + 1);
+bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           AsciiEqualNoCase(std::string_view(text).substr(0, prefix.size()), prefix);
+}
+
+// The database's own tables hold its schema (every CREATE TABLE text) and its users; a dot
+// reaches into another schema or an attached database.
+bool IsCatalogueName(const std::string& name) {
+    return name.find('.') != std::string::npos || StartsWithNoCase(name, "sqlite_") ||
+           StartsWithNoCase(name, "pg_") || StartsWithNoCase(name, "information_schema");
 }
 
 std::vector<std::string> Split(const std::string& text, char sep) {
@@ -61,7 +57,7 @@ std::vector<std::string> Split(const std::string& text, char sep) {
 namespace DatabaseFile {
 
 void SendFileFromUrl(CDataSource& ds, const std::string& url, bool encrypted, const Writer& write,
-                     const IdDecoder& decode) {
+                     const TokenDecoder& decode) {
     const std::string lower = AsciiLowerCopy(url);
     if (encrypted) {
         static const std::string kMark = "/fileindb/";
@@ -74,18 +70,16 @@ void SendFileFromUrl(CDataSource& ds, const std::string& url, bool encrypted, co
         if (last == std::string::npos || last < begin) {
             throw CSspException(g_msg.m_internalError);
         }
-        std::string token = url.substr(begin, last - begin);
-        SwapCharPairs(token);
-        std::vector<char> buffer(token.size() + 1);
-        long count = 0;
-        Base64Decode(token.c_str(), buffer.data(), static_cast<long>(buffer.size()), count, true);
-        std::vector<std::string> parts = Split(std::string(buffer.data(), count), '-');
-        parts.resize(std::max<size_t>(parts.size(), 4));
-        long id = decode ? decode(parts[0], parts[1], parts[2], parts[3]) : -1;
-        if (id < 0) {
+        CTokenRow row;
+        const ETokenCheck check =
+            decode ? decode(url.substr(begin, last - begin), row) : ETokenCheck::kForged;
+        if (check == ETokenCheck::kForged) {
+            throw CSspException(kNotFound);
+        }
+        if (check == ETokenCheck::kStale || row.m_recordId < 0) {
             throw CSspException(g_msg.m_invalidAttachmentId);
         }
-        ReadFileColumn(ds, parts[0], parts[1], id, parts[3], write);
+        ReadFileColumn(ds, row.m_table, row.m_keyColumn, row.m_recordId, row.m_dataColumn, write);
         return;
     }
     if (lower.find("/filedb/") == std::string::npos) {
@@ -118,10 +112,12 @@ void SendFileFromUrl(CDataSource& ds, const std::string& url, bool encrypted, co
 
 void ReadFileColumn(CDataSource& ds, const std::string& table, const std::string& keyColumn,
                     long recordId, const std::string& dataColumn, const Writer& write) {
-    // A name missing from a token, or the key column bound again as the data column (which
-    // leaves no second column to read), names no file: answered as a missing row.
+    // A name missing from a token, the key column bound again as the data column (which
+    // leaves no second column to read) or the catalogue names no file: answered as a missing
+    // row.
     if (table.empty() || keyColumn.empty() || dataColumn.empty() ||
-        AsciiEqualNoCase(BoundName(keyColumn), BoundName(dataColumn))) {
+        AsciiEqualNoCase(keyColumn, dataColumn) || IsCatalogueName(table) ||
+        IsCatalogueName(keyColumn) || IsCatalogueName(dataColumn)) {
         throw CSspException(kNotFound);
     }
     for (const std::string* name : {&table, &keyColumn, &dataColumn}) {

@@ -311,12 +311,10 @@ bool CSettingsStore::Read(CSettingsValues& values, std::string& error, int* code
 
 bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, std::string& error,
                            CSettingsValues* merged) {
-    for (const CSettingsValues::Entry& change : changes) {
-        if (TrimSpaceOrTab(change.first).empty()) {
-            error = "empty setting name";
-            return false;
-        }
-    }
+    return Update([&changes](const CSettingsValues&) { return changes; }, error, merged);
+}
+
+bool CSettingsStore::Update(const Decision& decide, std::string& error, CSettingsValues* merged) {
     const std::string folder = FolderOf(m_path);
     if (!MakeFolders(folder, error)) {
         return false;
@@ -341,11 +339,20 @@ bool CSettingsStore::Write(const std::vector<CSettingsValues::Entry>& changes, s
     if (!current) {
         return false;
     }
+    const std::vector<CSettingsValues::Entry> changes = decide(Parse(*current));
+    for (const CSettingsValues::Entry& change : changes) {
+        if (TrimSpaceOrTab(change.first).empty()) {
+            error = "empty setting name";
+            return false;
+        }
+    }
     CSettingsValues result;
-    const std::string text = MergeChanges(*current, changes, result);
-    // A new store takes the group of the installation root, the folder above etc/.
-    if (text != *current &&
-        !ReplaceFileContents(m_path, TempPrefix(), text, existing, FolderOf(folder), error)) {
+    const std::string text = changes.empty() ? *current : MergeChanges(*current, changes, result);
+    if (changes.empty()) {
+        result = Parse(*current);
+    } else if (text != *current &&
+               // A new store takes the group of the installation root, the folder above etc/.
+               !ReplaceFileContents(m_path, TempPrefix(), text, existing, FolderOf(folder), error)) {
         return false;
     }
     if (merged != nullptr) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +71,15 @@ public:
     // is refused.
     bool Write(const std::vector<CSettingsValues::Entry>& changes, std::string& error,
                CSettingsValues* merged = nullptr);
+
+    // The changes to write, chosen from the values the file holds.
+    using Decision =
+        std::function<std::vector<CSettingsValues::Entry>(const CSettingsValues& current)>;
+    // Write with changes that `decide` chooses under the writers' lock from the file as it is
+    // then, so that no other writer can change the file between the look and the write (two
+    // programs that each set a value only when it is missing end with the same value). No
+    // changes write nothing.
+    bool Update(const Decision& decide, std::string& error, CSettingsValues* merged = nullptr);
 
     // The escaping of the format, exposed for tests and for tools that print values.
     static std::string EscapeName(const std::string& name);

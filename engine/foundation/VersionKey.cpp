@@ -65,6 +65,30 @@ bool CVersionKey::SetValue(const std::string& name, const std::string& text) {
     return true;
 }
 
+bool CVersionKey::EnsureValue(const std::string& name,
+                              const std::function<bool(const std::string&)>& usable,
+                              const std::string& made, std::string& text) {
+    text.clear();
+    if (!Open()) {
+        return false;
+    }
+    std::string error;
+    CSettingsValues merged;
+    const auto decide = [&](const CSettingsValues& current) {
+        const std::string* stored = current.Find(name);
+        return stored != nullptr && usable(*stored)
+                   ? std::vector<CSettingsValues::Entry>()
+                   : std::vector<CSettingsValues::Entry>{{name, made}};
+    };
+    if (!m_store.Update(decide, error, &merged)) {
+        m_lastError = error;
+        return false;
+    }
+    m_values = std::move(merged);
+    text = *m_values.Find(name);
+    return true;
+}
+
 bool CVersionKey::QueryValue(const std::string& name, std::string& text) {
     text.clear();
     if (!Open()) {

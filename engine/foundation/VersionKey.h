@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,14 @@ public:
     // Reads one value (opening first when needed). False, with `text` emptied, when the key
     // cannot be opened or holds no such value.
     bool QueryValue(const std::string& name, std::string& text);
+
+    // Keeps the stored value of `name` when `usable` accepts it, else writes `made`; `text`
+    // receives the value the store holds afterwards. Decided under the writers' lock, so
+    // programs doing this at the same time all end with the one value written first. False,
+    // with `text` emptied and the reason in LastError, when the store cannot be read or
+    // written. Not within an update.
+    bool EnsureValue(const std::string& name, const std::function<bool(const std::string&)>& usable,
+                     const std::string& made, std::string& text);
 
     // Drops the snapshot. An update still open is committed first; when that fails its reason
     // is logged with " when closing version key." and the result is false.

@@ -1,11 +1,16 @@
 #include "engine/script/FileIdUrl.h"
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <vector>
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/Base64.h"
@@ -66,6 +71,42 @@ std::string CheckDigits(std::string_view body, std::string_view table, std::stri
     return check;
 }
 
+// Used only while the settings hold no key of the installation's.
+const CFileTokenKey& ProcessKey() {
+    static const CFileTokenKey key = [] {
+        CFileTokenKey made{};
+        if (!MakeFileTokenKey(made)) {
+            std::random_device source;
+            for (unsigned char& byte : made) {
+                byte = static_cast<unsigned char>(source());
+            }
+        }
+        return made;
+    }();
+    return key;
+}
+
+using CMacBytes = std::array<unsigned char, 32>;
+
+// Each field with its length in front, so that no two lists of fields sign the same bytes.
+CMacBytes MacOf(const CFileIdToken& fields, const CFileTokenKey& key) {
+    std::string message = "velmorin attachment 1";
+    for (const std::string* field :
+         {&fields.m_table, &fields.m_keyColumn, &fields.m_checkAndBody, &fields.m_dataColumn}) {
+        const auto size = static_cast<std::uint32_t>(field->size());
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            message += static_cast<char>((size >> shift) & 0xff);
+        }
+        message += *field;
+    }
+    CMacBytes mac{};
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(message.data()), message.size(), mac.data(),
+         &length);
+    return mac;
+}
+
 int ClampedSessionTimeout() {
     int minutes = g_settings.GeneralSessionTimeout;
     return minutes < 0 || minutes > 1440 ? 600 : minutes;
@@ -105,6 +146,11 @@ void SumAlternateChars(std::string_view text, std::uint32_t& sum1, std::uint32_t
     }
 }
 
+CFileTokenKey FileIdTokenKey() {
+    CFileTokenKey key{};
+    return ParseFileTokenKey(g_settings.FileTokenKey, key) ? key : ProcessKey();
+}
+
 int FileIdServerNumber() {
     return ServerNumberSlot().load(std::memory_order_relaxed);
 }
@@ -117,12 +163,13 @@ std::string BuildFileIdUrl(std::string_view table, std::string_view keyColumn,
                            std::string_view fileIdText, std::string_view dataColumn,
                            std::string_view fileName) {
     return BuildFileIdUrlAt(table, keyColumn, fileIdText, dataColumn, fileName,
-                            FileIdServerNumber(), std::time(nullptr));
+                            FileIdServerNumber(), std::time(nullptr), FileIdTokenKey());
 }
 
 std::string BuildFileIdUrlAt(std::string_view table, std::string_view keyColumn,
                              std::string_view fileIdText, std::string_view dataColumn,
-                             std::string_view fileName, int serverNumber, std::time_t now) {
+                             std::string_view fileName, int serverNumber, std::time_t now,
+                             const CFileTokenKey& key) {
     std::int64_t fileId = ReadFileId(fileIdText);
     if (fileId < 0) {
         return std::string();
@@ -146,14 +193,12 @@ std::string BuildFileIdUrlAt(std::string_view table, std::string_view keyColumn,
     }
     body += EncodeBase62(fileId);
 
-    std::string tokenText(table);
-    tokenText += '-';
-    tokenText += keyColumn;
-    tokenText += '-';
-    tokenText += CheckDigits(body, table, keyColumn, dataColumn);
-    tokenText += body;
-    tokenText += '-';
-    tokenText += dataColumn;
+    CFileIdToken fields{std::string(table), std::string(keyColumn),
+                        CheckDigits(body, table, keyColumn, dataColumn) + body,
+                        std::string(dataColumn), std::string()};
+    std::string tokenText = fields.m_table + '-' + fields.m_keyColumn + '-' +
+                            fields.m_checkAndBody + '-' + fields.m_dataColumn + '-' +
+                            FileIdTokenMac(fields, key);
 
     std::string coded;
     Base64Encode(tokenText.data(), tokenText.size(), coded);
@@ -219,6 +264,35 @@ CFileIdToken SplitFileIdToken(std::string_view token) {
         *slot = std::string(text.substr(0, dash));
         text = dash == std::string_view::npos ? std::string_view() : text.substr(dash + 1);
     }
-    fields.m_dataColumn = std::string(text);
+    std::size_t last = text.rfind('-');
+    fields.m_dataColumn = std::string(text.substr(0, last));
+    if (last != std::string_view::npos) {
+        fields.m_mac = std::string(text.substr(last + 1));
+    }
     return fields;
+}
+
+std::string FileIdTokenMac(const CFileIdToken& fields, const CFileTokenKey& key) {
+    return FileTokenKeyText(MacOf(fields, key));  // the same hex form as a key
+}
+
+int DecodeFileIdTokenAt(std::string_view token, CFileIdToken& fields, const CFileTokenKey& key,
+                        int serverNumber, int timeoutMinutes, std::time_t now) {
+    fields = SplitFileIdToken(token);
+    const CMacBytes expected = MacOf(fields, key);
+    // A mac of the wrong shape is still compared, against bytes that cannot match.
+    CMacBytes presented{};
+    const bool shaped = ParseFileTokenKey(fields.m_mac, presented);
+    const bool genuine =
+        CRYPTO_memcmp(expected.data(), presented.data(), expected.size()) == 0 && shaped;
+    if (!genuine) {
+        return kFileIdForged;
+    }
+    return DecodeFileIdAt(fields.m_table, fields.m_keyColumn, fields.m_checkAndBody,
+                          fields.m_dataColumn, serverNumber, timeoutMinutes, now);
+}
+
+int DecodeFileIdToken(std::string_view token, CFileIdToken& fields) {
+    return DecodeFileIdTokenAt(token, fields, FileIdTokenKey(), FileIdServerNumber(),
+                               ClampedSessionTimeout(), std::time(nullptr));
 }

@@ -492,9 +492,16 @@ int CSspInterpreter::ServeDatabaseFile(const std::string& url, CSspRequestObject
                 response->WriteText(std::string_view(static_cast<const char*>(data), length));
             }
         };
-        auto decode = [](const std::string& table, const std::string& keyColumn,
-                         const std::string& checkAndBody, const std::string& dataColumn) -> long {
-            return DecodeFileId(table, keyColumn, checkAndBody, dataColumn);
+        auto decode = [](const std::string& token, DatabaseFile::CTokenRow& row) {
+            CFileIdToken fields;
+            const int id = DecodeFileIdToken(token, fields);
+            row = {fields.m_table, fields.m_keyColumn, fields.m_dataColumn, id};
+            // Only a token whose mac verifies can be of an earlier run or too old.
+            if (id == kFileIdOtherServer || id == kFileIdExpired) {
+                return DatabaseFile::ETokenCheck::kStale;
+            }
+            return id < 0 ? DatabaseFile::ETokenCheck::kForged
+                          : DatabaseFile::ETokenCheck::kGenuine;
         };
         DatabaseFile::SendFileFromUrl(*source, url, g_settings.EncryptFileID, write, decode);
         failed = false;

@@ -52,7 +52,8 @@ public:
     // Console rules: false when the store cannot be read or the task table
     // cannot be loaded; a missing "GeneralTcpipPort" runs AutoCorrectPort and writes the address
     // and port back. Server rules: always true, each unreadable value taking its default; also
-    // reads "EncryptFileID", "SmtpTimeout", "Pop3Timeout" and "EmKeepSentMail".
+    // reads "EncryptFileID", "SmtpTimeout", "Pop3Timeout" and "EmKeepSentMail", and writes a new
+    // "FileTokenKey" when the store holds none (engine/settings/FileTokenKey.h).
     // Fewer than six stored task rows reset the table to the default rows and save it.
     bool Load();
 
@@ -174,8 +175,9 @@ public:
     std::string MimeTextEncoding;
     // Read by the server and the studio only.
     bool EncryptFileID;
-    int SmtpTimeout;  // seconds
-    int Pop3Timeout;  // seconds
+    std::string FileTokenKey;  // signs attachment tokens; made at the first start when missing
+    int SmtpTimeout;           // seconds
+    int Pop3Timeout;           // seconds
     bool EmKeepSentMail;
 
 private:

@@ -8,6 +8,8 @@
 #include <type_traits>
 
 #include "engine/foundation/AsciiSpace.h"
+#include "engine/foundation/LogWriter.h"
+#include "engine/settings/FileTokenKey.h"
 #include "engine/settings/ServerSettings.h"
 
 namespace {
@@ -109,6 +111,32 @@ void HttpsAddressRule(S& s, bool) {
                                  ? "https://" + s.GeneralTcpipAddress
                                  : "https://" + s.GeneralTcpipAddress + ":" + s.GeneralSslPort;
     }
+}
+
+bool IsFileTokenKey(const std::string& text) {
+    CFileTokenKey key{};
+    return ParseFileTokenKey(text, key);
+}
+
+// The first program to start makes the key. The store decides under its lock, so programs
+// starting at once all take the one key written first. Without a key kept in the store, links
+// are signed with a key of this program alone (engine/script/FileIdUrl.cpp).
+void FileTokenKeyRule(S& s, bool) {
+    if (IsFileTokenKey(s.FileTokenKey)) {
+        return;
+    }
+    CFileTokenKey key{};
+    std::string kept;
+    if (MakeFileTokenKey(key) &&
+        s.Key().EnsureValue("FileTokenKey", IsFileTokenKey, FileTokenKeyText(key), kept)) {
+        s.FileTokenKey = kept;
+        return;
+    }
+    s.FileTokenKey.clear();
+    g_log.Log(
+        "Cannot keep the attachment link key in %s (%s): links made now hold until this "
+        "program ends.",
+        s.Key().StorePath().c_str(), s.Key().LastError().c_str());
 }
 
 void EncodingRule(S& s, bool stored) {
@@ -251,6 +279,10 @@ std::span<const SettingRow> ServerSettingRows() {
         Switch("LogSmtp", &S::LogSmtp, kOnWhenYes, kLoadedOnly),
         Switch("LogPop3", &S::LogPop3, kOnWhenYes, kLoadedOnly),
         Switch("EncryptFileID", &S::EncryptFileID, kOnUnlessNo, kServerOnly),
+        {.m_name = "FileTokenKey",
+         .m_member = &S::FileTokenKey,
+         .m_use = kServerOnly,
+         .m_rule = FileTokenKeyRule},
         Corrected(Text("DbOdbcConnectString", &S::DbOdbcConnectString), kTrimRight),
         Switch("DbAccessSerialize", &S::DbAccessSerialize, kOnUnlessNo),
         Ruled(Switch("DbConnectionThreadOwn", &S::DbConnectionThreadOwn, kOnWhenYes),

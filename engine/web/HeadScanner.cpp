@@ -53,6 +53,9 @@ bool CHeadScanner::Feed(std::string_view bytes) {
         const size_t run = (cr == std::string_view::npos ? bytes.size() : cr) - i;
         m_consumed += run;
         m_stored += run;
+        if (!m_holdsNul && bytes.substr(i, run).find('\0') != std::string_view::npos) {
+            m_holdsNul = true;
+        }
         if (m_line.size() < kKeptChars) {
             m_line.append(bytes.substr(i, std::min(run, kKeptChars - m_line.size())));
         }
@@ -67,7 +70,7 @@ bool CHeadScanner::Feed(std::string_view bytes) {
 }
 
 int64_t CHeadScanner::PostBodyLength() const {
-    return m_post ? m_contentLength : -1;
+    return m_post && !m_holdsNul ? m_contentLength : -1;
 }
 
 void CHeadScanner::EndLine() {

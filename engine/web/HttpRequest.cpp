@@ -152,6 +152,12 @@ CHttpRequest::EReadResult CHttpRequest::ReadHeader() {
             return EReadResult::kHeaderTooLarge;
         }
         std::string_view text(line, static_cast<size_t>(length));
+        // A NUL in a header would reach pages as part of a value: the whole head is refused,
+        // as one in the request line is, and the line is not kept.
+        const bool holdsNul = !first && text.find('\0') != std::string_view::npos;
+        if (holdsNul) {
+            m_invalidAddress = true;
+        }
         if (r == CSocketConn::ELineRead::kTooLong) {
             // Folded and cut short: a flood of long lines must not push the day log aside.
             g_refusalLog.Log("Long header [" + std::string(text.substr(0, kLoggedHeaderBytes)) +
@@ -182,6 +188,9 @@ CHttpRequest::EReadResult CHttpRequest::ReadHeader() {
         if (text.empty()) {
             return EReadResult::kOk;
         }
+        if (holdsNul) {
+            continue;
+        }
         m_allHeaders.append(text).append("\r\n");
         ParseHeaderLine(text);
     }
@@ -197,6 +206,10 @@ CHttpRequest::EReadResult CHttpRequest::SkipRestOfLine(char* buffer, size_t& tot
         total += static_cast<size_t>(length);
         if (total > kMaxHeaderBytes) {
             return EReadResult::kHeaderTooLarge;
+        }
+        if (std::string_view(buffer, static_cast<size_t>(length)).find('\0') !=
+            std::string_view::npos) {
+            m_invalidAddress = true;
         }
         if (r != CSocketConn::ELineRead::kTooLong) {
             return EReadResult::kOk;
@@ -257,9 +270,15 @@ std::string CHttpRequest::ReadErrorText(EReadResult result) {
 }
 
 void CHttpRequest::ParseRequestLine(std::string_view line) {
-    m_allHeaders.assign(line).append("\r\n");
     // A NUL or another control byte could make the file opened differ from the one checked.
+    // Nothing of such a line reaches the error page either.
     m_invalidAddress = HasControlByte(line);
+    if (m_invalidAddress) {
+        m_allHeaders.clear();
+        line = std::string_view();
+    } else {
+        m_allHeaders.assign(line).append("\r\n");
+    }
     std::vector<std::string_view> words = Split(line, " ");
     m_method = words.empty() ? std::string() : std::string(words[0]);
     m_urlFull = words.size() < 2 ? std::string() : std::string(words[1]);

@@ -402,6 +402,62 @@ TEST(TallgroveTest, HttpsWithTheChosenCertificate) {
     EXPECT_EQ(installation.WaitExit(server), 0);
 }
 
+// The listener reads an HTTPS head through its TLS layer: a NUL in it is refused there too.
+TEST(TallgroveTest, AHeadHoldingANulOverHttpsIsAnInvalidAddress) {
+    const int sslPort = FreeLoopbackPort();
+    CInstallation installation({"GeneralSslPort=" + std::to_string(sslPort),
+                                "SecurityCertName=tallgrove TEST",
+                                "SecurityCertIssuer=Tallgrove Test", "SecurityCertSerial=0102"});
+    ASSERT_TRUE(MakeCertificate(installation.Root(), "Tallgrove Test"));
+    std::ofstream(installation.Root() + "/webroot/h.zrp")
+        << "page ran host=[--{ Request.Host; }--]";
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+
+    using namespace std::string_literals;
+    const struct {
+        const char* label;
+        std::string request;
+        const char* answer;
+    } cases[] = {
+        {"NUL in a header value", "GET /h.zrp HTTP/1.0\r\nHost: re\0al\r\n\r\n"s,
+         "Invalid HTTP address."},
+        {"NUL in the request line", "GET /h.zrp\0 HTTP/1.0\r\nHost: real\r\n\r\n"s,
+         "Invalid HTTP address."},
+        {"no NUL", "GET /h.zrp HTTP/1.0\r\nHost: real\r\n\r\n"s, "page ran host=[real]"},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string in = installation.Root() + "/tmp/request" + std::to_string(i);
+        const std::string out = installation.Root() + "/tmp/answer" + std::to_string(i++);
+        std::ofstream(in, std::ios::binary) << c.request;
+        const int input = ::open(in.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(input, 0);
+        CChildOptions options;
+        options.m_stdin = CChildStream::Fd(input);
+        options.m_stdout = CChildStream::Truncate(out);
+        options.m_stderr = CChildStream::Null();
+        options.m_searchPath = true;
+        CChildProcess::Run(
+            {"openssl", "s_client", "-quiet", "-connect", "127.0.0.1:" + std::to_string(sslPort)},
+            options);
+        ::close(input);
+        std::ifstream file(out, std::ios::binary);
+        const std::string answer((std::istreambuf_iterator<char>(file)),
+                                 std::istreambuf_iterator<char>());
+        EXPECT_TRUE(answer.starts_with("HTTP/1.0 200 OK\r\n")) << answer;
+        EXPECT_NE(answer.find(c.answer), std::string::npos) << answer;
+        EXPECT_EQ(answer.find('\0'), std::string::npos) << answer;
+        if (c.answer[0] == 'I') {
+            EXPECT_EQ(answer.find("page ran"), std::string::npos) << answer;
+        }
+    }
+
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
 TEST(TallgroveTest, ACertificateNamedButMissingFailsTheStart) {
     CInstallation installation({"GeneralSslPort=" + std::to_string(FreeLoopbackPort()),
                                 "SecurityCertName=nobody", "SecurityCertIssuer=nobody",

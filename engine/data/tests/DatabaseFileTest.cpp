@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "engine/data/DataSource.h"
 #include "engine/data/DynBindSet.h"
 #include "engine/foundation/Base64.h"
@@ -44,10 +47,29 @@ protected:
         auto write = [&](const void* data, size_t n) {
             sent.append(static_cast<const char*>(data), n);
         };
-        // Check digits can be recomputed by anyone: a forged token names any columns.
-        auto decode = [](const std::string& table, const std::string&, const std::string& check,
-                         const std::string&) -> long {
-            return table == "att" && check == "ok5" ? 5 : -1;
+        // A token "table-key-check-data" whose check "ok5" passes for record 5 and "old" is a
+        // genuine token gone stale; the names are whatever the token says.
+        auto decode = [](const std::string& token, DatabaseFile::CTokenRow& row) {
+            std::string text = token;
+            SwapCharPairs(text);
+            std::string decoded(text.size() + 1, '\0');
+            long count = 0;
+            Base64Decode(text.c_str(), decoded.data(), static_cast<long>(decoded.size()), count,
+                         true);
+            decoded.resize(count > 0 ? static_cast<size_t>(count) : 0);
+            std::vector<std::string> parts(1);
+            for (char c : decoded) {
+                if (c == '-') {
+                    parts.emplace_back();
+                } else {
+                    parts.back().push_back(c);
+                }
+            }
+            parts.resize(std::max<size_t>(parts.size(), 4));
+            row = {parts[0], parts[1], parts[3], 5};
+            return parts[2] == "ok5"   ? DatabaseFile::ETokenCheck::kGenuine
+                   : parts[2] == "old" ? DatabaseFile::ETokenCheck::kStale
+                                       : DatabaseFile::ETokenCheck::kForged;
         };
         try {
             DatabaseFile::SendFileFromUrl(*m_ds, url, encrypted, write, decode);
@@ -99,15 +121,21 @@ TEST_P(DatabaseFileTest, PlainUrls) {
 
 TEST_P(DatabaseFileTest, EncryptedUrls) {
     EXPECT_EQ(Send("/app/fileInDB/" + Token("att-attid-ok5-attdata") + "/report.pdf", true), kFile);
+    // A token that is not genuine gets the missing row's answer; only a genuine one that went
+    // stale asks for a refresh.
     EXPECT_EQ(Send("/app/fileInDB/" + Token("att-attid-bad-attdata") + "/report.pdf", true),
+              "error: The attachment has already been deleted");
+    EXPECT_EQ(Send("/app/fileInDB/" + Token("att-attid-old-attdata") + "/report.pdf", true),
               "error: Invalid file attachment ID. Please go back to the web page that contains "
               "this link, refresh it and then try again. ");
     std::string plain = Send("/FILEDB/att/attid/5/attdata/x.bin", true);
     EXPECT_EQ(plain.rfind("error: The server expects an encrypted attachment file URL.", 0), 0u);
 }
 
-// The key column bound twice once crashed the server: such URLs, and tokens with parts
-// missing, are answered as a missing row before any SQL runs.
+// The key column bound twice once crashed the server: such URLs, tokens with parts missing,
+// and the database's own catalogue (which holds every CREATE TABLE text) or a name reaching
+// into another schema are answered as a missing row before any SQL runs, even from a genuine
+// token.
 TEST_P(DatabaseFileTest, ForgedColumnsAreANotFoundRow) {
     const std::string notFound = "error: The attachment has already been deleted";
     struct Case {
@@ -121,12 +149,21 @@ TEST_P(DatabaseFileTest, ForgedColumnsAreANotFoundRow) {
         {"/x/fileInDB/" + Token("att-attid-ok5-AttID") + "/a.bin", true},
         {"/x/fileInDB/" + Token("att-attid-ok5") + "/a.bin", true},
         {"/x/fileInDB/" + Token("att--ok5-attdata") + "/a.bin", true},
+        {"/x/FileDB/sqlite_master/rowid/1/sql/a.txt", false},
+        {"/x/FileDB/SQLite_Schema/rowid/1/sql/a.txt", false},
+        {"/x/FileDB/main.att/attid/5/attdata/a.bin", false},
+        {"/x/FileDB/pg_catalog.pg_authid/oid/10/rolpassword/a.txt", false},
+        {"/x/FileDB/pg_authid/oid/10/rolpassword/a.txt", false},
+        {"/x/FileDB/information_schema.tables/oid/1/table_name/a.txt", false},
+        {"/x/FileDB/INFORMATION_SCHEMA_tables/oid/1/table_name/a.txt", false},
+        {"/x/fileInDB/" + Token("sqlite_master-rowid-ok5-sql") + "/a.txt", true},
+        {"/x/fileInDB/" + Token("main.att-attid-ok5-attdata") + "/a.bin", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Send(c.url, c.encrypted), notFound) << c.url;
     }
     // The same data source still serves.
-    EXPECT_EQ(Send("/FILEDB/att/att.attid/5/attdata", false), kFile);
+    EXPECT_EQ(Send("/FILEDB/att/attid/5/attdata", false), kFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseFileTest,

@@ -178,6 +178,14 @@ protected:
 
     // 2026-03-14 09:26:00 UTC, a whole minute.
     static constexpr std::time_t kMade = 1773480360;
+    // The bytes 0, 1, ... 31.
+    static constexpr CFileTokenKey kKey = [] {
+        CFileTokenKey key{};
+        for (size_t i = 0; i < key.size(); ++i) {
+            key[i] = static_cast<unsigned char>(i);
+        }
+        return key;
+    }();
 
     static CFileIdToken TokenOf(const std::string& url) {
         EXPECT_EQ(url.rfind("fileInDB/", 0), 0u) << url;
@@ -217,7 +225,7 @@ TEST_F(AttachmentUrl, RoundTrip) {
     };
     for (const Case& c : cases) {
         std::string url =
-            BuildFileIdUrlAt(c.table, c.key, c.id, c.data, "report.pdf", 31234, kMade);
+            BuildFileIdUrlAt(c.table, c.key, c.id, c.data, "report.pdf", 31234, kMade, kKey);
         EXPECT_EQ(url.find_first_of("\r\n"), std::string::npos) << url;
         EXPECT_EQ(url.substr(url.size() - 11), "/report.pdf");
         CFileIdToken token = TokenOf(url);
@@ -231,18 +239,23 @@ TEST_F(AttachmentUrl, RoundTrip) {
 }
 
 TEST_F(AttachmentUrl, KnownToken) {
-    // Worked out by hand: body "7" "1234" "q3e9q" "7", sums of unsigned bytes 1337 and 1244.
-    EXPECT_EQ(BuildFileIdUrlAt("Pi\xe8"
-                               "ces",
-                               "N\xb0", "7",
-                               "Donn\xe9"
-                               "es",
-                               "report.pdf", 31234, kMade),
-              "fileInDB/GUon2YzVULw6TL0czNyEzMxR2M5UTctcGRu9ubllwc==/report.pdf");
+    // Worked out by hand: body "7" "1234" "q3e9q" "7", sums of unsigned bytes 1337 and 1244;
+    // the mac by another HMAC-SHA256 program over "velmorin attachment 1" and each field after
+    // its length in four bytes, most significant first.
+    EXPECT_EQ(
+        BuildFileIdUrlAt("Pi\xe8"
+                         "ces",
+                         "N\xb0", "7",
+                         "Donn\xe9"
+                         "es",
+                         "report.pdf", 31234, kMade, kKey),
+        "fileInDB/"
+        "GUon2YzVULw6TL0czNyEzMxR2M5UTctcGRu9ubllycz0zNwgWM3ITZ2QmNhZTN4kzYwkzNxMWOmVDO5EWNmZz"
+        "YzMTO0IDNzMTNkBGN0MDNjdjZlFDZ2UjY3YTOlBTM3Y/report.pdf");
 }
 
 TEST_F(AttachmentUrl, RefusedTokens) {
-    CFileIdToken good = TokenOf(BuildFileIdUrlAt("t", "id", "1234", "d", "x", 4321, kMade));
+    CFileIdToken good = TokenOf(BuildFileIdUrlAt("t", "id", "1234", "d", "x", 4321, kMade, kKey));
     ASSERT_EQ(Decode(good, 4321, kMade), 1234);
 
     EXPECT_EQ(Decode(good, 4322, kMade), kFileIdOtherServer);
@@ -277,6 +290,37 @@ TEST_F(AttachmentUrl, RefusedTokens) {
     // A token that is no Base64 at all decodes to fields that fail.
     CFileIdToken garbage = SplitFileIdToken("!!!!");
     EXPECT_LT(Decode(garbage, 4321, kMade), 0);
+}
+
+// Only a token whose mac verifies under the key is read any further: a stale reason is never
+// told for a token that was not made here.
+TEST_F(AttachmentUrl, TheMacIsCheckedBeforeAnythingElse) {
+    const std::string url = BuildFileIdUrlAt("t", "id", "1234", "d", "x", 4321, kMade, kKey);
+    const std::string token = url.substr(9, url.rfind('/') - 9);
+    CFileTokenKey otherKey = kKey;
+    otherKey[31] ^= 1;
+    const struct {
+        const char* label;
+        const CFileTokenKey& key;
+        int server;
+        std::time_t now;
+        int expected;
+    } cases[] = {
+        {"genuine", kKey, 4321, kMade + 60, 1234},
+        {"genuine, of an earlier run", kKey, 4322, kMade, kFileIdOtherServer},
+        {"genuine, too old", kKey, 4321, kMade + 31 * 60, kFileIdExpired},
+        {"another key", otherKey, 4321, kMade, kFileIdForged},
+        {"another key, of an earlier run", otherKey, 4322, kMade, kFileIdForged},
+        {"another key, too old", otherKey, 4321, kMade + 31 * 60, kFileIdForged},
+    };
+    for (const auto& c : cases) {
+        CFileIdToken fields;
+        EXPECT_EQ(DecodeFileIdTokenAt(token, fields, c.key, c.server, 30, c.now), c.expected)
+            << c.label;
+        EXPECT_EQ(fields.m_table, "t");
+        EXPECT_EQ(fields.m_dataColumn, "d");
+        EXPECT_EQ(fields.m_mac, FileIdTokenMac(fields, kKey));
+    }
 }
 
 TEST_F(AttachmentUrl, ThroughTheToObjectWithThisServer) {

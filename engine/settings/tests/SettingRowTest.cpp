@@ -84,13 +84,16 @@ TEST(SettingRowTest, EachStoredNameHasOneRow) {
 TEST(SettingRowTest, SaveAppendsTheManagedNamesInTheirOrder) {
     TempRoot root;
     auto settings = MakeSettings(root, SettingsBuild::kServer);
-    ASSERT_TRUE(settings->Load());  // writes the default task rows first
+    ASSERT_TRUE(settings->Load());  // writes the default task rows and the link key first
+    const std::optional<std::string> key = root.Stored("FileTokenKey");
+    ASSERT_TRUE(key.has_value());
     ASSERT_TRUE(settings->Save());
+    EXPECT_EQ(root.Stored("FileTokenKey"), key);
     const CSettingsValues stored = StoredValues(root);
     std::vector<std::string> names;
     for (const auto& entry : stored.Entries()) {
         if (!entry.first.starts_with("Task") && !entry.first.starts_with("Mime0") &&
-            !entry.first.starts_with("Mime1")) {
+            !entry.first.starts_with("Mime1") && entry.first != "FileTokenKey") {
             names.push_back(entry.first);
         }
     }

@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 struct ScanCase {
     const char* name;
     std::string bytes;
@@ -34,6 +36,13 @@ TEST(HeadScannerTest, FindsTheEndOfAHeadByTheReadersLineRules) {
          true, 39, -1},
         {"the last length counts",
          "POST / HTTP/1.0\r\nContent-Length: 5\r\nContent-Length: 7; x\r\n\r\n", true, 60, 7},
+        // The reader refuses a head with a NUL in any line and reads no body for it.
+        {"a NUL in a header leaves no body to wait for",
+         "POST / HTTP/1.0\r\nContent-Length: 5\r\nHost: re\0al\r\n\r\n"s, true, 51, -1},
+        {"a NUL in the request line leaves no body to wait for",
+         "POST /\0 HTTP/1.0\r\nContent-Length: 5\r\n\r\n"s, true, 39, -1},
+        {"a NUL the line rules drop after a CR is no NUL of the head",
+         "POST / HTTP/1.0\r\nContent-Length: 5\r\nX: a\r\0b\r\n\r\n"s, true, 47, 5},
         {"a request line longer than the reader's line ends the head",
          std::string(5000, 'a') + "\r\nHost: x", true, 5002, -1},
     };

@@ -1,10 +1,15 @@
 // Files stored in the database, served over HTTP from plain and encrypted attachment URLs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/data/DataSource.h"
+#include "engine/foundation/AsciiSpace.h"
+#include "engine/foundation/Base64.h"
 #include "engine/script/FileIdUrl.h"
 #include "engine/script/SspToCipher.h"
 #include "engine/testsupport/OdbcTestEnv.h"
@@ -53,6 +58,147 @@ protected:
     std::unique_ptr<CServerContextLink> m_link;
 };
 
+CFileIdToken TokenOf(const std::string& url) {
+    const size_t start = url.find("fileInDB/") + 9;
+    return SplitFileIdToken(url.substr(start, url.rfind('/') - start));
+}
+
+// The URL of a token with these fields, as anyone can encode it; without the mac when it is
+// empty.
+std::string UrlOf(const CFileIdToken& f) {
+    std::string text = f.m_table + "-" + f.m_keyColumn + "-" + f.m_checkAndBody + "-" +
+                       f.m_dataColumn + (f.m_mac.empty() ? "" : "-" + f.m_mac);
+    std::string coded;
+    Base64Encode(text.data(), text.size(), coded);
+    std::string token = WithoutLineBreaks(coded);
+    SwapCharPairs(token);
+    return "/app/fileInDB/" + token + "/r.pdf";
+}
+
+// Check digits and body for record 5 with the given server number and time text, as the
+// digits' public rule makes them.
+std::string ForgedCheckAndBody(const CFileIdToken& f, int serverNumber, const std::string& time) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%.4d", serverNumber);
+    const std::string body = "5" + std::string(number) + time + "5";
+    std::uint32_t sum1 = 0;
+    std::uint32_t sum2 = 0;
+    for (const std::string& part : {body, f.m_table, f.m_keyColumn, f.m_dataColumn}) {
+        SumAlternateChars(part, sum1, sum2);
+    }
+    return std::string{static_cast<char>('0' + sum1 % 10), static_cast<char>('0' + sum2 % 10)} +
+           body;
+}
+
+// Anything the attacker can make without the key gets, byte for byte, the answer of a
+// genuine token whose row is missing; the genuine token still serves.
+TEST_F(ServingDatabaseFileTest, ForgedTokensGetExactlyTheAnswerOfAMissingRow) {
+    g_settings.EncryptFileID = true;
+    {
+        CDataSource ds(g_settings.DbOdbcConnectString.substr(5));
+        ds.DoCommand(
+            "ExecuteSQL",
+            "CREATE TABLE vault (attid INTEGER, other INTEGER, attdata BLOB, secret BLOB)");
+        ds.DoCommand("ExecuteSQL", "INSERT INTO vault VALUES (5, 7, X'5635', X'5335')");
+        ds.DoCommand("ExecuteSQL", "INSERT INTO vault VALUES (9, 5, X'5639', X'5339')");
+    }
+    const std::string genuine = "/app/" + BuildFileIdUrl("att", "attid", "5", "attdata", "r.pdf");
+    ASSERT_EQ(BodyOf(Get(genuine)), kStored);
+    const std::string vault = "/app/" + BuildFileIdUrl("vault", "attid", "5", "attdata", "r.pdf");
+    ASSERT_EQ(BodyOf(Get(vault)), "V5");
+    const std::string missing =
+        Get("/app/" + BuildFileIdUrl("att", "attid", "9", "attdata", "r.pdf"));
+    ASSERT_NE(missing.find("The attachment has already been deleted"), std::string::npos)
+        << missing;
+
+    const CFileIdToken att = TokenOf(genuine);
+    const CFileIdToken own = TokenOf(vault);
+    std::vector<std::pair<std::string, std::string>> forged;
+    auto add = [&](const char* label, CFileIdToken f) { forged.emplace_back(label, UrlOf(f)); };
+    CFileIdToken f = att;
+    f.m_table = "vault";
+    add("genuine token replayed with another table", f);
+    f = own;
+    f.m_keyColumn = "other";
+    add("genuine token replayed with another key column", f);
+    f = own;
+    f.m_dataColumn = "secret";
+    add("genuine token replayed with another data column", f);
+    f = own;
+    f.m_dataColumn = "secret";
+    f.m_checkAndBody = ForgedCheckAndBody(f, std::atoi(own.m_checkAndBody.substr(3, 4).c_str()),
+                                          own.m_checkAndBody.substr(7, 5));
+    add("another data column with its check digits recomputed", f);
+    for (size_t i : {size_t{0}, own.m_mac.size() / 2, own.m_mac.size() - 1}) {
+        f = own;
+        f.m_mac[i] = f.m_mac[i] == '0' ? '1' : '0';
+        add("a flipped mac digit", f);
+    }
+    f = own;
+    f.m_mac.resize(own.m_mac.size() - 2);
+    add("a truncated mac", f);
+    f = own;
+    f.m_mac.clear();
+    add("no mac", f);
+    const std::string whole = UrlOf(own);
+    const size_t segmentEnd = whole.rfind('/');
+    forged.emplace_back("a truncated token", whole.substr(0, segmentEnd - 6) + "/r.pdf");
+    // Every server number, with check digits that fit it.
+    const std::string time = own.m_checkAndBody.substr(7, 5);
+    for (int number = 0; number <= 9999; ++number) {
+        f = own;
+        f.m_mac.clear();
+        f.m_checkAndBody = ForgedCheckAndBody(own, number, time);
+        add("server number", f);
+    }
+
+    // A few clients at once, as an attacker would send them.
+    constexpr size_t kClients = 8;
+    std::vector<std::string> firstDifference(kClients);
+    std::vector<std::thread> clients;
+    for (size_t c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            for (size_t i = c; i < forged.size(); i += kClients) {
+                const std::string answer = Get(forged[i].second);
+                if (answer != missing && firstDifference[c].empty()) {
+                    firstDifference[c] = forged[i].first + " " + forged[i].second + ":\n" + answer;
+                }
+            }
+        });
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    for (const std::string& difference : firstDifference) {
+        EXPECT_EQ(difference, "");
+    }
+    EXPECT_EQ(BodyOf(Get(genuine)), kStored);
+}
+
+// The database's own catalogue is no attachment table, whichever form names it and even in a
+// token the server made itself.
+TEST_F(ServingDatabaseFileTest, TheCatalogueIsRefusedInBothForms) {
+    const std::string notFound = "The attachment has already been deleted";
+    struct Case {
+        bool encrypted;
+        std::string url;
+    } cases[] = {
+        {false, "/x/FileDB/sqlite_master/rowid/1/sql/a.txt"},
+        {false, "/x/FileDB/main.att/attid/5/attdata/a.bin"},
+        {false, "/x/FileDB/att/attid/5/main.attdata/a.bin"},
+        {true, "/x/" + BuildFileIdUrl("sqlite_master", "rowid", "1", "sql", "a.txt")},
+        {true, "/x/" + BuildFileIdUrl("main.att", "attid", "5", "attdata", "a.bin")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        g_settings.EncryptFileID = c.encrypted;
+        const std::string answer = Get(c.url);
+        EXPECT_NE(answer.find(notFound), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("CREATE TABLE"), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("PDF"), std::string::npos) << answer;
+    }
+}
+
 TEST_F(ServingDatabaseFileTest, EncryptedUrlServesTheStoredBytesUntilTampered) {
     g_settings.EncryptFileID = true;
     WriteFile("app/list.zrp", "--{ To.fileUrl('att', 'attid', 5, 'attdata', 'r.pdf'); }--");
@@ -65,15 +211,13 @@ TEST_F(ServingDatabaseFileTest, EncryptedUrlServesTheStoredBytesUntilTampered) {
     EXPECT_NE(answer.find("Content-Type: application/pdf"), std::string::npos) << answer;
     EXPECT_EQ(BodyOf(answer), kStored);
 
-    // The token's first character carries bits of the table name, which the check digits
-    // cover.
+    // The token's first character carries bits of the table name, which the mac covers.
     std::string tampered = url;
     size_t at = std::string("fileInDB/").size();
     tampered[at] = tampered[at] == 'Y' ? 'X' : 'Y';
     std::string refused = Get("/app/" + tampered);
     EXPECT_EQ(refused.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << refused;
-    EXPECT_NE(refused.find("Invalid file attachment ID. Please go back to the web page"),
-              std::string::npos)
+    EXPECT_NE(refused.find("The attachment has already been deleted"), std::string::npos)
         << refused;
     EXPECT_EQ(refused.find("PDF"), std::string::npos);
 

@@ -126,6 +126,44 @@ TEST_F(ServingTest, OverLongHeaderLineIsDroppedWholeUpToItsLineEnd) {
     EXPECT_EQ(body.find("ppp"), std::string::npos) << body;
 }
 
+// "Host: re\0al" once reached a page as written. A head with a NUL anywhere is refused as a
+// whole, and not even the error page sees its lines.
+TEST_F(ServingTest, AHeadHoldingANulIsAnInvalidAddress) {
+    using namespace std::string_literals;
+    WriteFile("h.zrp", "page ran host=[--{ Request.Host; }--]");
+    WriteFile("error.zrp",
+              "error page [--{ Response.error; }--][--{ Request.Host; }--]"
+              "[--{ Request.UrlFull; }--][--{ Request.AllHeaders; }--]"
+              "[--{ Request.getCookie('a'); }--]");
+    const std::string big(100000, 'x');  // above what the listener waits for itself
+    struct Case {
+        const char* label;
+        std::string request;
+    } cases[] = {
+        {"in a header value", "GET /h.zrp HTTP/1.0\r\nHost: re\0al\r\n\r\n"s},
+        {"in a header name", "GET /h.zrp HTTP/1.0\r\nHo\0st: real\r\n\r\n"s},
+        {"in the request line", "GET /h.zrp\0x HTTP/1.0\r\nHost: real\r\n\r\n"s},
+        {"in the cut-off part of a long header line",
+         "GET /h.zrp HTTP/1.0\r\nX-Pad: " + std::string(5000, 'p') + "\0\r\nHost: real\r\n\r\n"s},
+        {"in the head of a small form",
+         "POST /h.zrp HTTP/1.0\r\nContent-Length: 3\r\nCookie: a=\0b\r\n\r\nx=1"s},
+        {"in the head of a large upload",
+         "POST /h.zrp HTTP/1.0\r\nContent-Length: " + std::to_string(big.size()) +
+             "\r\nCookie: a=\0b\r\n\r\n"s + big},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string answer = Fetch(c.request);
+        EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+        EXPECT_NE(answer.find("error page [Invalid HTTP address.]"), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("page ran"), std::string::npos) << answer;
+        EXPECT_EQ(answer.find('\0'), std::string::npos) << answer;
+    }
+    // The same heads without the NUL reach the page.
+    EXPECT_NE(Fetch("GET /h.zrp HTTP/1.0\r\nHost: real\r\n\r\n").find("page ran host=[real]"),
+              std::string::npos);
+}
+
 TEST_F(ServingTest, PostedFormAndUploadReachThePage) {
     WriteFile("form.zrp", "title=--{ Request.title; }--|file=--{ Request.file1; }--|");
     const std::string boundary = "XyZ";
