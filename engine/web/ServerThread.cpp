@@ -77,6 +77,8 @@ void CServerThread::OnServeConnection() {
                     handler->HandleCommand(*this, request.GetMethod(), request.GetUrlFull());
                 }
             } else {
+                // Every answer of the dispatcher begins "HTTP/1.0 ".
+                m_socket.SetAnswerLead('H');
                 CRequestDispatch dispatch(
                     m_socket, m_threadId, m_rootFolder,
                     [this](CSspInterpreter* interp) { SetInterpreter(interp); });
@@ -147,6 +149,12 @@ void CServerThread::ReleaseToPool() {
 
 void CServerThread::BreakConnection() {
     m_socket.Shutdown();
+}
+
+void CServerThread::CheckClient() {
+    if (m_socket.CheckClientGone()) {
+        RequestStop();
+    }
 }
 
 void CServerThread::SetStartTime(std::int64_t time) {

@@ -59,6 +59,9 @@ public:
     CSocketConn& Connection() { return m_socket; }
     // Breaks the current connection from another thread: blocked reads and writes return.
     void BreakConnection();
+    // From the pool's watchdog: stops the page once its client has gone (not when it only
+    // half-closed).
+    void CheckClient();
 
     void SetStartTime(std::int64_t time);
     std::int64_t GetStartTime();

@@ -5,18 +5,21 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/foundation/SystemError.h"
+#include "engine/settings/RootFolder.h"
 #include "engine/web/ServerThread.h"
 #include "engine/web/ThreadMessageQueue.h"
 #include "engine/web/tests/ServingTestSupport.h"
@@ -208,13 +211,24 @@ TEST_F(ThreadPoolTest, ListenerOnATakenPortNeverStarts) {
 }
 
 TEST_F(ThreadPoolTest, StopAllSetsAsideAPageThatDoesNotEnd) {
-    WriteFile("spin.zrp", "<!--{ while (1) set Local.i = 1; endwhile }-->");
-    WriteFile("a.txt", "served");
-    EXPECT_EQ(BodyOf(Get("/a.txt")), "served");
+    // A page asked to stop ends at its next statement; one waiting for a program cannot.
+    // Server files must lie inside the process's own root, so this one serves from there.
+    StopListener();
+    m_pool = std::make_unique<CServerThreadPool>();
+    m_pool->SetRootFolder(g_rootDir);
+    StartListener();
+    const std::string folder = "stuck-" + std::to_string(getpid());
+    const std::string web = g_rootDir + "/webroot/" + folder;
+    std::filesystem::create_directories(web);
+    std::ofstream(web + "/wait.sh") << "#!/bin/sh\nsleep 2\n";
+    std::filesystem::permissions(web + "/wait.sh", std::filesystem::perms::owner_all);
+    std::ofstream(web + "/spin.zrp") << "<!--{ file w('wait.sh'); }-->--{ w.run('', '20'); }--";
+    std::ofstream(web + "/a.txt") << "served";
+    EXPECT_EQ(BodyOf(Get("/" + folder + "/a.txt")), "served");
     CSocketConn spinner;
     spinner.SetTimeout(30);
     ASSERT_TRUE(spinner.Connect("127.0.0.1", m_port));
-    spinner.Send("GET /spin.zrp HTTP/1.0\r\n\r\n");
+    spinner.Send("GET /" + folder + "/spin.zrp HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 1; }));
     // Let the page get into its loop.
     ASSERT_TRUE(Eventually([&] {
@@ -232,8 +246,9 @@ TEST_F(ThreadPoolTest, StopAllSetsAsideAPageThatDoesNotEnd) {
     // Asked to stop, the page ends at its next statement and the thread is reaped.
     EXPECT_TRUE(Eventually([&] { return m_pool->GetAbandonedCount() == 0; }));
     // The pool starts afresh for the next connection.
-    EXPECT_EQ(BodyOf(Get("/a.txt")), "served");
+    EXPECT_EQ(BodyOf(Get("/" + folder + "/a.txt")), "served");
     EXPECT_EQ(m_pool->StopAll(), 0);
+    std::filesystem::remove_all(web);
 }
 
 TEST_F(ThreadPoolTest, NothingGrowsOverTenThousandRequests) {
