@@ -346,6 +346,74 @@ TEST(TallgroveTest, ConsoleCommandsOverTheHttpPort) {
     EXPECT_EQ(installation.WaitExit(server), 0);
 }
 
+// The busy requests a GetReq reply lists: the thread id of each line showing `url`.
+std::vector<long> ListedThreads(int port, const std::string& url) {
+    std::vector<long> ids;
+    for (const std::string& line : SplitLines(Exchange(port, "Brackmoor.GetReq\r\n\r\n"))) {
+        const size_t star = line.find('*');
+        if (star != std::string::npos && line.ends_with("*" + url + " (http)")) {
+            ids.push_back(std::atol(line.c_str() + star + 1));
+        }
+    }
+    return ids;
+}
+
+TEST(TallgroveTest, AFullPoolOfLoopingPagesIsSeenEndedAndStoppedInTime) {
+    CInstallation installation;
+    std::ofstream(installation.Root() + "/webroot/spin.zrp")
+        << "<!--{ while (1) set Local.i = 1; endwhile }-->";
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    const int port = installation.Port();
+    const size_t full = 50;
+    auto fill = [&] {
+        std::vector<int> clients;
+        for (size_t i = 0; i < full; ++i) {
+            const int fd = Connect(port);
+            const std::string request = "GET /spin.zrp HTTP/1.0\r\n\r\n";
+            EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(request.size()));
+            clients.push_back(fd);
+        }
+        return clients;
+    };
+
+    // Every thread is busy, and the console still sees them all and ends them.
+    std::vector<int> clients = fill();
+    std::vector<long> listed;
+    for (int i = 0; i < 1000 && listed.size() < full; ++i) {
+        std::this_thread::sleep_for(10ms);
+        listed = ListedThreads(port, "/spin.zrp");
+    }
+    ASSERT_EQ(listed.size(), full);
+    for (long id : listed) {
+        EXPECT_EQ(Exchange(port, "Brackmoor.Disconnect " + std::to_string(id) + "\r\n"), "");
+    }
+    for (int i = 0; i < 1000 && !listed.empty(); ++i) {
+        std::this_thread::sleep_for(10ms);
+        listed = ListedThreads(port, "/spin.zrp");
+    }
+    EXPECT_TRUE(listed.empty()) << listed.size() << " pages still run";
+    for (int fd : clients) {
+        ::close(fd);
+    }
+
+    // A full pool of them again: the server stops within one wait, not one wait each.
+    clients = fill();
+    for (int i = 0; i < 1000 && listed.size() < full; ++i) {
+        std::this_thread::sleep_for(10ms);
+        listed = ListedThreads(port, "/spin.zrp");
+    }
+    ASSERT_EQ(listed.size(), full);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    for (int fd : clients) {
+        ::close(fd);
+    }
+}
+
 // A certificate made by openssl req in certs/ of the root; its serial reads "0102".
 bool MakeCertificate(const std::string& root, const std::string& subject) {
     const std::string key = root + "/certs/server.key";
