@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -465,6 +467,59 @@ TEST(TallgroveTest, HttpsWithTheChosenCertificate) {
     EXPECT_FALSE(lines[1].ends_with("*Disabled"));
     EXPECT_FALSE(lines[1].ends_with("*Stopped"));
 
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// Over TLS: sends the request, then close notify (and, with `fin`, the end of its TCP
+// side), then reads the answer to its end.
+std::string HalfClosedTlsExchange(int port, const std::string& request, bool fin) {
+    const int fd = Connect(port);
+    if (fd < 0) {
+        return "(no connection)";
+    }
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                              &SSL_CTX_free);
+    std::unique_ptr<SSL, decltype(&SSL_free)> tls(SSL_new(context.get()), &SSL_free);
+    SSL_set_fd(tls.get(), fd);
+    std::string reply;
+    if (SSL_connect(tls.get()) == 1 &&
+        SSL_write(tls.get(), request.data(), static_cast<int>(request.size())) ==
+            static_cast<int>(request.size())) {
+        SSL_shutdown(tls.get());
+        if (fin) {
+            ::shutdown(fd, SHUT_WR);
+        }
+        char buffer[4096];
+        for (int n; (n = SSL_read(tls.get(), buffer, sizeof(buffer))) > 0;) {
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    tls.reset();
+    ::close(fd);
+    return reply;
+}
+
+TEST(TallgroveTest, HalfClosedClientsGetTheWholeAnswerOverHttpsToo) {
+    const int sslPort = FreeLoopbackPort();
+    CInstallation installation({"GeneralSslPort=" + std::to_string(sslPort),
+                                "SecurityCertName=tallgrove TEST",
+                                "SecurityCertIssuer=Tallgrove Test", "SecurityCertSerial=0102"});
+    ASSERT_TRUE(MakeCertificate(installation.Root(), "Tallgrove Test"));
+    const std::string web = installation.Root() + "/webroot";
+    std::ofstream(web + "/wait.sh") << "#!/bin/sh\nsleep 1.5\n";
+    fs::permissions(web + "/wait.sh", fs::perms::owner_all);
+    std::ofstream(web + "/slow.zrp")
+        << "<!--{ file w('wait.sh'); }-->a<!--{ set Local.r = w.run('', '20'); }-->b<!--{ set "
+           "Local.r = 1; }-->c";
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    for (bool fin : {false, true}) {
+        const std::string answer =
+            HalfClosedTlsExchange(sslPort, "GET /slow.zrp HTTP/1.0\r\n\r\n", fin);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.0 200 OK\r\n")) << fin << ": " << answer;
+        EXPECT_TRUE(answer.ends_with("\r\n\r\nabc")) << fin << ": " << answer;
+    }
     ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
     EXPECT_EQ(installation.WaitExit(server), 0);
 }
