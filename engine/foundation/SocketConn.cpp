@@ -99,6 +99,12 @@ void CSocketConn::Log(const char* format, ...) {
 
 void CSocketConn::Attach(int fd, bool nonBlocking) {
     Close();
+    {
+        // Taken before m_lock, as CheckClientGone takes them.
+        std::lock_guard<std::mutex> answer(m_answerLock);
+        m_lead = 0;
+        m_leadSent = m_answerStarted = false;
+    }
     std::lock_guard<std::mutex> guard(m_lock);
     m_fd = fd;
     m_timeout = 0;
@@ -112,11 +118,6 @@ void CSocketConn::Attach(int fd, bool nonBlocking) {
     m_preReadPos = 0;
     m_nextPeerCheck = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     m_sentAny = m_sendFailed = false;
-    {
-        std::lock_guard<std::mutex> answer(m_answerLock);
-        m_lead = 0;
-        m_leadSent = m_answerStarted = false;
-    }
     // Waits are done by poll, so the descriptor is always non-blocking underneath.
     if (fd >= 0 && !nonBlocking) {
         SetNonBlocking(fd, true);
@@ -757,6 +758,11 @@ void CSocketConn::CloseAfterAnswer(bool inputLeft, std::chrono::milliseconds lin
 void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
     if (m_fd < 0) {
         return;
+    }
+    {
+        // The layer's close notify must not meet a lead byte sent from another thread.
+        std::lock_guard<std::mutex> answer(m_answerLock);
+        m_answerStarted = true;
     }
     if (m_transport && m_handshakeDone) {
         m_transport->Shutdown(*this);

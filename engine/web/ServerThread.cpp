@@ -120,6 +120,7 @@ bool CServerThread::TryClaim() {
         return false;
     }
     m_nBusy = 1;
+    m_bStopAsked = false;
     return true;
 }
 
@@ -183,10 +184,15 @@ bool CServerThread::WaitForEnd(std::chrono::milliseconds timeout) {
 void CServerThread::SetInterpreter(CSspInterpreter* interp) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_pInterpreter = interp;
+    if (interp != nullptr && m_bStopAsked) {
+        interp->RequestStop();
+    }
 }
 
 void CServerThread::RequestStop() {
     std::lock_guard<std::mutex> guard(m_lock);
+    // A stop asked before the page runs (its head still being read) holds for it.
+    m_bStopAsked = true;
     if (m_pInterpreter != nullptr) {
         m_pInterpreter->RequestStop();
     }
