@@ -1,7 +1,9 @@
 // The pool of server threads behind the listeners (g_serverThreadPool). A connection goes to
 // the first idle thread in list order, else to a new thread while fewer than kMaxThreads
-// exist, else it is refused. Threads stay in the list, idle, until StopAll, so the list's
-// length is the peak since the last stop.
+// exist, else it is refused (a console command then goes to one thread kept for commands,
+// outside the list). Threads stay in the list, idle, until StopAll, so the list's length is
+// the peak since the last stop. A watchdog thread, started with the first connection, looks
+// at the busy threads' clients twice a second and stops the page of a client that has gone.
 //
 // Thread-safety: every member takes the pool's lock; a thread's own lock is taken after it,
 // never before.
