@@ -99,6 +99,12 @@ void CSocketConn::Log(const char* format, ...) {
 
 void CSocketConn::Attach(int fd, bool nonBlocking) {
     Close();
+    {
+        // Taken before m_lock, as CheckClientGone takes them.
+        std::lock_guard<std::mutex> answer(m_answerLock);
+        m_lead = 0;
+        m_leadSent = m_answerStarted = false;
+    }
     std::lock_guard<std::mutex> guard(m_lock);
     m_fd = fd;
     m_timeout = 0;
@@ -110,9 +116,8 @@ void CSocketConn::Attach(int fd, bool nonBlocking) {
     m_readPos = m_readEnd = 0;
     m_preRead.clear();
     m_preReadPos = 0;
-    // A client that half-closed after its request still reads the answer: an end of its
-    // input counts as gone only once a page has run for a second.
     m_nextPeerCheck = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    m_sentAny = m_sendFailed = false;
     // Waits are done by poll, so the descriptor is always non-blocking underneath.
     if (fd >= 0 && !nonBlocking) {
         SetNonBlocking(fd, true);
@@ -566,25 +571,44 @@ void CSocketConn::DrainInput() {
     }
 }
 
+size_t CSocketConn::TakeLead(std::string_view data) {
+    std::lock_guard<std::mutex> answer(m_answerLock);
+    m_answerStarted = true;
+    if (!m_leadSent || data.empty()) {
+        return 0;
+    }
+    m_leadSent = false;
+    return data[0] == m_lead ? 1 : 0;
+}
+
 bool CSocketConn::Send(const char* data, long length) {
     if (data == nullptr) {
         return length <= 0;
     }
     size_t len = length < 0 ? strlen(data) : static_cast<size_t>(length);
+    const size_t ahead = TakeLead(std::string_view(data, len));
+    data += ahead;
+    len -= ahead;
     if (!m_transport) {
-        return SendAllPlain(data, len);
+        return Sent(SendAllPlain(data, len));
     }
-    return EnsureHandshake() && m_transport->Write(*this, data, len);
+    return Sent(EnsureHandshake() && m_transport->Write(*this, data, len));
 }
 
 bool CSocketConn::SendBeforeClose(std::string_view data) {
     if (m_transport) {
         return Send(data);
     }
-    return SendAllPlain(data.data(), data.size(), MSG_MORE);
+    data.remove_prefix(TakeLead(data));
+    return Sent(SendAllPlain(data.data(), data.size(), MSG_MORE));
 }
 
 bool CSocketConn::SendFile(std::string_view head, int fd, uint64_t offset, uint64_t count) {
+    head.remove_prefix(TakeLead(head));
+    return Sent(SendFileWhole(head, fd, offset, count));
+}
+
+bool CSocketConn::SendFileWhole(std::string_view head, int fd, uint64_t offset, uint64_t count) {
     if (m_transport) {
         if (!EnsureHandshake()) {
             return false;
@@ -695,6 +719,11 @@ void CSocketConn::CloseLocked() {
 }
 
 void CSocketConn::Close() {
+    {
+        // No byte goes ahead of an answer that has ended.
+        std::lock_guard<std::mutex> answer(m_answerLock);
+        m_answerStarted = true;
+    }
     std::unique_lock<std::mutex> guard(m_lock);
     if (m_fd < 0) {
         return;
@@ -729,6 +758,11 @@ void CSocketConn::CloseAfterAnswer(bool inputLeft, std::chrono::milliseconds lin
 void CSocketConn::CloseGracefully(std::chrono::milliseconds linger) {
     if (m_fd < 0) {
         return;
+    }
+    {
+        // The layer's close notify must not meet a lead byte sent from another thread.
+        std::lock_guard<std::mutex> answer(m_answerLock);
+        m_answerStarted = true;
     }
     if (m_transport && m_handshakeDone) {
         m_transport->Shutdown(*this);
@@ -777,8 +811,49 @@ bool CSocketConn::HasPeerLeft() {
     if (scope.Fd() < 0) {
         return true;
     }
-    pollfd p{scope.Fd(), POLLRDHUP, 0};
-    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    // The end of the client's input alone is a half-close, not a departure.
+    pollfd p{scope.Fd(), 0, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+void CSocketConn::SetAnswerLead(char lead) {
+    std::lock_guard<std::mutex> answer(m_answerLock);
+    m_lead = m_answerStarted ? 0 : lead;
+}
+
+bool CSocketConn::CheckClientGone() {
+    std::lock_guard<std::mutex> answer(m_answerLock);
+    if (m_answerStarted) {
+        return false;  // the answer's own sends tell
+    }
+    int fd;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        fd = m_fd;
+    }
+    if (fd < 0) {
+        return false;
+    }
+    // The descriptor stays open meanwhile: Close takes the answer lock first.
+    pollfd p{fd, POLLRDHUP, 0};
+    if (poll(&p, 1, 0) <= 0) {
+        return false;
+    }
+    if ((p.revents & (POLLHUP | POLLERR)) != 0) {
+        return true;
+    }
+    if ((p.revents & POLLRDHUP) == 0 || m_lead == 0 || m_leadSent) {
+        return false;
+    }
+    if (m_transport) {
+        // Only the owner touches the layer otherwise, and it sends nothing before the answer
+        // starts, which waits for this lock.
+        m_leadSent = m_handshakeDone && m_transport->Write(*this, &m_lead, 1);
+        return false;
+    }
+    const ssize_t n = send(fd, &m_lead, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    m_leadSent = n == 1;
+    return n < 0 && (errno == EPIPE || errno == ECONNRESET);
 }
 
 std::string CSocketConn::GetPeerAddressText() const {

@@ -136,9 +136,20 @@ public:
     void CloseAfterAnswer(bool inputLeft,
                           std::chrono::milliseconds linger = std::chrono::milliseconds(2000));
 
-    // Whether the peer has closed (or reset) the connection; looks first a second after the
-    // connection was attached, then at most every 100 ms, and says false in between.
+    // Whether the connection has failed (an error or hang-up: a reset peer, or a Disconnect);
+    // looks first a second after the connection was attached, then at most every 100 ms, and
+    // says false in between. A peer that only ended its sending side has not left.
     bool HasPeerLeft();
+
+    // For an answer that will begin with `lead`: lets CheckClientGone send that byte ahead.
+    void SetAnswerLead(char lead);
+    // From another thread while the answer is being made: whether the client has gone. An
+    // error or hang-up says so at once. A client whose end of input came may only have
+    // half-closed, so it is sent the answer's lead byte (once, and only before any of the
+    // answer went out): a client that closed for good resets, which a later call sees.
+    bool CheckClientGone();
+    // Whether the whole of every send since Attach went out, and anything was sent at all.
+    bool WasAnswerSentWhole() const { return m_sentAny && !m_sendFailed; }
 
     bool IsOpen() const { return m_fd >= 0; }
     int GetHandle() const { return m_fd; }
@@ -181,9 +192,18 @@ private:
     long Refill();
     long ReceiveRaw(char* buffer, size_t size);
     bool EnsureHandshake();
+    bool SendFileWhole(std::string_view head, int fd, uint64_t offset, uint64_t count);
     bool SendFileLoop(int fd, uint64_t offset, uint64_t count);
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void CloseLocked();
+    // The first send of the answer: how many bytes of `data` the lead sent ahead covers.
+    size_t TakeLead(std::string_view data);
+    // Notes a send's outcome for WasAnswerSentWhole.
+    bool Sent(bool whole) {
+        m_sentAny = true;
+        m_sendFailed = m_sendFailed || !whole;
+        return whole;
+    }
 
     int m_fd;
     sockaddr_in m_peer;
@@ -208,4 +228,10 @@ private:
     std::vector<size_t> m_floorSeconds;  // bytes of each second of the window, round robin
     long long m_floorLast = 0;           // the last second counted
     std::chrono::steady_clock::time_point m_nextPeerCheck;
+    bool m_sentAny = false;
+    bool m_sendFailed = false;
+    std::mutex m_answerLock;  // guards the three below against CheckClientGone
+    char m_lead = 0;          // 0: no byte may be sent ahead
+    bool m_leadSent = false;
+    bool m_answerStarted = false;
 };

@@ -8,6 +8,7 @@
 #include "engine/foundation/FoldedLog.h"
 #include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SslTransport.h"
+#include "engine/web/ConsoleCommandHandler.h"
 #include "engine/web/HttpRequest.h"
 
 const size_t CHeadReader::kMaxBytes = CHttpRequest::kMaxHeaderBytes + CHttpRequest::kLineSize;
@@ -102,6 +103,11 @@ CHeadReader::EState CHeadReader::ReadTls() {
         }
         return EState::kFinished;
     }
+}
+
+bool CHeadReader::IsConsoleCommand() const {
+    const size_t end = m_bytes.find_first_of(" \t\r\n");
+    return CConsoleCommandHandler::IsCommand(m_bytes.substr(0, end));
 }
 
 void CHeadReader::HandOver(CSocketConn& conn) {

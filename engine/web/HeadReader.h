@@ -48,6 +48,9 @@ public:
     int Fd() const { return m_fd.Get(); }
     Clock::time_point Deadline() const { return m_deadline; }
 
+    // Whether the first word of what was read is a console command.
+    bool IsConsoleCommand() const;
+
     // Moves the connection into conn (which is then SSL-marked when it came over TLS).
     void HandOver(CSocketConn& conn);
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
@@ -67,7 +68,8 @@ void CHttpResponse::SetOutputBuffer(std::string* buffer) {
 }
 
 const std::string& CHttpResponse::GetOutputFile() {
-    if (m_buffer != nullptr && m_created && !m_closed && !InFile()) {
+    if (m_buffer != nullptr && m_created && !m_closed && !InFile() && !m_spillFailed &&
+        !m_outputLost) {
         MoveToFile();
     }
     return m_outputPath;
@@ -81,14 +83,81 @@ bool CHttpResponse::MoveToFile() {
         return false;
     }
     m_fileMade = true;
+    m_fileSize = 0;
     if (m_buffer != nullptr && !m_buffer->empty()) {
         if (!WriteAll(m_fd.Get(), m_buffer->data(), m_buffer->size())) {
-            g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
-                      SystemErrorText(errno).c_str());
+            LogWriteFailure();
+            DropFile();
+            return false;  // the buffer still holds everything
         }
+        m_fileSize = m_buffer->size();
         m_buffer->clear();
     }
     return true;
+}
+
+void CHttpResponse::LogWriteFailure() {
+    g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
+              SystemErrorText(errno).c_str());
+}
+
+void CHttpResponse::DropFile() {
+    m_fd.Reset();
+    unlink(m_outputPath.c_str());
+    m_fileMade = false;
+    m_fileSize = 0;
+    // A disk that failed once is not tried again for this page.
+    m_spillFailed = true;
+}
+
+bool CHttpResponse::FallBackToMemory() {
+    if (m_buffer == nullptr) {
+        m_buffer = &m_ownBuffer;
+    }
+    bool kept = m_fileSize <= m_memoryLimit;
+    try {
+        if (kept) {
+            m_buffer->resize(static_cast<size_t>(m_fileSize));
+        }
+    } catch (const std::bad_alloc&) {
+        kept = false;
+    }
+    for (size_t got = 0; kept && got < m_fileSize;) {
+        ssize_t n =
+            pread(m_fd.Get(), m_buffer->data() + got, m_fileSize - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        kept = n > 0;
+        got += kept ? static_cast<size_t>(n) : 0;
+    }
+    DropFile();
+    if (!kept) {
+        LoseOutput();
+    }
+    return kept;
+}
+
+void CHttpResponse::KeepInMemory(const char* bytes, size_t length) {
+    if (m_buffer->size() + length > m_memoryLimit) {
+        LoseOutput();
+        return;
+    }
+    try {
+        m_buffer->append(bytes, length);
+    } catch (const std::bad_alloc&) {
+        LoseOutput();
+    }
+}
+
+void CHttpResponse::LoseOutput() {
+    if (!m_outputLost) {
+        g_log.Log("%s [%s]", "The page's output could be kept neither on disk nor in memory.",
+                  m_outputPath.c_str());
+    }
+    m_outputLost = true;
+    m_buffer->clear();
+    m_buffer->shrink_to_fit();
 }
 
 bool CHttpResponse::OpenOutput() {
@@ -124,16 +193,24 @@ bool CHttpResponse::WriteOutput(const void* data, size_t length) {
     if (!OpenOutput()) {
         return false;
     }
+    if (m_outputLost) {
+        return true;  // the answer is an error now, whatever follows
+    }
     const char* bytes = static_cast<const char*>(data);
-    // A file that cannot be made keeps the output in memory: nothing written is lost.
-    if (!InFile() && (m_buffer->size() + length <= kSpillSize || !MoveToFile())) {
-        m_buffer->append(bytes, length);
+    // A file that cannot be made or written keeps the output in memory: nothing written is
+    // lost.
+    if (!InFile() && (m_buffer->size() + length <= kSpillSize || m_spillFailed || !MoveToFile())) {
+        KeepInMemory(bytes, length);
         return true;
     }
     if (!WriteAll(m_fd.Get(), bytes, length)) {
-        g_log.Log("%s [%s]. %s", "Failed to write output file.", m_outputPath.c_str(),
-                  SystemErrorText(errno).c_str());
+        LogWriteFailure();
+        if (FallBackToMemory()) {
+            KeepInMemory(bytes, length);
+        }
+        return true;
     }
+    m_fileSize += length;
     return true;
 }
 
@@ -201,7 +278,11 @@ void CHttpResponse::ClearOutput() {
     if (m_created && !m_closed && m_buffer != nullptr) {
         m_buffer->clear();
     }
+    if (m_created && !m_closed) {
+        m_outputLost = false;  // what was lost is cleared too
+    }
     if (m_created && !m_closed && InFile()) {
+        m_fileSize = 0;
         if (ftruncate(m_fd.Get(), 0) != 0 || lseek(m_fd.Get(), 0, SEEK_SET) < 0) {
             g_log.Log("%s [%s]. %s", "Failed to clear output file.", m_outputPath.c_str(),
                       SystemErrorText(errno).c_str());
@@ -369,6 +450,11 @@ void CHttpResponse::Finish() {
         return;
     }
     CloseOutput();
+    if (m_outputLost) {
+        // A page that was not produced whole is no success.
+        SendErrorBody(g_msg.m_outputLost, "500 Internal Server Error");
+        return;
+    }
     if (m_fileMade) {
         Send(m_outputPath);
         return;
@@ -400,14 +486,16 @@ void CHttpResponse::Redirect(const std::string& location, bool permanent) {
     m_conn->Send(text);
 }
 
-void CHttpResponse::SendErrorBody(const std::string& body) {
+void CHttpResponse::SendErrorBody(const std::string& body, const char* status) {
     if (m_conn == nullptr) {
         return;
     }
     std::string page =
         "<HTML>\r\n<HEAD><TITLE>Error</TITLE></HEAD>\r\n<BODY>" + body + "</BODY>\r\n</HTML>\r\n";
-    std::string text = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                       std::to_string(page.size()) + "\r\n\r\n" + page;
+    std::string text =
+        std::string("HTTP/1.0 ") + status +
+        "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+        "\r\n\r\n" + page;
     m_conn->Send(text);
 }
 

@@ -53,6 +53,11 @@ public:
     // into the file, so that the file holds the whole output.
     const std::string& GetOutputFile();
 
+    // Output that has to stay in memory (its file could not be made or written) is lost past
+    // this many bytes, and the answer is the server's error instead.
+    void SetMemoryLimit(size_t bytes) { m_memoryLimit = bytes; }
+    static constexpr size_t kMemoryLimit = size_t{256} << 20;
+
     // Creates the output file on first use. False (after logging) when it cannot be made.
     bool OpenOutput();
 
@@ -125,7 +130,16 @@ private:
     // Appends to the output file; false when it is not open.
     bool WriteOutput(const void* data, size_t length);
     // The bare error page (Send's own failures).
-    void SendErrorBody(const std::string& body);
+    void SendErrorBody(const std::string& body, const char* status = "200 OK");
+    void LogWriteFailure();
+    // Closes and removes the output file; the output stays in memory from now on.
+    void DropFile();
+    // Reads the file's bytes back into memory and drops the file; false when memory could
+    // not take them (the output is then lost).
+    bool FallBackToMemory();
+    void KeepInMemory(const char* bytes, size_t length);
+    // The output could be kept nowhere: the answer becomes the server's error.
+    void LoseOutput();
     // The status line and headers of a page of `length` bytes, typed by `filePath` unless the
     // page set its type.
     std::string BuildPageHead(const std::string& filePath, uint64_t length) const;
@@ -142,6 +156,11 @@ private:
     std::string* m_buffer = nullptr;
     CUniqueFd m_fd;
     bool m_fileMade = false;
+    uint64_t m_fileSize = 0;  // bytes written to the output file
+    bool m_spillFailed = false;
+    bool m_outputLost = false;
+    size_t m_memoryLimit = kMemoryLimit;
+    std::string m_ownBuffer;  // memory for output without a caller's buffer
     bool m_created = false;
     bool m_closed = true;
     std::vector<CCookie> m_cookies;

@@ -142,8 +142,9 @@ void CListenerThread::RunLoop() {
 
     CSocketConn handed;  // the record a complete head travels to the pool in
     CPendingHeads pending(epoll.Get(), [&](CHeadReader& reader) {
+        const bool console = reader.IsConsoleCommand();
         reader.HandOver(handed);
-        if (CServerThread* thread = m_pPool->AssignConnection(handed)) {
+        if (CServerThread* thread = m_pPool->AssignConnection(handed, console)) {
             thread->Post(WM_SERVE_CONNECTION, 0, 0);
         } else {
             handed.SetTimeout(1);  // a goodbye to a peer that does not read cannot stall the loop

@@ -138,7 +138,8 @@ void CRequestDispatch::HandleRequest(CHttpRequest& request, CHttpRequest::EReadR
     }
 
     if (logHttp) {
-        g_log.Log("%s sent.", logLine.c_str());
+        // Only an answer that went out whole was sent.
+        g_log.Log(m_conn.WasAnswerSentWhole() ? "%s sent." : "%s not sent.", logLine.c_str());
     }
 }
 

@@ -77,6 +77,8 @@ void CServerThread::OnServeConnection() {
                     handler->HandleCommand(*this, request.GetMethod(), request.GetUrlFull());
                 }
             } else {
+                // Every answer of the dispatcher begins "HTTP/1.0 ".
+                m_socket.SetAnswerLead('H');
                 CRequestDispatch dispatch(
                     m_socket, m_threadId, m_rootFolder,
                     [this](CSspInterpreter* interp) { SetInterpreter(interp); });
@@ -118,6 +120,7 @@ bool CServerThread::TryClaim() {
         return false;
     }
     m_nBusy = 1;
+    m_bStopAsked = false;
     return true;
 }
 
@@ -149,6 +152,12 @@ void CServerThread::BreakConnection() {
     m_socket.Shutdown();
 }
 
+void CServerThread::CheckClient() {
+    if (m_socket.CheckClientGone()) {
+        RequestStop();
+    }
+}
+
 void CServerThread::SetStartTime(std::int64_t time) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_timeStart = time;
@@ -175,10 +184,15 @@ bool CServerThread::WaitForEnd(std::chrono::milliseconds timeout) {
 void CServerThread::SetInterpreter(CSspInterpreter* interp) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_pInterpreter = interp;
+    if (interp != nullptr && m_bStopAsked) {
+        interp->RequestStop();
+    }
 }
 
 void CServerThread::RequestStop() {
     std::lock_guard<std::mutex> guard(m_lock);
+    // A stop asked before the page runs (its head still being read) holds for it.
+    m_bStopAsked = true;
     if (m_pInterpreter != nullptr) {
         m_pInterpreter->RequestStop();
     }

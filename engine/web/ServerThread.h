@@ -59,6 +59,9 @@ public:
     CSocketConn& Connection() { return m_socket; }
     // Breaks the current connection from another thread: blocked reads and writes return.
     void BreakConnection();
+    // From the pool's watchdog: stops the page once its client has gone (not when it only
+    // half-closed).
+    void CheckClient();
 
     void SetStartTime(std::int64_t time);
     std::int64_t GetStartTime();
@@ -73,7 +76,8 @@ public:
 
     // Waits up to `timeout` for the thread's loop to end; true when it has.
     bool WaitForEnd(std::chrono::milliseconds timeout);
-    // Asks a running page to stop at its next statement.
+    // Asks the current connection's page to stop at its next statement, or at its first
+    // when it has not started yet.
     void RequestStop();
     // Writes where the running page stands to the log; false when none runs.
     bool DumpPosition();
@@ -99,6 +103,7 @@ private:
     CSspInterpreter* m_pInterpreter = nullptr;
     // Written under the lock; the pool's walk reads it without, to pass busy threads by.
     std::atomic<int> m_nBusy{0};
+    bool m_bStopAsked = false;  // for the current connection
     std::string m_strCurrentRequest;
     std::int64_t m_timeStart = 0;
     bool m_bRunning = false;

@@ -1,6 +1,7 @@
 #include "engine/web/ServerThreadPool.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/FoldedLog.h"
@@ -16,14 +17,19 @@ CServerThreadPool::CServerThreadPool() : m_rootFolder(g_rootDir) {}
 
 CServerThreadPool::~CServerThreadPool() {
     StopAll();
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::unique_lock<std::mutex> guard(m_lock);
+    const auto deadline = std::chrono::steady_clock::now() + m_stopWait;
     for (auto& thread : m_abandoned) {
-        if (!thread->WaitForEnd(m_stopWait)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (!thread->WaitForEnd(std::max(left, std::chrono::milliseconds(0)))) {
             thread->Detach();
             (void)thread.release();
         }
     }
     m_abandoned.clear();
+    guard.unlock();
+    StopWatchdog();
 }
 
 void CServerThreadPool::ReapAbandoned() {
@@ -53,13 +59,26 @@ void CServerThreadPool::SetStopWait(std::chrono::milliseconds wait) {
     m_stopWait = wait;
 }
 
-CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted) {
+CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted, bool console) {
     std::lock_guard<std::mutex> guard(m_lock);
     CServerThread* thread = nullptr;
     for (const auto& candidate : m_threads) {
         if (candidate->TryClaim()) {
             thread = candidate.get();
             break;
+        }
+    }
+    if (thread == nullptr && m_threads.size() >= kMaxThreads && console) {
+        if (!m_console) {
+            auto created = std::make_unique<CServerThread>(this, m_rootFolder);
+            if (!created->Start()) {
+                g_log.Log("Failed to create new server thread");
+                return nullptr;
+            }
+            m_console = std::move(created);
+        }
+        if (m_console->TryClaim()) {
+            thread = m_console.get();
         }
     }
     if (thread == nullptr) {
@@ -76,20 +95,70 @@ CServerThread* CServerThreadPool::AssignConnection(CSocketConn& accepted) {
         thread = created.get();
         m_threads.push_back(std::move(created));
     }
+    StartWatchdogLocked();
     thread->SetStartTime(CSspDateTime::Now());
     thread->Connection().TakeOver(accepted);
     return thread;
 }
 
+void CServerThreadPool::StartWatchdogLocked() {
+    if (m_watchdog.joinable()) {
+        return;
+    }
+    m_watchStop = false;
+    try {
+        m_watchdog = std::thread(&CServerThreadPool::Watch, this);
+    } catch (const std::system_error&) {
+        // Without it a page whose client has gone runs to its end; serving goes on.
+    }
+}
+
+void CServerThreadPool::StopWatchdog() {
+    std::thread watchdog;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_watchStop = true;
+        watchdog = std::move(m_watchdog);
+    }
+    m_watchWake.notify_all();
+    if (watchdog.joinable()) {
+        watchdog.join();
+    }
+}
+
+void CServerThreadPool::Watch() {
+    std::unique_lock<std::mutex> guard(m_lock);
+    while (!m_watchWake.wait_for(guard, kWatchInterval, [this] { return m_watchStop; })) {
+        for (const auto& thread : m_threads) {
+            if (thread->IsBusy()) {
+                thread->CheckClient();
+            }
+        }
+    }
+}
+
 int CServerThreadPool::StopAll() {
+    StopWatchdog();
     std::lock_guard<std::mutex> guard(m_lock);
-    int result = 0;
-    for (auto& thread : m_threads) {
+    std::vector<std::unique_ptr<CServerThread>> stopping = std::move(m_threads);
+    m_threads.clear();
+    if (m_console) {
+        stopping.push_back(std::move(m_console));
+    }
+    // Every thread is told at once, so that stuck pages cost one wait, not one each.
+    for (auto& thread : stopping) {
         if (thread->IsBusy()) {
             thread->BreakConnection();
+            thread->RequestStop();
         }
         thread->Post(WM_QUIT);
-        if (thread->WaitForEnd(m_stopWait)) {
+    }
+    const auto deadline = std::chrono::steady_clock::now() + m_stopWait;
+    int result = 0;
+    for (auto& thread : stopping) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (thread->WaitForEnd(std::max(left, std::chrono::milliseconds(0)))) {
             continue;
         }
         g_log.Log("%s", g_msg.m_serverThreadExitFailed);
@@ -102,7 +171,6 @@ int CServerThreadPool::StopAll() {
         m_abandoned.push_back(std::move(thread));
         result = -1;
     }
-    m_threads.clear();
     ReapAbandoned();
     return result;
 }

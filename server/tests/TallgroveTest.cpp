@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -347,6 +349,74 @@ TEST(TallgroveTest, ConsoleCommandsOverTheHttpPort) {
     EXPECT_EQ(installation.WaitExit(server), 0);
 }
 
+// The busy requests a GetReq reply lists: the thread id of each line showing `url`.
+std::vector<long> ListedThreads(int port, const std::string& url) {
+    std::vector<long> ids;
+    for (const std::string& line : SplitLines(Exchange(port, "Brackmoor.GetReq\r\n\r\n"))) {
+        const size_t star = line.find('*');
+        if (star != std::string::npos && line.ends_with("*" + url + " (http)")) {
+            ids.push_back(std::atol(line.c_str() + star + 1));
+        }
+    }
+    return ids;
+}
+
+TEST(TallgroveTest, AFullPoolOfLoopingPagesIsSeenEndedAndStoppedInTime) {
+    CInstallation installation;
+    std::ofstream(installation.Root() + "/webroot/spin.zrp")
+        << "<!--{ while (1) set Local.i = 1; endwhile }-->";
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    const int port = installation.Port();
+    const size_t full = 50;
+    auto fill = [&] {
+        std::vector<int> clients;
+        for (size_t i = 0; i < full; ++i) {
+            const int fd = Connect(port);
+            const std::string request = "GET /spin.zrp HTTP/1.0\r\n\r\n";
+            EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(request.size()));
+            clients.push_back(fd);
+        }
+        return clients;
+    };
+
+    // Every thread is busy, and the console still sees them all and ends them.
+    std::vector<int> clients = fill();
+    std::vector<long> listed;
+    for (int i = 0; i < 1000 && listed.size() < full; ++i) {
+        std::this_thread::sleep_for(10ms);
+        listed = ListedThreads(port, "/spin.zrp");
+    }
+    ASSERT_EQ(listed.size(), full);
+    for (long id : listed) {
+        EXPECT_EQ(Exchange(port, "Brackmoor.Disconnect " + std::to_string(id) + "\r\n"), "");
+    }
+    for (int i = 0; i < 1000 && !listed.empty(); ++i) {
+        std::this_thread::sleep_for(10ms);
+        listed = ListedThreads(port, "/spin.zrp");
+    }
+    EXPECT_TRUE(listed.empty()) << listed.size() << " pages still run";
+    for (int fd : clients) {
+        ::close(fd);
+    }
+
+    // A full pool of them again: the server stops within one wait, not one wait each.
+    clients = fill();
+    for (int i = 0; i < 1000 && listed.size() < full; ++i) {
+        std::this_thread::sleep_for(10ms);
+        listed = ListedThreads(port, "/spin.zrp");
+    }
+    ASSERT_EQ(listed.size(), full);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    for (int fd : clients) {
+        ::close(fd);
+    }
+}
+
 // A certificate made by openssl req in certs/ of the root; its serial reads "0102".
 bool MakeCertificate(const std::string& root, const std::string& subject) {
     const std::string key = root + "/certs/server.key";
@@ -454,6 +524,59 @@ TEST(TallgroveTest, AHeadHoldingANulOverHttpsIsAnInvalidAddress) {
         }
     }
 
+    ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
+    EXPECT_EQ(installation.WaitExit(server), 0);
+}
+
+// Over TLS: sends the request, then close notify (and, with `fin`, the end of its TCP
+// side), then reads the answer to its end.
+std::string HalfClosedTlsExchange(int port, const std::string& request, bool fin) {
+    const int fd = Connect(port);
+    if (fd < 0) {
+        return "(no connection)";
+    }
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                              &SSL_CTX_free);
+    std::unique_ptr<SSL, decltype(&SSL_free)> tls(SSL_new(context.get()), &SSL_free);
+    SSL_set_fd(tls.get(), fd);
+    std::string reply;
+    if (SSL_connect(tls.get()) == 1 &&
+        SSL_write(tls.get(), request.data(), static_cast<int>(request.size())) ==
+            static_cast<int>(request.size())) {
+        SSL_shutdown(tls.get());
+        if (fin) {
+            ::shutdown(fd, SHUT_WR);
+        }
+        char buffer[4096];
+        for (int n; (n = SSL_read(tls.get(), buffer, sizeof(buffer))) > 0;) {
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    tls.reset();
+    ::close(fd);
+    return reply;
+}
+
+TEST(TallgroveTest, HalfClosedClientsGetTheWholeAnswerOverHttpsToo) {
+    const int sslPort = FreeLoopbackPort();
+    CInstallation installation({"GeneralSslPort=" + std::to_string(sslPort),
+                                "SecurityCertName=tallgrove TEST",
+                                "SecurityCertIssuer=Tallgrove Test", "SecurityCertSerial=0102"});
+    ASSERT_TRUE(MakeCertificate(installation.Root(), "Tallgrove Test"));
+    const std::string web = installation.Root() + "/webroot";
+    std::ofstream(web + "/wait.sh") << "#!/bin/sh\nsleep 1.5\n";
+    fs::permissions(web + "/wait.sh", fs::perms::owner_all);
+    std::ofstream(web + "/slow.zrp")
+        << "<!--{ file w('wait.sh'); }-->a<!--{ set Local.r = w.run('', '20'); }-->b<!--{ set "
+           "Local.r = 1; }-->c";
+    const pid_t server = installation.Start();
+    ASSERT_TRUE(installation.WaitRunning());
+    for (bool fin : {false, true}) {
+        const std::string answer =
+            HalfClosedTlsExchange(sslPort, "GET /slow.zrp HTTP/1.0\r\n\r\n", fin);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.0 200 OK\r\n")) << fin << ": " << answer;
+        EXPECT_TRUE(answer.ends_with("\r\n\r\nabc")) << fin << ": " << answer;
+    }
     ASSERT_TRUE(CNamedEvent::Signal(installation.Root(), kStopEvent));
     EXPECT_EQ(installation.WaitExit(server), 0);
 }

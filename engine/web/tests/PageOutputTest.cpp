@@ -2,12 +2,15 @@
 // the file used only past the spill size or when asked for, and the thread's buffer reused.
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
 
+#include "engine/foundation/EngineMessages.h"
 #include "engine/foundation/UniqueFd.h"
 #include "engine/web/HttpRequest.h"
 #include "engine/web/HttpResponse.h"
@@ -175,6 +178,80 @@ TEST_F(PageOutputTest, OrdinaryPagesReuseTheBufferAndMakeNoFile) {
     EXPECT_EQ(watch.Count(), 1);
     EXPECT_TRUE(ListFolder(m_root + "/tmp").empty());
     EXPECT_LE(m_buffer.capacity(), 2 * kSpill);
+}
+
+// Files of this process may grow to `bytes` while it lives; writes past that fail (EFBIG)
+// instead of killing the process.
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t bytes) {
+        EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &m_saved), 0);
+        m_oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~CFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldSignal);
+    }
+    CFileSizeLimit(const CFileSizeLimit&) = delete;
+    CFileSizeLimit& operator=(const CFileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_oldSignal)(int) = SIG_DFL;
+};
+
+TEST_F(PageOutputTest, AFailedSpillWriteNeverSendsAShortPageAsASuccess) {
+    const size_t size = 2 * kSpill + 7;
+    std::string body;
+    for (size_t i = 0; i < size; ++i) {
+        body += static_cast<char>('a' + i % 23);
+    }
+    struct Case {
+        const char* name;
+        bool buffered;
+        rlim_t fileLimit;    // where the disk is full
+        size_t memoryLimit;  // what memory may take instead
+        bool whole;          // the whole page as a success, else the server's error
+    } cases[] = {
+        {"full while spilling the buffer", true, kSpill / 2, CHttpResponse::kMemoryLimit, true},
+        {"full after the spill", true, kSpill + kSpill / 2, CHttpResponse::kMemoryLimit, true},
+        {"full, no buffer of its own", false, kSpill / 2, CHttpResponse::kMemoryLimit, true},
+        {"full and no memory for it", true, kSpill + kSpill / 2, kSpill + kSpill / 4, false},
+        {"full at once, no memory", false, 100, kSpill, false},
+    };
+    for (const Case& c : cases) {
+        const int writeFailures = m_log->Count("Failed to write output file.");
+        const int losses = m_log->Count("could be kept neither on disk nor in memory");
+        std::string got;
+        {
+            CFileSizeLimit limit(c.fileLimit);
+            got = Answer(c.buffered, [&](CHttpResponse& r) {
+                r.SetMemoryLimit(c.memoryLimit);
+                for (size_t at = 0; at < body.size(); at += 4099) {
+                    r.WriteText(std::string_view(body).substr(at, 4099));
+                }
+            });
+        }
+        EXPECT_GT(m_log->Count("Failed to write output file."), writeFailures) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(OutputPath())) << c.name;
+        const std::string sent = got.substr(got.find("\r\n\r\n") + 4);
+        if (c.whole) {
+            EXPECT_EQ(got.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << c.name;
+            EXPECT_TRUE(sent == body) << c.name << ": " << sent.size() << " bytes";
+            EXPECT_NE(got.find("Content-Length: " + std::to_string(size) + "\r\n"),
+                      std::string::npos)
+                << c.name;
+        } else {
+            EXPECT_EQ(got.rfind("HTTP/1.0 500 Internal Server Error\r\n", 0), 0u)
+                << c.name << ": " << got.substr(0, 200);
+            EXPECT_NE(sent.find(g_msg.m_outputLost), std::string::npos) << c.name;
+            EXPECT_EQ(m_log->Count("could be kept neither on disk nor in memory"), losses + 1)
+                << c.name;
+        }
+    }
 }
 
 using PoolPageOutputTest = serving_test::ServingTest;

@@ -5,18 +5,21 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/foundation/SystemError.h"
+#include "engine/settings/RootFolder.h"
 #include "engine/web/ServerThread.h"
 #include "engine/web/ThreadMessageQueue.h"
 #include "engine/web/tests/ServingTestSupport.h"
@@ -58,7 +61,34 @@ long ResidentKb() {
     return -1;
 }
 
-using ThreadPoolTest = ServingTest;
+class ThreadPoolTest : public ServingTest {
+protected:
+    // Serves from the process's own root, where the programs a page runs must lie, in a
+    // folder of this test (removed at the end) holding wait.sh, which sleeps `seconds`.
+    // Returns the folder's URL path.
+    std::string ServeWithAWait(const char* seconds) {
+        StopListener();
+        m_pool = std::make_unique<CServerThreadPool>();
+        m_pool->SetRootFolder(g_rootDir);
+        StartListener();
+        const std::string folder = "/threads-" + std::to_string(getpid());
+        m_web = g_rootDir + "/webroot" + folder;
+        std::filesystem::create_directories(m_web);
+        std::ofstream(m_web + "/wait.sh") << "#!/bin/sh\nsleep " << seconds << "\n";
+        std::filesystem::permissions(m_web + "/wait.sh", std::filesystem::perms::owner_all);
+        return folder;
+    }
+    void TearDown() override {
+        ServingTest::TearDown();
+        if (!m_web.empty()) {
+            std::filesystem::remove_all(m_web);
+        }
+    }
+    void WriteServed(const std::string& name, const std::string& text) {
+        std::ofstream(m_web + "/" + name) << text;
+    }
+    std::string m_web;
+};
 
 // A whole head with a body too large to wait for in the listener, so a server thread takes
 // it, and a body that never comes, so it keeps it.
@@ -196,6 +226,87 @@ TEST_F(ThreadPoolTest, AClientThatHalfClosesAfterItsRequestGetsItsPage) {
     EXPECT_EQ(BodyOf(ReadAll(client)), "answered");
 }
 
+TEST_F(ThreadPoolTest, HalfClosedClientsGetTheWholeAnswerOfASlowPage) {
+    const std::string folder = ServeWithAWait("1.5");
+    g_settings.LogHttp = true;
+    struct Case {
+        const char* page;
+        const char* text;
+        const char* body;
+    } cases[] = {
+        {"quiet.zrp", "<!--{ file w('wait.sh'); }--><!--{ set Local.r = w.run('', '20'); }-->done",
+         "done"},
+        {"chatty.zrp",
+         "<!--{ file w('wait.sh'); }-->a<!--{ set Local.r = w.run('', '20'); }-->b<!--{ set "
+         "Local.r = w.run('', '20'); }-->c",
+         "abc"},
+    };
+    for (const Case& c : cases) {
+        WriteServed(c.page, c.text);
+        const std::string url = folder + "/" + c.page;
+        CSocketConn client;
+        client.SetTimeout(30);
+        ASSERT_TRUE(client.Connect("127.0.0.1", m_port));
+        ASSERT_TRUE(client.Send("GET " + url + " HTTP/1.0\r\n\r\n"));
+        ASSERT_EQ(::shutdown(client.GetHandle(), SHUT_WR), 0);
+        const std::string answer = ReadAll(client);
+        EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << c.page << ": " << answer;
+        EXPECT_EQ(BodyOf(answer), c.body) << c.page;
+        EXPECT_TRUE(Eventually([&] {
+            return m_log->Has(" " + url + " [") && m_log->Has("] sent.");
+        })) << c.page;
+        EXPECT_FALSE(m_log->Has("] not sent.")) << c.page;
+    }
+    g_settings.LogHttp = false;
+}
+
+TEST_F(ThreadPoolTest, APageThatNeverWritesIsStoppedSoonAfterItsClientGoes) {
+    WriteFile("spin.zrp", "<!--{ while (1) set Local.i = 1; endwhile }-->");
+    enum class Leave { kClose, kReset, kHalfClose };
+    for (Leave leave : {Leave::kClose, Leave::kReset, Leave::kHalfClose}) {
+        SCOPED_TRACE(static_cast<int>(leave));
+        CSocketConn client;
+        client.SetTimeout(30);
+        ASSERT_TRUE(client.Connect("127.0.0.1", m_port));
+        client.Send("GET /spin.zrp HTTP/1.0\r\n\r\n");
+        std::string listing;
+        ASSERT_TRUE(Eventually([&] {
+            listing = m_pool->ListConnections(nullptr);
+            return listing.find("/spin.zrp (http)") != std::string::npos;
+        }));
+        const auto start = std::chrono::steady_clock::now();
+        if (leave == Leave::kHalfClose) {
+            ASSERT_EQ(::shutdown(client.GetHandle(), SHUT_WR), 0);
+            // Still there: its page runs on until it is ended on purpose.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            EXPECT_EQ(m_pool->GetBusyCount(), 1u);
+            m_pool->DisconnectConnection(std::stol(listing.substr(std::strlen("127.0.0.1*"))));
+        } else {
+            if (leave == Leave::kReset) {
+                const linger now{1, 0};
+                ASSERT_EQ(setsockopt(client.GetHandle(), SOL_SOCKET, SO_LINGER, &now, sizeof now),
+                          0);
+            }
+            ASSERT_EQ(::close(client.Detach()), 0);
+        }
+        ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 0; }));
+        if (leave != Leave::kHalfClose) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        }
+    }
+}
+
+TEST_F(ThreadPoolTest, FiftyLoopingPagesStopWithinOneDeadline) {
+    WriteFile("spin.zrp", "<!--{ while (1) set Local.i = 1; endwhile }-->");
+    auto spinners = OpenSending(CServerThreadPool::kMaxThreads, "GET /spin.zrp HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(
+        Eventually([&] { return m_pool->GetBusyCount() == CServerThreadPool::kMaxThreads; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_pool->StopAll(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(m_pool->GetThreadCount(), 0u);
+}
+
 TEST_F(ThreadPoolTest, ListenerOnATakenPortNeverStarts) {
     auto second = CListenerThread::Create(m_pool.get());
     second->m_strAddress = "127.0.0.1";
@@ -208,13 +319,15 @@ TEST_F(ThreadPoolTest, ListenerOnATakenPortNeverStarts) {
 }
 
 TEST_F(ThreadPoolTest, StopAllSetsAsideAPageThatDoesNotEnd) {
-    WriteFile("spin.zrp", "<!--{ while (1) set Local.i = 1; endwhile }-->");
-    WriteFile("a.txt", "served");
-    EXPECT_EQ(BodyOf(Get("/a.txt")), "served");
+    // A page asked to stop ends at its next statement; one waiting for a program cannot.
+    const std::string folder = ServeWithAWait("2");
+    WriteServed("spin.zrp", "<!--{ file w('wait.sh'); }-->--{ w.run('', '20'); }--");
+    WriteServed("a.txt", "served");
+    EXPECT_EQ(BodyOf(Get(folder + "/a.txt")), "served");
     CSocketConn spinner;
     spinner.SetTimeout(30);
     ASSERT_TRUE(spinner.Connect("127.0.0.1", m_port));
-    spinner.Send("GET /spin.zrp HTTP/1.0\r\n\r\n");
+    spinner.Send("GET " + folder + "/spin.zrp HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(Eventually([&] { return m_pool->GetBusyCount() == 1; }));
     // Let the page get into its loop.
     ASSERT_TRUE(Eventually([&] {
@@ -232,7 +345,7 @@ TEST_F(ThreadPoolTest, StopAllSetsAsideAPageThatDoesNotEnd) {
     // Asked to stop, the page ends at its next statement and the thread is reaped.
     EXPECT_TRUE(Eventually([&] { return m_pool->GetAbandonedCount() == 0; }));
     // The pool starts afresh for the next connection.
-    EXPECT_EQ(BodyOf(Get("/a.txt")), "served");
+    EXPECT_EQ(BodyOf(Get(folder + "/a.txt")), "served");
     EXPECT_EQ(m_pool->StopAll(), 0);
 }
 
