@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "console/ConsoleClient.h"
 #include "console/ConsoleMessages.h"
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
@@ -13,6 +14,9 @@
 namespace {
 
 constexpr const char* kProgramName = "Tallgrove";
+
+// One probe of a start's poll waits no longer than one poll step would.
+constexpr int kProbeTimeoutSeconds = 1;
 
 }  // namespace
 
@@ -34,6 +38,31 @@ bool CServerControl::IsServerRunning() {
     return CNamedEvent::Exists(m_root, kServerStopEventName);
 }
 
+bool CServerControl::IsServerAnswering() {
+    if (!IsServerRunning()) {
+        return false;
+    }
+    if (m_webPort == 0) {
+        return true;
+    }
+    // The stop event exists before the listeners do, and a port held by another program
+    // accepts too: only the server's own reply to a console command says it serves.
+    CConsoleClient client(m_webAddress.empty() ? "127.0.0.1" : m_webAddress, m_webPort,
+                          kProbeTimeoutSeconds);
+    std::string text;
+    std::string error;
+    return client.GetTaskList(text, error) && !ParseServerRows(text).empty();
+}
+
+void CServerControl::SetWebServer(std::string address, int port) {
+    m_webAddress = std::move(address);
+    m_webPort = port;
+}
+
+void CServerControl::SetPollWait(std::function<void(std::chrono::milliseconds)> wait) {
+    m_pollWait = std::move(wait);
+}
+
 bool CServerControl::LaunchServerApp(std::string& text) {
     const std::string own = m_root + "/bin/" + kProgramName;
     CRunOptions options;
@@ -51,13 +80,17 @@ bool CServerControl::LaunchServerApp(std::string& text) {
     return true;
 }
 
-bool CServerControl::PollUntil(bool wanted) {
+bool CServerControl::PollUntil(const std::function<bool()>& test, bool wanted) {
     for (int i = 0; i < m_polling.m_count; ++i) {
-        if (IsServerRunning() == wanted) {
+        if (test() == wanted) {
             return true;
         }
         if (i + 1 < m_polling.m_count) {
-            std::this_thread::sleep_for(m_polling.m_interval);
+            if (m_pollWait) {
+                m_pollWait(m_polling.m_interval);
+            } else {
+                std::this_thread::sleep_for(m_polling.m_interval);
+            }
         }
     }
     return false;
@@ -65,10 +98,17 @@ bool CServerControl::PollUntil(bool wanted) {
 
 bool CServerControl::DoStartServer(std::string& text) {
     text.clear();
+    const std::string kind = Kind();
+    const CConsoleMessages& msg = ConsoleMessages();
+    const auto answering = [this] { return IsServerAnswering(); };
     if (IsServerRunning()) {
+        // Already there, or still coming up: believed only once it answers.
+        if (!PollUntil(answering, true)) {
+            text = FormatMessage(msg.msgStartTimedOut, {kind});
+            return false;
+        }
         return true;
     }
-    const std::string kind = Kind();
     std::string detail;
     bool started = false;
     if (m_serviceInstalled) {
@@ -78,12 +118,11 @@ bool CServerControl::DoStartServer(std::string& text) {
     } else {
         started = LaunchServerApp(detail);
     }
-    const CConsoleMessages& msg = ConsoleMessages();
     if (!started) {
         text = FormatMessage(msg.msgStartFailed, {kind, kProgramName, detail});
         return false;
     }
-    if (!PollUntil(true)) {
+    if (!PollUntil(answering, true)) {
         text = FormatMessage(msg.msgStartTimedOut, {kind});
         return false;
     }
@@ -117,7 +156,7 @@ bool CServerControl::DoStopServer(std::string& text) {
         // An event that vanished since the test means the server is already ending.
         CNamedEvent::Signal(m_root, kServerStopEventName);
     }
-    if (!PollUntil(false)) {
+    if (!PollUntil([this] { return IsServerRunning(); }, false)) {
         text = FormatMessage(msg.msgStopFailed, {kind, detail});
         return false;
     }

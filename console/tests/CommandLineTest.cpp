@@ -12,6 +12,7 @@
 #include "console/tests/ConsoleTestRoot.h"
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
+#include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/testsupport/WholeFile.h"
 
@@ -60,6 +61,38 @@ TEST(CommandLine, StartFailures) {
     EXPECT_EQ(run.m_stderr,
               "Velmorin Server failed to start.\nPlease check log file for errors.\n");
     EXPECT_EQ(root.Launches(), 1);
+}
+
+// A start is believed only once the web server answers: a server whose listener cannot bind
+// ends after making its stop event, and an event held by something that serves nothing is
+// not a running server.
+TEST(CommandLine, AStartThatServesNothingGivesThree) {
+    const struct {
+        const char* name;
+        bool portTaken;
+        bool eventHeld;
+    } cases[] = {
+        {"port taken", true, false},
+        {"stop event held", false, true},
+    };
+    for (const auto& c : cases) {
+        CConsoleTestRoot root;
+        root.InstallServer();
+        CSocketConn taken;
+        if (c.portTaken) {
+            ASSERT_TRUE(taken.Listen("127.0.0.1", root.Port())) << c.name;
+        }
+        CNamedEvent event;
+        if (c.eventHeld) {
+            ASSERT_TRUE(event.Create(root.Root(), kServerStopEventName)) << c.name;
+        }
+        const CConsoleRun run = root.Run({"-start"});
+        EXPECT_EQ(run.m_exitCode, 3) << c.name;
+        EXPECT_EQ(run.m_stderr,
+                  "Velmorin Server failed to start.\nPlease check log file for errors.\n")
+            << c.name;
+        EXPECT_EQ(root.Launches(), c.eventHeld ? 0 : 1) << c.name;
+    }
 }
 
 TEST(CommandLine, AServerThatIgnoresTheStopGivesFour) {
