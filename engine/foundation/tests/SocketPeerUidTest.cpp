@@ -63,9 +63,8 @@ TEST(SocketPeerUidTest, FindsTheUserOfTheConnectingProcess) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            if (c.client != ::geteuid() &&
-                (::setresgid(c.client, c.client, c.client) != 0 ||
-                 ::setresuid(c.client, c.client, c.client) != 0)) {
+            if (c.client != ::geteuid() && (::setresgid(c.client, c.client, c.client) != 0 ||
+                                            ::setresuid(c.client, c.client, c.client) != 0)) {
                 ::_exit(2);
             }
             const int fd = ::socket(c.family, SOCK_STREAM, 0);
