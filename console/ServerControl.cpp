@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "console/ConsoleClient.h"
@@ -131,12 +132,23 @@ bool CServerControl::DoStartServer(std::string& text) {
 
 bool CServerControl::DoStopServer(std::string& text) {
     text.clear();
-    if (!IsServerRunning()) {
-        return true;
-    }
     const std::string kind = Kind();
     std::string detail;
     const CConsoleMessages& msg = ConsoleMessages();
+    if (!m_serviceInstalled) {
+        // An event that cannot be believed (an untrusted tmp/, a stranger's socket) is not
+        // "not running": whether the server runs is unknown.
+        CUniqueFd event(ConnectNamedObject(m_root, kServerStopEventName));
+        if (event.Get() < 0 && errno == EPERM) {
+            text = FormatMessage(
+                msg.msgStopFailed,
+                {kind, "Its stop event in " + m_root + "/tmp cannot be trusted; see the log."});
+            return false;
+        }
+    }
+    if (!IsServerRunning()) {
+        return true;
+    }
     if (m_serviceInstalled) {
         auto service = m_serviceFactory();
         if (!service->Stop(kServiceName)) {

@@ -181,6 +181,22 @@ TEST(CommandLine, AnotherUsersSquatNeitherBlocksNorFakesAStart) {
     EXPECT_EQ(squatter.Wait(), 0);
 }
 
+// A tmp/ others may write to holds nothing the console believes: neither a start nor a stop
+// reports success there.
+TEST(CommandLine, AnUntrustedObjectFolderGivesNoSuccess) {
+    CConsoleTestRoot root;
+    root.InstallServer();
+    ASSERT_EQ(::chmod(root.Path("tmp").c_str(), 0777), 0);
+    CConsoleRun run = root.Run({"-stop"});
+    EXPECT_EQ(run.m_exitCode, 4);
+    EXPECT_NE(
+        run.m_stderr.find(root.Root() + "/tmp can be written by users outside the installation"),
+        std::string::npos)
+        << run.m_stderr;
+    run = root.Run({"-start"});
+    EXPECT_EQ(run.m_exitCode, 3) << run.m_stderr;
+}
+
 TEST(CommandLine, AServerThatIgnoresTheStopGivesFour) {
     CConsoleTestRoot root;
     // Held here and never waited on: the byte is never taken.
