@@ -1,5 +1,7 @@
 #include "console/CommandLine.h"
 
+#include <cstdlib>
+
 #include "console/ConsoleMessages.h"
 #include "console/DataSources.h"
 #include "console/DatabaseCompact.h"
@@ -29,6 +31,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, CServerSettings& s
         return kExitNoSettings;
     }
     control.ProbeService();
+    control.SetWebServer(settings.GeneralTcpipAddress,
+                         std::atoi(settings.GeneralTcpipPort.c_str()));
     std::string text;
     if (action == "-start") {
         if (!control.DoStartServer(text)) {

@@ -21,8 +21,8 @@ std::vector<std::string> Fields(const std::string& line) {
 
 }  // namespace
 
-CConsoleClient::CConsoleClient(std::string address, int port)
-    : m_address(std::move(address)), m_port(port) {}
+CConsoleClient::CConsoleClient(std::string address, int port, int timeoutSeconds)
+    : m_address(std::move(address)), m_port(port), m_timeoutSeconds(timeoutSeconds) {}
 
 bool CConsoleClient::Exchange(const std::string& command, bool readReply,
                               const std::string& sendFailure, std::string& text,
@@ -31,7 +31,7 @@ bool CConsoleClient::Exchange(const std::string& command, bool readReply,
     error.clear();
     CSocketConn conn;
     conn.SetLogging(false);
-    conn.SetTimeout(kTimeoutSeconds);
+    conn.SetTimeout(m_timeoutSeconds);
     if (!conn.Connect(m_address, m_port)) {
         error = ConsoleMessages().msgConnectFailed;
         return false;

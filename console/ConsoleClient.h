@@ -27,7 +27,7 @@ public:
     // The longest line read; a longer one ends the reading.
     static constexpr int kLineBuffer = 4096;
 
-    CConsoleClient(std::string address, int port);
+    CConsoleClient(std::string address, int port, int timeoutSeconds = kTimeoutSeconds);
 
     // The reply of "Brackmoor.GetTask": its lines, each ended by CR LF, and the final empty
     // line. False with `error` set when the connection or the send failed.
@@ -45,6 +45,7 @@ private:
 
     std::string m_address;
     int m_port;
+    int m_timeoutSeconds;
 };
 
 // The rows of a GetTask reply (or the rows built for a stopped server): up to the first

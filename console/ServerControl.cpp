@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <thread>
 
+#include "console/ConsoleClient.h"
 #include "console/ConsoleMessages.h"
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
@@ -13,6 +15,9 @@
 namespace {
 
 constexpr const char* kProgramName = "Tallgrove";
+
+// One probe of a start's poll waits no longer than one poll step would.
+constexpr int kProbeTimeoutSeconds = 1;
 
 }  // namespace
 
@@ -34,6 +39,31 @@ bool CServerControl::IsServerRunning() {
     return CNamedEvent::Exists(m_root, kServerStopEventName);
 }
 
+bool CServerControl::IsServerAnswering() {
+    if (!IsServerRunning()) {
+        return false;
+    }
+    if (m_webPort == 0) {
+        return true;
+    }
+    // The stop event exists before the listeners do, and a port held by another program
+    // accepts too: only the server's own reply to a console command says it serves.
+    CConsoleClient client(m_webAddress.empty() ? "127.0.0.1" : m_webAddress, m_webPort,
+                          kProbeTimeoutSeconds);
+    std::string text;
+    std::string error;
+    return client.GetTaskList(text, error) && !ParseServerRows(text).empty();
+}
+
+void CServerControl::SetWebServer(std::string address, int port) {
+    m_webAddress = std::move(address);
+    m_webPort = port;
+}
+
+void CServerControl::SetPollWait(std::function<void(std::chrono::milliseconds)> wait) {
+    m_pollWait = std::move(wait);
+}
+
 bool CServerControl::LaunchServerApp(std::string& text) {
     const std::string own = m_root + "/bin/" + kProgramName;
     CRunOptions options;
@@ -51,13 +81,17 @@ bool CServerControl::LaunchServerApp(std::string& text) {
     return true;
 }
 
-bool CServerControl::PollUntil(bool wanted) {
+bool CServerControl::PollUntil(const std::function<bool()>& test, bool wanted) {
     for (int i = 0; i < m_polling.m_count; ++i) {
-        if (IsServerRunning() == wanted) {
+        if (test() == wanted) {
             return true;
         }
         if (i + 1 < m_polling.m_count) {
-            std::this_thread::sleep_for(m_polling.m_interval);
+            if (m_pollWait) {
+                m_pollWait(m_polling.m_interval);
+            } else {
+                std::this_thread::sleep_for(m_polling.m_interval);
+            }
         }
     }
     return false;
@@ -65,10 +99,17 @@ bool CServerControl::PollUntil(bool wanted) {
 
 bool CServerControl::DoStartServer(std::string& text) {
     text.clear();
+    const std::string kind = Kind();
+    const CConsoleMessages& msg = ConsoleMessages();
+    const auto answering = [this] { return IsServerAnswering(); };
     if (IsServerRunning()) {
+        // Already there, or still coming up: believed only once it answers.
+        if (!PollUntil(answering, true)) {
+            text = FormatMessage(msg.msgStartTimedOut, {kind});
+            return false;
+        }
         return true;
     }
-    const std::string kind = Kind();
     std::string detail;
     bool started = false;
     if (m_serviceInstalled) {
@@ -78,12 +119,11 @@ bool CServerControl::DoStartServer(std::string& text) {
     } else {
         started = LaunchServerApp(detail);
     }
-    const CConsoleMessages& msg = ConsoleMessages();
     if (!started) {
         text = FormatMessage(msg.msgStartFailed, {kind, kProgramName, detail});
         return false;
     }
-    if (!PollUntil(true)) {
+    if (!PollUntil(answering, true)) {
         text = FormatMessage(msg.msgStartTimedOut, {kind});
         return false;
     }
@@ -92,12 +132,23 @@ bool CServerControl::DoStartServer(std::string& text) {
 
 bool CServerControl::DoStopServer(std::string& text) {
     text.clear();
-    if (!IsServerRunning()) {
-        return true;
-    }
     const std::string kind = Kind();
     std::string detail;
     const CConsoleMessages& msg = ConsoleMessages();
+    if (!m_serviceInstalled) {
+        // An event that cannot be believed (an untrusted tmp/, a stranger's socket) is not
+        // "not running": whether the server runs is unknown.
+        CUniqueFd event(ConnectNamedObject(m_root, kServerStopEventName));
+        if (event.Get() < 0 && errno == EPERM) {
+            text = FormatMessage(
+                msg.msgStopFailed,
+                {kind, "Its stop event in " + m_root + "/tmp cannot be trusted; see the log."});
+            return false;
+        }
+    }
+    if (!IsServerRunning()) {
+        return true;
+    }
     if (m_serviceInstalled) {
         auto service = m_serviceFactory();
         if (!service->Stop(kServiceName)) {
@@ -117,7 +168,7 @@ bool CServerControl::DoStopServer(std::string& text) {
         // An event that vanished since the test means the server is already ending.
         CNamedEvent::Signal(m_root, kServerStopEventName);
     }
-    if (!PollUntil(false)) {
+    if (!PollUntil([this] { return IsServerRunning(); }, false)) {
         text = FormatMessage(msg.msgStopFailed, {kind, detail});
         return false;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "console/ServiceControl.h"
@@ -25,10 +26,18 @@ public:
     std::string Kind() const;
 
     bool IsServerRunning();
+    // Running, and its web server answers a task-list request on the address set below (or,
+    // with no port set, running alone).
+    bool IsServerAnswering();
+    // The web server a start waits for; an empty address is this host's loopback.
+    void SetWebServer(std::string address, int port);
+    // What a poll does between its tests (sleeps by default); the window keeps its events
+    // flowing here.
+    void SetPollWait(std::function<void(std::chrono::milliseconds)> wait);
     // Launches "Tallgrove -NormalApp" (the root's bin/Tallgrove, else one on PATH) in a session
     // of its own, working in the root; text gets the reason when it fails.
     bool LaunchServerApp(std::string& text);
-    // Started or already running; else text tells why.
+    // Started or already running, and answering; else text tells why.
     bool DoStartServer(std::string& text);
     // Stopped or not running; else text tells why.
     bool DoStopServer(std::string& text);
@@ -36,11 +45,14 @@ public:
     void SetPolling(Polling polling) { m_polling = polling; }
 
 private:
-    // Tests IsServerRunning up to the poll count until it equals `wanted`.
-    bool PollUntil(bool wanted);
+    // Tests `test` up to the poll count until it equals `wanted`.
+    bool PollUntil(const std::function<bool()>& test, bool wanted);
 
     std::string m_root;
     ServiceControlFactory m_serviceFactory;
     bool m_serviceInstalled = false;
     Polling m_polling;
+    std::string m_webAddress;
+    int m_webPort = 0;
+    std::function<void(std::chrono::milliseconds)> m_pollWait;
 };

@@ -1,10 +1,15 @@
 #include "server/ConsoleCommands.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "engine/foundation/FoldedLog.h"
+#include "engine/foundation/GroupMember.h"
 #include "engine/foundation/LogWriter.h"
 #include "engine/foundation/SocketConn.h"
+#include "engine/foundation/SocketPeerUid.h"
 #include "engine/foundation/SspDateTime.h"
 #include "engine/settings/ServerSettings.h"
 #include "server/LocalPeer.h"
@@ -45,6 +50,16 @@ std::string UrlField(const std::string& text) {
     return field;
 }
 
+// The installation's administrators: root, the server's own user and the root folder's group.
+bool IsAdministrator(uid_t uid, const std::string& rootFolder) {
+    if (uid == 0 || uid == ::geteuid()) {
+        return true;
+    }
+    struct stat root {};
+    return ::stat(rootFolder.empty() ? "." : rootFolder.c_str(), &root) == 0 &&
+           IsGroupMember(uid, root.st_gid);
+}
+
 std::string TimeText(int64_t time) {
     return CSspDateTime(time).GetDateTimeStr2();
 }
@@ -61,6 +76,19 @@ void CConsoleCommands::Serve(CSocketConn& conn, const std::string& command,
     if (!GetLocalAddress(conn.GetHandle(), local) || !IsLocalPeer(conn.GetPeerAddress(), local)) {
         g_refusalLog.Log("Console command refused: " + conn.GetPeerAddressText() +
                          " is not on this host.");
+        return;
+    }
+    // Any user of this host can reach the loopback port: the commands answer only those who
+    // may administer the installation.
+    uid_t uid = 0;
+    if (!FindTcpPeerUid(conn.GetHandle(), uid)) {
+        g_refusalLog.Log("Console command refused: the user of " + conn.GetPeerAddressText() +
+                         " is unknown.");
+        return;
+    }
+    if (!IsAdministrator(uid, m_settings.RootFolder())) {
+        g_refusalLog.Log("Console command refused: user " + std::to_string(uid) +
+                         " is not an administrator of this installation.");
         return;
     }
     const std::string reply = Answer(command, argument, askingThread);

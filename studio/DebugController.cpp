@@ -24,6 +24,8 @@ CDebugController theDebugger;
 
 namespace {
 
+constexpr const char* kDebugAddress = "127.0.0.1";
+
 // Set on a paused thread while it evaluates a watch: the functions a watch calls still reach
 // the hooks, which must neither pause nor move the attached run.
 thread_local bool t_inWatch = false;
@@ -312,7 +314,9 @@ void CDebugController::StartDebugServer() {
     CSspDebugHooks::Install(this);
     m_pPool->SetRootFolder(RootFolder());
     std::shared_ptr<CListenerThread> listener = CListenerThread::Create(m_pPool);
-    listener->m_strAddress = m_pSettings->GeneralTcpipAddress;
+    // The debug server runs the author's pages as the author under breakpoints: it answers this
+    // host only, whatever address the installation's own server is given.
+    listener->m_strAddress = kDebugAddress;
     listener->m_nPort = port;
     listener->m_bSsl = ssl;
     if (!listener->Start()) {
@@ -326,7 +330,7 @@ void CDebugController::StartDebugServer() {
     if (listener->WaitStarted(50, std::chrono::milliseconds(100))) {
         m_nState = DBG_RUNNING;
         g_log.Log(ssl ? g_msg.m_debugSecureServerStarted : g_msg.m_debugServerStarted,
-                  m_pSettings->GeneralTcpipAddress.c_str(), portText.c_str());
+                  kDebugAddress, portText.c_str());
         return;
     }
     g_log.Log("%s", g_msg.m_studioPortHint);

@@ -1,7 +1,17 @@
 // bin/Brackmoor's command line, run as a program from its own installation root.
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -9,10 +19,14 @@
 
 #include <gtest/gtest.h>
 
+#include "console/ConsoleClient.h"
 #include "console/tests/ConsoleTestRoot.h"
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
+#include "engine/foundation/SocketConn.h"
 #include "engine/foundation/SystemError.h"
+#include "engine/foundation/UniqueFd.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/WholeFile.h"
 
 namespace {
@@ -60,6 +74,127 @@ TEST(CommandLine, StartFailures) {
     EXPECT_EQ(run.m_stderr,
               "Velmorin Server failed to start.\nPlease check log file for errors.\n");
     EXPECT_EQ(root.Launches(), 1);
+}
+
+// A start is believed only once the web server answers: a server whose listener cannot bind
+// ends after making its stop event, and an event held by something that serves nothing is
+// not a running server.
+TEST(CommandLine, AStartThatServesNothingGivesThree) {
+    const struct {
+        const char* name;
+        bool portTaken;
+        bool eventHeld;
+    } cases[] = {
+        {"port taken", true, false},
+        {"stop event held", false, true},
+    };
+    for (const auto& c : cases) {
+        CConsoleTestRoot root;
+        root.InstallServer();
+        CSocketConn taken;
+        if (c.portTaken) {
+            ASSERT_TRUE(taken.Listen("127.0.0.1", root.Port())) << c.name;
+        }
+        CNamedEvent event;
+        if (c.eventHeld) {
+            ASSERT_TRUE(event.Create(root.Root(), kServerStopEventName)) << c.name;
+        }
+        const CConsoleRun run = root.Run({"-start"});
+        EXPECT_EQ(run.m_exitCode, 3) << c.name;
+        EXPECT_EQ(run.m_stderr,
+                  "Velmorin Server failed to start.\nPlease check log file for errors.\n")
+            << c.name;
+        EXPECT_EQ(root.Launches(), c.eventHeld ? 0 : 1) << c.name;
+    }
+}
+
+// Another user of the host takes every name it can reach, in the abstract namespace and in
+// the root's tmp/, before the administrator starts the server: the start still happens and
+// is reported only once the server answers.
+TEST(CommandLine, AnotherUsersSquatNeitherBlocksNorFakesAStart) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    CConsoleTestRoot root;
+    root.InstallServer();
+    const std::string parent = fs::path(root.Root()).parent_path().string();
+    for (const std::string& folder : {parent, root.Root()}) {
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0) << folder;
+    }
+    const std::string squat =
+        "import socket, sys\n"
+        "root = sys.argv[1]\n"
+        "held = []\n"
+        "for name in ('Tallgrove2EnsureSingle', 'Tallgrove2stopEvent', "
+        "'Brackmoor2EnsureSingle'):\n"
+        "    for address in ('\\0velmorin:' + name + ':' + root, root + '/tmp/' + name):\n"
+        "        s = socket.socket(socket.AF_UNIX)\n"
+        "        try:\n"
+        "            s.bind(address); s.listen(4); held.append(s)\n"
+        "        except OSError:\n"
+        "            pass\n"
+        "    try:\n"
+        "        held.append(open(root + '/tmp/' + name + '.lock', 'w'))\n"
+        "    except OSError:\n"
+        "        pass\n"
+        "sys.stdin.read()\n";
+    int hold[2];
+    ASSERT_EQ(::pipe2(hold, O_CLOEXEC), 0);
+    CChildOptions options;
+    options.m_stdin = CChildStream::Fd(hold[0]);
+    CChildProcess squatter(
+        {"/usr/sbin/runuser", "-u", "nobody", "--", "/usr/bin/python3", "-c", squat, root.Root()},
+        options);
+    ::close(hold[0]);
+    ASSERT_TRUE(squatter.Started());
+    // Ready once the abstract stop-event name answers.
+    const std::string abstractName =
+        std::string("velmorin:") + kServerStopEventName + ":" + root.Root();
+    bool squatted = false;
+    for (int i = 0; i < 200 && !squatted; ++i) {
+        CUniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, abstractName.data(),
+                    std::min(abstractName.size(), sizeof(address.sun_path) - 1));
+        const auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 +
+                                   std::min(abstractName.size(), sizeof(address.sun_path) - 1));
+        squatted = ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), length) == 0;
+        if (!squatted) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    }
+    ASSERT_TRUE(squatted);
+
+    CConsoleRun run = root.Run({"-start"});
+    EXPECT_EQ(run.m_exitCode, 0) << run.m_stderr;
+    EXPECT_EQ(root.Launches(), 1);
+    CConsoleClient client("127.0.0.1", root.Port(), 5);
+    std::string tasks;
+    std::string error;
+    EXPECT_TRUE(client.GetTaskList(tasks, error)) << error;
+    EXPECT_FALSE(ParseServerRows(tasks).empty()) << tasks;
+    run = root.Run({"-stop"});
+    EXPECT_EQ(run.m_exitCode, 0) << run.m_stderr;
+    ::close(hold[1]);
+    EXPECT_EQ(squatter.Wait(), 0);
+}
+
+// A tmp/ others may write to holds nothing the console believes: neither a start nor a stop
+// reports success there.
+TEST(CommandLine, AnUntrustedObjectFolderGivesNoSuccess) {
+    CConsoleTestRoot root;
+    root.InstallServer();
+    ASSERT_EQ(::chmod(root.Path("tmp").c_str(), 0777), 0);
+    CConsoleRun run = root.Run({"-stop"});
+    EXPECT_EQ(run.m_exitCode, 4);
+    EXPECT_NE(
+        run.m_stderr.find(root.Root() + "/tmp can be written by users outside the installation"),
+        std::string::npos)
+        << run.m_stderr;
+    run = root.Run({"-start"});
+    EXPECT_EQ(run.m_exitCode, 3) << run.m_stderr;
 }
 
 TEST(CommandLine, AServerThatIgnoresTheStopGivesFour) {

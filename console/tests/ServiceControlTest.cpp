@@ -1,6 +1,7 @@
 // The server control over a fake service manager, and the systemd manager over a fake
 // systemctl that keeps the unit's state in files.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,6 +145,11 @@ TEST_F(ServerControlTest, AnotherUsersConsoleIsToldWhyItCannotStop) {
     m_control.ProbeService();
     CNamedEvent event;
     ASSERT_TRUE(event.Create(m_root.Path(), kServerStopEventName));
+    // The other user is of the root's group, an administrator who is not the server's user.
+    ASSERT_EQ(::chmod(m_root.Path().c_str(), 0755), 0);
+    for (const std::string& path : {m_root.Path(), m_root.File("tmp")}) {
+        ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), 65534), 0);
+    }
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     const pid_t child = ::fork();
@@ -178,12 +184,13 @@ TEST_F(ServerControlTest, AStopEventThatVanishesBeforeTheSignalStillStops) {
     m_service.m_installed = false;
     m_control.ProbeService();
     // A server's stop event that ends as soon as the console first looks at it.
-    const std::string name = NamedObjectAddress(m_root.Path(), kServerStopEventName);
+    ASSERT_EQ(::mkdir(m_root.File("tmp").c_str(), 0770), 0);
+    const std::string name = m_root.File("tmp") + "/" + kServerStopEventName;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const socklen_t length =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    ASSERT_LT(name.size(), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, name.data(), name.size());
+    const socklen_t length = sizeof(address);
     CUniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
     ASSERT_EQ(::listen(listener.Get(), 4), 0);

@@ -3,7 +3,9 @@
 #include <unistd.h>
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QHeaderView>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -175,12 +177,25 @@ void CServerView::OnRefresh() {
 }
 
 void CServerView::OnStart() {
+    CServerControl& control = m_context.m_control;
+    const CServerSettings& settings = m_context.m_settings;
+    control.SetWebServer(settings.GeneralTcpipAddress,
+                         std::atoi(settings.GeneralTcpipPort.c_str()));
+    // The window keeps drawing while the start is polled; Start stays off until it is decided.
+    control.SetPollWait([](std::chrono::milliseconds interval) {
+        QEventLoop loop;
+        QTimer::singleShot(interval, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    });
+    m_actions[kStart]->setEnabled(false);
     std::string text;
     bool started = false;
     {
         CWaitCursor wait;
-        started = m_context.m_control.DoStartServer(text);
+        started = control.DoStartServer(text);
     }
+    control.SetPollWait(nullptr);
+    UpdateActions();
     if (!started) {
         ShowMessage(this, text, EPromptKind::kError);
         return;

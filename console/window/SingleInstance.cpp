@@ -1,7 +1,10 @@
 #include "console/window/SingleInstance.h"
 
+#include <unistd.h>
 #include <QLocalServer>
 #include <QLocalSocket>
+
+#include <cerrno>
 
 #include "engine/foundation/NamedObject.h"
 #include "engine/foundation/ObjectNames.h"
@@ -12,13 +15,13 @@ constexpr int kWaitMs = 5000;
 constexpr char kRaiseRequest = 'R';
 
 // True when the holder took the request.
-bool AskHolderToRaise(const QString& name) {
+bool AskHolderToRaise(const std::string& root) {
+    CUniqueFd fd(ConnectNamedObject(root, kConsoleSingleName));
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(name);
-    if (!socket.waitForConnected(kWaitMs)) {
+    if (fd.Get() < 0 || !socket.setSocketDescriptor(fd.Get())) {
         return false;
     }
+    fd.Release();  // the socket owns it now
     socket.write(&kRaiseRequest, 1);
     if (!socket.waitForBytesWritten(kWaitMs)) {
         return false;
@@ -36,15 +39,20 @@ CSingleInstance::~CSingleInstance() = default;
 
 CSingleInstance::EClaim CSingleInstance::Claim(const std::string& root,
                                                std::function<void()> raise) {
-    const QString name = QString::fromStdString(NamedObjectAddress(root, kConsoleSingleName));
-    auto server = std::make_unique<QLocalServer>();
-    server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    if (!server->listen(name)) {
-        if (server->serverError() == QAbstractSocket::AddressInUseError) {
-            return AskHolderToRaise(name) ? EClaim::kOtherRaised : EClaim::kError;
+    auto name = std::make_unique<CNamedEvent>();
+    if (!name->Create(root, kConsoleSingleName)) {
+        if (errno == EADDRINUSE) {
+            return AskHolderToRaise(root) ? EClaim::kOtherRaised : EClaim::kError;
         }
         return EClaim::kError;
     }
+    // Qt takes connections on a copy; the name and its lock stay with m_name.
+    CUniqueFd copy(::dup(name->ListeningFd()));
+    auto server = std::make_unique<QLocalServer>();
+    if (copy.Get() < 0 || !server->listen(copy.Get())) {
+        return EClaim::kError;
+    }
+    copy.Release();
     m_raise = std::move(raise);
     QLocalServer* listening = server.get();
     QObject::connect(listening, &QLocalServer::newConnection, listening, [this, listening] {
@@ -59,5 +67,6 @@ CSingleInstance::EClaim CSingleInstance::Claim(const std::string& root,
         }
     });
     m_server = std::move(server);
+    m_name = std::move(name);
     return EClaim::kFirst;
 }

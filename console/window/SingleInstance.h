@@ -1,5 +1,5 @@
 // The one interactive console of an installation: a local server on the single-instance name
-// in the abstract namespace, scoped to the root like the server's own named objects. A second
+// among the root's named objects (engine/foundation/NamedObject.h). A second
 // console finds it taken, asks the holder to raise its window and ends.
 #pragma once
 
@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+class CNamedEvent;
 class QLocalServer;
 
 class CSingleInstance {
@@ -23,6 +24,7 @@ public:
     EClaim Claim(const std::string& root, std::function<void()> raise);
 
 private:
+    std::unique_ptr<CNamedEvent> m_name;
     std::unique_ptr<QLocalServer> m_server;
     std::function<void()> m_raise;
 };

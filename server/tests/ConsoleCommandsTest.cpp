@@ -1,8 +1,12 @@
 #include "server/ConsoleCommands.h"
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +17,7 @@
 #include "engine/foundation/SspDateTime.h"
 #include "engine/settings/ServerSettings.h"
 #include "engine/testsupport/CapturedLog.h"
+#include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/TempFolder.h"
 #include "server/ServerStatus.h"
 
@@ -222,6 +227,120 @@ TEST_F(ConsoleCommandsTest, ServeRefusesAPeerFromElsewhereWithoutAReply) {
     EXPECT_TRUE(m_connections.m_disconnected.empty());
     EXPECT_TRUE(m_log.HasLine("Console command refused: 192.0.2.7 is not on this host."));
     EXPECT_FALSE(m_log.HasLine("Script Thread not running"));
+}
+
+// A group of this host with one user in it as a supplementary group, removed at the end.
+class CTemporaryMember {
+public:
+    CTemporaryMember()
+        : m_group("vmadm" + std::to_string(::getpid())),
+          m_user("vmusr" + std::to_string(::getpid())) {
+        if (CChildProcess::Run({"/usr/sbin/groupadd", m_group}) != 0) {
+            return;
+        }
+        m_groupMade = true;
+        if (CChildProcess::Run({"/usr/sbin/useradd", "-M", "-N", "-G", m_group, m_user}) != 0) {
+            return;
+        }
+        m_userMade = true;
+        const passwd* user = ::getpwnam(m_user.c_str());
+        const group* found = ::getgrnam(m_group.c_str());
+        if (user != nullptr && found != nullptr) {
+            m_uid = user->pw_uid;
+            m_gid = found->gr_gid;
+        }
+    }
+    ~CTemporaryMember() {
+        if (m_userMade) {
+            CChildProcess::Run({"/usr/sbin/userdel", m_user});
+        }
+        if (m_groupMade) {
+            CChildProcess::Run({"/usr/sbin/groupdel", m_group});
+        }
+    }
+    bool Made() const { return m_uid != 0; }
+
+    uid_t m_uid = 0;
+    gid_t m_gid = 0;
+
+private:
+    std::string m_group;
+    std::string m_user;
+    bool m_groupMade = false;
+    bool m_userMade = false;
+};
+
+// What a client running as `uid` gets for a GetReq line served here.
+std::string ReplyToUser(CConsoleCommands& commands, uid_t uid) {
+    CSocketConn listener;
+    EXPECT_TRUE(listener.Listen("127.0.0.1", 0));
+    int toParent[2];
+    EXPECT_EQ(::pipe(toParent), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(toParent[0]);
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(uid, uid, uid) != 0) {
+            ::_exit(2);
+        }
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(listener.GetLocalPort()));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) != 0) {
+            ::_exit(3);
+        }
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;) {
+            if (::write(toParent[1], buffer, static_cast<size_t>(n)) != n) {
+                ::_exit(4);
+            }
+        }
+        ::_exit(0);
+    }
+    ::close(toParent[1]);
+    CSocketConn server;
+    EXPECT_TRUE(listener.Accept(server));
+    commands.Serve(server, "Brackmoor.GetReq", "", 9);
+    server.Close();
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(toParent[0], buffer, sizeof(buffer))) > 0;) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(toParent[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return reply;
+}
+
+// Any user of the host reaches the loopback port; only the installation's administrators are
+// answered: root, the server's user and the members of the root folder's group.
+TEST_F(ConsoleCommandsTest, OnlyAdministratorsOfTheRootAreAnswered) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as other users";
+    }
+    CTemporaryMember member;
+    ASSERT_TRUE(member.Made()) << "groupadd/useradd failed";
+    ASSERT_EQ(::chown(m_root.Path().c_str(), static_cast<uid_t>(-1), member.m_gid), 0);
+    ::chmod(m_root.Path().c_str(), 0750);
+    m_connections.m_watermark = 3;
+    const struct {
+        const char* who;
+        uid_t uid;
+        bool answered;
+    } cases[] = {
+        {"root", 0, true},
+        {"member of the root's group", member.m_uid, true},
+        {"nobody", 65534, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReplyToUser(m_commands, c.uid), c.answered ? "watermark*3\r\n\r\n" : "") << c.who;
+    }
+    EXPECT_TRUE(
+        m_log.HasLine("Console command refused: user 65534 is not an administrator of "
+                      "this installation."));
 }
 
 }  // namespace

@@ -184,3 +184,35 @@ TEST_F(DebugServerTest, SecuredServerServesHttpsAndHintsAtPlainRequests) {
 }
 
 }  // namespace
+
+namespace {
+
+// A non-loopback IPv4 address of this host, or "" when it has none.
+std::string OtherHostAddress() {
+    std::vector<std::string> addresses;
+    if (ListHostAddresses(addresses, HostLoopback::kSkip) !=
+            CServerSettings::HostListing::kListed ||
+        addresses.empty()) {
+        return std::string();
+    }
+    return addresses.front();
+}
+
+}  // namespace
+
+TEST_F(DebugServerTest, AnswersOnLoopbackOnlyWhenTheRootHoldsNoAddress) {
+    const std::string other = OtherHostAddress();
+    if (other.empty()) {
+        GTEST_SKIP() << "this host has no address besides loopback";
+    }
+    m_settings.GeneralTcpipAddress.clear();
+    ASSERT_TRUE(m_settings.Save());
+    Script("webroot/a.zrp", "<html>here</html>");
+    StartServer();
+    EXPECT_NE(Curl(m_port, "/a.zrp").find("here"), std::string::npos);
+    CSocketConn conn;
+    conn.SetTimeout(5);
+    EXPECT_FALSE(conn.Connect(other, m_port)) << other;
+    m_debugger->Stop();
+    ASSERT_TRUE(WaitIdle());
+}

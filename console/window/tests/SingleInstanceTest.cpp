@@ -2,6 +2,7 @@
 #include "console/window/SingleInstance.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "console/window/MainFrame.h"
 #include "console/window/tests/WindowFixture.h"
@@ -35,6 +36,9 @@ TEST(SingleInstance, ASecondConsoleRaisesTheFirstAndEndsWithZero) {
 
 TEST(SingleInstance, InstallationsDoNotMeet) {
     CTempFolder temp;
+    for (const char* root : {"one", "two"}) {
+        ASSERT_EQ(::mkdir(temp.File(root).c_str(), 0755), 0) << root;
+    }
     CSingleInstance a;
     CSingleInstance b;
     EXPECT_EQ(a.Claim(temp.File("one"), [] {}), CSingleInstance::EClaim::kFirst);
