@@ -34,28 +34,32 @@ done
 mkdir -p "$root"
 root=$(realpath "$root")
 
-# The named objects of a root: abstract unix sockets named as engine/foundation/NamedObject.cpp
-# names them. The stop event: "exists" connects, "signal" sends the one byte that sets it. The
-# single-instance object: "held" is true while a server holds it (binding its name fails).
+# The named objects of a root live in its tmp/, as engine/foundation/NamedObject.cpp makes
+# them. The stop event is the unix socket tmp/<name>: "exists" connects, "signal" sends the one
+# byte that sets it; it is reached through /proc/self/fd, as the programs reach it, so a long
+# root does not overflow the socket's address. The single-instance object: "held" is true while
+# a server holds the flock of tmp/<name>.lock.
 named_object() {
   python3 - "$1" "$2" "$root" <<'EOF'
-import errno, socket, sys
+import fcntl, os, socket, sys
 object_name, action, root = sys.argv[1], sys.argv[2], sys.argv[3]
-name = "velmorin:" + object_name + ":" + root
-if len(name.encode()) > 107:
-    h = 1469598103934665603
-    for b in root.encode():
-        h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    name = ("velmorin:" + object_name + "#%016x" % h)[:107]
-s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+try:
+    folder = os.open(os.path.join(root, "tmp"), os.O_RDONLY | os.O_DIRECTORY)
+except OSError:
+    sys.exit(1)
 if action == "held":
     try:
-        s.bind(b"\0" + name.encode())
-    except OSError as e:
-        sys.exit(0 if e.errno == errno.EADDRINUSE else 1)
+        lock = os.open(object_name + ".lock", os.O_RDONLY, dir_fd=folder)
+    except OSError:
+        sys.exit(1)
+    try:
+        fcntl.flock(lock, fcntl.LOCK_SH | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.exit(0)
     sys.exit(1)
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
 try:
-    s.connect(b"\0" + name.encode())
+    s.connect("/proc/self/fd/%d/%s" % (folder, object_name))
 except OSError:
     sys.exit(1)
 if action == "signal":
