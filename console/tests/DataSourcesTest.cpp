@@ -14,6 +14,7 @@
 
 #include "console/DataSourceSetup.h"
 #include "console/DataSources.h"
+#include "console/tests/LiveZr2.h"
 #include "engine/data/OdbcConnection.h"
 #include "engine/testsupport/ChildProcess.h"
 #include "engine/testsupport/OdbcTestEnv.h"
@@ -162,19 +163,6 @@ protected:
     CTempFolder m_root;
     CScopedEnv m_env;
 };
-
-// Writes the live data source zr2 through the installer, as an earlier console did: the
-// driver manager keeps what it read, so a file written behind its back would go unseen.
-// The file's text afterwards.
-std::string WriteLiveZr2(const std::string& ini, const std::string& database) {
-    SQLWriteDSNToIni("zr2", "SQLite3");
-    const std::pair<const char*, std::string> keys[] = {
-        {"Database", database}, {"Timeout", "10000"}, {"JournalMode", "WAL"}};
-    for (const auto& [key, value] : keys) {
-        SQLWritePrivateProfileString("zr2", key, value.c_str(), "odbc.ini");
-    }
-    return ReadFile(ini);
-}
 
 TEST_F(InstallationIni, ANameInUseIsNeverCreatedOverAndAReplaceKeepsWhatItDoesNotSet) {
     const std::string live = WriteLiveZr2(Ini(), "/srv/v/data/zr2.db");

@@ -56,6 +56,14 @@ bool IsSeparator(char ch) {
 
 }  // namespace
 
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool DirectoryExists(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);

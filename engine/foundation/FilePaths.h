@@ -8,6 +8,9 @@
 
 // File-system helpers shared by the engine. Paths use '/'.
 
+// The folder part of `path`: "." for a bare name, "/" for a name at the top.
+std::string FolderOf(const std::string& path);
+
 // True when `path` names a directory. A last component holding the wildcards '*' or '?'
 // answers for the first matching entry in name order only (false when nothing matches).
 bool DirectoryExists(const std::string& path);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "engine/foundation/FilePaths.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
 #include "engine/foundation/WriteAll.h"
@@ -13,14 +14,6 @@ namespace {
 
 std::string ErrnoText(const char* what, const std::string& path) {
     return std::string(what) + " " + path + ": " + SystemErrorText(errno);
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "engine/foundation/AsciiSpace.h"
 #include "engine/foundation/AsciiText.h"
+#include "engine/foundation/FilePaths.h"
 #include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
@@ -95,14 +96,6 @@ std::optional<std::string> ReadFile(const std::string& path, std::string& error,
         text.append(buffer, static_cast<size_t>(n));
     }
     return text;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -352,7 +345,8 @@ bool CSettingsStore::Update(const Decision& decide, std::string& error, CSetting
         result = Parse(*current);
     } else if (text != *current &&
                // A new store takes the group of the installation root, the folder above etc/.
-               !ReplaceFileContents(m_path, TempPrefix(), text, existing, FolderOf(folder), error)) {
+               !ReplaceFileContents(m_path, TempPrefix(), text, existing, FolderOf(folder),
+                                    error)) {
         return false;
     }
     if (merged != nullptr) {

@@ -17,6 +17,7 @@
 #include "console/DataSourceSetup.h"
 #include "console/DataSources.h"
 #include "console/DbSetup.h"
+#include "console/tests/LiveZr2.h"
 #include "console/window/CreateTablesDlg.h"
 #include "console/window/DataSourceDlg.h"
 #include "console/window/DataSourceForm.h"
@@ -39,19 +40,6 @@ protected:
         }
     }
 };
-
-// Writes the live data source zr2 through the installer, as an earlier console did: the
-// driver manager keeps what it read, so a file written behind its back would go unseen.
-// The file's text afterwards.
-std::string WriteLiveZr2(const std::string& ini, const std::string& database) {
-    SQLWriteDSNToIni("zr2", "SQLite3");
-    const std::pair<const char*, std::string> keys[] = {
-        {"Database", database}, {"Timeout", "10000"}, {"JournalMode", "WAL"}};
-    for (const auto& [key, value] : keys) {
-        SQLWritePrivateProfileString("zr2", key, value.c_str(), "odbc.ini");
-    }
-    return ReadFile(ini);
-}
 
 // The data-source dialogs over an installation's own odbc.ini that already holds the live
 // data source zr2.
