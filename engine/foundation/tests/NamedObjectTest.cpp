@@ -79,8 +79,14 @@ TEST(NamedObjectTest, MutexOfAProcessThatDiedIsFreeAtOnce) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // The parent's probe holds the name for a moment at a time: try again meanwhile.
         CNamedMutex held;
-        if (held.Create(root, "M") != CNamedMutex::Result::kCreated) {
+        CNamedMutex::Result result = held.Create(root, "M");
+        for (int i = 0; i < 500 && result == CNamedMutex::Result::kExists; ++i) {
+            ::usleep(1000);
+            result = held.Create(root, "M");
+        }
+        if (result != CNamedMutex::Result::kCreated) {
             ::_exit(2);
         }
         ::pause();
