@@ -1,21 +1,6 @@
 #include "engine/foundation/QuotedPrintable.h"
 
-namespace {
-
-int HexValue(char ch) {
-    if (ch >= '0' && ch <= '9') {
-        return ch - '0';
-    }
-    if (ch >= 'A' && ch <= 'F') {
-        return ch - 'A' + 10;
-    }
-    if (ch >= 'a' && ch <= 'f') {
-        return ch - 'a' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
+#include "engine/foundation/UrlCodec.h"
 
 long QuotedPrintableDecode(const char* text, char* buffer, long bufferSize, long& byteCount,
                            bool underscoreToBlank) {
@@ -40,8 +25,8 @@ long QuotedPrintableDecode(const char* text, char* buffer, long bufferSize, long
                 index += 2;
                 continue;
             }
-            const int high = HexValue(next);
-            const int low = high >= 0 ? HexValue(text[index + 2]) : -1;
+            const int high = HexDigitValue(next);
+            const int low = high >= 0 ? HexDigitValue(text[index + 2]) : -1;
             if (low >= 0) {
                 buffer[written++] = static_cast<char>(high * 16 + low);
                 index += 3;

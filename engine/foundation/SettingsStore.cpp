@@ -17,12 +17,12 @@
 #include "engine/foundation/GroupFiles.h"
 #include "engine/foundation/SystemError.h"
 #include "engine/foundation/UniqueFd.h"
+#include "engine/foundation/UrlCodec.h"
 #include "engine/foundation/WriteAll.h"
 
 namespace {
 
 std::string Escape(const std::string& text, bool name) {
-    static const char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size() + 8);
     for (size_t i = 0; i < text.size(); ++i) {
@@ -38,25 +38,12 @@ std::string Escape(const std::string& text, bool name) {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7f || (atEdge && IsSpaceOrTab(static_cast<char>(c))) ||
                    (name && (c == '=' || c == '#'))) {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
+            out += "\\x" + ByteToHex(c);
         } else {
             out += static_cast<char>(c);
         }
     }
     return out;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = AsciiLower(c);
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 std::string ErrnoText(const char* what, const std::string& path) {
@@ -269,9 +256,9 @@ std::string CSettingsStore::Unescape(const std::string& text) {
         } else if (next == 't') {
             out += '\t';
             ++i;
-        } else if (next == 'x' && i + 3 < text.size() && HexDigit(text[i + 2]) >= 0 &&
-                   HexDigit(text[i + 3]) >= 0) {
-            out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+        } else if (next == 'x' && i + 3 < text.size() && HexDigitValue(text[i + 2]) >= 0 &&
+                   HexDigitValue(text[i + 3]) >= 0) {
+            out += static_cast<char>(HexDigitValue(text[i + 2]) * 16 + HexDigitValue(text[i + 3]));
             i += 3;
         } else {
             out += c;

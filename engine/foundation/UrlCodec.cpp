@@ -15,6 +15,19 @@ char HexPairToByte(std::string_view pair) {
     return static_cast<char>(value);
 }
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 std::string ByteToHex(unsigned char byte) {
     static const char digits[] = "0123456789abcdef";
     return {digits[byte >> 4], digits[byte & 15]};

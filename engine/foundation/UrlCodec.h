@@ -8,6 +8,9 @@
 // its code minus 55 ("A"-"F" give 10-15); any other length gives '?'.
 char HexPairToByte(std::string_view pair);
 
+// The value of one hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // The byte in lower-case hexadecimal, always two digits.
 std::string ByteToHex(unsigned char byte);
 

@@ -2,30 +2,13 @@
 
 #include <openssl/rand.h>
 
-namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
+#include "engine/foundation/UrlCodec.h"
 
 std::string FileTokenKeyText(const CFileTokenKey& key) {
-    static const char kHex[] = "0123456789abcdef";
     std::string text;
     text.reserve(key.size() * 2);
     for (unsigned char byte : key) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0xf];
+        text += ByteToHex(byte);
     }
     return text;
 }
@@ -36,8 +19,8 @@ bool ParseFileTokenKey(std::string_view text, CFileTokenKey& key) {
     }
     CFileTokenKey read{};
     for (size_t i = 0; i < read.size(); ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
